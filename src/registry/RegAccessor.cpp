@@ -1,0 +1,340 @@
+#include "registry/RegAccessor.h"
+
+#include "registry/Utf.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quern::reg {
+
+namespace {
+
+std::string quoted(std::string_view format, std::string_view name) {
+    std::string text(format);
+    text.replace(text.find("%s"), 2, name);
+    return text;
+}
+
+std::vector<std::uint8_t> utf16Bytes(std::u16string_view units) {
+    std::vector<std::uint8_t> bytes(units.size() * 2);
+    std::memcpy(bytes.data(), units.data(), bytes.size());
+    return bytes;
+}
+
+} // namespace
+
+ValueKind kindOfType(std::uint32_t type) {
+    switch (type) {
+    case kRegSz: return ValueKind::String;
+    case kRegExpandSz: return ValueKind::ExpandString;
+    case kRegDword: return ValueKind::Integer;
+    case kRegBinary: return ValueKind::Binary;
+    default: return ValueKind::Other;
+    }
+}
+
+std::vector<std::uint8_t> programData(std::uint32_t type, const std::vector<std::uint8_t>& raw) {
+    if (!isStringType(type)) return raw;
+    std::u16string units(raw.size() / 2, u'\0');
+    std::memcpy(units.data(), raw.data(), units.size() * 2);
+    const std::string text = toUtf8(units);
+    return {text.begin(), text.end()};
+}
+
+RegAccessor::RegAccessor(RegStore& store) : m_store(store) {}
+
+RegAccessor::~RegAccessor() { closeKey(); }
+
+void RegAccessor::selectRoot(HKey root) {
+    if (root == m_root) return;
+    closeKey();
+    m_root = root;
+}
+
+void RegAccessor::closeKey() {
+    if (m_key != kNoKey) (void)m_store.closeKey(m_key);
+    m_key = kNoKey;
+    m_path.clear();
+}
+
+HKey RegAccessor::baseFor(std::string_view path, std::u16string& relative) const {
+    if (!path.empty() && path.front() == '\\') {
+        relative = toUtf16(path.substr(1));
+        return m_root;
+    }
+    relative = toUtf16(path);
+    return m_key != kNoKey ? m_key : m_root;
+}
+
+bool RegAccessor::open(std::string_view path, Access access) {
+    std::u16string relative;
+    const HKey base = baseFor(path, relative);
+    HKey opened = kNoKey;
+    if (m_store.openKey(base, relative, access, kOptionNone, opened) != Status::Ok) return false;
+    std::string newPath;
+    if (!path.empty() && path.front() == '\\') newPath = std::string(path.substr(1));
+    else if (m_key != kNoKey && !m_path.empty()) newPath = m_path + (path.empty() ? "" : "\\") + std::string(path);
+    else newPath = std::string(path);
+    closeKey();
+    m_key = opened;
+    m_path = std::move(newPath);
+    return true;
+}
+
+bool RegAccessor::openKey(std::string_view path) { return open(path, Access::Full); }
+
+bool RegAccessor::openKeyReadOnly(std::string_view path) { return open(path, Access::Read); }
+
+void RegAccessor::createKey(std::string_view path) {
+    std::u16string relative;
+    const HKey base = baseFor(path, relative);
+    HKey created = kNoKey;
+    if (m_store.createKey(base, relative, Access::Read, kOptionNone, created) != Status::Ok)
+        throw RegError(quoted("Failed to create key %s", path));
+    (void)m_store.closeKey(created);
+}
+
+bool RegAccessor::deleteTree(HKey base, const std::u16string& path) {
+    // Opened as a link when it is one, so that deleting a link never reaches into its target.
+    HKey key = kNoKey;
+    if (m_store.openKey(base, path, Access::Read, kOpenLink, key) == Status::Ok) {
+        KeyInfo info;
+        if (m_store.queryInfo(key, info) == Status::Ok && !info.isLink) {
+            for (std::uint32_t i = info.subkeyCount; i-- > 0;) {
+                std::u16string name;
+                if (m_store.enumKey(key, i, name) == Status::Ok) (void)deleteTree(key, name);
+            }
+        }
+        (void)m_store.closeKey(key);
+    }
+    return m_store.deleteKey(base, path) == Status::Ok;
+}
+
+bool RegAccessor::deleteKey(std::string_view path) {
+    std::u16string relative;
+    const HKey base = baseFor(path, relative);
+    WriteBatch batch(m_store);
+    const bool deleted = deleteTree(base, relative);
+    return batch.finish() == Status::Ok && deleted;
+}
+
+bool RegAccessor::deleteValue(std::string_view name) {
+    return m_store.deleteValue(m_key, toUtf16(name)) == Status::Ok;
+}
+
+void RegAccessor::getKeyNames(std::vector<std::string>& names) {
+    names.clear();
+    KeyInfo info;
+    if (m_store.queryInfo(m_key, info) != Status::Ok) return;
+    names.reserve(info.subkeyCount);
+    std::u16string name;
+    for (std::uint32_t i = 0; m_store.enumKey(m_key, i, name) == Status::Ok; ++i) names.push_back(toUtf8(name));
+}
+
+void RegAccessor::getValueNames(std::vector<std::string>& names) {
+    names.clear();
+    KeyInfo info;
+    if (m_store.queryInfo(m_key, info) != Status::Ok) return;
+    names.reserve(info.valueCount);
+    std::u16string name;
+    for (std::uint32_t i = 0; m_store.enumValue(m_key, i, name, nullptr, nullptr) == Status::Ok; ++i)
+        names.push_back(toUtf8(name));
+}
+
+bool RegAccessor::query(std::string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) {
+    return m_store.queryValue(m_key, toUtf16(name), type, data) == Status::Ok;
+}
+
+bool RegAccessor::getDataInfo(std::string_view name, ValueKind& kind, std::size_t& size) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    if (!query(name, type, raw)) {
+        kind = ValueKind::Other;
+        size = 0;
+        return false;
+    }
+    kind = kindOfType(type);
+    size = isStringType(type) ? programData(type, raw).size() : raw.size();
+    return true;
+}
+
+std::string RegAccessor::readString(std::string_view name) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    if (!query(name, type, raw) || raw.empty()) return {};
+    const ValueKind kind = kindOfType(type);
+    if (kind != ValueKind::String && kind != ValueKind::ExpandString) throw RegError(quoted("Invalid data type for '%s'", name));
+    const auto data = programData(type, raw);
+    const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
+    return std::string(data.begin(), nul);
+}
+
+std::int32_t RegAccessor::readInteger(std::string_view name) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    if (!query(name, type, raw)) throw RegError(quoted("Failed to get data for '%s'", name));
+    const auto data = programData(type, raw);
+    if (data.size() > 4) throw RegError(quoted("Failed to get data for '%s'", name));
+    if (kindOfType(type) != ValueKind::Integer) throw RegError(quoted("Invalid data type for '%s'", name));
+    std::uint32_t number = 0;
+    for (std::size_t i = data.size(); i-- > 0;) number = (number << 8) | data[i];
+    return static_cast<std::int32_t>(number);
+}
+
+std::size_t RegAccessor::readBinaryData(std::string_view name, void* buffer, std::size_t bufferSize) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    if (!query(name, type, raw)) return 0;
+    const ValueKind kind = kindOfType(type);
+    const auto data = programData(type, raw);
+    if ((kind != ValueKind::Binary && kind != ValueKind::Other) || data.size() > bufferSize)
+        throw RegError(quoted("Invalid data type for '%s'", name));
+    if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
+    return data.size();
+}
+
+void RegAccessor::write(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    if (m_store.setValue(m_key, toUtf16(name), type, data) != Status::Ok)
+        throw RegError(quoted("Failed to set data for '%s'", name));
+}
+
+void RegAccessor::writeString(std::string_view name, std::string_view text) {
+    std::u16string units = toUtf16(text);
+    units.push_back(u'\0');
+    write(name, kRegSz, utf16Bytes(units));
+}
+
+void RegAccessor::writeInteger(std::string_view name, std::int32_t number) {
+    const auto n = static_cast<std::uint32_t>(number);
+    write(name, kRegDword,
+          {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
+           static_cast<std::uint8_t>(n >> 24)});
+}
+
+void RegAccessor::writeBinaryData(std::string_view name, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    write(name, kRegBinary, std::vector<std::uint8_t>(bytes, bytes + size));
+}
+
+bool RegAccessor::hasSubKeys() {
+    KeyInfo info;
+    return m_store.queryInfo(m_key, info) == Status::Ok && info.subkeyCount > 0;
+}
+
+bool RegAccessor::keyExists(std::string_view path) {
+    std::u16string relative;
+    const HKey base = baseFor(path, relative);
+    HKey key = kNoKey;
+    Status status = m_store.openKey(base, relative, Access::Full, kOptionNone, key);
+    // A key that exists but cannot be written (a read-only registry) still exists.
+    if (status == Status::AccessDenied) status = m_store.openKey(base, relative, Access::Read, kOptionNone, key);
+    if (status != Status::Ok) return false;
+    (void)m_store.closeKey(key);
+    return true;
+}
+
+bool RegAccessor::valueExists(std::string_view name) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    return query(name, type, raw);
+}
+
+bool RegAccessor::renameValue(std::string_view oldName, std::string_view newName) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    if (!query(oldName, type, raw) || valueExists(newName) || raw.empty()) return false;
+    // The new value is written before the old one goes, and both in one write: the data is never
+    // only in memory, and never lost when the disk refuses.
+    WriteBatch batch(m_store);
+    if (m_store.setValue(m_key, toUtf16(newName), type, raw) != Status::Ok) return false;
+    if (m_store.deleteValue(m_key, toUtf16(oldName)) != Status::Ok) return false;
+    return batch.finish() == Status::Ok;
+}
+
+void RegAccessor::copyValues(HKey from, HKey to) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    std::u16string name;
+    // The default value first, then all in the registry's order: the same copy whatever the order.
+    if (m_store.queryValue(from, u"", type, data) == Status::Ok) (void)m_store.setValue(to, u"", type, data);
+    KeyInfo info;
+    if (m_store.queryInfo(from, info) != Status::Ok) return;
+    for (std::uint32_t i = 0; i < info.valueCount; ++i)
+        if (m_store.enumValue(from, i, name, &type, &data) == Status::Ok) (void)m_store.setValue(to, name, type, data);
+}
+
+void RegAccessor::copyTree(HKey from, HKey to, std::uint64_t targetIdentity) {
+    KeyInfo info;
+    if (m_store.queryInfo(from, info) != Status::Ok) return;
+    for (std::uint32_t i = 0; i < info.subkeyCount; ++i) {
+        std::u16string name;
+        if (m_store.enumKey(from, i, name) != Status::Ok) continue;
+        HKey source = kNoKey;
+        if (m_store.openKey(from, name, Access::Read, kOpenLink, source) != Status::Ok) continue;
+        KeyInfo sourceInfo;
+        if (m_store.queryInfo(source, sourceInfo) == Status::Ok && sourceInfo.identity != targetIdentity) {
+            // A link is copied as a link: following it could copy half the registry, or loop.
+            HKey target = kNoKey;
+            const unsigned options = sourceInfo.isLink ? kCreateLink | kOpenLink : kOptionNone;
+            if (m_store.createKey(to, name, Access::Full, options, target) != Status::Ok)
+                throw RegError(quoted("Failed to create key %s", toUtf8(name)));
+            copyValues(source, target);
+            if (!sourceInfo.isLink) copyTree(source, target, targetIdentity);
+            (void)m_store.closeKey(target);
+        }
+        (void)m_store.closeKey(source);
+    }
+}
+
+bool RegAccessor::moveKey(std::string_view oldPath, std::string_view newPath, bool deleteSource) {
+    if (!keyExists(oldPath) || keyExists(newPath)) return false;
+    std::u16string oldRelative;
+    std::u16string newRelative;
+    const HKey oldBase = baseFor(oldPath, oldRelative);
+    const HKey newBase = baseFor(newPath, newRelative);
+    HKey source = kNoKey;
+    if (m_store.openKey(oldBase, oldRelative, Access::Read, kOptionNone, source) != Status::Ok) return false;
+    KeyInfo sourceInfo;
+    (void)m_store.queryInfo(source, sourceInfo);
+
+    // A target inside the source would be copied into itself and then deleted with it.
+    for (std::u16string above = newRelative;;) {
+        const auto slash = above.rfind(u'\\');
+        if (slash == std::u16string::npos) break;
+        above.resize(slash);
+        HKey ancestor = kNoKey;
+        if (m_store.openKey(newBase, above, Access::Read, kOptionNone, ancestor) != Status::Ok) continue;
+        KeyInfo info;
+        const bool inside = m_store.queryInfo(ancestor, info) == Status::Ok && info.identity == sourceInfo.identity;
+        (void)m_store.closeKey(ancestor);
+        if (inside) {
+            (void)m_store.closeKey(source);
+            return false;
+        }
+    }
+    if (newRelative.empty() || (newBase == oldBase && sameName(newRelative, oldRelative))) {
+        (void)m_store.closeKey(source);
+        return false;
+    }
+
+    WriteBatch batch(m_store);
+    HKey target = kNoKey;
+    try {
+        if (m_store.createKey(newBase, newRelative, Access::Full, kOptionNone, target) != Status::Ok)
+            throw RegError(quoted("Failed to create key %s", newPath));
+        KeyInfo targetInfo;
+        (void)m_store.queryInfo(target, targetInfo);
+        copyValues(source, target);
+        copyTree(source, target, targetInfo.identity);
+    } catch (...) {
+        (void)m_store.closeKey(source);
+        (void)m_store.closeKey(target);
+        throw;
+    }
+    (void)m_store.closeKey(source);
+    (void)m_store.closeKey(target);
+    if (deleteSource) (void)deleteTree(oldBase, oldRelative);
+    return batch.finish() == Status::Ok;
+}
+
+} // namespace quern::reg

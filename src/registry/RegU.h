@@ -1,0 +1,56 @@
+#pragma once
+
+#include "registry/RegAccessor.h"
+#include "registry/RegTypes.h"
+#include "registry/TreeNode.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace quern {
+
+// Key paths: the root key's name, then a backslash and a key name for every further level
+// (HKEY_LOCAL_MACHINE\SOFTWARE\Classes). A root key's path is its name; the top node's is empty;
+// a key path never ends in a backslash. The subkey path is what follows the root's name, with its
+// leading backslash (\SOFTWARE\Classes), empty for a root key.
+
+struct RootKey {
+    std::string_view name;
+    reg::HKey handle;
+};
+
+// The root keys in the order the tree shows them.
+inline constexpr std::array<RootKey, 6> kRootKeys{{
+    {"HKEY_CLASSES_ROOT", reg::kClassesRoot},
+    {"HKEY_CURRENT_USER", reg::kCurrentUser},
+    {"HKEY_LOCAL_MACHINE", reg::kLocalMachine},
+    {"HKEY_USERS", reg::kUsers},
+    {"HKEY_CURRENT_CONFIG", reg::kCurrentConfig},
+    {"HKEY_DYN_DATA", reg::kDynData},
+}};
+
+// Selects the root of that exact name (case counts); any other text leaves the root as it was.
+void selectRootByName(reg::RegAccessor& registry, std::string_view name);
+
+// The node's key path; empty for no node and for the top node.
+[[nodiscard]] std::string keyPathOfNode(const TreeNode* node);
+
+// The root key's name and the subkey path of the node; both empty for no node or the top node.
+void splitNodePath(const TreeNode* node, std::string& rootName, std::string& subkeyPath);
+
+// Opens the key at a key path with full access and leaves it as the current key, its root as the
+// current root. True when it opened.
+bool openKeyPath(reg::RegAccessor& registry, std::string_view path);
+
+// A\B\C gives A\B; a text without a backslash gives the empty text.
+[[nodiscard]] std::string parentPath(std::string_view path);
+
+// HKEY_USERS\A\B gives A\B; a root name alone gives the empty text.
+[[nodiscard]] std::string pathBelowRoot(std::string_view path);
+
+// Returns the text before the first backslash and removes it, with that backslash, from text:
+// A\B\ gives A and leaves B\; a text without a backslash is returned whole and leaves it empty.
+std::string takeFirstComponent(std::string& text);
+
+} // namespace quern

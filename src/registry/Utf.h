@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quern::reg {
+
+// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD: the program's texts are always valid UTF-8.
+[[nodiscard]] std::string toUtf8(std::u16string_view text);
+
+// UTF-8 to UTF-16. Bytes that are not valid UTF-8 each become U+FFFD.
+[[nodiscard]] std::u16string toUtf16(std::string_view text);
+
+// Lower-cases one UTF-16 unit as the registry compares names: ASCII, Latin-1, Latin Extended-A,
+// Greek and Cyrillic. Units outside those blocks compare as they are.
+[[nodiscard]] char16_t foldUnit(char16_t unit);
+
+// Compares two names unit by unit after folding, then by length: the order of subkeys and the
+// test of equal names alike. Negative, zero or positive.
+[[nodiscard]] int compareNames(std::u16string_view a, std::u16string_view b);
+
+[[nodiscard]] inline bool sameName(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && compareNames(a, b) == 0;
+}
+
+} // namespace quern::reg

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "registry/RegStore.h"
+#include "registry/RegTree.h"
+#include "registry/WineServer.h"
+#include "registry/WineRegFile.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quern::reg {
+
+// What a file was like when it was last read or written: a file that differs has been changed by
+// someone else and must not be overwritten.
+struct FileStamp {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = -1;
+    long long modifiedSeconds = 0;
+    long long modifiedNanoseconds = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// One of the prefix's three files and the keys it holds.
+struct Hive {
+    std::string fileName; // system.reg, user.reg or userdef.reg
+    std::string path;
+    std::string relativeTo; // the header's path, escaped as in the file
+    Key* root = nullptr;
+    bool existsOnDisk = false;
+    FileStamp stamp;
+    std::size_t contentHash = 0;
+    std::uint64_t prefixLength = 0;
+    ParsedFile parsed;          // counts and problems of the last read
+    std::string readOnlyReason; // set: this file is never written
+    bool dirty = false;         // changed since it was last written
+    bool checkedInBatch = false;
+};
+
+struct WinePrefixOptions {
+    std::string prefixDir;
+    // Quern's own registry: make the folder and the three files, with the keys every registry has,
+    // when they do not exist yet.
+    bool createIfMissing = false;
+    ServerSearchPaths serverPaths = defaultServerSearchPaths();
+    bool scanProcesses = true;
+    std::function<std::uint64_t()> clock; // FILETIME of now; the system clock when empty
+};
+
+// The registry of a Wine prefix: system.reg as HKEY_LOCAL_MACHINE, user.reg as the user's hive
+// (HKEY_CURRENT_USER and HKEY_USERS\SID), userdef.reg as HKEY_USERS\.Default. Reads the files once,
+// writes changed files whole and atomically, and keeps the bytes of every key nobody changed.
+class WinePrefixStore final : public RegStore {
+public:
+    explicit WinePrefixStore(WinePrefixOptions options);
+    ~WinePrefixStore() override;
+    WinePrefixStore(const WinePrefixStore&) = delete;
+    WinePrefixStore& operator=(const WinePrefixStore&) = delete;
+
+    Status openKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result) override;
+    Status createKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result,
+                     bool* created = nullptr) override;
+    Status closeKey(HKey key) override;
+    Status deleteKey(HKey parent, std::u16string_view path) override;
+    Status enumKey(HKey key, std::uint32_t index, std::u16string& name) override;
+    Status enumValue(HKey key, std::uint32_t index, std::u16string& name, std::uint32_t* type,
+                     std::vector<std::uint8_t>* data) override;
+    Status queryInfo(HKey key, KeyInfo& info) override;
+    Status queryValue(HKey key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
+    Status setValue(HKey key, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) override;
+    Status deleteValue(HKey key, std::u16string_view name) override;
+    void beginBatch() override;
+    Status endBatch() override;
+    Status refresh() override;
+    [[nodiscard]] std::string readOnlyReason() const override;
+    [[nodiscard]] std::string lastErrorText() const override { return m_lastError; }
+    [[nodiscard]] std::vector<std::string> loadMessages() const override { return m_loadMessages; }
+    [[nodiscard]] std::string location() const override { return m_options.prefixDir; }
+
+    enum HiveId { kSystem = 0, kUser = 1, kUserDefault = 2 };
+    [[nodiscard]] const Hive& hive(HiveId id) const { return m_hives[id]; }
+    [[nodiscard]] std::size_t openHandleCount() const { return m_handles.size(); }
+
+private:
+    struct OpenHandle {
+        Key* key = nullptr; // null once the key is gone
+        Access access = Access::Read;
+    };
+    struct UndoEntry {
+        enum Kind { ValueReplaced, ValueAdded, ValueDeleted, KeyCreated, KeyRemoved, Touched } kind;
+        Key* key = nullptr;
+        std::size_t index = 0;
+        RawValue value;
+        std::unique_ptr<Key> node; // a removed key, kept until the batch is on disk
+        Key* created = nullptr;
+        std::uint64_t modified = 0;
+        bool dirty = false;
+    };
+
+    void loadAll();
+    void loadHive(HiveId id);
+    void createOwnRegistry();
+    void checkServerAndLock();
+
+    Status resolve(HKey handle, Key*& key, Access& access);
+    Status resolveRoot(HKey root, Key*& key);
+    Status walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result, bool* created,
+                int& linksFollowed);
+    Status followLink(Key* link, Key*& target, int& linksFollowed);
+    Status keyForWriting(HKey handle, Key*& key);
+    Status prepareChange(Key* key);
+    Status finishChange(Status status);
+    void touch(Key* key);
+    void forgetHandlesInto(const Key* subtree);
+    void undo(const std::vector<Hive*>& failed);
+    Status commit();
+    Status fail(Status status, std::string text);
+    [[nodiscard]] std::uint64_t now() const;
+    HKey newHandle(Key* key, Access access);
+
+    WinePrefixOptions m_options;
+    Hive m_hives[3];
+    std::unique_ptr<Key> m_machine;
+    std::unique_ptr<Key> m_users;
+    std::unique_ptr<Key> m_dynData;
+    std::unordered_map<HKey, OpenHandle> m_handles;
+    HKey m_nextHandle = 1;
+    int m_batchDepth = 0;
+    std::vector<UndoEntry> m_undo;
+    std::string m_globalReadOnly; // a wineserver, another Quern, a missing prefix
+    int m_lockFd = -1;
+    std::string m_lastError;
+    std::vector<std::string> m_loadMessages;
+};
+
+// Which registry Quern opens: WINEPREFIX when it is set (the Wine convention); else ~/.wine when it
+// holds system.reg; else Quern's own in $XDG_DATA_HOME/quern/registry (~/.local/share/quern/registry).
+struct RegistryChoice {
+    std::string prefixDir;
+    bool ownRegistry = false;
+};
+[[nodiscard]] RegistryChoice chooseRegistry();
+
+// Opens the registry chooseRegistry names.
+[[nodiscard]] std::unique_ptr<WinePrefixStore> openChosenRegistry();
+
+} // namespace quern::reg

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "registry/RegTree.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quern::reg {
+
+// The text files in which wineserver keeps a prefix's registry ("WINE REGISTRY Version 2"):
+// reading one into a tree of keys, and writing a tree back so that every key that did not change
+// keeps the bytes it had.
+
+inline constexpr std::string_view kRegFileMagic = "WINE REGISTRY Version 2";
+inline constexpr std::size_t kMaxKeyDepth = 512;
+
+struct LoadProblem {
+    std::size_t line = 0; // 1-based
+    std::string what;
+};
+
+struct ParsedFile {
+    bool isRegistryFile = false;
+    std::string error;            // why the file is not a registry file
+    std::string relativeTo;       // the header's path as written, e.g. REGISTRY\\User\\S-1-5-21-0-0-0-1000
+    std::uint64_t prefixLength = 0; // the header lines, up to the end of the last line before the first block
+    std::size_t blockCount = 0;
+    std::size_t valueCount = 0;
+    std::vector<LoadProblem> problems; // lines kept unread
+};
+
+// Reads a file's text into root, which must have no subkeys and no values yet. A line that cannot
+// be read is kept as it is in its key and listed in problems; a text that is not a registry file
+// leaves root untouched and says why.
+[[nodiscard]] ParsedFile parseRegFile(std::string_view content, Key& root);
+
+struct BlockPlacement {
+    Key* key = nullptr;
+    SourceRange range;
+};
+
+// Writes the tree under root as a registry file into out. The header is copied from original
+// when there is one (prefixLength bytes), else made for relativeTo. A key that is not dirty and
+// has a block in original is copied byte for byte; every other key that needs a block gets one
+// written anew. placements tells where each block landed, for the caller to record once the file
+// is safely on disk.
+void serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
+                      std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements);
+
+// One block as wineserver writes it, without the empty line before it.
+void appendKeyBlock(std::string& out, const Key& key, const Key& root);
+
+// Escapes text as wineserver does; quotes are the two characters escaped besides the backslash.
+// A NUL that ends the text is left out when dropFinalNul is set (the terminator of string data).
+void appendEscaped(std::string& out, std::u16string_view text, std::string_view quotes, bool dropFinalNul);
+
+// Reads escaped text from line at pos up to the unescaped end character, which it passes over.
+// False when the end is missing or the text holds a NUL or bytes that are not UTF-8.
+[[nodiscard]] bool parseEscaped(std::string_view line, std::size_t& pos, char end, std::u16string& out);
+
+} // namespace quern::reg

@@ -1,0 +1,38 @@
+#include "registry/WinePrefixStore.h"
+#include "shell/QuernU.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool haveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (!haveDisplay()) {
+        std::fputs("Quern is a desktop program and needs a display, but neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
+                   "Run it in a desktop session, or on a machine without one under a virtual display:\n"
+                   "    xvfb-run -a scripts/run.sh\n",
+                   stderr);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    auto store = quern::reg::openChosenRegistry();
+    const auto messages = store->loadMessages();
+    quern::TMainForm form(std::move(store));
+    form.show();
+    for (const auto& message : messages)
+        QMessageBox::warning(&form, QStringLiteral("Quern"), QString::fromStdString(message));
+    return app.exec();
+}
