@@ -73,7 +73,7 @@ public:
 
     // What the user must be told once about the files as they were read: lines that could not be
     // read (kept as they are), files that could not be read at all.
-    [[nodiscard]] virtual std::vector<std::string> loadMessages() const = 0;
+    [[nodiscard]] virtual const std::vector<std::string>& loadMessages() const = 0;
 
     // Where the registry lives, for the title and the status line.
     [[nodiscard]] virtual std::string location() const = 0;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -149,6 +150,7 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options) : m_options(std::mov
         m_loadMessages.push_back(m_globalReadOnly);
     }
     checkServerAndLock();
+    removeStaleTemporaryFiles();
     loadAll();
     if (m_options.createIfMissing && m_globalReadOnly.empty()) createOwnRegistry();
 }
@@ -178,6 +180,20 @@ void WinePrefixStore::checkServerAndLock() {
         m_globalReadOnly = "A wineserver (process " + std::to_string(server.pid) +
                            ") is running for this prefix and owns its registry until it exits, so Quern shows it "
                            "read-only. Close the Windows programs of the prefix or run \"wineserver -k\", then refresh (F5).";
+}
+
+void WinePrefixStore::removeStaleTemporaryFiles() {
+    // A Quern that died while writing leaves its temporary file; only the one that may write removes them.
+    if (m_lockFd < 0 || !m_globalReadOnly.empty()) return;
+    for (const auto& hive : m_hives) {
+        const std::string pattern = "." + hive.fileName + ".quern-";
+        if (DIR* dir = ::opendir(m_options.prefixDir.c_str())) {
+            while (const dirent* entry = ::readdir(dir))
+                if (std::string_view(entry->d_name).starts_with(pattern))
+                    ::unlink((m_options.prefixDir + "/" + entry->d_name).c_str());
+            ::closedir(dir);
+        }
+    }
 }
 
 void WinePrefixStore::loadAll() {
@@ -666,6 +682,7 @@ Status WinePrefixStore::commit() {
     std::vector<Hive*> notReplaced;
     std::string renameError;
     for (auto& p : prepared) {
+        if (m_options.beforeReplace) m_options.beforeReplace(p.tempPath);
         if (::rename(p.tempPath.c_str(), p.hive->path.c_str()) != 0) {
             renameError = p.hive->path + " cannot be replaced: " + systemError(errno);
             ::unlink(p.tempPath.c_str());
@@ -693,6 +710,7 @@ Status WinePrefixStore::commit() {
             placed.key->merged = false;
         }
         hive.dirty = false;
+        ++m_filesWritten;
     }
     if (!notReplaced.empty()) {
         undo(notReplaced);

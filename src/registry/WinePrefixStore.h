@@ -48,6 +48,9 @@ struct WinePrefixOptions {
     ServerSearchPaths serverPaths = defaultServerSearchPaths();
     bool scanProcesses = true;
     std::function<std::uint64_t()> clock; // FILETIME of now; the system clock when empty
+    // Called with each temporary file when it is complete and before it replaces its file: the
+    // moment a crash is most tempting to test.
+    std::function<void(const std::string& tempPath)> beforeReplace;
 };
 
 // The registry of a Wine prefix: system.reg as HKEY_LOCAL_MACHINE, user.reg as the user's hive
@@ -77,12 +80,14 @@ public:
     Status refresh() override;
     [[nodiscard]] std::string readOnlyReason() const override;
     [[nodiscard]] std::string lastErrorText() const override { return m_lastError; }
-    [[nodiscard]] std::vector<std::string> loadMessages() const override { return m_loadMessages; }
+    [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     [[nodiscard]] std::string location() const override { return m_options.prefixDir; }
 
     enum HiveId { kSystem = 0, kUser = 1, kUserDefault = 2 };
     [[nodiscard]] const Hive& hive(HiveId id) const { return m_hives[id]; }
     [[nodiscard]] std::size_t openHandleCount() const { return m_handles.size(); }
+    // How many times a file was replaced on disk since the store opened.
+    [[nodiscard]] std::size_t filesWritten() const { return m_filesWritten; }
 
 private:
     struct OpenHandle {
@@ -104,6 +109,7 @@ private:
     void loadHive(HiveId id);
     void createOwnRegistry();
     void checkServerAndLock();
+    void removeStaleTemporaryFiles();
 
     Status resolve(HKey handle, Key*& key, Access& access);
     Status resolveRoot(HKey root, Key*& key);
@@ -134,6 +140,7 @@ private:
     int m_lockFd = -1;
     std::string m_lastError;
     std::vector<std::string> m_loadMessages;
+    std::size_t m_filesWritten = 0;
 };
 
 // Which registry Quern opens: WINEPREFIX when it is set (the Wine convention); else ~/.wine when it

@@ -29,7 +29,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     auto store = quern::reg::openChosenRegistry();
-    const auto messages = store->loadMessages();
+    const std::vector<std::string> messages = store->loadMessages();
     quern::TMainForm form(std::move(store));
     form.show();
     for (const auto& message : messages)

@@ -47,3 +47,50 @@ void writeFile(const std::string& path, const std::string& content) {
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 } // namespace quern::test
+
+#include "registry/WineServer.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quern::test {
+
+HeldLock::HeldLock(const std::string& lockPath) {
+    std::filesystem::create_directories(std::filesystem::path(lockPath).parent_path());
+    int ready[2];
+    if (::pipe(ready) != 0) throw std::runtime_error("pipe");
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_len = 1;
+        const char ok = (fd >= 0 && ::fcntl(fd, F_SETLKW, &lock) == 0) ? 1 : 0;
+        (void)::write(ready[1], &ok, 1);
+        for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    (void)::read(ready[0], &ok, 1);
+    ::close(ready[0]);
+    if (!ok) throw std::runtime_error("cannot hold the lock " + lockPath);
+}
+
+HeldLock::~HeldLock() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+std::string debianLockPath(const std::string& prefixDir, const std::string& tmpDir) {
+    writeFile(prefixDir + "/wineserver", "wine-querntest");
+    return tmpDir + "/wine-querntest/" + reg::serverFolderName(prefixDir) + "/lock";
+}
+
+} // namespace quern::test

@@ -29,3 +29,25 @@ void writeFile(const std::string& path, const std::string& content);
 [[nodiscard]] bool fileExists(const std::string& path);
 
 } // namespace quern::test
+
+namespace quern::test {
+
+// A write lock on byte 0 of a file, held by a child process the way a running wineserver holds
+// its lock file, until this object goes.
+class HeldLock {
+public:
+    explicit HeldLock(const std::string& lockPath);
+    ~HeldLock();
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    [[nodiscard]] int pid() const { return m_pid; }
+
+private:
+    int m_pid = -1;
+};
+
+// Makes the folders of the lock path and holds the lock a Debian wineserver would hold for
+// prefixDir, with its server folders below tmpDir.
+[[nodiscard]] std::string debianLockPath(const std::string& prefixDir, const std::string& tmpDir);
+
+} // namespace quern::test
