@@ -25,11 +25,16 @@ std::vector<std::uint8_t> utf16Bytes(std::u16string_view units) {
 
 ValueKind kindOfType(std::uint32_t type) {
     switch (type) {
-    case kRegSz: return ValueKind::String;
-    case kRegExpandSz: return ValueKind::ExpandString;
-    case kRegDword: return ValueKind::Integer;
-    case kRegBinary: return ValueKind::Binary;
-    default: return ValueKind::Other;
+    case kRegSz:
+        return ValueKind::String;
+    case kRegExpandSz:
+        return ValueKind::ExpandString;
+    case kRegDword:
+        return ValueKind::Integer;
+    case kRegBinary:
+        return ValueKind::Binary;
+    default:
+        return ValueKind::Other;
     }
 }
 
@@ -38,12 +43,16 @@ std::vector<std::uint8_t> programData(std::uint32_t type, const std::vector<std:
     std::u16string units(raw.size() / 2, u'\0');
     std::memcpy(units.data(), raw.data(), units.size() * 2);
     const std::string text = toUtf8(units);
-    return {text.begin(), text.end()};
+    return { text.begin(), text.end() };
 }
 
-RegAccessor::RegAccessor(RegStore& store) : m_store(store) {}
+RegAccessor::RegAccessor(RegStore& store)
+    : m_store(store) {
+}
 
-RegAccessor::~RegAccessor() { closeKey(); }
+RegAccessor::~RegAccessor() {
+    closeKey();
+}
 
 void RegAccessor::selectRoot(HKey root) {
     if (root == m_root) return;
@@ -72,18 +81,25 @@ bool RegAccessor::open(std::string_view path, Access access) {
     HKey opened = kNoKey;
     if (m_store.openKey(base, relative, access, kOptionNone, opened) != Status::Ok) return false;
     std::string newPath;
-    if (!path.empty() && path.front() == '\\') newPath = std::string(path.substr(1));
-    else if (m_key != kNoKey && !m_path.empty()) newPath = m_path + (path.empty() ? "" : "\\") + std::string(path);
-    else newPath = std::string(path);
+    if (!path.empty() && path.front() == '\\')
+        newPath = std::string(path.substr(1));
+    else if (m_key != kNoKey && !m_path.empty())
+        newPath = m_path + (path.empty() ? "" : "\\") + std::string(path);
+    else
+        newPath = std::string(path);
     closeKey();
     m_key = opened;
     m_path = std::move(newPath);
     return true;
 }
 
-bool RegAccessor::openKey(std::string_view path) { return open(path, Access::Full); }
+bool RegAccessor::openKey(std::string_view path) {
+    return open(path, Access::Full);
+}
 
-bool RegAccessor::openKeyReadOnly(std::string_view path) { return open(path, Access::Read); }
+bool RegAccessor::openKeyReadOnly(std::string_view path) {
+    return open(path, Access::Read);
+}
 
 void RegAccessor::createKey(std::string_view path) {
     std::u16string relative;
@@ -128,7 +144,8 @@ void RegAccessor::getKeyNames(std::vector<std::string>& names) {
     if (m_store.queryInfo(m_key, info) != Status::Ok) return;
     names.reserve(info.subkeyCount);
     std::u16string name;
-    for (std::uint32_t i = 0; m_store.enumKey(m_key, i, name) == Status::Ok; ++i) names.push_back(toUtf8(name));
+    for (std::uint32_t i = 0; m_store.enumKey(m_key, i, name) == Status::Ok; ++i)
+        names.push_back(toUtf8(name));
 }
 
 void RegAccessor::getValueNames(std::vector<std::string>& names) {
@@ -163,9 +180,10 @@ std::string RegAccessor::readString(std::string_view name) {
     std::vector<std::uint8_t> raw;
     if (!query(name, type, raw) || raw.empty()) return {};
     const ValueKind kind = kindOfType(type);
-    if (kind != ValueKind::String && kind != ValueKind::ExpandString) throw RegError(quoted("Invalid data type for '%s'", name));
+    if (kind != ValueKind::String && kind != ValueKind::ExpandString)
+        throw RegError(quoted("Invalid data type for '%s'", name));
     const auto data = programData(type, raw);
-    const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
+    const auto nul = std::find(data.begin(), data.end(), std::uint8_t { 0 });
     return std::string(data.begin(), nul);
 }
 
@@ -177,7 +195,8 @@ std::int32_t RegAccessor::readInteger(std::string_view name) {
     if (data.size() > 4) throw RegError(quoted("Failed to get data for '%s'", name));
     if (kindOfType(type) != ValueKind::Integer) throw RegError(quoted("Invalid data type for '%s'", name));
     std::uint32_t number = 0;
-    for (std::size_t i = data.size(); i-- > 0;) number = (number << 8) | data[i];
+    for (std::size_t i = data.size(); i-- > 0;)
+        number = (number << 8) | data[i];
     return static_cast<std::int32_t>(number);
 }
 
@@ -207,8 +226,8 @@ void RegAccessor::writeString(std::string_view name, std::string_view text) {
 void RegAccessor::writeInteger(std::string_view name, std::int32_t number) {
     const auto n = static_cast<std::uint32_t>(number);
     write(name, kRegDword,
-          {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
-           static_cast<std::uint8_t>(n >> 24)});
+        { static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
+            static_cast<std::uint8_t>(n >> 24) });
 }
 
 void RegAccessor::writeBinaryData(std::string_view name, const void* data, std::size_t size) {

@@ -26,8 +26,9 @@ public:
 
     // Opens path below parent, creating the keys that are missing (needs a writable registry).
     // created tells whether the last key was made. With kCreateLink a created key is a link key.
-    virtual Status createKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result,
-                             bool* created = nullptr) = 0;
+    virtual Status createKey(
+        HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result, bool* created = nullptr)
+        = 0;
 
     // Closes an open key; predefined roots need no closing. InvalidHandle for anything else.
     virtual Status closeKey(HKey key) = 0;
@@ -40,18 +41,19 @@ public:
     virtual Status enumKey(HKey key, std::uint32_t index, std::u16string& name) = 0;
 
     // The value at index, in creation order; type and data are filled only when asked for.
-    virtual Status enumValue(HKey key, std::uint32_t index, std::u16string& name, std::uint32_t* type,
-                             std::vector<std::uint8_t>* data) = 0;
+    virtual Status enumValue(
+        HKey key, std::uint32_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data)
+        = 0;
 
     virtual Status queryInfo(HKey key, KeyInfo& info) = 0;
 
     // The value's type and bytes as stored; the empty name is the default value.
-    virtual Status queryValue(HKey key, std::u16string_view name, std::uint32_t& type,
-                              std::vector<std::uint8_t>& data) = 0;
+    virtual Status queryValue(HKey key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data)
+        = 0;
 
     // Sets a value, replacing any value of that name whatever its type. The key must be open for full access.
-    virtual Status setValue(HKey key, std::u16string_view name, std::uint32_t type,
-                            std::span<const std::uint8_t> data) = 0;
+    virtual Status setValue(HKey key, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data)
+        = 0;
 
     virtual Status deleteValue(HKey key, std::u16string_view name) = 0;
 
@@ -83,7 +85,10 @@ public:
 // written once, at the end. finish() tells whether the write succeeded.
 class WriteBatch {
 public:
-    explicit WriteBatch(RegStore& store) : m_store(store) { m_store.beginBatch(); }
+    explicit WriteBatch(RegStore& store)
+        : m_store(store) {
+        m_store.beginBatch();
+    }
     WriteBatch(const WriteBatch&) = delete;
     WriteBatch& operator=(const WriteBatch&) = delete;
     ~WriteBatch() {

@@ -13,7 +13,8 @@ constexpr std::size_t kIndexThreshold = 32;
 
 std::u16string foldedName(std::u16string_view name) {
     std::u16string folded(name);
-    for (auto& unit : folded) unit = foldUnit(unit);
+    for (auto& unit : folded)
+        unit = foldUnit(unit);
     return folded;
 }
 
@@ -21,17 +22,28 @@ std::u16string foldedName(std::u16string_view name) {
 
 std::string_view statusText(Status status) {
     switch (status) {
-    case Status::Ok: return "done";
-    case Status::NotFound: return "not found";
-    case Status::AccessDenied: return "access denied";
-    case Status::HasSubkeys: return "the key has subkeys";
-    case Status::InvalidHandle: return "not an open key";
-    case Status::KeyDeleted: return "the key was deleted";
-    case Status::NoMoreItems: return "no more items";
-    case Status::BadPath: return "not a valid key name or path";
-    case Status::LinkLoop: return "a chain of link keys loops";
-    case Status::ChangedOnDisk: return "the file was changed on disk";
-    case Status::WriteFailed: return "the file could not be written";
+    case Status::Ok:
+        return "done";
+    case Status::NotFound:
+        return "not found";
+    case Status::AccessDenied:
+        return "access denied";
+    case Status::HasSubkeys:
+        return "the key has subkeys";
+    case Status::InvalidHandle:
+        return "not an open key";
+    case Status::KeyDeleted:
+        return "the key was deleted";
+    case Status::NoMoreItems:
+        return "no more items";
+    case Status::BadPath:
+        return "not a valid key name or path";
+    case Status::LinkLoop:
+        return "a chain of link keys loops";
+    case Status::ChangedOnDisk:
+        return "the file was changed on disk";
+    case Status::WriteFailed:
+        return "the file could not be written";
     }
     return "unknown error";
 }
@@ -44,7 +56,7 @@ std::uint64_t fileTimeNow() {
 
 std::size_t Key::subkeyPosition(std::u16string_view subName) const {
     auto it = std::lower_bound(subkeys.begin(), subkeys.end(), subName,
-                               [](const std::unique_ptr<Key>& k, std::u16string_view n) { return compareNames(k->name, n) < 0; });
+        [](const std::unique_ptr<Key>& k, std::u16string_view n) { return compareNames(k->name, n) < 0; });
     return static_cast<std::size_t>(it - subkeys.begin());
 }
 
@@ -87,7 +99,8 @@ std::ptrdiff_t Key::findValue(std::u16string_view valueName) const {
     if (!m_valueIndex) {
         m_valueIndex = std::make_unique<std::unordered_map<std::u16string, std::size_t>>();
         m_valueIndex->reserve(values.size());
-        for (std::size_t i = 0; i < values.size(); ++i) m_valueIndex->emplace(foldedName(values[i].name), i);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            m_valueIndex->emplace(foldedName(values[i].name), i);
     }
     auto it = m_valueIndex->find(foldedName(valueName));
     return it == m_valueIndex->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);

@@ -25,7 +25,9 @@ struct SourceRange {
 class Key {
 public:
     explicit Key(std::u16string keyName, Key* parentKey, Hive* owner)
-        : name(std::move(keyName)), parent(parentKey), hive(owner) {}
+        : name(std::move(keyName))
+        , parent(parentKey)
+        , hive(owner) { }
 
     std::u16string name;
     Key* parent = nullptr;
@@ -36,7 +38,7 @@ public:
     SourceRange source;
     bool isLink = false;
     bool hasClass = false;
-    bool dirty = false;  // changed since the file was read: its block is written anew
+    bool dirty = false; // changed since the file was read: its block is written anew
     bool merged = false; // its block stood in the file more than once: written anew when the file is
     // Rarely present, so kept apart to keep every key small: the class name, and the lines of its
     // block that could not be read, kept to be written back as they were.

@@ -20,7 +20,9 @@ inline constexpr HKey kPerformanceData = 0x80000004u; // has no root here
 inline constexpr HKey kCurrentConfig = 0x80000005u;
 inline constexpr HKey kDynData = 0x80000006u;
 
-[[nodiscard]] constexpr bool isPredefined(HKey key) { return key >= 0x80000000u && key <= 0x80000006u; }
+[[nodiscard]] constexpr bool isPredefined(HKey key) {
+    return key >= 0x80000000u && key <= 0x80000006u;
+}
 
 // Value types as the registry numbers them. Any other 32-bit number is a valid type too and is kept as is.
 inline constexpr std::uint32_t kRegNone = 0;
@@ -39,16 +41,16 @@ inline constexpr std::uint32_t kRegQword = 11;
 
 enum class Status {
     Ok,
-    NotFound,        // no such key or value
-    AccessDenied,    // the registry (or this part of it) is read-only, or the key is not open for writing
-    HasSubkeys,      // a key with subkeys cannot be deleted by itself
-    InvalidHandle,   // not an open handle
-    KeyDeleted,      // the handle's key was deleted since it was opened
-    NoMoreItems,     // enumeration index past the end
-    BadPath,         // an empty path component or a name the registry does not allow
-    LinkLoop,        // a chain of link keys loops or runs longer than the store follows
-    ChangedOnDisk,   // the file was changed by someone else since it was read; nothing was written
-    WriteFailed,     // the file could not be written; nothing was changed
+    NotFound, // no such key or value
+    AccessDenied, // the registry (or this part of it) is read-only, or the key is not open for writing
+    HasSubkeys, // a key with subkeys cannot be deleted by itself
+    InvalidHandle, // not an open handle
+    KeyDeleted, // the handle's key was deleted since it was opened
+    NoMoreItems, // enumeration index past the end
+    BadPath, // an empty path component or a name the registry does not allow
+    LinkLoop, // a chain of link keys loops or runs longer than the store follows
+    ChangedOnDisk, // the file was changed by someone else since it was read; nothing was written
+    WriteFailed, // the file could not be written; nothing was changed
 };
 
 [[nodiscard]] std::string_view statusText(Status status);
@@ -58,7 +60,7 @@ enum class Access { Read, Full };
 // Options of open and create, after the system's REG_OPTION_OPEN_LINK and REG_OPTION_CREATE_LINK.
 enum KeyOption : unsigned {
     kOptionNone = 0,
-    kOpenLink = 1,   // the last component is opened as the link key itself, not followed
+    kOpenLink = 1, // the last component is opened as the link key itself, not followed
     kCreateLink = 2, // a created key becomes a link key (its target is its SymbolicLinkValue)
 };
 
@@ -66,9 +68,9 @@ struct KeyInfo {
     std::uint32_t subkeyCount = 0;
     std::uint32_t valueCount = 0;
     std::uint32_t maxSubkeyNameLength = 0; // in UTF-16 units
-    std::uint32_t maxValueNameLength = 0;  // in UTF-16 units
-    std::uint32_t maxValueDataLength = 0;  // in bytes
-    std::uint64_t lastWriteTime = 0;       // FILETIME: 100 ns units since 1601
+    std::uint32_t maxValueNameLength = 0; // in UTF-16 units
+    std::uint32_t maxValueDataLength = 0; // in bytes
+    std::uint64_t lastWriteTime = 0; // FILETIME: 100 ns units since 1601
     std::u16string className;
     bool isLink = false;
     // Identifies the key for as long as it exists, whatever handle or path reached it, so that

@@ -19,7 +19,8 @@ void splitNodePath(const TreeNode* node, std::string& rootName, std::string& sub
     subkeyPath.clear();
     if (!node || node->level() == 0) return;
     std::vector<const TreeNode*> chain;
-    for (const TreeNode* n = node; n && n->level() >= 1; n = n->parent()) chain.push_back(n);
+    for (const TreeNode* n = node; n && n->level() >= 1; n = n->parent())
+        chain.push_back(n);
     rootName = chain.back()->text();
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
         subkeyPath += '\\';

@@ -21,14 +21,14 @@ struct RootKey {
 };
 
 // The root keys in the order the tree shows them.
-inline constexpr std::array<RootKey, 6> kRootKeys{{
-    {"HKEY_CLASSES_ROOT", reg::kClassesRoot},
-    {"HKEY_CURRENT_USER", reg::kCurrentUser},
-    {"HKEY_LOCAL_MACHINE", reg::kLocalMachine},
-    {"HKEY_USERS", reg::kUsers},
-    {"HKEY_CURRENT_CONFIG", reg::kCurrentConfig},
-    {"HKEY_DYN_DATA", reg::kDynData},
-}};
+inline constexpr std::array<RootKey, 6> kRootKeys { {
+    { "HKEY_CLASSES_ROOT", reg::kClassesRoot },
+    { "HKEY_CURRENT_USER", reg::kCurrentUser },
+    { "HKEY_LOCAL_MACHINE", reg::kLocalMachine },
+    { "HKEY_USERS", reg::kUsers },
+    { "HKEY_CURRENT_CONFIG", reg::kCurrentConfig },
+    { "HKEY_DYN_DATA", reg::kDynData },
+} };
 
 // Selects the root of that exact name (case counts); any other text leaves the root as it was.
 void selectRootByName(reg::RegAccessor& registry, std::string_view name);

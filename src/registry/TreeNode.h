@@ -26,7 +26,8 @@ public:
 class PlainTreeNode final : public TreeNode {
 public:
     explicit PlainTreeNode(std::string text, PlainTreeNode* parent = nullptr)
-        : m_text(std::move(text)), m_parent(parent) {}
+        : m_text(std::move(text))
+        , m_parent(parent) { }
 
     PlainTreeNode* add(std::string text) {
         m_children.push_back(std::make_unique<PlainTreeNode>(std::move(text), this));

@@ -81,8 +81,10 @@ std::u16string toUtf16(std::string_view text) {
         bool valid = i + static_cast<std::size_t>(extra) < text.size();
         for (int k = 1; valid && k <= extra; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) valid = false;
-            else cp = (cp << 6) | (next & 0x3F);
+            if ((next & 0xC0) != 0x80)
+                valid = false;
+            else
+                cp = (cp << 6) | (next & 0x3F);
         }
         if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             out.push_back(static_cast<char16_t>(kReplacement));

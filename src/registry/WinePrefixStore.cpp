@@ -22,15 +22,19 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr std::u16string_view kDefaultSid = u"S-1-5-21-0-0-0-1000";
 constexpr std::u16string_view kLinkValueName = u"SymbolicLinkValue";
 
-std::string systemError(int error) { return std::strerror(error); }
-
-FileStamp stampOf(const struct stat& st) {
-    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-            static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-            static_cast<long long>(st.st_mtim.tv_nsec)};
+std::string systemError(int error) {
+    return std::strerror(error);
 }
 
-std::size_t hashOf(std::string_view content) { return std::hash<std::string_view>{}(content); }
+FileStamp stampOf(const struct stat& st) {
+    return { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+}
+
+std::size_t hashOf(std::string_view content) {
+    return std::hash<std::string_view> {}(content);
+}
 
 // Reads a whole file; errno tells why when it fails.
 bool readWholeFile(const std::string& path, std::string& content, FileStamp& stamp, int& error) {
@@ -39,7 +43,7 @@ bool readWholeFile(const std::string& path, std::string& content, FileStamp& sta
         error = errno;
         return false;
     }
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0) {
         error = errno;
         ::close(fd);
@@ -107,7 +111,8 @@ bool splitPath(std::u16string_view path, std::vector<std::u16string_view>& parts
 
 std::size_t depthOf(const Key* key) {
     std::size_t depth = 0;
-    for (; key->parent; key = key->parent) ++depth;
+    for (; key->parent; key = key->parent)
+        ++depth;
     return depth;
 }
 
@@ -127,8 +132,9 @@ std::u16string sidOf(const std::string& relativeTo) {
 
 } // namespace
 
-WinePrefixStore::WinePrefixStore(WinePrefixOptions options) : m_options(std::move(options)) {
-    static const char* const kFiles[3] = {"system.reg", "user.reg", "userdef.reg"};
+WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
+    : m_options(std::move(options)) {
+    static const char* const kFiles[3] = { "system.reg", "user.reg", "userdef.reg" };
     for (int i = 0; i < 3; ++i) {
         m_hives[i].fileName = kFiles[i];
         m_hives[i].path = m_options.prefixDir + "/" + kFiles[i];
@@ -136,7 +142,7 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options) : m_options(std::mov
     m_users = std::make_unique<Key>(u"User", nullptr, nullptr);
     m_dynData = std::make_unique<Key>(u"DynData", nullptr, nullptr);
 
-    struct stat st {};
+    struct stat st { };
     if (::stat(m_options.prefixDir.c_str(), &st) != 0 && m_options.createIfMissing) {
         std::string partial;
         for (std::size_t pos = 1; pos != std::string::npos;) {
@@ -159,7 +165,9 @@ WinePrefixStore::~WinePrefixStore() {
     if (m_lockFd >= 0) ::close(m_lockFd);
 }
 
-std::uint64_t WinePrefixStore::now() const { return m_options.clock ? m_options.clock() : fileTimeNow(); }
+std::uint64_t WinePrefixStore::now() const {
+    return m_options.clock ? m_options.clock() : fileTimeNow();
+}
 
 void WinePrefixStore::checkServerAndLock() {
     if (!m_globalReadOnly.empty() && m_globalReadOnly.find("does not exist") != std::string::npos) return;
@@ -177,9 +185,9 @@ void WinePrefixStore::checkServerAndLock() {
     }
     const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, m_options.scanProcesses);
     if (server.running)
-        m_globalReadOnly = "A wineserver (process " + std::to_string(server.pid) +
-                           ") is running for this prefix and owns its registry until it exits, so Quern shows it "
-                           "read-only. Close the Windows programs of the prefix or run \"wineserver -k\", then refresh (F5).";
+        m_globalReadOnly = "A wineserver (process " + std::to_string(server.pid)
+            + ") is running for this prefix and owns its registry until it exits, so Quern shows it "
+              "read-only. Close the Windows programs of the prefix or run \"wineserver -k\", then refresh (F5).";
 }
 
 void WinePrefixStore::removeStaleTemporaryFiles() {
@@ -197,18 +205,20 @@ void WinePrefixStore::removeStaleTemporaryFiles() {
 }
 
 void WinePrefixStore::loadAll() {
-    for (int i = 0; i < 3; ++i) loadHive(static_cast<HiveId>(i));
+    for (int i = 0; i < 3; ++i)
+        loadHive(static_cast<HiveId>(i));
 }
 
 void WinePrefixStore::loadHive(HiveId id) {
     Hive& hive = m_hives[id];
-    auto root = std::make_unique<Key>(id == kSystem ? u"Machine" : (id == kUserDefault ? u".Default" : u""), nullptr, &hive);
+    auto root
+        = std::make_unique<Key>(id == kSystem ? u"Machine" : (id == kUserDefault ? u".Default" : u""), nullptr, &hive);
     hive.existsOnDisk = false;
     hive.readOnlyReason.clear();
-    hive.parsed = ParsedFile{};
+    hive.parsed = ParsedFile {};
     hive.prefixLength = 0;
     hive.contentHash = 0;
-    hive.stamp = FileStamp{};
+    hive.stamp = FileStamp {};
     hive.dirty = false;
 
     std::string content;
@@ -217,8 +227,8 @@ void WinePrefixStore::loadHive(HiveId id) {
         // nothing to read
     } else if (!readWholeFile(hive.path, content, hive.stamp, error)) {
         if (error != ENOENT) {
-            hive.readOnlyReason = hive.fileName + " cannot be read (" + systemError(error) +
-                                  "); nothing was read from it and Quern will not write it.";
+            hive.readOnlyReason = hive.fileName + " cannot be read (" + systemError(error)
+                + "); nothing was read from it and Quern will not write it.";
             m_loadMessages.push_back(hive.path + ": " + systemError(error) + "; nothing was read from it.");
         }
     } else {
@@ -226,10 +236,10 @@ void WinePrefixStore::loadHive(HiveId id) {
         hive.contentHash = hashOf(content);
         hive.parsed = parseRegFile(content, *root);
         if (!hive.parsed.isRegistryFile) {
-            hive.readOnlyReason = hive.fileName + " is not a Wine registry file (" + hive.parsed.error +
-                                  "); nothing was read from it and Quern will not write it.";
-            m_loadMessages.push_back(hive.path + " is not a Wine registry file: " + hive.parsed.error +
-                                     ". Nothing was read from it and it is left as it is.");
+            hive.readOnlyReason = hive.fileName + " is not a Wine registry file (" + hive.parsed.error
+                + "); nothing was read from it and Quern will not write it.";
+            m_loadMessages.push_back(hive.path + " is not a Wine registry file: " + hive.parsed.error
+                + ". Nothing was read from it and it is left as it is.");
             root = std::make_unique<Key>(root->name, nullptr, &hive);
         } else {
             hive.prefixLength = hive.parsed.prefixLength;
@@ -237,16 +247,16 @@ void WinePrefixStore::loadHive(HiveId id) {
             if (!hive.parsed.problems.empty()) {
                 const auto& first = hive.parsed.problems.front();
                 const auto count = hive.parsed.problems.size();
-                m_loadMessages.push_back(hive.path + ", line " + std::to_string(first.line) + ": " + first.what +
-                                         (count > 1 ? " (and " + std::to_string(count - 1) + " more lines)" : "") +
-                                         ". Quern keeps such lines as they are and writes them back unchanged.");
+                m_loadMessages.push_back(hive.path + ", line " + std::to_string(first.line) + ": " + first.what
+                    + (count > 1 ? " (and " + std::to_string(count - 1) + " more lines)" : "")
+                    + ". Quern keeps such lines as they are and writes them back unchanged.");
             }
         }
     }
     if (hive.relativeTo.empty()) {
-        hive.relativeTo = id == kSystem ? "REGISTRY\\\\Machine"
-                                        : (id == kUser ? "REGISTRY\\\\User\\\\" + toUtf8(kDefaultSid)
-                                                       : "REGISTRY\\\\User\\\\.Default");
+        hive.relativeTo = id == kSystem
+            ? "REGISTRY\\\\Machine"
+            : (id == kUser ? "REGISTRY\\\\User\\\\" + toUtf8(kDefaultSid) : "REGISTRY\\\\User\\\\.Default");
     }
     if (id == kUser) root->name = sidOf(hive.relativeTo);
     if (hive.root) forgetHandlesInto(hive.root);
@@ -258,8 +268,9 @@ void WinePrefixStore::loadHive(HiveId id) {
     }
     // The user hives hang below HKEY_USERS, replacing what was read before.
     auto& list = m_users->subkeys;
-    list.erase(std::remove_if(list.begin(), list.end(), [&](const std::unique_ptr<Key>& k) { return k.get() == hive.root; }),
-               list.end());
+    list.erase(
+        std::remove_if(list.begin(), list.end(), [&](const std::unique_ptr<Key>& k) { return k.get() == hive.root; }),
+        list.end());
     root->parent = m_users.get();
     hive.root = root.get();
     const std::size_t pos = m_users->subkeyPosition(root->name);
@@ -269,16 +280,18 @@ void WinePrefixStore::loadHive(HiveId id) {
 void WinePrefixStore::createOwnRegistry() {
     if (m_hives[kSystem].existsOnDisk || m_hives[kUser].existsOnDisk || m_hives[kUserDefault].existsOnDisk) return;
     if (!readOnlyReason().empty()) return;
-    static constexpr std::u16string_view kBaseKeys[] = {u"Software\\Classes",
-                                                        u"System\\CurrentControlSet\\Hardware Profiles\\Current"};
+    static constexpr std::u16string_view kBaseKeys[]
+        = { u"Software\\Classes", u"System\\CurrentControlSet\\Hardware Profiles\\Current" };
     WriteBatch batch(*this);
     int links = 0;
     Key* key = nullptr;
-    for (const auto& base : kBaseKeys) (void)walk(m_machine.get(), base, 0, true, key, nullptr, links);
+    for (const auto& base : kBaseKeys)
+        (void)walk(m_machine.get(), base, 0, true, key, nullptr, links);
     (void)walk(m_hives[kUser].root, u"Software", 0, true, key, nullptr, links);
     (void)walk(m_hives[kUserDefault].root, u"Software", 0, true, key, nullptr, links);
     // Every file is written, so that the registry exists on disk from its first use.
-    for (auto& hive : m_hives) hive.dirty = true;
+    for (auto& hive : m_hives)
+        hive.dirty = true;
     if (batch.finish() != Status::Ok) m_loadMessages.push_back("Quern could not create its registry: " + m_lastError);
 }
 
@@ -290,14 +303,25 @@ Status WinePrefixStore::fail(Status status, std::string text) {
 Status WinePrefixStore::resolveRoot(HKey root, Key*& key) {
     int links = 0;
     switch (root) {
-    case kLocalMachine: key = m_machine.get(); return Status::Ok;
-    case kCurrentUser: key = m_hives[kUser].root; return Status::Ok;
-    case kUsers: key = m_users.get(); return Status::Ok;
-    case kDynData: key = m_dynData.get(); return Status::Ok;
-    case kClassesRoot: return walk(m_machine.get(), u"Software\\Classes", 0, false, key, nullptr, links);
+    case kLocalMachine:
+        key = m_machine.get();
+        return Status::Ok;
+    case kCurrentUser:
+        key = m_hives[kUser].root;
+        return Status::Ok;
+    case kUsers:
+        key = m_users.get();
+        return Status::Ok;
+    case kDynData:
+        key = m_dynData.get();
+        return Status::Ok;
+    case kClassesRoot:
+        return walk(m_machine.get(), u"Software\\Classes", 0, false, key, nullptr, links);
     case kCurrentConfig:
-        return walk(m_machine.get(), u"System\\CurrentControlSet\\Hardware Profiles\\Current", 0, false, key, nullptr, links);
-    default: return Status::InvalidHandle;
+        return walk(
+            m_machine.get(), u"System\\CurrentControlSet\\Hardware Profiles\\Current", 0, false, key, nullptr, links);
+    default:
+        return Status::InvalidHandle;
     }
 }
 
@@ -315,30 +339,36 @@ Status WinePrefixStore::resolve(HKey handle, Key*& key, Access& access) {
 }
 
 HKey WinePrefixStore::newHandle(Key* key, Access access) {
-    while (m_nextHandle == kNoKey || isPredefined(m_nextHandle) || m_handles.count(m_nextHandle)) ++m_nextHandle;
+    while (m_nextHandle == kNoKey || isPredefined(m_nextHandle) || m_handles.count(m_nextHandle))
+        ++m_nextHandle;
     const HKey handle = m_nextHandle++;
-    m_handles.emplace(handle, OpenHandle{key, access});
+    m_handles.emplace(handle, OpenHandle { key, access });
     return handle;
 }
 
 Status WinePrefixStore::followLink(Key* link, Key*& target, int& linksFollowed) {
     if (++linksFollowed > kMaxLinks)
-        return fail(Status::LinkLoop, "A chain of link keys loops or is longer than " + std::to_string(kMaxLinks) + " links.");
+        return fail(
+            Status::LinkLoop, "A chain of link keys loops or is longer than " + std::to_string(kMaxLinks) + " links.");
     const std::ptrdiff_t index = link->findValue(kLinkValueName);
     if (index < 0) return Status::NotFound;
     const RawValue& value = link->values[static_cast<std::size_t>(index)];
     std::u16string path(value.data.size() / 2, u'\0');
     std::memcpy(path.data(), value.data.data(), path.size() * 2);
-    while (!path.empty() && path.back() == u'\0') path.pop_back();
+    while (!path.empty() && path.back() == u'\0')
+        path.pop_back();
     // Targets name the kernel's view of the registry: \Registry\Machine\... or \Registry\User\...
     std::vector<std::u16string_view> parts;
     std::u16string_view rest(path);
     if (!rest.empty() && rest.front() == u'\\') rest.remove_prefix(1);
     if (!splitPath(rest, parts) || parts.size() < 2 || !sameName(parts[0], u"Registry")) return Status::NotFound;
     Key* base = nullptr;
-    if (sameName(parts[1], u"Machine")) base = m_machine.get();
-    else if (sameName(parts[1], u"User")) base = m_users.get();
-    else return Status::NotFound;
+    if (sameName(parts[1], u"Machine"))
+        base = m_machine.get();
+    else if (sameName(parts[1], u"User"))
+        base = m_users.get();
+    else
+        return Status::NotFound;
     const std::size_t skip = static_cast<std::size_t>(parts[1].data() + parts[1].size() - rest.data());
     std::u16string_view below = rest.substr(std::min(rest.size(), skip + 1));
     if (skip >= rest.size()) below = {};
@@ -346,7 +376,7 @@ Status WinePrefixStore::followLink(Key* link, Key*& target, int& linksFollowed) 
 }
 
 Status WinePrefixStore::walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result,
-                             bool* created, int& linksFollowed) {
+    bool* created, int& linksFollowed) {
     if (created) *created = false;
     if (!path.empty() && path.front() == u'\\') return Status::BadPath;
     std::vector<std::u16string_view> parts;
@@ -363,7 +393,7 @@ Status WinePrefixStore::walk(Key* start, std::u16string_view path, unsigned opti
             child->modified = now();
             child->dirty = true;
             if (last && (options & kCreateLink)) child->isLink = true;
-            m_undo.push_back({UndoEntry::KeyCreated, current, 0, {}, nullptr, child, 0, false});
+            m_undo.push_back({ UndoEntry::KeyCreated, current, 0, {}, nullptr, child, 0, false });
             touch(current);
             if (created && last) *created = true;
             current = child;
@@ -387,7 +417,8 @@ Status WinePrefixStore::openKey(HKey parent, std::u16string_view path, Access ac
     int links = 0;
     if (const Status st = walk(base, path, options, false, key, nullptr, links); st != Status::Ok) return st;
     if (access == Access::Full) {
-        if (!key->hive) return fail(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
+        if (!key->hive)
+            return fail(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
         if (!m_globalReadOnly.empty()) return fail(Status::AccessDenied, m_globalReadOnly);
         if (!key->hive->readOnlyReason.empty()) return fail(Status::AccessDenied, key->hive->readOnlyReason);
     }
@@ -395,8 +426,8 @@ Status WinePrefixStore::openKey(HKey parent, std::u16string_view path, Access ac
     return Status::Ok;
 }
 
-Status WinePrefixStore::createKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result,
-                                  bool* created) {
+Status WinePrefixStore::createKey(
+    HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result, bool* created) {
     Key* base = nullptr;
     Access parentAccess = Access::Read;
     if (const Status st = resolve(parent, base, parentAccess); st != Status::Ok) return st;
@@ -437,19 +468,22 @@ Status WinePrefixStore::prepareChange(Key* key) {
     const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, false);
     if (server.running) {
         checkServerAndLock();
-        return fail(Status::AccessDenied, m_globalReadOnly.empty() ? "A wineserver runs for this prefix." : m_globalReadOnly);
+        return fail(
+            Status::AccessDenied, m_globalReadOnly.empty() ? "A wineserver runs for this prefix." : m_globalReadOnly);
     }
-    struct stat st {};
+    struct stat st { };
     const bool existsNow = ::stat(hive->path.c_str(), &st) == 0;
     if (existsNow != hive->existsOnDisk || (existsNow && stampOf(st) != hive->stamp))
-        return fail(Status::ChangedOnDisk, hive->fileName + " was changed on disk since Quern read it. Nothing was "
-                                                            "changed; refresh (F5) to read it again.");
+        return fail(Status::ChangedOnDisk,
+            hive->fileName
+                + " was changed on disk since Quern read it. Nothing was "
+                  "changed; refresh (F5) to read it again.");
     hive->checkedInBatch = true;
     return Status::Ok;
 }
 
 void WinePrefixStore::touch(Key* key) {
-    m_undo.push_back({UndoEntry::Touched, key, 0, {}, nullptr, nullptr, key->modified, key->dirty});
+    m_undo.push_back({ UndoEntry::Touched, key, 0, {}, nullptr, nullptr, key->modified, key->dirty });
     key->modified = now();
     key->dirty = true;
     key->hive->dirty = true;
@@ -464,20 +498,21 @@ Status WinePrefixStore::finishChange(Status status) {
     return commit();
 }
 
-Status WinePrefixStore::setValue(HKey handle, std::u16string_view name, std::uint32_t type,
-                                 std::span<const std::uint8_t> data) {
+Status WinePrefixStore::setValue(
+    HKey handle, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
     Key* key = nullptr;
     if (name.size() > kMaxValueNameLength) return Status::BadPath;
     if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
     const std::ptrdiff_t index = key->findValue(name);
     if (index >= 0) {
         RawValue& value = key->values[static_cast<std::size_t>(index)];
-        m_undo.push_back({UndoEntry::ValueReplaced, key, static_cast<std::size_t>(index), value, nullptr, nullptr, 0, false});
+        m_undo.push_back(
+            { UndoEntry::ValueReplaced, key, static_cast<std::size_t>(index), value, nullptr, nullptr, 0, false });
         value.type = type;
         value.data.assign(data.begin(), data.end());
     } else {
-        m_undo.push_back({UndoEntry::ValueAdded, key, key->values.size(), {}, nullptr, nullptr, 0, false});
-        key->appendValue(RawValue{std::u16string(name), type, std::vector<std::uint8_t>(data.begin(), data.end())});
+        m_undo.push_back({ UndoEntry::ValueAdded, key, key->values.size(), {}, nullptr, nullptr, 0, false });
+        key->appendValue(RawValue { std::u16string(name), type, std::vector<std::uint8_t>(data.begin(), data.end()) });
     }
     touch(key);
     return finishChange(Status::Ok);
@@ -490,8 +525,8 @@ Status WinePrefixStore::deleteValue(HKey handle, std::u16string_view name) {
     const std::ptrdiff_t index = key->findValue(name);
     if (index < 0) return Status::NotFound;
     if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
-    m_undo.push_back({UndoEntry::ValueDeleted, key, static_cast<std::size_t>(index),
-                      std::move(key->values[static_cast<std::size_t>(index)]), nullptr, nullptr, 0, false});
+    m_undo.push_back({ UndoEntry::ValueDeleted, key, static_cast<std::size_t>(index),
+        std::move(key->values[static_cast<std::size_t>(index)]), nullptr, nullptr, 0, false });
     key->eraseValue(static_cast<std::size_t>(index));
     touch(key);
     return finishChange(Status::Ok);
@@ -510,7 +545,7 @@ Status WinePrefixStore::deleteKey(HKey parent, std::u16string_view path) {
     Key* owner = key->parent;
     if (const Status st = prepareChange(owner); st != Status::Ok) return st;
     const std::size_t pos = owner->subkeyPosition(key->name);
-    UndoEntry entry{UndoEntry::KeyRemoved, owner, pos, {}, std::move(owner->subkeys[pos]), nullptr, 0, false};
+    UndoEntry entry { UndoEntry::KeyRemoved, owner, pos, {}, std::move(owner->subkeys[pos]), nullptr, 0, false };
     owner->subkeys.erase(owner->subkeys.begin() + static_cast<std::ptrdiff_t>(pos));
     forgetHandlesInto(entry.node.get());
     m_undo.push_back(std::move(entry));
@@ -532,8 +567,8 @@ Status WinePrefixStore::enumKey(HKey handle, std::uint32_t index, std::u16string
     return Status::Ok;
 }
 
-Status WinePrefixStore::enumValue(HKey handle, std::uint32_t index, std::u16string& name, std::uint32_t* type,
-                                  std::vector<std::uint8_t>* data) {
+Status WinePrefixStore::enumValue(
+    HKey handle, std::uint32_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) {
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
@@ -549,7 +584,7 @@ Status WinePrefixStore::queryInfo(HKey handle, KeyInfo& info) {
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
-    info = KeyInfo{};
+    info = KeyInfo {};
     info.subkeyCount = static_cast<std::uint32_t>(key->subkeys.size());
     info.valueCount = static_cast<std::uint32_t>(key->values.size());
     for (const auto& sub : key->subkeys)
@@ -565,8 +600,8 @@ Status WinePrefixStore::queryInfo(HKey handle, KeyInfo& info) {
     return Status::Ok;
 }
 
-Status WinePrefixStore::queryValue(HKey handle, std::u16string_view name, std::uint32_t& type,
-                                   std::vector<std::uint8_t>& data) {
+Status WinePrefixStore::queryValue(
+    HKey handle, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) {
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
@@ -577,7 +612,9 @@ Status WinePrefixStore::queryValue(HKey handle, std::u16string_view name, std::u
     return Status::Ok;
 }
 
-void WinePrefixStore::beginBatch() { ++m_batchDepth; }
+void WinePrefixStore::beginBatch() {
+    ++m_batchDepth;
+}
 
 Status WinePrefixStore::endBatch() {
     if (m_batchDepth == 0) return Status::Ok;
@@ -594,9 +631,15 @@ void WinePrefixStore::undo(const std::vector<Hive*>& failed) {
         if (!applies(entry.key)) continue;
         Key* key = entry.key;
         switch (entry.kind) {
-        case UndoEntry::ValueReplaced: key->values[entry.index] = std::move(entry.value); break;
-        case UndoEntry::ValueAdded: key->eraseValue(entry.index); break;
-        case UndoEntry::ValueDeleted: key->insertValue(entry.index, std::move(entry.value)); break;
+        case UndoEntry::ValueReplaced:
+            key->values[entry.index] = std::move(entry.value);
+            break;
+        case UndoEntry::ValueAdded:
+            key->eraseValue(entry.index);
+            break;
+        case UndoEntry::ValueDeleted:
+            key->insertValue(entry.index, std::move(entry.value));
+            break;
         case UndoEntry::KeyCreated: {
             auto& list = key->subkeys;
             const Key* child = entry.created;
@@ -608,8 +651,9 @@ void WinePrefixStore::undo(const std::vector<Hive*>& failed) {
             break;
         }
         case UndoEntry::KeyRemoved:
-            key->subkeys.insert(key->subkeys.begin() + static_cast<std::ptrdiff_t>(key->subkeyPosition(entry.node->name)),
-                                std::move(entry.node));
+            key->subkeys.insert(
+                key->subkeys.begin() + static_cast<std::ptrdiff_t>(key->subkeyPosition(entry.node->name)),
+                std::move(entry.node));
             break;
         case UndoEntry::Touched:
             key->modified = entry.modified;
@@ -620,7 +664,8 @@ void WinePrefixStore::undo(const std::vector<Hive*>& failed) {
     for (auto& hive : m_hives)
         if (failed.empty() || std::find(failed.begin(), failed.end(), &hive) != failed.end()) hive.dirty = false;
     m_undo.clear();
-    for (auto& hive : m_hives) hive.checkedInBatch = false;
+    for (auto& hive : m_hives)
+        hive.checkedInBatch = false;
 }
 
 Status WinePrefixStore::commit() {
@@ -643,19 +688,24 @@ Status WinePrefixStore::commit() {
     };
 
     for (Hive* hive : dirty) {
-        Prepared p{hive, {}, {}, {}};
+        Prepared p { hive, {}, {}, {} };
         std::string original;
         if (hive->existsOnDisk) {
             FileStamp stamp;
             int error = 0;
             if (!readWholeFile(hive->path, original, stamp, error))
-                return abandon(Status::WriteFailed, hive->path + " cannot be read again before writing: " + systemError(error));
+                return abandon(
+                    Status::WriteFailed, hive->path + " cannot be read again before writing: " + systemError(error));
             if (stamp != hive->stamp || hashOf(original) != hive->contentHash)
-                return abandon(Status::ChangedOnDisk, hive->fileName + " was changed on disk since Quern read it. "
-                                                                       "Nothing was written; refresh (F5) to read it again.");
+                return abandon(Status::ChangedOnDisk,
+                    hive->fileName
+                        + " was changed on disk since Quern read it. "
+                          "Nothing was written; refresh (F5) to read it again.");
         } else if (::access(hive->path.c_str(), F_OK) == 0) {
-            return abandon(Status::ChangedOnDisk, hive->fileName + " was created by someone else since Quern looked. "
-                                                                   "Nothing was written; refresh (F5) to read it.");
+            return abandon(Status::ChangedOnDisk,
+                hive->fileName
+                    + " was created by someone else since Quern looked. "
+                      "Nothing was written; refresh (F5) to read it.");
         }
         serializeRegFile(*hive->root, original, hive->prefixLength, hive->relativeTo, p.content, p.placements);
 
@@ -669,14 +719,15 @@ Status WinePrefixStore::commit() {
         }
         prepared.push_back(std::move(p));
         Prepared& ready = prepared.back();
-        struct stat st {};
+        struct stat st { };
         mode_t mode = 0644;
         if (::stat(hive->path.c_str(), &st) == 0) mode = st.st_mode & 07777;
         int error = 0;
         const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, ready.content, error) && ::fsync(fd) == 0;
         if (!written && error == 0) error = errno;
         if (::close(fd) != 0 && written) error = errno;
-        if (!written || error != 0) return abandon(Status::WriteFailed, hive->path + " cannot be written: " + systemError(error));
+        if (!written || error != 0)
+            return abandon(Status::WriteFailed, hive->path + " cannot be written: " + systemError(error));
     }
 
     std::vector<Hive*> notReplaced;
@@ -699,7 +750,7 @@ Status WinePrefixStore::commit() {
     for (auto& p : prepared) {
         if (std::find(notReplaced.begin(), notReplaced.end(), p.hive) != notReplaced.end()) continue;
         Hive& hive = *p.hive;
-        struct stat st {};
+        struct stat st { };
         if (::stat(hive.path.c_str(), &st) == 0) hive.stamp = stampOf(st);
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(p.content);
@@ -717,7 +768,8 @@ Status WinePrefixStore::commit() {
         return fail(Status::WriteFailed, renameError);
     }
     m_undo.clear();
-    for (auto& hive : m_hives) hive.checkedInBatch = false;
+    for (auto& hive : m_hives)
+        hive.checkedInBatch = false;
     return Status::Ok;
 }
 
@@ -726,10 +778,10 @@ Status WinePrefixStore::refresh() {
     checkServerAndLock();
     for (int i = 0; i < 3; ++i) {
         Hive& hive = m_hives[i];
-        struct stat st {};
+        struct stat st { };
         const bool existsNow = ::stat(hive.path.c_str(), &st) == 0;
-        const bool changed = existsNow != hive.existsOnDisk || (existsNow && stampOf(st) != hive.stamp) ||
-                             !hive.readOnlyReason.empty();
+        const bool changed = existsNow != hive.existsOnDisk || (existsNow && stampOf(st) != hive.stamp)
+            || !hive.readOnlyReason.empty();
         if (changed) loadHive(static_cast<HiveId>(i));
     }
     return Status::Ok;
@@ -748,13 +800,13 @@ std::string WinePrefixStore::readOnlyReason() const {
 
 RegistryChoice chooseRegistry() {
     const char* prefix = std::getenv("WINEPREFIX");
-    if (prefix && *prefix) return {prefix, false};
+    if (prefix && *prefix) return { prefix, false };
     const char* home = std::getenv("HOME");
     const std::string homeDir = home && *home ? home : ".";
-    if (::access((homeDir + "/.wine/system.reg").c_str(), F_OK) == 0) return {homeDir + "/.wine", false};
+    if (::access((homeDir + "/.wine/system.reg").c_str(), F_OK) == 0) return { homeDir + "/.wine", false };
     const char* data = std::getenv("XDG_DATA_HOME");
     const std::string dataDir = data && *data ? data : homeDir + "/.local/share";
-    return {dataDir + "/quern/registry", true};
+    return { dataDir + "/quern/registry", true };
 }
 
 std::unique_ptr<WinePrefixStore> openChosenRegistry() {

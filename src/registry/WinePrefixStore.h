@@ -2,8 +2,8 @@
 
 #include "registry/RegStore.h"
 #include "registry/RegTree.h"
-#include "registry/WineServer.h"
 #include "registry/WineRegFile.h"
+#include "registry/WineServer.h"
 
 #include <functional>
 #include <memory>
@@ -34,9 +34,9 @@ struct Hive {
     FileStamp stamp;
     std::size_t contentHash = 0;
     std::uint64_t prefixLength = 0;
-    ParsedFile parsed;          // counts and problems of the last read
+    ParsedFile parsed; // counts and problems of the last read
     std::string readOnlyReason; // set: this file is never written
-    bool dirty = false;         // changed since it was last written
+    bool dirty = false; // changed since it was last written
     bool checkedInBatch = false;
 };
 
@@ -65,15 +65,17 @@ public:
 
     Status openKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result) override;
     Status createKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result,
-                     bool* created = nullptr) override;
+        bool* created = nullptr) override;
     Status closeKey(HKey key) override;
     Status deleteKey(HKey parent, std::u16string_view path) override;
     Status enumKey(HKey key, std::uint32_t index, std::u16string& name) override;
     Status enumValue(HKey key, std::uint32_t index, std::u16string& name, std::uint32_t* type,
-                     std::vector<std::uint8_t>* data) override;
+        std::vector<std::uint8_t>* data) override;
     Status queryInfo(HKey key, KeyInfo& info) override;
-    Status queryValue(HKey key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
-    Status setValue(HKey key, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) override;
+    Status queryValue(
+        HKey key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
+    Status setValue(
+        HKey key, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) override;
     Status deleteValue(HKey key, std::u16string_view name) override;
     void beginBatch() override;
     Status endBatch() override;
@@ -114,7 +116,7 @@ private:
     Status resolve(HKey handle, Key*& key, Access& access);
     Status resolveRoot(HKey root, Key*& key);
     Status walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result, bool* created,
-                int& linksFollowed);
+        int& linksFollowed);
     Status followLink(Key* link, Key*& target, int& linksFollowed);
     Status keyForWriting(HKey handle, Key*& key);
     Status prepareChange(Key* key);

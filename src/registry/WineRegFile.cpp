@@ -11,20 +11,29 @@ namespace quern::reg {
 namespace {
 
 constexpr std::array<signed char, 256> makeHexTable() {
-    std::array<signed char, 256> table{};
-    for (auto& v : table) v = -1;
-    for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
-    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
+    std::array<signed char, 256> table {};
+    for (auto& v : table)
+        v = -1;
+    for (int c = '0'; c <= '9'; ++c)
+        table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        table[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
     return table;
 }
 constexpr auto kHex = makeHexTable();
 
-inline int hexDigit(char c) { return kHex[static_cast<unsigned char>(c)]; }
-inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+inline int hexDigit(char c) {
+    return kHex[static_cast<unsigned char>(c)];
+}
+inline bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 void skipSpaces(std::string_view s, std::size_t& pos) {
-    while (pos < s.size() && isSpace(s[pos])) ++pos;
+    while (pos < s.size() && isSpace(s[pos]))
+        ++pos;
 }
 
 bool onlySpacesFrom(std::string_view s, std::size_t pos) {
@@ -35,7 +44,8 @@ bool onlySpacesFrom(std::string_view s, std::size_t pos) {
 // Lines with their offsets; a line's text has neither its LF nor a CR before it.
 class LineReader {
 public:
-    explicit LineReader(std::string_view text) : m_text(text) {}
+    explicit LineReader(std::string_view text)
+        : m_text(text) { }
 
     bool next() {
         if (m_next >= m_text.size()) return false;
@@ -68,10 +78,14 @@ bool decodeUtf8(std::string_view s, std::size_t& pos, std::u16string& out) {
     int extra = 0;
     char32_t cp = 0;
     char32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) extra = 1, cp = lead & 0x1F, minimum = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, cp = lead & 0x0F, minimum = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, cp = lead & 0x07, minimum = 0x10000;
-    else return false;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        extra = 1, cp = lead & 0x1F, minimum = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        extra = 2, cp = lead & 0x0F, minimum = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        extra = 3, cp = lead & 0x07, minimum = 0x10000;
+    else
+        return false;
     if (pos + static_cast<std::size_t>(extra) >= s.size()) return false;
     for (int k = 1; k <= extra; ++k) {
         const auto next = static_cast<unsigned char>(s[pos + static_cast<std::size_t>(k)]);
@@ -104,6 +118,7 @@ bool startsWith(std::string_view s, std::size_t pos, std::string_view prefix) {
 
 // Hex bytes, comma separated, going on over further lines after a backslash.
 bool parseHexData(LineReader& reader, std::string_view line, std::size_t pos, std::vector<std::uint8_t>& data) {
+    data.reserve((line.size() - pos + 1) / 3);
     for (;;) {
         skipSpaces(line, pos);
         while (pos < line.size() && hexDigit(line[pos]) >= 0) {
@@ -123,7 +138,7 @@ bool parseHexData(LineReader& reader, std::string_view line, std::size_t pos, st
 }
 
 // A value line, and its continuation lines for long hex data.
-bool parseValue(LineReader& reader, std::string_view line, RawValue& value) {
+bool parseValue(LineReader& reader, std::string_view line, RawValue& value, std::u16string& text) {
     std::size_t pos = 0;
     skipSpaces(line, pos);
     value.name.clear();
@@ -141,7 +156,7 @@ bool parseValue(LineReader& reader, std::string_view line, RawValue& value) {
 
     auto parseString = [&](std::uint32_t type, std::size_t from) {
         value.type = type;
-        std::u16string text;
+        text.clear();
         std::size_t p = from;
         if (!parseEscaped(line, p, '"', text) || !onlySpacesFrom(line, p)) return false;
         text.push_back(u'\0');
@@ -163,8 +178,8 @@ bool parseValue(LineReader& reader, std::string_view line, RawValue& value) {
         }
         if (digits == 0 || !onlySpacesFrom(line, pos)) return false;
         value.type = kRegDword;
-        value.data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                      static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+        value.data = { static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+            static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24) };
         return true;
     }
     if (startsWith(line, pos, "hex:")) {
@@ -192,7 +207,8 @@ bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& pa
     std::size_t start = 0;
     for (;;) {
         const std::size_t slash = path.find(u'\\', start);
-        const std::u16string_view part = path.substr(start, slash == std::u16string_view::npos ? path.npos : slash - start);
+        const std::u16string_view part
+            = path.substr(start, slash == std::u16string_view::npos ? path.npos : slash - start);
         if (part.empty() || parts.size() >= kMaxKeyDepth) return false;
         parts.push_back(part);
         if (slash == std::u16string_view::npos) return true;
@@ -202,7 +218,10 @@ bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& pa
 
 class Parser {
 public:
-    Parser(std::string_view content, Key& root) : m_content(content), m_reader(content), m_root(root) {}
+    Parser(std::string_view content, Key& root)
+        : m_content(content)
+        , m_reader(content)
+        , m_root(root) { }
 
     ParsedFile run() {
         if (!m_reader.next() || m_reader.line() != kRegFileMagic) {
@@ -211,7 +230,8 @@ public:
         }
         m_result.isRegistryFile = true;
         m_result.prefixLength = m_reader.end();
-        while (m_reader.next()) handleLine();
+        while (m_reader.next())
+            handleLine();
         closeBlock();
         return std::move(m_result);
     }
@@ -233,7 +253,8 @@ private:
     }
 
     void startBlock(std::string_view rest) {
-        std::u16string path;
+        std::u16string& path = m_path;
+        path.clear();
         std::size_t pos = 0;
         if (!parseEscaped(rest, pos, ']', path) || !splitKeyPath(path, m_parts)) {
             keepUnread("unreadable key name");
@@ -257,7 +278,8 @@ private:
 
         std::uint64_t seconds = 0;
         skipSpaces(rest, pos);
-        while (pos < rest.size() && rest[pos] >= '0' && rest[pos] <= '9') seconds = seconds * 10 + static_cast<std::uint64_t>(rest[pos++] - '0');
+        while (pos < rest.size() && rest[pos] >= '0' && rest[pos] <= '9')
+            seconds = seconds * 10 + static_cast<std::uint64_t>(rest[pos++] - '0');
         m_current = key;
         if (key->source.length > 0) key->merged = true;
         key->modified = kFileTimeUnixEpoch + (seconds & 0xFFFFFFFFu) * 10000000ull;
@@ -268,7 +290,7 @@ private:
 
     void closeBlock() {
         if (!m_current) return;
-        if (m_current->source.length == 0) m_current->source = {m_blockStart, m_blockEnd - m_blockStart};
+        if (m_current->source.length == 0) m_current->source = { m_blockStart, m_blockEnd - m_blockStart };
     }
 
     void handleOption(std::string_view line) {
@@ -288,7 +310,8 @@ private:
         if (startsWith(line, 0, "#class=\"")) {
             std::size_t pos = 8;
             std::u16string text;
-            if (!parseEscaped(line, pos, '"', text) || !onlySpacesFrom(line, pos)) return keepUnread("unreadable #class line");
+            if (!parseEscaped(line, pos, '"', text) || !onlySpacesFrom(line, pos))
+                return keepUnread("unreadable #class line");
             m_current->hasClass = true;
             m_current->ensureExtra().className = std::move(text);
             return extendBlock();
@@ -305,7 +328,7 @@ private:
         const std::size_t firstLine = m_reader.number();
         const std::size_t start = m_reader.start();
         RawValue value;
-        const bool ok = parseValue(m_reader, m_reader.line(), value);
+        const bool ok = parseValue(m_reader, m_reader.line(), value, m_text);
         const std::size_t end = m_reader.end();
         if (!ok) {
             keepText(m_content.substr(start, end - start), firstLine, "unreadable value line");
@@ -313,8 +336,10 @@ private:
         }
         ++m_result.valueCount;
         const std::ptrdiff_t existing = m_current->findValue(value.name);
-        if (existing >= 0) m_current->values[static_cast<std::size_t>(existing)] = std::move(value);
-        else m_current->appendValue(std::move(value));
+        if (existing >= 0)
+            m_current->values[static_cast<std::size_t>(existing)] = std::move(value);
+        else
+            m_current->appendValue(std::move(value));
         m_blockEnd = end;
     }
 
@@ -326,7 +351,7 @@ private:
 
     // Text that is kept as it stands: in the block it follows, or in the header before any block.
     void keepText(std::string_view text, std::size_t line, std::string_view what) {
-        if (line != 0) m_result.problems.push_back({line, std::string(what)});
+        if (line != 0) m_result.problems.push_back({ line, std::string(what) });
         const std::size_t end = static_cast<std::size_t>(text.data() - m_content.data()) + text.size();
         if (m_current) {
             std::string& raw = m_current->ensureExtra().rawLines;
@@ -343,6 +368,8 @@ private:
     Key& m_root;
     ParsedFile m_result;
     std::vector<std::u16string_view> m_parts;
+    std::u16string m_path; // scratch buffers, kept to spare an allocation per line
+    std::u16string m_text;
     std::vector<std::pair<std::u16string, Key*>> m_lastPath;
     Key* m_current = nullptr;
     bool m_skipping = false;
@@ -354,6 +381,21 @@ private:
 
 bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string& out) {
     while (pos < s.size()) {
+        // Most text is plain ASCII: take a run of it at once.
+        std::size_t run = pos;
+        while (run < s.size()) {
+            const auto c = static_cast<unsigned char>(s[run]);
+            if (c == static_cast<unsigned char>(end) || c == '\\' || c == 0 || c >= 0x80) break;
+            ++run;
+        }
+        if (run > pos) {
+            const std::size_t old = out.size();
+            out.resize(old + (run - pos));
+            for (std::size_t k = 0; k < run - pos; ++k)
+                out[old + k] = static_cast<unsigned char>(s[pos + k]);
+            pos = run;
+            if (pos == s.size()) break;
+        }
         const char c = s[pos];
         if (c == end) {
             ++pos;
@@ -372,14 +414,30 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
         if (++pos >= s.size()) return false;
         const char e = s[pos++];
         switch (e) {
-        case 'a': out.push_back(u'\a'); break;
-        case 'b': out.push_back(u'\b'); break;
-        case 'e': out.push_back(u'\x1b'); break;
-        case 'f': out.push_back(u'\f'); break;
-        case 'n': out.push_back(u'\n'); break;
-        case 'r': out.push_back(u'\r'); break;
-        case 't': out.push_back(u'\t'); break;
-        case 'v': out.push_back(u'\v'); break;
+        case 'a':
+            out.push_back(u'\a');
+            break;
+        case 'b':
+            out.push_back(u'\b');
+            break;
+        case 'e':
+            out.push_back(u'\x1b');
+            break;
+        case 'f':
+            out.push_back(u'\f');
+            break;
+        case 'n':
+            out.push_back(u'\n');
+            break;
+        case 'r':
+            out.push_back(u'\r');
+            break;
+        case 't':
+            out.push_back(u'\t');
+            break;
+        case 'v':
+            out.push_back(u'\v');
+            break;
         case 'x': {
             if (pos >= s.size() || hexDigit(s[pos]) < 0) {
                 out.push_back(u'x');
@@ -391,7 +449,14 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
             out.push_back(static_cast<char16_t>(unit));
             break;
         }
-        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7': {
             unsigned unit = static_cast<unsigned>(e - '0');
             for (int k = 0; k < 2 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++k)
                 unit = unit * 8 + static_cast<unsigned>(s[pos++] - '0');
@@ -438,9 +503,12 @@ void appendEscaped(std::string& out, std::u16string_view text, std::string_view 
             out += "\\x";
             char buffer[4];
             int count = 0;
-            for (unsigned v = c; v; v >>= 4) buffer[count++] = kDigits[v & 15];
-            for (int pad = count; hexFollows && pad < 4; ++pad) out.push_back('0');
-            while (count) out.push_back(buffer[--count]);
+            for (unsigned v = c; v; v >>= 4)
+                buffer[count++] = kDigits[v & 15];
+            for (int pad = count; hexFollows && pad < 4; ++pad)
+                out.push_back('0');
+            while (count)
+                out.push_back(buffer[--count]);
             continue;
         }
         if (c < 32) {
@@ -485,8 +553,10 @@ void appendHex32(std::string& out, std::uint32_t v, int width) {
         buffer[count++] = kDigits[v & 15];
         v >>= 4;
     } while (v);
-    for (int pad = count; pad < width; ++pad) out.push_back('0');
-    while (count) out.push_back(buffer[--count]);
+    for (int pad = count; pad < width; ++pad)
+        out.push_back('0');
+    while (count)
+        out.push_back(buffer[--count]);
 }
 
 void appendValueLine(std::string& out, const RawValue& value) {
@@ -499,8 +569,8 @@ void appendValueLine(std::string& out, const RawValue& value) {
         out += "\"=";
     }
     const auto& data = value.data;
-    if (isStringType(value.type) && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0 &&
-        data.back() == 0) {
+    if (isStringType(value.type) && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 2] == 0
+        && data.back() == 0) {
         if (value.type != kRegSz) {
             out += "str(";
             appendHex32(out, value.type, 1);
@@ -516,9 +586,10 @@ void appendValueLine(std::string& out, const RawValue& value) {
     }
     if (value.type == kRegDword && data.size() == 4) {
         out += "dword:";
-        appendHex32(out, static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-                             static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24,
-                    8);
+        appendHex32(out,
+            static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8
+                | static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24,
+            8);
         out.push_back('\n');
         return;
     }
@@ -553,7 +624,8 @@ void appendKeyBlock(std::string& out, const Key& key, const Key& root) {
     out.push_back('[');
     appendKeyPath(out, key, root);
     out += "] ";
-    const auto seconds = static_cast<std::uint32_t>(static_cast<std::int64_t>(key.modified - kFileTimeUnixEpoch) / 10000000);
+    const auto seconds
+        = static_cast<std::uint32_t>(static_cast<std::int64_t>(key.modified - kFileTimeUnixEpoch) / 10000000);
     out += std::to_string(seconds);
     out += "\n#time=";
     appendHex32(out, static_cast<std::uint32_t>(key.modified >> 32), 1);
@@ -561,22 +633,25 @@ void appendKeyBlock(std::string& out, const Key& key, const Key& root) {
     out.push_back('\n');
     if (key.hasClass) {
         out += "#class=\"";
-        appendEscaped(out, key.extra ? std::u16string_view(key.extra->className) : std::u16string_view(), "\"\"", false);
+        appendEscaped(
+            out, key.extra ? std::u16string_view(key.extra->className) : std::u16string_view(), "\"\"", false);
         out += "\"\n";
     }
     if (key.isLink) out += "#link\n";
     // wineserver keeps values sorted, and so writes them; the store keeps creation order.
     std::vector<const RawValue*> sorted;
     sorted.reserve(key.values.size());
-    for (const auto& v : key.values) sorted.push_back(&v);
+    for (const auto& v : key.values)
+        sorted.push_back(&v);
     std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const RawValue* a, const RawValue* b) { return compareNames(a->name, b->name) < 0; });
-    for (const RawValue* v : sorted) appendValueLine(out, *v);
+        [](const RawValue* a, const RawValue* b) { return compareNames(a->name, b->name) < 0; });
+    for (const RawValue* v : sorted)
+        appendValueLine(out, *v);
     if (key.extra) out += key.extra->rawLines;
 }
 
 void serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
-                      std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
+    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
     out.clear();
     placements.clear();
     if (!original.empty() && prefixLength > 0 && prefixLength <= original.size()) {
@@ -589,7 +664,7 @@ void serializeRegFile(const Key& root, std::string_view original, std::uint64_t 
         out += "\n\n#arch=win64\n";
     }
     // Depth first, siblings in the registry's order: the order wineserver writes.
-    std::vector<const Key*> stack{&root};
+    std::vector<const Key*> stack { &root };
     while (!stack.empty()) {
         const Key* key = stack.back();
         stack.pop_back();
@@ -606,11 +681,12 @@ void serializeRegFile(const Key& root, std::string_view original, std::uint64_t 
             } else {
                 appendKeyBlock(out, *key, root);
             }
-            placements.push_back({const_cast<Key*>(key), {start, out.size() - start}});
+            placements.push_back({ const_cast<Key*>(key), { start, out.size() - start } });
         } else {
-            placements.push_back({const_cast<Key*>(key), {0, 0}});
+            placements.push_back({ const_cast<Key*>(key), { 0, 0 } });
         }
-        for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it) stack.push_back(it->get());
+        for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
+            stack.push_back(it->get());
     }
 }
 

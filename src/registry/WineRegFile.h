@@ -23,8 +23,8 @@ struct LoadProblem {
 
 struct ParsedFile {
     bool isRegistryFile = false;
-    std::string error;            // why the file is not a registry file
-    std::string relativeTo;       // the header's path as written, e.g. REGISTRY\\User\\S-1-5-21-0-0-0-1000
+    std::string error; // why the file is not a registry file
+    std::string relativeTo; // the header's path as written, e.g. REGISTRY\\User\\S-1-5-21-0-0-0-1000
     std::uint64_t prefixLength = 0; // the header lines, up to the end of the last line before the first block
     std::size_t blockCount = 0;
     std::size_t valueCount = 0;
@@ -47,7 +47,7 @@ struct BlockPlacement {
 // written anew. placements tells where each block landed, for the caller to record once the file
 // is safely on disk.
 void serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
-                      std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements);
+    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements);
 
 // One block as wineserver writes it, without the empty line before it.
 void appendKeyBlock(std::string& out, const Key& key, const Key& root);

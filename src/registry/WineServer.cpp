@@ -17,7 +17,7 @@ pid_t lockHolder(const std::string& lockPath) {
     int fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
-    struct flock query {};
+    struct flock query { };
     query.l_type = F_WRLCK;
     query.l_whence = SEEK_SET;
     query.l_start = 0;
@@ -35,8 +35,8 @@ std::string readLink(const std::string& path) {
 }
 
 bool endsWithFolder(const std::string& path, const std::string& folder) {
-    return path.size() >= folder.size() + 1 && path.compare(path.size() - folder.size(), folder.size(), folder) == 0 &&
-           path[path.size() - folder.size() - 1] == '/';
+    return path.size() >= folder.size() + 1 && path.compare(path.size() - folder.size(), folder.size(), folder) == 0
+        && path[path.size() - folder.size() - 1] == '/';
 }
 
 } // namespace
@@ -50,11 +50,11 @@ ServerSearchPaths defaultServerSearchPaths() {
 }
 
 std::string serverFolderName(const std::string& prefixDir) {
-    struct stat st {};
+    struct stat st { };
     if (::stat(prefixDir.c_str(), &st) != 0) return {};
     char name[64];
     std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
+        static_cast<unsigned long long>(st.st_ino));
     return name;
 }
 
@@ -68,7 +68,8 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
     {
         std::ifstream in(prefixDir + "/wineserver");
         std::getline(in, debianName);
-        while (!debianName.empty() && (debianName.back() == '\n' || debianName.back() == '\r' || debianName.back() == ' '))
+        while (
+            !debianName.empty() && (debianName.back() == '\n' || debianName.back() == '\r' || debianName.back() == ' '))
             debianName.pop_back();
     }
     std::string candidates[2];
@@ -78,7 +79,7 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
     for (const auto& lock : candidates) {
         if (lock.empty()) continue;
         if (const pid_t pid = lockHolder(lock)) {
-            state = {true, pid, "it holds the lock " + lock};
+            state = { true, pid, "it holds the lock " + lock };
             return state;
         }
     }
@@ -116,7 +117,8 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
             }
         }
         if (match) {
-            state = {true, static_cast<pid_t>(std::atol(name)), "process " + std::string(name) + " serves this prefix"};
+            state
+                = { true, static_cast<pid_t>(std::atol(name)), "process " + std::string(name) + " serves this prefix" };
             break;
         }
     }

@@ -14,7 +14,7 @@ struct ServerState {
 };
 
 struct ServerSearchPaths {
-    std::string tmpDir;      // ${TMPDIR:-/tmp}, where Debian's wine puts its server folders
+    std::string tmpDir; // ${TMPDIR:-/tmp}, where Debian's wine puts its server folders
     std::string upstreamDir; // /tmp/.wine-UID, where upstream Wine puts them
     std::string procDir = "/proc";
 };
@@ -28,7 +28,7 @@ struct ServerSearchPaths {
 // Looks for a running wineserver of prefixDir: the write lock on the server folder's lock file in
 // either place, then, as a last resort, a wineserver process that has the prefix or its server
 // folder open. withProcessScan = false skips the last resort (it reads every process's links).
-[[nodiscard]] ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths& paths,
-                                         bool withProcessScan = true);
+[[nodiscard]] ServerState findWineServer(
+    const std::string& prefixDir, const ServerSearchPaths& paths, bool withProcessScan = true);
 
 } // namespace quern::reg

@@ -6,7 +6,9 @@
 namespace quern {
 
 TMainForm::TMainForm(std::unique_ptr<reg::RegStore> store, QWidget* parent)
-    : QMainWindow(parent), m_store(std::move(store)), m_registry(std::make_unique<reg::RegAccessor>(*m_store)) {
+    : QMainWindow(parent)
+    , m_store(std::move(store))
+    , m_registry(std::make_unique<reg::RegAccessor>(*m_store)) {
     setWindowTitle(QStringLiteral("Quern - THE registry editor & backupper"));
     resize(800, 560);
     m_readOnlyLabel = new QLabel(this);

@@ -10,7 +10,7 @@
 namespace {
 
 bool haveDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
         const char* value = std::getenv(name);
         if (value && *value) return true;
     }
@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
         std::fputs("Quern is a desktop program and needs a display, but neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
                    "Run it in a desktop session, or on a machine without one under a virtual display:\n"
                    "    xvfb-run -a scripts/run.sh\n",
-                   stderr);
+            stderr);
         return 1;
     }
     QApplication app(argc, argv);

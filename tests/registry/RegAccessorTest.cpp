@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "registry/RegAccessor.h"
+#include "TestSupport.h"
 #include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ protected:
         WinePrefixOptions options;
         options.prefixDir = dir / "registry";
         options.createIfMissing = true;
-        options.serverPaths = {dir / "tmp", dir / "upstream", "/nonexistent"};
+        options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
         options.scanProcesses = false;
         store = std::make_unique<WinePrefixStore>(options);
         registry = std::make_unique<RegAccessor>(*store);
@@ -25,11 +25,11 @@ protected:
 
     // A value of any type and bytes, set below the accessor.
     void setRaw(std::string_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
-        ASSERT_EQ(store->setValue(registry->currentKey(), std::u16string(name.begin(), name.end()), type, data), Status::Ok);
+        ASSERT_EQ(
+            store->setValue(registry->currentKey(), std::u16string(name.begin(), name.end()), type, data), Status::Ok);
     }
 
-    template <typename F>
-    static std::string raisedBy(F&& f) {
+    template<typename F> static std::string raisedBy(F&& f) {
         try {
             f();
         } catch (const RegError& error) {
@@ -103,7 +103,8 @@ TEST_F(AccessorTest, DeleteKeyLeavesALinksTargetAlone) {
     ASSERT_TRUE(registry->openKey("\\Software"));
     registry->createKey("Target\\Inside");
     HKey link = kNoKey;
-    ASSERT_EQ(store->createKey(kCurrentUser, u"Software\\Link", Access::Full, kCreateLink | kOpenLink, link), Status::Ok);
+    ASSERT_EQ(
+        store->createKey(kCurrentUser, u"Software\\Link", Access::Full, kCreateLink | kOpenLink, link), Status::Ok);
     std::u16string target = u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Target";
     std::vector<std::uint8_t> bytes(target.size() * 2);
     std::memcpy(bytes.data(), target.data(), bytes.size());
@@ -119,11 +120,11 @@ TEST_F(AccessorTest, ListsAreClearedThenFilledInRegistryOrder) {
     registry->createKey("A");
     registry->writeString("z", "1");
     registry->writeString("", "default");
-    std::vector<std::string> names{"stale"};
+    std::vector<std::string> names { "stale" };
     registry->getKeyNames(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"A", "b"}));
+    EXPECT_EQ(names, (std::vector<std::string> { "A", "b" }));
     registry->getValueNames(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"z", ""}));
+    EXPECT_EQ(names, (std::vector<std::string> { "z", "" }));
     registry->closeKey();
     registry->getValueNames(names);
     EXPECT_TRUE(names.empty()) << "none when there is no key to ask";
@@ -134,31 +135,31 @@ TEST_F(AccessorTest, ValueInfoGivesKindAndSizeAsTheProgramSeesThem) {
     registry->writeString("s", "caf\xc3\xa9");
     registry->writeInteger("i", 7);
     registry->writeBinaryData("b", "\x01\x02\x03", 3);
-    setRaw("e", kRegExpandSz, {'%', 0, 'P', 0, '%', 0, 0, 0});
-    setRaw("m", kRegMultiSz, {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0});
-    setRaw("q", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8});
+    setRaw("e", kRegExpandSz, { '%', 0, 'P', 0, '%', 0, 0, 0 });
+    setRaw("m", kRegMultiSz, { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 });
+    setRaw("q", kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 });
     ValueKind kind = ValueKind::String;
     std::size_t size = 99;
     auto info = [&](std::string_view name) {
         const bool ok = registry->getDataInfo(name, kind, size);
-        return std::tuple{ok, kind, size};
+        return std::tuple { ok, kind, size };
     };
-    EXPECT_EQ(info("s"), std::tuple(true, ValueKind::String, std::size_t{6})) << "UTF-8 with its NUL";
-    EXPECT_EQ(info("i"), std::tuple(true, ValueKind::Integer, std::size_t{4}));
-    EXPECT_EQ(info("b"), std::tuple(true, ValueKind::Binary, std::size_t{3}));
-    EXPECT_EQ(info("e"), std::tuple(true, ValueKind::ExpandString, std::size_t{4}));
-    EXPECT_EQ(info("m"), std::tuple(true, ValueKind::Other, std::size_t{5}));
-    EXPECT_EQ(info("q"), std::tuple(true, ValueKind::Other, std::size_t{8}));
-    EXPECT_EQ(info("missing"), std::tuple(false, ValueKind::Other, std::size_t{0}));
+    EXPECT_EQ(info("s"), std::tuple(true, ValueKind::String, std::size_t { 6 })) << "UTF-8 with its NUL";
+    EXPECT_EQ(info("i"), std::tuple(true, ValueKind::Integer, std::size_t { 4 }));
+    EXPECT_EQ(info("b"), std::tuple(true, ValueKind::Binary, std::size_t { 3 }));
+    EXPECT_EQ(info("e"), std::tuple(true, ValueKind::ExpandString, std::size_t { 4 }));
+    EXPECT_EQ(info("m"), std::tuple(true, ValueKind::Other, std::size_t { 5 }));
+    EXPECT_EQ(info("q"), std::tuple(true, ValueKind::Other, std::size_t { 8 }));
+    EXPECT_EQ(info("missing"), std::tuple(false, ValueKind::Other, std::size_t { 0 }));
 }
 
 TEST_F(AccessorTest, ReadString) {
     ASSERT_TRUE(registry->openKey("\\Software"));
     registry->writeString("s", "\xe2\x82\xac uro");
-    setRaw("e", kRegExpandSz, {'%', 0, 'P', 0, '%', 0, 0, 0});
-    setRaw("nul", kRegSz, {'a', 0, 0, 0, 'b', 0, 0, 0});
+    setRaw("e", kRegExpandSz, { '%', 0, 'P', 0, '%', 0, 0, 0 });
+    setRaw("nul", kRegSz, { 'a', 0, 0, 0, 'b', 0, 0, 0 });
     setRaw("empty", kRegBinary, {});
-    setRaw("odd", kRegSz, {'a', 0, 'b'});
+    setRaw("odd", kRegSz, { 'a', 0, 'b' });
     registry->writeInteger("i", 1);
     EXPECT_EQ(registry->readString("s"), "\xe2\x82\xac uro");
     EXPECT_EQ(registry->readString("e"), "%P%") << "not expanded";
@@ -173,10 +174,10 @@ TEST_F(AccessorTest, ReadInteger) {
     ASSERT_TRUE(registry->openKey("\\Software"));
     registry->writeInteger("neg", -1);
     registry->writeInteger("max", 0x7fffffff);
-    setRaw("short", kRegDword, {0x34, 0x12});
-    setRaw("long", kRegDword, {1, 2, 3, 4, 5, 6, 7, 8});
-    setRaw("sz", kRegSz, {'1', 0, 0, 0});
-    setRaw("longsz", kRegSz, {'1', 0, '2', 0, '3', 0, '4', 0, '5', 0, 0, 0});
+    setRaw("short", kRegDword, { 0x34, 0x12 });
+    setRaw("long", kRegDword, { 1, 2, 3, 4, 5, 6, 7, 8 });
+    setRaw("sz", kRegSz, { '1', 0, 0, 0 });
+    setRaw("longsz", kRegSz, { '1', 0, '2', 0, '3', 0, '4', 0, '5', 0, 0, 0 });
     EXPECT_EQ(registry->readInteger("neg"), -1);
     EXPECT_EQ(registry->readInteger("max"), 0x7fffffff);
     EXPECT_EQ(registry->readInteger("short"), 0x1234);
@@ -190,8 +191,8 @@ TEST_F(AccessorTest, ReadInteger) {
 TEST_F(AccessorTest, ReadBinary) {
     ASSERT_TRUE(registry->openKey("\\Software"));
     registry->writeBinaryData("b", "\x00\xff\x10", 3);
-    setRaw("m", kRegMultiSz, {'a', 0, 0, 0, 0xe9, 0, 0, 0, 0, 0});
-    setRaw("q", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8});
+    setRaw("m", kRegMultiSz, { 'a', 0, 0, 0, 0xe9, 0, 0, 0, 0, 0 });
+    setRaw("q", kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 });
     registry->writeString("s", "x");
     registry->writeInteger("i", 1);
     unsigned char buffer[16] = {};
@@ -201,8 +202,10 @@ TEST_F(AccessorTest, ReadBinary) {
     EXPECT_EQ(std::memcmp(buffer, "a\0\xc3\xa9\0\0", 6), 0);
     EXPECT_EQ(registry->readBinaryData("q", buffer, sizeof buffer), 8u);
     EXPECT_EQ(registry->readBinaryData("missing", buffer, sizeof buffer), 0u);
-    EXPECT_EQ(raisedBy([&] { (void)registry->readBinaryData("s", buffer, sizeof buffer); }), "Invalid data type for 's'");
-    EXPECT_EQ(raisedBy([&] { (void)registry->readBinaryData("i", buffer, sizeof buffer); }), "Invalid data type for 'i'");
+    EXPECT_EQ(
+        raisedBy([&] { (void)registry->readBinaryData("s", buffer, sizeof buffer); }), "Invalid data type for 's'");
+    EXPECT_EQ(
+        raisedBy([&] { (void)registry->readBinaryData("i", buffer, sizeof buffer); }), "Invalid data type for 'i'");
     EXPECT_EQ(raisedBy([&] { (void)registry->readBinaryData("q", buffer, 4); }), "Invalid data type for 'q'")
         << "a buffer too small";
 }
@@ -215,10 +218,10 @@ TEST_F(AccessorTest, WritesReplaceAnyValueOfThatName) {
     std::vector<std::uint8_t> data;
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"v", type, data), Status::Ok);
     EXPECT_EQ(type, kRegDword);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{5, 0, 0, 0}));
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 5, 0, 0, 0 }));
     registry->writeString("v", "");
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"v", type, data), Status::Ok);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{0, 0})) << "REG_SZ with its NUL";
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 0, 0 })) << "REG_SZ with its NUL";
     registry->closeKey();
     EXPECT_EQ(raisedBy([&] { registry->writeString("w", "x"); }), "Failed to set data for 'w'");
 }
@@ -254,7 +257,7 @@ TEST_F(AccessorTest, KeyExistsInARegistryThatCannotBeWritten) {
 
 TEST_F(AccessorTest, RenameValue) {
     ASSERT_TRUE(registry->openKey("\\Software"));
-    setRaw("odd", kRegSz, {'a', 0, 'b'});
+    setRaw("odd", kRegSz, { 'a', 0, 'b' });
     registry->writeString("other", "x");
     setRaw("empty", kRegBinary, {});
     EXPECT_TRUE(registry->renameValue("odd", "renamed"));
@@ -262,7 +265,7 @@ TEST_F(AccessorTest, RenameValue) {
     std::vector<std::uint8_t> data;
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"renamed", type, data), Status::Ok);
     EXPECT_EQ(type, kRegSz);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{'a', 0, 'b'})) << "bytes kept exactly, odd count and all";
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 'a', 0, 'b' })) << "bytes kept exactly, odd count and all";
     EXPECT_FALSE(registry->valueExists("odd"));
     EXPECT_FALSE(registry->renameValue("missing", "new"));
     EXPECT_FALSE(registry->renameValue("renamed", "other")) << "the new name exists";
@@ -275,10 +278,10 @@ TEST_F(AccessorTest, MoveKeyCopiesEverythingRawAndDeletesTheSource) {
     registry->createKey("Src\\Sub\\Deep");
     ASSERT_TRUE(registry->openKey("Src"));
     registry->writeString("", "default");
-    setRaw("odd", kRegSz, {0x41, 0x00, 0x42});
-    setRaw("lone", kRegSz, {0x00, 0xd8, 0x00, 0x00});
+    setRaw("odd", kRegSz, { 0x41, 0x00, 0x42 });
+    setRaw("lone", kRegSz, { 0x00, 0xd8, 0x00, 0x00 });
     setRaw("empty", kRegBinary, {});
-    setRaw("dev", 0xffff0012u, {9});
+    setRaw("dev", 0xffff0012u, { 9 });
     ASSERT_TRUE(registry->openKey("Sub\\Deep"));
     registry->writeInteger("d", 4);
 
@@ -288,13 +291,13 @@ TEST_F(AccessorTest, MoveKeyCopiesEverythingRawAndDeletesTheSource) {
     ASSERT_TRUE(registry->openKey("\\Software\\Dst"));
     std::vector<std::string> names;
     registry->getValueNames(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"", "odd", "lone", "empty", "dev"}));
+    EXPECT_EQ(names, (std::vector<std::string> { "", "odd", "lone", "empty", "dev" }));
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"odd", type, data), Status::Ok);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{0x41, 0x00, 0x42}));
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 0x41, 0x00, 0x42 }));
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"lone", type, data), Status::Ok);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{0x00, 0xd8, 0x00, 0x00}));
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 0x00, 0xd8, 0x00, 0x00 }));
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"dev", type, data), Status::Ok);
     EXPECT_EQ(type, 0xffff0012u);
     ASSERT_TRUE(registry->openKey("Sub\\Deep"));
@@ -310,7 +313,7 @@ TEST_F(AccessorTest, MoveKeyCopiesEverythingRawAndDeletesTheSource) {
     HKey key = kNoKey;
     ASSERT_EQ(reread.openKey(kCurrentUser, u"Software\\Dst", Access::Read, kOptionNone, key), Status::Ok);
     ASSERT_EQ(reread.queryValue(key, u"odd", type, data), Status::Ok);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{0x41, 0x00, 0x42}));
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 0x41, 0x00, 0x42 }));
 }
 
 TEST_F(AccessorTest, MoveKeyDoesNothingWhenItCannot) {
@@ -333,7 +336,7 @@ TEST_F(AccessorTest, NamesAndStringsAreUtf8InTheProgram) {
     test::copySamplePrefix(sampleDir.path());
     options.prefixDir = sampleDir.path();
     options.scanProcesses = false;
-    options.serverPaths = {dir / "tmp", dir / "upstream", "/nonexistent"};
+    options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
     WinePrefixStore sample(options);
     RegAccessor reg(sample);
     ASSERT_TRUE(reg.openKey("\\Control Panel\\International"));

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "registry/RegU.h"
+#include "TestSupport.h"
 #include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@ namespace {
 
 // Local Registry > HKEY_LOCAL_MACHINE > SOFTWARE > Classes
 struct SampleTree {
-    PlainTreeNode top{"Local Registry"};
+    PlainTreeNode top { "Local Registry" };
     PlainTreeNode* machine = top.add("HKEY_LOCAL_MACHINE");
     PlainTreeNode* software = machine->add("SOFTWARE");
     PlainTreeNode* classes = software->add("Classes");

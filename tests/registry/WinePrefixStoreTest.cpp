@@ -1,13 +1,13 @@
+#include "registry/WinePrefixStore.h"
 #include "TestSupport.h"
 #include "registry/RegAccessor.h"
 #include "registry/Utf.h"
-#include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <map>
 #include <filesystem>
+#include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,9 +27,9 @@ struct FileIdentity {
 };
 
 FileIdentity identityOf(const std::string& path) {
-    struct stat st {};
+    struct stat st { };
     ::stat(path.c_str(), &st);
-    return {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    return { st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec };
 }
 
 std::vector<std::uint8_t> utf16z(std::u16string_view text) {
@@ -49,7 +49,8 @@ std::map<std::string, std::string> blocksOf(const std::string& content) {
     std::size_t pos = content.find("\n[");
     while (pos != std::string::npos) {
         const std::size_t next = content.find("\n[", pos + 1);
-        const std::string block = content.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
+        const std::string block
+            = content.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
         blocks[block.substr(0, block.find("] ") + 1)] = block;
         pos = next;
     }
@@ -63,7 +64,7 @@ protected:
     WinePrefixOptions options() const {
         WinePrefixOptions o;
         o.prefixDir = dir.path();
-        o.serverPaths = {tmp.path(), tmp / "upstream", "/nonexistent"};
+        o.serverPaths = { tmp.path(), tmp / "upstream", "/nonexistent" };
         o.scanProcesses = false;
         o.clock = [] { return kFixedTime; };
         return o;
@@ -73,8 +74,8 @@ protected:
     std::string sample(const char* name) const { return test::readFile(test::samplePrefixDir() + "/" + name); }
 
     // Sets one value through a handle opened for writing.
-    static Status setString(RegStore& store, HKey root, std::u16string_view path, std::u16string_view name,
-                            std::u16string_view text) {
+    static Status setString(
+        RegStore& store, HKey root, std::u16string_view path, std::u16string_view name, std::u16string_view text) {
         HKey key = kNoKey;
         if (Status st = store.openKey(root, path, Access::Full, kOptionNone, key); st != Status::Ok) return st;
         const Status st = store.setValue(key, name, kRegSz, utf16z(text));
@@ -104,7 +105,7 @@ TEST_F(StoreTest, RootsMapAsWineMapsThem) {
     auto identity = [&](HKey root, std::u16string_view path) {
         HKey key = kNoKey;
         KeyInfo info;
-        if (store->openKey(root, path, Access::Read, kOptionNone, key) != Status::Ok) return std::uint64_t{0};
+        if (store->openKey(root, path, Access::Read, kOptionNone, key) != Status::Ok) return std::uint64_t { 0 };
         (void)store->queryInfo(key, info);
         (void)store->closeKey(key);
         return info.identity;
@@ -112,14 +113,16 @@ TEST_F(StoreTest, RootsMapAsWineMapsThem) {
     EXPECT_NE(identity(kClassesRoot, u""), 0u);
     EXPECT_EQ(identity(kClassesRoot, u""), identity(kLocalMachine, u"Software\\Classes"));
     EXPECT_EQ(identity(kClassesRoot, u".chm"), identity(kLocalMachine, u"SOFTWARE\\classes\\.CHM"));
-    EXPECT_EQ(identity(kCurrentConfig, u""), identity(kLocalMachine, u"System\\CurrentControlSet\\Hardware Profiles\\Current"));
+    EXPECT_EQ(identity(kCurrentConfig, u""),
+        identity(kLocalMachine, u"System\\CurrentControlSet\\Hardware Profiles\\Current"));
     EXPECT_EQ(identity(kCurrentUser, u""), identity(kUsers, u"S-1-5-21-0-0-0-1000"));
     EXPECT_NE(identity(kUsers, u".Default\\Software"), 0u);
 
     std::u16string name;
     std::vector<std::u16string> users;
-    for (std::uint32_t i = 0; store->enumKey(kUsers, i, name) == Status::Ok; ++i) users.push_back(name);
-    EXPECT_EQ(users, (std::vector<std::u16string>{u".Default", u"S-1-5-21-0-0-0-1000"}));
+    for (std::uint32_t i = 0; store->enumKey(kUsers, i, name) == Status::Ok; ++i)
+        users.push_back(name);
+    EXPECT_EQ(users, (std::vector<std::u16string> { u".Default", u"S-1-5-21-0-0-0-1000" }));
     KeyInfo dyn;
     ASSERT_EQ(store->queryInfo(kDynData, dyn), Status::Ok);
     EXPECT_EQ(dyn.subkeyCount + dyn.valueCount, 0u);
@@ -133,19 +136,21 @@ TEST_F(StoreTest, SubkeysEnumerateInCaseInsensitiveOrderAndValuesInCreationOrder
     auto store = open();
     HKey key = kNoKey;
     ASSERT_EQ(store->createKey(kCurrentUser, u"Order", Access::Full, kOptionNone, key), Status::Ok);
-    for (auto name : {u"b", u"A", u"_x", u"C"}) {
+    for (auto name : { u"b", u"A", u"_x", u"C" }) {
         HKey sub = kNoKey;
         ASSERT_EQ(store->createKey(key, name, Access::Read, kOptionNone, sub), Status::Ok);
         (void)store->closeKey(sub);
-        ASSERT_EQ(store->setValue(key, name, kRegDword, std::vector<std::uint8_t>{1, 0, 0, 0}), Status::Ok);
+        ASSERT_EQ(store->setValue(key, name, kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::Ok);
     }
     std::u16string name;
     std::vector<std::u16string> keys;
     std::vector<std::u16string> values;
-    for (std::uint32_t i = 0; store->enumKey(key, i, name) == Status::Ok; ++i) keys.push_back(name);
-    for (std::uint32_t i = 0; store->enumValue(key, i, name, nullptr, nullptr) == Status::Ok; ++i) values.push_back(name);
-    EXPECT_EQ(keys, (std::vector<std::u16string>{u"_x", u"A", u"b", u"C"}));
-    EXPECT_EQ(values, (std::vector<std::u16string>{u"b", u"A", u"_x", u"C"}));
+    for (std::uint32_t i = 0; store->enumKey(key, i, name) == Status::Ok; ++i)
+        keys.push_back(name);
+    for (std::uint32_t i = 0; store->enumValue(key, i, name, nullptr, nullptr) == Status::Ok; ++i)
+        values.push_back(name);
+    EXPECT_EQ(keys, (std::vector<std::u16string> { u"_x", u"A", u"b", u"C" }));
+    EXPECT_EQ(values, (std::vector<std::u16string> { u"b", u"A", u"_x", u"C" }));
     EXPECT_EQ(store->enumKey(key, 4, name), Status::NoMoreItems);
 }
 
@@ -154,11 +159,11 @@ TEST_F(StoreTest, AnyTypeAndAnyBytesAreKeptAsTheyAre) {
         auto store = open();
         HKey key = kNoKey;
         ASSERT_EQ(store->createKey(kLocalMachine, u"Software\\Types", Access::Full, kOptionNone, key), Status::Ok);
-        const std::vector<std::uint8_t> odd{0x41, 0x00, 0x42};
+        const std::vector<std::uint8_t> odd { 0x41, 0x00, 0x42 };
         ASSERT_EQ(store->setValue(key, u"odd", kRegSz, odd), Status::Ok);
-        ASSERT_EQ(store->setValue(key, u"big", 0xffff0012u, std::vector<std::uint8_t>{1, 2, 3}), Status::Ok);
-        ASSERT_EQ(store->setValue(key, u"lone", kRegSz, std::vector<std::uint8_t>{0x00, 0xd8, 0, 0}), Status::Ok);
-        ASSERT_EQ(store->setValue(key, u"empty", kRegBinary, std::vector<std::uint8_t>{}), Status::Ok);
+        ASSERT_EQ(store->setValue(key, u"big", 0xffff0012u, std::vector<std::uint8_t> { 1, 2, 3 }), Status::Ok);
+        ASSERT_EQ(store->setValue(key, u"lone", kRegSz, std::vector<std::uint8_t> { 0x00, 0xd8, 0, 0 }), Status::Ok);
+        ASSERT_EQ(store->setValue(key, u"empty", kRegBinary, std::vector<std::uint8_t> {}), Status::Ok);
     }
     auto store = open();
     HKey key = kNoKey;
@@ -167,11 +172,11 @@ TEST_F(StoreTest, AnyTypeAndAnyBytesAreKeptAsTheyAre) {
     std::vector<std::uint8_t> data;
     ASSERT_EQ(store->queryValue(key, u"ODD", type, data), Status::Ok);
     EXPECT_EQ(type, kRegSz);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{0x41, 0x00, 0x42}));
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 0x41, 0x00, 0x42 }));
     ASSERT_EQ(store->queryValue(key, u"big", type, data), Status::Ok);
     EXPECT_EQ(type, 0xffff0012u);
     ASSERT_EQ(store->queryValue(key, u"lone", type, data), Status::Ok);
-    EXPECT_EQ(data, (std::vector<std::uint8_t>{0x00, 0xd8, 0, 0}));
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 0x00, 0xd8, 0, 0 }));
     ASSERT_EQ(store->queryValue(key, u"empty", type, data), Status::Ok);
     EXPECT_TRUE(data.empty());
 }
@@ -189,7 +194,8 @@ TEST_F(StoreTest, NothingIsWrittenWithoutAChange) {
         EXPECT_EQ(store->refresh(), Status::Ok);
         EXPECT_EQ(store->filesWritten(), 0u);
     }
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) EXPECT_TRUE(test::readFile(file(name)) == sample(name));
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
+        EXPECT_TRUE(test::readFile(file(name)) == sample(name));
     EXPECT_TRUE(identityOf(file("system.reg")) == before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no stray files";
 }
@@ -198,8 +204,8 @@ TEST_F(StoreTest, OneChangedValueChangesOnlyItsKeysBlockAndOnlyItsFile) {
     const auto userBefore = identityOf(file("user.reg"));
     auto store = open();
     ASSERT_EQ(setString(*store, kLocalMachine, u"Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT",
-                        u"SHAREDMEMLOCATION", u"1234"),
-              Status::Ok);
+                  u"SHAREDMEMLOCATION", u"1234"),
+        Status::Ok);
     EXPECT_EQ(store->filesWritten(), 1u);
     EXPECT_TRUE(identityOf(file("user.reg")) == userBefore);
 
@@ -209,11 +215,12 @@ TEST_F(StoreTest, OneChangedValueChangesOnlyItsKeysBlockAndOnlyItsFile) {
     std::vector<std::string> changed;
     for (const auto& [header, block] : before)
         if (after.at(header) != block) changed.push_back(header);
-    ASSERT_EQ(changed, std::vector<std::string>{"[Software\\\\Borland\\\\Database Engine\\\\Settings\\\\SYSTEM\\\\INIT]"});
+    ASSERT_EQ(
+        changed, std::vector<std::string> { "[Software\\\\Borland\\\\Database Engine\\\\Settings\\\\SYSTEM\\\\INIT]" });
     // The key got the new time in both forms, as wineserver writes it.
     EXPECT_EQ(after.at(changed[0]),
-              "[Software\\\\Borland\\\\Database Engine\\\\Settings\\\\SYSTEM\\\\INIT] 1567093192\n"
-              "#time=1dd9000000000000\n\"SHAREDMEMLOCATION\"=\"1234\"\n");
+        "[Software\\\\Borland\\\\Database Engine\\\\Settings\\\\SYSTEM\\\\INIT] 1567093192\n"
+        "#time=1dd9000000000000\n\"SHAREDMEMLOCATION\"=\"1234\"\n");
     EXPECT_EQ(test::readFile(file("system.reg")).substr(0, 100), sample("system.reg").substr(0, 100));
 
     // Written twice, the second write copies the first's blocks as they now are.
@@ -229,8 +236,9 @@ TEST_F(StoreTest, ABatchWritesEachChangedFileOnce) {
         HKey key = kNoKey;
         ASSERT_EQ(store->createKey(kCurrentUser, u"Software\\Many", Access::Full, kOptionNone, key), Status::Ok);
         for (int i = 0; i < 1000; ++i)
-            ASSERT_EQ(store->setValue(key, u"v" + toUtf16(std::to_string(i)), kRegDword, std::vector<std::uint8_t>{1, 0, 0, 0}),
-                      Status::Ok);
+            ASSERT_EQ(store->setValue(
+                          key, u"v" + toUtf16(std::to_string(i)), kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }),
+                Status::Ok);
         ASSERT_EQ(setString(*store, kLocalMachine, u"Software", u"Touched", u"yes"), Status::Ok);
         EXPECT_EQ(store->filesWritten(), 0u);
         ASSERT_EQ(batch.finish(), Status::Ok);
@@ -263,7 +271,7 @@ TEST_F(StoreTest, AWriteInterruptedBeforeTheRenameLeavesTheOldFile) {
 TEST_F(StoreTest, AFailedWriteChangesNothingOnDiskOrInMemory) {
     auto store = open();
     // A file size limit makes the write fail part-way, as a full disk would.
-    struct rlimit old {};
+    struct rlimit old { };
     ::getrlimit(RLIMIT_FSIZE, &old);
     auto handler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;
@@ -282,7 +290,8 @@ TEST_F(StoreTest, AFailedWriteChangesNothingOnDiskOrInMemory) {
     std::vector<std::uint8_t> data;
     ASSERT_EQ(store->openKey(kLocalMachine, u"Software", Access::Read, kOptionNone, key), Status::Ok);
     EXPECT_EQ(store->queryValue(key, u"Lost", type, data), Status::NotFound) << "the change was undone";
-    ASSERT_EQ(setString(*store, kLocalMachine, u"Software", u"Kept", u"now"), Status::Ok) << "and the store still works";
+    ASSERT_EQ(setString(*store, kLocalMachine, u"Software", u"Kept", u"now"), Status::Ok)
+        << "and the store still works";
 }
 
 TEST_F(StoreTest, AFailedBatchUndoesEveryKindOfChange) {
@@ -330,7 +339,7 @@ TEST_F(StoreTest, AChangedKeyGetsANewLastWriteTime) {
     ASSERT_EQ(store->openKey(kLocalMachine, u"Software\\Wine", Access::Full, kOptionNone, key), Status::Ok);
     ASSERT_EQ(store->queryInfo(key, info), Status::Ok);
     EXPECT_NE(info.lastWriteTime, kFixedTime);
-    ASSERT_EQ(store->setValue(key, u"x", kRegDword, std::vector<std::uint8_t>{0, 0, 0, 0}), Status::Ok);
+    ASSERT_EQ(store->setValue(key, u"x", kRegDword, std::vector<std::uint8_t> { 0, 0, 0, 0 }), Status::Ok);
     ASSERT_EQ(store->queryInfo(key, info), Status::Ok);
     EXPECT_EQ(info.lastWriteTime, kFixedTime);
 }
@@ -342,9 +351,10 @@ TEST_F(StoreTest, DeletingAKeyWithSubkeysIsRefused) {
     EXPECT_EQ(store->deleteKey(kLocalMachine, u"No\\Such"), Status::NotFound);
     HKey key = kNoKey;
     ASSERT_EQ(store->openKey(kLocalMachine, u"Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT", Access::Full,
-                             kOptionNone, key),
-              Status::Ok);
-    ASSERT_EQ(store->deleteKey(kLocalMachine, u"Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT"), Status::Ok);
+                  kOptionNone, key),
+        Status::Ok);
+    ASSERT_EQ(
+        store->deleteKey(kLocalMachine, u"Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT"), Status::Ok);
     KeyInfo info;
     EXPECT_EQ(store->queryInfo(key, info), Status::KeyDeleted) << "a handle to a deleted key says so";
     EXPECT_EQ(store->closeKey(key), Status::Ok);
@@ -357,7 +367,8 @@ TEST_F(StoreTest, BadPathsAreRefused) {
     EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\\\Wine", Access::Read, kOptionNone, key), Status::BadPath);
     EXPECT_EQ(store->openKey(kLocalMachine, u"\\Software", Access::Read, kOptionNone, key), Status::BadPath);
     EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\", Access::Read, kOptionNone, key), Status::Ok);
-    EXPECT_EQ(store->createKey(kLocalMachine, std::u16string(256, u'k'), Access::Read, kOptionNone, key), Status::BadPath);
+    EXPECT_EQ(
+        store->createKey(kLocalMachine, std::u16string(256, u'k'), Access::Read, kOptionNone, key), Status::BadPath);
     EXPECT_EQ(store->openKey(0x1234, u"", Access::Read, kOptionNone, key), Status::InvalidHandle);
 }
 
@@ -369,11 +380,13 @@ TEST_F(StoreTest, LinksOfTheSamplePrefixAreFollowed) {
     HKey target = kNoKey;
     KeyInfo a;
     KeyInfo b;
-    ASSERT_EQ(store->openKey(kLocalMachine, u"Software\\Wow6432Node\\Classes", Access::Read, kOptionNone, link), Status::Ok);
+    ASSERT_EQ(
+        store->openKey(kLocalMachine, u"Software\\Wow6432Node\\Classes", Access::Read, kOptionNone, link), Status::Ok);
     ASSERT_EQ(store->queryInfo(link, a), Status::Ok);
     EXPECT_FALSE(a.isLink);
     EXPECT_GT(a.subkeyCount, 0u);
-    ASSERT_EQ(store->openKey(kLocalMachine, u"Software\\Wow6432Node\\Classes", Access::Read, kOpenLink, target), Status::Ok);
+    ASSERT_EQ(
+        store->openKey(kLocalMachine, u"Software\\Wow6432Node\\Classes", Access::Read, kOpenLink, target), Status::Ok);
     ASSERT_EQ(store->queryInfo(target, b), Status::Ok);
     EXPECT_TRUE(b.isLink);
     EXPECT_NE(a.identity, b.identity);
@@ -391,7 +404,8 @@ TEST_F(StoreTest, ALinkLoopEndsWithAnError) {
     makeLink(u"Software\\LoopB", u"\\Registry\\Machine\\Software\\LoopA");
     HKey key = kNoKey;
     EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\LoopA", Access::Read, kOptionNone, key), Status::LinkLoop);
-    EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\LoopA\\Below", Access::Read, kOptionNone, key), Status::LinkLoop);
+    EXPECT_EQ(
+        store->openKey(kLocalMachine, u"Software\\LoopA\\Below", Access::Read, kOptionNone, key), Status::LinkLoop);
     makeLink(u"Software\\ToWine", u"\\REGISTRY\\machine\\software\\wine");
     ASSERT_EQ(store->openKey(kLocalMachine, u"Software\\ToWine\\Ports", Access::Read, kOptionNone, key), Status::Ok);
 
@@ -410,7 +424,7 @@ TEST_F(StoreTest, ALinkLoopEndsWithAnError) {
 
 TEST_F(StoreTest, ARunningWineserverMakesTheRegistryReadOnly) {
     const std::string before = sample("system.reg");
-    for (bool upstream : {false, true}) {
+    for (bool upstream : { false, true }) {
         const std::string lock = upstream ? tmp / "upstream/" + serverFolderName(dir.path()) + "/lock"
                                           : test::debianLockPath(dir.path(), tmp.path());
         test::HeldLock server(lock);
@@ -420,8 +434,10 @@ TEST_F(StoreTest, ARunningWineserverMakesTheRegistryReadOnly) {
         HKey key = kNoKey;
         EXPECT_EQ(store->openKey(kLocalMachine, u"Software", Access::Full, kOptionNone, key), Status::AccessDenied);
         ASSERT_EQ(store->openKey(kLocalMachine, u"Software", Access::Read, kOptionNone, key), Status::Ok);
-        EXPECT_EQ(store->setValue(key, u"x", kRegDword, std::vector<std::uint8_t>{1, 0, 0, 0}), Status::AccessDenied);
-        EXPECT_EQ(store->createKey(kLocalMachine, u"Software\\New", Access::Read, kOptionNone, key), Status::AccessDenied);
+        EXPECT_EQ(
+            store->setValue(key, u"x", kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::AccessDenied);
+        EXPECT_EQ(
+            store->createKey(kLocalMachine, u"Software\\New", Access::Read, kOptionNone, key), Status::AccessDenied);
         EXPECT_TRUE(test::readFile(file("system.reg")) == before);
     }
 }
@@ -432,7 +448,7 @@ TEST_F(StoreTest, AWineserverThatStartsLaterStopsTheNextChange) {
     HKey key = kNoKey;
     ASSERT_EQ(store->openKey(kLocalMachine, u"Software", Access::Full, kOptionNone, key), Status::Ok);
     test::HeldLock server(test::debianLockPath(dir.path(), tmp.path()));
-    EXPECT_EQ(store->setValue(key, u"x", kRegDword, std::vector<std::uint8_t>{1, 0, 0, 0}), Status::AccessDenied);
+    EXPECT_EQ(store->setValue(key, u"x", kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::AccessDenied);
     EXPECT_NE(store->readOnlyReason().find("wineserver"), std::string::npos);
     EXPECT_TRUE(test::readFile(file("system.reg")) == sample("system.reg"));
 }
@@ -450,7 +466,9 @@ TEST_F(StoreTest, ASecondQuernOpensTheRegistryReadOnly) {
 // --- Bad files ---------------------------------------------------------------------------------
 
 TEST_F(StoreTest, AFileThatIsNotARegistryFileIsLeftAlone) {
-    const std::string binary("\x7f" "ELF\x02\x01\x01\0\0\0garbage", 17);
+    const std::string binary("\x7f"
+                             "ELF\x02\x01\x01\0\0\0garbage",
+        17);
     test::writeFile(file("user.reg"), binary);
     auto store = open();
     ASSERT_EQ(store->loadMessages().size(), 1u);
@@ -481,7 +499,8 @@ TEST_F(StoreTest, MalformedLinesAreReportedOnceAndSurviveAWrite) {
     const std::string& message = store->loadMessages()[0];
     EXPECT_NE(message.find("user.reg, line 12"), std::string::npos) << message;
     EXPECT_NE(message.find("1 more"), std::string::npos) << message;
-    ASSERT_EQ(setString(*store, kCurrentUser, u"Control Panel\\Accessibility\\AudioDescription", u"On", u"1"), Status::Ok);
+    ASSERT_EQ(
+        setString(*store, kCurrentUser, u"Control Panel\\Accessibility\\AudioDescription", u"On", u"1"), Status::Ok);
     const std::string after = test::readFile(file("user.reg"));
     EXPECT_NE(after.find("\"Broken\"=what:1\n\"Also\"=\"unterminated\n"), std::string::npos);
 }
@@ -503,15 +522,16 @@ TEST_F(StoreTest, QuernsOwnRegistryIsMadeOnFirstUse) {
         EXPECT_EQ(store.readOnlyReason(), "");
         EXPECT_TRUE(store.loadMessages().empty());
     }
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
         EXPECT_TRUE(test::fileExists(options.prefixDir + "/" + name)) << name;
-    EXPECT_TRUE(test::readFile(options.prefixDir + "/user.reg")
-                    .starts_with("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
-                                 "\n#arch=win64\n\n[Software] "));
+    EXPECT_TRUE(
+        test::readFile(options.prefixDir + "/user.reg")
+            .starts_with("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
+                         "\n#arch=win64\n\n[Software] "));
     WinePrefixStore again(options);
     RegAccessor registry(again);
-    for (auto [root, path] : {std::pair{kClassesRoot, ""}, {kCurrentConfig, ""}, {kCurrentUser, "Software"},
-                              {kUsers, ".Default"}, {kLocalMachine, "System\\CurrentControlSet"}}) {
+    for (auto [root, path] : { std::pair { kClassesRoot, "" }, { kCurrentConfig, "" }, { kCurrentUser, "Software" },
+             { kUsers, ".Default" }, { kLocalMachine, "System\\CurrentControlSet" } }) {
         registry.selectRoot(root);
         EXPECT_TRUE(registry.keyExists(std::string("\\") + path)) << path;
     }

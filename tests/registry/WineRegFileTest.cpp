@@ -1,6 +1,6 @@
+#include "registry/WineRegFile.h"
 #include "TestSupport.h"
 #include "registry/Utf.h"
-#include "registry/WineRegFile.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,13 @@ using namespace quern::reg;
 namespace {
 
 void markAllDirty(Key& key) {
-    std::vector<Key*> stack{&key};
+    std::vector<Key*> stack { &key };
     while (!stack.empty()) {
         Key* k = stack.back();
         stack.pop_back();
         k->dirty = true;
-        for (auto& sub : k->subkeys) stack.push_back(sub.get());
+        for (auto& sub : k->subkeys)
+            stack.push_back(sub.get());
     }
 }
 
@@ -58,7 +59,7 @@ const std::string kHeader = "WINE REGISTRY Version 2\n;; All keys relative to RE
 
 TEST(WineRegFile, SampleFilesAreWrittenAnewExactlyAsWineWroteThem) {
     // Every block generated from what was parsed, none copied: the writer must match wineserver's to the byte.
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" }) {
         const std::string original = test::readFile(test::samplePrefixDir() + "/" + name);
         ASSERT_FALSE(original.empty()) << name;
         ParsedFile parsed;
@@ -79,7 +80,8 @@ TEST(WineRegFile, SampleSystemFileHasAllItsBlocksAndValues) {
     std::size_t values = 0;
     std::function<void(const Key&)> count = [&](const Key& k) {
         values += k.values.size();
-        for (const auto& sub : k.subkeys) count(*sub);
+        for (const auto& sub : k.subkeys)
+            count(*sub);
     };
     count(root);
     EXPECT_EQ(values, 15394u);
@@ -95,8 +97,12 @@ TEST(WineRegFile, CopiedBlocksKeepTheirBytesWhenOnlyOneKeyChanges) {
     const std::string original = test::readFile(test::samplePrefixDir() + "/system.reg");
     Key root(u"", nullptr, nullptr);
     const ParsedFile parsed = parseRegFile(original, root);
-    Key* key = root.findSubkey(u"Software")->findSubkey(u"Borland")->findSubkey(u"Database Engine")->findSubkey(u"Settings")
-                   ->findSubkey(u"SYSTEM")->findSubkey(u"INIT");
+    Key* key = root.findSubkey(u"Software")
+                   ->findSubkey(u"Borland")
+                   ->findSubkey(u"Database Engine")
+                   ->findSubkey(u"Settings")
+                   ->findSubkey(u"SYSTEM")
+                   ->findSubkey(u"INIT");
     ASSERT_NE(key, nullptr);
     key->values[0].data = utf16(std::u16string(u"1234\0", 5));
     key->dirty = true;
@@ -113,7 +119,10 @@ TEST(WineRegFile, EscapesAsWineserverDoes) {
     EXPECT_EQ(escaped(u"a\\b\"c"), "a\\\\b\\\"c");
     EXPECT_EQ(escaped(u"\a\b\t\n\v\f\r\x1b"), "\\a\\b\\t\\n\\v\\f\\r\\e");
     EXPECT_EQ(escaped(u"\x01x"), "\\1x");
-    EXPECT_EQ(escaped(u"\x02" u"1"), "\\0021") << "a digit after an octal escape forces three digits";
+    EXPECT_EQ(escaped(u"\x02"
+                      u"1"),
+        "\\0021")
+        << "a digit after an octal escape forces three digits";
     EXPECT_EQ(escaped(u"\x1f"), "\\37");
     EXPECT_EQ(escaped(std::u16string(u"a\0b", 3)), "a\\0b");
     EXPECT_EQ(escaped(std::u16string(u"ab\0", 3), true), "ab") << "the terminator is not written";
@@ -127,8 +136,13 @@ TEST(WineRegFile, EscapesAsWineserverDoes) {
 }
 
 TEST(WineRegFile, ReadsEscapesBack) {
-    const std::u16string samples[] = {u"plain", u"a\\b\"c", u"\a\b\t\n\v\f\r\x1b", u"\x01x\x02" u"1\x1f",
-                                      std::u16string(u"a\0b\0" u"7", 5), u"\u00e9a\u00e9\U0001F30E", u"x\uffff9"};
+    const std::u16string samples[] = { u"plain", u"a\\b\"c", u"\a\b\t\n\v\f\r\x1b",
+        u"\x01x\x02"
+        u"1\x1f",
+        std::u16string(u"a\0b\0"
+                       u"7",
+            5),
+        u"\u00e9a\u00e9\U0001F30E", u"x\uffff9" };
     for (const auto& text : samples) {
         std::string line = escaped(text) + "\"";
         std::u16string back;
@@ -148,21 +162,21 @@ TEST(WineRegFile, ReadsEscapesBack) {
 }
 
 TEST(WineRegFile, ReadsEveryValueNotation) {
-    const std::string content = kHeader +
-                                "\n[Key] 1796672239\n"
-                                "#time=1dd86825f2528c0\n"
-                                "@=\"default\"\n"
-                                "\"sz\"=\"text\"\n"
-                                "\"str\"=str:\"also\"\n"
-                                "\"expand\"=str(2):\"%PATH%\"\n"
-                                "\"multi\"=str(7):\"a\\0b\\0\"\n"
-                                "\"dword\"=dword:0000001f\n"
-                                "\"bin\"=hex:de,ad,\\\n  be,ef\n"
-                                "\"empty\"=hex:\n"
-                                "\"qword\"=hex(b):01,02,03,04,05,06,07,08\n"
-                                "\"dev\"=hex(ffff0012):01\n"
-                                "\"odd\"=hex(1):41,00,42\n"
-                                "  \"spaced\" = dword:1\n";
+    const std::string content = kHeader
+        + "\n[Key] 1796672239\n"
+          "#time=1dd86825f2528c0\n"
+          "@=\"default\"\n"
+          "\"sz\"=\"text\"\n"
+          "\"str\"=str:\"also\"\n"
+          "\"expand\"=str(2):\"%PATH%\"\n"
+          "\"multi\"=str(7):\"a\\0b\\0\"\n"
+          "\"dword\"=dword:0000001f\n"
+          "\"bin\"=hex:de,ad,\\\n  be,ef\n"
+          "\"empty\"=hex:\n"
+          "\"qword\"=hex(b):01,02,03,04,05,06,07,08\n"
+          "\"dev\"=hex(ffff0012):01\n"
+          "\"odd\"=hex(1):41,00,42\n"
+          "  \"spaced\" = dword:1\n";
     Key root(u"", nullptr, nullptr);
     const ParsedFile parsed = parseRegFile(content, root);
     ASSERT_TRUE(parsed.problems.empty()) << parsed.problems.front().line;
@@ -175,51 +189,53 @@ TEST(WineRegFile, ReadsEveryValueNotation) {
     EXPECT_EQ(valueOf(*key, u"str")->type, kRegSz);
     EXPECT_EQ(valueOf(*key, u"expand")->type, kRegExpandSz);
     EXPECT_EQ(valueOf(*key, u"multi")->data, utf16(std::u16string(u"a\0b\0\0", 5)));
-    EXPECT_EQ(valueOf(*key, u"dword")->data, (std::vector<std::uint8_t>{0x1f, 0, 0, 0}));
-    EXPECT_EQ(valueOf(*key, u"bin")->data, (std::vector<std::uint8_t>{0xde, 0xad, 0xbe, 0xef}));
+    EXPECT_EQ(valueOf(*key, u"dword")->data, (std::vector<std::uint8_t> { 0x1f, 0, 0, 0 }));
+    EXPECT_EQ(valueOf(*key, u"bin")->data, (std::vector<std::uint8_t> { 0xde, 0xad, 0xbe, 0xef }));
     EXPECT_TRUE(valueOf(*key, u"empty")->data.empty());
     EXPECT_EQ(valueOf(*key, u"qword")->type, 0xbu);
     EXPECT_EQ(valueOf(*key, u"dev")->type, 0xffff0012u);
-    EXPECT_EQ(valueOf(*key, u"odd")->data, (std::vector<std::uint8_t>{0x41, 0, 0x42}));
-    EXPECT_EQ(valueOf(*key, u"spaced")->data, (std::vector<std::uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(valueOf(*key, u"odd")->data, (std::vector<std::uint8_t> { 0x41, 0, 0x42 }));
+    EXPECT_EQ(valueOf(*key, u"spaced")->data, (std::vector<std::uint8_t> { 1, 0, 0, 0 }));
 }
 
 TEST(WineRegFile, WritesValuesInWineserversNotations) {
     Key root(u"", nullptr, nullptr);
     Key* key = root.addSubkey(u"K");
     key->modified = 0x1dd86825f2528c0ull;
-    key->appendValue({u"z", kRegSz, utf16(std::u16string(u"x\0", 2))});
-    key->appendValue({u"", kRegSz, utf16(std::u16string(u"d\0", 2))});
-    key->appendValue({u"odd", kRegSz, {0x41, 0, 0x42}});
-    key->appendValue({u"unterminated", kRegExpandSz, utf16(u"ab")});
-    key->appendValue({u"multi", kRegMultiSz, utf16(std::u16string(u"a\0b\0\0", 5))});
-    key->appendValue({u"short dword", kRegDword, {1, 2}});
-    key->appendValue({u"A", kRegDword, {0xef, 0xbe, 0xad, 0xde}});
-    key->appendValue({u"_x", kRegNone, {}});
+    key->appendValue({ u"z", kRegSz, utf16(std::u16string(u"x\0", 2)) });
+    key->appendValue({ u"", kRegSz, utf16(std::u16string(u"d\0", 2)) });
+    key->appendValue({ u"odd", kRegSz, { 0x41, 0, 0x42 } });
+    key->appendValue({ u"unterminated", kRegExpandSz, utf16(u"ab") });
+    key->appendValue({ u"multi", kRegMultiSz, utf16(std::u16string(u"a\0b\0\0", 5)) });
+    key->appendValue({ u"short dword", kRegDword, { 1, 2 } });
+    key->appendValue({ u"A", kRegDword, { 0xef, 0xbe, 0xad, 0xde } });
+    key->appendValue({ u"_x", kRegNone, {} });
     std::string out;
     appendKeyBlock(out, *key, root);
-    EXPECT_EQ(out, "[K] 1796672239\n"
-                   "#time=1dd86825f2528c0\n"
-                   "@=\"d\"\n"
-                   "\"_x\"=hex(0):\n"
-                   "\"A\"=dword:deadbeef\n"
-                   "\"multi\"=str(7):\"a\\0b\\0\"\n"
-                   "\"odd\"=hex(1):41,00,42\n"
-                   "\"short dword\"=hex(4):01,02\n"
-                   "\"unterminated\"=hex(2):61,00,62,00\n"
-                   "\"z\"=\"x\"\n");
+    EXPECT_EQ(out,
+        "[K] 1796672239\n"
+        "#time=1dd86825f2528c0\n"
+        "@=\"d\"\n"
+        "\"_x\"=hex(0):\n"
+        "\"A\"=dword:deadbeef\n"
+        "\"multi\"=str(7):\"a\\0b\\0\"\n"
+        "\"odd\"=hex(1):41,00,42\n"
+        "\"short dword\"=hex(4):01,02\n"
+        "\"unterminated\"=hex(2):61,00,62,00\n"
+        "\"z\"=\"x\"\n");
 }
 
 TEST(WineRegFile, BreaksLongHexLinesWhereWineDoes) {
     Key root(u"", nullptr, nullptr);
     Key* key = root.addSubkey(u"K");
-    key->appendValue({u"bin", kRegBinary, std::vector<std::uint8_t>(30, 0xab)});
+    key->appendValue({ u"bin", kRegBinary, std::vector<std::uint8_t>(30, 0xab) });
     std::string out;
     appendKeyBlock(out, *key, root);
     const std::string hex = out.substr(out.find("\"bin\""));
     // The name counts towards the first line: 6 + 4 characters, then 3 per byte, break past column 76.
-    EXPECT_EQ(hex, "\"bin\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\n"
-                   "  ab,ab,ab,ab,ab,ab,ab\n");
+    EXPECT_EQ(hex,
+        "\"bin\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\n"
+        "  ab,ab,ab,ab,ab,ab,ab\n");
 }
 
 TEST(WineRegFile, LoaderAcceptsCrLfAndMissingArch) {
@@ -252,14 +268,17 @@ TEST(WineRegFile, SubkeysSortAfterLowerCasingSoUnderscoreComesBeforeLetters) {
     root.addSubkey(u"_x");
     root.addSubkey(u"a1");
     std::vector<std::u16string> names;
-    for (const auto& k : root.subkeys) names.push_back(k->name);
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"_x", u"A", u"a1", u"b"}));
+    for (const auto& k : root.subkeys)
+        names.push_back(k->name);
+    EXPECT_EQ(names, (std::vector<std::u16string> { u"_x", u"A", u"a1", u"b" }));
 }
 
 TEST(WineRegFile, NotARegistryFileIsRefusedWhole) {
     Key root(u"", nullptr, nullptr);
-    for (const std::string& content : {std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10), std::string("REGEDIT4\r\n\r\n[HKEY]\r\n"),
-                                       std::string(), std::string("WINE REGISTRY Version 1\n")}) {
+    for (const std::string& content : { std::string("\x7f"
+                                                    "ELF\x02\x01\x01\0\0\0",
+                                            10),
+             std::string("REGEDIT4\r\n\r\n[HKEY]\r\n"), std::string(), std::string("WINE REGISTRY Version 1\n") }) {
         const ParsedFile parsed = parseRegFile(content, root);
         EXPECT_FALSE(parsed.isRegistryFile);
         EXPECT_FALSE(parsed.error.empty());
@@ -268,18 +287,19 @@ TEST(WineRegFile, NotARegistryFileIsRefusedWhole) {
 }
 
 TEST(WineRegFile, UnreadableLinesAreKeptAndWrittenBackUnchanged) {
-    const std::string content = kHeader +
-                                "\n[Good] 1\n#time=1\n\"ok\"=dword:1\n\"broken\"=bogus:12\n\"alsobroken\"=\"no end\n"
-                                "; a comment\n#unknown option\n"
-                                "\n[Bad\\\\\\\\Key] \n\"lost\"=dword:2\n"
-                                "\n[Next] 2\n#time=2\n\"n\"=hex:01,\\\n  zz\n"
-                                + std::string("\n[Nul] 3\n\"x\"=\"a\0b\"\n", 19) + "garbage line\n";
+    const std::string content = kHeader
+        + "\n[Good] 1\n#time=1\n\"ok\"=dword:1\n\"broken\"=bogus:12\n\"alsobroken\"=\"no end\n"
+          "; a comment\n#unknown option\n"
+          "\n[Bad\\\\\\\\Key] \n\"lost\"=dword:2\n"
+          "\n[Next] 2\n#time=2\n\"n\"=hex:01,\\\n  zz\n"
+        + std::string("\n[Nul] 3\n\"x\"=\"a\0b\"\n", 19) + "garbage line\n";
     ParsedFile parsed;
     const std::string copied = roundTrip(content, false, &parsed);
     EXPECT_EQ(copied, content);
     std::vector<std::size_t> lines;
-    for (const auto& p : parsed.problems) lines.push_back(p.line);
-    EXPECT_EQ(lines, (std::vector<std::size_t>{9, 10, 14, 19, 23, 24}));
+    for (const auto& p : parsed.problems)
+        lines.push_back(p.line);
+    EXPECT_EQ(lines, (std::vector<std::size_t> { 9, 10, 14, 19, 23, 24 }));
 
     // Written anew, each key keeps its unreadable lines after the values it could read.
     Key root(u"", nullptr, nullptr);
@@ -288,15 +308,16 @@ TEST(WineRegFile, UnreadableLinesAreKeptAndWrittenBackUnchanged) {
     ASSERT_NE(good, nullptr);
     EXPECT_EQ(good->values.size(), 1u);
     ASSERT_TRUE(good->extra);
-    EXPECT_EQ(good->extra->rawLines, "\"broken\"=bogus:12\n\"alsobroken\"=\"no end\n; a comment\n#unknown option\n"
-                                     "[Bad\\\\\\\\Key] \n\"lost\"=dword:2\n");
+    EXPECT_EQ(good->extra->rawLines,
+        "\"broken\"=bogus:12\n\"alsobroken\"=\"no end\n; a comment\n#unknown option\n"
+        "[Bad\\\\\\\\Key] \n\"lost\"=dword:2\n");
     EXPECT_EQ(root.findSubkey(u"Next")->values.size(), 0u);
     EXPECT_EQ(root.findSubkey(u"Bad"), nullptr) << "values after an unreadable key name go nowhere";
 }
 
 TEST(WineRegFile, TruncatedFileKeepsItsLastLine) {
     const std::string full = test::readFile(test::samplePrefixDir() + "/system.reg");
-    for (std::size_t cut : {full.size() - 1, full.size() / 2, std::size_t{30}, kHeader.size() + 3}) {
+    for (std::size_t cut : { full.size() - 1, full.size() / 2, std::size_t { 30 }, kHeader.size() + 3 }) {
         const std::string content = full.substr(0, cut);
         ParsedFile parsed;
         const std::string copied = roundTrip(content, false, &parsed);
@@ -309,7 +330,8 @@ TEST(WineRegFile, TruncatedFileKeepsItsLastLine) {
 
 TEST(WineRegFile, PathsDeeperThanTheRegistryAllowsAreKeptUnread) {
     std::string path = "K";
-    for (std::size_t i = 0; i < kMaxKeyDepth; ++i) path += "\\\\K";
+    for (std::size_t i = 0; i < kMaxKeyDepth; ++i)
+        path += "\\\\K";
     const std::string content = kHeader + "\n[" + path + "] 1\n\"v\"=dword:1\n";
     Key root(u"", nullptr, nullptr);
     const ParsedFile parsed = parseRegFile(content, root);

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "registry/WineServer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@ using namespace quern::reg;
 
 TEST(WineServer, ServerFolderIsNamedAfterThePrefixsDeviceAndInode) {
     test::TempDir prefix;
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(prefix.path().c_str(), &st), 0);
     char expected[64];
     std::snprintf(expected, sizeof expected, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
+        static_cast<unsigned long long>(st.st_ino));
     EXPECT_EQ(serverFolderName(prefix.path()), expected);
     EXPECT_EQ(serverFolderName(prefix / "missing"), "");
 }
@@ -24,7 +24,7 @@ TEST(WineServer, ServerFolderIsNamedAfterThePrefixsDeviceAndInode) {
 TEST(WineServer, FoundByItsLockInEitherPlaceOnlyWhileItHoldsIt) {
     test::TempDir prefix;
     test::TempDir tmp;
-    const ServerSearchPaths paths{tmp.path(), tmp / "upstream", "/nonexistent"};
+    const ServerSearchPaths paths { tmp.path(), tmp / "upstream", "/nonexistent" };
     EXPECT_FALSE(findWineServer(prefix.path(), paths).running);
     {
         test::HeldLock lock(test::debianLockPath(prefix.path(), tmp.path()));
@@ -42,7 +42,7 @@ TEST(WineServer, FoundByItsLockInEitherPlaceOnlyWhileItHoldsIt) {
 TEST(WineServer, FoundAmongProcessesWhenItsFolderIsElsewhere) {
     test::TempDir prefix;
     test::TempDir proc;
-    const ServerSearchPaths paths{proc / "none", proc / "none", proc.path()};
+    const ServerSearchPaths paths { proc / "none", proc / "none", proc.path() };
     auto process = [&](const std::string& pid, const std::string& comm, const std::string& cwd) {
         std::filesystem::create_directories(proc / pid + "/fd");
         test::writeFile(proc / pid + "/comm", comm + "\n");
@@ -71,7 +71,7 @@ TEST(WineServer, ARealWineserverIsFound) {
         state = findWineServer(prefix.path(), defaultServerSearchPaths(), false);
         if (!state.running) ::usleep(50000);
     }
-    const ServerState scanned = findWineServer(prefix.path(), {"/nonexistent", "/nonexistent", "/proc"});
+    const ServerState scanned = findWineServer(prefix.path(), { "/nonexistent", "/nonexistent", "/proc" });
     (void)std::system((env + "wineserver -k >/dev/null 2>&1").c_str());
     EXPECT_TRUE(state.running) << "by its lock";
     EXPECT_TRUE(scanned.running) << "among the processes";

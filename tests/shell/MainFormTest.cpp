@@ -13,7 +13,7 @@ private:
     static std::unique_ptr<reg::WinePrefixStore> storeFor(const test::TempDir& dir, const std::string& serverTmp) {
         reg::WinePrefixOptions options;
         options.prefixDir = dir.path();
-        options.serverPaths = {serverTmp, serverTmp + "/upstream", "/nonexistent"};
+        options.serverPaths = { serverTmp, serverTmp + "/upstream", "/nonexistent" };
         options.scanProcesses = false;
         return std::make_unique<reg::WinePrefixStore>(options);
     }

@@ -16,19 +16,23 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(
+        m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string samplePrefixDir() { return std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix"; }
+std::string samplePrefixDir() {
+    return std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix";
+}
 
 void copySamplePrefix(const std::string& dir) {
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" }) {
         const auto target = std::filesystem::path(dir) / name;
-        std::filesystem::copy_file(std::filesystem::path(samplePrefixDir()) / name, target,
-                                   std::filesystem::copy_options::overwrite_existing);
-        std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                                                 std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+        std::filesystem::copy_file(
+            std::filesystem::path(samplePrefixDir()) / name, target, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::permissions(target,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write
+                | std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     }
 }
 
@@ -44,7 +48,9 @@ void writeFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
-bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool fileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 } // namespace quern::test
 
@@ -66,13 +72,14 @@ HeldLock::HeldLock(const std::string& lockPath) {
     m_pid = ::fork();
     if (m_pid == 0) {
         const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
-        struct flock lock {};
+        struct flock lock { };
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_len = 1;
         const char ok = (fd >= 0 && ::fcntl(fd, F_SETLKW, &lock) == 0) ? 1 : 0;
         (void)::write(ready[1], &ok, 1);
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
     }
     ::close(ready[1]);
     char ok = 0;

@@ -1,0 +1,180 @@
+// Load and save speed of the registry store, beside a plain read of the same file in the same run,
+// and the memory a loaded registry takes. Prints a table; run it from scripts/bench.sh.
+
+#include "registry/RegAccessor.h"
+#include "registry/WinePrefixStore.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <malloc.h>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace quern::reg;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// The best of several runs, in seconds: the machine is shared, so the least disturbed run counts.
+double bestOf(int runs, const std::function<void()>& work) {
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+// Bytes the program holds from the heap, whether or not freed memory went back to the system.
+long heapBytes() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return static_cast<long>(info.uordblks + info.hblkhd);
+}
+
+std::size_t plainRead(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    std::string buffer(static_cast<std::size_t>(fs::file_size(path)), '\0');
+    std::size_t done = 0;
+    for (ssize_t n; (n = ::read(fd, buffer.data() + done, buffer.size() - done)) > 0;)
+        done += static_cast<std::size_t>(n);
+    ::close(fd);
+    return done;
+}
+
+WinePrefixOptions optionsFor(const std::string& dir) {
+    WinePrefixOptions options;
+    options.prefixDir = dir;
+    options.scanProcesses = false;
+    return options;
+}
+
+// Replicates the sample's system.reg under numbered top-level keys until it is about targetBytes.
+std::string generatedSystemReg(const std::string& sample, std::size_t targetBytes) {
+    const std::size_t firstBlock = sample.find("\n[");
+    const std::string header = sample.substr(0, firstBlock + 1);
+    const std::string body = sample.substr(firstBlock + 1);
+    std::string out = header;
+    out.reserve(targetBytes + sample.size());
+    for (int copy = 0; out.size() < targetBytes; ++copy) {
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "[Bench%03d\\\\", copy);
+        std::size_t pos = 0;
+        while (pos < body.size()) {
+            std::size_t end = body.find('\n', pos);
+            end = end == std::string::npos ? body.size() : end + 1;
+            if (body[pos] == '[') {
+                out += prefix;
+                out.append(body, pos + 1, end - pos - 1);
+            } else {
+                out.append(body, pos, end - pos);
+            }
+            pos = end;
+        }
+    }
+    return out;
+}
+
+void report(const char* what, double bytes, double seconds, double plainSeconds) {
+    const double mbs = bytes / 1e6 / seconds;
+    std::printf("  %-34s %9.1f MB/s  %8.1f ms", what, mbs, seconds * 1e3);
+    if (plainSeconds > 0) std::printf("   %5.2f x a plain read", plainSeconds / seconds);
+    std::printf("\n");
+}
+
+void benchPrefix(const char* title, const std::string& dir, int runs) {
+    double bytes = 0;
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
+        if (fs::exists(dir + "/" + name)) bytes += static_cast<double>(fs::file_size(dir + "/" + name));
+    std::printf("%s: %.1f MB of registry text\n", title, bytes / 1e6);
+
+    const double plain = bestOf(runs, [&] {
+        for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
+            if (fs::exists(dir + "/" + name)) (void)plainRead(dir + "/" + name);
+    });
+    report("plain read (the ceiling)", bytes, plain, 0);
+
+    // Each store is released after the clock stops: loading is timed, not tearing down.
+    std::vector<std::unique_ptr<WinePrefixStore>> loaded;
+    const double load = bestOf(runs, [&] { loaded.push_back(std::make_unique<WinePrefixStore>(optionsFor(dir))); });
+    loaded.clear();
+    report("load", bytes, load, plain);
+
+    const long before = heapBytes();
+    WinePrefixStore store(optionsFor(dir));
+    const long after = heapBytes();
+    std::printf("  %-34s %9.1f MB      %5.2f x the text\n", "memory while loaded", (after - before) / 1e6,
+        static_cast<double>(after - before) / bytes);
+
+    // One value changed: the file is read again, checked, every other block copied, written and synced.
+    RegAccessor registry(store);
+    registry.selectRoot(kLocalMachine);
+    int counter = 0;
+    const std::size_t systemBytes = fs::file_size(dir + "/system.reg");
+    // Any key of the file will do: the first below the root.
+    const auto& top = store.hive(WinePrefixStore::kSystem).root->subkeys;
+    const std::string first
+        = top.empty() ? std::string() : std::string(top.front()->name.begin(), top.front()->name.end());
+    if (!registry.openKey("\\" + first))
+        std::printf("  cannot open %s: %s\n", first.c_str(), store.lastErrorText().c_str());
+    const double save = bestOf(runs, [&] {
+        try {
+            registry.writeInteger("QuernBench", ++counter);
+        } catch (const RegError& error) {
+            std::printf("  %s: %s\n", error.what(), store.lastErrorText().c_str());
+        }
+    });
+    report("save (one value changed)", static_cast<double>(systemBytes), save, 0);
+
+    // Every block written anew in memory: the writer alone.
+    const Hive& hive = store.hive(WinePrefixStore::kSystem);
+    std::string out;
+    std::vector<BlockPlacement> placements;
+    const double generate
+        = bestOf(runs, [&] { serializeRegFile(*hive.root, {}, 0, hive.relativeTo, out, placements); });
+    report("write every block anew (memory)", static_cast<double>(out.size()), generate, 0);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string shared = argc > 1 ? argv[1] : QUERN_SHARED_DIR;
+    const std::string sampleDir = shared + "/fixtures/wine-prefix";
+    const std::size_t targetBytes = (argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 50) * 1000 * 1000;
+
+    const fs::path work = fs::temp_directory_path() / ("quern-bench-" + std::to_string(::getpid()));
+    fs::create_directories(work / "sample");
+    fs::create_directories(work / "large");
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
+        fs::copy_file(sampleDir + "/" + name, work / "sample" / name);
+    writeText(work / "large/system.reg", generatedSystemReg(readText(sampleDir + "/system.reg"), targetBytes));
+
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    benchPrefix("Sample prefix (three files)", work / "sample", 20);
+    benchPrefix("Generated system.reg", work / "large", 3);
+    fs::remove_all(work);
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,17 @@
+# Installs the Debian packages Quern needs that are missing. Sourced by run.sh and test.sh.
+# Usage: quern_install_packages PACKAGE...
+quern_install_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev)
+QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
