@@ -53,46 +53,44 @@ std::string toUtf8(std::u16string_view text) {
     return out;
 }
 
+bool decodeUtf8Char(std::string_view s, std::size_t& pos, std::u16string& out) {
+    const auto lead = static_cast<unsigned char>(s[pos]);
+    int extra = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        extra = 1, cp = lead & 0x1F, minimum = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        extra = 2, cp = lead & 0x0F, minimum = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        extra = 3, cp = lead & 0x07, minimum = 0x10000;
+    else
+        return false;
+    if (pos + static_cast<std::size_t>(extra) >= s.size()) return false;
+    for (int k = 1; k <= extra; ++k) {
+        const auto next = static_cast<unsigned char>(s[pos + static_cast<std::size_t>(k)]);
+        if ((next & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    appendUtf16(out, cp);
+    pos += static_cast<std::size_t>(extra) + 1;
+    return true;
+}
+
 std::u16string toUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        char32_t cp = 0;
-        char32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1, cp = lead & 0x1F, minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2, cp = lead & 0x0F, minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3, cp = lead & 0x07, minimum = 0x10000;
-        } else {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte < 0x80) {
+            out.push_back(byte);
+            ++pos;
+        } else if (!decodeUtf8Char(text, pos, out)) {
             out.push_back(static_cast<char16_t>(kReplacement));
-            ++i;
-            continue;
+            ++pos;
         }
-        bool valid = i + static_cast<std::size_t>(extra) < text.size();
-        for (int k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                valid = false;
-            else
-                cp = (cp << 6) | (next & 0x3F);
-        }
-        if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(static_cast<char16_t>(kReplacement));
-            ++i;
-            continue;
-        }
-        appendUtf16(out, cp);
-        i += static_cast<std::size_t>(extra) + 1;
     }
     return out;
 }

@@ -12,6 +12,10 @@ namespace quern::reg {
 // UTF-8 to UTF-16. Bytes that are not valid UTF-8 each become U+FFFD.
 [[nodiscard]] std::u16string toUtf16(std::string_view text);
 
+// Decodes the UTF-8 sequence at text[pos] (its first byte 0x80 or above) onto out and moves pos
+// past it. False, with nothing changed, when the bytes there are not UTF-8.
+bool decodeUtf8Char(std::string_view text, std::size_t& pos, std::u16string& out);
+
 // Lower-cases one UTF-16 unit as the registry compares names: ASCII, Latin-1, Latin Extended-A,
 // Greek and Cyrillic. Units outside those blocks compare as they are.
 [[nodiscard]] char16_t foldUnit(char16_t unit);

@@ -72,38 +72,6 @@ private:
     std::size_t m_number = 0;
 };
 
-// Appends one code point decoded from raw UTF-8 at s[pos]; false if the bytes are not UTF-8.
-bool decodeUtf8(std::string_view s, std::size_t& pos, std::u16string& out) {
-    const auto lead = static_cast<unsigned char>(s[pos]);
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        extra = 1, cp = lead & 0x1F, minimum = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        extra = 2, cp = lead & 0x0F, minimum = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        extra = 3, cp = lead & 0x07, minimum = 0x10000;
-    else
-        return false;
-    if (pos + static_cast<std::size_t>(extra) >= s.size()) return false;
-    for (int k = 1; k <= extra; ++k) {
-        const auto next = static_cast<unsigned char>(s[pos + static_cast<std::size_t>(k)]);
-        if ((next & 0xC0) != 0x80) return false;
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
-    pos += static_cast<std::size_t>(extra) + 1;
-    return true;
-}
-
 void appendUnitsLE(std::vector<std::uint8_t>& data, std::u16string_view units) {
     data.reserve(data.size() + units.size() * 2 + 2);
     for (char16_t u : units) {
@@ -403,7 +371,7 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
         }
         if (c == '\0') return false;
         if (static_cast<unsigned char>(c) >= 0x80) {
-            if (!decodeUtf8(s, pos, out)) return false;
+            if (!decodeUtf8Char(s, pos, out)) return false;
             continue;
         }
         if (c != '\\') {
@@ -467,7 +435,7 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
             if (e == '\0') return false;
             if (static_cast<unsigned char>(e) >= 0x80) {
                 --pos;
-                if (!decodeUtf8(s, pos, out)) return false;
+                if (!decodeUtf8Char(s, pos, out)) return false;
             } else {
                 out.push_back(static_cast<char16_t>(e));
             }
