@@ -1,5 +1,8 @@
 #include "registry/RegU.h"
 
+#include "registry/ValueFormat.h"
+
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -19,12 +22,12 @@ void splitNodePath(const TreeNode* node, std::string& rootName, std::string& sub
     subkeyPath.clear();
     if (!node || node->level() == 0) return;
     std::vector<const TreeNode*> chain;
-    for (const TreeNode* n = node; n && n->level() >= 1; n = n->parent())
+    for (const TreeNode* n = node; n && n->level() >= 1; n = n->parentNode())
         chain.push_back(n);
-    rootName = chain.back()->text();
+    rootName = chain.back()->nodeText();
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
         subkeyPath += '\\';
-        subkeyPath += (*it)->text();
+        subkeyPath += (*it)->nodeText();
     }
 }
 
@@ -58,6 +61,120 @@ std::string takeFirstComponent(std::string& text) {
     std::string first = text.substr(0, slash);
     text.erase(0, slash + 1);
     return first;
+}
+
+namespace {
+
+std::string upperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return text;
+}
+
+} // namespace
+
+bool readChildKeys(reg::RegAccessor& registry, const TreeNode& node, std::vector<ChildKey>& children) {
+    children.clear();
+    if (node.level() == 0) {
+        for (const auto& root : kRootKeys)
+            children.push_back({ std::string(root.name), true });
+        return true;
+    }
+    std::string rootName;
+    std::string subkeyPath;
+    splitNodePath(&node, rootName, subkeyPath);
+    selectRootByName(registry, rootName);
+    if (!registry.openKeyReadOnly(subkeyPath.empty() ? std::string("\\") : subkeyPath)) return false;
+    std::vector<std::string> names;
+    registry.getKeyNames(names);
+    std::sort(names.begin(), names.end(), nameLess);
+    children.reserve(names.size());
+    std::string childPath = subkeyPath + "\\";
+    const std::size_t base = childPath.size();
+    for (auto& name : names) {
+        childPath.resize(base);
+        childPath += name;
+        // A subkey that does not open for reading is left out of the tree.
+        if (!registry.openKeyReadOnly(childPath)) continue;
+        children.push_back({ std::move(name), registry.hasSubKeys() });
+    }
+    return true;
+}
+
+void goToPath(TreeNavigator& tree, std::string text) {
+    TreeNode* cursor = tree.topNode();
+    if (!cursor) return;
+    if (cursor->childNodeCount() == 0) tree.expandNode(cursor);
+    if (!text.empty() && text.back() != '\\') text += '\\';
+    while (!text.empty()) {
+        const std::string component = upperAscii(takeFirstComponent(text));
+        TreeNode* match = nullptr;
+        for (std::size_t i = 0; i < cursor->childNodeCount() && !match; ++i)
+            if (upperAscii(cursor->childNode(i)->nodeText()) == component) match = cursor->childNode(i);
+        if (!match) break;
+        cursor = match;
+        if (!cursor->nodeExpanded()) tree.expandNode(cursor);
+    }
+    if (tree.selectedNode() != cursor) tree.selectNode(cursor);
+}
+
+char kindLetter(reg::ValueKind kind) {
+    switch (kind) {
+    case reg::ValueKind::String:
+    case reg::ValueKind::ExpandString:
+        return 's';
+    case reg::ValueKind::Integer:
+        return 'n';
+    default:
+        return 'b';
+    }
+}
+
+void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
+    std::vector<std::string>& valueNames, std::vector<ValueRow>& rows) {
+    valueNames.clear();
+    rows.clear();
+    if (!node || node->level() == 0) return;
+    std::string rootName;
+    std::string subkeyPath;
+    splitNodePath(node, rootName, subkeyPath);
+    selectRootByName(registry, rootName);
+    const std::string path = subkeyPath.empty() ? std::string("\\") : subkeyPath;
+    if (!registry.openKey(path) && !registry.openKeyReadOnly(path)) return;
+    registry.getValueNames(valueNames);
+    std::sort(valueNames.begin(), valueNames.end(), nameLess);
+    rows.reserve(valueNames.size());
+    std::vector<std::uint8_t> buffer;
+    for (const auto& name : valueNames) {
+        ValueRow row;
+        reg::ValueKind kind = reg::ValueKind::Other;
+        std::size_t size = 0;
+        (void)registry.getDataInfo(name, kind, size);
+        row.kind = kindLetter(kind);
+        try {
+            switch (kind) {
+            case reg::ValueKind::String:
+            case reg::ValueKind::ExpandString:
+                row.data = "\"" + registry.readString(name) + "\"";
+                break;
+            case reg::ValueKind::Integer:
+                try {
+                    row.data = formatDword(registry.readInteger(name), dwordMode);
+                } catch (const reg::RegError&) {
+                    row.data = "[Invalid Integer Data]";
+                }
+                break;
+            default:
+                buffer.resize(size);
+                buffer.resize(registry.readBinaryData(name, buffer.data(), buffer.size()));
+                row.data = formatBytes(buffer, binaryMode);
+            }
+        } catch (const reg::RegError&) {
+            // A value that changed kind or vanished since it was listed shows what could be read.
+            if (kind == reg::ValueKind::String || kind == reg::ValueKind::ExpandString) row.data = "\"\"";
+        }
+        rows.push_back(std::move(row));
+    }
 }
 
 } // namespace quern

@@ -53,4 +53,46 @@ bool openKeyPath(reg::RegAccessor& registry, std::string_view path);
 // A\B\ gives A and leaves B\; a text without a backslash is returned whole and leaves it empty.
 std::string takeFirstComponent(std::string& text);
 
+// --- The key tree ---
+
+struct ChildKey {
+    std::string name;
+    bool hasSubkeys = false; // the node gets an expand button
+};
+
+// The children a node gets when it is expanded, sorted without regard to case: the six roots
+// under the top node; under a key, its subkeys that open for reading. False, with children
+// empty, when the node's own key cannot be opened for reading: the node then stays as it is.
+bool readChildKeys(reg::RegAccessor& registry, const TreeNode& node, std::vector<ChildKey>& children);
+
+// What go to path needs of a tree: the window's tree, or a plain tree in the tests.
+class TreeNavigator {
+public:
+    virtual ~TreeNavigator() = default;
+    [[nodiscard]] virtual TreeNode* topNode() = 0; // null when the tree has no nodes
+    virtual void expandNode(TreeNode* node) = 0; // reads the node's children as an expansion does
+    [[nodiscard]] virtual TreeNode* selectedNode() = 0;
+    virtual void selectNode(TreeNode* node) = 0;
+};
+
+// Walks from the top node along the path's components, comparing names without regard to ASCII
+// case and expanding each key on the way, and selects the deepest key the path matches.
+void goToPath(TreeNavigator& tree, std::string text);
+
+// --- The value grid ---
+
+// The kind letter of a grid row: s strings, n DWORDs, b binary and everything else.
+[[nodiscard]] char kindLetter(reg::ValueKind kind);
+
+struct ValueRow {
+    char kind = 'b';
+    std::string data; // rendered as the view modes say
+};
+
+// The grid's content for a node: the sorted value names (the default value first) and a row for
+// each. The key is opened with full access and stays the current key; a key that refuses full
+// access is opened for reading, so that a read-only registry still shows its values.
+void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
+    std::vector<std::string>& valueNames, std::vector<ValueRow>& rows);
+
 } // namespace quern

@@ -13,13 +13,14 @@ namespace quern {
 class TreeNode {
 public:
     virtual ~TreeNode() = default;
+    // The names differ from those of the toolkit's tree items, so that one class can be both.
     [[nodiscard]] virtual int level() const = 0; // the top node is 0, the root keys 1
-    [[nodiscard]] virtual TreeNode* parent() const = 0;
-    [[nodiscard]] virtual std::size_t childCount() const = 0;
-    [[nodiscard]] virtual TreeNode* child(std::size_t index) const = 0;
-    [[nodiscard]] virtual std::string text() const = 0; // the key's name as the registry lists it
-    [[nodiscard]] virtual bool hasChildren() const = 0; // marked as having children, loaded or not
-    [[nodiscard]] virtual bool expanded() const = 0;
+    [[nodiscard]] virtual TreeNode* parentNode() const = 0;
+    [[nodiscard]] virtual std::size_t childNodeCount() const = 0;
+    [[nodiscard]] virtual TreeNode* childNode(std::size_t index) const = 0;
+    [[nodiscard]] virtual std::string nodeText() const = 0; // the key's name as the registry lists it
+    [[nodiscard]] virtual bool markedHasChildren() const = 0; // shows an expand button, loaded or not
+    [[nodiscard]] virtual bool nodeExpanded() const = 0;
 };
 
 // A tree node that owns its children.
@@ -36,13 +37,16 @@ public:
     void setExpanded(bool expanded) { m_expanded = expanded; }
     void setHasChildren(bool hasChildren) { m_hasChildren = hasChildren; }
 
+    void clearChildren() { m_children.clear(); }
+
     [[nodiscard]] int level() const override { return m_parent ? m_parent->level() + 1 : 0; }
-    [[nodiscard]] TreeNode* parent() const override { return m_parent; }
-    [[nodiscard]] std::size_t childCount() const override { return m_children.size(); }
-    [[nodiscard]] TreeNode* child(std::size_t index) const override { return m_children.at(index).get(); }
-    [[nodiscard]] std::string text() const override { return m_text; }
-    [[nodiscard]] bool hasChildren() const override { return m_hasChildren || !m_children.empty(); }
-    [[nodiscard]] bool expanded() const override { return m_expanded; }
+    [[nodiscard]] TreeNode* parentNode() const override { return m_parent; }
+    [[nodiscard]] std::size_t childNodeCount() const override { return m_children.size(); }
+    [[nodiscard]] TreeNode* childNode(std::size_t index) const override { return m_children.at(index).get(); }
+    [[nodiscard]] std::string nodeText() const override { return m_text; }
+    [[nodiscard]] bool markedHasChildren() const override { return m_hasChildren || !m_children.empty(); }
+    [[nodiscard]] bool nodeExpanded() const override { return m_expanded; }
+    [[nodiscard]] PlainTreeNode* plainChild(std::size_t index) const { return m_children.at(index).get(); }
 
 private:
     std::string m_text;

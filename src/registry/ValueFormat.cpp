@@ -1,0 +1,80 @@
+#include "registry/ValueFormat.h"
+
+#include "registry/Utf.h"
+
+namespace quern {
+
+std::string formatDword(std::int32_t value, int mode) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const auto bits = static_cast<std::uint32_t>(value);
+    auto inBase = [&](unsigned shift, char suffix) {
+        std::string text;
+        const unsigned mask = (1u << shift) - 1;
+        for (std::uint32_t rest = bits; rest != 0; rest >>= shift)
+            text.insert(text.begin(), kDigits[rest & mask]);
+        if (text.empty()) text = "0";
+        text.push_back(suffix);
+        return text;
+    };
+    switch (mode) {
+    case kDwordHex:
+        return inBase(4, 'h');
+    case kDwordDecimal:
+        return std::to_string(value);
+    case kDwordBinary:
+        return inBase(1, 'b');
+    default:
+        return {};
+    }
+}
+
+std::string formatBytes(std::span<const std::uint8_t> bytes, int mode) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    switch (mode) {
+    case kBytesHex:
+        text.reserve(bytes.size() * 3);
+        for (std::uint8_t b : bytes) {
+            text.push_back(kDigits[b >> 4]);
+            text.push_back(kDigits[b & 15]);
+            text.push_back(' ');
+        }
+        break;
+    case kBytesDecimal:
+        text.reserve(bytes.size() * 4);
+        for (std::uint8_t b : bytes) {
+            text.push_back(static_cast<char>('0' + b / 100));
+            text.push_back(static_cast<char>('0' + b / 10 % 10));
+            text.push_back(static_cast<char>('0' + b % 10));
+            text.push_back(' ');
+        }
+        break;
+    case kBytesCharacters:
+        text.assign(bytes.begin(), bytes.end());
+        break;
+    default:
+        break;
+    }
+    return text;
+}
+
+bool nameLess(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        auto x = static_cast<unsigned char>(a[i]);
+        auto y = static_cast<unsigned char>(b[i]);
+        if (x >= 0x80 || y >= 0x80) {
+            // Beyond ASCII the registry's own folding decides, on the rest of both names.
+            const int order = reg::compareNames(reg::toUtf16(a.substr(i)), reg::toUtf16(b.substr(i)));
+            if (order != 0) return order < 0;
+            return a < b;
+        }
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+} // namespace quern
