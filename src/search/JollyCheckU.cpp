@@ -8,53 +8,53 @@
 
 namespace quern {
 
-// The search calls JollyCheck for every name and data text it visits, so the work is done by the
-// small helpers below on 0-based indices, which the compiler can inline into the callers; the
-// public operations, which count positions from 1 and guard them, are thin wrappers over them.
+// The search calls JollyCheck for every name and data text it visits, and most of those are
+// shorter than twenty bytes, so the fixed cost of a call matters more than the speed of any one
+// loop. The work is done by the small helpers below on 0-based indices, which the compiler can
+// inline into the callers; the public operations, which count positions from 1 and guard them,
+// are thin wrappers over them.
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
-constexpr std::string_view kAndOperator = " AND ";
-constexpr std::string_view kOrOperator = " OR ";
-constexpr std::string_view kNotPrefix = "NOT ";
 
 // Only a to z fold: the bytes above 0x7F belong to whatever code page the registry uses, and
 // folding them would make the matcher depend on it.
 constexpr char foldByte(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+    return static_cast<unsigned char>(c - 'a') < 26u ? static_cast<char>(c - ('a' - 'A')) : c;
 }
 
-// foldByte on eight bytes at once: folding every text is a large share of a search's work.
-constexpr std::uint64_t kEveryByte = 0x0101010101010101;
-constexpr std::uint64_t foldWord(std::uint64_t word) {
-    // With the top bit of each byte cleared, adding these constants sets it exactly where the byte
-    // is at least 'a', or above 'z', and never carries into the next byte.
-    const std::uint64_t low = word & (kEveryByte * 0x7F);
-    const std::uint64_t fromA = low + kEveryByte * (0x80 - 'a');
-    const std::uint64_t pastZ = low + kEveryByte * (0x80 - 'z' - 1);
-    const std::uint64_t isLower = fromA & ~pastZ & ~word & (kEveryByte * 0x80);
-    return word ^ (isLower >> 2);
+// Folds N bytes in a loop of fixed length, which the compiler turns into a few vector
+// instructions and no branch.
+template<std::size_t N> inline void foldBlock(const char* in, char* out) {
+    std::array<char, N> block;
+    std::memcpy(block.data(), in, N);
+    for (char& c : block)
+        c = foldByte(c);
+    std::memcpy(out, block.data(), N);
 }
 
+// Any length is covered by two overlapping blocks, or a run of them: folding is idempotent, so a
+// byte folded twice costs nothing, and the only branches are on the size class rather than one
+// per byte, which the varying lengths of names would keep mispredicting.
 void foldInto(std::string_view source, char* out) {
-    constexpr std::size_t kWord = sizeof(std::uint64_t);
+    const char* in = source.data();
     const std::size_t size = source.size();
-    if (size < kWord) {
-        for (std::size_t k = 0; k < size; ++k)
-            out[k] = foldByte(source[k]);
-        return;
+    if (size >= 16) {
+        for (std::size_t k = 0; k + 16 < size; k += 16)
+            foldBlock<16>(in + k, out + k);
+        foldBlock<16>(in + size - 16, out + size - 16);
+    } else if (size >= 8) {
+        foldBlock<8>(in, out);
+        foldBlock<8>(in + size - 8, out + size - 8);
+    } else if (size >= 4) {
+        foldBlock<4>(in, out);
+        foldBlock<4>(in + size - 4, out + size - 4);
+    } else if (size > 0) {
+        // The first, middle and last bytes are all the bytes of a text of one to three.
+        out[0] = foldByte(in[0]);
+        out[size / 2] = foldByte(in[size / 2]);
+        out[size - 1] = foldByte(in[size - 1]);
     }
-    const auto foldWordAt = [&](std::size_t k) {
-        std::uint64_t word;
-        std::memcpy(&word, source.data() + k, kWord);
-        word = foldWord(word);
-        std::memcpy(out + k, &word, kWord);
-    };
-    for (std::size_t k = 0; k + kWord <= size; k += kWord)
-        foldWordAt(k);
-    // The last word may overlap the one before; folding is idempotent, so that costs nothing and
-    // spares a byte loop whose length changes with every name.
-    foldWordAt(size - kWord);
 }
 
 // An upper-cased copy of a byte string, made once per call so that no comparison has to fold.
@@ -80,6 +80,8 @@ private:
     std::unique_ptr<char[]> m_heap;
     std::string_view m_view;
 };
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
 
 // string_view::find without the call to memchr, which costs more than it saves on strings as
 // short as registry names; eight bytes are tested at a time.
@@ -108,6 +110,41 @@ inline std::size_t findByte(std::string_view s, char wanted, std::size_t from) {
     return kNone;
 }
 
+// Four bytes that must stand in a text, ASCII letters in either case, tested with one load and
+// one comparison. Clearing bit 5 of a text byte turns "a" to "z" into "A" to "Z" and leaves "A"
+// to "Z" alone, and only ever makes other bytes equal to a letter if they are that letter's lower
+// case, so the letters are compared under that mask and the spaces in full.
+struct CaselessWord {
+    std::uint32_t bits;
+    std::uint32_t mask;
+};
+
+constexpr CaselessWord caselessWord(std::string_view upperCase) {
+    std::array<unsigned char, 4> bits {};
+    std::array<unsigned char, 4> mask {};
+    for (std::size_t k = 0; k < 4; ++k) {
+        bits[k] = static_cast<unsigned char>(upperCase[k]);
+        mask[k] = upperCase[k] == ' ' ? 0xFF : 0xDF;
+    }
+    return { std::bit_cast<std::uint32_t>(bits), std::bit_cast<std::uint32_t>(mask) };
+}
+
+// " AND " is five bytes; the space before it is found first, so only the four after it are
+// tested as a word.
+constexpr CaselessWord kOrOperator = caselessWord(" OR ");
+constexpr CaselessWord kAndAfterSpace = caselessWord("AND ");
+constexpr CaselessWord kNotPrefix = caselessWord("NOT ");
+constexpr std::size_t kOrWidth = 4;
+constexpr std::size_t kAndWidth = 5;
+constexpr std::size_t kNotWidth = 4;
+
+inline bool wordAt(std::string_view text, std::size_t index, CaselessWord word) {
+    if (index + 4 > text.size()) return false;
+    std::uint32_t bytes;
+    std::memcpy(&bytes, text.data() + index, 4);
+    return (bytes & word.mask) == word.bits;
+}
+
 inline bool bytesMatch(char textByte, char patternByte) {
     return patternByte == '?' || patternByte == textByte;
 }
@@ -130,7 +167,8 @@ inline std::string_view segmentAt(std::string_view pattern, std::size_t index) {
 std::size_t findSegment(std::string_view text, std::string_view segment, std::size_t from) {
     if (segment.size() > text.size()) return kNone;
     const std::size_t lastCandidate = text.size() - segment.size();
-    // A `?` matches anything, so candidates are screened by the first byte that is not one.
+    // A `?` matches anything, so candidates are screened by the first byte that is not one, and
+    // checked from the byte after it.
     std::size_t anchor = 0;
     while (anchor < segment.size() && segment[anchor] == '?')
         ++anchor;
@@ -140,7 +178,7 @@ std::size_t findSegment(std::string_view text, std::string_view segment, std::si
         const std::size_t hit = findByte(text, anchorByte, candidate + anchor);
         if (hit == kNone || hit - anchor > lastCandidate) return kNone;
         candidate = hit - anchor;
-        std::size_t k = 0;
+        std::size_t k = anchor + 1;
         while (k < segment.size() && bytesMatch(text[candidate + k], segment[k]))
             ++k;
         if (k == segment.size()) return candidate;
@@ -148,68 +186,66 @@ std::size_t findSegment(std::string_view text, std::string_view segment, std::si
     return kNone;
 }
 
-Clause readClause(std::string_view expression, std::size_t& index) {
+// The index of the next operator at or after from, with its code and width; the expression's
+// size and no operator when none is left.
+inline std::size_t nextOperator(
+    std::string_view expression, std::size_t from, ClauseOperator& op, std::size_t& width) {
+    // Every operator begins with a space, so the bytes up to the next space are term bytes.
+    for (std::size_t index = findByte(expression, ' ', from); index != kNone;
+         index = findByte(expression, ' ', index + 1)) {
+        // " OR " and " AND " can never both stand at one index.
+        if (wordAt(expression, index, kOrOperator)) {
+            op = ClauseOperator::Or;
+            width = kOrWidth;
+            return index;
+        }
+        if (wordAt(expression, index + 1, kAndAfterSpace)) {
+            op = ClauseOperator::And;
+            width = kAndWidth;
+            return index;
+        }
+    }
+    op = ClauseOperator::None;
+    width = 0;
+    return expression.size();
+}
+
+// The clause's left term runs up to its operator and its right term up to the next one, where
+// the following clause begins.
+inline Clause readClause(std::string_view expression, std::size_t& index) {
     Clause clause;
-    const std::size_t begin = index;
-    std::size_t leftEnd = 0;
-    std::size_t rightBegin = 0;
-    while (index < expression.size()) {
-        // Every operator begins with a space, so the bytes up to the next space are term bytes.
-        index = findByte(expression, ' ', index);
-        if (index == kNone) {
-            index = expression.size();
-            break;
-        }
-        // The byte after the space tells which operator could stand here, if any; " OR " and
-        // " AND " can never both stand at one index.
-        ClauseOperator found = ClauseOperator::None;
-        std::size_t width = 0;
-        const char next = index + 1 < expression.size() ? foldByte(expression[index + 1]) : ' ';
-        if (next == 'O' && operatorStandsAt(expression, index, kOrOperator)) {
-            found = ClauseOperator::Or;
-            width = kOrOperator.size();
-        } else if (next == 'A' && operatorStandsAt(expression, index, kAndOperator)) {
-            found = ClauseOperator::And;
-            width = kAndOperator.size();
-        }
-        if (found == ClauseOperator::None) {
-            ++index;
-            continue;
-        }
-        // The second operator begins the next clause.
-        if (clause.op != ClauseOperator::None) break;
-        clause.op = found;
-        leftEnd = index;
-        index += width;
-        rightBegin = index;
-    }
-    if (begin >= expression.size()) return clause;
-    if (clause.op == ClauseOperator::None) {
-        clause.left = expression.substr(begin, index - begin);
-    } else {
-        clause.left = expression.substr(begin, leftEnd - begin);
-        clause.right = expression.substr(rightBegin, index - rightBegin);
-    }
+    if (index >= expression.size()) return clause;
+    std::size_t width = 0;
+    const std::size_t leftEnd = nextOperator(expression, index, clause.op, width);
+    clause.left = expression.substr(index, leftEnd - index);
+    index = leftEnd;
+    if (clause.op == ClauseOperator::None) return clause;
+    const std::size_t rightBegin = leftEnd + width;
+    ClauseOperator following;
+    index = nextOperator(expression, rightBegin, following, width);
+    clause.right = expression.substr(rightBegin, index - rightBegin);
     return clause;
 }
 
-// The prefix of the head is anchored at the start of the text and every later segment is placed
-// at its leftmost occurrence; since each segment is followed by a `*`, a leftmost placement never
-// spoils the next one, so there is nothing to backtrack.
+// A non-empty head is a prefix, then segments each followed by a `*`. The prefix is anchored at
+// the start of the text and every segment is placed at its leftmost occurrence after what came
+// before; since a `*` follows each segment, a leftmost placement never spoils the next one, so
+// there is nothing to backtrack.
 bool headMatches(std::string_view text, std::string_view head) {
-    std::size_t p = 0;
-    for (std::size_t i = 0; i < head.size(); ++i) {
-        if (head[i] == '*') {
-            const std::string_view segment = segmentAt(head, i + 1);
-            if (segment.empty()) continue;
-            p = findSegment(text, segment, p);
+    const std::size_t prefixEnd = findByte(head, '*', 0);
+    if (prefixEnd > text.size()) return false;
+    for (std::size_t k = 0; k < prefixEnd; ++k) {
+        if (!bytesMatch(text[k], head[k])) return false;
+    }
+    std::size_t p = prefixEnd;
+    for (std::size_t i = prefixEnd + 1; i < head.size();) {
+        const std::size_t star = findByte(head, '*', i);
+        if (star > i) {
+            p = findSegment(text, head.substr(i, star - i), p);
             if (p == kNone) return false;
-            p += segment.size();
-            i += segment.size();
-        } else {
-            if (p >= text.size() || !bytesMatch(text[p], head[i])) return false;
-            ++p;
+            p += star - i;
         }
+        i = star + 1;
     }
     return true;
 }
@@ -217,27 +253,24 @@ bool headMatches(std::string_view text, std::string_view head) {
 // JollyMatch on bytes that are compared exactly, any folding having been done by the caller.
 bool matchBytes(std::string_view text, std::string_view pattern) {
     if (pattern.empty()) return text.empty();
-    std::size_t tailBegin = pattern.size();
-    while (tailBegin > 0 && pattern[tailBegin - 1] != '*')
-        --tailBegin;
-    const bool hasStar = tailBegin > 0;
-    const std::string_view head = pattern.substr(0, tailBegin);
+    const std::size_t lastStar = pattern.rfind('*');
+    const std::size_t tailBegin = lastStar == kNone ? 0 : lastStar + 1;
     const std::string_view tail = pattern.substr(tailBegin);
 
     // The tail is compared with the end of the text on its own, wherever the head stops; it is
     // checked first because it is the cheaper test and rejects most names ("*.dll" against
     // anything that does not end in ".DLL").
-    if (tail.size() > text.size() || (!hasStar && tail.size() != text.size())) return false;
+    if (tail.size() > text.size() || (lastStar == kNone && tail.size() != text.size())) return false;
     const std::size_t offset = text.size() - tail.size();
     for (std::size_t k = tail.size(); k > 0; --k) {
         if (!bytesMatch(text[offset + k - 1], tail[k - 1])) return false;
     }
-    return headMatches(text, head);
+    return lastStar == kNone || headMatches(text, pattern.substr(0, tailBegin));
 }
 
 bool termValue(std::string_view text, std::string_view term) {
     // Only one "NOT " comes off: "NOT NOT x" negates the pattern "NOT x".
-    if (operatorStandsAt(term, 0, kNotPrefix)) return !matchBytes(text, term.substr(kNotPrefix.size()));
+    if (wordAt(term, 0, kNotPrefix)) return !matchBytes(text, term.substr(kNotWidth));
     return matchBytes(text, term);
 }
 
@@ -260,6 +293,7 @@ bool evaluate(std::string_view text, std::string_view expression) {
 } // namespace
 
 bool JollyCheck(std::string_view text, std::string_view expression, bool caseSensitive) {
+    if (expression.empty()) return true;
     if (caseSensitive) return evaluate(text, expression);
     // Operators and "NOT " are found regardless of case, so folding the whole expression once up
     // front changes only the terms, which every term match would otherwise fold on its own.

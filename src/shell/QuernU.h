@@ -2,31 +2,185 @@
 
 #include "registry/RegAccessor.h"
 #include "registry/RegStore.h"
+#include "registry/RegU.h"
 
 #include <QMainWindow>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+class QAction;
+class QFrame;
 class QLabel;
+class QLineEdit;
+class QMenu;
+class QPainter;
+class QPlainTextEdit;
+class QShortcut;
+class QSplitter;
+class QTableView;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace quern {
 
-// The main window. For now it opens the registry and says in its status bar when that registry
-// cannot be written, and why; the panes come with the key tree and the value grid.
-class TMainForm : public QMainWindow {
+class KeyTreeItem;
+class ValueGridModel;
+
+// The main window: the path line above, the key tree on the left, the value grid on the right,
+// the memo of the selection below, and every command in its menus.
+class TMainForm : public QMainWindow, private TreeNavigator {
     Q_OBJECT
 
 public:
-    explicit TMainForm(std::unique_ptr<reg::RegStore> store, QWidget* parent = nullptr);
+    explicit TMainForm(reg::RegStore& store, QWidget* parent = nullptr);
     ~TMainForm() override;
 
+    // The controls, by the names the rest of the program and its tests use.
+    QFrame* ButtonPanel = nullptr;
+    QLineEdit* PathEdit = nullptr;
+    QTreeWidget* TreeView = nullptr;
+    QSplitter* Splitter = nullptr;
+    QTableView* KeyGrid = nullptr;
+    QPlainTextEdit* Memo = nullptr;
+    QMenu* TreePopupMenu = nullptr;
+    QMenu* GridPopupMenu = nullptr;
+
+    QMenu* FileMNU = nullptr;
+    QAction* REGExportMNU = nullptr;
+    QAction* LoadSelMNU = nullptr;
+    QAction* SaveSelMNU = nullptr;
+    QAction* ExitMNU = nullptr;
+    QMenu* EditMNU = nullptr;
+    QAction* SelRecurseMNU = nullptr;
+    QAction* SelMNU = nullptr;
+    QAction* ValueSelMNU = nullptr;
+    QAction* N2 = nullptr;
+    QAction* NewMNU = nullptr;
+    QAction* ModifyMNU = nullptr;
+    QAction* DeleteMNU = nullptr;
+    QMenu* FindMNU = nullptr;
+    QAction* SearchMNU = nullptr;
+    QAction* SearchAgainMNU = nullptr;
+    QMenu* ViewMNU = nullptr;
+    QMenu* DWORDviewas1 = nullptr;
+    QAction* DWBinMNU = nullptr;
+    QAction* DWDecMNU = nullptr;
+    QAction* DWHexMNU = nullptr;
+    QMenu* BinaryviewasMNU = nullptr;
+    QAction* DecMNU = nullptr;
+    QAction* HexMNU = nullptr;
+    QAction* CharMNU = nullptr;
+    QAction* RefreshMNU = nullptr;
+    QMenu* HelpMNU = nullptr;
+    QAction* Contents1 = nullptr;
+    QAction* AboutMNU = nullptr;
+    QAction* NewkeyPMNU = nullptr;
+    QAction* NewValuePMNU = nullptr;
+
+    // The two view modes of the grid (one byte each, as the settings store them).
+    int BinViewMode = 2;
+    int DWViewMode = 1;
+
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
+    [[nodiscard]] const std::vector<std::string>& valueNames() const { return m_valueNames; }
+    [[nodiscard]] QString cellText(int column, int row) const; // row 0 is the header
+    [[nodiscard]] KeyTreeItem* currentNode() const; // the tree's selected node
     [[nodiscard]] QString readOnlyText() const;
+    // How many times each command that a later part of the program fills has been asked for.
+    [[nodiscard]] int seamCalls(const char* handler) const;
+
+    // Key tree
+    void TreeViewExpanding(QTreeWidgetItem* item);
+    void TreeViewCollapsing(QTreeWidgetItem* item);
+    void TreeViewChange(QTreeWidgetItem* item);
+    void PathEditChange();
+    void RefreshMNUClick();
+    void GoToPath(const QString& path);
+
+    // Value grid
+    void FillGrid(KeyTreeItem* node);
+    void SelectBvm();
+    void SelectIvm();
+    void KeyGridDrawCell(QPainter& painter, int column, int row, const QRect& rect, bool selected);
+    void applyDataColumnRule();
+
+    // Menu states by focus
+    void KeySelectable(bool selectable);
+    void DisableShortcut();
+    void EnableShortcut();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::unique_ptr<reg::RegStore> m_store;
+    struct EditShortcut {
+        QAction* action;
+        QString caption;
+        QString keyText;
+        std::vector<QShortcut*> keys;
+    };
+
+    void FormCreate();
+    bool FormCloseQuery();
+    void FormClose();
+    void buildControls();
+    void buildMenus();
+    void focusChanged(QWidget* old, QWidget* now);
+    void TreeViewEnter();
+    void TreeViewExit();
+    void KeyGridEnter();
+    void KeyGridExit();
+    void ButtonPanelEnter();
+    void ButtonPanelExit();
+    void SplitterMoved();
+    void initialiseTree();
+    void fillNode(KeyTreeItem* node, bool expanding);
+    void updateReadOnlyNotice();
+    void setEditCaption(QAction* action, const QString& caption);
+    void seam(const char* handler);
+    QAction* addItem(QMenu* menu, const QString& caption, const QKeySequence& key, const QString& hint);
+    void editShortcut(QAction* action, const QString& caption, const QString& keyText,
+        const std::vector<QKeySequence>& keys, void (TMainForm::*handler)());
+
+    // The commands that later parts of the program carry out.
+    void REGExportMNUClick() { seam("REGExportMNUClick"); }
+    void LoadSelMNUClick() { seam("LoadSelMNUClick"); }
+    void SaveSelMNUClick() { seam("SaveSelMNUClick"); }
+    void SelMNUClick() { seam("SelMNUClick"); }
+    void SelRecurseMNUClick() { seam("SelRecurseMNUClick"); }
+    void ValueSelMNUClick() { seam("ValueSelMNUClick"); }
+    void NewMNUClick() { seam("NewMNUClick"); }
+    void ModifyMNUClick() { seam("ModifyMNUClick"); }
+    void DeleteMNUClick() { seam("DeleteMNUClick"); }
+    void SearchMNUClick() { seam("SearchMNUClick"); }
+    void SearchAgainMNUClick() { seam("SearchAgainMNUClick"); }
+    void Contents1Click() { seam("Contents1Click"); }
+    void AboutMNUClick() { seam("AboutMNUClick"); }
+
+    // TreeNavigator, over the window's tree.
+    TreeNode* topNode() override;
+    void expandNode(TreeNode* node) override;
+    TreeNode* selectedNode() override;
+    void selectNode(TreeNode* node) override;
+
+    reg::RegStore& m_store;
     std::unique_ptr<reg::RegAccessor> m_registry;
+    std::vector<std::string> m_valueNames;
+    std::vector<ValueRow> m_valueRows;
+    ValueGridModel* m_gridModel = nullptr;
+    QTimer* m_changeTimer = nullptr;
     QLabel* m_readOnlyLabel = nullptr;
+    std::vector<EditShortcut> m_editShortcuts;
+    bool m_shortcutsOn = true;
+    bool m_startupNavigation = false;
+    bool m_treeFilling = false;
+    std::vector<std::pair<std::string, int>> m_seamCalls;
 };
 
 } // namespace quern

@@ -28,9 +28,10 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quern"));
     auto store = quern::reg::openChosenRegistry();
     const std::vector<std::string> messages = store->loadMessages();
-    quern::TMainForm form(std::move(store));
+    quern::TMainForm form(*store);
     form.show();
     for (const auto& message : messages)
         QMessageBox::warning(&form, QStringLiteral("Quern"), QString::fromStdString(message));
