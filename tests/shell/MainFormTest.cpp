@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -315,6 +316,46 @@ private slots:
         reg::WinePrefixStore store(options);
         TMainForm form(store);
         QVERIFY(form.readOnlyText().contains(QStringLiteral("wineserver")));
+    }
+
+    void tabMovesThroughThePanesInOrder() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.TreeView->setFocus();
+        QList<QWidget*> seen;
+        for (int i = 0; i < 4; ++i) {
+            seen.push_back(QApplication::focusWidget());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(seen, (QList<QWidget*> { form.TreeView, form.KeyGrid, form.PathEdit, form.Memo }));
+    }
+
+    void theGridDrawsItsHeaderAndSelectionItself() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.resize(700, 400);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
+        QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 });
+        form.KeyGrid->selectRow(0);
+        const int y = form.KeyGrid->rowViewportPosition(0) + 8;
+        auto rowColour = [&] {
+            const QImage image = form.KeyGrid->viewport()->grab().toImage();
+            return QColor(image.pixel(200, y));
+        };
+        form.KeyGrid->setFocus();
+        QTRY_COMPARE(rowColour(), form.palette().color(QPalette::Active, QPalette::Highlight));
+        form.TreeView->setFocus();
+        QTRY_COMPARE(rowColour(), QColor(Qt::white)); // the selection shows only while the grid has the focus
+        const QImage header = form.KeyGrid->horizontalHeader()->grab().toImage();
+        QCOMPARE(QColor(header.pixel(60, 3)), QColor(0xc0, 0xc0, 0xc0));
+        QCOMPARE(QColor(header.pixel(60, 0)), QColor(Qt::white));
+        QCOMPARE(QColor(header.pixel(60, header.height() - 1)), QColor(0x80, 0x80, 0x80));
     }
 
     void theSplitterNeverHidesTheTree() {
