@@ -40,7 +40,8 @@ reg::WinePrefixOptions optionsFor(const std::string& dir) {
 }
 
 void settle() {
-    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
 }
 
 } // namespace
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     const fs::path work = fs::temp_directory_path() / ("quern-window-bench-" + std::to_string(::getpid()));
     fs::create_directories(work / "sample");
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
+    for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
         fs::copy_file(std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix/" + name, work / "sample" / name);
 
     QApplication app(argc, argv);
@@ -85,9 +86,11 @@ int main(int argc, char** argv) {
             registry.createKey("\\Software\\Wide");
             registry.createKey("\\Software\\Many");
             registry.openKey("\\Software\\Wide");
-            for (int i = 0; i < 100000; ++i) registry.createKey("Key" + std::to_string(i));
+            for (int i = 0; i < 100000; ++i)
+                registry.createKey("Key" + std::to_string(i));
             registry.openKey("\\Software\\Many");
-            for (int i = 0; i < 100000; ++i) registry.writeInteger("Value" + std::to_string(i), i);
+            for (int i = 0; i < 100000; ++i)
+                registry.writeInteger("Value" + std::to_string(i), i);
             (void)batch.finish();
         }
         TMainForm form(store);
@@ -101,9 +104,9 @@ int main(int argc, char** argv) {
             if (software->child(i)->text(0) == QStringLiteral("Wide")) wide = software->child(i);
             if (software->child(i)->text(0) == QStringLiteral("Many")) many = software->child(i);
         }
-        auto timed = [&](auto&& work) {
+        auto timed = [&](auto&& step) {
             const auto from = std::chrono::steady_clock::now();
-            work();
+            step();
             settle();
             return since(from);
         };
@@ -115,9 +118,9 @@ int main(int argc, char** argv) {
         });
         std::printf("Main window over a registry with two large keys\n");
         std::printf("  %-52s %8.1f ms   (target under 1000 ms; %d children)\n", "expanding a key with 100,000 subkeys",
-                    expand, wide->childCount());
+            expand, wide->childCount());
         std::printf("  %-52s %8.1f ms   (target under 1000 ms; %zu rows)\n", "selecting a key with 100,000 values",
-                    select, form.valueNames().size());
+            select, form.valueNames().size());
     }
     fs::remove_all(work);
     return 0;

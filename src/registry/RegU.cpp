@@ -38,11 +38,11 @@ std::string keyPathOfNode(const TreeNode* node) {
     return rootName + subkeyPath;
 }
 
-bool openKeyPath(reg::RegAccessor& registry, std::string_view path) {
+bool openKeyPath(reg::RegAccessor& registry, std::string_view path, reg::Access access) {
     const auto slash = path.find('\\');
     selectRootByName(registry, path.substr(0, slash));
     const std::string_view subkey = slash == std::string_view::npos ? std::string_view("\\") : path.substr(slash);
-    return registry.openKey(subkey);
+    return access == reg::Access::Full ? registry.openKey(subkey) : registry.openKeyReadOnly(subkey);
 }
 
 std::string parentPath(std::string_view path) {

@@ -39,9 +39,9 @@ void selectRootByName(reg::RegAccessor& registry, std::string_view name);
 // The root key's name and the subkey path of the node; both empty for no node or the top node.
 void splitNodePath(const TreeNode* node, std::string& rootName, std::string& subkeyPath);
 
-// Opens the key at a key path with full access and leaves it as the current key, its root as the
-// current root. True when it opened.
-bool openKeyPath(reg::RegAccessor& registry, std::string_view path);
+// Opens the key at a key path with full access (or for reading only) and leaves it as the current
+// key, its root as the current root. True when it opened.
+bool openKeyPath(reg::RegAccessor& registry, std::string_view path, reg::Access access = reg::Access::Full);
 
 // A\B\C gives A\B; a text without a backslash gives the empty text.
 [[nodiscard]] std::string parentPath(std::string_view path);

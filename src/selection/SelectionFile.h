@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quern {
+
+// The key-selection file (".qks"): one entry a line, each ending in CR LF, nothing else; an empty
+// selection is an empty file.
+
+[[nodiscard]] std::string formatSelectionFile(const std::vector<std::string>& entries);
+
+// Splits a file's text into entries: a line ends at CR, LF or CR LF; the text ends at its end or at
+// its first NUL byte; a line end at the very end adds no line. Lines are taken as they are.
+[[nodiscard]] std::vector<std::string> parseSelectionFile(std::string_view text);
+
+// Writes the entries to path through a temporary file renamed over it, so that a failed save
+// leaves any earlier file as it was. False, with error set to the system's reason, on failure.
+bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error);
+
+// Reads and splits a file. False, with error set, when it cannot be read; entries are then untouched.
+bool readSelectionFile(const std::string& path, std::vector<std::string>& entries, std::string& error);
+
+} // namespace quern

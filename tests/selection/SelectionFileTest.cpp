@@ -1,0 +1,84 @@
+#include "selection/SelectionFile.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace quern;
+using Entries = std::vector<std::string>;
+
+TEST(SelectionFile, LinesEndInCrLfAndAnEmptySelectionIsAnEmptyFile) {
+    EXPECT_EQ(formatSelectionFile({}), "");
+    EXPECT_EQ(formatSelectionFile({ "HKEY_CURRENT_USER\\" }), "HKEY_CURRENT_USER\\\r\n");
+    EXPECT_EQ(formatSelectionFile({ "HKEY_CURRENT_USER\\" }).size(), 20u);
+    EXPECT_EQ(formatSelectionFile({ "a", "", "b\\\\v" }), "a\r\n\r\nb\\\\v\r\n");
+}
+
+TEST(SelectionFile, AnyLineEndReadsTheSame) {
+    const Entries expected { "a", "b", "", "c" };
+    EXPECT_EQ(parseSelectionFile("a\r\nb\r\n\r\nc\r\n"), expected);
+    EXPECT_EQ(parseSelectionFile("a\nb\n\nc\n"), expected);
+    EXPECT_EQ(parseSelectionFile("a\rb\r\rc\r"), expected);
+    EXPECT_EQ(parseSelectionFile("a\rb\n\r\nc"), expected) << "mixed, and no end after the last line";
+    EXPECT_EQ(parseSelectionFile(""), Entries {});
+    EXPECT_EQ(parseSelectionFile("\r\n"), Entries { "" });
+    EXPECT_EQ(parseSelectionFile(std::string("a\r\nb\0c\r\nd", 9)), (Entries { "a", "b" })) << "the text ends at a NUL";
+    EXPECT_EQ(parseSelectionFile(" a \t\r\n"), Entries { " a \t" }) << "taken literally";
+}
+
+TEST(SelectionFile, SaveThenLoadGivesTheSameList) {
+    test::TempDir dir;
+    const Entries entries { "HKEY_CURRENT_USER\\Software\\", "HKEY_LOCAL_MACHINE\\A", "\\", "HKEY_USERS\\K\\\\v" };
+    std::string error;
+    ASSERT_TRUE(writeSelectionFile(dir / "sel.qks", entries, error)) << error;
+    Entries loaded { "stale" };
+    ASSERT_TRUE(readSelectionFile(dir / "sel.qks", loaded, error)) << error;
+    EXPECT_EQ(loaded, entries);
+    ASSERT_TRUE(writeSelectionFile(dir / "sel.qks", {}, error));
+    EXPECT_EQ(std::filesystem::file_size(dir / "sel.qks"), 0u);
+}
+
+TEST(SelectionFile, AFailedSaveLeavesTheOldFileAndAFailedLoadTheEntries) {
+    test::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(writeSelectionFile(dir / "sel.qks", { "old" }, error));
+    EXPECT_FALSE(writeSelectionFile(dir / "missing/sel.qks", { "x" }, error));
+    EXPECT_FALSE(error.empty());
+    std::filesystem::create_directory(dir / "dir.qks");
+    EXPECT_FALSE(writeSelectionFile(dir / "dir.qks", { "new" }, error)) << "a folder cannot be replaced by a file";
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.qks"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary file is left";
+    EXPECT_EQ(test::readFile(dir / "sel.qks"), "old\r\n");
+
+    Entries entries { "kept" };
+    EXPECT_FALSE(readSelectionFile(dir / "nothing.qks", entries, error));
+    EXPECT_FALSE(readSelectionFile(dir / "dir.qks", entries, error));
+    EXPECT_EQ(entries, Entries { "kept" });
+}
+
+TEST(SelectionFile, BinaryHugeAndLongFilesLoad) {
+    test::TempDir dir;
+    std::string binary;
+    for (int i = 1; i < 256; ++i)
+        binary.push_back(static_cast<char>(i));
+    test::writeFile(dir / "binary.qks", binary + std::string(1, '\0') + "after");
+    Entries entries;
+    std::string error;
+    ASSERT_TRUE(readSelectionFile(dir / "binary.qks", entries, error));
+    EXPECT_EQ(entries.size(), 3u) << "split at the LF and the CR, and nothing after the NUL";
+
+    test::writeFile(dir / "long.qks", std::string(1 << 20, 'k') + "\r\n" + std::string(1 << 20, 'j'));
+    ASSERT_TRUE(readSelectionFile(dir / "long.qks", entries, error));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].size(), 1u << 20);
+
+    Entries million;
+    million.reserve(1000000);
+    for (int i = 0; i < 1000000; ++i)
+        million.push_back("HKEY_CURRENT_USER\\K" + std::to_string(i) + "\\");
+    ASSERT_TRUE(writeSelectionFile(dir / "million.qks", million, error));
+    ASSERT_TRUE(readSelectionFile(dir / "million.qks", entries, error));
+    EXPECT_EQ(entries, million);
+}
