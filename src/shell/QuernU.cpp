@@ -3,11 +3,14 @@
 #include "registry/KeyTreeItem.h"
 #include "registry/ValueFormat.h"
 #include "registry/ValueGridModel.h"
+#include "selection/SelectionFile.h"
 #include "shell/QuernIcons.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -25,6 +28,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
 
 namespace quern {
 
@@ -62,6 +68,34 @@ protected:
 
 private:
     TMainForm* m_form;
+};
+
+// The tree's items take their font and colours from the selection before they are drawn.
+class KeyTreeDelegate final : public QStyledItemDelegate {
+public:
+    KeyTreeDelegate(const TMainForm* form, QObject* parent)
+        : QStyledItemDelegate(parent)
+        , m_form(form) { }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const auto* tree = static_cast<const QTreeWidget*>(option->widget);
+        m_form->TreeViewCustomDrawItem(*option, static_cast<const KeyTreeItem*>(itemFor(tree, index)));
+    }
+
+private:
+    static const QTreeWidgetItem* itemFor(const QTreeWidget* tree, const QModelIndex& index) {
+        // QTreeWidget keeps its index-to-item mapping to itself; walk the rows from the top.
+        std::vector<int> rows;
+        for (QModelIndex at = index; at.isValid(); at = at.parent())
+            rows.push_back(at.row());
+        const QTreeWidgetItem* item = tree->topLevelItem(rows.back());
+        for (auto it = rows.rbegin() + 1; item && it != rows.rend(); ++it)
+            item = item->child(*it);
+        return item;
+    }
+    const TMainForm* m_form;
 };
 
 bool within(const QWidget* widget, const QWidget* container) {
@@ -199,7 +233,7 @@ QAction* TMainForm::addItem(QMenu* menu, const QString& caption, const QKeySeque
 }
 
 void TMainForm::editShortcut(QAction* action, const QString& caption, const QString& keyText,
-    const std::vector<QKeySequence>& keys, void (TMainForm::*handler)()) {
+    const std::vector<QKeySequence>& keys, const std::function<void()>& handler) {
     // These keys live apart from their menu items: a hidden item keeps its key working, and the
     // path edit takes the keys back from them while the user types.
     EditShortcut entry { action, caption, keyText, {} };
@@ -245,17 +279,17 @@ void TMainForm::buildMenus() {
     DeleteMNU->setStatusTip(QStringLiteral("Delete selected key/value"));
     // Both Space items run the one selection command, which acts on whichever pane has the focus.
     editShortcut(SelRecurseMNU, QStringLiteral("&Select current with subkey"), QStringLiteral("Space"),
-        { QKeySequence(Qt::Key_Space) }, &TMainForm::SelRecurseMNUClick);
+        { QKeySequence(Qt::Key_Space) }, [this] { SelMNUClick(SelRecurseMNU); });
     editShortcut(SelMNU, QStringLiteral("Select &current"), QStringLiteral("Shift+Space"),
-        { QKeySequence(Qt::SHIFT | Qt::Key_Space) }, &TMainForm::SelMNUClick);
+        { QKeySequence(Qt::SHIFT | Qt::Key_Space) }, [this] { SelMNUClick(SelMNU); });
     editShortcut(ValueSelMNU, QStringLiteral("Toggle selection in these &values"), QStringLiteral("Space"), {},
-        &TMainForm::ValueSelMNUClick);
+        [this] { ValueSelMNUClick(); });
     editShortcut(NewMNU, QStringLiteral("&New ..."), QStringLiteral("Ins"), { QKeySequence(Qt::Key_Insert) },
-        &TMainForm::NewMNUClick);
+        [this] { NewMNUClick(); });
     editShortcut(ModifyMNU, QStringLiteral("&Modify value..."), QStringLiteral("Enter"),
-        { QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter) }, &TMainForm::ModifyMNUClick);
+        { QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter) }, [this] { ModifyMNUClick(); });
     editShortcut(DeleteMNU, QStringLiteral("&Delete"), QStringLiteral("Del"), { QKeySequence(Qt::Key_Delete) },
-        &TMainForm::DeleteMNUClick);
+        [this] { DeleteMNUClick(); });
 
     FindMNU = bar->addMenu(QStringLiteral("&Find"));
     SearchMNU = addItem(FindMNU, QStringLiteral("&Search from here..."), QKeySequence(Qt::CTRL | Qt::Key_F),
@@ -326,8 +360,9 @@ void TMainForm::FormCreate() {
     // TODO(#7): read the stored settings (tree width, name column, path, view modes, placement).
     SelectBvm();
     SelectIvm();
-    // TODO(#5): create the selection set.
     m_registry = std::make_unique<reg::RegAccessor>(m_store);
+    m_selection = std::make_unique<TTreeSel>(*m_registry);
+    m_selection->repaintTree = [this] { TreeView->viewport()->update(); };
     m_valueNames.clear();
     initialiseTree();
     m_gridModel->setHeaderText(0, QStringLiteral("Name"));
@@ -351,7 +386,8 @@ void TMainForm::FormClose() {
     m_changeTimer->stop();
     m_gridModel->setRows(nullptr, nullptr);
     m_registry.reset();
-    // TODO(#7): write the settings. TODO(#5): release the selection set.
+    // TODO(#7): write the settings.
+    m_selection.reset();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -560,7 +596,7 @@ void TMainForm::TreeViewCollapsing(QTreeWidgetItem* item) {
 void TMainForm::TreeViewChange(QTreeWidgetItem* item) {
     FillGrid(static_cast<KeyTreeItem*>(item));
     const QString path = QString::fromStdString(keyPathOfNode(static_cast<KeyTreeItem*>(TreeView->currentItem())));
-    // TODO(#5): switch the captions of the two key selection items for this node.
+    SelMenu(m_selection->StateOfNode(currentNode()) >= selAlone);
     if (!PathEdit->hasFocus()) PathEdit->setText(path);
 }
 
@@ -685,7 +721,11 @@ void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QR
     if (hasValue) {
         painter.setPen(marked ? Qt::white : Qt::black);
         if (column == 0) {
-            // TODO(#5): the name is bold when the value is in the selection.
+            const std::string& name = m_valueNames[static_cast<std::size_t>(row - 1)];
+            QFont font = painter.font();
+            font.setBold(m_selection->StateOfPath(keyPathOfNode(currentNode()) + std::string(kValueSeparator) + name)
+                != selNone);
+            painter.setFont(font);
             painter.drawText(rect.adjusted(20, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                 QString::fromStdString(m_valueNames[static_cast<std::size_t>(row - 1)]));
             if (!text.isEmpty()) {
@@ -702,6 +742,130 @@ void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QR
         }
     }
     painter.restore();
+}
+
+// --- The selection ---
+
+void TMainForm::SelMNUClick(QObject* sender) {
+    if (KeyGrid->hasFocus()) {
+        KeyGrid->viewport()->update();
+        KeyTreeItem* node = currentNode();
+        if (!node) return;
+        const std::string key = keyPathOfNode(node);
+        // The rows of the grid's selection, top to bottom; the blank row of a key without values has
+        // no value behind it and is passed over.
+        std::vector<std::string> paths;
+        const QModelIndexList rows = KeyGrid->selectionModel()->selectedRows();
+        int top = INT_MAX;
+        int bottom = -1;
+        for (const QModelIndex& index : rows)
+            top = std::min(top, index.row()), bottom = std::max(bottom, index.row());
+        for (int row = top; row <= bottom && row < static_cast<int>(m_valueNames.size()); ++row)
+            paths.push_back(key + std::string(kValueSeparator) + m_valueNames[static_cast<std::size_t>(row)]);
+        const bool anyUnselected = std::any_of(paths.begin(), paths.end(),
+            [&](const std::string& path) { return m_selection->StateOfPath(path) == selNone; });
+        for (const auto& path : paths) {
+            if (anyUnselected)
+                m_selection->SelectValue(*node, path);
+            else
+                m_selection->DeselectValue(*node, path);
+        }
+        TreeView->viewport()->update();
+    } else if (TreeView->hasFocus() && currentNode()) {
+        m_selection->ToggleNode(*currentNode(), sender == SelRecurseMNU);
+        SelMenu(m_selection->StateOfNode(currentNode()) >= selAlone);
+    } else {
+        return;
+    }
+    KeyGrid->viewport()->update();
+    showSelectionInMemo();
+}
+
+void TMainForm::ValueSelMNUClick() {
+    SelMNUClick(this);
+}
+
+void TMainForm::SelMenu(bool selected) {
+    setEditCaption(SelRecurseMNU,
+        selected ? QStringLiteral("De&select current with subkey") : QStringLiteral("Select current with subkey"));
+    SelRecurseMNU->setStatusTip(selected ? QStringLiteral("Deselect current key and all child keys (bold marked)")
+                                         : QStringLiteral("Select current key and all child keys (bold marked)"));
+    setEditCaption(SelMNU, selected ? QStringLiteral("Deselect current") : QStringLiteral("Select current"));
+    SelMNU->setStatusTip(selected ? QStringLiteral("Deselect only current key (blue marked)")
+                                  : QStringLiteral("Select only current key (blue marked)"));
+}
+
+void TMainForm::TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const {
+    if (!item || !m_selection) return;
+    const SelState state = m_selection->StateOfNode(item);
+    const QColor grey = option.palette.color(QPalette::Disabled, QPalette::Text);
+    QColor normal = Qt::black;
+    QColor highlighted = Qt::white;
+    switch (state) {
+    case selNone:
+        break;
+    case selBelow:
+        normal = highlighted = grey;
+        break;
+    case selAlone:
+        normal = QColor(0, 0, 255), highlighted = QColor(255, 255, 0);
+        break;
+    case selWithSubkeys:
+        highlighted = QColor(255, 255, 0);
+        break;
+    }
+    option.font.setBold(state == selBelow || state == selWithSubkeys);
+    option.palette.setColor(QPalette::Text, normal);
+    option.palette.setColor(QPalette::HighlightedText, highlighted);
+}
+
+void TMainForm::showSelectionInMemo() {
+    QStringList lines;
+    for (const auto& entry : m_selection->Entries())
+        lines.push_back(QString::fromStdString(entry));
+    Memo->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TMainForm::SaveSelMNUClick() {
+    // A name left over from the export is not offered for a selection.
+    if (!m_saveDialogFile.endsWith(QStringLiteral(".qks"))) m_saveDialogFile.clear();
+    QFileDialog dialog(this, QStringLiteral("Save key selection as ..."), m_saveDialogFile,
+        QStringLiteral("Quern key selection (*.qks)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("qks"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite); // the question below is the program's own
+    const QString file = runFileDialog(dialog);
+    if (file.isEmpty()) return;
+    m_saveDialogFile = file;
+    if (QFileInfo::exists(file)
+        && QMessageBox::warning(this, QStringLiteral("Warning"), QStringLiteral("File already exists, overwrite ?"),
+               QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+    std::string error;
+    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), m_selection->Entries(), error))
+        QMessageBox::warning(this, QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
+}
+
+void TMainForm::LoadSelMNUClick() {
+    QFileDialog dialog(this, QStringLiteral("Load key selection from ..."), m_openDialogFile,
+        QStringLiteral("Quern key selection (*.qks)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("qks"));
+    const QString file = runFileDialog(dialog);
+    if (file.isEmpty()) return;
+    m_openDialogFile = file;
+    std::vector<std::string> entries;
+    std::string error;
+    if (!readSelectionFile(QFile::encodeName(file).toStdString(), entries, error)) {
+        QMessageBox::warning(this, QStringLiteral("Quern"), QStringLiteral("Cannot open file %1").arg(file));
+        return;
+    }
+    m_selection->setEntries(std::move(entries));
+    RefreshMNUClick();
+    showSelectionInMemo();
 }
 
 } // namespace quern

@@ -3,14 +3,18 @@
 #include "registry/RegAccessor.h"
 #include "registry/RegStore.h"
 #include "registry/RegU.h"
+#include "selection/TreeSelection.h"
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 class QAction;
+class QFileDialog;
+class QStyleOptionViewItem;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -85,6 +89,7 @@ public:
     int DWViewMode = 1;
 
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
+    [[nodiscard]] TTreeSel& selection() { return *m_selection; }
     [[nodiscard]] const std::vector<std::string>& valueNames() const { return m_valueNames; }
     [[nodiscard]] QString cellText(int column, int row) const; // row 0 is the header
     [[nodiscard]] KeyTreeItem* currentNode() const; // the tree's selected node
@@ -106,6 +111,18 @@ public:
     void SelectIvm();
     void KeyGridDrawCell(QPainter& painter, int column, int row, const QRect& rect, bool selected);
     void applyDataColumnRule();
+
+    // The selection
+    void SelMNUClick(QObject* sender);
+    void ValueSelMNUClick();
+    void SelMenu(bool selected);
+    void TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const;
+    void SaveSelMNUClick();
+    void LoadSelMNUClick();
+    void showSelectionInMemo();
+    // Shows a file dialog and gives the file chosen, or the empty text when the user cancels.
+    // Tests put their own answer here.
+    std::function<QString(QFileDialog& dialog)> runFileDialog;
 
     // Menu states by focus
     void KeySelectable(bool selectable);
@@ -146,15 +163,10 @@ private:
     void seam(const char* handler);
     QAction* addItem(QMenu* menu, const QString& caption, const QKeySequence& key, const QString& hint);
     void editShortcut(QAction* action, const QString& caption, const QString& keyText,
-        const std::vector<QKeySequence>& keys, void (TMainForm::*handler)());
+        const std::vector<QKeySequence>& keys, const std::function<void()>& handler);
 
     // The commands that later parts of the program carry out.
     void REGExportMNUClick() { seam("REGExportMNUClick"); }
-    void LoadSelMNUClick() { seam("LoadSelMNUClick"); }
-    void SaveSelMNUClick() { seam("SaveSelMNUClick"); }
-    void SelMNUClick() { seam("SelMNUClick"); }
-    void SelRecurseMNUClick() { seam("SelRecurseMNUClick"); }
-    void ValueSelMNUClick() { seam("ValueSelMNUClick"); }
     void NewMNUClick() { seam("NewMNUClick"); }
     void ModifyMNUClick() { seam("ModifyMNUClick"); }
     void DeleteMNUClick() { seam("DeleteMNUClick"); }
@@ -170,7 +182,10 @@ private:
     void selectNode(TreeNode* node) override;
 
     reg::RegStore& m_store;
+    std::unique_ptr<TTreeSel> m_selection;
     std::unique_ptr<reg::RegAccessor> m_registry;
+    QString m_saveDialogFile; // what the save dialog offers next, shared with the export
+    QString m_openDialogFile;
     std::vector<std::string> m_valueNames;
     std::vector<ValueRow> m_valueRows;
     ValueGridModel* m_gridModel = nullptr;

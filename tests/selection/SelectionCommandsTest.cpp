@@ -1,0 +1,240 @@
+#include "TestSupport.h"
+#include "registry/KeyTreeItem.h"
+#include "registry/WinePrefixStore.h"
+#include "shell/QuernU.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStyleOptionViewItem>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace quern;
+using Entries = std::vector<std::string>;
+
+namespace {
+
+const std::string U = "HKEY_CURRENT_USER";
+
+class Window {
+public:
+    Window() {
+        reg::WinePrefixOptions options;
+        options.prefixDir = dir / "registry";
+        options.createIfMissing = true;
+        options.scanProcesses = false;
+        options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
+        store = std::make_unique<reg::WinePrefixStore>(options);
+        {
+            reg::RegAccessor registry(*store);
+            registry.selectRoot(reg::kCurrentUser);
+            registry.createKey("\\Software\\A\\B");
+            registry.createKey("\\Software\\A\\C");
+            registry.openKey("\\Software\\A");
+            for (const char* name : { "v1", "v2", "v3", "v4" })
+                registry.writeString(name, "x");
+        }
+        form = std::make_unique<TMainForm>(*store);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+    }
+
+    // Selects the key in the tree and gives the tree the focus.
+    void at(const QString& path) {
+        form->GoToPath(path);
+        QTRY_VERIFY(form->PathEdit->text() == path);
+        form->TreeView->setFocus();
+    }
+    QString memo() const { return form->Memo->toPlainText(); }
+    const Entries& entries() const { return form->selection().Entries(); }
+    QTreeWidgetItem* item(const QString& path) {
+        form->GoToPath(path);
+        return form->TreeView->currentItem();
+    }
+    // The font weight and the two colours the tree draws an item with.
+    QString look(QTreeWidgetItem* treeItem) {
+        QStyleOptionViewItem option;
+        option.palette = form->TreeView->palette();
+        form->TreeViewCustomDrawItem(option, static_cast<KeyTreeItem*>(treeItem));
+        return QStringLiteral("%1 %2 %3")
+            .arg(option.font.bold() ? QStringLiteral("bold") : QStringLiteral("normal"),
+                option.palette.color(QPalette::Text).name(), option.palette.color(QPalette::HighlightedText).name());
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<reg::WinePrefixStore> store;
+    std::unique_ptr<TMainForm> form;
+};
+
+QString caption(QAction* action) {
+    return action->text().section(QLatin1Char('\t'), 0, 0);
+}
+
+void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr) {
+    QTimer::singleShot(0, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (text) *text = box->text();
+        box->button(button)->click();
+    });
+}
+
+} // namespace
+
+class SelectionCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void spaceTogglesTheKeyWithItsSubkeys() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QCOMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("Select current with subkey"));
+        QCOMPARE(w.form->SelMNU->statusTip(), QStringLiteral("Select only current key (blue marked)"));
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
+        QCOMPARE(w.memo(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A\\"));
+        QCOMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("De&select current with subkey"));
+        QCOMPARE(caption(w.form->SelMNU), QStringLiteral("Deselect current"));
+        QCOMPARE(w.form->SelRecurseMNU->statusTip(),
+            QStringLiteral("Deselect current key and all child keys (bold marked)"));
+        QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("bold #000000 #ffff00"));
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QVERIFY(w.entries().empty());
+        QCOMPARE(w.memo(), QString());
+        QCOMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("Select current with subkey"));
+    }
+
+    void shiftSpaceTogglesTheKeyAlone() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A" });
+        QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("normal #0000ff #ffff00"));
+        const QString grey = w.form->TreeView->palette().color(QPalette::Disabled, QPalette::Text).name();
+        QCOMPARE(w.look(w.form->TreeView->currentItem()->parent()), QStringLiteral("bold %1 %1").arg(grey));
+
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space); // selected: Space deselects, whatever the flag
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QCOMPARE(w.entries(), (Entries { U + "\\Software\\A\\B\\", U + "\\Software\\A\\C\\" }));
+        QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("bold %1 %1").arg(grey));
+        QCOMPARE(caption(w.form->SelMNU), QStringLiteral("Select current"));
+        QCOMPARE(w.look(w.form->TreeView->currentItem()->child(0)), QStringLiteral("bold #000000 #ffff00"));
+    }
+
+    void theTopNodeSelectsEverythingOnlyWithSubkeys() {
+        Window w;
+        w.at(QString());
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QVERIFY(w.entries().empty());
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QCOMPARE(w.entries(), Entries { "\\" });
+        QCOMPARE(w.look(w.form->TreeView->topLevelItem(0)->child(3)), QStringLiteral("bold #000000 #ffff00"));
+    }
+
+    void theGridTogglesARangeOfValues() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QTRY_COMPARE(w.form->valueNames().size(), std::size_t { 4 });
+        w.form->KeyGrid->setFocus();
+        w.form->KeyGrid->selectRow(1);
+        QTest::keyClick(w.form->KeyGrid, Qt::Key_Space);
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\\\v2" });
+        // Rows 0 to 2, of which v2 is selected: the mixed range becomes selected.
+        w.form->KeyGrid->selectionModel()->select(
+            QItemSelection(w.form->KeyGrid->model()->index(0, 0), w.form->KeyGrid->model()->index(2, 1)),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::keyClick(w.form->KeyGrid, Qt::Key_Space, Qt::ShiftModifier); // values, never keys, in the grid
+        QCOMPARE(
+            w.entries(), (Entries { U + "\\Software\\A\\\\v2", U + "\\Software\\A\\\\v1", U + "\\Software\\A\\\\v3" }));
+        QCOMPARE(w.memo().count(QLatin1Char('\n')), 2);
+        w.form->ValueSelMNU->trigger();
+        QVERIFY(w.entries().empty());
+
+        w.form->KeyGrid->selectAll();
+        QTest::keyClick(w.form->KeyGrid, Qt::Key_Space);
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A" }); // every value: the key's own entry
+    }
+
+    void thePathEditLeavesTheSelectionAlone() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        w.form->Memo->setPlainText(QStringLiteral("untouched"));
+        w.form->PathEdit->setFocus();
+        w.form->SelMNUClick(w.form->SelRecurseMNU);
+        QVERIFY(w.entries().empty());
+        QCOMPARE(w.memo(), QStringLiteral("untouched"));
+    }
+
+    void saveAndLoadTheSelection() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QString title;
+        QString filter;
+        QString suffix;
+        QString offered;
+        QString answer = QString::fromStdString(w.dir / "backup");
+        w.form->runFileDialog = [&](QFileDialog& dialog) {
+            title = dialog.windowTitle();
+            filter = dialog.nameFilters().join(QLatin1Char(';'));
+            suffix = dialog.defaultSuffix();
+            offered = dialog.selectedFiles().value(0);
+            return answer.isEmpty() ? QString() : answer + QStringLiteral(".qks");
+        };
+        w.form->SaveSelMNUClick();
+        QCOMPARE(title, QStringLiteral("Save key selection as ..."));
+        QCOMPARE(filter, QStringLiteral("Quern key selection (*.qks)"));
+        QCOMPARE(suffix, QStringLiteral("qks"));
+        QCOMPARE(test::readFile(w.dir / "backup.qks"), "HKEY_CURRENT_USER\\Software\\A\\\r\n");
+
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QString question;
+        answerNextMessageBox(QMessageBox::No, &question);
+        w.form->SaveSelMNUClick();
+        QCOMPARE(question, QStringLiteral("File already exists, overwrite ?"));
+        QCOMPARE(test::readFile(w.dir / "backup.qks"), "HKEY_CURRENT_USER\\Software\\A\\\r\n");
+
+        // Loading replaces whatever was selected, marks the tree and fills the memo.
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        w.form->LoadSelMNUClick();
+        QCOMPARE(title, QStringLiteral("Load key selection from ..."));
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
+        QCOMPARE(w.memo(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A\\"));
+        QTRY_COMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("De&select current with subkey"));
+        QTRY_COMPARE(w.form->PathEdit->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+
+        answer.clear();
+        w.form->LoadSelMNUClick();
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" }); // cancel changes nothing
+    }
+
+    void fileErrorsAreSaidAndChangeNothing() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        const QString missing = QString::fromStdString(w.dir / "no/such/folder/sel.qks");
+        w.form->runFileDialog = [&](QFileDialog&) { return missing; };
+        QString message;
+        answerNextMessageBox(QMessageBox::Ok, &message);
+        w.form->SaveSelMNUClick();
+        QCOMPARE(message, QStringLiteral("Cannot create file ") + missing);
+        answerNextMessageBox(QMessageBox::Ok, &message);
+        w.form->LoadSelMNUClick();
+        QCOMPARE(message, QStringLiteral("Cannot open file ") + missing);
+        QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
+    }
+};
+
+QTEST_MAIN(SelectionCommandsTest)
+#include "SelectionCommandsTest.moc"
