@@ -156,6 +156,7 @@ void TMainForm::buildControls() {
     TreeView->setContextMenuPolicy(Qt::CustomContextMenu);
     TreeView->setStatusTip(
         QStringLiteral("This is the registry tree, choose a key to see the values inside of it on the right"));
+    TreeView->setItemDelegate(new KeyTreeDelegate(this, TreeView));
 
     KeyGrid = new QTableView(Splitter);
     KeyGrid->setObjectName(QStringLiteral("KeyGrid"));
@@ -798,7 +799,7 @@ void TMainForm::SelMenu(bool selected) {
 void TMainForm::TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const {
     if (!item || !m_selection) return;
     const SelState state = m_selection->StateOfNode(item);
-    const QColor grey = option.palette.color(QPalette::Disabled, QPalette::Text);
+    const QColor grey(0x80, 0x80, 0x80); // the classic grey of text that is not available
     QColor normal = Qt::black;
     QColor highlighted = Qt::white;
     switch (state) {

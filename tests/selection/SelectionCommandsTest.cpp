@@ -119,7 +119,7 @@ private slots:
         QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A" });
         QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("normal #0000ff #ffff00"));
-        const QString grey = w.form->TreeView->palette().color(QPalette::Disabled, QPalette::Text).name();
+        const QString grey = QStringLiteral("#808080");
         QCOMPARE(w.look(w.form->TreeView->currentItem()->parent()), QStringLiteral("bold %1 %1").arg(grey));
 
         QTest::keyClick(w.form->TreeView, Qt::Key_Space); // selected: Space deselects, whatever the flag
@@ -130,6 +130,23 @@ private slots:
         QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("bold %1 %1").arg(grey));
         QCOMPARE(caption(w.form->SelMNU), QStringLiteral("Select current"));
         QCOMPARE(w.look(w.form->TreeView->currentItem()->child(0)), QStringLiteral("bold #000000 #ffff00"));
+    }
+
+    void theTreeDrawsTheMarks() {
+        Window w;
+        w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QTreeWidgetItem* marked = w.form->TreeView->currentItem();
+        w.form->TreeView->setCurrentItem(marked->parent());
+        const QRect row = w.form->TreeView->visualItemRect(marked);
+        const QImage image = w.form->TreeView->viewport()->grab().toImage();
+        int blue = 0;
+        for (int x = row.left(); x < std::min(row.right(), image.width()); ++x)
+            for (int y = row.top(); y < row.bottom(); ++y) {
+                const QColor pixel(image.pixel(x, y));
+                if (pixel.blue() > 200 && pixel.red() < 90 && pixel.green() < 90) ++blue;
+            }
+        QVERIFY2(blue > 5, "a key selected alone is drawn in blue");
     }
 
     void theTopNodeSelectsEverythingOnlyWithSubkeys() {
