@@ -13,5 +13,5 @@ quern_install_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev)
+QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev)
 QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
