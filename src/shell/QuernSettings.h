@@ -1,0 +1,35 @@
+#pragma once
+
+#include "shell/QuernIniFile.h"
+
+#include <string>
+
+class QWidget;
+
+namespace quern {
+
+class TMainForm;
+
+// The settings file of this run: settings.ini beside the program, or in the user's configuration
+// folder when the program's folder cannot be written (see settingsFilePath).
+[[nodiscard]] std::string quernSettingsFileName();
+// Points this process at another settings file, as tests do so that no run sees another's
+// settings; the empty name goes back to the rule above.
+void setQuernSettingsFileName(std::string fileName);
+
+// Start-up: reads the ten lines in order and applies each value that reads well: the tree width
+// (at least 1), the name column's width, the path text (not navigated to yet), the two view modes
+// (without their check marks) and the window placement. Closes the file.
+void readSettings(TMainForm& form, QuernIniFile& settings);
+// Close: writes the ten lines from the window as it is and closes the file. A file that cannot be
+// written is left as it was, without a message.
+void writeSettings(TMainForm& form, QuernIniFile& settings);
+
+// A top-level window's placement: its restored rectangle and whether it is maximised or minimised.
+[[nodiscard]] WindowPlacement windowPlacement(const QWidget& window);
+// Gives a top-level window the placement, rectangle and show state together, so a maximised window
+// restores to the stored rectangle. A rectangle that lies off every screen is moved onto the
+// primary screen; one without area keeps the window's own size.
+void setWindowPlacement(QWidget& window, const WindowPlacement& placement);
+
+} // namespace quern
