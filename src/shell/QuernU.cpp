@@ -1,5 +1,6 @@
 #include "shell/QuernU.h"
 
+#include "export/RegExport.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/ValueFormat.h"
 #include "registry/ValueGridModel.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -867,6 +869,53 @@ void TMainForm::LoadSelMNUClick() {
     m_selection->setEntries(std::move(entries));
     RefreshMNUClick();
     showSelectionInMemo();
+}
+
+// --- The export ---
+
+void TMainForm::REGExportMNUClick() {
+    // What to export follows the focus the command was given in, before any dialog takes it.
+    const bool gridFocused = KeyGrid->hasFocus();
+    const int row = KeyGrid->currentIndex().row();
+    // A name left over from a selection file is not offered for an export.
+    if (!m_saveDialogFile.endsWith(QStringLiteral(".reg"))) m_saveDialogFile.clear();
+    QFileDialog dialog(this, QStringLiteral("Save selected keys as .REG..."), m_saveDialogFile,
+        QStringLiteral("Registry file (*.reg)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("reg"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const QString file = runFileDialog(dialog);
+    if (file.isEmpty()) return;
+    m_saveDialogFile = file;
+    if (QFileInfo::exists(file)
+        && QMessageBox::warning(this, QStringLiteral("Warning"), QStringLiteral("File already exists, overwrite ?"),
+               QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    RegFileExport exporter(*m_registry);
+    bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString());
+    if (ok) {
+        KeyTreeItem* node = currentNode();
+        if (!m_selection->Entries().empty() || !node) {
+            for (const auto& entry : collectExportEntries(m_selection->Entries()))
+                exporter.ExportEntry(entry, m_selection.get());
+        } else {
+            const std::string key = keyPathOfNode(node);
+            if (gridFocused && row >= 0 && row < static_cast<int>(m_valueNames.size()))
+                exporter.ExportTree(key + std::string(kValueSeparator) + m_valueNames[static_cast<std::size_t>(row)]);
+            else if (gridFocused)
+                exporter.ExportTree(key); // the blank row of a key without values: the key alone
+            else
+                exporter.ExportTree(key + "\\");
+        }
+        ok = exporter.CloseRegFile();
+    }
+    QApplication::restoreOverrideCursor();
+    // Nothing of a failed export is left behind, and an earlier file of that name is as it was.
+    if (!ok) QMessageBox::critical(this, QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
 }
 
 } // namespace quern

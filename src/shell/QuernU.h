@@ -118,6 +118,7 @@ public:
     void SelMenu(bool selected);
     void TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const;
     void SaveSelMNUClick();
+    void REGExportMNUClick();
     void LoadSelMNUClick();
     void showSelectionInMemo();
     // Shows a file dialog and gives the file chosen, or the empty text when the user cancels.
@@ -166,7 +167,6 @@ private:
         const std::vector<QKeySequence>& keys, const std::function<void()>& handler);
 
     // The commands that later parts of the program carry out.
-    void REGExportMNUClick() { seam("REGExportMNUClick"); }
     void NewMNUClick() { seam("NewMNUClick"); }
     void ModifyMNUClick() { seam("ModifyMNUClick"); }
     void DeleteMNUClick() { seam("DeleteMNUClick"); }

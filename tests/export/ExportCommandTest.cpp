@@ -1,0 +1,114 @@
+#include "TestSupport.h"
+#include "registry/WinePrefixStore.h"
+#include "shell/QuernU.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace quern;
+
+namespace {
+
+const std::string K = "HKEY_CURRENT_USER\\Software\\K";
+
+class Window {
+public:
+    Window() {
+        reg::WinePrefixOptions options;
+        options.prefixDir = dir / "registry";
+        options.createIfMissing = true;
+        options.scanProcesses = false;
+        options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
+        store = std::make_unique<reg::WinePrefixStore>(options);
+        {
+            reg::RegAccessor registry(*store);
+            registry.selectRoot(reg::kCurrentUser);
+            registry.createKey("\\Software\\K\\Sub");
+            registry.openKey("\\Software\\K");
+            registry.writeString("a", "1");
+            registry.writeInteger("b", 2);
+        }
+        form = std::make_unique<TMainForm>(*store);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        form->runFileDialog = [this](QFileDialog& dialog) {
+            title = dialog.windowTitle();
+            filter = dialog.nameFilters().join(QLatin1Char(';'));
+            suffix = dialog.defaultSuffix();
+            return answer;
+        };
+        form->GoToPath(QString::fromStdString(K));
+        QTRY_VERIFY(form->valueNames().size() == 2);
+    }
+    std::string exportNow() {
+        form->REGExportMNUClick();
+        return test::readFile(dir / "out.reg");
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<reg::WinePrefixStore> store;
+    std::unique_ptr<TMainForm> form;
+    QString answer = QString::fromStdString(dir / "out.reg");
+    QString title;
+    QString filter;
+    QString suffix;
+};
+
+} // namespace
+
+class ExportCommandTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void withoutASelectionTheFocusDecides() {
+        Window w;
+        w.form->TreeView->setFocus();
+        QCOMPARE(w.exportNow(),
+            "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n[" + K + "\\Sub]\r\n\r\n");
+        QCOMPARE(w.title, QStringLiteral("Save selected keys as .REG..."));
+        QCOMPARE(w.filter, QStringLiteral("Registry file (*.reg)"));
+        QCOMPARE(w.suffix, QStringLiteral("reg"));
+
+        w.form->KeyGrid->setFocus();
+        w.form->KeyGrid->setCurrentIndex(w.form->KeyGrid->model()->index(1, 0));
+        QTimer::singleShot(0, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Yes)->click();
+        });
+        QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"b\"=dword:2\r\n\r\n");
+    }
+
+    void theSelectionIsExportedWhenThereIsOne() {
+        Window w;
+        w.form->TreeView->setFocus();
+        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n");
+    }
+
+    void noToTheOverwriteQuestionOrCancelWritesNothing() {
+        Window w;
+        test::writeFile(w.dir / "out.reg", "earlier");
+        QString question;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                question = box->text();
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        QCOMPARE(w.exportNow(), std::string("earlier"));
+        QCOMPARE(question, QStringLiteral("File already exists, overwrite ?"));
+        w.answer.clear();
+        QCOMPARE(w.exportNow(), std::string("earlier"));
+    }
+};
+
+QTEST_MAIN(ExportCommandTest)
+#include "ExportCommandTest.moc"

@@ -1,0 +1,220 @@
+#include "export/RegExport.h"
+#include "TestSupport.h"
+#include "registry/WinePrefixStore.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <sys/resource.h>
+
+using namespace quern;
+
+namespace {
+
+const std::string K = "HKEY_CURRENT_USER\\Software\\K";
+
+class ExportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reg::WinePrefixOptions options;
+        options.prefixDir = dir / "registry";
+        options.createIfMissing = true;
+        options.scanProcesses = false;
+        store = std::make_unique<reg::WinePrefixStore>(options);
+        registry = std::make_unique<reg::RegAccessor>(*store);
+        selection = std::make_unique<TTreeSel>(*registry);
+        registry->selectRoot(reg::kCurrentUser);
+        registry->createKey("\\Software\\K");
+        registry->openKey("\\Software\\K");
+    }
+    void setRaw(std::u16string name, std::uint32_t type, std::vector<std::uint8_t> data) {
+        ASSERT_EQ(store->setValue(registry->currentKey(), name, type, data), reg::Status::Ok);
+    }
+    // Exports the entries as the command does and gives the file's bytes.
+    std::string exported(const std::vector<std::string>& entries, bool withSelection = true) {
+        selection->setEntries(entries);
+        RegFileExport file(*registry);
+        EXPECT_TRUE(file.OpenRegFile(dir / "out.reg"));
+        for (const auto& entry : collectExportEntries(entries))
+            file.ExportEntry(entry, withSelection ? selection.get() : nullptr);
+        EXPECT_TRUE(file.CloseRegFile()) << file.error();
+        return test::readFile(dir / "out.reg");
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<reg::WinePrefixStore> store;
+    std::unique_ptr<reg::RegAccessor> registry;
+    std::unique_ptr<TTreeSel> selection;
+};
+
+} // namespace
+
+TEST(RegExportText, EscapesBackslashesAndQuotesOnly) {
+    EXPECT_EQ(EscapeRegText("a\\b\""), "a\\\\b\\\"");
+    EXPECT_EQ(EscapeRegText("tab\there\x01"), "tab\there\x01");
+    const std::string longText(70000, '\\');
+    EXPECT_EQ(EscapeRegText(longText).size(), 140000u) << "no 16-bit limit";
+}
+
+TEST(RegExportText, AValueEntryIsLeftOutWhenItsKeyIsAlreadyTaken) {
+    const std::vector<std::string> entries { "A\\\\v", "A\\\\w", "B", "B\\\\v", "C\\", "C\\\\v", "D\\\\v", "D", "B" };
+    EXPECT_EQ(collectExportEntries(entries), (std::vector<std::string> { "A\\\\v", "B", "C\\", "D\\\\v", "D", "B" }));
+}
+
+TEST_F(ExportTest, AStringWithBackslashAndQuote) {
+    registry->writeString("Name", "a\\b\"");
+    EXPECT_EQ(exported({ K }), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"Name\"=\"a\\\\b\\\"\"\r\n\r\n");
+}
+
+TEST_F(ExportTest, EveryKindInItsNotation) {
+    registry->writeInteger("zero", 0);
+    registry->writeInteger("ff", 255);
+    registry->writeInteger("minus", -1);
+    registry->writeBinaryData("bin", "\x00\x0a\xff", 3);
+    registry->writeBinaryData("empty", "", 0);
+    setRaw(u"expand", reg::kRegExpandSz, { '%', 0, 'X', 0, '%', 0, 0, 0 });
+    setRaw(u"multi", reg::kRegMultiSz, { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 });
+    setRaw(u"qword", reg::kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 });
+    setRaw(u"wide", reg::kRegDword, { 1, 2, 3, 4, 5, 6, 7, 8 });
+    registry->writeString("", "default");
+    EXPECT_EQ(exported({ K }),
+        "REGEDIT4\r\n\r\n[" + K
+            + "]\r\n"
+              "\"zero\"=dword:0\r\n"
+              "\"ff\"=dword:FF\r\n"
+              "\"minus\"=dword:FFFFFFFF\r\n"
+              "\"bin\"=hex:0,A,FF\r\n"
+              "\"empty\"=hex:\r\n"
+              "\"expand\"=\"%X%\"\r\n"
+              "\"multi\"=hex:61,0,62,0,0\r\n"
+              "\"qword\"=hex:1,2,3,4,5,6,7,8\r\n"
+              "\"wide\"=dword:0\r\n"
+              "\"\"=\"default\"\r\n"
+              "\r\n");
+}
+
+TEST_F(ExportTest, LineBreaksInStringsGoInTheHexFormOfTheirKind) {
+    registry->writeString("two lines", "a\r\nb");
+    setRaw(u"expand", reg::kRegExpandSz, { '%', 0, '\n', 0, 0xe9, 0, 0, 0 });
+    registry->writeString("tab", "a\tb");
+    EXPECT_EQ(exported({ K }),
+        "REGEDIT4\r\n\r\n[" + K
+            + "]\r\n"
+              "\"two lines\"=hex(1):61,D,A,62,0\r\n"
+              "\"expand\"=hex(2):25,A,C3,A9,0\r\n"
+              "\"tab\"=\"a\tb\"\r\n"
+              "\r\n");
+}
+
+TEST_F(ExportTest, EntryForms) {
+    registry->writeString("v1", "1");
+    registry->writeString("v2", "2");
+    registry->writeString("v3", "3");
+    registry->createKey("Sub");
+    registry->openKey("\\Software\\K\\Sub");
+    registry->writeInteger("s", 1);
+    const std::string section = "[" + K + "]\r\n\"v1\"=\"1\"\r\n\"v3\"=\"3\"\r\n\r\n";
+    EXPECT_EQ(exported({ K + "\\\\v1", K + "\\\\v3" }), "REGEDIT4\r\n\r\n" + section)
+        << "two value entries, one section";
+    EXPECT_EQ(exported({ K + "\\" }),
+        "REGEDIT4\r\n\r\n[" + K + "]\r\n\"v1\"=\"1\"\r\n\"v2\"=\"2\"\r\n\"v3\"=\"3\"\r\n\r\n[" + K
+            + "\\Sub]\r\n\"s\"=dword:1\r\n\r\n");
+    EXPECT_EQ(
+        exported({ K + "\\Sub\\Gone", K + "\\Sub" }), "REGEDIT4\r\n\r\n\r\n[" + K + "\\Sub]\r\n\"s\"=dword:1\r\n\r\n")
+        << "a key that is gone writes only its empty line";
+
+    RegFileExport file(*registry);
+    ASSERT_TRUE(file.OpenRegFile(dir / "value.reg"));
+    file.ExportTree(K + "\\\\v2");
+    ASSERT_TRUE(file.CloseRegFile());
+    EXPECT_EQ(test::readFile(dir / "value.reg"), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"v2\"=\"2\"\r\n\r\n");
+}
+
+TEST_F(ExportTest, TheEverythingEntryWritesEachRootWithoutItsOwnEmptyLine) {
+    const std::string text = exported({ "\\" });
+    EXPECT_EQ(text.substr(0, 35), "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT]\r\n\r\n");
+    for (const char* root :
+        { "[HKEY_CURRENT_USER]", "[HKEY_LOCAL_MACHINE]", "[HKEY_USERS]", "[HKEY_CURRENT_CONFIG]", "[HKEY_DYN_DATA]" })
+        EXPECT_NE(text.find(std::string("\r\n") + root + "\r\n"), std::string::npos) << root;
+    EXPECT_TRUE(text.ends_with("[HKEY_DYN_DATA]\r\n\r\n"));
+    EXPECT_EQ(exported({ "" }), text) << "an empty entry is the everything entry";
+}
+
+TEST_F(ExportTest, AReadOnlyRegistryExportsEverything) {
+    registry->writeString("v", "x");
+    reg::WinePrefixOptions options;
+    options.prefixDir = dir / "registry";
+    options.scanProcesses = false;
+    reg::WinePrefixStore second(options); // read-only: the first store holds the registry
+    ASSERT_NE(second.readOnlyReason(), "");
+    reg::RegAccessor readOnly(second);
+    RegFileExport file(readOnly);
+    ASSERT_TRUE(file.OpenRegFile(dir / "ro.reg"));
+    file.ExportTree(K);
+    ASSERT_TRUE(file.CloseRegFile());
+    EXPECT_EQ(test::readFile(dir / "ro.reg"), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"v\"=\"x\"\r\n\r\n");
+}
+
+TEST_F(ExportTest, AWalkNeverLoopsThroughALink) {
+    reg::HKey link = reg::kNoKey;
+    ASSERT_EQ(
+        store->createKey(registry->currentKey(), u"Back", reg::Access::Full, reg::kCreateLink | reg::kOpenLink, link),
+        reg::Status::Ok);
+    const std::u16string target = u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\K";
+    std::vector<std::uint8_t> bytes(target.size() * 2);
+    std::memcpy(bytes.data(), target.data(), bytes.size());
+    ASSERT_EQ(store->setValue(link, u"SymbolicLinkValue", reg::kRegLink, bytes), reg::Status::Ok);
+    EXPECT_EQ(exported({ K + "\\" }), "REGEDIT4\r\n\r\n[" + K + "]\r\n\r\n");
+}
+
+TEST_F(ExportTest, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
+    std::vector<std::uint8_t> big(300000, 0xab);
+    registry->writeBinaryData("big", big.data(), big.size());
+    test::writeFile(dir / "old.reg", "earlier backup");
+    struct rlimit old { };
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    RegFileExport file(*registry);
+    ASSERT_TRUE(file.OpenRegFile(dir / "old.reg"));
+    file.ExportTree(K + "\\");
+    const bool closed = file.CloseRegFile();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(closed);
+    EXPECT_FALSE(file.error().empty());
+    EXPECT_EQ(test::readFile(dir / "old.reg"), "earlier backup");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
+        << "registry folder and old.reg only";
+}
+
+TEST(RegExportSample, TheSamplePrefixExportsWhole) {
+    test::TempDir dir;
+    test::copySamplePrefix(dir.path());
+    reg::WinePrefixOptions options;
+    options.prefixDir = dir.path();
+    options.scanProcesses = false;
+    reg::WinePrefixStore store(options);
+    reg::RegAccessor registry(store);
+    RegFileExport file(registry);
+    ASSERT_TRUE(file.OpenRegFile(dir / "all.reg"));
+    file.ExportTree("\\");
+    ASSERT_TRUE(file.CloseRegFile());
+    const std::string text = test::readFile(dir / "all.reg");
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT]\r\n"
+                        "\"SHAREDMEMLOCATION\"=\"9000\"\r\n\r\n"),
+        std::string::npos);
+    EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\.chm]\r\n\"\"=\"chm.file\"\r\n"), std::string::npos);
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '\n') {
+            ASSERT_GT(i, 0u);
+            ASSERT_EQ(text[i - 1], '\r') << "every line ends in CR LF, at " << i;
+            ++lines;
+        }
+    EXPECT_GT(lines, 30000u);
+}
