@@ -1,6 +1,7 @@
 #include "export/RegExport.h"
 
 #include "registry/RegU.h"
+#include "registry/Utf.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -143,19 +144,19 @@ bool RegFileExport::CloseRegFile() {
     return true;
 }
 
-void RegFileExport::writeValue(const std::string& name) {
-    reg::ValueKind kind = reg::ValueKind::Other;
-    std::size_t size = 0;
-    (void)m_registry.getDataInfo(name, kind, size);
+void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw) {
+    // What the registry accessor's reads give: strings up to their first NUL, a DWORD of at most
+    // four bytes (else 0), every other kind as the bytes the program sees.
+    const reg::ValueKind kind = reg::kindOfType(type);
+    const std::vector<std::uint8_t> data = reg::programData(type, raw);
     std::string line = "\"" + EscapeRegText(name) + "\"=";
     switch (kind) {
     case reg::ValueKind::String:
     case reg::ValueKind::ExpandString: {
-        std::string text;
-        try {
-            text = m_registry.readString(name);
-        } catch (const reg::RegError&) { }
-        if (text.find_first_of("\r\n") != std::string::npos) {
+        const auto nul = std::find(data.begin(), data.end(), std::uint8_t { 0 });
+        const std::string_view text(
+            reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(nul - data.begin()));
+        if (text.find_first_of("\r\n") != std::string_view::npos) {
             // A line break would split the line for every reader: such a string goes in the hex
             // form of its own kind, its text and the closing NUL as bytes.
             std::vector<std::uint8_t> bytes(text.begin(), text.end());
@@ -163,32 +164,67 @@ void RegFileExport::writeValue(const std::string& name) {
             line += kind == reg::ValueKind::String ? "hex(1):" : "hex(2):";
             line += hexBytes(bytes, bytes.size());
         } else {
-            line += "\"" + EscapeRegText(text) + "\"";
+            line += "\"";
+            line += EscapeRegText(text);
+            line += "\"";
         }
         break;
     }
     case reg::ValueKind::Integer: {
         std::uint32_t number = 0;
-        try {
-            number = static_cast<std::uint32_t>(m_registry.readInteger(name));
-        } catch (const reg::RegError&) { }
+        if (data.size() <= 4)
+            for (std::size_t i = data.size(); i-- > 0;)
+                number = (number << 8) | data[i];
         char digits[16];
         std::snprintf(digits, sizeof digits, "%X", number);
         line += "dword:";
         line += digits;
         break;
     }
-    default: {
-        std::vector<std::uint8_t> bytes(size);
-        std::size_t read = 0;
-        try {
-            read = m_registry.readBinaryData(name, bytes.data(), bytes.size());
-        } catch (const reg::RegError&) { }
+    default:
         line += "hex:";
-        line += hexBytes(bytes, std::min(read, bytes.size()));
-    }
+        line += hexBytes(data, data.size());
     }
     writeLine(line);
+}
+
+void RegFileExport::writeKey(
+    reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection, bool withSubkeys) {
+    reg::RegStore& store = m_registry.store();
+    reg::KeyInfo info;
+    if (store.queryInfo(key, info) == reg::Status::Ok) {
+        if (std::find(m_walk.begin(), m_walk.end(), info.identity) != m_walk.end()) return; // a link back into the walk
+    }
+    m_walk.push_back(info.identity);
+    writeLine("[" + path + "]");
+    const std::string prefix = path + std::string(kValueSeparator);
+    std::u16string name16;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    for (std::uint32_t i = 0; store.enumValue(key, i, name16, &type, &raw) == reg::Status::Ok; ++i) {
+        const std::string name = reg::toUtf8(name16);
+        if (!valueEntry.empty() && prefix + name != valueEntry) continue;
+        if (selection && selection->StateOfPath(prefix + name) == selNone) continue;
+        writeValue(name, type, raw);
+    }
+    writeLine("");
+    if (withSubkeys) {
+        // The subkeys are listed once, before descending; each is opened below this key.
+        std::vector<std::u16string> subkeys;
+        for (std::uint32_t i = 0; store.enumKey(key, i, name16) == reg::Status::Ok; ++i)
+            subkeys.push_back(name16);
+        for (const auto& sub : subkeys) {
+            const std::string subPath = path + "\\" + reg::toUtf8(sub);
+            reg::HKey child = reg::kNoKey;
+            if (store.openKey(key, sub, reg::Access::Read, reg::kOptionNone, child) != reg::Status::Ok) {
+                writeLine(""); // a key that cannot be read contributes only its empty line
+                continue;
+            }
+            writeKey(child, subPath, {}, nullptr, true);
+            (void)store.closeKey(child);
+        }
+    }
+    m_walk.pop_back();
 }
 
 void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selection) {
@@ -198,45 +234,27 @@ void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selectio
     const bool recursive = !valueEntry && entry.back() == '\\';
     const std::string key
         = valueEntry ? KeyOfPath(entry) : std::string(recursive ? entry.substr(0, entry.size() - 1) : entry);
-    const bool valueMode = valueEntry && !selection;
-
-    bool pushed = false;
-    if (!key.empty()) {
-        // Reading is all an export needs: a registry that cannot be written backs up as well.
-        if (!openKeyPath(m_registry, key, reg::Access::Read)) {
-            writeLine("");
-            return;
-        }
-        reg::KeyInfo info;
-        if (m_registry.store().queryInfo(m_registry.currentKey(), info) == reg::Status::Ok) {
-            if (std::find(m_walk.begin(), m_walk.end(), info.identity) != m_walk.end())
-                return; // a link back into the walk
-            m_walk.push_back(info.identity);
-            pushed = true;
-        }
-        writeLine("[" + key + "]");
-        std::vector<std::string> names;
-        m_registry.getValueNames(names);
-        const std::string prefix = key + std::string(kValueSeparator);
-        for (const auto& name : names) {
-            if (valueMode && prefix + name != entry) continue;
-            if (selection && selection->StateOfPath(prefix + name) == selNone) continue;
-            writeValue(name);
-        }
-    }
-    if (entry != "\\") writeLine("");
-    if (recursive) {
-        if (entry == "\\") {
+    if (key.empty()) {
+        // The everything entry: each root key with all below it, and no empty line of its own.
+        if (entry != "\\") writeLine("");
+        if (recursive)
             for (const auto& root : kRootKeys)
                 ExportTree(std::string(root.name) + "\\");
-        } else {
-            std::vector<std::string> subkeys;
-            if (openKeyPath(m_registry, key, reg::Access::Read)) m_registry.getKeyNames(subkeys);
-            for (const auto& name : subkeys)
-                ExportTree(std::string(entry) + name + "\\");
-        }
+        return;
     }
-    if (pushed) m_walk.pop_back();
+    // Reading is all an export needs: a registry that cannot be written backs up as well.
+    if (!openKeyPath(m_registry, key, reg::Access::Read)) {
+        writeLine("");
+        return;
+    }
+    reg::HKey handle = reg::kNoKey;
+    if (m_registry.store().openKey(m_registry.currentKey(), u"", reg::Access::Read, reg::kOptionNone, handle)
+        != reg::Status::Ok) {
+        writeLine("");
+        return;
+    }
+    writeKey(handle, key, valueEntry && !selection ? entry : std::string_view(), selection, recursive);
+    (void)m_registry.store().closeKey(handle);
 }
 
 } // namespace quern

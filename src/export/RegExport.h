@@ -46,7 +46,9 @@ public:
 private:
     void writeLine(std::string_view line);
     void flush();
-    void writeValue(const std::string& name);
+    void writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw);
+    void writeKey(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection,
+        bool withSubkeys);
     void abandon();
 
     reg::RegAccessor& m_registry;
