@@ -1,0 +1,135 @@
+// Helper of wine-regedit-import.sh: makes a registry holding every kind of value and exports it,
+// then compares what Wine's regedit imported from that export with the source.
+//   interop_tool make SOURCE_DIR OUT.reg
+//   interop_tool compare SOURCE_DIR WINE_PREFIX
+
+#include "export/RegExport.h"
+#include "registry/Utf.h"
+#include "registry/WinePrefixStore.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace quern;
+
+namespace {
+
+constexpr std::u16string_view kKey = u"Software\\QuernInterop";
+
+std::vector<std::uint8_t> utf16z(std::u16string_view text) {
+    std::vector<std::uint8_t> bytes((text.size() + 1) * 2, 0);
+    std::memcpy(bytes.data(), text.data(), text.size() * 2);
+    return bytes;
+}
+
+struct Sample {
+    std::u16string name;
+    std::uint32_t type;
+    std::vector<std::uint8_t> data;
+    bool ascii; // names and text in ASCII only
+};
+
+std::vector<Sample> samples() {
+    return {
+        { u"", reg::kRegSz, utf16z(u"default value"), true },
+        { u"String", reg::kRegSz, utf16z(u"C:\\Program Files\\App \"quoted\""), true },
+        { u"Empty string", reg::kRegSz, utf16z(u""), true },
+        { u"Expand", reg::kRegExpandSz, utf16z(u"%SystemRoot%\\system32"), true },
+        { u"Two lines", reg::kRegSz, utf16z(u"first\r\nsecond"), true },
+        { u"Expand lines", reg::kRegExpandSz, utf16z(u"%A%\n%B%"), true },
+        { u"Dword", reg::kRegDword, { 0x78, 0x56, 0x34, 0x12 }, true },
+        { u"Dword max", reg::kRegDword, { 0xff, 0xff, 0xff, 0xff }, true },
+        { u"Binary", reg::kRegBinary, { 0x00, 0x0a, 0xff, 0x10 }, true },
+        { u"Empty binary", reg::kRegBinary, {}, true },
+        { u"Multi", reg::kRegMultiSz, utf16z(std::u16string(u"one\0two\0", 8)), true },
+        { u"Qword", reg::kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 }, true },
+        { u"None", reg::kRegNone, { 9, 8 }, true },
+        { u"Caf\u00e9", reg::kRegSz, utf16z(u"cr\u00e8me \u20ac"), false },
+    };
+}
+
+reg::WinePrefixOptions optionsFor(const char* dir, bool create) {
+    reg::WinePrefixOptions options;
+    options.prefixDir = dir;
+    options.createIfMissing = create;
+    options.scanProcesses = false;
+    return options;
+}
+
+std::string shown(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    char hex[4];
+    for (auto b : bytes)
+        std::snprintf(hex, sizeof hex, "%02x ", b), text += hex;
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: interop_tool make SOURCE_DIR OUT.reg | compare SOURCE_DIR WINE_PREFIX\n");
+        return 2;
+    }
+    const std::string command = argv[1];
+    if (command == "make") {
+        reg::WinePrefixStore store(optionsFor(argv[2], true));
+        reg::HKey key = reg::kNoKey;
+        if (store.createKey(reg::kCurrentUser, kKey, reg::Access::Full, reg::kOptionNone, key) != reg::Status::Ok)
+            return 1;
+        for (const auto& sample : samples())
+            (void)store.setValue(key, sample.name, sample.type, sample.data);
+        reg::RegAccessor registry(store);
+        RegFileExport file(registry);
+        if (!file.OpenRegFile(argv[3])) return 1;
+        file.ExportTree("HKEY_CURRENT_USER\\" + reg::toUtf8(kKey) + "\\");
+        return file.CloseRegFile() ? 0 : 1;
+    }
+    if (command != "compare") return 2;
+    reg::WinePrefixStore source(optionsFor(argv[2], false));
+    reg::WinePrefixStore imported(optionsFor(argv[3], false));
+    reg::HKey key = reg::kNoKey;
+    if (imported.openKey(reg::kCurrentUser, kKey, reg::Access::Read, reg::kOptionNone, key) != reg::Status::Ok) {
+        std::printf("FAIL: the key did not arrive\n");
+        return 1;
+    }
+    int failures = 0;
+    for (const auto& sample : samples()) {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        const std::string name = reg::toUtf8(sample.name);
+        if (!sample.ascii) {
+            // Wine reads REGEDIT4 text in its ANSI code page: report what non-ASCII text became.
+            std::u16string found;
+            for (std::uint32_t i = 0; imported.enumValue(key, i, found, &type, &data) == reg::Status::Ok; ++i)
+                if (found.size() > 3 && found.substr(0, 3) == u"Caf")
+                    std::printf("note: \"%s\" arrived as \"%s\" = %s\n", name.c_str(), reg::toUtf8(found).c_str(),
+                        reg::toUtf8(std::u16string(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2))
+                            .c_str());
+            continue;
+        }
+        if (imported.queryValue(key, sample.name, type, data) != reg::Status::Ok) {
+            std::printf("FAIL: \"%s\" did not arrive\n", name.c_str());
+            ++failures;
+            continue;
+        }
+        // The export keeps the kinds it can write: strings (with expand strings written as strings
+        // unless they hold a line break, when their hex form keeps the kind), DWORDs and binary;
+        // every other kind arrives as binary holding the bytes the program sees.
+        std::uint32_t expectedType = sample.type;
+        std::vector<std::uint8_t> expected = sample.data;
+        if (sample.type == reg::kRegExpandSz && sample.name != u"Expand lines") expectedType = reg::kRegSz;
+        if (sample.type == reg::kRegMultiSz || sample.type == reg::kRegQword || sample.type == reg::kRegNone) {
+            expectedType = reg::kRegBinary;
+            expected = reg::programData(sample.type, sample.data);
+        }
+        const bool same = type == expectedType && data == expected;
+        std::printf("%s: \"%s\" type %u (expected %u) bytes %s\n", same ? "ok" : "FAIL", name.c_str(), type,
+            expectedType, shown(data).c_str());
+        if (!same) ++failures;
+    }
+    std::printf("%d passed, %d failed\n", static_cast<int>(samples().size()) - 1 - failures, failures);
+    return failures ? 1 : 0;
+}
