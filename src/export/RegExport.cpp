@@ -21,16 +21,20 @@ bool isRecursiveEntry(std::string_view entry) {
     return !IsValuePath(entry) && !entry.empty() && entry.back() == '\\';
 }
 
-std::string hexBytes(const std::vector<std::uint8_t>& bytes, std::size_t size) {
+void appendHexBytes(std::string& out, const std::uint8_t* bytes, std::size_t size) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(size * 3);
     for (std::size_t i = 0; i < size; ++i) {
-        if (i) text.push_back(',');
-        if (bytes[i] >= 16) text.push_back(kDigits[bytes[i] >> 4]);
-        text.push_back(kDigits[bytes[i] & 15]);
+        if (i) out.push_back(',');
+        if (bytes[i] >= 16) out.push_back(kDigits[bytes[i] >> 4]);
+        out.push_back(kDigits[bytes[i] & 15]);
     }
-    return text;
+}
+
+void appendEscaped(std::string& out, std::string_view text) {
+    for (char c : text) {
+        if (c == '\\' || c == '"') out.push_back('\\');
+        out.push_back(c);
+    }
 }
 
 } // namespace
@@ -38,10 +42,7 @@ std::string hexBytes(const std::vector<std::uint8_t>& bytes, std::size_t size) {
 std::string EscapeRegText(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size() + 8);
-    for (char c : text) {
-        if (c == '\\' || c == '"') escaped.push_back('\\');
-        escaped.push_back(c);
-    }
+    appendEscaped(escaped, text);
     return escaped;
 }
 
@@ -146,10 +147,16 @@ bool RegFileExport::CloseRegFile() {
 
 void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw) {
     // What the registry accessor's reads give: strings up to their first NUL, a DWORD of at most
-    // four bytes (else 0), every other kind as the bytes the program sees.
+    // four bytes (else 0), every other kind as the bytes the program sees. The line goes straight
+    // into the output buffer.
     const reg::ValueKind kind = reg::kindOfType(type);
-    const std::vector<std::uint8_t> data = reg::programData(type, raw);
-    std::string line = "\"" + EscapeRegText(name) + "\"=";
+    std::vector<std::uint8_t> converted;
+    if (reg::isStringType(type)) converted = reg::programData(type, raw);
+    const std::vector<std::uint8_t>& data = reg::isStringType(type) ? converted : raw;
+    std::string& out = m_buffer;
+    out.push_back('"');
+    appendEscaped(out, name);
+    out += "\"=";
     switch (kind) {
     case reg::ValueKind::String:
     case reg::ValueKind::ExpandString: {
@@ -159,14 +166,13 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
         if (text.find_first_of("\r\n") != std::string_view::npos) {
             // A line break would split the line for every reader: such a string goes in the hex
             // form of its own kind, its text and the closing NUL as bytes.
-            std::vector<std::uint8_t> bytes(text.begin(), text.end());
-            bytes.push_back(0);
-            line += kind == reg::ValueKind::String ? "hex(1):" : "hex(2):";
-            line += hexBytes(bytes, bytes.size());
+            out += kind == reg::ValueKind::String ? "hex(1):" : "hex(2):";
+            appendHexBytes(out, data.data(), text.size());
+            out += text.empty() ? "0" : ",0";
         } else {
-            line += "\"";
-            line += EscapeRegText(text);
-            line += "\"";
+            out.push_back('"');
+            appendEscaped(out, text);
+            out.push_back('"');
         }
         break;
     }
@@ -177,15 +183,15 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
                 number = (number << 8) | data[i];
         char digits[16];
         std::snprintf(digits, sizeof digits, "%X", number);
-        line += "dword:";
-        line += digits;
+        out += "dword:";
+        out += digits;
         break;
     }
     default:
-        line += "hex:";
-        line += hexBytes(data, data.size());
+        out += "hex:";
+        appendHexBytes(out, data.data(), data.size());
     }
-    writeLine(line);
+    writeLine({});
 }
 
 void RegFileExport::writeKey(

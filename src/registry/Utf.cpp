@@ -38,8 +38,16 @@ void appendUtf16(std::u16string& out, char32_t cp) {
 
 std::string toUtf8(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // Names and strings are mostly ASCII: take that run in one go.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80)
+        ++ascii;
+    out.resize(ascii);
+    for (std::size_t i = 0; i < ascii; ++i)
+        out[i] = static_cast<char>(text[i]);
+    if (ascii == text.size()) return out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         char32_t unit = text[i];
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
