@@ -152,6 +152,7 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
         }
     }
     if (::stat(m_options.prefixDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        m_prefixMissing = true;
         m_globalReadOnly = "The registry folder " + m_options.prefixDir + " does not exist.";
         m_loadMessages.push_back(m_globalReadOnly);
     }
@@ -170,7 +171,7 @@ std::uint64_t WinePrefixStore::now() const {
 }
 
 void WinePrefixStore::checkServerAndLock() {
-    if (!m_globalReadOnly.empty() && m_globalReadOnly.find("does not exist") != std::string::npos) return;
+    if (m_prefixMissing) return;
     m_globalReadOnly.clear();
     // Only one Quern writes a registry at a time: the first takes a lock on the prefix folder itself,
     // which leaves nothing behind in the prefix.
@@ -223,15 +224,13 @@ void WinePrefixStore::loadHive(HiveId id) {
 
     std::string content;
     int error = 0;
-    if (!m_globalReadOnly.empty() && m_globalReadOnly.find("does not exist") != std::string::npos) {
-        // nothing to read
-    } else if (!readWholeFile(hive.path, content, hive.stamp, error)) {
+    if (!m_prefixMissing && !readWholeFile(hive.path, content, hive.stamp, error)) {
         if (error != ENOENT) {
             hive.readOnlyReason = hive.fileName + " cannot be read (" + systemError(error)
                 + "); nothing was read from it and Quern will not write it.";
             m_loadMessages.push_back(hive.path + ": " + systemError(error) + "; nothing was read from it.");
         }
-    } else {
+    } else if (!m_prefixMissing) {
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(content);
         hive.parsed = parseRegFile(content, *root);

@@ -139,6 +139,7 @@ private:
     int m_batchDepth = 0;
     std::vector<UndoEntry> m_undo;
     std::string m_globalReadOnly; // a wineserver, another Quern, a missing prefix
+    bool m_prefixMissing = false;
     int m_lockFd = -1;
     std::string m_lastError;
     std::vector<std::string> m_loadMessages;
