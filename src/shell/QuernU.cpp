@@ -829,23 +829,30 @@ void TMainForm::showSelectionInMemo() {
     Memo->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
-void TMainForm::SaveSelMNUClick() {
-    // A name left over from the export is not offered for a selection.
-    if (!m_saveDialogFile.endsWith(QStringLiteral(".qks"))) m_saveDialogFile.clear();
-    QFileDialog dialog(this, QStringLiteral("Save key selection as ..."), m_saveDialogFile,
-        QStringLiteral("Quern key selection (*.qks)"));
+QString TMainForm::chooseSaveFile(const QString& title, const QString& filter, const QString& extension) {
+    // The save dialog is shared by the export and the selection file; a name left over from the
+    // other one is not offered.
+    if (!m_saveDialogFile.endsWith(QLatin1Char('.') + extension)) m_saveDialogFile.clear();
+    QFileDialog dialog(this, title, m_saveDialogFile, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("qks"));
+    dialog.setDefaultSuffix(extension);
     dialog.setOption(QFileDialog::DontConfirmOverwrite); // the question below is the program's own
     const QString file = runFileDialog(dialog);
-    if (file.isEmpty()) return;
+    if (file.isEmpty()) return {};
     m_saveDialogFile = file;
     if (QFileInfo::exists(file)
         && QMessageBox::warning(this, QStringLiteral("Warning"), QStringLiteral("File already exists, overwrite ?"),
                QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
-        return;
+        return {};
+    return file;
+}
+
+void TMainForm::SaveSelMNUClick() {
+    const QString file = chooseSaveFile(QStringLiteral("Save key selection as ..."),
+        QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
+    if (file.isEmpty()) return;
     std::string error;
     if (!writeSelectionFile(QFile::encodeName(file).toStdString(), m_selection->Entries(), error))
         QMessageBox::warning(this, QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
@@ -877,22 +884,9 @@ void TMainForm::REGExportMNUClick() {
     // What to export follows the focus the command was given in, before any dialog takes it.
     const bool gridFocused = KeyGrid->hasFocus();
     const int row = KeyGrid->currentIndex().row();
-    // A name left over from a selection file is not offered for an export.
-    if (!m_saveDialogFile.endsWith(QStringLiteral(".reg"))) m_saveDialogFile.clear();
-    QFileDialog dialog(this, QStringLiteral("Save selected keys as .REG..."), m_saveDialogFile,
-        QStringLiteral("Registry file (*.reg)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QStringLiteral("reg"));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    const QString file = runFileDialog(dialog);
+    const QString file = chooseSaveFile(QStringLiteral("Save selected keys as .REG..."),
+        QStringLiteral("Registry file (*.reg)"), QStringLiteral("reg"));
     if (file.isEmpty()) return;
-    m_saveDialogFile = file;
-    if (QFileInfo::exists(file)
-        && QMessageBox::warning(this, QStringLiteral("Warning"), QStringLiteral("File already exists, overwrite ?"),
-               QMessageBox::Yes | QMessageBox::No)
-            != QMessageBox::Yes)
-        return;
 
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     RegFileExport exporter(*m_registry);

@@ -161,6 +161,8 @@ private:
     void fillNode(KeyTreeItem* node, bool expanding);
     void updateReadOnlyNotice();
     void setEditCaption(QAction* action, const QString& caption);
+    // The shared save dialog and the overwrite question: the file chosen, or empty to stop.
+    QString chooseSaveFile(const QString& title, const QString& filter, const QString& extension);
     void seam(const char* handler);
     QAction* addItem(QMenu* menu, const QString& caption, const QKeySequence& key, const QString& hint);
     void editShortcut(QAction* action, const QString& caption, const QString& keyText,

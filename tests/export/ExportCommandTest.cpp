@@ -22,12 +22,7 @@ const std::string K = "HKEY_CURRENT_USER\\Software\\K";
 class Window {
 public:
     Window() {
-        reg::WinePrefixOptions options;
-        options.prefixDir = dir / "registry";
-        options.createIfMissing = true;
-        options.scanProcesses = false;
-        options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
-        store = std::make_unique<reg::WinePrefixStore>(options);
+        store = test::openTestRegistry(dir / "registry");
         {
             reg::RegAccessor registry(*store);
             registry.selectRoot(reg::kCurrentUser);

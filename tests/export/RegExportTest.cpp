@@ -18,11 +18,7 @@ const std::string K = "HKEY_CURRENT_USER\\Software\\K";
 class ExportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reg::WinePrefixOptions options;
-        options.prefixDir = dir / "registry";
-        options.createIfMissing = true;
-        options.scanProcesses = false;
-        store = std::make_unique<reg::WinePrefixStore>(options);
+        store = test::openTestRegistry(dir / "registry");
         registry = std::make_unique<reg::RegAccessor>(*store);
         selection = std::make_unique<TTreeSel>(*registry);
         registry->selectRoot(reg::kCurrentUser);

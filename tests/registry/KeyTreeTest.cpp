@@ -41,11 +41,7 @@ private:
 class KeyTreeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reg::WinePrefixOptions options;
-        options.prefixDir = dir / "registry";
-        options.createIfMissing = true;
-        options.scanProcesses = false;
-        store = std::make_unique<reg::WinePrefixStore>(options);
+        store = test::openTestRegistry(dir / "registry");
         registry = std::make_unique<reg::RegAccessor>(*store);
         registry->selectRoot(reg::kLocalMachine);
         registry->createKey("\\Software\\Vendor\\App\\Deep");

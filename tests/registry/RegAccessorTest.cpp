@@ -14,12 +14,7 @@ namespace {
 class AccessorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WinePrefixOptions options;
-        options.prefixDir = dir / "registry";
-        options.createIfMissing = true;
-        options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
-        options.scanProcesses = false;
-        store = std::make_unique<WinePrefixStore>(options);
+        store = test::openTestRegistry(dir / "registry");
         registry = std::make_unique<RegAccessor>(*store);
     }
 

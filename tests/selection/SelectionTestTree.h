@@ -21,11 +21,7 @@ class SelectionWorld {
 
 public:
     SelectionWorld() {
-        reg::WinePrefixOptions options;
-        options.prefixDir = m_dir / "registry";
-        options.createIfMissing = true;
-        options.scanProcesses = false;
-        m_store = std::make_unique<reg::WinePrefixStore>(options);
+        m_store = openTestRegistry(m_dir / "registry");
         registry = std::make_unique<reg::RegAccessor>(*m_store);
         selection = std::make_unique<TTreeSel>(*registry);
     }

@@ -25,12 +25,7 @@ namespace {
 // A registry of its own in a temporary folder, with a few keys and values to browse.
 struct Fixture {
     Fixture() {
-        reg::WinePrefixOptions options;
-        options.prefixDir = dir / "registry";
-        options.createIfMissing = true;
-        options.scanProcesses = false;
-        options.serverPaths = { dir / "tmp", dir / "upstream", "/nonexistent" };
-        store = std::make_unique<reg::WinePrefixStore>(options);
+        store = test::openTestRegistry(dir / "registry");
         reg::RegAccessor registry(*store);
         registry.selectRoot(reg::kCurrentUser);
         registry.createKey("\\Software\\Vendor\\App\\Deep");

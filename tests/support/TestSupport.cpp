@@ -21,6 +21,15 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
+std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, bool create) {
+    reg::WinePrefixOptions options;
+    options.prefixDir = dir;
+    options.createIfMissing = create;
+    options.scanProcesses = false;
+    options.serverPaths = { dir + "/.servers", dir + "/.servers/upstream", "/nonexistent" };
+    return std::make_unique<reg::WinePrefixStore>(options);
+}
+
 std::string samplePrefixDir() {
     return std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix";
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "registry/WinePrefixStore.h"
+
+#include <memory>
 #include <string>
 
 namespace quern::test {
@@ -23,6 +26,10 @@ private:
 
 // Copies the sample prefix's three files into dir.
 void copySamplePrefix(const std::string& dir);
+
+// Opens a registry of Quern's own kind in folder dir, made with the base keys on first use unless
+// create is false. Servers are looked for below dir only, so no real wineserver changes a test.
+[[nodiscard]] std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, bool create = true);
 
 [[nodiscard]] std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
