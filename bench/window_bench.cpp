@@ -4,6 +4,7 @@
 
 #include "registry/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
+#include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 
 #include <QApplication>
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
     for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
         fs::copy_file(std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix/" + name, work / "sample" / name);
 
+    // The window reads its help from where it starts, and settings of its own: no run sees another's.
+    fs::current_path(QUERN_HELP_DIR);
+    setQuernSettingsFileName((work / "settings.ini").string());
     QApplication app(argc, argv);
     double shownAt = 0;
     double memory = 0;

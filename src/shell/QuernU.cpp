@@ -5,7 +5,10 @@
 #include "registry/ValueFormat.h"
 #include "registry/ValueGridModel.h"
 #include "selection/SelectionFile.h"
+#include "shell/AboutU.h"
+#include "shell/HelpU.h"
 #include "shell/QuernIcons.h"
+#include "shell/QuernSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -357,10 +360,13 @@ void TMainForm::buildMenus() {
 }
 
 void TMainForm::FormCreate() {
-    // TODO(#7): check for the help file and register it.
+    (void)checkHelpFile(this);
     BinViewMode = kBytesCharacters;
     DWViewMode = kDwordDecimal;
-    // TODO(#7): read the stored settings (tree width, name column, path, view modes, placement).
+    {
+        QuernIniFile settings(quernSettingsFileName());
+        readSettings(*this, settings);
+    }
     SelectBvm();
     SelectIvm();
     m_registry = std::make_unique<reg::RegAccessor>(m_store);
@@ -389,7 +395,10 @@ void TMainForm::FormClose() {
     m_changeTimer->stop();
     m_gridModel->setRows(nullptr, nullptr);
     m_registry.reset();
-    // TODO(#7): write the settings.
+    {
+        QuernIniFile settings(quernSettingsFileName());
+        writeSettings(*this, settings);
+    }
     m_selection.reset();
 }
 
@@ -876,6 +885,16 @@ void TMainForm::LoadSelMNUClick() {
     m_selection->setEntries(std::move(entries));
     RefreshMNUClick();
     showSelectionInMemo();
+}
+
+// --- Help ---
+
+void TMainForm::Contents1Click() {
+    (void)showHelpContents(this);
+}
+
+void TMainForm::AboutMNUClick() {
+    showAbout(this);
 }
 
 // --- The export ---

@@ -174,8 +174,8 @@ private:
     void DeleteMNUClick() { seam("DeleteMNUClick"); }
     void SearchMNUClick() { seam("SearchMNUClick"); }
     void SearchAgainMNUClick() { seam("SearchAgainMNUClick"); }
-    void Contents1Click() { seam("Contents1Click"); }
-    void AboutMNUClick() { seam("AboutMNUClick"); }
+    void Contents1Click();
+    void AboutMNUClick();
 
     // TreeNavigator, over the window's tree.
     TreeNode* topNode() override;

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "registry/WinePrefixStore.h"
+#include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 
 #include <QAbstractButton>
@@ -61,8 +62,14 @@ public:
 
 class ExportCommandTest : public QObject {
     Q_OBJECT
+    test::TempDir m_settingsDir;
+    int m_run = 0;
 
 private slots:
+    // Every test starts without settings of an earlier one, and leaves none beside the program.
+    void init() { setQuernSettingsFileName(m_settingsDir / ("settings" + std::to_string(++m_run) + ".ini")); }
+    void cleanupTestCase() { setQuernSettingsFileName({}); }
+
     void withoutASelectionTheFocusDecides() {
         Window w;
         w.form->TreeView->setFocus();

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
+#include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 
 #include <QAbstractButton>
@@ -87,8 +88,14 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nu
 
 class SelectionCommandsTest : public QObject {
     Q_OBJECT
+    test::TempDir m_settingsDir;
+    int m_run = 0;
 
 private slots:
+    // Every test starts without settings of an earlier one, and leaves none beside the program.
+    void init() { setQuernSettingsFileName(m_settingsDir / ("settings" + std::to_string(++m_run) + ".ini")); }
+    void cleanupTestCase() { setQuernSettingsFileName({}); }
+
     void spaceTogglesTheKeyWithItsSubkeys() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));

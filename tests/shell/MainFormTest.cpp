@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
+#include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 
 #include <QAbstractButton>
@@ -75,8 +76,14 @@ void typeInto(QWidget* widget, const QString& text) {
 
 class MainFormTest : public QObject {
     Q_OBJECT
+    test::TempDir m_settingsDir;
+    int m_run = 0;
 
 private slots:
+    // Every test starts without settings of an earlier one, and leaves none beside the program.
+    void init() { setQuernSettingsFileName(m_settingsDir / ("settings" + std::to_string(++m_run) + ".ini")); }
+    void cleanupTestCase() { setQuernSettingsFileName({}); }
+
     void startsWithTheTreeAndTheMenus() {
         Fixture f;
         TMainForm form(*f.store);
