@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quern::cli {
+
+// The type a /t switch names (REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD with its alias
+// REG_DWORD_LITTLE_ENDIAN, REG_QWORD, REG_BINARY, REG_NONE; any letter case); nothing for any other text.
+[[nodiscard]] std::optional<std::uint32_t> typeFromName(std::string_view name);
+
+// The name query shows for a type: REG_... for the types the registry defines, the number itself
+// (0xffff0012) for any other, since that is the only name such a type has.
+[[nodiscard]] std::string typeName(std::uint32_t type);
+
+// Turns the text of a /d switch into the bytes the registry keeps for a value of that type:
+// strings (and REG_NONE, as reg stores it) as UTF-16LE with their NUL; DWORDs and QWORDs from
+// decimal or 0x-prefixed hex, little-endian; binary from hex digits, an odd count making the first
+// digit a byte of its own; multi-strings split at separator, or at the two characters \0 when
+// there is none. False, with error set to the message for the user and bytes left alone, when
+// the text does not fit the type.
+bool encodeData(std::uint32_t type, std::string_view text, std::optional<char16_t> separator,
+    std::vector<std::uint8_t>& bytes, std::string& error);
+
+// The data as query shows it: strings up to their first NUL; multi-strings with \0 between the
+// strings; DWORDs and QWORDs of the right size as 0x and lower-case hex; everything else, and
+// numbers of the wrong size, as upper-case hex bytes without separators.
+[[nodiscard]] std::string formatData(std::uint32_t type, std::span<const std::uint8_t> bytes);
+
+} // namespace quern::cli
