@@ -1,0 +1,358 @@
+#include "cli/RegArgs.h"
+
+#include "registry/Utf.h"
+
+#include <array>
+#include <ostream>
+#include <string_view>
+
+namespace quern::cli {
+
+namespace {
+
+constexpr std::size_t kMaxKeyNameLength = 255; // UTF-16 units, as the registry limits them
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+struct RootName {
+    std::string_view shortName;
+    std::string_view longName;
+    reg::HKey handle;
+};
+
+constexpr std::array<RootName, 5> kRoots { {
+    { "HKLM", "HKEY_LOCAL_MACHINE", reg::kLocalMachine },
+    { "HKCU", "HKEY_CURRENT_USER", reg::kCurrentUser },
+    { "HKCR", "HKEY_CLASSES_ROOT", reg::kClassesRoot },
+    { "HKU", "HKEY_USERS", reg::kUsers },
+    { "HKCC", "HKEY_CURRENT_CONFIG", reg::kCurrentConfig },
+} };
+
+constexpr std::string_view kRootList = "\n"
+                                       "  KEY is ROOT\\Subkey, where ROOT is one of\n"
+                                       "      HKEY_LOCAL_MACHINE  | HKLM\n"
+                                       "      HKEY_CURRENT_USER   | HKCU\n"
+                                       "      HKEY_CLASSES_ROOT   | HKCR\n"
+                                       "      HKEY_USERS          | HKU\n"
+                                       "      HKEY_CURRENT_CONFIG | HKCC\n"
+                                       "  and Subkey is the path of a key below it.\n";
+
+constexpr std::string_view kGeneralUsage
+    = "Usage: quern-reg OPERATION [PARAMETERS]\n"
+      "\n"
+      "  quern-reg query  KEY [/v NAME | /ve] [/s]\n"
+      "  quern-reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
+      "  quern-reg delete KEY [/v NAME | /ve | /va] [/f]\n"
+      "  quern-reg copy   KEY1 KEY2 [/s] [/f]\n"
+      "  quern-reg export KEY FILE [/y]\n"
+      "  quern-reg export --selection SELECTION.qks FILE [/y]\n"
+      "\n"
+      "Switches begin with / or -, in any letter case. The registry is the Wine prefix that\n"
+      "WINEPREFIX names, else ~/.wine, else Quern's own registry. Exit code 0 means success.\n"
+      "For the details of one operation: quern-reg OPERATION /?\n";
+
+struct OperationInfo {
+    std::string_view name;
+    Operation operation;
+    std::string_view synopsis;
+    std::string_view details;
+};
+
+constexpr std::array<OperationInfo, 5> kOperations { {
+    { "query", Operation::Query, "quern-reg query KEY [/v NAME | /ve] [/s]\n",
+        "\n"
+        "  Lists the values of KEY and the names of its subkeys.\n"
+        "\n"
+        "  /v NAME  Shows only the value NAME.\n"
+        "  /ve      Shows only the default value, (Default).\n"
+        "  /s       Goes through every subkey below KEY as well.\n" },
+    { "add", Operation::Add, "quern-reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n",
+        "\n"
+        "  Creates KEY where it is missing and, when /v, /ve, /t or /d is given, sets a value in it.\n"
+        "\n"
+        "  /v NAME       The value to set.\n"
+        "  /ve           Sets the default value, (Default); so does /d without /v.\n"
+        "  /t TYPE       REG_SZ (when /t is not given), REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD,\n"
+        "                REG_QWORD, REG_BINARY or REG_NONE.\n"
+        "  /s SEPARATOR  The one character between the strings of REG_MULTI_SZ data; \\0 when not given.\n"
+        "  /d DATA       The data: text; a number, decimal or 0x and hex, for REG_DWORD and REG_QWORD;\n"
+        "                hex digits for REG_BINARY.\n"
+        "  /f            Replaces an existing value without asking.\n" },
+    { "delete", Operation::Delete, "quern-reg delete KEY [/v NAME | /ve | /va] [/f]\n",
+        "\n"
+        "  Deletes KEY with all its subkeys and values, or values of KEY.\n"
+        "\n"
+        "  /v NAME  Deletes the value NAME.\n"
+        "  /ve      Deletes the default value, (Default).\n"
+        "  /va      Deletes all values of KEY and keeps its subkeys.\n"
+        "  /f       Deletes without asking.\n" },
+    { "copy", Operation::Copy, "quern-reg copy KEY1 KEY2 [/s] [/f]\n",
+        "\n"
+        "  Copies the values of KEY1 into KEY2, creating KEY2 where it is missing. Values and\n"
+        "  subkeys that only KEY2 has are kept. Link keys are copied as links.\n"
+        "\n"
+        "  /s  Copies all subkeys of KEY1 with their values as well.\n"
+        "  /f  Replaces values that KEY2 already has without asking.\n" },
+    { "export", Operation::Export,
+        "quern-reg export KEY FILE [/y]\n"
+        "quern-reg export --selection SELECTION.qks FILE [/y]\n",
+        "\n"
+        "  Writes KEY with all its subkeys and values to FILE in REGEDIT4 format, or the keys of a\n"
+        "  saved key selection as Quern's window exports them.\n"
+        "\n"
+        "  /y  Replaces an existing FILE without asking.\n" },
+} };
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    for (char& c : result)
+        c = lowerAscii(c);
+    return result;
+}
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && lowered(text.substr(0, prefix.size())) == lowered(prefix);
+}
+
+bool isHelpSwitch(std::string_view arg) {
+    const std::string text = lowered(arg);
+    return text == "/?" || text == "-?" || text == "/h" || text == "-h" || text == "--help";
+}
+
+bool isValidUtf8(std::string_view text) {
+    std::u16string ignored;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (static_cast<unsigned char>(text[pos]) < 0x80)
+            ++pos;
+        else if (!reg::decodeUtf8Char(text, pos, ignored))
+            return false;
+    }
+    return true;
+}
+
+bool parseKey(std::string_view text, KeyArg& key, std::string& error) {
+    const std::string quoted = "'" + std::string(text) + "'";
+    if (text.starts_with("\\\\")) {
+        error = "Remote registries cannot be reached: " + quoted + " names another computer.";
+        return false;
+    }
+    const RootName* root = nullptr;
+    for (const auto& candidate : kRoots) {
+        for (std::string_view name : { candidate.shortName, candidate.longName }) {
+            if (startsWithIgnoringCase(text, name) && (text.size() == name.size() || text[name.size()] == '\\')) {
+                root = &candidate;
+                text.remove_prefix(name.size());
+                break;
+            }
+        }
+        if (root) break;
+    }
+    if (!root) {
+        error = quoted + " is not a registry key: a key begins with HKLM, HKCU, HKCR, HKU or HKCC.";
+        return false;
+    }
+    const std::size_t afterRoot = text.size();
+    if (!text.empty()) text.remove_prefix(1);
+    if (text.ends_with('\\')) {
+        text.remove_suffix(1); // one closing backslash is allowed, as after a folder
+        if (text.empty() && afterRoot > 1) {
+            error = quoted + " is not a valid key: it has an empty key name.";
+            return false;
+        }
+    }
+    key.root = root->handle;
+    key.rootName = std::string(root->longName);
+    key.path = std::string(text);
+    for (std::size_t start = 0; !text.empty();) {
+        const std::size_t slash = text.find('\\', start);
+        const std::string_view name = text.substr(start, slash == std::string_view::npos ? text.npos : slash - start);
+        if (name.empty()) {
+            error = quoted + " is not a valid key: it has an empty key name.";
+            return false;
+        }
+        if (reg::toUtf16(name).size() > kMaxKeyNameLength) {
+            error = quoted + " has a key name longer than 255 characters.";
+            return false;
+        }
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    return true;
+}
+
+class ArgParser {
+public:
+    ArgParser(const std::vector<std::string>& args, const OperationInfo& info, RegArgs& parsed)
+        : m_args(args)
+        , m_info(info)
+        , m_parsed(parsed) { }
+
+    // Fills parsed from the arguments after the operation's name; false with error set when
+    // they do not make a valid command.
+    bool parse(std::string& error);
+
+private:
+    bool parseSwitch(std::string_view name, std::size_t& i, std::string& error);
+
+    const std::vector<std::string>& m_args;
+    const OperationInfo& m_info;
+    RegArgs& m_parsed;
+};
+
+bool ArgParser::parse(std::string& error) {
+    const Operation op = m_info.operation;
+    std::size_t first = 0;
+    if (op == Operation::Export && m_args.size() > 1 && m_args[1] == "--selection") {
+        if (m_args.size() < 4) {
+            error = "export --selection needs the selection file and the file to write.";
+            return false;
+        }
+        m_parsed.selectionFile = m_args[2];
+        m_parsed.file = m_args[3];
+        first = 4;
+    } else {
+        const std::size_t positional = op == Operation::Copy || op == Operation::Export ? 2 : 1;
+        if (m_args.size() < 1 + positional) {
+            error = op == Operation::Copy
+                ? "copy needs two keys."
+                : (op == Operation::Export ? "export needs a key and a file." : "No key was given.");
+            return false;
+        }
+        if (!parseKey(m_args[1], m_parsed.key, error)) return false;
+        if (op == Operation::Copy && !parseKey(m_args[2], m_parsed.target, error)) return false;
+        if (op == Operation::Export) m_parsed.file = m_args[2];
+        first = 1 + positional;
+    }
+    for (std::size_t i = first; i < m_args.size(); ++i) {
+        const std::string& arg = m_args[i];
+        if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) {
+            error = "'" + arg + "' is not a switch: switches begin with / or -.";
+            return false;
+        }
+        if (!parseSwitch(lowered(std::string_view(arg).substr(1)), i, error)) {
+            if (error.empty()) error = "'" + arg + "' is not a switch of " + std::string(m_info.name) + ".";
+            return false;
+        }
+    }
+    if ((m_parsed.valueName ? 1 : 0) + (m_parsed.defaultValue ? 1 : 0) + (m_parsed.allValues ? 1 : 0) > 1) {
+        error = op == Operation::Delete ? "Only one of /v, /ve and /va can be given."
+                                        : "Only one of /v and /ve can be given.";
+        return false;
+    }
+    if (m_parsed.valueName && reg::toUtf16(*m_parsed.valueName).size() > kMaxValueNameLength) {
+        error = "The value name is longer than 16383 characters.";
+        return false;
+    }
+    return true;
+}
+
+bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& error) {
+    const Operation op = m_info.operation;
+    const std::string shown = "/" + std::string(name);
+    auto flag = [&](bool& set) {
+        if (set) error = shown + " is given twice.";
+        return !set && (set = true);
+    };
+    auto text = [&](std::optional<std::string>& into, std::string_view what) {
+        if (into) {
+            error = shown + " is given twice.";
+            return false;
+        }
+        if (i + 1 >= m_args.size()) {
+            error = shown + " needs " + std::string(what) + ".";
+            return false;
+        }
+        into = m_args[++i];
+        return true;
+    };
+    const bool valueSwitches = op == Operation::Query || op == Operation::Add || op == Operation::Delete;
+    if (name == "reg:64") return true; // the registry's own view: what is always shown here
+    if (name == "reg:32") {
+        error = "/reg:32 (the 32-bit view) is not supported; name the key below Wow6432Node instead.";
+        return false;
+    }
+    if (name == "v" && valueSwitches) return text(m_parsed.valueName, "a value name");
+    if (name == "ve" && valueSwitches) return flag(m_parsed.defaultValue);
+    if (name == "va" && op == Operation::Delete) return flag(m_parsed.allValues);
+    if (name == "f" && op != Operation::Query && op != Operation::Export) return flag(m_parsed.force);
+    if (name == "y" && op == Operation::Export) return flag(m_parsed.force);
+    if (name == "s" && (op == Operation::Query || op == Operation::Copy)) return flag(m_parsed.recurse);
+    if (name == "t" && op == Operation::Add) return text(m_parsed.typeName, "a type");
+    if (name == "d" && op == Operation::Add) return text(m_parsed.data, "the data");
+    if (name == "s" && op == Operation::Add) {
+        std::optional<std::string> separator;
+        if (m_parsed.separator) {
+            error = "/s is given twice.";
+            return false;
+        }
+        if (!text(separator, "a separator")) return false;
+        const std::u16string units = reg::toUtf16(*separator);
+        if (units.size() != 1) {
+            error = "The separator of /s must be one character.";
+            return false;
+        }
+        m_parsed.separator = units[0];
+        return true;
+    }
+    return false;
+}
+
+void writeInvalid(std::ostream& err, const std::string& problem, const OperationInfo* info) {
+    err << "quern-reg: " << problem << "\n";
+    if (info)
+        err << "Usage: " << info->synopsis << "Type \"quern-reg " << info->name << " /?\" for help.\n";
+    else
+        err << kGeneralUsage;
+}
+
+} // namespace
+
+bool parseRegArgs(
+    const std::vector<std::string>& args, RegArgs& parsed, std::ostream& out, std::ostream& err, int& exitCode) {
+    exitCode = 1;
+    if (args.empty()) {
+        writeInvalid(err, "No operation was given.", nullptr);
+        return false;
+    }
+    for (const auto& arg : args) {
+        if (!isValidUtf8(arg)) {
+            writeInvalid(err, "An argument is not valid UTF-8 text.", nullptr);
+            return false;
+        }
+    }
+    if (isHelpSwitch(args[0])) {
+        out << kGeneralUsage << kRootList;
+        exitCode = 0;
+        return false;
+    }
+    const OperationInfo* info = nullptr;
+    for (const auto& candidate : kOperations)
+        if (lowered(args[0]) == candidate.name) info = &candidate;
+    if (!info) {
+        writeInvalid(err, "'" + args[0] + "' is not an operation.", nullptr);
+        return false;
+    }
+    if (args.size() >= 2 && isHelpSwitch(args[1])) {
+        if (args.size() > 2) {
+            writeInvalid(err, "Help takes no further arguments.", info);
+            return false;
+        }
+        out << "Usage: " << info->synopsis << info->details << kRootList;
+        exitCode = 0;
+        return false;
+    }
+    parsed = RegArgs {};
+    parsed.operation = info->operation;
+    std::string error;
+    if (!ArgParser(args, *info, parsed).parse(error)) {
+        writeInvalid(err, error.empty() ? "Invalid syntax." : error, info);
+        return false;
+    }
+    exitCode = 0;
+    return true;
+}
+
+} // namespace quern::cli

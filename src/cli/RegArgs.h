@@ -1,0 +1,45 @@
+#pragma once
+
+#include "registry/RegTypes.h"
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quern::cli {
+
+enum class Operation { Query, Add, Delete, Copy, Export };
+
+// A key as the command line names it: a root, short or long (HKLM, HKEY_LOCAL_MACHINE), and the
+// path below it.
+struct KeyArg {
+    reg::HKey root = reg::kNoKey;
+    std::string rootName; // always the long name, as output shows it
+    std::string path; // UTF-8, without a leading or trailing backslash; empty for the root itself
+    [[nodiscard]] std::string fullName() const { return path.empty() ? rootName : rootName + "\\" + path; }
+};
+
+struct RegArgs {
+    Operation operation = Operation::Query;
+    KeyArg key;
+    KeyArg target; // copy: the destination
+    std::optional<std::string> valueName; // /v
+    bool defaultValue = false; // /ve
+    bool allValues = false; // /va
+    bool recurse = false; // /s of query and copy
+    bool force = false; // /f, and /y of export
+    std::optional<std::string> typeName; // /t, as given
+    std::optional<char16_t> separator; // /s of add
+    std::optional<std::string> data; // /d
+    std::string file; // export: the file to write
+    std::string selectionFile; // export --selection: the saved key selection
+};
+
+// Reads a command line (without the program's name). True when there is work for the registry,
+// with parsed filled. Otherwise the help asked for has been written to out (exitCode 0), or what
+// is wrong with the arguments and the usage to err (exitCode 1); no registry is needed for either.
+bool parseRegArgs(
+    const std::vector<std::string>& args, RegArgs& parsed, std::ostream& out, std::ostream& err, int& exitCode);
+
+} // namespace quern::cli

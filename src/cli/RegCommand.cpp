@@ -1,0 +1,624 @@
+#include "cli/RegCommand.h"
+
+#include "cli/RegData.h"
+#include "registry/Utf.h"
+
+#include <algorithm>
+#include <istream>
+#include <ostream>
+
+namespace quern::cli {
+
+namespace {
+
+using reg::Access;
+using reg::HKey;
+using reg::Status;
+
+// Deeper trees than the registry allows cannot be made; a copy is refused before it starts rather
+// than stopped halfway. The margin covers roots that are themselves keys a few levels down.
+constexpr std::size_t kMaxCopyDepth = 500;
+
+struct Context {
+    reg::RegStore& store;
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+
+    int fail(const std::string& text) const {
+        err << "quern-reg: " << text << "\n";
+        return 1;
+    }
+    int canceled() const {
+        out << "quern-reg: The operation was canceled; nothing was changed.\n";
+        return 0;
+    }
+    // Why a call failed. Only some failures leave a text in the store; the others are plain.
+    std::string reason(Status status) const {
+        switch (status) {
+        case Status::AccessDenied:
+        case Status::LinkLoop:
+        case Status::ChangedOnDisk:
+        case Status::WriteFailed: {
+            const std::string text = store.lastErrorText();
+            if (!text.empty()) return text;
+            break;
+        }
+        default:
+            break;
+        }
+        std::string text(reg::statusText(status));
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+        return text + ".";
+    }
+};
+
+// An open key that closes itself.
+class OpenKey {
+public:
+    explicit OpenKey(reg::RegStore& store)
+        : m_store(store) { }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    ~OpenKey() { close(); }
+
+    Status open(HKey parent, std::u16string_view path, Access access, unsigned options = reg::kOptionNone) {
+        close();
+        return m_store.openKey(parent, path, access, options, m_key);
+    }
+    Status create(HKey parent, std::u16string_view path, unsigned options, bool* created) {
+        close();
+        return m_store.createKey(parent, path, Access::Full, options, m_key, created);
+    }
+    void close() {
+        if (m_key != reg::kNoKey) (void)m_store.closeKey(m_key);
+        m_key = reg::kNoKey;
+    }
+    [[nodiscard]] HKey handle() const { return m_key; }
+
+private:
+    reg::RegStore& m_store;
+    HKey m_key = reg::kNoKey;
+};
+
+enum class Answer { No, Yes, All };
+
+Answer ask(const Context& c, const std::string& question, bool offerAll) {
+    c.err << question << (offerAll ? " (Yes|No|All) " : " (Yes|No) ") << std::flush;
+    std::string line;
+    if (!std::getline(c.in, line)) {
+        c.err << "\n";
+        return Answer::No;
+    }
+    std::string word;
+    for (char ch : line)
+        if (ch != ' ' && ch != '\t' && ch != '\r')
+            word.push_back(ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch);
+    if (word == "y" || word == "yes") return Answer::Yes;
+    if (offerAll && (word == "a" || word == "all")) return Answer::All;
+    return Answer::No;
+}
+
+std::string displayName(std::string_view valueName) {
+    return valueName.empty() ? "(Default)" : std::string(valueName);
+}
+
+// Says no before anything is asked or changed when the registry cannot be written where key is
+// or would be made: at the key, or else at the nearest key above it that exists.
+bool checkWritable(const Context& c, const KeyArg& key, unsigned options = reg::kOptionNone) {
+    std::u16string path = reg::toUtf16(key.path);
+    for (;;) {
+        OpenKey probe(c.store);
+        const Status status = probe.open(key.root, path, Access::Full, options);
+        if (status == Status::Ok) return true;
+        if (status != Status::NotFound || path.empty()) {
+            c.fail(key.fullName() + " cannot be changed: " + c.reason(status));
+            return false;
+        }
+        const auto slash = path.rfind(u'\\');
+        path.resize(slash == std::u16string::npos ? 0 : slash);
+        options = reg::kOptionNone;
+    }
+}
+
+// Counts the changes of one command, keeps the first failure, and ends the command's batch.
+class Changes {
+public:
+    explicit Changes(const Context& c)
+        : m_context(c)
+        , m_batch(c.store) { }
+
+    [[nodiscard]] bool failed() const { return m_status != Status::Ok; }
+
+    // Notes the result of one change; false when it failed.
+    bool note(Status status, const std::string& what, bool changed = true) {
+        if (status == Status::Ok) {
+            if (changed) ++m_count;
+            return true;
+        }
+        if (m_status == Status::Ok) {
+            m_status = status;
+            m_failure = what + ": " + m_context.reason(status);
+        }
+        return false;
+    }
+
+    // Writes the batch and reports: the exit code of the command.
+    int finish() {
+        const Status written = m_batch.finish();
+        if (failed()) {
+            const bool saved = written == Status::Ok && m_count > 0;
+            return m_context.fail(
+                m_failure + (saved ? " The changes made before it were saved." : " Nothing was changed."));
+        }
+        if (written != Status::Ok)
+            return m_context.fail("The registry could not be saved: " + m_context.reason(written));
+        m_context.out << "The operation completed successfully.\n";
+        return 0;
+    }
+
+private:
+    const Context& m_context;
+    reg::WriteBatch m_batch;
+    Status m_status = Status::Ok;
+    std::string m_failure;
+    std::size_t m_count = 0;
+};
+
+// --- query ---------------------------------------------------------------------------------
+
+// Collects the listing and hands it to the stream in large pieces: a whole registry is a few MB.
+class Listing {
+public:
+    explicit Listing(std::ostream& out)
+        : m_out(out) { }
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    ~Listing() { flush(); }
+
+    Listing& operator<<(std::string_view text) {
+        m_buffer += text;
+        if (m_buffer.size() >= 1 << 16) flush();
+        return *this;
+    }
+    void flush() {
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_buffer.clear();
+    }
+
+private:
+    std::ostream& m_out;
+    std::string m_buffer;
+};
+
+class QueryWalk {
+public:
+    QueryWalk(reg::RegStore& store, Listing& listing)
+        : m_store(store)
+        , m_listing(listing) { }
+
+    // Lists a key's values and then its subkeys: their names, or with recurse each of them in
+    // turn. A key heads its lines only when it has values, or inside a recursive listing.
+    void listKey(HKey key, std::string& path, bool recurse, bool recursing) {
+        reg::KeyInfo info;
+        if (m_store.queryInfo(key, info) != Status::Ok) return;
+        const bool headed = info.valueCount > 0 || recursing;
+        if (headed) m_listing << path << "\n";
+        std::u16string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        for (std::uint32_t i = 0; m_store.enumValue(key, i, name, &type, &data) == Status::Ok; ++i)
+            writeValue(reg::toUtf8(name), type, data);
+        if (headed) m_listing << "\n";
+        if (!recurse) {
+            for (std::uint32_t i = 0; m_store.enumKey(key, i, name) == Status::Ok; ++i)
+                m_listing << path << "\\" << reg::toUtf8(name) << "\n";
+            return;
+        }
+        eachSubkey(key, info, path, [&](HKey sub) { listKey(sub, path, true, true); });
+    }
+
+    // Lists the one value of that name where it exists: in key, and with recurse below it.
+    // Returns how many were found.
+    std::size_t findValue(HKey key, const std::u16string& name, std::string& path, bool recurse) {
+        std::size_t found = 0;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        if (m_store.queryValue(key, name, type, data) == Status::Ok) {
+            m_listing << path << "\n";
+            writeValue(reg::toUtf8(storedName(key, name)), type, data);
+            m_listing << "\n";
+            ++found;
+        }
+        reg::KeyInfo info;
+        if (recurse && m_store.queryInfo(key, info) == Status::Ok)
+            eachSubkey(key, info, path, [&](HKey sub) { found += findValue(sub, name, path, true); });
+        return found;
+    }
+
+    void writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+        m_listing << "    " << displayName(name) << "    " << typeName(type) << "    " << formatData(type, data)
+                  << "\n";
+    }
+
+private:
+    // The name as the key keeps it, which may differ in letter case from the one asked for.
+    std::u16string storedName(HKey key, const std::u16string& name) {
+        std::u16string stored;
+        for (std::uint32_t i = 0; m_store.enumValue(key, i, stored, nullptr, nullptr) == Status::Ok; ++i)
+            if (reg::sameName(stored, name)) return stored;
+        return name;
+    }
+
+    // Opens each subkey as the registry does, following links, but never one that is already on
+    // the way down: a link back up would otherwise list forever. path is extended for the call.
+    template<class Visit> void eachSubkey(HKey key, const reg::KeyInfo& info, std::string& path, Visit visit) {
+        m_above.push_back(info.identity);
+        std::u16string name;
+        for (std::uint32_t i = 0; m_store.enumKey(key, i, name) == Status::Ok; ++i) {
+            OpenKey sub(m_store);
+            if (sub.open(key, name, Access::Read) != Status::Ok) continue;
+            reg::KeyInfo subInfo;
+            if (m_store.queryInfo(sub.handle(), subInfo) != Status::Ok) continue;
+            if (std::find(m_above.begin(), m_above.end(), subInfo.identity) != m_above.end()) continue;
+            const std::size_t length = path.size();
+            path += "\\";
+            path += reg::toUtf8(name);
+            visit(sub.handle());
+            path.resize(length);
+        }
+        m_above.pop_back();
+    }
+
+    reg::RegStore& m_store;
+    Listing& m_listing;
+    std::vector<std::uint64_t> m_above;
+};
+
+int runQuery(const Context& c, const RegArgs& a) {
+    OpenKey key(c.store);
+    const Status status = key.open(a.key.root, reg::toUtf16(a.key.path), Access::Read);
+    if (status == Status::NotFound) return c.fail("The key " + a.key.fullName() + " does not exist.");
+    if (status != Status::Ok) return c.fail(a.key.fullName() + " cannot be read: " + c.reason(status));
+
+    std::string path = a.key.fullName();
+    if (a.valueName || a.defaultValue) {
+        const std::u16string name = reg::toUtf16(a.valueName.value_or(""));
+        if (!a.recurse) {
+            std::uint32_t type = 0;
+            std::vector<std::uint8_t> data;
+            if (c.store.queryValue(key.handle(), name, type, data) != Status::Ok && a.valueName)
+                return c.fail("The value '" + *a.valueName + "' does not exist in " + path + ".");
+        }
+        Listing listing(c.out);
+        listing << "\n";
+        QueryWalk walk(c.store, listing);
+        const std::size_t found = walk.findValue(key.handle(), name, path, a.recurse);
+        if (a.recurse) {
+            listing << "Search complete. Number of matches found: " << std::to_string(found) << "\n";
+        } else if (found == 0) {
+            // The default value every key has, even while nothing is stored in it.
+            listing << path << "\n    (Default)    REG_SZ    (value not set)\n\n";
+        }
+        return 0;
+    }
+    Listing listing(c.out);
+    listing << "\n";
+    QueryWalk(c.store, listing).listKey(key.handle(), path, a.recurse, false);
+    return 0;
+}
+
+// --- add -----------------------------------------------------------------------------------
+
+int runAdd(const Context& c, const RegArgs& a) {
+    const bool setsValue = a.valueName || a.defaultValue || a.data || a.typeName;
+    std::uint32_t type = reg::kRegSz;
+    if (a.typeName) {
+        const auto named = typeFromName(*a.typeName);
+        if (!named) return c.fail("Unsupported type [" + *a.typeName + "].");
+        type = *named;
+    }
+    std::vector<std::uint8_t> data;
+    if (setsValue) {
+        if ((type == reg::kRegDword || type == reg::kRegQword) && !a.data)
+            return c.fail("A " + typeName(type) + " value needs its number: /d DATA.");
+        std::string error;
+        if (!encodeData(type, a.data.value_or(""), a.separator, data, error)) return c.fail(error);
+    }
+    if (!checkWritable(c, a.key)) return 1;
+
+    const std::u16string path = reg::toUtf16(a.key.path);
+    const std::string valueName = a.valueName.value_or("");
+    const std::u16string name = reg::toUtf16(valueName);
+    if (setsValue && !a.force) {
+        OpenKey existing(c.store);
+        std::uint32_t oldType = 0;
+        std::vector<std::uint8_t> oldData;
+        if (existing.open(a.key.root, path, Access::Read) == Status::Ok
+            && c.store.queryValue(existing.handle(), name, oldType, oldData) == Status::Ok
+            && ask(c,
+                   "The registry value '" + displayName(valueName) + "' already exists. Do you want to overwrite it?",
+                   false)
+                != Answer::Yes)
+            return c.canceled();
+    }
+
+    Changes changes(c);
+    OpenKey key(c.store);
+    bool created = false;
+    if (changes.note(
+            key.create(a.key.root, path, reg::kOptionNone, &created), "Cannot create " + a.key.fullName(), created)
+        && setsValue)
+        changes.note(c.store.setValue(key.handle(), name, type, data),
+            "Cannot set the value '" + displayName(valueName) + "' of " + a.key.fullName());
+    key.close();
+    return changes.finish();
+}
+
+// --- delete --------------------------------------------------------------------------------
+
+// Deletes the key at path below base with everything below it, deepest first. Each key is opened
+// as itself, so a link goes as a link and what it points to stays.
+Status deleteTree(reg::RegStore& store, HKey base, const std::u16string& path) {
+    {
+        OpenKey key(store);
+        if (const Status status = key.open(base, path, Access::Read, reg::kOpenLink); status != Status::Ok)
+            return status;
+        reg::KeyInfo info;
+        if (const Status status = store.queryInfo(key.handle(), info); status != Status::Ok) return status;
+        for (std::uint32_t i = info.subkeyCount; i-- > 0;) {
+            std::u16string name;
+            if (const Status status = store.enumKey(key.handle(), i, name); status != Status::Ok) return status;
+            if (const Status status = deleteTree(store, key.handle(), name); status != Status::Ok) return status;
+        }
+    }
+    return store.deleteKey(base, path);
+}
+
+int runDeleteKey(const Context& c, const RegArgs& a) {
+    const std::string name = a.key.fullName();
+    if (a.key.path.empty()) return c.fail(name + " is a root key and cannot be deleted.");
+    if (a.key.root == reg::kUsers && a.key.path.find('\\') == std::string::npos)
+        return c.fail(name + " holds a user's registry file and cannot be deleted.");
+    const std::u16string path = reg::toUtf16(a.key.path);
+    {
+        OpenKey probe(c.store);
+        if (probe.open(a.key.root, path, Access::Read, reg::kOpenLink) != Status::Ok)
+            return c.fail("The key " + name + " does not exist.");
+    }
+    if (!checkWritable(c, a.key, reg::kOpenLink)) return 1;
+    if (!a.force && ask(c, "Are you sure you want to delete the registry key '" + name + "'?", false) != Answer::Yes)
+        return c.canceled();
+    Changes changes(c);
+    changes.note(deleteTree(c.store, a.key.root, path), "Cannot delete " + name);
+    return changes.finish();
+}
+
+int runDeleteValues(const Context& c, const RegArgs& a) {
+    const std::string keyName = a.key.fullName();
+    OpenKey key(c.store);
+    if (key.open(a.key.root, reg::toUtf16(a.key.path), Access::Read) != Status::Ok)
+        return c.fail("The key " + keyName + " does not exist.");
+    std::vector<std::u16string> names;
+    std::string question;
+    if (a.allValues) {
+        std::u16string name;
+        for (std::uint32_t i = 0; c.store.enumValue(key.handle(), i, name, nullptr, nullptr) == Status::Ok; ++i)
+            names.push_back(name);
+        question = "Are you sure you want to delete all registry values in '" + keyName + "'?";
+    } else {
+        const std::string valueName = a.valueName.value_or("");
+        names.push_back(reg::toUtf16(valueName));
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        if (c.store.queryValue(key.handle(), names.back(), type, data) != Status::Ok)
+            return c.fail("The value '" + displayName(valueName) + "' does not exist in " + keyName + ".");
+        question = "Are you sure you want to delete the registry value '" + displayName(valueName) + "'?";
+    }
+    if (!checkWritable(c, a.key)) return 1;
+    if (!a.force && ask(c, question, false) != Answer::Yes) return c.canceled();
+
+    Changes changes(c);
+    if (key.open(a.key.root, reg::toUtf16(a.key.path), Access::Full) == Status::Ok) {
+        for (const auto& name : names)
+            if (!changes.note(c.store.deleteValue(key.handle(), name),
+                    "Cannot delete the value '" + displayName(reg::toUtf8(name)) + "' of " + keyName))
+                break;
+    } else {
+        changes.note(Status::AccessDenied, keyName + " cannot be changed");
+    }
+    key.close();
+    return changes.finish();
+}
+
+// --- copy ----------------------------------------------------------------------------------
+
+// The part of the source a copy writes, read whole before anything is written: the copy then
+// cannot see its own writes, and every question is answered before the first change.
+struct CopyNode {
+    std::u16string name;
+    bool isLink = false;
+    std::vector<reg::RawValue> values;
+    std::vector<CopyNode> children;
+};
+
+std::size_t readSource(reg::RegStore& store, HKey key, CopyNode& node, bool recurse) {
+    reg::RawValue value;
+    for (std::uint32_t i = 0; store.enumValue(key, i, value.name, &value.type, &value.data) == Status::Ok; ++i)
+        node.values.push_back(value);
+    if (!recurse || node.isLink) return 1;
+    std::size_t depth = 0;
+    std::u16string name;
+    for (std::uint32_t i = 0; store.enumKey(key, i, name) == Status::Ok; ++i) {
+        // Links are copied as links, never followed: following one could copy half the registry, or loop.
+        OpenKey sub(store);
+        reg::KeyInfo info;
+        if (sub.open(key, name, Access::Read, reg::kOpenLink) != Status::Ok
+            || store.queryInfo(sub.handle(), info) != Status::Ok)
+            continue;
+        CopyNode child { name, info.isLink, {}, {} };
+        depth = std::max(depth, readSource(store, sub.handle(), child, true));
+        node.children.push_back(std::move(child));
+    }
+    return depth + 1;
+}
+
+class CopyPlan {
+public:
+    CopyPlan(const Context& c, bool force)
+        : m_context(c)
+        , m_force(force) { }
+
+    // Drops from node what the target already holds as it is, and what the user chose to keep;
+    // false with error set when a key is a link on one side and not on the other, or when the user
+    // did not answer. target is kNoKey where the target has no such key yet.
+    bool compare(HKey target, CopyNode& node, const std::string& targetPath, std::string& error) {
+        if (target != reg::kNoKey) {
+            auto keep = std::remove_if(node.values.begin(), node.values.end(),
+                [&](const reg::RawValue& value) { return !shouldWrite(target, value, targetPath); });
+            node.values.erase(keep, node.values.end());
+        }
+        for (auto& child : node.children) {
+            const std::string childPath = targetPath + "\\" + reg::toUtf8(child.name);
+            OpenKey sub(m_context.store);
+            reg::KeyInfo info;
+            if (target != reg::kNoKey && sub.open(target, child.name, Access::Read, reg::kOpenLink) == Status::Ok
+                && m_context.store.queryInfo(sub.handle(), info) == Status::Ok && info.isLink != child.isLink) {
+                error = childPath
+                    + (info.isLink ? " is a link key and the key copied onto it is not."
+                                   : " is not a link key and the key copied onto it is one.");
+                return false;
+            }
+            if (!compare(sub.handle(), child, childPath, error)) return false;
+        }
+        return true;
+    }
+
+private:
+    bool shouldWrite(HKey target, const reg::RawValue& value, const std::string& targetPath) {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        if (m_context.store.queryValue(target, value.name, type, data) != Status::Ok) return true;
+        // Writing what is already there would only move the key's write time.
+        if (type == value.type && data == value.data) return false;
+        if (m_force) return true;
+        const Answer answer = ask(m_context,
+            "The value '" + targetPath + "\\" + displayName(reg::toUtf8(value.name))
+                + "' already exists in the destination key. Do you want to overwrite it?",
+            true);
+        if (answer == Answer::All) m_force = true;
+        return answer != Answer::No;
+    }
+
+    const Context& m_context;
+    bool m_force;
+};
+
+void writeCopy(
+    reg::RegStore& store, HKey target, const CopyNode& node, const std::string& targetPath, Changes& changes) {
+    for (const auto& value : node.values)
+        if (!changes.note(store.setValue(target, value.name, value.type, value.data),
+                "Cannot set the value '" + displayName(reg::toUtf8(value.name)) + "' of " + targetPath))
+            return;
+    for (const auto& child : node.children) {
+        const std::string childPath = targetPath + "\\" + reg::toUtf8(child.name);
+        OpenKey sub(store);
+        bool created = false;
+        const unsigned options = child.isLink ? reg::kCreateLink | reg::kOpenLink : reg::kOpenLink;
+        if (!changes.note(sub.create(target, child.name, options, &created), "Cannot create " + childPath, created))
+            return;
+        writeCopy(store, sub.handle(), child, childPath, changes);
+        if (changes.failed()) return;
+    }
+}
+
+int runCopy(const Context& c, const RegArgs& a) {
+    const std::string sourceName = a.key.fullName();
+    const std::string targetName = a.target.fullName();
+    OpenKey source(c.store);
+    if (source.open(a.key.root, reg::toUtf16(a.key.path), Access::Read) != Status::Ok)
+        return c.fail("The key " + sourceName + " does not exist.");
+    reg::KeyInfo sourceInfo;
+    if (const Status status = c.store.queryInfo(source.handle(), sourceInfo); status != Status::Ok)
+        return c.fail(sourceName + " cannot be read: " + c.reason(status));
+
+    // The same key can have two names (HKCR is HKLM\Software\Classes), so keys are compared, not names.
+    std::u16string above = reg::toUtf16(a.target.path);
+    for (bool whole = true;; whole = false) {
+        OpenKey probe(c.store);
+        reg::KeyInfo info;
+        if (probe.open(a.target.root, above, Access::Read) == Status::Ok
+            && c.store.queryInfo(probe.handle(), info) == Status::Ok && info.identity == sourceInfo.identity) {
+            if (whole) return c.fail("The source and destination keys are the same key.");
+            if (a.recurse)
+                return c.fail(targetName + " lies inside " + sourceName + ": a key cannot be copied into itself.");
+        }
+        if (above.empty()) break;
+        const auto slash = above.rfind(u'\\');
+        above.resize(slash == std::u16string::npos ? 0 : slash);
+    }
+
+    CopyNode tree;
+    const std::size_t depth = readSource(c.store, source.handle(), tree, a.recurse);
+    source.close();
+    const std::size_t targetDepth
+        = a.target.path.empty() ? 0 : std::count(a.target.path.begin(), a.target.path.end(), '\\') + 1;
+    if (targetDepth + depth > kMaxCopyDepth)
+        return c.fail("The copy would make keys more than " + std::to_string(kMaxCopyDepth) + " levels deep.");
+    if (!checkWritable(c, a.target)) return 1;
+
+    {
+        OpenKey target(c.store);
+        (void)target.open(a.target.root, reg::toUtf16(a.target.path), Access::Read);
+        std::string error;
+        if (!CopyPlan(c, a.force).compare(target.handle(), tree, targetName, error))
+            return c.fail(error + " Nothing was changed.");
+    }
+
+    Changes changes(c);
+    OpenKey target(c.store);
+    bool created = false;
+    if (changes.note(target.create(a.target.root, reg::toUtf16(a.target.path), reg::kOptionNone, &created),
+            "Cannot create " + targetName, created))
+        writeCopy(c.store, target.handle(), tree, targetName, changes);
+    target.close();
+    return changes.finish();
+}
+
+// --- export --------------------------------------------------------------------------------
+
+int runExport(const Context& c, const RegArgs&) {
+    // TODO(#6): write the REGEDIT4 file with the export writer, for a key and for a saved selection.
+    return c.fail("export is not available yet in this version of quern-reg.");
+}
+
+} // namespace
+
+int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, std::ostream& out, std::ostream& err) {
+    const Context c { store, in, out, err };
+    for (const auto& message : store.loadMessages())
+        err << "quern-reg: warning: " << message << "\n";
+    switch (args.operation) {
+    case Operation::Query:
+        return runQuery(c, args);
+    case Operation::Add:
+        return runAdd(c, args);
+    case Operation::Delete:
+        return args.valueName || args.defaultValue || args.allValues ? runDeleteValues(c, args) : runDeleteKey(c, args);
+    case Operation::Copy:
+        return runCopy(c, args);
+    case Operation::Export:
+        return runExport(c, args);
+    }
+    return 1;
+}
+
+int runRegCommand(const std::vector<std::string>& args, reg::RegStore& store, std::istream& in, std::ostream& out,
+    std::ostream& err) {
+    RegArgs parsed;
+    int exitCode = 1;
+    if (!parseRegArgs(args, parsed, out, err, exitCode)) return exitCode;
+    return runRegCommand(parsed, store, in, out, err);
+}
+
+} // namespace quern::cli

@@ -1,0 +1,31 @@
+// quern-reg: the registry of a Wine prefix from the command line, in the manner of reg.
+#include "cli/RegCommand.h"
+#include "registry/WinePrefixStore.h"
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    quern::cli::RegArgs parsed;
+    int exitCode = 1;
+    // Help and bad arguments are answered before the registry is opened (or made, the first time).
+    if (!quern::cli::parseRegArgs(args, parsed, std::cout, std::cerr, exitCode)) return exitCode;
+    // A prefix that is not there is a mistake in the script, not an empty registry to list.
+    const quern::reg::RegistryChoice choice = quern::reg::chooseRegistry();
+    if (!choice.ownRegistry && !std::filesystem::is_directory(choice.prefixDir)) {
+        std::cerr << "quern-reg: The Wine prefix " << choice.prefixDir << " does not exist.\n";
+        return 1;
+    }
+    const auto store = quern::reg::openChosenRegistry();
+    exitCode = quern::cli::runRegCommand(parsed, *store, std::cin, std::cout, std::cerr);
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "quern-reg: the output could not be written.\n";
+        return 1;
+    }
+    return exitCode;
+}

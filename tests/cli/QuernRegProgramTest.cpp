@@ -1,0 +1,117 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace quern;
+
+namespace {
+
+struct ProgramRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the quern-reg program with only the environment given, as a script would.
+ProgramRun runProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+    const test::TempDir& work, const std::string& input = "") {
+    test::writeFile(work / "in", input);
+    std::vector<std::string> argStrings { QUERN_REG_PROGRAM };
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : argStrings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings = environment;
+    std::vector<char*> envp;
+    for (auto& entry : envStrings)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open((work / "in").c_str(), O_RDONLY);
+        const int out = ::open((work / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open((work / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(work / "out"), test::readFile(work / "err") };
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    std::vector<std::string> environment(bool withPrefix) const {
+        std::vector<std::string> env { "HOME=" + home.path(), "XDG_DATA_HOME=" + home.path() + "/data",
+            "TMPDIR=" + work.path() };
+        if (withPrefix) env.push_back("WINEPREFIX=" + prefix.path());
+        return env;
+    }
+
+    test::TempDir prefix;
+    test::TempDir home;
+    test::TempDir work;
+};
+
+} // namespace
+
+TEST_F(ProgramTest, ReadsAndWritesThePrefixThatWineprefixNames) {
+    test::copySamplePrefix(prefix.path());
+    const ProgramRun query
+        = runProgram({ "query", "HKCU\\Software\\Wine\\Fonts", "/v", "LogPixels" }, environment(true), work);
+    EXPECT_EQ(query.code, 0) << query.err;
+    EXPECT_EQ(query.out, "\nHKEY_CURRENT_USER\\Software\\Wine\\Fonts\n    LogPixels    REG_DWORD    0x60\n\n");
+
+    const ProgramRun add = runProgram(
+        { "ADD", "HKCU\\Software\\Cli", "-v", "x", "-t", "reg_dword", "-d", "0x10", "-f" }, environment(true), work);
+    EXPECT_EQ(add.code, 0) << add.err;
+    EXPECT_EQ(add.out, "The operation completed successfully.\n");
+    const std::string user = test::readFile(prefix / "user.reg");
+    EXPECT_NE(user.find("\n[Software\\\\Cli] "), std::string::npos);
+    EXPECT_NE(user.find("\n\"x\"=dword:00000010\n"), std::string::npos);
+
+    const ProgramRun missing = runProgram({ "query", "HKCU\\Software\\Nope" }, environment(true), work);
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+
+    const ProgramRun asked = runProgram({ "delete", "HKCU\\Software\\Cli" }, environment(true), work);
+    EXPECT_EQ(asked.code, 0) << "no answer on standard input is a no";
+    EXPECT_EQ(test::readFile(prefix / "user.reg"), user);
+}
+
+TEST_F(ProgramTest, APrefixThatIsNotThereIsAnError) {
+    std::vector<std::string> env = environment(false);
+    env.push_back("WINEPREFIX=" + prefix.path() + "/missing");
+    const ProgramRun run = runProgram({ "query", "HKLM" }, env, work);
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "quern-reg: The Wine prefix " + prefix.path() + "/missing does not exist.\n");
+    EXPECT_FALSE(test::fileExists(prefix / "missing"));
+}
+
+TEST_F(ProgramTest, HelpAndBadArgumentsNeedNoRegistry) {
+    const ProgramRun help = runProgram({ "/?" }, environment(false), work);
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Usage: quern-reg"), std::string::npos);
+    const ProgramRun bad = runProgram({ "query", "HKLM", "/bogus" }, environment(false), work);
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("Usage: quern-reg query"), std::string::npos);
+    EXPECT_FALSE(test::fileExists(home / "data/quern")) << "Quern's own registry is made only when it is used";
+
+    const ProgramRun own = runProgram({ "query", "HKLM\\Software" }, environment(false), work);
+    EXPECT_EQ(own.code, 0) << own.err;
+    EXPECT_NE(own.out.find("HKEY_LOCAL_MACHINE\\Software\\Classes\n"), std::string::npos);
+    EXPECT_TRUE(test::fileExists(home / "data/quern/registry/system.reg"));
+}
