@@ -130,8 +130,13 @@ bool RegAccessor::deleteKey(std::string_view path) {
     std::u16string relative;
     const HKey base = baseFor(path, relative);
     WriteBatch batch(m_store);
-    const bool deleted = deleteTree(base, relative);
-    return batch.finish() == Status::Ok && deleted;
+    // All or nothing: when the key itself cannot go (a root, the top of a hive), what lay below it
+    // must not be lost either.
+    if (!deleteTree(base, relative)) {
+        batch.abandon();
+        return false;
+    }
+    return batch.finish() == Status::Ok;
 }
 
 bool RegAccessor::deleteValue(std::string_view name) {
@@ -270,16 +275,20 @@ bool RegAccessor::renameValue(std::string_view oldName, std::string_view newName
     return batch.finish() == Status::Ok;
 }
 
-void RegAccessor::copyValues(HKey from, HKey to) {
+bool RegAccessor::copyValues(HKey from, HKey to) {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     std::u16string name;
     // The default value first, then all in the registry's order: the same copy whatever the order.
-    if (m_store.queryValue(from, u"", type, data) == Status::Ok) (void)m_store.setValue(to, u"", type, data);
+    if (m_store.queryValue(from, u"", type, data) == Status::Ok && m_store.setValue(to, u"", type, data) != Status::Ok)
+        return false;
     KeyInfo info;
-    if (m_store.queryInfo(from, info) != Status::Ok) return;
+    if (m_store.queryInfo(from, info) != Status::Ok) return true;
     for (std::uint32_t i = 0; i < info.valueCount; ++i)
-        if (m_store.enumValue(from, i, name, &type, &data) == Status::Ok) (void)m_store.setValue(to, name, type, data);
+        if (m_store.enumValue(from, i, name, &type, &data) == Status::Ok
+            && m_store.setValue(to, name, type, data) != Status::Ok)
+            return false;
+    return true;
 }
 
 void RegAccessor::copyTree(HKey from, HKey to, std::uint64_t targetIdentity) {
@@ -297,7 +306,7 @@ void RegAccessor::copyTree(HKey from, HKey to, std::uint64_t targetIdentity) {
             const unsigned options = sourceInfo.isLink ? kCreateLink | kOpenLink : kOptionNone;
             if (m_store.createKey(to, name, Access::Full, options, target) != Status::Ok)
                 throw RegError(quoted("Failed to create key %s", toUtf8(name)));
-            copyValues(source, target);
+            if (!copyValues(source, target)) throw RegError(quoted("Failed to set data for '%s'", toUtf8(name)));
             if (!sourceInfo.isLink) copyTree(source, target, targetIdentity);
             (void)m_store.closeKey(target);
         }
@@ -343,17 +352,20 @@ bool RegAccessor::moveKey(std::string_view oldPath, std::string_view newPath, bo
             throw RegError(quoted("Failed to create key %s", newPath));
         KeyInfo targetInfo;
         (void)m_store.queryInfo(target, targetInfo);
-        copyValues(source, target);
+        if (!copyValues(source, target)) throw RegError(quoted("Failed to set data for '%s'", newPath));
         copyTree(source, target, targetInfo.identity);
     } catch (...) {
+        // A move that cannot be completed leaves nothing of itself behind.
         (void)m_store.closeKey(source);
         (void)m_store.closeKey(target);
+        batch.abandon();
         throw;
     }
     (void)m_store.closeKey(source);
     (void)m_store.closeKey(target);
-    if (deleteSource) (void)deleteTree(oldBase, oldRelative);
-    return batch.finish() == Status::Ok;
+    // A source that cannot go stays beside its complete copy, where the caller finds both.
+    const bool sourceGone = !deleteSource || deleteTree(oldBase, oldRelative);
+    return batch.finish() == Status::Ok && sourceGone;
 }
 
 } // namespace quern::reg

@@ -52,8 +52,8 @@ public:
     // Raises "Failed to create key %s".
     void createKey(std::string_view path);
 
-    // Deletes the key with everything below it, deepest first; true if the key itself went.
-    // Link keys are removed as links, never followed.
+    // Deletes the key with everything below it, deepest first; true if the key itself went. When
+    // the key itself cannot go, nothing below it goes either. Link keys are removed as links.
     bool deleteKey(std::string_view path);
 
     // Deletes a value of the current key; true on success.
@@ -107,7 +107,7 @@ private:
     bool query(std::string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data);
     void write(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data);
     bool deleteTree(HKey base, const std::u16string& path);
-    void copyValues(HKey from, HKey to);
+    bool copyValues(HKey from, HKey to);
     void copyTree(HKey from, HKey to, std::uint64_t targetIdentity);
 
     RegStore& m_store;

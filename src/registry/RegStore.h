@@ -62,6 +62,9 @@ public:
     // returns why; the files on disk are then as they were.
     virtual void beginBatch() = 0;
     virtual Status endBatch() = 0;
+    // Ends a batch by undoing every change made since its beginBatch, in memory; nothing of it
+    // reaches the disk. For a command that fails half-way and must not leave half its work.
+    virtual void abandonBatch() = 0;
 
     // Reads again what changed on disk since it was read. Open handles into a file read again
     // become invalid.
@@ -97,6 +100,11 @@ public:
     Status finish() {
         m_finished = true;
         return m_store.endBatch();
+    }
+    // Undoes what the batch changed; nothing of it is written.
+    void abandon() {
+        m_finished = true;
+        m_store.abandonBatch();
     }
 
 private:

@@ -613,58 +613,74 @@ Status WinePrefixStore::queryValue(
 
 void WinePrefixStore::beginBatch() {
     ++m_batchDepth;
+    m_batchMarks.push_back(m_undo.size());
 }
 
 Status WinePrefixStore::endBatch() {
     if (m_batchDepth == 0) return Status::Ok;
+    m_batchMarks.pop_back();
     if (--m_batchDepth > 0) return Status::Ok;
     return commit();
+}
+
+void WinePrefixStore::abandonBatch() {
+    if (m_batchDepth == 0) return;
+    const std::size_t mark = std::min(m_batchMarks.back(), m_undo.size());
+    m_batchMarks.pop_back();
+    for (std::size_t i = m_undo.size(); i-- > mark;)
+        undoEntry(m_undo[i]);
+    m_undo.resize(mark);
+    // A file stays to be written only for the changes of the batches around this one.
+    for (auto& hive : m_hives)
+        hive.dirty
+            = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.key->hive == &hive; });
+    if (--m_batchDepth == 0) (void)commit();
 }
 
 void WinePrefixStore::undo(const std::vector<Hive*>& failed) {
     auto applies = [&](const Key* key) {
         return failed.empty() || std::find(failed.begin(), failed.end(), key->hive) != failed.end();
     };
-    for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it) {
-        UndoEntry& entry = *it;
-        if (!applies(entry.key)) continue;
-        Key* key = entry.key;
-        switch (entry.kind) {
-        case UndoEntry::ValueReplaced:
-            key->values[entry.index] = std::move(entry.value);
-            break;
-        case UndoEntry::ValueAdded:
-            key->eraseValue(entry.index);
-            break;
-        case UndoEntry::ValueDeleted:
-            key->insertValue(entry.index, std::move(entry.value));
-            break;
-        case UndoEntry::KeyCreated: {
-            auto& list = key->subkeys;
-            const Key* child = entry.created;
-            const auto pos = std::find_if(list.begin(), list.end(), [&](const auto& k) { return k.get() == child; });
-            if (pos != list.end()) {
-                forgetHandlesInto(pos->get());
-                list.erase(pos);
-            }
-            break;
-        }
-        case UndoEntry::KeyRemoved:
-            key->subkeys.insert(
-                key->subkeys.begin() + static_cast<std::ptrdiff_t>(key->subkeyPosition(entry.node->name)),
-                std::move(entry.node));
-            break;
-        case UndoEntry::Touched:
-            key->modified = entry.modified;
-            key->dirty = entry.dirty;
-            break;
-        }
-    }
+    for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
+        if (applies(it->key)) undoEntry(*it);
     for (auto& hive : m_hives)
         if (failed.empty() || std::find(failed.begin(), failed.end(), &hive) != failed.end()) hive.dirty = false;
     m_undo.clear();
     for (auto& hive : m_hives)
         hive.checkedInBatch = false;
+}
+
+void WinePrefixStore::undoEntry(UndoEntry& entry) {
+    Key* key = entry.key;
+    switch (entry.kind) {
+    case UndoEntry::ValueReplaced:
+        key->values[entry.index] = std::move(entry.value);
+        break;
+    case UndoEntry::ValueAdded:
+        key->eraseValue(entry.index);
+        break;
+    case UndoEntry::ValueDeleted:
+        key->insertValue(entry.index, std::move(entry.value));
+        break;
+    case UndoEntry::KeyCreated: {
+        auto& list = key->subkeys;
+        const Key* child = entry.created;
+        const auto pos = std::find_if(list.begin(), list.end(), [&](const auto& k) { return k.get() == child; });
+        if (pos != list.end()) {
+            forgetHandlesInto(pos->get());
+            list.erase(pos);
+        }
+        break;
+    }
+    case UndoEntry::KeyRemoved:
+        key->subkeys.insert(key->subkeys.begin() + static_cast<std::ptrdiff_t>(key->subkeyPosition(entry.node->name)),
+            std::move(entry.node));
+        break;
+    case UndoEntry::Touched:
+        key->modified = entry.modified;
+        key->dirty = entry.dirty;
+        break;
+    }
 }
 
 Status WinePrefixStore::commit() {

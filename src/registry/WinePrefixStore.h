@@ -79,6 +79,7 @@ public:
     Status deleteValue(HKey key, std::u16string_view name) override;
     void beginBatch() override;
     Status endBatch() override;
+    void abandonBatch() override;
     Status refresh() override;
     [[nodiscard]] std::string readOnlyReason() const override;
     [[nodiscard]] std::string lastErrorText() const override { return m_lastError; }
@@ -124,6 +125,7 @@ private:
     void touch(Key* key);
     void forgetHandlesInto(const Key* subtree);
     void undo(const std::vector<Hive*>& failed);
+    void undoEntry(UndoEntry& entry);
     Status commit();
     Status fail(Status status, std::string text);
     [[nodiscard]] std::uint64_t now() const;
@@ -137,6 +139,7 @@ private:
     std::unordered_map<HKey, OpenHandle> m_handles;
     HKey m_nextHandle = 1;
     int m_batchDepth = 0;
+    std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
     std::vector<UndoEntry> m_undo;
     std::string m_globalReadOnly; // a wineserver, another Quern, a missing prefix
     bool m_prefixMissing = false;

@@ -94,6 +94,47 @@ TEST_F(AccessorTest, DeleteKeyRemovesEverythingBelowIt) {
     EXPECT_FALSE(registry->deleteKey("\\")) << "a root cannot be deleted";
 }
 
+TEST_F(AccessorTest, AKeyThatCannotGoTakesNothingBelowItWithIt) {
+    const std::string before = test::readFile(dir / "registry/userdef.reg");
+    registry->selectRoot(kUsers);
+    EXPECT_FALSE(registry->deleteKey("\\.Default")) << "the top of a hive cannot be deleted";
+    EXPECT_TRUE(registry->keyExists("\\.Default\\Software"));
+    EXPECT_EQ(test::readFile(dir / "registry/userdef.reg"), before) << "and its file is not written";
+    registry->selectRoot(kCurrentUser);
+    EXPECT_FALSE(registry->deleteKey("\\"));
+    EXPECT_TRUE(registry->keyExists("\\Software"));
+}
+
+TEST_F(AccessorTest, AnAbandonedBatchLeavesNoTraceOnDiskOrInMemory) {
+    ASSERT_TRUE(registry->openKey("\\Software"));
+    const std::string before = test::readFile(dir / "registry/user.reg");
+    {
+        WriteBatch outer(*store);
+        registry->writeString("kept", "1");
+        {
+            WriteBatch inner(*store);
+            registry->createKey("Gone\\Deep");
+            registry->writeString("gone", "2");
+            inner.abandon();
+        }
+        EXPECT_FALSE(registry->keyExists("Gone"));
+        EXPECT_FALSE(registry->valueExists("gone"));
+        ASSERT_EQ(outer.finish(), Status::Ok);
+    }
+    EXPECT_TRUE(registry->valueExists("kept"));
+    const std::string after = test::readFile(dir / "registry/user.reg");
+    EXPECT_NE(after, before);
+    EXPECT_EQ(after.find("Gone"), std::string::npos);
+    const std::size_t written = store->filesWritten();
+    {
+        WriteBatch alone(*store);
+        registry->writeString("never", "3");
+        alone.abandon();
+    }
+    EXPECT_EQ(store->filesWritten(), written);
+    EXPECT_FALSE(registry->valueExists("never"));
+}
+
 TEST_F(AccessorTest, DeleteKeyLeavesALinksTargetAlone) {
     ASSERT_TRUE(registry->openKey("\\Software"));
     registry->createKey("Target\\Inside");
