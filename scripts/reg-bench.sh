@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Times "quern-reg query HKLM /s > /dev/null" as a whole process on a copy of the sample prefix,
-# several runs, beside Wine's own "wine reg query HKLM /s" on another copy when wine is installed,
-# and prints the figures and their ratio. RUNS sets the number of timed runs (default 5).
+# Times "quern-reg query HKLM /s > /dev/null" and "quern-reg export HKLM out.reg" as whole
+# processes on a copy of the sample prefix, several runs, beside Wine's own "wine reg query" and
+# "wine reg export" on another copy when wine is installed, and prints the figures and their
+# ratios. RUNS sets the number of timed runs (default 5).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
@@ -42,6 +43,10 @@ echo "  runs: ${quern[0]} ms"
 echo "  median: ${quern[1]} ms"
 lines=$(WINEPREFIX="$work/quern" "$program" query HKLM /s | wc -l)
 echo "  ($lines lines of output)"
+echo "== quern-reg export HKLM out.reg ($runs runs, whole process)"
+mapfile -t quern_export < <(WINEPREFIX="$work/quern" time_runs "$program" export HKLM "$work/quern.reg" /y)
+echo "  runs: ${quern_export[0]} ms"
+echo "  median: ${quern_export[1]} ms"
 
 if ! command -v wine >/dev/null; then
     echo "wine is not installed: no reference figure"
@@ -59,3 +64,10 @@ echo "  runs: ${wine[0]} ms"
 echo "  median: ${wine[1]} ms"
 awk -v w="${wine[1]}" -v q="${quern[1]}" \
     'BEGIN { printf "quern-reg takes 1/%.0f of the time of Wine'"'"'s reg (target: under 1/50)\n", w / (q > 0 ? q : 1) }'
+
+echo "== wine reg export HKLM out.reg ($runs runs)"
+mapfile -t wine_export < <(time_runs wine reg export HKLM "$work/wine.reg" /y)
+echo "  runs: ${wine_export[0]} ms"
+echo "  median: ${wine_export[1]} ms"
+awk -v w="${wine_export[1]}" -v q="${quern_export[1]}" \
+    'BEGIN { printf "quern-reg export takes 1/%.0f of the time of Wine'"'"'s (target: under 1/50)\n", w / (q > 0 ? q : 1) }'

@@ -1,7 +1,12 @@
 #include "cli/RegCommand.h"
 
 #include "cli/RegData.h"
+#include "export/RegExport.h"
 #include "registry/Utf.h"
+#include "selection/SelectionFile.h"
+#include "selection/TreeSelection.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <istream>
@@ -587,9 +592,37 @@ int runCopy(const Context& c, const RegArgs& a) {
 
 // --- export --------------------------------------------------------------------------------
 
-int runExport(const Context& c, const RegArgs&) {
-    // TODO(#6): write the REGEDIT4 file with the export writer, for a key and for a saved selection.
-    return c.fail("export is not available yet in this version of quern-reg.");
+int runExport(const Context& c, const RegArgs& a) {
+    reg::RegAccessor registry(c.store);
+    TTreeSel selection(registry);
+    if (!a.selectionFile.empty()) {
+        std::vector<std::string> entries;
+        std::string error;
+        if (!readSelectionFile(a.selectionFile, entries, error))
+            return c.fail("Cannot open file " + a.selectionFile + ": " + error);
+        selection.setEntries(std::move(entries));
+    } else {
+        registry.selectRoot(a.key.root);
+        if (!registry.keyExists("\\" + a.key.path))
+            return c.fail("The system was unable to find the specified registry key: " + a.key.fullName());
+    }
+    struct stat st { };
+    if (!a.force && ::stat(a.file.c_str(), &st) == 0
+        && ask(c, "The file '" + a.file + "' already exists. Do you want to overwrite it?", false) != Answer::Yes)
+        return c.canceled();
+
+    // The same writer and the same entries as the window's export: a saved selection exports
+    // exactly as it would there, a key as the window exports a key with all below it.
+    RegFileExport file(registry);
+    if (!file.OpenRegFile(a.file)) return c.fail("Cannot create file " + a.file + ": " + file.error());
+    if (!a.selectionFile.empty()) {
+        for (const auto& entry : collectExportEntries(selection.Entries()))
+            file.ExportEntry(entry, &selection);
+    } else {
+        file.ExportTree(a.key.fullName() + "\\");
+    }
+    if (!file.CloseRegFile()) return c.fail("Cannot write file " + a.file + ": " + file.error());
+    return 0;
 }
 
 } // namespace

@@ -678,12 +678,37 @@ TEST_F(RegCommandTest, EveryWriteFailsWhileAWineserverRunsAndNothingChanges) {
 
 // --- export ----------------------------------------------------------------------------------
 
-TEST_F(RegCommandTest, ExportIsRefusedUntilItsWriterExists) {
-    for (const auto& args : std::vector<std::vector<std::string>> { { "export", "HKLM", "out.reg" },
-             { "export", "HKCU\\Software", "out.reg", "/y" }, { "export", "--selection", "a.qks", "out.reg" } }) {
-        const Result result = run(args);
-        EXPECT_EQ(result.code, 1);
-        EXPECT_NE(result.err.find("not available yet"), std::string::npos);
-    }
-    EXPECT_FALSE(test::fileExists(dir / "out.reg"));
+TEST_F(RegCommandTest, ExportWritesAKeyWithAllBelowIt) {
+    const std::string out = dir / "out.reg";
+    const Result result = run({ "export", "HKCU\\Software\\Wine\\Fonts", out });
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.filesWritten, 0u) << "an export only reads";
+    const std::string text = test::readFile(out);
+    EXPECT_TRUE(text.starts_with("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n"))
+        << text.substr(0, 80);
+    EXPECT_NE(text.find("\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\External Fonts]\r\n"), std::string::npos);
+
+    EXPECT_EQ(run({ "export", "HKCU\\No\\Such", dir / "none.reg" }).code, 1);
+    EXPECT_FALSE(test::fileExists(dir / "none.reg"));
+    test::writeFile(out, "earlier");
+    const Result no = run({ "export", "HKCU\\Software\\Wine\\Fonts", out }, "n\n");
+    EXPECT_NE(no.err.find("already exists"), std::string::npos);
+    EXPECT_EQ(test::readFile(out), "earlier") << "without /y the file is kept unless the answer is yes";
+    EXPECT_EQ(run({ "export", "HKCU\\Software\\Wine\\Fonts", out, "/y" }).code, 0);
+    EXPECT_EQ(test::readFile(out), text);
+}
+
+TEST_F(RegCommandTest, ExportOfASavedSelectionIsTheWindowsExport) {
+    const std::string qks = dir / "backup.qks";
+    test::writeFile(qks,
+        "HKEY_CURRENT_USER\\Software\\Wine\\Fonts\r\n"
+        "HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT\\\\SHAREDMEMLOCATION\r\n");
+    const Result result = run({ "export", "--selection", qks, dir / "sel.reg" });
+    EXPECT_EQ(result.code, 0) << result.err;
+    const std::string text = test::readFile(dir / "sel.reg");
+    EXPECT_TRUE(text.starts_with("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n"));
+    EXPECT_EQ(text.find("External Fonts"), std::string::npos) << "an alone entry: no subkeys";
+    EXPECT_TRUE(text.ends_with("[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT]\r\n"
+                               "\"SHAREDMEMLOCATION\"=\"9000\"\r\n\r\n"));
+    EXPECT_EQ(run({ "export", "--selection", dir / "missing.qks", dir / "x.reg" }).code, 1);
 }
