@@ -112,27 +112,37 @@ TEST(SelectionRandom, ChangesKeepTheInvariantsAndTheIndexAgreesWithTheScan) {
             for (const auto& item : items) {
                 const SelState state = after.at(item.path);
                 ASSERT_EQ(state, w.selection->StateOfPathByScan(item.path)) << item.path;
-                if (op < 4 && withSubkeys && inside(item.node, target.node))
+                if (op < 4 && withSubkeys && inside(item.node, target.node)) {
                     ASSERT_EQ(state >= selAlone, op % 2 == 0) << item.path;
-                if (!inside(item.node, target.node) && !inside(target.node, item.node))
+                }
+                if (!inside(item.node, target.node) && !inside(target.node, item.node)) {
                     ASSERT_EQ(state, before.at(item.path)) << item.path << " is outside the change";
+                }
                 for (const auto& value : values[item.path]) {
                     const SelState valueState = after.at(value);
                     ASSERT_EQ(valueState, w.selection->StateOfPathByScan(value)) << value;
-                    if (state >= selAlone) ASSERT_EQ(valueState, selWithSubkeys) << value;
-                    if (state == selNone) ASSERT_EQ(valueState, selNone) << value;
-                    if (state == selBelow) ASSERT_NE(valueState, selWithSubkeys) << value;
-                    if (!inside(item.node, target.node) && !inside(target.node, item.node))
+                    if (state >= selAlone) {
+                        ASSERT_EQ(valueState, selWithSubkeys) << value;
+                    }
+                    if (state == selNone) {
+                        ASSERT_EQ(valueState, selNone) << value;
+                    }
+                    if (state == selBelow) {
+                        ASSERT_NE(valueState, selWithSubkeys) << value;
+                    }
+                    if (!inside(item.node, target.node) && !inside(target.node, item.node)) {
                         ASSERT_EQ(valueState, before.at(value)) << value;
+                    }
                 }
             }
             const auto& entries = w.entries();
             for (std::size_t i = 0; i < entries.size(); ++i) {
                 const std::string& r = entries[i];
                 if (IsValuePath(r) || r.empty() || r.back() != '\\') continue;
-                for (std::size_t j = 0; j < entries.size(); ++j)
-                    if (j != i)
-                        ASSERT_FALSE(atOrBelow(keyPartOf(entries[j]), keyPartOf(r))) << entries[j] << " under " << r;
+                for (std::size_t j = 0; j < entries.size(); ++j) {
+                    if (j == i) continue;
+                    ASSERT_FALSE(atOrBelow(keyPartOf(entries[j]), keyPartOf(r))) << entries[j] << " under " << r;
+                }
             }
         }
     }
