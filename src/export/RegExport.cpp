@@ -23,6 +23,7 @@ bool isRecursiveEntry(std::string_view entry) {
 
 void appendHexBytes(std::string& out, const std::uint8_t* bytes, std::size_t size) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
+    out.reserve(out.size() + size * 3);
     for (std::size_t i = 0; i < size; ++i) {
         if (i) out.push_back(',');
         if (bytes[i] >= 16) out.push_back(kDigits[bytes[i] >> 4]);
@@ -31,10 +32,18 @@ void appendHexBytes(std::string& out, const std::uint8_t* bytes, std::size_t siz
 }
 
 void appendEscaped(std::string& out, std::string_view text) {
-    for (char c : text) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' && text[i] != '"') continue;
+        out.append(text, start, i - start);
+        out.push_back('\\');
+        start = i;
     }
+    out.append(text, start, text.size() - start);
+}
+
+bool hasLineBreak(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
 } // namespace
@@ -150,9 +159,11 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
     // four bytes (else 0), every other kind as the bytes the program sees. The line goes straight
     // into the output buffer.
     const reg::ValueKind kind = reg::kindOfType(type);
-    std::vector<std::uint8_t> converted;
-    if (reg::isStringType(type)) converted = reg::programData(type, raw);
-    const std::vector<std::uint8_t>& data = reg::isStringType(type) ? converted : raw;
+    std::string& text8 = m_text; // strings in the program's UTF-8, converted once into a reused buffer
+    text8.clear();
+    if (reg::isStringType(type)) reg::appendUtf8FromUtf16LE(text8, raw.data(), raw.size());
+    const auto* bytes = reg::isStringType(type) ? reinterpret_cast<const std::uint8_t*>(text8.data()) : raw.data();
+    const std::size_t size = reg::isStringType(type) ? text8.size() : raw.size();
     std::string& out = m_buffer;
     out.push_back('"');
     appendEscaped(out, name);
@@ -160,14 +171,13 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
     switch (kind) {
     case reg::ValueKind::String:
     case reg::ValueKind::ExpandString: {
-        const auto nul = std::find(data.begin(), data.end(), std::uint8_t { 0 });
-        const std::string_view text(
-            reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(nul - data.begin()));
-        if (text.find_first_of("\r\n") != std::string_view::npos) {
+        std::string_view text(text8);
+        text = text.substr(0, text.find('\0'));
+        if (hasLineBreak(text)) {
             // A line break would split the line for every reader: such a string goes in the hex
             // form of its own kind, its text and the closing NUL as bytes.
             out += kind == reg::ValueKind::String ? "hex(1):" : "hex(2):";
-            appendHexBytes(out, data.data(), text.size());
+            appendHexBytes(out, bytes, text.size());
             out += text.empty() ? "0" : ",0";
         } else {
             out.push_back('"');
@@ -178,9 +188,9 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
     }
     case reg::ValueKind::Integer: {
         std::uint32_t number = 0;
-        if (data.size() <= 4)
-            for (std::size_t i = data.size(); i-- > 0;)
-                number = (number << 8) | data[i];
+        if (size <= 4)
+            for (std::size_t i = size; i-- > 0;)
+                number = (number << 8) | bytes[i];
         char digits[16];
         std::snprintf(digits, sizeof digits, "%X", number);
         out += "dword:";
@@ -189,7 +199,7 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
     }
     default:
         out += "hex:";
-        appendHexBytes(out, data.data(), data.size());
+        appendHexBytes(out, bytes, size);
     }
     writeLine({});
 }

@@ -56,6 +56,7 @@ private:
     std::string m_target;
     std::string m_tempPath;
     std::string m_buffer;
+    std::string m_text;
     std::string m_error;
     std::uint64_t m_written = 0;
     // The keys the walk is inside: a link that leads back to one of them is not followed again.

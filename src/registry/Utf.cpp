@@ -86,6 +86,19 @@ bool decodeUtf8Char(std::string_view s, std::size_t& pos, std::u16string& out) {
     return true;
 }
 
+void appendUtf8FromUtf16LE(std::string& out, const std::uint8_t* bytes, std::size_t size) {
+    const std::size_t units = size / 2;
+    std::size_t i = 0;
+    // The common case, ASCII, in one pass without decoding.
+    while (i < units && bytes[2 * i + 1] == 0 && bytes[2 * i] < 0x80)
+        out.push_back(static_cast<char>(bytes[2 * i++]));
+    if (i == units) return;
+    std::u16string rest(units - i, u'\0');
+    for (std::size_t k = 0; k < rest.size(); ++k)
+        rest[k] = static_cast<char16_t>(bytes[2 * (i + k)] | (bytes[2 * (i + k) + 1] << 8));
+    out += toUtf8(rest);
+}
+
 std::u16string toUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());

@@ -9,6 +9,9 @@ namespace quern::reg {
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD: the program's texts are always valid UTF-8.
 [[nodiscard]] std::string toUtf8(std::u16string_view text);
 
+// Appends the UTF-8 form of UTF-16LE bytes (units of two bytes; an odd last byte is left out).
+void appendUtf8FromUtf16LE(std::string& out, const std::uint8_t* bytes, std::size_t size);
+
 // UTF-8 to UTF-16. Bytes that are not valid UTF-8 each become U+FFFD.
 [[nodiscard]] std::u16string toUtf16(std::string_view text);
 

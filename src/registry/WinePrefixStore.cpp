@@ -109,6 +109,20 @@ bool splitPath(std::u16string_view path, std::vector<std::u16string_view>& parts
     }
 }
 
+// What splitPath accepts, without keeping the parts.
+bool validPath(std::u16string_view path) {
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+    if (path.empty()) return true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = path.find(u'\\', start);
+        const std::size_t length = (slash == path.npos ? path.size() : slash) - start;
+        if (length == 0 || length > kMaxKeyNameLength) return false;
+        if (slash == path.npos) return true;
+        start = slash + 1;
+    }
+}
+
 std::size_t depthOf(const Key* key) {
     std::size_t depth = 0;
     for (; key->parent; key = key->parent)
@@ -378,17 +392,21 @@ Status WinePrefixStore::walk(Key* start, std::u16string_view path, unsigned opti
     bool* created, int& linksFollowed) {
     if (created) *created = false;
     if (!path.empty() && path.front() == u'\\') return Status::BadPath;
-    std::vector<std::u16string_view> parts;
-    if (!splitPath(path, parts)) return Status::BadPath;
+    // The whole path is checked before anything is made, so a bad name late in it creates nothing.
+    if (!validPath(path)) return Status::BadPath;
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
     Key* current = start;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        const bool last = i + 1 == parts.size();
-        Key* child = current->findSubkey(parts[i]);
+    for (std::u16string_view rest = path; !rest.empty();) {
+        const std::size_t slash = rest.find(u'\\');
+        const std::u16string_view part = rest.substr(0, slash);
+        rest = slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1);
+        const bool last = rest.empty();
+        Key* child = current->findSubkey(part);
         if (!child) {
             if (!create) return Status::NotFound;
             if (depthOf(current) + 1 > kMaxKeyDepth) return Status::BadPath;
             if (const Status st = prepareChange(current); st != Status::Ok) return st;
-            child = current->addSubkey(std::u16string(parts[i]));
+            child = current->addSubkey(std::u16string(part));
             child->modified = now();
             child->dirty = true;
             if (last && (options & kCreateLink)) child->isLink = true;
