@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
@@ -81,10 +82,7 @@ private slots:
 
         w.form->KeyGrid->setFocus();
         w.form->KeyGrid->setCurrentIndex(w.form->KeyGrid->model()->index(1, 0));
-        QTimer::singleShot(0, [] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-                box->button(QMessageBox::Yes)->click();
-        });
+        test::answerNextMessageBox(QMessageBox::Yes);
         QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"b\"=dword:2\r\n\r\n");
     }
 
@@ -99,12 +97,7 @@ private slots:
         Window w;
         test::writeFile(w.dir / "out.reg", "earlier");
         QString question;
-        QTimer::singleShot(0, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                question = box->text();
-                box->button(QMessageBox::No)->click();
-            }
-        });
+        test::answerNextMessageBox(QMessageBox::No, &question);
         QCOMPARE(w.exportNow(), std::string("earlier"));
         QCOMPARE(question, QStringLiteral("File already exists, overwrite ?"));
         w.answer.clear();

@@ -169,18 +169,14 @@ TEST_F(ExportTest, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
     std::vector<std::uint8_t> big(300000, 0xab);
     registry->writeBinaryData("big", big.data(), big.size());
     test::writeFile(dir / "old.reg", "earlier backup");
-    struct rlimit old { };
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 100000;
-    ::setrlimit(RLIMIT_FSIZE, &small);
     RegFileExport file(*registry);
-    ASSERT_TRUE(file.OpenRegFile(dir / "old.reg"));
-    file.ExportTree(K + "\\");
-    const bool closed = file.CloseRegFile();
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, handler);
+    bool closed = true;
+    {
+        test::FileSizeLimit fullDisk(100000);
+        ASSERT_TRUE(file.OpenRegFile(dir / "old.reg"));
+        file.ExportTree(K + "\\");
+        closed = file.CloseRegFile();
+    }
     EXPECT_FALSE(closed);
     EXPECT_FALSE(file.error().empty());
     EXPECT_EQ(test::readFile(dir / "old.reg"), "earlier backup");

@@ -270,16 +270,11 @@ TEST_F(StoreTest, AWriteInterruptedBeforeTheRenameLeavesTheOldFile) {
 
 TEST_F(StoreTest, AFailedWriteChangesNothingOnDiskOrInMemory) {
     auto store = open();
-    // A file size limit makes the write fail part-way, as a full disk would.
-    struct rlimit old { };
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 100000;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const Status st = setString(*store, kLocalMachine, u"Software", u"Lost", u"never written");
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, handler);
+    Status st = Status::Ok;
+    {
+        test::FileSizeLimit fullDisk(100000);
+        st = setString(*store, kLocalMachine, u"Software", u"Lost", u"never written");
+    }
 
     EXPECT_EQ(st, Status::WriteFailed);
     EXPECT_NE(store->lastErrorText().find("system.reg"), std::string::npos) << store->lastErrorText();

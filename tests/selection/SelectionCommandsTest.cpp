@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
@@ -73,15 +74,6 @@ public:
 
 QString caption(QAction* action) {
     return action->text().section(QLatin1Char('\t'), 0, 0);
-}
-
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr) {
-    QTimer::singleShot(0, [=] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        if (text) *text = box->text();
-        box->button(button)->click();
-    });
 }
 
 } // namespace
@@ -219,7 +211,7 @@ private slots:
 
         QTest::keyClick(w.form->TreeView, Qt::Key_Space);
         QString question;
-        answerNextMessageBox(QMessageBox::No, &question);
+        test::answerNextMessageBox(QMessageBox::No, &question);
         w.form->SaveSelMNUClick();
         QCOMPARE(question, QStringLiteral("File already exists, overwrite ?"));
         QCOMPARE(test::readFile(w.dir / "backup.qks"), "HKEY_CURRENT_USER\\Software\\A\\\r\n");
@@ -245,10 +237,10 @@ private slots:
         const QString missing = QString::fromStdString(w.dir / "no/such/folder/sel.qks");
         w.form->runFileDialog = [&](QFileDialog&) { return missing; };
         QString message;
-        answerNextMessageBox(QMessageBox::Ok, &message);
+        test::answerNextMessageBox(QMessageBox::Ok, &message);
         w.form->SaveSelMNUClick();
         QCOMPARE(message, QStringLiteral("Cannot create file ") + missing);
-        answerNextMessageBox(QMessageBox::Ok, &message);
+        test::answerNextMessageBox(QMessageBox::Ok, &message);
         w.form->LoadSelMNUClick();
         QCOMPARE(message, QStringLiteral("Cannot open file ") + missing);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
@@ -58,15 +59,6 @@ QString selectedPath(TMainForm& form) {
 }
 
 // Answers the next message box with the given button, once it shows.
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr) {
-    QTimer::singleShot(0, [=] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        if (text) *text = box->text();
-        box->button(button)->click();
-    });
-}
-
 void typeInto(QWidget* widget, const QString& text) {
     widget->setFocus();
     QTest::keyClicks(widget, text);
@@ -176,12 +168,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.Memo->setPlainText(QStringLiteral("HKEY_CURRENT_USER\\Software"));
         QString question;
-        answerNextMessageBox(QMessageBox::No, &question);
+        test::answerNextMessageBox(QMessageBox::No, &question);
         form.PathEdit->setFocus();
         QTest::keyClick(form.PathEdit, Qt::Key_Escape);
         QCOMPARE(question, QStringLiteral("Exit program, are you sure ?"));
         QVERIFY2(form.isVisible(), "No keeps the window open");
-        answerNextMessageBox(QMessageBox::Yes);
+        test::answerNextMessageBox(QMessageBox::Yes);
         QTest::keyClick(form.TreeView, Qt::Key_Escape);
         QVERIFY(!form.isVisible());
 

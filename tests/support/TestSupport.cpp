@@ -68,11 +68,29 @@ bool fileExists(const std::string& path) {
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace quern::test {
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+    struct rlimit limit { };
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_old = limit.rlim_cur;
+    m_handler = std::signal(SIGXFSZ, SIG_IGN); // the failed write returns an error instead of killing us
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    struct rlimit limit { };
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = m_old;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_handler);
+}
 
 HeldLock::HeldLock(const std::string& lockPath) {
     std::filesystem::create_directories(std::filesystem::path(lockPath).parent_path());

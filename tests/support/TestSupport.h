@@ -39,6 +39,20 @@ void writeFile(const std::string& path, const std::string& content);
 
 namespace quern::test {
 
+// Limits the size of files this process writes while it lives, so that a write fails part-way as
+// it would on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long m_old = 0;
+    void (*m_handler)(int) = nullptr;
+};
+
 // A write lock on byte 0 of a file, held by a child process the way a running wineserver holds
 // its lock file, until this object goes.
 class HeldLock {
