@@ -75,6 +75,9 @@ TEST(JollyCheck, ZeroBytesAreOrdinaryCharacters) {
     EXPECT_TRUE(JollyMatch("x\0\0y"s, "*\0y"s, true));
     EXPECT_TRUE(JollyCheck(text, "x OR *\0*"s, false));
     EXPECT_FALSE(JollyCheck(text, "NOT ?\0?"s, true));
+    // The matcher's copies end in zero bytes; they must not be found as part of the text.
+    EXPECT_FALSE(JollyMatch("abc", "*\0*"s, false));
+    EXPECT_FALSE(JollyMatch(std::string(13, 'a'), "*\0"s, true));
 }
 
 TEST(JollyCheck, ReadClauseStopsAtTheSecondOperator) {
@@ -113,6 +116,15 @@ TEST(JollyCheck, ClausesAreEvaluatedLeftToRightWithoutPrecedence) {
             { "c AND b OR a", "a", true }, { "a AND b OR a", "a", true }, { " AND x", "x", true },
             { " AND x", "y", false }, { " OR x", "y", true }, { "x AND ", "x", false }, { "x AND ", "", false },
             { "x OR ", "x", true }, { "x OR ", "", true }, { "x OR ", "y", false }, { "a OR  OR b", "b", true } });
+    // Operators at every offset within a word, and an expression longer than any name.
+    std::string expression;
+    for (int k = 0; k < 40; ++k)
+        expression += "term" + std::to_string(k) + " OR ";
+    expression += "*needle*";
+    EXPECT_TRUE(JollyCheck("a NEEDLE here", expression, false));
+    EXPECT_TRUE(JollyCheck("term7", expression, false));
+    EXPECT_FALSE(JollyCheck("term7 ", expression, false));
+    EXPECT_FALSE(JollyCheck("a haystack", expression, false));
 }
 
 TEST(JollyCheck, NotNegatesOneTermWhenFollowedBySpace) {
