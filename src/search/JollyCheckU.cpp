@@ -381,7 +381,9 @@ std::string_view sameBytesIn(std::string_view original, const WordBuffer& copy, 
 
 } // namespace
 
-bool JollyCheck(std::string_view text, std::string_view expression, bool caseSensitive) {
+// Every helper is inlined here: on names this short, the calls and the registers they save would
+// cost as much as the matching itself.
+[[gnu::flatten]] bool JollyCheck(std::string_view text, std::string_view expression, bool caseSensitive) {
     if (expression.empty()) return true;
     // Operators and "NOT " are found regardless of case, so folding the whole expression once up
     // front changes only the terms, which every term match would otherwise fold on its own. The
