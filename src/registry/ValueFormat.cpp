@@ -2,17 +2,21 @@
 
 #include "registry/Utf.h"
 
+#include <algorithm>
+
 namespace quern {
 
 std::string formatDword(std::int32_t value, int mode) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     const auto bits = static_cast<std::uint32_t>(value);
     auto inBase = [&](unsigned shift, char suffix) {
+        // Digits come out lowest first; the text is turned round at the end.
         std::string text;
         const unsigned mask = (1u << shift) - 1;
         for (std::uint32_t rest = bits; rest != 0; rest >>= shift)
-            text.insert(text.begin(), kDigits[rest & mask]);
+            text.push_back(kDigits[rest & mask]);
         if (text.empty()) text = "0";
+        std::reverse(text.begin(), text.end());
         text.push_back(suffix);
         return text;
     };
