@@ -2,6 +2,7 @@
 #include "cli/RegCommand.h"
 #include "registry/WinePrefixStore.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -20,12 +21,15 @@ int main(int argc, char** argv) {
         std::cerr << "quern-reg: The Wine prefix " << choice.prefixDir << " does not exist.\n";
         return 1;
     }
-    const auto store = quern::reg::openChosenRegistry();
+    // The registry is left to the end of the process: every change is on disk when the command
+    // returns, and freeing a whole registry key by key would only delay the exit.
+    auto* store = quern::reg::openChosenRegistry().release();
     exitCode = quern::cli::runRegCommand(parsed, *store, std::cin, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout) {
         std::cerr << "quern-reg: the output could not be written.\n";
-        return 1;
+        exitCode = 1;
     }
-    return exitCode;
+    std::cerr.flush();
+    std::_Exit(exitCode);
 }
