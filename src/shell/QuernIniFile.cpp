@@ -232,7 +232,7 @@ bool isWritableFolder(const std::string& folder) {
 std::string settingsFilePath(const std::string& programFolder, const std::string& xdgConfigHome,
     const std::string& home, const std::function<bool(const std::string&)>& folderIsWritable) {
     if (folderIsWritable(programFolder)) return (std::filesystem::path(programFolder) / kSettingsFileName).string();
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
     std::filesystem::path config;
     if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/')
         config = xdgConfigHome;
