@@ -8,7 +8,7 @@ quern_install_packages "${QUERN_BUILD_PACKAGES[@]}"
 build="$root/build-release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DQUERN_BUILD_TESTS=OFF -DQUERN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target quern
+cmake --build "$build" # the window and quern-reg
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<'TXT'
