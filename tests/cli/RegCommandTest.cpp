@@ -22,21 +22,6 @@ struct Result {
     std::size_t filesWritten = 0;
 };
 
-Bytes utf16(std::u16string_view units) {
-    Bytes bytes;
-    for (char16_t unit : units) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    return bytes;
-}
-
-Bytes utf16z(std::u16string_view text) {
-    Bytes bytes = utf16(text);
-    bytes.insert(bytes.end(), { 0, 0 });
-    return bytes;
-}
-
 constexpr std::u16string_view kUserHive = u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\";
 
 class RegCommandTest : public ::testing::Test {
@@ -91,7 +76,7 @@ protected:
         WinePrefixStore store(options());
         HKey key = kNoKey;
         ASSERT_EQ(store.createKey(root, path, Access::Full, kCreateLink | kOpenLink, key), Status::Ok);
-        ASSERT_EQ(store.setValue(key, u"SymbolicLinkValue", kRegLink, utf16(target)), Status::Ok);
+        ASSERT_EQ(store.setValue(key, u"SymbolicLinkValue", kRegLink, test::utf16Bytes(target)), Status::Ok);
         (void)store.closeKey(key);
     }
     std::optional<RawValue> value(HKey root, std::u16string_view path, std::u16string_view name) const {
@@ -123,16 +108,16 @@ protected:
     void SetUp() override {
         RegCommandTest::SetUp();
         const std::u16string_view at = u"Software\\Layout";
-        setValue(kCurrentUser, at, u"Name", kRegSz, utf16z(u"text"));
+        setValue(kCurrentUser, at, u"Name", kRegSz, test::utf16zBytes(u"text"));
         setValue(kCurrentUser, at, u"Count", kRegDword, { 0x2a, 0, 0, 0 });
         setValue(kCurrentUser, at, u"Big", kRegQword, { 0x89, 0x67, 0x45, 0x23, 0x01, 0, 0, 0 });
         setValue(kCurrentUser, at, u"Blob", kRegBinary, { 0x01, 0xab });
-        setValue(kCurrentUser, at, u"List", kRegMultiSz, utf16(std::u16string_view(u"a\0b\0\0", 5)));
-        setValue(kCurrentUser, at, u"Path", kRegExpandSz, utf16z(u"%P%\\x"));
+        setValue(kCurrentUser, at, u"List", kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0b\0\0", 5)));
+        setValue(kCurrentUser, at, u"Path", kRegExpandSz, test::utf16zBytes(u"%P%\\x"));
         setValue(kCurrentUser, at, u"Empty", kRegBinary, {});
         setValue(kCurrentUser, at, u"Odd", 0xffff0012u, { 0xff });
-        setValue(kCurrentUser, at, u"", kRegSz, utf16z(u"d\u00e9fault"));
-        setValue(kCurrentUser, u"Software\\Layout\\Sub", u"x", kRegSz, utf16z(u"1"));
+        setValue(kCurrentUser, at, u"", kRegSz, test::utf16zBytes(u"d\u00e9fault"));
+        setValue(kCurrentUser, u"Software\\Layout\\Sub", u"x", kRegSz, test::utf16zBytes(u"1"));
         createKey(kCurrentUser, u"Software\\Layout\\Sub\\Deeper");
         createKey(kCurrentUser, u"Software\\Layout\\bare");
     }
@@ -310,7 +295,7 @@ TEST_F(QueryTest, AMissingKeyFails) {
 TEST_F(QueryTest, RecursiveListingFollowsLinksButNeverBackUp) {
     makeLink(kCurrentUser, u"Software\\Layout\\Sub\\ToBare", std::u16string(kUserHive) + u"Software\\Layout\\bare");
     makeLink(kCurrentUser, u"Software\\Layout\\Sub\\Up", std::u16string(kUserHive) + u"Software\\Layout");
-    setValue(kCurrentUser, u"Software\\Layout\\bare", u"seen", kRegSz, utf16z(u"twice"));
+    setValue(kCurrentUser, u"Software\\Layout\\bare", u"seen", kRegSz, test::utf16zBytes(u"twice"));
     const Result result = run({ "query", "HKCU\\Software\\Layout\\Sub", "/s" });
     ASSERT_EQ(result.code, 0);
     EXPECT_EQ(result.out,
@@ -358,17 +343,18 @@ TEST_F(RegCommandTest, AddStoresEachTypeAsTheRegistryHoldsIt) {
         Bytes data;
     };
     const std::vector<Case> cases {
-        { { "/d", "text" }, kRegSz, utf16z(u"text") },
-        { { "/t", "REG_SZ", "/d", "\xc3\xa9" }, kRegSz, utf16z(u"\u00e9") },
-        { { "/t", "REG_EXPAND_SZ", "/d", "%PATH%" }, kRegExpandSz, utf16z(u"%PATH%") },
-        { { "/t", "reg_multi_sz", "/d", "a\\0b" }, kRegMultiSz, utf16(std::u16string_view(u"a\0b\0\0", 5)) },
-        { { "/t", "REG_MULTI_SZ", "/s", "|", "/d", "a|b" }, kRegMultiSz, utf16(std::u16string_view(u"a\0b\0\0", 5)) },
+        { { "/d", "text" }, kRegSz, test::utf16zBytes(u"text") },
+        { { "/t", "REG_SZ", "/d", "\xc3\xa9" }, kRegSz, test::utf16zBytes(u"\u00e9") },
+        { { "/t", "REG_EXPAND_SZ", "/d", "%PATH%" }, kRegExpandSz, test::utf16zBytes(u"%PATH%") },
+        { { "/t", "reg_multi_sz", "/d", "a\\0b" }, kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0b\0\0", 5)) },
+        { { "/t", "REG_MULTI_SZ", "/s", "|", "/d", "a|b" }, kRegMultiSz,
+            test::utf16Bytes(std::u16string_view(u"a\0b\0\0", 5)) },
         { { "/t", "REG_DWORD", "/d", "0x2a" }, kRegDword, { 0x2a, 0, 0, 0 } },
         { { "/t", "REG_QWORD", "/d", "1" }, kRegQword, { 1, 0, 0, 0, 0, 0, 0, 0 } },
         { { "/t", "REG_BINARY", "/d", "00ff" }, kRegBinary, { 0x00, 0xff } },
         { { "/t", "REG_BINARY" }, kRegBinary, {} },
-        { { "/t", "REG_NONE", "/d", "x" }, kRegNone, utf16z(u"x") },
-        { {}, kRegSz, utf16z(u"") },
+        { { "/t", "REG_NONE", "/d", "x" }, kRegNone, test::utf16zBytes(u"x") },
+        { {}, kRegSz, test::utf16zBytes(u"") },
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -403,15 +389,15 @@ TEST_F(RegCommandTest, AddWithoutAValueSwitchOnlyMakesTheKey) {
 
 TEST_F(RegCommandTest, AddWithDataButNoNameSetsTheDefaultValue) {
     EXPECT_EQ(run({ "add", "HKCU\\Software\\D", "/d", "one" }).code, 0);
-    EXPECT_EQ(value(kCurrentUser, u"Software\\D", u"")->data, utf16z(u"one"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\D", u"")->data, test::utf16zBytes(u"one"));
     EXPECT_EQ(run({ "add", "HKCU\\Software\\D", "/ve", "/d", "two", "/f" }).code, 0);
-    EXPECT_EQ(value(kCurrentUser, u"Software\\D", u"")->data, utf16z(u"two"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\D", u"")->data, test::utf16zBytes(u"two"));
     EXPECT_EQ(run({ "add", "HKCU\\Software\\E", "/ve" }).code, 0);
-    EXPECT_EQ(value(kCurrentUser, u"Software\\E", u"")->data, utf16z(u""));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\E", u"")->data, test::utf16zBytes(u""));
 }
 
 TEST_F(RegCommandTest, AddAsksBeforeReplacingAValue) {
-    setValue(kCurrentUser, u"Software\\Ask", u"v", kRegSz, utf16z(u"old"));
+    setValue(kCurrentUser, u"Software\\Ask", u"v", kRegSz, test::utf16zBytes(u"old"));
     const std::string before = files();
     for (const std::string answer : { "", "n\n", "no\n", "nope\n", "yess\n", "\n" }) {
         const Result result = run({ "add", "HKCU\\Software\\Ask", "/v", "v", "/d", "new" }, answer);
@@ -426,7 +412,7 @@ TEST_F(RegCommandTest, AddAsksBeforeReplacingAValue) {
     EXPECT_TRUE(files() == before);
 
     EXPECT_EQ(run({ "add", "HKCU\\Software\\Ask", "/v", "v", "/d", "yes" }, " Y \n").code, 0);
-    EXPECT_EQ(value(kCurrentUser, u"Software\\Ask", u"v")->data, utf16z(u"yes"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Ask", u"v")->data, test::utf16zBytes(u"yes"));
     const Result forced = run({ "add", "HKCU\\Software\\Ask", "/v", "v", "/t", "REG_DWORD", "/d", "1", "/f" });
     EXPECT_EQ(forced.code, 0);
     EXPECT_TRUE(forced.err.empty()) << "/f asks nothing";
@@ -470,9 +456,9 @@ TEST_F(RegCommandTest, AddCannotMakeKeysBelowHkeyUsers) {
 // --- delete ----------------------------------------------------------------------------------
 
 TEST_F(RegCommandTest, DeleteRemovesAKeyWithAllBelowItAndLinksAsLinks) {
-    setValue(kCurrentUser, u"Software\\Gone\\A\\B", u"v", kRegSz, utf16z(u"1"));
-    setValue(kCurrentUser, u"Software\\Gone\\C", u"v", kRegSz, utf16z(u"2"));
-    setValue(kCurrentUser, u"Software\\Kept", u"v", kRegSz, utf16z(u"3"));
+    setValue(kCurrentUser, u"Software\\Gone\\A\\B", u"v", kRegSz, test::utf16zBytes(u"1"));
+    setValue(kCurrentUser, u"Software\\Gone\\C", u"v", kRegSz, test::utf16zBytes(u"2"));
+    setValue(kCurrentUser, u"Software\\Kept", u"v", kRegSz, test::utf16zBytes(u"3"));
     makeLink(kCurrentUser, u"Software\\Gone\\Link", std::u16string(kUserHive) + u"Software\\Kept");
     const Result result = run({ "delete", "HKCU\\Software\\Gone", "/f" });
     EXPECT_EQ(result.code, 0) << result.err;
@@ -505,7 +491,7 @@ TEST_F(RegCommandTest, DeleteAsksFirstAndOnlyYesDeletes) {
 
 TEST_F(RegCommandTest, DeleteValuesByNameTheDefaultOrAll) {
     for (auto name : { u"a", u"b", u"" })
-        setValue(kCurrentUser, u"Software\\Vals", name, kRegSz, utf16z(u"x"));
+        setValue(kCurrentUser, u"Software\\Vals", name, kRegSz, test::utf16zBytes(u"x"));
     createKey(kCurrentUser, u"Software\\Vals\\Sub");
 
     EXPECT_EQ(run({ "delete", "HKCU\\Software\\Vals", "/v", "A", "/f" }).code, 0);
@@ -520,7 +506,7 @@ TEST_F(RegCommandTest, DeleteValuesByNameTheDefaultOrAll) {
     EXPECT_EQ(missing.code, 1);
     EXPECT_EQ(missing.err, "quern-reg: The value '(Default)' does not exist in HKEY_CURRENT_USER\\Software\\Vals.\n");
 
-    setValue(kCurrentUser, u"Software\\Vals", u"c", kRegSz, utf16z(u"x"));
+    setValue(kCurrentUser, u"Software\\Vals", u"c", kRegSz, test::utf16zBytes(u"x"));
     const Result all = run({ "delete", "HKCU\\Software\\Vals", "/va" }, "y\n");
     EXPECT_EQ(all.code, 0);
     EXPECT_EQ(all.filesWritten, 1u);
@@ -550,7 +536,7 @@ TEST_F(RegCommandTest, CopyTakesValuesRawAndSubkeysOnlyWithS) {
     setValue(kCurrentUser, u"Software\\Src", u"odd", kRegSz, odd);
     setValue(kCurrentUser, u"Software\\Src", u"dev", 0xffff0012u, { 1, 2, 3 });
     setValue(kCurrentUser, u"Software\\Src\\Sub\\Deeper", u"v", kRegDword, { 9, 0, 0, 0 });
-    setValue(kLocalMachine, u"Software\\Dst", u"own", kRegSz, utf16z(u"kept"));
+    setValue(kLocalMachine, u"Software\\Dst", u"own", kRegSz, test::utf16zBytes(u"kept"));
 
     EXPECT_EQ(run({ "copy", "HKCU\\Software\\Src", "HKLM\\Software\\Dst" }).code, 0);
     EXPECT_EQ(value(kLocalMachine, u"Software\\Dst", u"odd")->data, odd);
@@ -581,7 +567,7 @@ TEST_F(RegCommandTest, CopyOfAWholeBranchIsOneWrite) {
 }
 
 TEST_F(RegCommandTest, CopyTakesLinksAsLinks) {
-    setValue(kCurrentUser, u"Software\\Target", u"v", kRegSz, utf16z(u"t"));
+    setValue(kCurrentUser, u"Software\\Target", u"v", kRegSz, test::utf16zBytes(u"t"));
     const std::u16string target = std::u16string(kUserHive) + u"Software\\Target";
     makeLink(kCurrentUser, u"Software\\Src\\Link", target);
     EXPECT_EQ(run({ "copy", "HKCU\\Software\\Src", "HKCU\\Software\\Dst", "/s" }).code, 0);
@@ -589,7 +575,7 @@ TEST_F(RegCommandTest, CopyTakesLinksAsLinks) {
     ASSERT_TRUE(link);
     EXPECT_TRUE(link->isLink);
     EXPECT_EQ(link->valueCount, 1u) << "only the link's own value, nothing of its target";
-    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst\\Link", u"v")->data, utf16z(u"t")) << "and it leads there";
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst\\Link", u"v")->data, test::utf16zBytes(u"t")) << "and it leads there";
 
     // A link where the destination has a plain key (or the other way round) is refused whole.
     createKey(kCurrentUser, u"Software\\Plain\\Link");
@@ -602,7 +588,7 @@ TEST_F(RegCommandTest, CopyTakesLinksAsLinks) {
 }
 
 TEST_F(RegCommandTest, CopyRefusesTheSameKeyAndADestinationInsideTheSource) {
-    setValue(kLocalMachine, u"Software\\Classes\\Src\\Sub", u"v", kRegSz, utf16z(u"1"));
+    setValue(kLocalMachine, u"Software\\Classes\\Src\\Sub", u"v", kRegSz, test::utf16zBytes(u"1"));
     const std::string before = files();
     const Result same = run({ "copy", "HKCR\\Src", "HKLM\\software\\classes\\SRC", "/s" });
     EXPECT_EQ(same.code, 1);
@@ -621,10 +607,10 @@ TEST_F(RegCommandTest, CopyRefusesTheSameKeyAndADestinationInsideTheSource) {
 
 TEST_F(RegCommandTest, CopyAsksBeforeReplacingAValueThatDiffers) {
     for (auto name : { u"a", u"b", u"c", u"same" })
-        setValue(kCurrentUser, u"Software\\Src", name, kRegSz, utf16z(u"new"));
+        setValue(kCurrentUser, u"Software\\Src", name, kRegSz, test::utf16zBytes(u"new"));
     for (auto name : { u"a", u"b", u"c" })
-        setValue(kCurrentUser, u"Software\\Dst", name, kRegSz, utf16z(u"old"));
-    setValue(kCurrentUser, u"Software\\Dst", u"same", kRegSz, utf16z(u"new"));
+        setValue(kCurrentUser, u"Software\\Dst", name, kRegSz, test::utf16zBytes(u"old"));
+    setValue(kCurrentUser, u"Software\\Dst", u"same", kRegSz, test::utf16zBytes(u"new"));
 
     const Result result = run({ "copy", "HKCU\\Software\\Src", "HKCU\\Software\\Dst" }, "n\nall\n");
     EXPECT_EQ(result.code, 0);
@@ -634,12 +620,12 @@ TEST_F(RegCommandTest, CopyAsksBeforeReplacingAValueThatDiffers) {
         "The value 'HKEY_CURRENT_USER\\Software\\Dst\\b' already exists in the destination key. Do you want to "
         "overwrite it? (Yes|No|All) ")
         << "two questions: All answers the third, and equal values need none";
-    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"a")->data, utf16z(u"old"));
-    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"b")->data, utf16z(u"new"));
-    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"c")->data, utf16z(u"new"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"a")->data, test::utf16zBytes(u"old"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"b")->data, test::utf16zBytes(u"new"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"c")->data, test::utf16zBytes(u"new"));
 
     EXPECT_EQ(run({ "copy", "HKCU\\Software\\Src", "HKCU\\Software\\Dst", "/f" }).err, "");
-    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"a")->data, utf16z(u"new"));
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Dst", u"a")->data, test::utf16zBytes(u"new"));
     const std::string before = files();
     const Result again = run({ "copy", "HKCU\\Software\\Src", "HKCU\\Software\\Dst", "/s" });
     EXPECT_EQ(again.code, 0);
@@ -651,7 +637,7 @@ TEST_F(RegCommandTest, CopyAsksBeforeReplacingAValueThatDiffers) {
 // --- a running wineserver --------------------------------------------------------------------
 
 TEST_F(RegCommandTest, EveryWriteFailsWhileAWineserverRunsAndNothingChanges) {
-    setValue(kCurrentUser, u"Software\\Held", u"v", kRegSz, utf16z(u"x"));
+    setValue(kCurrentUser, u"Software\\Held", u"v", kRegSz, test::utf16zBytes(u"x"));
     const std::string before = files();
     test::HeldLock server(test::debianLockPath(dir.path(), tmp.path()));
     const std::vector<std::vector<std::string>> writes {

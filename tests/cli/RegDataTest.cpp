@@ -1,4 +1,5 @@
 #include "cli/RegData.h"
+#include "TestSupport.h"
 #include "registry/RegTypes.h"
 
 #include <gtest/gtest.h>
@@ -15,15 +16,6 @@ Bytes encoded(std::uint32_t type, std::string_view text, std::optional<char16_t>
     std::string error;
     if (!encodeData(type, text, separator, bytes, error)) return { 0xEE };
     EXPECT_TRUE(error.empty());
-    return bytes;
-}
-
-Bytes utf16(std::u16string_view units) {
-    Bytes bytes;
-    for (char16_t unit : units) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
     return bytes;
 }
 
@@ -73,7 +65,7 @@ TEST(RegData, BinaryIsHexDigitsWithAnOddFirstDigitAsAByte) {
 }
 
 TEST(RegData, MultiStringsSplitAtBackslashZeroOrAtTheSeparator) {
-    auto list = [](std::u16string_view units) { return utf16(units); };
+    auto list = [](std::u16string_view units) { return test::utf16Bytes(units); };
     EXPECT_EQ(encoded(reg::kRegMultiSz, "a\\0b\\0c"), list(std::u16string_view(u"a\0b\0c\0\0", 7)));
     EXPECT_EQ(encoded(reg::kRegMultiSz, "a\\0"), list(std::u16string_view(u"a\0\0", 3))) << "a closing separator";
     EXPECT_EQ(encoded(reg::kRegMultiSz, "a#b", u'#'), list(std::u16string_view(u"a\0b\0\0", 5)));
@@ -86,18 +78,18 @@ TEST(RegData, MultiStringsSplitAtBackslashZeroOrAtTheSeparator) {
 }
 
 TEST(RegData, QueryShowsStringsUpToTheirFirstNul) {
-    EXPECT_EQ(formatData(reg::kRegSz, utf16(std::u16string_view(u"ab\0cd\0", 6))), "ab");
+    EXPECT_EQ(formatData(reg::kRegSz, test::utf16Bytes(std::u16string_view(u"ab\0cd\0", 6))), "ab");
     EXPECT_EQ(formatData(reg::kRegSz, Bytes { 'a', 0, 'b' }), "a") << "an odd last byte is no character";
-    EXPECT_EQ(formatData(reg::kRegSz, utf16(u"no terminator")), "no terminator");
+    EXPECT_EQ(formatData(reg::kRegSz, test::utf16Bytes(u"no terminator")), "no terminator");
     EXPECT_EQ(formatData(reg::kRegSz, Bytes { 0x00, 0xd8, 0, 0 }), "\xef\xbf\xbd") << "a lone surrogate";
-    EXPECT_EQ(formatData(reg::kRegExpandSz, utf16(std::u16string_view(u"%A%\u00e9\0", 5))), "%A%\xc3\xa9");
+    EXPECT_EQ(formatData(reg::kRegExpandSz, test::utf16Bytes(std::u16string_view(u"%A%\u00e9\0", 5))), "%A%\xc3\xa9");
     EXPECT_EQ(formatData(reg::kRegSz, Bytes {}), "");
 }
 
 TEST(RegData, QueryShowsMultiStringsWithBackslashZeroBetween) {
-    EXPECT_EQ(formatData(reg::kRegMultiSz, utf16(std::u16string_view(u"a\0b\0c\0\0", 7))), "a\\0b\\0c");
-    EXPECT_EQ(formatData(reg::kRegMultiSz, utf16(std::u16string_view(u"a\0\0b\0\0", 6))), "a\\0\\0b");
-    EXPECT_EQ(formatData(reg::kRegMultiSz, utf16(std::u16string_view(u"a\0", 2))), "a") << "one NUL missing";
+    EXPECT_EQ(formatData(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0b\0c\0\0", 7))), "a\\0b\\0c");
+    EXPECT_EQ(formatData(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0\0b\0\0", 6))), "a\\0\\0b");
+    EXPECT_EQ(formatData(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0", 2))), "a") << "one NUL missing";
     EXPECT_EQ(formatData(reg::kRegMultiSz, Bytes { 0, 0 }), "");
     EXPECT_EQ(formatData(reg::kRegMultiSz, Bytes {}), "");
 }
@@ -112,7 +104,7 @@ TEST(RegData, QueryShowsNumbersOfTheirSizeInHexAndAllElseAsBytes) {
     EXPECT_EQ(formatData(reg::kRegQword, Bytes { 1, 0, 0, 0 }), "01000000");
     EXPECT_EQ(formatData(reg::kRegBinary, Bytes { 0x0d, 0xea, 0xdb, 0xee, 0xf1 }), "0DEADBEEF1");
     EXPECT_EQ(formatData(reg::kRegBinary, Bytes {}), "");
-    EXPECT_EQ(formatData(reg::kRegNone, utf16(std::u16string_view(u"abc\0", 4))), "6100620063000000");
-    EXPECT_EQ(formatData(reg::kRegLink, utf16(u"\\R")), "5C005200");
+    EXPECT_EQ(formatData(reg::kRegNone, test::utf16Bytes(std::u16string_view(u"abc\0", 4))), "6100620063000000");
+    EXPECT_EQ(formatData(reg::kRegLink, test::utf16Bytes(u"\\R")), "5C005200");
     EXPECT_EQ(formatData(0xffff0012u, Bytes { 0xff, 0 }), "FF00");
 }

@@ -63,13 +63,10 @@ public:
 
 class ExportCommandTest : public QObject {
     Q_OBJECT
-    test::TempDir m_settingsDir;
-    int m_run = 0;
+    test::SeparateSettings m_settings;
 
 private slots:
-    // Every test starts without settings of an earlier one, and leaves none beside the program.
-    void init() { setQuernSettingsFileName(m_settingsDir / ("settings" + std::to_string(++m_run) + ".ini")); }
-    void cleanupTestCase() { setQuernSettingsFileName({}); }
+    void init() { m_settings.next(); }
 
     void withoutASelectionTheFocusDecides() {
         Window w;

@@ -32,17 +32,6 @@ FileIdentity identityOf(const std::string& path) {
     return { st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec };
 }
 
-std::vector<std::uint8_t> utf16z(std::u16string_view text) {
-    std::vector<std::uint8_t> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    bytes.push_back(0);
-    bytes.push_back(0);
-    return bytes;
-}
-
 // The blocks of a registry file, keyed by their header line without the time.
 std::map<std::string, std::string> blocksOf(const std::string& content) {
     std::map<std::string, std::string> blocks;
@@ -78,7 +67,7 @@ protected:
         RegStore& store, HKey root, std::u16string_view path, std::u16string_view name, std::u16string_view text) {
         HKey key = kNoKey;
         if (Status st = store.openKey(root, path, Access::Full, kOptionNone, key); st != Status::Ok) return st;
-        const Status st = store.setValue(key, name, kRegSz, utf16z(text));
+        const Status st = store.setValue(key, name, kRegSz, test::utf16zBytes(text));
         (void)store.closeKey(key);
         return st;
     }
@@ -392,7 +381,7 @@ TEST_F(StoreTest, ALinkLoopEndsWithAnError) {
     auto makeLink = [&](std::u16string_view at, std::u16string_view target) {
         HKey key = kNoKey;
         ASSERT_EQ(store->createKey(kLocalMachine, at, Access::Full, kCreateLink | kOpenLink, key), Status::Ok);
-        ASSERT_EQ(store->setValue(key, u"SymbolicLinkValue", kRegLink, utf16z(target)), Status::Ok);
+        ASSERT_EQ(store->setValue(key, u"SymbolicLinkValue", kRegLink, test::utf16zBytes(target)), Status::Ok);
         (void)store->closeKey(key);
     };
     makeLink(u"Software\\LoopA", u"\\Registry\\Machine\\Software\\LoopB");

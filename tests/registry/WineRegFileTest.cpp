@@ -44,15 +44,6 @@ const RawValue* valueOf(const Key& key, std::u16string_view name) {
     return index < 0 ? nullptr : &key.values[static_cast<std::size_t>(index)];
 }
 
-std::vector<std::uint8_t> utf16(std::u16string_view text) {
-    std::vector<std::uint8_t> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return bytes;
-}
-
 const std::string kHeader = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
 
 } // namespace
@@ -104,7 +95,7 @@ TEST(WineRegFile, CopiedBlocksKeepTheirBytesWhenOnlyOneKeyChanges) {
                    ->findSubkey(u"SYSTEM")
                    ->findSubkey(u"INIT");
     ASSERT_NE(key, nullptr);
-    key->values[0].data = utf16(std::u16string(u"1234\0", 5));
+    key->values[0].data = test::utf16Bytes(std::u16string(u"1234\0", 5));
     key->dirty = true;
     std::string out;
     std::vector<BlockPlacement> placements;
@@ -185,10 +176,10 @@ TEST(WineRegFile, ReadsEveryValueNotation) {
     EXPECT_EQ(key->modified, 0x1dd86825f2528c0ull);
     ASSERT_EQ(key->values.size(), 12u);
     EXPECT_EQ(key->values[0].name, u"") << "values keep the order of their lines";
-    EXPECT_EQ(valueOf(*key, u"")->data, utf16(std::u16string(u"default\0", 8)));
+    EXPECT_EQ(valueOf(*key, u"")->data, test::utf16Bytes(std::u16string(u"default\0", 8)));
     EXPECT_EQ(valueOf(*key, u"str")->type, kRegSz);
     EXPECT_EQ(valueOf(*key, u"expand")->type, kRegExpandSz);
-    EXPECT_EQ(valueOf(*key, u"multi")->data, utf16(std::u16string(u"a\0b\0\0", 5)));
+    EXPECT_EQ(valueOf(*key, u"multi")->data, test::utf16Bytes(std::u16string(u"a\0b\0\0", 5)));
     EXPECT_EQ(valueOf(*key, u"dword")->data, (std::vector<std::uint8_t> { 0x1f, 0, 0, 0 }));
     EXPECT_EQ(valueOf(*key, u"bin")->data, (std::vector<std::uint8_t> { 0xde, 0xad, 0xbe, 0xef }));
     EXPECT_TRUE(valueOf(*key, u"empty")->data.empty());
@@ -202,11 +193,11 @@ TEST(WineRegFile, WritesValuesInWineserversNotations) {
     Key root(u"", nullptr, nullptr);
     Key* key = root.addSubkey(u"K");
     key->modified = 0x1dd86825f2528c0ull;
-    key->appendValue({ u"z", kRegSz, utf16(std::u16string(u"x\0", 2)) });
-    key->appendValue({ u"", kRegSz, utf16(std::u16string(u"d\0", 2)) });
+    key->appendValue({ u"z", kRegSz, test::utf16Bytes(std::u16string(u"x\0", 2)) });
+    key->appendValue({ u"", kRegSz, test::utf16Bytes(std::u16string(u"d\0", 2)) });
     key->appendValue({ u"odd", kRegSz, { 0x41, 0, 0x42 } });
-    key->appendValue({ u"unterminated", kRegExpandSz, utf16(u"ab") });
-    key->appendValue({ u"multi", kRegMultiSz, utf16(std::u16string(u"a\0b\0\0", 5)) });
+    key->appendValue({ u"unterminated", kRegExpandSz, test::utf16Bytes(u"ab") });
+    key->appendValue({ u"multi", kRegMultiSz, test::utf16Bytes(std::u16string(u"a\0b\0\0", 5)) });
     key->appendValue({ u"short dword", kRegDword, { 1, 2 } });
     key->appendValue({ u"A", kRegDword, { 0xef, 0xbe, 0xad, 0xde } });
     key->appendValue({ u"_x", kRegNone, {} });
@@ -246,7 +237,7 @@ TEST(WineRegFile, LoaderAcceptsCrLfAndMissingArch) {
     EXPECT_TRUE(parsed.problems.empty());
     const Key* b = root.findSubkey(u"A")->findSubkey(u"B");
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(valueOf(*b, u"v")->data, utf16(std::u16string(u"caf\u00e9\0", 5)));
+    EXPECT_EQ(valueOf(*b, u"v")->data, test::utf16Bytes(std::u16string(u"caf\u00e9\0", 5)));
 }
 
 TEST(WineRegFile, KeysDifferingOnlyInCaseAreOneKeyAndTheFirstSpellingWins) {

@@ -68,13 +68,10 @@ void typeInto(QWidget* widget, const QString& text) {
 
 class MainFormTest : public QObject {
     Q_OBJECT
-    test::TempDir m_settingsDir;
-    int m_run = 0;
+    test::SeparateSettings m_settings;
 
 private slots:
-    // Every test starts without settings of an earlier one, and leaves none beside the program.
-    void init() { setQuernSettingsFileName(m_settingsDir / ("settings" + std::to_string(++m_run) + ".ini")); }
-    void cleanupTestCase() { setQuernSettingsFileName({}); }
+    void init() { m_settings.next(); }
 
     void startsWithTheTreeAndTheMenus() {
         Fixture f;

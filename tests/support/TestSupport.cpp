@@ -30,6 +30,22 @@ std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, b
     return std::make_unique<reg::WinePrefixStore>(options);
 }
 
+std::vector<std::uint8_t> utf16Bytes(std::u16string_view text) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() * 2 + 2);
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> utf16zBytes(std::u16string_view text) {
+    auto bytes = utf16Bytes(text);
+    bytes.insert(bytes.end(), { 0, 0 });
+    return bytes;
+}
+
 std::string samplePrefixDir() {
     return std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix";
 }

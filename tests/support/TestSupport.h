@@ -2,8 +2,11 @@
 
 #include "registry/WinePrefixStore.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quern::test {
 
@@ -30,6 +33,10 @@ void copySamplePrefix(const std::string& dir);
 // Opens a registry of Quern's own kind in folder dir, made with the base keys on first use unless
 // create is false. Servers are looked for below dir only, so no real wineserver changes a test.
 [[nodiscard]] std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, bool create = true);
+
+// Text as the registry stores strings: UTF-16LE, and with the closing NUL for utf16zBytes.
+[[nodiscard]] std::vector<std::uint8_t> utf16Bytes(std::u16string_view text);
+[[nodiscard]] std::vector<std::uint8_t> utf16zBytes(std::u16string_view text);
 
 [[nodiscard]] std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);

@@ -5,6 +5,11 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "TestSupport.h"
+#include "shell/QuernSettings.h"
+
+#include <string>
+
 namespace quern::test {
 
 // Answers the next message box with the given button once it shows, and keeps its text.
@@ -16,5 +21,17 @@ inline void answerNextMessageBox(QMessageBox::StandardButton button, QString* te
         box->button(button)->click();
     });
 }
+
+// Gives every test of a window test class a settings file of its own, so no test starts with
+// another's settings and none is left beside the program. Call next() from the class's init().
+class SeparateSettings {
+public:
+    ~SeparateSettings() { setQuernSettingsFileName({}); }
+    void next() { setQuernSettingsFileName(m_dir / ("settings" + std::to_string(++m_run) + ".ini")); }
+
+private:
+    TempDir m_dir;
+    int m_run = 0;
+};
 
 } // namespace quern::test
