@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 using namespace quern;
 
 int main(int argc, char** argv) {
-    const std::string prefix = argc > 1 ? argv[1] : std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix";
+    const std::string prefix = argc > 1 ? argv[1] : std::string(QUERN_SAMPLE_PREFIX_DIR);
     const fs::path work = fs::temp_directory_path() / ("quern-export-bench-" + std::to_string(::getpid()));
     fs::create_directories(work / "prefix");
     for (const char* name : { "system.reg", "user.reg", "userdef.reg" })

@@ -66,7 +66,7 @@ std::vector<std::string> loadNames() {
     std::vector<std::string> names;
     std::set<std::string> keyPaths;
     for (const char* file : { "system.reg", "user.reg", "userdef.reg" }) {
-        std::ifstream in(std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix/" + file);
+        std::ifstream in(std::string(QUERN_SAMPLE_PREFIX_DIR) + "/" + file);
         if (!in) std::cerr << "cannot read " << file << '\n';
         std::string line;
         while (std::getline(in, line)) {
@@ -132,7 +132,7 @@ void registerPair(const char* expression, std::function<bool(const std::string&)
 
 int main(int argc, char** argv) {
     if (names().empty()) {
-        std::cerr << "no names read from " << QUERN_SHARED_DIR << "/fixtures/wine-prefix\n";
+        std::cerr << "no names read from " << QUERN_SAMPLE_PREFIX_DIR << "\n";
         return 1;
     }
     std::cout << names().size() << " key names, value names and string data from the sample prefix\n";

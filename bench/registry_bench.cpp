@@ -160,8 +160,7 @@ void benchPrefix(const char* title, const std::string& dir, int runs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string shared = argc > 1 ? argv[1] : QUERN_SHARED_DIR;
-    const std::string sampleDir = shared + "/fixtures/wine-prefix";
+    const std::string sampleDir = argc > 1 ? argv[1] : QUERN_SAMPLE_PREFIX_DIR;
     const std::size_t targetBytes = (argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 50) * 1000 * 1000;
 
     const fs::path work = fs::temp_directory_path() / ("quern-bench-" + std::to_string(::getpid()));

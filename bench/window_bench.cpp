@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     const fs::path work = fs::temp_directory_path() / ("quern-window-bench-" + std::to_string(::getpid()));
     fs::create_directories(work / "sample");
     for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
-        fs::copy_file(std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix/" + name, work / "sample" / name);
+        fs::copy_file(std::string(QUERN_SAMPLE_PREFIX_DIR) + "/" + name, work / "sample" / name);
 
     // The window reads its help from where it starts, and settings of its own: no run sees another's.
     fs::current_path(QUERN_HELP_DIR);

@@ -14,7 +14,7 @@ command -v wine >/dev/null || { echo "wine is not installed: no reference figure
 work="$(mktemp -d)"
 trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/prefix"
-cp "$root/../shared/fixtures/wine-prefix/"*.reg "$work/prefix/"
+cp "$root/tests/data/wine-prefix/"*.reg "$work/prefix/"
 # A first run lets Wine bring the copied prefix up to date; the second is the one timed.
 WINEPREFIX="$work/prefix" WINEDEBUG=-all wine regedit /E "$work/warm.reg" >/dev/null 2>&1 || true
 start=$(date +%s%N)

@@ -18,7 +18,7 @@ work="$(mktemp -d)"
 trap 'WINEPREFIX="$work/wine" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 for copy in quern wine; do
     mkdir -p "$work/$copy"
-    cp "$root/../shared/fixtures/wine-prefix/"*.reg "$work/$copy/"
+    cp "$root/tests/data/wine-prefix/"*.reg "$work/$copy/"
 done
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }

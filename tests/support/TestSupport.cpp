@@ -47,7 +47,7 @@ std::vector<std::uint8_t> utf16zBytes(std::u16string_view text) {
 }
 
 std::string samplePrefixDir() {
-    return std::string(QUERN_SHARED_DIR) + "/fixtures/wine-prefix";
+    return std::string(QUERN_TEST_DATA_DIR) + "/wine-prefix";
 }
 
 void copySamplePrefix(const std::string& dir) {

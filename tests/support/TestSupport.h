@@ -24,7 +24,7 @@ private:
     std::string m_path;
 };
 
-// The shared sample prefix (read-only) and its files.
+// The sample prefix in the test data (read-only): three files as Wine wrote them.
 [[nodiscard]] std::string samplePrefixDir();
 
 // Copies the sample prefix's three files into dir.
