@@ -52,10 +52,8 @@ std::string toUtf8(std::u16string_view text) {
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            appendUtf8(out, kReplacement);
         } else {
-            appendUtf8(out, unit);
+            appendUtf8(out, unit); // a lone surrogate too, in the three bytes of its code
         }
     }
     return out;
@@ -80,7 +78,7 @@ bool decodeUtf8Char(std::string_view s, std::size_t& pos, std::u16string& out) {
         if ((next & 0xC0) != 0x80) return false;
         cp = (cp << 6) | (next & 0x3F);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp < minimum || cp > 0x10FFFF) return false;
     appendUtf16(out, cp);
     pos += static_cast<std::size_t>(extra) + 1;
     return true;
@@ -112,6 +110,68 @@ std::u16string toUtf16(std::string_view text) {
             out.push_back(static_cast<char16_t>(kReplacement));
             ++pos;
         }
+    }
+    return out;
+}
+
+namespace {
+
+constexpr std::string_view kEscapeOpen = "<U+";
+
+bool isEncodedSurrogate(std::string_view text, std::size_t pos) {
+    return pos + 2 < text.size() && static_cast<unsigned char>(text[pos]) == 0xED
+        && (static_cast<unsigned char>(text[pos + 1]) & 0xE0) == 0xA0
+        && (static_cast<unsigned char>(text[pos + 2]) & 0xC0) == 0x80;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string escapeLoneSurrogates(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+        if (!isEncodedSurrogate(text, pos)) {
+            out.push_back(text[pos]);
+            continue;
+        }
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        const unsigned unit = 0xD000u | ((static_cast<unsigned char>(text[pos + 1]) & 0x3Fu) << 6)
+            | (static_cast<unsigned char>(text[pos + 2]) & 0x3Fu);
+        out += kEscapeOpen;
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out.push_back(kDigits[(unit >> shift) & 15]);
+        out.push_back('>');
+        pos += 2;
+    }
+    return out;
+}
+
+std::string unescapeLoneSurrogates(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+        if (text.compare(pos, kEscapeOpen.size(), kEscapeOpen) == 0 && pos + 7 < text.size() && text[pos + 7] == '>') {
+            unsigned unit = 0;
+            bool hex = true;
+            for (std::size_t k = 3; k < 7; ++k) {
+                const int digit = hexDigit(text[pos + k]);
+                hex = hex && digit >= 0;
+                unit = unit << 4 | static_cast<unsigned>(digit & 15);
+            }
+            if (hex && unit >= 0xD800 && unit <= 0xDFFF) {
+                appendUtf8(out, unit);
+                pos += 7;
+                continue;
+            }
+        }
+        out.push_back(text[pos]);
     }
     return out;
 }

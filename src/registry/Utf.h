@@ -6,14 +6,23 @@
 
 namespace quern::reg {
 
-// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD: the program's texts are always valid UTF-8.
+// UTF-16 to UTF-8. Names in Wine's files may hold a lone surrogate; it is encoded in the three
+// bytes its code would take (as WTF-8 does), so that every name comes back to the same units and
+// a key or value with such a name can still be opened, changed and deleted.
 [[nodiscard]] std::string toUtf8(std::u16string_view text);
 
 // Appends the UTF-8 form of UTF-16LE bytes (units of two bytes; an odd last byte is left out).
 void appendUtf8FromUtf16LE(std::string& out, const std::uint8_t* bytes, std::size_t size);
 
-// UTF-8 to UTF-16. Bytes that are not valid UTF-8 each become U+FFFD.
+// UTF-8 to UTF-16; the three-byte form of a lone surrogate gives that unit back. Other bytes that
+// are not valid UTF-8 each become U+FFFD.
 [[nodiscard]] std::u16string toUtf16(std::string_view text);
+
+// A text to show: each lone surrogate of a name becomes <U+D800> (its unit in upper-case hex), so
+// that the text is valid UTF-8 and the odd unit can be seen. unescapeLoneSurrogates takes such
+// escapes back, for a path the user typed or the settings kept; other text passes unchanged.
+[[nodiscard]] std::string escapeLoneSurrogates(std::string_view text);
+[[nodiscard]] std::string unescapeLoneSurrogates(std::string_view text);
 
 // Decodes the UTF-8 sequence at text[pos] (its first byte 0x80 or above) onto out and moves pos
 // past it. False, with nothing changed, when the bytes there are not UTF-8.

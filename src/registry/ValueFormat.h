@@ -17,7 +17,14 @@ enum BinaryViewMode : int { kBytesHex = 0, kBytesDecimal = 1, kBytesCharacters =
 [[nodiscard]] std::string formatDword(std::int32_t value, int mode);
 
 // Hex: two upper-case digits and a space per byte; decimal: three digits and a space per byte
-// (010 255 ); characters: the bytes as they are. No bytes give the empty text.
+// (010 255 ); characters: one visible character per byte (byteGlyph), in UTF-8. No bytes give the
+// empty text.
+// The character that stands for a byte in the characters view: the byte's own character in the
+// Windows code page 1252 where that is visible, and a picture of it where it is not (controls,
+// unused codes, the no-break space and the soft hyphen). Every byte has a glyph of its own, so the
+// text lines up with the bytes one to one.
+[[nodiscard]] char16_t byteGlyph(std::uint8_t byte);
+
 [[nodiscard]] std::string formatBytes(std::span<const std::uint8_t> bytes, int mode);
 
 // Orders names without regard to letter case, as the tree and the grid sort them; names that

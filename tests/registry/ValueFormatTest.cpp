@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "registry/Utf.h"
+
 #include <algorithm>
+#include <set>
 #include <vector>
 
 using namespace quern;
@@ -24,7 +27,7 @@ TEST(ValueFormat, ByteRenderings) {
     const std::vector<std::uint8_t> bytes { 10, 255, 0 };
     EXPECT_EQ(formatBytes(bytes, kBytesHex), "0A FF 00 ");
     EXPECT_EQ(formatBytes(bytes, kBytesDecimal), "010 255 000 ");
-    EXPECT_EQ(formatBytes(bytes, kBytesCharacters), std::string("\n\xff\0", 3));
+    EXPECT_EQ(formatBytes(bytes, kBytesCharacters), "\u240a\u00ff\u2400");
     EXPECT_EQ(formatBytes({}, kBytesHex), "");
     EXPECT_EQ(formatBytes(bytes, -1), "");
     std::vector<std::uint8_t> all(256);
@@ -38,6 +41,29 @@ TEST(ValueFormat, ByteRenderings) {
         EXPECT_EQ(std::stoi(hex.substr(static_cast<std::size_t>(i) * 3, 2), nullptr, 16), i);
         EXPECT_EQ(std::stoi(dec.substr(static_cast<std::size_t>(i) * 4, 3)), i);
     }
+}
+
+// The characters view draws one visible character per byte, so the text lines up with the bytes:
+// every byte decodes to exactly one character, none of them a control, a blank that hides which
+// byte it was, or the replacement character, and the printable ones are themselves.
+TEST(ValueFormat, CharactersViewGivesEveryByteOneVisibleCharacter) {
+    std::vector<std::uint8_t> all(256);
+    for (int i = 0; i < 256; ++i)
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    const std::u16string shown = reg::toUtf16(formatBytes(all, kBytesCharacters));
+    ASSERT_EQ(shown.size(), 256u);
+    std::set<char16_t> seen;
+    for (int b = 0; b < 256; ++b) {
+        const char16_t c = shown[static_cast<std::size_t>(b)];
+        EXPECT_EQ(c, byteGlyph(static_cast<std::uint8_t>(b)));
+        EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xA0 || c == 0xAD || c == 0xFFFD) << b;
+        if ((b > 0x20 && b < 0x7F) || b >= 0xAE) {
+            EXPECT_EQ(c, b) << "printable ASCII, and Latin-1 above the soft hyphen, are themselves";
+        }
+        seen.insert(c);
+    }
+    EXPECT_EQ(seen.size(), 256u - 4) << "only the five codes Windows-1252 leaves unused share a picture";
+    EXPECT_EQ(shown.substr(0x80, 1), u"\u20ac") << "the euro sign of Windows-1252";
 }
 
 TEST(ValueFormat, NamesSortWithoutRegardToCaseDefaultFirst) {
