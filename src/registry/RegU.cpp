@@ -8,13 +8,14 @@
 
 namespace quern {
 
-void selectRootByName(reg::RegAccessor& registry, std::string_view name) {
+bool selectRootByName(reg::RegAccessor& registry, std::string_view name) {
     for (const auto& root : kRootKeys) {
         if (root.name == name) {
             registry.selectRoot(root.handle);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 void splitNodePath(const TreeNode* node, std::string& rootName, std::string& subkeyPath) {
@@ -40,7 +41,9 @@ std::string keyPathOfNode(const TreeNode* node) {
 
 bool openKeyPath(reg::RegAccessor& registry, std::string_view path, reg::Access access) {
     const auto slash = path.find('\\');
-    selectRootByName(registry, path.substr(0, slash));
+    // The rest of the path would otherwise be opened below whichever root was current: an entry
+    // naming HKLM\Software would export HKEY_CURRENT_USER\Software under the wrong name.
+    if (!selectRootByName(registry, path.substr(0, slash))) return false;
     const std::string_view subkey = slash == std::string_view::npos ? std::string_view("\\") : path.substr(slash);
     return access == reg::Access::Full ? registry.openKey(subkey) : registry.openKeyReadOnly(subkey);
 }
@@ -83,7 +86,7 @@ bool readChildKeys(reg::RegAccessor& registry, const TreeNode& node, std::vector
     std::string rootName;
     std::string subkeyPath;
     splitNodePath(&node, rootName, subkeyPath);
-    selectRootByName(registry, rootName);
+    if (!selectRootByName(registry, rootName)) return false;
     if (!registry.openKeyReadOnly(subkeyPath.empty() ? std::string("\\") : subkeyPath)) return false;
     std::vector<std::string> names;
     registry.getKeyNames(names);
@@ -138,7 +141,7 @@ void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMo
     std::string rootName;
     std::string subkeyPath;
     splitNodePath(node, rootName, subkeyPath);
-    selectRootByName(registry, rootName);
+    if (!selectRootByName(registry, rootName)) return;
     const std::string path = subkeyPath.empty() ? std::string("\\") : subkeyPath;
     if (!registry.openKey(path) && !registry.openKeyReadOnly(path)) return;
     registry.getValueNames(valueNames);

@@ -30,8 +30,9 @@ inline constexpr std::array<RootKey, 6> kRootKeys { {
     { "HKEY_DYN_DATA", reg::kDynData },
 } };
 
-// Selects the root of that exact name (case counts); any other text leaves the root as it was.
-void selectRootByName(reg::RegAccessor& registry, std::string_view name);
+// Selects the root of that exact name (case counts) and returns true; any other text leaves the
+// root as it was and returns false.
+bool selectRootByName(reg::RegAccessor& registry, std::string_view name);
 
 // The node's key path; empty for no node and for the top node.
 [[nodiscard]] std::string keyPathOfNode(const TreeNode* node);
@@ -40,7 +41,8 @@ void selectRootByName(reg::RegAccessor& registry, std::string_view name);
 void splitNodePath(const TreeNode* node, std::string& rootName, std::string& subkeyPath);
 
 // Opens the key at a key path with full access (or for reading only) and leaves it as the current
-// key, its root as the current root. True when it opened.
+// key, its root as the current root. True when it opened. A path whose root name is none of the six
+// opens nothing and changes nothing.
 bool openKeyPath(reg::RegAccessor& registry, std::string_view path, reg::Access access = reg::Access::Full);
 
 // A\B\C gives A\B; a text without a backslash gives the empty text.

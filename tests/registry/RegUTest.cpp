@@ -82,6 +82,22 @@ TEST(RegU, OpeningByKeyPath) {
     EXPECT_NE(registry.currentKey(), reg::kNoKey);
     EXPECT_FALSE(openKeyPath(registry, "HKEY_LOCAL_MACHINE\\No\\Such"));
     EXPECT_EQ(registry.currentPath(), "Software\\Classes");
-    selectRootByName(registry, "HKEY_USERS");
+    EXPECT_TRUE(selectRootByName(registry, "HKEY_USERS"));
     EXPECT_EQ(registry.currentRoot(), reg::kUsers);
+}
+
+TEST(RegU, AnUnknownRootNameOpensNothing) {
+    test::TempDir dir;
+    const auto store = test::openTestRegistry(dir / "registry");
+    reg::RegAccessor registry(*store);
+    ASSERT_TRUE(openKeyPath(registry, "HKEY_CURRENT_USER"));
+    const reg::HKey open = registry.currentKey();
+    // Software exists below the current root too: the path must not be taken below it.
+    for (const char* path : { "HKLM\\Software", "hkey_current_user\\Software", "HKEY_LOCAL_MACHINE \\Software",
+             "\\Software", "HKLM", "" }) {
+        EXPECT_FALSE(openKeyPath(registry, path, reg::Access::Read)) << path;
+        EXPECT_EQ(registry.currentRoot(), reg::kCurrentUser) << path;
+        EXPECT_EQ(registry.currentKey(), open) << path;
+    }
+    EXPECT_FALSE(selectRootByName(registry, "HKLM"));
 }
