@@ -46,6 +46,21 @@ bool hasLineBreak(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
+// A value name as a line holds it: escaped as text is, and a line break, which would end the line
+// there, as the escape that readers turn back into it.
+void appendEscapedName(std::string& out, std::string_view name) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c != '\\' && c != '"' && c != '\r' && c != '\n') continue;
+        out.append(name, start, i - start);
+        out.push_back('\\');
+        out.push_back(c == '\r' ? 'r' : c == '\n' ? 'n' : c);
+        start = i + 1;
+    }
+    out.append(name, start, name.size() - start);
+}
+
 } // namespace
 
 std::string EscapeRegText(std::string_view text) {
@@ -53,6 +68,20 @@ std::string EscapeRegText(std::string_view text) {
     escaped.reserve(text.size() + 8);
     appendEscaped(escaped, text);
     return escaped;
+}
+
+std::string shownKeyPath(std::string_view path) {
+    std::string shown;
+    shown.reserve(path.size());
+    for (char c : path) {
+        if (c == '\r')
+            shown += "\xE2\x90\x8D"; // U+240D
+        else if (c == '\n')
+            shown += "\xE2\x90\x8A"; // U+240A
+        else
+            shown.push_back(c);
+    }
+    return shown;
 }
 
 std::vector<std::string> collectExportEntries(const std::vector<std::string>& entries) {
@@ -103,6 +132,7 @@ bool RegFileExport::OpenRegFile(const std::string& fileName) {
     (void)::fchmod(m_fd, mode);
     m_error.clear();
     m_written = 0;
+    m_leftOut.clear();
     m_buffer.reserve(kBufferSize + 4096);
     writeLine("REGEDIT4");
     writeLine("");
@@ -130,6 +160,10 @@ void RegFileExport::flush() {
     m_buffer.clear();
 }
 
+void RegFileExport::leaveOut(const std::string& path) {
+    if (std::find(m_leftOut.begin(), m_leftOut.end(), path) == m_leftOut.end()) m_leftOut.push_back(path);
+}
+
 void RegFileExport::abandon() {
     ::close(m_fd);
     m_fd = -1;
@@ -155,8 +189,8 @@ bool RegFileExport::CloseRegFile() {
 }
 
 void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw) {
-    // What the registry accessor's reads give: strings up to their first NUL, a DWORD of at most
-    // four bytes (else 0), every other kind as the bytes the program sees. The line goes straight
+    // What the registry accessor's reads give: strings up to their first NUL, a DWORD of four
+    // bytes as its number, every other kind as the bytes the program sees. The line goes straight
     // into the output buffer.
     const reg::ValueKind kind = reg::kindOfType(type);
     std::string& text8 = m_text; // strings in the program's UTF-8, converted once into a reused buffer
@@ -166,7 +200,7 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
     const std::size_t size = reg::isStringType(type) ? text8.size() : raw.size();
     std::string& out = m_buffer;
     out.push_back('"');
-    appendEscaped(out, name);
+    appendEscapedName(out, name);
     out += "\"=";
     switch (kind) {
     case reg::ValueKind::String:
@@ -187,10 +221,16 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
         break;
     }
     case reg::ValueKind::Integer: {
+        if (size != 4) {
+            // A dword: line stands for four bytes; data of another length, which reading it as a
+            // number would pad or refuse, keeps its bytes and its kind in the hex form.
+            out += "hex(4):";
+            appendHexBytes(out, bytes, size);
+            break;
+        }
         std::uint32_t number = 0;
-        if (size <= 4)
-            for (std::size_t i = size; i-- > 0;)
-                number = (number << 8) | bytes[i];
+        for (std::size_t i = 4; i-- > 0;)
+            number = (number << 8) | bytes[i];
         char digits[16];
         std::snprintf(digits, sizeof digits, "%X", number);
         out += "dword:";
@@ -230,7 +270,12 @@ void RegFileExport::writeKey(
         for (std::uint32_t i = 0; store.enumKey(key, i, name16) == reg::Status::Ok; ++i)
             subkeys.push_back(name16);
         for (const auto& sub : subkeys) {
-            const std::string subPath = path + "\\" + reg::toUtf8(sub);
+            const std::string subName = reg::toUtf8(sub);
+            const std::string subPath = path + "\\" + subName;
+            if (hasLineBreak(subName)) {
+                leaveOut(subPath);
+                continue;
+            }
             reg::HKey child = reg::kNoKey;
             if (store.openKey(key, sub, reg::Access::Read, reg::kOptionNone, child) != reg::Status::Ok) {
                 writeLine(""); // a key that cannot be read contributes only its empty line
@@ -267,6 +312,11 @@ void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selectio
     if (m_registry.store().openKey(m_registry.currentKey(), u"", reg::Access::Read, reg::kOptionNone, handle)
         != reg::Status::Ok) {
         writeLine("");
+        return;
+    }
+    if (hasLineBreak(key)) {
+        (void)m_registry.store().closeKey(handle);
+        leaveOut(key);
         return;
     }
     writeKey(handle, key, valueEntry && !selection ? entry : std::string_view(), selection, recursive);

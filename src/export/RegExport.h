@@ -19,9 +19,18 @@ namespace quern {
 // since that entry's section already writes the value.
 [[nodiscard]] std::vector<std::string> collectExportEntries(const std::vector<std::string>& entries);
 
+// The key path as a list shows it: each CR and LF drawn as its control picture (U+240D, U+240A),
+// so that a name holding a line break stays on its line and can be told from a path separator.
+[[nodiscard]] std::string shownKeyPath(std::string_view path);
+
 // Writes keys and values, read live from the registry, as a "REGEDIT4" file with CR LF lines.
 // The file is built beside its target under a temporary name and takes the target's place only
 // when it is complete, so a failed export leaves no partial file and any earlier file untouched.
+//
+// A value name holding a line break is written with the \r and \n escapes Wine's regedit reads
+// back. A key name cannot be: a header line has no escapes, so the break would end it and the
+// values would land in another key. Such a key is left out with all below it, and named in
+// leftOutKeys() for the user.
 class RegFileExport {
 public:
     explicit RegFileExport(reg::RegAccessor& registry);
@@ -29,7 +38,8 @@ public:
     RegFileExport(const RegFileExport&) = delete;
     RegFileExport& operator=(const RegFileExport&) = delete;
 
-    // Starts the file with "REGEDIT4" and an empty line. False, with error(), when it cannot be made.
+    // Starts the file with "REGEDIT4" and an empty line, and forgets the keys left out of an earlier
+    // file. False, with error(), when it cannot be made.
     bool OpenRegFile(const std::string& fileName);
     // Finishes the file and puts it in place. False, with error(), when any write failed: then
     // nothing is left of the export.
@@ -40,6 +50,9 @@ public:
     void ExportEntry(std::string_view entry, const TTreeSel* selection);
     void ExportTree(std::string_view text) { ExportEntry(text, nullptr); }
 
+    // The key paths left out because a name on them holds a line break, each once, in the order
+    // the export met them.
+    [[nodiscard]] const std::vector<std::string>& leftOutKeys() const { return m_leftOut; }
     [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] std::uint64_t bytesWritten() const { return m_written; }
 
@@ -50,6 +63,7 @@ private:
     void writeKey(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection,
         bool withSubkeys);
     void abandon();
+    void leaveOut(const std::string& path);
 
     reg::RegAccessor& m_registry;
     int m_fd = -1;
@@ -61,6 +75,7 @@ private:
     std::uint64_t m_written = 0;
     // The keys the walk is inside: a link that leads back to one of them is not followed again.
     std::vector<std::uint64_t> m_walk;
+    std::vector<std::string> m_leftOut;
 };
 
 } // namespace quern

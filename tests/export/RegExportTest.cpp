@@ -74,6 +74,8 @@ TEST_F(ExportTest, EveryKindInItsNotation) {
     setRaw(u"multi", reg::kRegMultiSz, { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 });
     setRaw(u"qword", reg::kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 });
     setRaw(u"wide", reg::kRegDword, { 1, 2, 3, 4, 5, 6, 7, 8 });
+    setRaw(u"short", reg::kRegDword, { 0xff, 1 });
+    setRaw(u"none", reg::kRegDword, {});
     registry->writeString("", "default");
     EXPECT_EQ(exported({ K }),
         "REGEDIT4\r\n\r\n[" + K
@@ -86,7 +88,9 @@ TEST_F(ExportTest, EveryKindInItsNotation) {
               "\"expand\"=\"%X%\"\r\n"
               "\"multi\"=hex:61,0,62,0,0\r\n"
               "\"qword\"=hex:1,2,3,4,5,6,7,8\r\n"
-              "\"wide\"=dword:0\r\n"
+              "\"wide\"=hex(4):1,2,3,4,5,6,7,8\r\n"
+              "\"short\"=hex(4):FF,1\r\n"
+              "\"none\"=hex(4):\r\n"
               "\"\"=\"default\"\r\n"
               "\r\n");
 }
@@ -102,6 +106,50 @@ TEST_F(ExportTest, LineBreaksInStringsGoInTheHexFormOfTheirKind) {
               "\"expand\"=hex(2):25,A,C3,A9,0\r\n"
               "\"tab\"=\"a\tb\"\r\n"
               "\r\n");
+}
+
+TEST_F(ExportTest, LineBreaksInValueNamesAreEscapedAndKeysHoldingThemAreLeftOut) {
+    setRaw(u"lf\nname", reg::kRegSz, test::utf16zBytes(u"1"));
+    setRaw(u"crlf\r\n\\n\"", reg::kRegDword, { 2, 0, 0, 0 });
+    registry->createKey("A");
+    registry->createKey("Two\nLines\\Below");
+    registry->createKey("cr\rkey");
+    registry->createKey("Z");
+    registry->openKey("\\Software\\K\\Two\nLines");
+    registry->writeString("inside", "x");
+    registry->openKey("\\Software\\K\\Z");
+    registry->writeString("after", "y");
+    // Every key before and after the ones left out is written, each under its own header.
+    const std::string file = "REGEDIT4\r\n\r\n[" + K
+        + "]\r\n"
+          "\"lf\\nname\"=\"1\"\r\n"
+          "\"crlf\\r\\n\\\\n\\\"\"=dword:2\r\n"
+          "\r\n["
+        + K + "\\A]\r\n\r\n[" + K + "\\Z]\r\n\"after\"=\"y\"\r\n\r\n";
+    RegFileExport out(*registry);
+    ASSERT_TRUE(out.OpenRegFile(dir / "out.reg"));
+    out.ExportTree(K + "\\");
+    out.ExportTree(K + "\\Two\nLines\\Below\\");
+    out.ExportTree(K + "\\cr\rkey");
+    ASSERT_TRUE(out.CloseRegFile());
+    EXPECT_EQ(test::readFile(dir / "out.reg"), file);
+    EXPECT_EQ(out.leftOutKeys(),
+        (std::vector<std::string> { K + "\\cr\rkey", K + "\\Two\nLines", K + "\\Two\nLines\\Below" }))
+        << "each key once, an entry below one named as itself";
+    EXPECT_EQ(shownKeyPath(out.leftOutKeys()[0]), K + "\\cr\u240Dkey");
+    EXPECT_EQ(shownKeyPath("a\r\nb"), "a\u240D\u240Ab");
+
+    ASSERT_TRUE(out.OpenRegFile(dir / "again.reg"));
+    ASSERT_TRUE(out.CloseRegFile());
+    EXPECT_TRUE(out.leftOutKeys().empty()) << "a new file starts a new list";
+}
+
+TEST_F(ExportTest, AnEntryWhoseRootIsNoneOfTheSixWritesOnlyItsEmptyLine) {
+    registry->writeString("v", "1");
+    // HKCU is the current root while the entries are read: its Software\K must not answer for them.
+    for (const std::string entry : { "HKLM\\Software\\K\\", "HKCU\\Software\\K", "hkey_current_user\\Software\\K",
+             "\\Software\\K\\\\v" })
+        EXPECT_EQ(exported({ entry, K }), "REGEDIT4\r\n\r\n\r\n[" + K + "]\r\n\"v\"=\"1\"\r\n\r\n") << entry;
 }
 
 TEST_F(ExportTest, EntryForms) {

@@ -1,5 +1,6 @@
-// Helper of wine-regedit-import.sh: makes a registry holding every kind of value and exports it,
-// then compares what Wine's regedit imported from that export with the source.
+// Helper of wine-regedit-import.sh: makes a registry holding every kind of value, names with line
+// breaks and a key whose name holds one, and exports it; then compares what Wine's regedit
+// imported from that export with the source.
 //   interop_tool make SOURCE_DIR OUT.reg
 //   interop_tool compare SOURCE_DIR WINE_PREFIX
 
@@ -17,6 +18,10 @@ using namespace quern;
 namespace {
 
 constexpr std::u16string_view kKey = u"Software\\QuernInterop";
+// A key name with a line break cannot be written: the export leaves it out, and nothing of it
+// may arrive, in it or in the key above. The subkey after it still arrives.
+constexpr std::u16string_view kBrokenKey = u"Key\nBreak";
+constexpr std::u16string_view kSubkey = u"Sub";
 
 std::vector<std::uint8_t> utf16z(std::u16string_view text) {
     std::vector<std::uint8_t> bytes((text.size() + 1) * 2, 0);
@@ -46,6 +51,12 @@ std::vector<Sample> samples() {
         { u"Multi", reg::kRegMultiSz, utf16z(std::u16string(u"one\0two\0", 8)), true },
         { u"Qword", reg::kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 }, true },
         { u"None", reg::kRegNone, { 9, 8 }, true },
+        { u"Line\nbreak", reg::kRegSz, utf16z(u"in a name"), true },
+        { u"Carriage\rreturn", reg::kRegDword, { 1, 0, 0, 0 }, true },
+        { u"Both\r\nand \\ \"", reg::kRegBinary, { 7 }, true },
+        { u"Dword of 8 bytes", reg::kRegDword, { 1, 2, 3, 4, 5, 6, 7, 8 }, true },
+        { u"Dword of 2 bytes", reg::kRegDword, { 1, 2 }, true },
+        { u"Empty dword", reg::kRegDword, {}, true },
         { u"Caf\u00e9", reg::kRegSz, utf16z(u"cr\u00e8me \u20ac"), false },
     };
 }
@@ -81,11 +92,22 @@ int main(int argc, char** argv) {
             return 1;
         for (const auto& sample : samples())
             (void)store.setValue(key, sample.name, sample.type, sample.data);
+        for (auto name : { kBrokenKey, kSubkey }) {
+            reg::HKey sub = reg::kNoKey;
+            if (store.createKey(key, name, reg::Access::Full, reg::kOptionNone, sub) != reg::Status::Ok) return 1;
+            (void)store.setValue(sub, u"inside", reg::kRegSz, utf16z(name));
+            (void)store.closeKey(sub);
+        }
         reg::RegAccessor registry(store);
         RegFileExport file(registry);
         if (!file.OpenRegFile(argv[3])) return 1;
-        file.ExportTree("HKEY_CURRENT_USER\\" + reg::toUtf8(kKey) + "\\");
-        return file.CloseRegFile() ? 0 : 1;
+        const std::string path = "HKEY_CURRENT_USER\\" + reg::toUtf8(kKey);
+        file.ExportTree(path + "\\");
+        if (!file.CloseRegFile()) return 1;
+        const std::vector<std::string> expected { path + "\\" + reg::toUtf8(kBrokenKey) };
+        const bool named = file.leftOutKeys() == expected;
+        std::printf("%s: the key with a line break is %snamed as left out\n", named ? "ok" : "FAIL", named ? "" : "not ");
+        return named ? 0 : 3;
     }
     if (command != "compare") return 2;
     reg::WinePrefixStore source(optionsFor(argv[2], false));
@@ -99,7 +121,7 @@ int main(int argc, char** argv) {
     for (const auto& sample : samples()) {
         std::uint32_t type = 0;
         std::vector<std::uint8_t> data;
-        const std::string name = reg::toUtf8(sample.name);
+        const std::string name = shownKeyPath(reg::toUtf8(sample.name)); // one line however it is named
         if (!sample.ascii) {
             // Wine reads REGEDIT4 text in its ANSI code page: report what non-ASCII text became.
             std::u16string found;
@@ -130,6 +152,21 @@ int main(int argc, char** argv) {
             expectedType, shown(data).c_str());
         if (!same) ++failures;
     }
-    std::printf("%d passed, %d failed\n", static_cast<int>(samples().size()) - 1 - failures, failures);
+    // Nothing arrived that the source does not hold: a split header would have made a key of the
+    // name's second line, or put the values of the key left out into this one.
+    std::u16string name;
+    std::size_t values = 0;
+    for (std::uint32_t i = 0; imported.enumValue(key, i, name, nullptr, nullptr) == reg::Status::Ok; ++i)
+        ++values;
+    std::vector<std::string> subkeys;
+    for (std::uint32_t i = 0; imported.enumKey(key, i, name) == reg::Status::Ok; ++i)
+        subkeys.push_back(reg::toUtf8(name));
+    const bool onlyTheSource = values == samples().size() && subkeys == std::vector<std::string> { "Sub" };
+    std::printf("%s: %zu values (expected %zu), subkeys:", onlyTheSource ? "ok" : "FAIL", values, samples().size());
+    for (const auto& subkey : subkeys)
+        std::printf(" \"%s\"", shownKeyPath(subkey).c_str());
+    std::printf(" (expected \"Sub\")\n");
+    if (!onlyTheSource) ++failures;
+    std::printf("%d failed\n", failures);
     return failures ? 1 : 0;
 }
