@@ -2,15 +2,16 @@
 
 #include "cli/RegData.h"
 #include "export/RegExport.h"
+#include "registry/RegU.h"
 #include "registry/Utf.h"
 #include "selection/SelectionFile.h"
 #include "selection/TreeSelection.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <istream>
-#include <ostream>
+#include <iostream>
 
 namespace quern::cli {
 
@@ -29,6 +30,7 @@ struct Context {
     std::istream& in;
     std::ostream& out;
     std::ostream& err;
+    bool canAsk; // someone is there to answer a question
 
     int fail(const std::string& text) const {
         err << "quern-reg: " << text << "\n";
@@ -86,9 +88,11 @@ private:
     HKey m_key = reg::kNoKey;
 };
 
-enum class Answer { No, Yes, All };
+// Unasked: nobody is there to answer, and the question was not put.
+enum class Answer { No, Yes, All, Unasked };
 
 Answer ask(const Context& c, const std::string& question, bool offerAll) {
+    if (!c.canAsk) return Answer::Unasked;
     c.err << question << (offerAll ? " (Yes|No|All) " : " (Yes|No) ") << std::flush;
     std::string line;
     if (!std::getline(c.in, line)) {
@@ -102,6 +106,18 @@ Answer ask(const Context& c, const std::string& question, bool offerAll) {
     if (word == "y" || word == "yes") return Answer::Yes;
     if (offerAll && (word == "a" || word == "all")) return Answer::All;
     return Answer::No;
+}
+
+// Why a command stopped at a question nobody could answer. Taking the end of a script's input as
+// a no would end the command as if all was well, with the old file or value still in place.
+std::string unanswered(const std::string& question, std::string_view yesSwitch) {
+    return question + " It cannot be asked: standard input is not a terminal. Add " + std::string(yesSwitch)
+        + " to answer yes.";
+}
+
+// The end of a command whose question was not answered yes.
+int notConfirmed(const Context& c, Answer answer, const std::string& question, std::string_view yesSwitch) {
+    return answer == Answer::Unasked ? c.fail(unanswered(question, yesSwitch) + " Nothing was changed.") : c.canceled();
 }
 
 std::string displayName(std::string_view valueName) {
@@ -173,6 +189,8 @@ private:
 // --- query ---------------------------------------------------------------------------------
 
 // Collects the listing and hands it to the stream in large pieces: a whole registry is a few MB.
+// A lone surrogate in a name or string is shown as its escape, as the window shows it, so that
+// the listing stays UTF-8.
 class Listing {
 public:
     explicit Listing(std::ostream& out)
@@ -182,7 +200,11 @@ public:
     ~Listing() { flush(); }
 
     Listing& operator<<(std::string_view text) {
-        m_buffer += text;
+        // A lone surrogate's three bytes begin with 0xED; most text holds none and is taken as it is.
+        if (text.find('\xED') == std::string_view::npos)
+            m_buffer += text;
+        else
+            m_buffer += reg::escapeLoneSurrogates(text);
         if (m_buffer.size() >= 1 << 16) flush();
         return *this;
     }
@@ -340,12 +362,12 @@ int runAdd(const Context& c, const RegArgs& a) {
         std::uint32_t oldType = 0;
         std::vector<std::uint8_t> oldData;
         if (existing.open(a.key.root, path, Access::Read) == Status::Ok
-            && c.store.queryValue(existing.handle(), name, oldType, oldData) == Status::Ok
-            && ask(c,
-                   "The registry value '" + displayName(valueName) + "' already exists. Do you want to overwrite it?",
-                   false)
-                != Answer::Yes)
-            return c.canceled();
+            && c.store.queryValue(existing.handle(), name, oldType, oldData) == Status::Ok) {
+            const std::string question
+                = "The registry value '" + displayName(valueName) + "' already exists. Do you want to overwrite it?";
+            if (const Answer answer = ask(c, question, false); answer != Answer::Yes)
+                return notConfirmed(c, answer, question, "/f");
+        }
     }
 
     Changes changes(c);
@@ -392,8 +414,11 @@ int runDeleteKey(const Context& c, const RegArgs& a) {
             return c.fail("The key " + name + " does not exist.");
     }
     if (!checkWritable(c, a.key, reg::kOpenLink)) return 1;
-    if (!a.force && ask(c, "Are you sure you want to delete the registry key '" + name + "'?", false) != Answer::Yes)
-        return c.canceled();
+    if (!a.force) {
+        const std::string question = "Are you sure you want to delete the registry key '" + name + "'?";
+        if (const Answer answer = ask(c, question, false); answer != Answer::Yes)
+            return notConfirmed(c, answer, question, "/f");
+    }
     Changes changes(c);
     changes.note(deleteTree(c.store, a.key.root, path), "Cannot delete " + name);
     return changes.finish();
@@ -421,7 +446,9 @@ int runDeleteValues(const Context& c, const RegArgs& a) {
         question = "Are you sure you want to delete the registry value '" + displayName(valueName) + "'?";
     }
     if (!checkWritable(c, a.key)) return 1;
-    if (!a.force && ask(c, question, false) != Answer::Yes) return c.canceled();
+    if (!a.force)
+        if (const Answer answer = ask(c, question, false); answer != Answer::Yes)
+            return notConfirmed(c, answer, question, "/f");
 
     Changes changes(c);
     if (key.open(a.key.root, reg::toUtf16(a.key.path), Access::Full) == Status::Ok) {
@@ -475,13 +502,17 @@ public:
         , m_force(force) { }
 
     // Drops from node what the target already holds as it is, and what the user chose to keep;
-    // false with error set when a key is a link on one side and not on the other, or when the user
-    // did not answer. target is kNoKey where the target has no such key yet.
+    // false with error set when a key is a link on one side and not on the other, or when a
+    // question could not be asked. target is kNoKey where the target has no such key yet.
     bool compare(HKey target, CopyNode& node, const std::string& targetPath, std::string& error) {
         if (target != reg::kNoKey) {
             auto keep = std::remove_if(node.values.begin(), node.values.end(),
                 [&](const reg::RawValue& value) { return !shouldWrite(target, value, targetPath); });
             node.values.erase(keep, node.values.end());
+            if (!m_unasked.empty()) {
+                error = m_unasked;
+                return false;
+            }
         }
         for (auto& child : node.children) {
             const std::string childPath = targetPath + "\\" + reg::toUtf8(child.name);
@@ -507,16 +538,18 @@ private:
         // Writing what is already there would only move the key's write time.
         if (type == value.type && data == value.data) return false;
         if (m_force) return true;
-        const Answer answer = ask(m_context,
-            "The value '" + targetPath + "\\" + displayName(reg::toUtf8(value.name))
-                + "' already exists in the destination key. Do you want to overwrite it?",
-            true);
+        if (!m_unasked.empty()) return false;
+        const std::string question = "The value '" + targetPath + "\\" + displayName(reg::toUtf8(value.name))
+            + "' already exists in the destination key. Do you want to overwrite it?";
+        const Answer answer = ask(m_context, question, true);
+        if (answer == Answer::Unasked) m_unasked = unanswered(question, "/f");
         if (answer == Answer::All) m_force = true;
-        return answer != Answer::No;
+        return answer == Answer::Yes || answer == Answer::All;
     }
 
     const Context& m_context;
     bool m_force;
+    std::string m_unasked; // why the copy stops: a question nobody could answer
 };
 
 void writeCopy(
@@ -592,6 +625,41 @@ int runCopy(const Context& c, const RegArgs& a) {
 
 // --- export --------------------------------------------------------------------------------
 
+// Names on err each line of a saved selection that gives less than it names: a key or value that
+// is not there, a root that is none of the six, or an empty line, which stands for the whole
+// registry. True when every line named something that is there. Run after the export, on the
+// registry it read.
+bool reportSelection(const Context& c, reg::RegAccessor& registry, const std::vector<std::string>& entries) {
+    bool allThere = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
+        const std::string where = "line " + std::to_string(i + 1);
+        if (entry.empty()) {
+            c.err << "quern-reg: warning: " << where
+                  << " is empty, and an empty line stands for the whole registry: all of it was exported.\n";
+            continue;
+        }
+        std::string key;
+        std::string valueName;
+        SplitValuePath(entry, key, valueName);
+        const bool valueEntry = IsValuePath(entry);
+        if (!valueEntry && key.back() == '\\') key.pop_back();
+        if (key.empty() && !valueEntry) continue; // "\\": the whole registry, as asked
+        const std::string root = key.substr(0, key.find('\\'));
+        std::string problem;
+        if (std::none_of(kRootKeys.begin(), kRootKeys.end(), [&](const RootKey& r) { return r.name == root; }))
+            problem = "'" + root + "' is not a root key (a selection names roots in full, as HKEY_LOCAL_MACHINE)";
+        else if (!openKeyPath(registry, key, Access::Read))
+            problem = "the key does not exist";
+        else if (valueEntry && !registry.valueExists(valueName))
+            problem = "the value does not exist";
+        if (problem.empty()) continue;
+        c.err << "quern-reg: " << where << ", " << entry << ": " << problem << "; nothing was exported for it.\n";
+        allThere = false;
+    }
+    return allThere;
+}
+
 int runExport(const Context& c, const RegArgs& a) {
     reg::RegAccessor registry(c.store);
     TTreeSel selection(registry);
@@ -607,9 +675,11 @@ int runExport(const Context& c, const RegArgs& a) {
             return c.fail("The system was unable to find the specified registry key: " + a.key.fullName());
     }
     struct stat st { };
-    if (!a.force && ::stat(a.file.c_str(), &st) == 0
-        && ask(c, "The file '" + a.file + "' already exists. Do you want to overwrite it?", false) != Answer::Yes)
-        return c.canceled();
+    if (!a.force && ::stat(a.file.c_str(), &st) == 0) {
+        const std::string question = "The file '" + a.file + "' already exists. Do you want to overwrite it?";
+        if (const Answer answer = ask(c, question, false); answer != Answer::Yes)
+            return notConfirmed(c, answer, question, "/y");
+    }
 
     // The same writer and the same entries as the window's export: a saved selection exports
     // exactly as it would there, a key as the window exports a key with all below it.
@@ -622,13 +692,26 @@ int runExport(const Context& c, const RegArgs& a) {
         file.ExportTree(a.key.fullName() + "\\");
     }
     if (!file.CloseRegFile()) return c.fail("Cannot write file " + a.file + ": " + file.error());
+
+    // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.
+    bool complete = a.selectionFile.empty() || reportSelection(c, registry, selection.Entries());
+    if (!file.leftOutKeys().empty()) {
+        c.err << "quern-reg: these keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were "
+                 "left out with all below them:\n";
+        for (const auto& path : file.leftOutKeys())
+            c.err << "    " << shownKeyPath(path) << "\n";
+        complete = false;
+    }
+    if (!complete) return c.fail(a.file + " was written without what is named above.");
     return 0;
 }
 
 } // namespace
 
 int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, std::ostream& out, std::ostream& err) {
-    const Context c { store, in, out, err };
+    // Answers come from a terminal, or from the stream a caller hands in for them; standard input
+    // that is not a terminal (a script, a pipe, a scheduled job) has nobody at it.
+    const Context c { store, in, out, err, &in != &std::cin || ::isatty(STDIN_FILENO) == 1 };
     for (const auto& message : store.loadMessages())
         err << "quern-reg: warning: " << message << "\n";
     switch (args.operation) {

@@ -13,7 +13,14 @@ namespace quern::cli {
 // user answered no to a question), 1 on any failure, with the reason on err. query writes its
 // listing to out as UTF-8 with LF line ends; the other operations write one line saying they
 // completed. Questions go to err and their answers come from in: only y or yes (any letter case)
-// is a yes; anything else, and the end of input, is a no.
+// is a yes; anything else, and the end of input, is a no. When in is std::cin and standard input
+// is not a terminal, nobody can answer: a command that would ask fails instead, naming the switch
+// (/f, or /y of export) that answers yes.
+//
+// export writes its file even when part of what it was asked for is not in it, as the window does,
+// and then fails naming what is missing: each line of a saved selection whose key, value or root
+// is not there, and each key left out for a line break in its name. An empty line of a selection,
+// which stands for the whole registry, is named as a warning.
 //
 // Every operation that writes runs in one batch, so each changed file is written once. All that
 // can be checked is checked before the first change: a registry that cannot be written (a

@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace quern;
@@ -85,10 +86,43 @@ TEST_F(ProgramTest, ReadsAndWritesThePrefixThatWineprefixNames) {
     EXPECT_EQ(missing.code, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+}
 
-    const ProgramRun asked = runProgram({ "delete", "HKCU\\Software\\Cli" }, environment(true), work);
-    EXPECT_EQ(asked.code, 0) << "no answer on standard input is a no";
+TEST_F(ProgramTest, AQuestionWithoutATerminalFailsAndNamesTheSwitchThatAnswersIt) {
+    test::copySamplePrefix(prefix.path());
+    const std::string fonts = "HKCU\\Software\\Wine\\Fonts";
+    ASSERT_EQ(runProgram({ "add", "HKCU\\Software\\Copy", "/v", "LogPixels", "/t", "REG_DWORD", "/d", "1", "/f" },
+                  environment(true), work)
+                  .code,
+        0);
+    const std::string user = test::readFile(prefix / "user.reg");
+    const std::string backup = work / "backup.reg";
+    test::writeFile(backup, "earlier backup");
+    test::writeFile(work / "fonts.qks", "HKEY_CURRENT_USER\\Software\\Wine\\Fonts\r\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> asking {
+        { { "add", fonts, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "1" }, "/f" },
+        { { "delete", fonts }, "/f" },
+        { { "delete", fonts, "/v", "LogPixels" }, "/f" },
+        { { "copy", fonts, "HKCU\\Software\\Copy" }, "/f" },
+        { { "export", fonts, backup }, "/y" },
+        { { "export", "--selection", work / "fonts.qks", backup }, "/y" },
+    };
+    for (const auto& [args, yes] : asking) {
+        // Standard input is a file here, as in a script or a scheduled job, even with a yes in it.
+        const ProgramRun run = runProgram(args, environment(true), work, "y\n");
+        EXPECT_EQ(run.code, 1) << args[0];
+        EXPECT_TRUE(run.err.starts_with("quern-reg: ")) << run.err;
+        EXPECT_TRUE(run.err.ends_with(
+            "? It cannot be asked: standard input is not a terminal. Add " + yes + " to answer yes. Nothing was changed.\n"))
+            << run.err;
+        EXPECT_EQ(run.out, "");
+    }
     EXPECT_EQ(test::readFile(prefix / "user.reg"), user);
+    EXPECT_EQ(test::readFile(backup), "earlier backup");
+
+    const ProgramRun answered = runProgram({ "export", fonts, backup, "/y" }, environment(true), work);
+    EXPECT_EQ(answered.code, 0) << answered.err;
+    EXPECT_TRUE(test::readFile(backup).starts_with("REGEDIT4\r\n"));
 }
 
 TEST_F(ProgramTest, APrefixThatIsNotThereIsAnError) {

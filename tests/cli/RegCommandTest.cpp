@@ -242,6 +242,13 @@ TEST_F(QueryTest, ListsTheValuesThenTheSubkeyNames) {
         << "the path as typed, the names below it as stored";
 }
 
+TEST_F(RegCommandTest, QueryShowsALoneSurrogateAsItsEscape) {
+    setValue(kCurrentUser, u"Software\\Odd\xd800", u"v\xdc01", kRegSz, { 'a', 0, 0x00, 0xd8, 0, 0 });
+    EXPECT_EQ(run({ "query", "HKCU\\Software", "/s", "/v", "v\xed\xb0\x81" }).out,
+        "\nHKEY_CURRENT_USER\\Software\\Odd<U+D800>\n    v<U+DC01>    REG_SZ    a<U+D800>\n\n"
+        "Search complete. Number of matches found: 1\n");
+}
+
 TEST_F(QueryTest, RecursiveListingHeadsEveryKeyBelowTheFirst) {
     const Result result = run({ "query", "HKCU\\Software\\Layout", "/s" });
     ASSERT_EQ(result.code, 0) << result.err;
@@ -697,4 +704,64 @@ TEST_F(RegCommandTest, ExportOfASavedSelectionIsTheWindowsExport) {
     EXPECT_TRUE(text.ends_with("[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT]\r\n"
                                "\"SHAREDMEMLOCATION\"=\"9000\"\r\n\r\n"));
     EXPECT_EQ(run({ "export", "--selection", dir / "missing.qks", dir / "x.reg" }).code, 1);
+}
+
+TEST_F(RegCommandTest, ExportOfASelectionNamesEachLineThatIsNotThere) {
+    const std::string qks = dir / "backup.qks";
+    test::writeFile(qks,
+        "HKLM\\Software\\Wine\\\r\n"
+        "HKEY_CURRENT_USER\\Software\\Nope\r\n"
+        "HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\\\LogPixels\r\n"
+        "HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\\\Missing\r\n"
+        "hkey_current_user\\Software\\Wine\r\n");
+    const Result result = run({ "export", "--selection", qks, dir / "sel.reg" });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err,
+        "quern-reg: line 1, HKLM\\Software\\Wine\\: 'HKLM' is not a root key (a selection names roots in full, as "
+        "HKEY_LOCAL_MACHINE); nothing was exported for it.\n"
+        "quern-reg: line 2, HKEY_CURRENT_USER\\Software\\Nope: the key does not exist; nothing was exported for it.\n"
+        "quern-reg: line 4, HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\\\Missing: the value does not exist; nothing "
+        "was exported for it.\n"
+        "quern-reg: line 5, hkey_current_user\\Software\\Wine: 'hkey_current_user' is not a root key (a selection "
+        "names roots in full, as HKEY_LOCAL_MACHINE); nothing was exported for it.\n"
+        "quern-reg: "
+            + dir / "sel.reg" + " was written without what is named above.\n");
+    // The file the window writes for these entries: the empty line of each that is not there.
+    EXPECT_EQ(test::readFile(dir / "sel.reg"),
+        "REGEDIT4\r\n\r\n\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n\"LogPixels\"=dword:60\r\n\r\n\r\n");
+
+    // A blank line, here the last, stands for the whole registry: exported, and named.
+    test::writeFile(qks, "HKEY_CURRENT_USER\\Software\\Wine\\Fonts\r\n\r\n");
+    const Result blank = run({ "export", "--selection", qks, dir / "all.reg" });
+    EXPECT_EQ(blank.code, 0) << blank.err;
+    EXPECT_EQ(blank.err,
+        "quern-reg: warning: line 2 is empty, and an empty line stands for the whole registry: all of it was "
+        "exported.\n");
+    EXPECT_NE(test::readFile(dir / "all.reg").find("\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine]\r\n"), std::string::npos);
+}
+
+TEST_F(RegCommandTest, ExportNamesTheKeysItLeavesOutAndKeepsEveryValueWhole) {
+    const std::u16string_view at = u"Software\\Odd";
+    setValue(kCurrentUser, at, u"two\nlines", kRegSz, test::utf16zBytes(u"x"));
+    setValue(kCurrentUser, at, u"wide", kRegDword, { 1, 2, 3, 4, 5, 6, 7, 8 });
+    setValue(kCurrentUser, u"Software\\Odd\\Key\r\nBreak\\Below", u"v", kRegSz, test::utf16zBytes(u"lost"));
+    setValue(kCurrentUser, u"Software\\Odd\\Next", u"v", kRegSz, test::utf16zBytes(u"y"));
+    const std::string out = dir / "odd.reg";
+    const Result result = run({ "export", "HKCU\\Software\\Odd", out });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err,
+        "quern-reg: these keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were left "
+        "out with all below them:\n"
+        "    HKEY_CURRENT_USER\\Software\\Odd\\Key\u240D\u240ABreak\n"
+        "quern-reg: "
+            + out + " was written without what is named above.\n");
+    EXPECT_EQ(test::readFile(out),
+        "REGEDIT4\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Odd]\r\n"
+        "\"two\\nlines\"=\"x\"\r\n"
+        "\"wide\"=hex(4):1,2,3,4,5,6,7,8\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Odd\\Next]\r\n"
+        "\"v\"=\"y\"\r\n"
+        "\r\n");
 }

@@ -1,6 +1,7 @@
 #include "cli/RegData.h"
 #include "TestSupport.h"
 #include "registry/RegTypes.h"
+#include "registry/Utf.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,8 @@ TEST(RegData, QueryShowsStringsUpToTheirFirstNul) {
     EXPECT_EQ(formatData(reg::kRegSz, test::utf16Bytes(std::u16string_view(u"ab\0cd\0", 6))), "ab");
     EXPECT_EQ(formatData(reg::kRegSz, Bytes { 'a', 0, 'b' }), "a") << "an odd last byte is no character";
     EXPECT_EQ(formatData(reg::kRegSz, test::utf16Bytes(u"no terminator")), "no terminator");
-    EXPECT_EQ(formatData(reg::kRegSz, Bytes { 0x00, 0xd8, 0, 0 }), "\xef\xbf\xbd") << "a lone surrogate";
+    EXPECT_EQ(reg::toUtf16(formatData(reg::kRegSz, Bytes { 0x00, 0xd8, 0, 0 })), u"\xd800")
+        << "a lone surrogate keeps its unit; the listing shows its escape";
     EXPECT_EQ(formatData(reg::kRegExpandSz, test::utf16Bytes(std::u16string_view(u"%A%\u00e9\0", 5))), "%A%\xc3\xa9");
     EXPECT_EQ(formatData(reg::kRegSz, Bytes {}), "");
 }
