@@ -73,7 +73,7 @@ std::string EscapeRegText(std::string_view text) {
 std::string shownKeyPath(std::string_view path) {
     std::string shown;
     shown.reserve(path.size());
-    for (char c : path) {
+    for (char c : reg::escapeLoneSurrogates(path)) {
         if (c == '\r')
             shown += "\xE2\x90\x8D"; // U+240D
         else if (c == '\n')

@@ -20,7 +20,8 @@ namespace quern {
 [[nodiscard]] std::vector<std::string> collectExportEntries(const std::vector<std::string>& entries);
 
 // The key path as a list shows it: each CR and LF drawn as its control picture (U+240D, U+240A),
-// so that a name holding a line break stays on its line and can be told from a path separator.
+// so that a name holding a line break stays on its line and can be told from a path separator, and
+// a lone surrogate as its escape, so that the text is UTF-8.
 [[nodiscard]] std::string shownKeyPath(std::string_view path);
 
 // Writes keys and values, read live from the registry, as a "REGEDIT4" file with CR LF lines.

@@ -929,6 +929,19 @@ void TMainForm::REGExportMNUClick() {
     QApplication::restoreOverrideCursor();
     // Nothing of a failed export is left behind, and an earlier file of that name is as it was.
     if (!ok) QMessageBox::critical(this, QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
+    // The file holds all but these keys: the user must know the backup lacks them.
+    if (ok && !exporter.leftOutKeys().empty()) {
+        constexpr std::size_t kShown = 20; // a box taller than the screen helps nobody
+        const auto& leftOut = exporter.leftOutKeys();
+        QString list;
+        for (std::size_t i = 0; i < leftOut.size() && i < kShown; ++i)
+            list += QLatin1Char('\n') + QString::fromStdString(shownKeyPath(leftOut[i]));
+        if (leftOut.size() > kShown) list += QStringLiteral("\n... and %1 more").arg(leftOut.size() - kShown);
+        QMessageBox::warning(this, QStringLiteral("Quern"),
+            QStringLiteral("These keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were "
+                           "left out of the file with all below them:\n%1")
+                .arg(list));
+    }
 }
 
 } // namespace quern

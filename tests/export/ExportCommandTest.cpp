@@ -90,6 +90,23 @@ private slots:
         QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n");
     }
 
+    void keysLeftOutForALineBreakAreNamedAfterTheExport() {
+        Window w;
+        {
+            reg::RegAccessor registry(*w.store);
+            registry.selectRoot(reg::kCurrentUser);
+            registry.createKey("\\Software\\K\\Two\nLines");
+        }
+        w.form->TreeView->setFocus();
+        QString warning;
+        test::answerNextMessageBox(QMessageBox::Ok, &warning);
+        QCOMPARE(w.exportNow(),
+            "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n[" + K + "\\Sub]\r\n\r\n");
+        QVERIFY2(warning.endsWith(QStringLiteral("left out of the file with all below them:\n\n"
+                                                 "HKEY_CURRENT_USER\\Software\\K\\Two\u240ALines")),
+            qPrintable(warning));
+    }
+
     void noToTheOverwriteQuestionOrCancelWritesNothing() {
         Window w;
         test::writeFile(w.dir / "out.reg", "earlier");
