@@ -58,8 +58,7 @@ int main(int argc, char** argv) {
     for (const char* name : { "system.reg", "user.reg", "userdef.reg" })
         fs::copy_file(std::string(QUERN_SAMPLE_PREFIX_DIR) + "/" + name, work / "sample" / name);
 
-    // The window reads its help from where it starts, and settings of its own: no run sees another's.
-    fs::current_path(QUERN_HELP_DIR);
+    // Settings of its own: no run sees another's.
     setQuernSettingsFileName((work / "settings.ini").string());
     QApplication app(argc, argv);
     double shownAt = 0;

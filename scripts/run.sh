@@ -18,5 +18,5 @@ Run it from a desktop session, or give it a virtual display:
 TXT
     exit 1
 fi
-cd "$build/src/shell"
-exec ./quern "$@"
+# Quern finds its help beside itself, so it starts in the folder it was called from.
+exec "$build/src/shell/quern" "$@"

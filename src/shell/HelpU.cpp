@@ -1,5 +1,6 @@
 #include "shell/HelpU.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,10 @@
 #include <QShortcut>
 #include <QTextDocument>
 #include <QVBoxLayout>
+
+#ifndef QUERN_INSTALLED_HELP_DIR
+#error "QUERN_INSTALLED_HELP_DIR is where an install puts the help, relative to the program; the build sets it"
+#endif
 
 namespace quern {
 
@@ -38,11 +43,23 @@ QUrl pageUrl(const QString& page, const QString& anchor = {}) {
 
 } // namespace
 
+QStringList helpFileFolders(const QString& programDir) {
+    const QDir program(programDir);
+    return { program.absolutePath(),
+        QDir::cleanPath(program.absoluteFilePath(QStringLiteral(QUERN_INSTALLED_HELP_DIR))), QDir::currentPath() };
+}
+
 bool checkHelpFile(QWidget* parent) {
-    const QFileInfo file(QDir::current(), QString::fromLatin1(kHelpFileName));
-    if (file.isFile()) {
-        helpFileOfThisRun() = file.absoluteFilePath();
-        return true;
+    return checkHelpFile(parent, helpFileFolders(QCoreApplication::applicationDirPath()));
+}
+
+bool checkHelpFile(QWidget* parent, const QStringList& folders) {
+    for (const QString& folder : folders) {
+        const QFileInfo file(QDir(folder), QString::fromLatin1(kHelpFileName));
+        if (file.isFile()) {
+            helpFileOfThisRun() = file.absoluteFilePath();
+            return true;
+        }
     }
     helpFileOfThisRun().clear();
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quern"),

@@ -13,11 +13,19 @@ namespace quern {
 
 inline constexpr const char* kHelpFileName = "ENGQuern.hlp";
 
-// Looks for the help file in the current folder, as the first step of start-up. When it is there it
-// becomes the help of this run (by its full path, so a later change of folder does not lose it);
-// when it is not, the user is told in a message box and the run goes on without help.
-// True when the help file was found.
+// The folders the help file is looked for in, first to last, for a program in programDir: beside
+// the program (a build folder, or a folder the program was unpacked into); where an install puts
+// it, relative to the program (../share/quern for one in bin/); and the current folder, where
+// earlier versions looked. A program started from a desktop entry or from any terminal folder
+// finds its help by the first two.
+[[nodiscard]] QStringList helpFileFolders(const QString& programDir);
+
+// Looks for the help file in the folders, as the first step of start-up; without folders, in
+// helpFileFolders() of this program. The first one found becomes the help of this run (by its
+// full path, so a later change of folder does not lose it); when there is none, the user is told
+// in a message box and the run goes on without help. True when the help file was found.
 bool checkHelpFile(QWidget* parent);
+bool checkHelpFile(QWidget* parent, const QStringList& folders);
 
 // The help file of this run as checkHelpFile found it; empty when there is none.
 [[nodiscard]] QString applicationHelpFile();

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -223,12 +224,45 @@ private slots:
 
     // --- Help ---
 
+    void helpIsFoundBesideTheProgramOrWhereAnInstallPutsItFromAnyFolder() {
+        test::TempDir elsewhere;
+        CurrentFolder here(QString::fromStdString(elsewhere.path()));
+        QString shown;
+        // This program has its help beside it, as the build folder has Quern's: started in a folder
+        // without one, it finds that.
+        answerNextMessageBox(&shown);
+        QVERIFY(checkHelpFile(nullptr));
+        QTest::qWait(20);
+        QVERIFY(shown.isEmpty());
+        QCOMPARE(applicationHelpFile(), QCoreApplication::applicationDirPath() + QStringLiteral("/ENGQuern.hlp"));
+
+        // An installed program in PREFIX/bin has its help in PREFIX/share/quern.
+        test::TempDir prefix;
+        const QString bin = QString::fromStdString(prefix / "bin");
+        const QString installed = QString::fromStdString(prefix / "share/quern/ENGQuern.hlp");
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(QFileInfo(installed).path()));
+        QVERIFY(QFile::copy(QStringLiteral(QUERN_HELP_SOURCE), installed));
+        answerNextMessageBox(&shown);
+        QVERIFY(checkHelpFile(nullptr, helpFileFolders(bin)));
+        QTest::qWait(20);
+        QVERIFY(shown.isEmpty());
+        QCOMPARE(applicationHelpFile(), installed); // a plain path, without "bin/.."
+        THelpForm help(applicationHelpFile());
+        QVERIFY(help.pageNames().size() >= 10);
+
+        // A help beside the program comes first: an older install cannot hide the program's own.
+        QVERIFY(QFile::copy(QStringLiteral(QUERN_HELP_SOURCE), bin + QStringLiteral("/ENGQuern.hlp")));
+        QVERIFY(checkHelpFile(nullptr, helpFileFolders(bin)));
+        QCOMPARE(applicationHelpFile(), bin + QStringLiteral("/ENGQuern.hlp"));
+    }
+
     void missingHelpFileIsReportedAndF1DoesNothing() {
         test::TempDir dir;
         CurrentFolder here(QString::fromStdString(dir.path()));
         QString shown;
         answerNextMessageBox(&shown);
-        QVERIFY(!checkHelpFile(nullptr));
+        // Not beside the program, not in ../share/quern, not in the current folder.
+        QVERIFY(!checkHelpFile(nullptr, helpFileFolders(QString::fromStdString(dir / "bin"))));
         QCOMPARE(shown, QStringLiteral("THIS PROGRAM NEED THE HELP FILE ! PLESE USE IT..."));
         QVERIFY(applicationHelpFile().isEmpty());
         QWidget window;
@@ -240,10 +274,11 @@ private slots:
         test::TempDir dir;
         QVERIFY(QFile::copy(QStringLiteral(QUERN_HELP_SOURCE), QString::fromStdString(dir / "ENGQuern.hlp")));
         {
+            // In the current folder only, where earlier versions looked.
             CurrentFolder here(QString::fromStdString(dir.path()));
             QString shown;
             answerNextMessageBox(&shown);
-            QVERIFY(checkHelpFile(nullptr));
+            QVERIFY(checkHelpFile(nullptr, helpFileFolders(QStringLiteral("/nonexistent/bin"))));
             QTest::qWait(20);
             QVERIFY(shown.isEmpty()); // no message
         }
