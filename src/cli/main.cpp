@@ -1,4 +1,5 @@
 // quern-reg: the registry of a Wine prefix from the command line, in the manner of reg.
+#include "QuernVersion.h"
 #include "cli/RegCommand.h"
 #include "registry/WinePrefixStore.h"
 
@@ -11,6 +12,12 @@
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
+    // The GNU way to ask a program for its version; reg itself has no such switch.
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "quern-reg " << quern::kQuernVersion << '\n';
+        std::cout.flush();
+        return std::cout ? 0 : 1;
+    }
     quern::cli::RegArgs parsed;
     int exitCode = 1;
     // Help and bad arguments are answered before the registry is opened (or made, the first time).

@@ -1,5 +1,6 @@
 #include "shell/AboutU.h"
 
+#include "QuernVersion.h"
 #include "shell/JpegImage.h"
 
 #include <QApplication>
@@ -39,7 +40,7 @@ TAboutForm::TAboutForm(QWidget* parent)
     const QImage picture = quernPicture(QuernPicture::About);
     if (!picture.isNull()) Image1->setPixmap(QPixmap::fromImage(picture));
 
-    Label1 = new QLabel(QStringLiteral("version 1.3"), this);
+    Label1 = new QLabel(QStringLiteral("version ") + QLatin1StringView(kQuernVersion), this);
     Label1->setGeometry(24, 72, 97, 17);
     // Labels draw no background of their own: the picture shows through around the texts.
 

@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(form.windowTitle(), QStringLiteral("About Quern..."));
         QCOMPARE(form.size(), QSize(360, 221));
         QCOMPARE(form.minimumSize(), form.maximumSize()); // not sizeable
-        QCOMPARE(form.Label1->text(), QStringLiteral("version 1.3"));
+        QCOMPARE(form.Label1->text(), QStringLiteral("version " QUERN_VERSION)); // project()'s, as the build has it
         QCOMPARE(form.Mail->text(), contactAddress());
         QVERIFY(form.Mail->text().contains(QLatin1Char('@')));
         QCOMPARE(form.Mail->cursor().shape(), Qt::PointingHandCursor);
