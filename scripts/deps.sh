@@ -14,4 +14,6 @@ quern_install_packages() {
 }
 
 QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev)
-QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
+# desktop-file-utils validates the installed desktop entry; xvfb (with xauth, which xvfb-run needs
+# and xvfb only recommends) and xdotool start and drive the built program on a virtual display.
+QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool)

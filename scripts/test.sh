@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quern with its tests and runs every test: once in a normal build
-# (core and window tests), then the core tests again under AddressSanitizer and UBSan.
+# (core and window tests), then an install of that build into a temporary prefix, then the core
+# tests again under AddressSanitizer and UBSan.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
@@ -11,6 +12,9 @@ echo "== Build and test"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "== Install check"
+"$root/scripts/check-install.sh" "$root/build"
 
 echo "== Core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUERN_SANITIZE=ON \

@@ -1,4 +1,5 @@
 #include "registry/WinePrefixStore.h"
+#include "shell/QuernProgramIcon.h"
 #include "shell/QuernU.h"
 
 #include <QApplication>
@@ -29,6 +30,9 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quern"));
+    // The icon of every window, and the desktop entry that names the same icon.
+    QApplication::setWindowIcon(quern::quernProgramIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("quern"));
     auto store = quern::reg::openChosenRegistry();
     const std::vector<std::string> messages = store->loadMessages();
     quern::TMainForm form(*store);
