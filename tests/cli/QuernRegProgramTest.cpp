@@ -112,8 +112,8 @@ TEST_F(ProgramTest, AQuestionWithoutATerminalFailsAndNamesTheSwitchThatAnswersIt
         const ProgramRun run = runProgram(args, environment(true), work, "y\n");
         EXPECT_EQ(run.code, 1) << args[0];
         EXPECT_TRUE(run.err.starts_with("quern-reg: ")) << run.err;
-        EXPECT_TRUE(run.err.ends_with(
-            "? It cannot be asked: standard input is not a terminal. Add " + yes + " to answer yes. Nothing was changed.\n"))
+        EXPECT_TRUE(run.err.ends_with("? It cannot be asked: standard input is not a terminal. Add " + yes
+            + " to answer yes. Nothing was changed.\n"))
             << run.err;
         EXPECT_EQ(run.out, "");
     }

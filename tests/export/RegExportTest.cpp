@@ -147,8 +147,8 @@ TEST_F(ExportTest, LineBreaksInValueNamesAreEscapedAndKeysHoldingThemAreLeftOut)
 TEST_F(ExportTest, AnEntryWhoseRootIsNoneOfTheSixWritesOnlyItsEmptyLine) {
     registry->writeString("v", "1");
     // HKCU is the current root while the entries are read: its Software\K must not answer for them.
-    for (const std::string entry : { "HKLM\\Software\\K\\", "HKCU\\Software\\K", "hkey_current_user\\Software\\K",
-             "\\Software\\K\\\\v" })
+    for (const std::string entry :
+        { "HKLM\\Software\\K\\", "HKCU\\Software\\K", "hkey_current_user\\Software\\K", "\\Software\\K\\\\v" })
         EXPECT_EQ(exported({ entry, K }), "REGEDIT4\r\n\r\n\r\n[" + K + "]\r\n\"v\"=\"1\"\r\n\r\n") << entry;
 }
 

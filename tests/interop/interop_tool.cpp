@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
         if (!file.CloseRegFile()) return 1;
         const std::vector<std::string> expected { path + "\\" + reg::toUtf8(kBrokenKey) };
         const bool named = file.leftOutKeys() == expected;
-        std::printf("%s: the key with a line break is %snamed as left out\n", named ? "ok" : "FAIL", named ? "" : "not ");
+        std::printf(
+            "%s: the key with a line break is %snamed as left out\n", named ? "ok" : "FAIL", named ? "" : "not ");
         return named ? 0 : 3;
     }
     if (command != "compare") return 2;
