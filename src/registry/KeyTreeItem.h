@@ -1,17 +1,31 @@
 #pragma once
 
 #include "registry/TreeNode.h"
+#include "registry/Utf.h"
 
 #include <QTreeWidgetItem>
 
+#include <string>
+#include <string_view>
+
 namespace quern {
+
+// Names and paths as the window shows them, and back: a lone surrogate in a name shows as <U+D800>.
+[[nodiscard]] inline QString shownText(std::string_view raw) {
+    return QString::fromStdString(reg::escapeLoneSurrogates(raw));
+}
+[[nodiscard]] inline std::string rawText(const QString& shown) {
+    return reg::unescapeLoneSurrogates(shown.toStdString());
+}
 
 // An item of the key tree that the core's tree algorithms can walk. "Marked as having children"
 // is the item's expand button, shown whether or not its children were read.
 class KeyTreeItem final : public QTreeWidgetItem, public TreeNode {
 public:
-    explicit KeyTreeItem(const QString& name)
-        : QTreeWidgetItem(QStringList { name }) { }
+    // The item shows the name; every operation on its key uses the name as the registry lists it.
+    explicit KeyTreeItem(std::string name)
+        : QTreeWidgetItem(QStringList { shownText(name) })
+        , m_name(std::move(name)) { }
 
     void markHasChildren(bool mark) {
         setChildIndicatorPolicy(
@@ -29,11 +43,14 @@ public:
     [[nodiscard]] TreeNode* childNode(std::size_t index) const override {
         return static_cast<KeyTreeItem*>(child(static_cast<int>(index)));
     }
-    [[nodiscard]] std::string nodeText() const override { return text(0).toStdString(); }
+    [[nodiscard]] std::string nodeText() const override { return m_name; }
     [[nodiscard]] bool markedHasChildren() const override {
         return childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator || childCount() > 0;
     }
     [[nodiscard]] bool nodeExpanded() const override { return isExpanded(); }
+
+private:
+    std::string m_name;
 };
 
 } // namespace quern

@@ -33,13 +33,15 @@ std::string formatDword(std::int32_t value, int mode) {
 }
 
 char16_t byteGlyph(std::uint8_t byte) {
-    // 0x80..0x9F as Windows-1252 has them; its five unused codes get the substitute's picture.
-    static constexpr char16_t kHigh[32] = { 0x20AC, 0x2426, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6,
-        0x2030, 0x0160, 0x2039, 0x0152, 0x2426, 0x017D, 0x2426, 0x2426, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013,
-        0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x2426, 0x017E, 0x0178 };
-    if (byte < 0x20) return static_cast<char16_t>(0x2400 + byte); // the control pictures
+    // Bytes without a visible character of their own (controls, and the five codes Windows-1252
+    // leaves unused) share one small circle: a glyph that the common fonts have, unlike the
+    // control pictures, and that no byte stands for otherwise.
+    constexpr char16_t kNone = 0x25E6;
+    static constexpr char16_t kHigh[32] = { 0x20AC, kNone, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6,
+        0x2030, 0x0160, 0x2039, 0x0152, kNone, 0x017D, kNone, kNone, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013,
+        0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, kNone, 0x017E, 0x0178 };
+    if (byte < 0x20 || byte == 0x7F) return kNone;
     if (byte < 0x7F) return byte;
-    if (byte == 0x7F) return 0x2421;
     if (byte < 0xA0) return kHigh[byte - 0x80];
     if (byte == 0xA0) return 0x2423; // the no-break space, drawn as the open box of a blank
     if (byte == 0xAD) return 0x2010; // the soft hyphen, which text drawing leaves out

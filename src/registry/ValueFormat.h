@@ -20,9 +20,9 @@ enum BinaryViewMode : int { kBytesHex = 0, kBytesDecimal = 1, kBytesCharacters =
 // (010 255 ); characters: one visible character per byte (byteGlyph), in UTF-8. No bytes give the
 // empty text.
 // The character that stands for a byte in the characters view: the byte's own character in the
-// Windows code page 1252 where that is visible, and a picture of it where it is not (controls,
-// unused codes, the no-break space and the soft hyphen). Every byte has a glyph of its own, so the
-// text lines up with the bytes one to one.
+// Windows code page 1252 where that is visible; for controls and unused codes the placeholder
+// U+25E6, for the no-break space U+2423 and for the soft hyphen a hyphen. Every byte gives exactly
+// one visible character, so the text lines up with the bytes one to one.
 [[nodiscard]] char16_t byteGlyph(std::uint8_t byte);
 
 [[nodiscard]] std::string formatBytes(std::span<const std::uint8_t> bytes, int mode);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "registry/KeyTreeItem.h"
 #include "registry/RegU.h"
 
 #include <QAbstractTableModel>
@@ -34,8 +35,8 @@ public:
         if (!m_rows || row < 0 || row >= static_cast<int>(m_rows->size())) return {};
         const ValueRow& value = (*m_rows)[static_cast<std::size_t>(row)];
         if (column == 0)
-            return QChar::fromLatin1(value.kind) + QString::fromStdString((*m_names)[static_cast<std::size_t>(row)]);
-        return QString::fromStdString(value.data);
+            return QChar::fromLatin1(value.kind) + shownText((*m_names)[static_cast<std::size_t>(row)]);
+        return shownText(value.data);
     }
 
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override {

@@ -1,5 +1,7 @@
 #include "shell/HelpU.h"
 
+#include "shell/QuernSettings.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -146,6 +148,7 @@ THelpForm::THelpForm(const QString& fileName, QWidget* parent)
 
     load(fileName);
     if (parent) move(parent->geometry().center() - rect().center());
+    keepOnScreen(*this); // a main window near the screen's edge would leave the help partly off it
 }
 
 void THelpForm::load(const QString& fileName) {

@@ -270,4 +270,12 @@ WindowPlacement placeOnScreens(
     return placement;
 }
 
+ScreenRect fitOnScreen(ScreenRect window, const ScreenRect& screen) {
+    window.width = std::clamp(window.width, 0, std::max(screen.width, 0));
+    window.height = std::clamp(window.height, 0, std::max(screen.height, 0));
+    window.left = std::clamp(window.left, screen.left, screen.left + screen.width - window.width);
+    window.top = std::clamp(window.top, screen.top, screen.top + screen.height - window.height);
+    return window;
+}
+
 } // namespace quern

@@ -132,4 +132,8 @@ void writeSettingsLines(QuernIniFile& file, const SettingsToStore& values);
 [[nodiscard]] WindowPlacement placeOnScreens(
     WindowPlacement placement, const std::vector<ScreenRect>& screens, const ScreenRect& primary);
 
+// The window's rectangle made no larger than the screen's and moved the least distance that puts it
+// wholly on that screen, so that its title bar and edges can be reached.
+[[nodiscard]] ScreenRect fitOnScreen(ScreenRect window, const ScreenRect& screen);
+
 } // namespace quern

@@ -96,4 +96,19 @@ void setWindowPlacement(QWidget& window, const WindowPlacement& placement) {
         window.setWindowState(Qt::WindowMinimized);
 }
 
+void keepOnScreen(QWidget& window) {
+    const QRect frame = window.frameGeometry();
+    const QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (!screen) screen = window.screen();
+    if (!screen) return;
+    const ScreenRect area = toScreenRect(screen->availableGeometry());
+    const ScreenRect fitted = fitOnScreen(toScreenRect(frame), area);
+    // The frame's edges are the window manager's; what is left for the window is the rest.
+    const QMargins edges(window.geometry().left() - frame.left(), window.geometry().top() - frame.top(),
+        frame.right() - window.geometry().right(), frame.bottom() - window.geometry().bottom());
+    if (fitted.width != frame.width() || fitted.height != frame.height())
+        window.resize(fitted.width - edges.left() - edges.right(), fitted.height - edges.top() - edges.bottom());
+    window.move(fitted.left, fitted.top);
+}
+
 } // namespace quern

@@ -32,4 +32,8 @@ void writeSettings(TMainForm& form, QuernIniFile& settings);
 // primary screen; one without area keeps the window's own size.
 void setWindowPlacement(QWidget& window, const WindowPlacement& placement);
 
+// Moves a top-level window, frame included, wholly onto the screen that holds its centre (or the
+// nearest one), made no larger than that screen's free area.
+void keepOnScreen(QWidget& window);
+
 } // namespace quern

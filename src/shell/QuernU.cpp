@@ -9,6 +9,7 @@
 #include "shell/HelpU.h"
 #include "shell/QuernIcons.h"
 #include "shell/QuernSettings.h"
+#include "shell/RegistryNotice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -35,7 +37,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
 
 namespace quern {
 
@@ -107,6 +108,12 @@ bool within(const QWidget* widget, const QWidget* container) {
     return widget && container && (widget == container || container->isAncestorOf(widget));
 }
 
+// The menu bar takes the keyboard while the user walks the menus (Alt, or Alt with a letter); it
+// borrows the focus, and the keys it gets are the menus' own.
+bool isMenuWidget(const QObject* widget) {
+    return qobject_cast<const QMenuBar*>(widget) || qobject_cast<const QMenu*>(widget);
+}
+
 } // namespace
 
 TMainForm::TMainForm(reg::RegStore& store, QWidget* parent)
@@ -143,6 +150,8 @@ void TMainForm::buildControls() {
         QStringLiteral("This is the current key. Change it using the tree on the left or typing it here"));
     ButtonPanel->installEventFilter(this); // its resize sets the edit's width
     layout->addWidget(ButtonPanel);
+    m_readOnlyBar = new ReadOnlyBar(central);
+    layout->addWidget(m_readOnlyBar);
 
     Splitter = new QSplitter(Qt::Horizontal, central);
     Splitter->setHandleWidth(3);
@@ -178,7 +187,9 @@ void TMainForm::buildControls() {
     KeyGrid->horizontalHeader()->setHighlightSections(false);
     KeyGrid->setShowGrid(false);
     KeyGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    KeyGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // One range of rows, as Shift extends it: a command on the selected values never reaches a row
+    // between two the user picked apart.
+    KeyGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
     KeyGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     KeyGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     KeyGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -212,8 +223,15 @@ void TMainForm::buildControls() {
     layout->addWidget(Memo);
     setCentralWidget(central);
 
+    // The hints keep the status bar's stretch; which registry is open, and whether it is
+    // read-only, sit at its right end.
     m_readOnlyLabel = new QLabel(this);
+    m_readOnlyLabel->setObjectName(QStringLiteral("ReadOnlyLabel"));
     statusBar()->addPermanentWidget(m_readOnlyLabel);
+    m_locationLabel = new ElidedLabel(this);
+    m_locationLabel->setObjectName(QStringLiteral("LocationLabel"));
+    m_locationLabel->setMaximumWidth(320);
+    statusBar()->addPermanentWidget(m_locationLabel);
 
     setTabOrder(TreeView, KeyGrid);
     setTabOrder(KeyGrid, PathEdit);
@@ -432,6 +450,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != this || QApplication::activeModalWidget()) return false;
+    if (isMenuWidget(widget) || QApplication::activePopupWidget()) return false; // Esc leaves the menu
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Escape) {
         close();
@@ -451,6 +470,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 // --- Focus and the menu states ---
 
 void TMainForm::focusChanged(QWidget* old, QWidget* now) {
+    // While the menus have the keyboard the pane that had it keeps its menu state: the Edit menu
+    // must show what it will act on when the menu closes and the focus comes back.
+    if (isMenuWidget(now)) return;
+    if (isMenuWidget(old)) old = m_paneFocus;
+    m_paneFocus = now;
     if (within(old, TreeView) && !within(now, TreeView)) TreeViewExit();
     if (within(old, KeyGrid) && !within(now, KeyGrid)) KeyGridExit();
     if (within(old, ButtonPanel) && !within(now, ButtonPanel)) ButtonPanelExit();
@@ -540,13 +564,22 @@ int TMainForm::seamCalls(const char* handler) const {
 }
 
 void TMainForm::updateReadOnlyNotice() {
-    m_readOnlyLabel->setText(readOnlyText());
+    const QString reason = QString::fromStdString(m_store.readOnlyReason());
+    m_readOnlyBar->setReason(reason);
+    m_readOnlyLabel->setText(reason.isEmpty() ? QString() : QStringLiteral("Read-only"));
+    m_readOnlyLabel->setToolTip(reason);
+    m_readOnlyLabel->setVisible(!reason.isEmpty());
+    const QString location = QString::fromStdString(m_store.location());
+    m_locationLabel->setFullText(QStringLiteral("Registry: ") + location);
+    m_locationLabel->setStatusTip(QStringLiteral("The registry Quern opened: ") + location);
 }
 
 QString TMainForm::readOnlyText() const {
-    const std::string reason = m_store.readOnlyReason();
-    if (reason.empty()) return {};
-    return QStringLiteral("Read-only: ") + QString::fromStdString(reason);
+    return m_readOnlyBar->text();
+}
+
+QString TMainForm::locationText() const {
+    return m_locationLabel->fullText();
 }
 
 // --- The key tree ---
@@ -554,7 +587,7 @@ QString TMainForm::readOnlyText() const {
 void TMainForm::initialiseTree() {
     m_changeTimer->stop();
     TreeView->clear();
-    auto* top = new KeyTreeItem(QStringLiteral("Local Registry"));
+    auto* top = new KeyTreeItem("Local Registry");
     top->setIcon(0, quernIcon(QuernIcon::Computer));
     top->markHasChildren(true);
     TreeView->addTopLevelItem(top);
@@ -577,7 +610,7 @@ void TMainForm::fillNode(KeyTreeItem* node, bool expanding) {
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(children.size()));
     for (const auto& child : children) {
-        auto* item = new KeyTreeItem(QString::fromStdString(child.name));
+        auto* item = new KeyTreeItem(child.name);
         item->setIcon(0, folder);
         item->markHasChildren(child.hasSubkeys);
         items.push_back(item);
@@ -607,7 +640,7 @@ void TMainForm::TreeViewCollapsing(QTreeWidgetItem* item) {
 
 void TMainForm::TreeViewChange(QTreeWidgetItem* item) {
     FillGrid(static_cast<KeyTreeItem*>(item));
-    const QString path = QString::fromStdString(keyPathOfNode(static_cast<KeyTreeItem*>(TreeView->currentItem())));
+    const QString path = shownText(keyPathOfNode(currentNode()));
     SelMenu(m_selection->StateOfNode(currentNode()) >= selAlone);
     if (!PathEdit->hasFocus()) PathEdit->setText(path);
 }
@@ -621,7 +654,7 @@ void TMainForm::PathEditChange() {
 }
 
 void TMainForm::GoToPath(const QString& path) {
-    goToPath(*this, path.toStdString());
+    goToPath(*this, rawText(path));
 }
 
 TreeNode* TMainForm::topNode() {
@@ -650,12 +683,12 @@ void TMainForm::selectNode(TreeNode* node) {
 
 void TMainForm::RefreshMNUClick() {
     KeyTreeItem* node = currentNode();
-    const QString path = QString::fromStdString(keyPathOfNode(node));
+    const std::string path = keyPathOfNode(node);
     const bool expanded = node && node->isExpanded();
     (void)m_store.refresh(); // files changed on disk are read again
     updateReadOnlyNotice();
     initialiseTree();
-    GoToPath(path);
+    goToPath(*this, path);
     if (KeyTreeItem* now = currentNode()) now->setExpanded(expanded);
     FillGrid(currentNode());
 }
@@ -739,7 +772,7 @@ void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QR
                 != selNone);
             painter.setFont(font);
             painter.drawText(rect.adjusted(20, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                QString::fromStdString(m_valueNames[static_cast<std::size_t>(row - 1)]));
+                shownText(m_valueNames[static_cast<std::size_t>(row - 1)]));
             if (!text.isEmpty()) {
                 static const QIcon strings = quernIcon(QuernIcon::Strings);
                 static const QIcon binary = quernIcon(QuernIcon::Binary);
@@ -764,15 +797,17 @@ void TMainForm::SelMNUClick(QObject* sender) {
         KeyTreeItem* node = currentNode();
         if (!node) return;
         const std::string key = keyPathOfNode(node);
-        // The rows of the grid's selection, top to bottom; the blank row of a key without values has
+        // The rows the user highlighted, top to bottom; the blank row of a key without values has
         // no value behind it and is passed over.
+        std::vector<int> rows;
+        for (const QItemSelectionRange& range : KeyGrid->selectionModel()->selection())
+            for (int row = range.top(); row <= range.bottom(); ++row)
+                if (row < static_cast<int>(m_valueNames.size())) rows.push_back(row);
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
         std::vector<std::string> paths;
-        const QModelIndexList rows = KeyGrid->selectionModel()->selectedRows();
-        int top = INT_MAX;
-        int bottom = -1;
-        for (const QModelIndex& index : rows)
-            top = std::min(top, index.row()), bottom = std::max(bottom, index.row());
-        for (int row = top; row <= bottom && row < static_cast<int>(m_valueNames.size()); ++row)
+        paths.reserve(rows.size());
+        for (int row : rows)
             paths.push_back(key + std::string(kValueSeparator) + m_valueNames[static_cast<std::size_t>(row)]);
         const bool anyUnselected = std::any_of(paths.begin(), paths.end(),
             [&](const std::string& path) { return m_selection->StateOfPath(path) == selNone; });
@@ -834,8 +869,14 @@ void TMainForm::TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTr
 void TMainForm::showSelectionInMemo() {
     QStringList lines;
     for (const auto& entry : m_selection->Entries())
-        lines.push_back(QString::fromStdString(entry));
+        lines.push_back(shownText(entry));
     Memo->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+QString TMainForm::execFileDialog(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.front();
 }
 
 QString TMainForm::chooseSaveFile(const QString& title, const QString& filter, const QString& extension) {

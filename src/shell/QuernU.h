@@ -6,6 +6,7 @@
 #include "selection/TreeSelection.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -30,7 +31,9 @@ class QTreeWidgetItem;
 
 namespace quern {
 
+class ElidedLabel;
 class KeyTreeItem;
+class ReadOnlyBar;
 class ValueGridModel;
 
 // The main window: the path line above, the key tree on the left, the value grid on the right,
@@ -93,7 +96,8 @@ public:
     [[nodiscard]] const std::vector<std::string>& valueNames() const { return m_valueNames; }
     [[nodiscard]] QString cellText(int column, int row) const; // row 0 is the header
     [[nodiscard]] KeyTreeItem* currentNode() const; // the tree's selected node
-    [[nodiscard]] QString readOnlyText() const;
+    [[nodiscard]] QString readOnlyText() const; // the bar above the panes; empty while writable
+    [[nodiscard]] QString locationText() const; // the registry's folder, as the status bar names it
     // How many times each command that a later part of the program fills has been asked for.
     [[nodiscard]] int seamCalls(const char* handler) const;
 
@@ -121,9 +125,10 @@ public:
     void REGExportMNUClick();
     void LoadSelMNUClick();
     void showSelectionInMemo();
-    // Shows a file dialog and gives the file chosen, or the empty text when the user cancels.
-    // Tests put their own answer here.
-    std::function<QString(QFileDialog& dialog)> runFileDialog;
+    // Shows a file dialog and gives the file chosen, or the empty text when the user cancels. It
+    // shows the dialog to the user; tests put their own answer here instead.
+    std::function<QString(QFileDialog& dialog)> runFileDialog = execFileDialog;
+    static QString execFileDialog(QFileDialog& dialog);
 
     // Menu states by focus
     void KeySelectable(bool selectable);
@@ -192,7 +197,10 @@ private:
     std::vector<ValueRow> m_valueRows;
     ValueGridModel* m_gridModel = nullptr;
     QTimer* m_changeTimer = nullptr;
+    ReadOnlyBar* m_readOnlyBar = nullptr;
     QLabel* m_readOnlyLabel = nullptr;
+    ElidedLabel* m_locationLabel = nullptr;
+    QPointer<QWidget> m_paneFocus; // the last widget outside the menus that had the keyboard
     std::vector<EditShortcut> m_editShortcuts;
     bool m_shortcutsOn = true;
     bool m_startupNavigation = false;

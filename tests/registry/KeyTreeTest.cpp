@@ -169,7 +169,7 @@ TEST_F(KeyTreeTest, GridRowsRenderEveryKindDefaultFirst) {
     EXPECT_EQ(dataOf("bin"), "b010 255 ");
     fillGridRows(*registry, tree.selectedNode(), kBytesCharacters, kDwordDecimal, names, rows);
     EXPECT_EQ(dataOf("num"), "n255");
-    EXPECT_EQ(dataOf("multi"), "ba\u2400b\u2400\u2400") << "one visible character per byte, zero bytes too";
+    EXPECT_EQ(dataOf("multi"), "ba\u25e6b\u25e6\u25e6") << "one visible character per byte, zero bytes too";
 
     fillGridRows(*registry, &tree.m_top, kBytesHex, kDwordHex, names, rows);
     EXPECT_TRUE(names.empty()) << "the top node shows no values";

@@ -318,3 +318,22 @@ TEST(PlacementOnScreens, OnlyAWindowWhollyOffEveryScreenMoves) {
     const WindowPlacement far { 2147483000, 2147483000, 2000, 2000, kShowNormal };
     EXPECT_EQ(placeOnScreens(far, screens, primary).left, 0);
 }
+
+TEST(PlacementOnScreens, AWindowFitsWhollyOnItsScreen) {
+    const ScreenRect screen { 0, 0, 1280, 900 };
+    // Centred on a main window at the top of the screen: moved down just enough.
+    EXPECT_EQ(fitOnScreen({ 200, -10, 600, 400 }, screen).top, 0);
+    EXPECT_EQ(fitOnScreen({ 200, -10, 600, 400 }, screen).left, 200);
+    const ScreenRect corner = fitOnScreen({ 1000, 800, 600, 400 }, screen);
+    EXPECT_EQ(corner.left, 680);
+    EXPECT_EQ(corner.top, 500);
+    const ScreenRect huge = fitOnScreen({ -50, -50, 3000, 2000 }, screen);
+    EXPECT_EQ(huge.left, 0);
+    EXPECT_EQ(huge.width, 1280);
+    EXPECT_EQ(huge.height, 900);
+    const ScreenRect second = fitOnScreen({ 1200, 10, 300, 200 }, { 1280, 0, 1024, 768 });
+    EXPECT_EQ(second.left, 1280) << "a screen that does not start at 0";
+    const ScreenRect inside { 10, 20, 300, 200 };
+    EXPECT_EQ(fitOnScreen(inside, screen).left, 10);
+    EXPECT_EQ(fitOnScreen(inside, screen).top, 20);
+}

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# quern-smoke.sh QUERN HELP_FILE PREFIX_DIR: starts the built Quern on a scratch copy of a Wine
+# prefix under a virtual X server and drives it as a user would, with real key presses: a path
+# typed into the path line, two keys marked, the selection saved, changed, loaded back and saved
+# again, an export, the help, the menus left with Esc, and Esc to close with its question. It
+# checks the files the program wrote and that it is alive where it should be.
+# Exit 0: all held; 1: a check failed; 77: no Xvfb or xdotool here (the test is skipped).
+set -u
+exe=$(realpath "$1")
+help=$(realpath "$2")
+prefix=$(realpath "$3")
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "smoke: needs xvfb and xdotool"; exit 77; }
+
+work=$(mktemp -d)
+xvfb_pid=""
+pid=""
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    if [ -n "${SMOKE_KEEP:-}" ]; then echo "smoke: kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+# The program and its help as an install lays them out, started from another folder: its
+# settings file lands beside this copy, never beside the build's program.
+mkdir -p "$work/bin" "$work/pfx" "$work/home" "$work/cfg" "$work/data" "$work/elsewhere" "$work/out"
+cp "$exe" "$work/bin/quern"
+cp "$help" "$work/bin/"
+cp "$prefix"/*.reg "$work/pfx/"
+cp -r "$work/pfx" "$work/pfx-before"
+
+exec {display_fd}<> <(:)
+Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r -t 10 display <&"$display_fd" || { echo "smoke: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$display"
+
+fail() {
+    echo "smoke: FAILED: $*"
+    import -window root "$work/failed.png" 2>/dev/null && echo "smoke: screenshot $work/failed.png" && SMOKE_KEEP=1
+    echo "--- program output"; cat "$work/log"
+    exit 1
+}
+alive() { kill -0 "$pid" 2>/dev/null; }
+# Waits for a visible window of the program whose title matches, and prints its id.
+window_named() {
+    local id
+    for _ in $(seq 1 100); do
+        id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        alive || return 1
+        sleep 0.1
+    done
+    return 1
+}
+wait_gone() {
+    for _ in $(seq 1 50); do
+        [ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null)" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+focus() { xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.2; }
+keys() { xdotool key --delay 60 "$@"; sleep 0.4; }
+type_text() { xdotool type --delay 15 -- "$1"; sleep 0.3; }
+# Answers the file dialog of that title with a full file name.
+answer_file_dialog() {
+    local dialog
+    dialog=$(window_named "^$1") || fail "no file dialog \"$1\" for $2"
+    focus "$dialog"
+    keys ctrl+a
+    type_text "$2"
+    keys Return
+    wait_gone "^$1" || fail "the file dialog \"$1\" stayed open"
+    focus "$main" # without a window manager nothing gives the keyboard back to the window
+}
+wait_for_file() {
+    for _ in $(seq 1 50); do [ -s "$1" ] && return 0; sleep 0.1; done
+    return 1
+}
+crlf() { printf '%s\r\n' "$@"; }
+
+( cd "$work/elsewhere" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_CONFIG_HOME="$work/cfg" \
+    XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" ) >"$work/log" 2>&1 &
+pid=$!
+main=$(window_named '^Quern - THE registry editor') || fail "the main window did not show"
+sleep 0.5
+[ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Quern$' 2>/dev/null)" ] \
+    || fail "a message box showed at start (the help not found beside the program?)"
+focus "$main"
+
+# The tree has the focus at start; the path line is two Tabs on.
+go_to() {
+    focus "$main"
+    keys Tab Tab ctrl+a
+    type_text "$1"
+    keys Tab Tab # past the memo, back to the tree
+}
+go_to 'HKEY_CURRENT_USER\Software\Wine'
+keys space
+go_to 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion'
+keys shift+space
+alive || fail "the program ended while keys were marked"
+
+keys ctrl+s
+answer_file_dialog 'Save key selection as' "$work/out/first.qks"
+wait_for_file "$work/out/first.qks" || fail "Ctrl+S wrote no selection file"
+expected=$(crlf 'HKEY_CURRENT_USER\Software\Wine\' 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion')
+[ "$(cat "$work/out/first.qks")" = "$expected" ] || fail "the selection file holds: $(cat -A "$work/out/first.qks")"
+
+# Change the selection, then load the saved one back and save it again: the same two entries.
+focus "$main"
+keys shift+space
+keys ctrl+l
+answer_file_dialog 'Load key selection from' "$work/out/first.qks"
+keys ctrl+s
+answer_file_dialog 'Save key selection as' "$work/out/again.qks"
+wait_for_file "$work/out/again.qks" || fail "the second Ctrl+S wrote no file"
+cmp -s "$work/out/first.qks" "$work/out/again.qks" || fail "Ctrl+L did not bring the saved selection back"
+
+keys ctrl+r
+answer_file_dialog 'Save selected keys as .REG' "$work/out/backup.reg"
+wait_for_file "$work/out/backup.reg" || fail "Ctrl+R wrote no export"
+sleep 0.5
+head -c 10 "$work/out/backup.reg" | grep -q '^REGEDIT4' || fail "the export does not start with REGEDIT4"
+grep -q '^\[HKEY_CURRENT_USER\\Software\\Wine\]' "$work/out/backup.reg" || fail "the export lacks the marked key"
+grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\]' "$work/out/backup.reg" \
+    || fail "the export lacks the key marked alone"
+grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\' "$work/out/backup.reg" \
+    && fail "the export holds subkeys of a key marked alone"
+
+focus "$main"
+keys F1
+help_window=$(window_named 'Help') || fail "F1 opened no help window"
+import -window root "$work/help.png" 2>/dev/null
+focus "$help_window"
+keys Escape
+alive || fail "Esc in the help window ended the program"
+
+# The menus take Esc for themselves: leaving them never closes the window.
+focus "$main"
+keys alt Escape
+alive || fail "Alt, Esc ended the program"
+keys alt+e Escape Escape
+alive || fail "Alt+E, Esc, Esc ended the program"
+keys alt+f Escape Escape
+alive || fail "Alt+F, Esc, Esc ended the program"
+[ -n "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Quern - THE registry editor' 2>/dev/null)" ] \
+    || fail "the main window is gone after the menus"
+
+# Esc asks before closing a window with a selection; No keeps it open, Yes closes it.
+focus "$main"
+keys Escape
+question=$(window_named '^Confirm') || fail "Esc with a selection did not ask"
+focus "$question"
+keys alt+n
+alive || fail "No to the question closed the program"
+focus "$main"
+keys Escape
+question=$(window_named '^Confirm') || fail "the second Esc did not ask"
+focus "$question"
+keys alt+y
+for _ in $(seq 1 50); do alive || break; sleep 0.1; done
+alive && fail "Yes to the close question left the program running"
+wait "$pid"
+status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+[ -s "$work/bin/settings.ini" ] || fail "closing wrote no settings file beside the program"
+diff -r "$work/pfx-before" "$work/pfx" >/dev/null || fail "the registry files changed, though nothing was edited"
+echo "smoke: the program did all it was asked, and its files are as expected"
