@@ -1,12 +1,19 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "registry/KeyTreeItem.h"
+#include "registry/Utf.h"
+#include "registry/ValueFormat.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
+#include "shell/HelpU.h"
 #include "shell/QuernU.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,6 +25,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 
 using namespace quern;
@@ -346,6 +354,232 @@ private slots:
         QCOMPARE(QColor(header.pixel(60, 3)), QColor(0xc0, 0xc0, 0xc0));
         QCOMPARE(QColor(header.pixel(60, 0)), QColor(Qt::white));
         QCOMPARE(QColor(header.pixel(60, header.height() - 1)), QColor(0x80, 0x80, 0x80));
+    }
+
+    // The file commands reach a real file dialog unless a test answers in its place: answered
+    // here in the dialog itself, as a user would, through the keys of the menus.
+    void fileCommandsShowTheRealDialog() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        QTRY_COMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        form.TreeView->setFocus();
+        QTest::keyClick(form.TreeView, Qt::Key_Space);
+        auto answer = [](const QString& file, QString* title) {
+            QTimer::singleShot(0, [=] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (!dialog) return;
+                *title = dialog->windowTitle();
+                dialog->selectFile(file);
+                static_cast<QDialog*>(dialog)->accept(); // as the dialog's own Save or Open button does
+            });
+        };
+        QString title;
+        const QString saved = QString::fromStdString(f.dir / "kept.qks");
+        answer(saved, &title);
+        QTest::keyClick(form.TreeView, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(title, QStringLiteral("Save key selection as ..."));
+        QCOMPARE(QString::fromStdString(test::readFile(saved.toStdString())),
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\\r\n"));
+
+        // Offscreen, nothing gives the window back its activation after a dialog; a desktop does.
+        QApplication::setActiveWindow(&form);
+        form.TreeView->setFocus();
+        QTest::keyClick(form.TreeView, Qt::Key_Space); // deselected; the load brings it back
+        QVERIFY(form.selection().Entries().empty());
+        answer(saved, &title);
+        QTest::keyClick(form.TreeView, Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(title, QStringLiteral("Load key selection from ..."));
+        QCOMPARE(form.selection().Entries(), std::vector<std::string> { "HKEY_CURRENT_USER\\Software\\Vendor\\" });
+
+        QApplication::setActiveWindow(&form);
+        const QString exported = QString::fromStdString(f.dir / "backup.reg");
+        answer(exported, &title);
+        QTest::keyClick(form.TreeView, Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(title, QStringLiteral("Save selected keys as .REG..."));
+        QVERIFY(test::readFile(exported.toStdString()).find("[HKEY_CURRENT_USER\\Software\\Vendor\\App]\r\n")
+            != std::string::npos);
+
+        QApplication::setActiveWindow(&form);
+        QTimer::singleShot(0, [] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
+        });
+        QTest::keyClick(form.TreeView, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY2(form.isVisible(), "Cancel in the dialog changes nothing");
+    }
+
+    // The menu bar borrows the keyboard while the user walks the menus: Esc there leaves the menu,
+    // and the Edit menu keeps showing the items of the pane the focus comes back to.
+    void theMenusTakeTheKeyboardWithoutClosingOrChangingTheEditMenu() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.selection().setEntries({ "HKEY_CURRENT_USER\\Software\\" });
+        form.showSelectionInMemo();
+        int questions = 0;
+        auto countQuestions = [&] {
+            QTimer::singleShot(0, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    ++questions;
+                    box->button(QMessageBox::No)->click();
+                }
+            });
+        };
+        auto tapAlt = [&] {
+            QTest::keyPress(QApplication::focusWidget(), Qt::Key_Alt);
+            QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
+        };
+        for (QWidget* pane : std::initializer_list<QWidget*> { form.TreeView, form.KeyGrid, form.PathEdit }) {
+            pane->setFocus();
+            QTRY_VERIFY(pane->hasFocus());
+            const bool treeItems = form.SelRecurseMNU->isVisible() && form.SelMNU->isVisible();
+            const bool valueItem = form.ValueSelMNU->isVisible();
+            const QString deleteText = form.DeleteMNU->text();
+            tapAlt();
+            QTRY_VERIFY(qobject_cast<QMenuBar*>(QApplication::focusWidget()));
+            QCOMPARE(form.SelRecurseMNU->isVisible() && form.SelMNU->isVisible(), treeItems);
+            QCOMPARE(form.ValueSelMNU->isVisible(), valueItem);
+            QCOMPARE(form.DeleteMNU->text(), deleteText); // the path edit's withdrawn keys stay withdrawn
+            countQuestions();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            QTest::qWait(20);
+            QVERIFY(form.isVisible());
+            QTRY_VERIFY(pane->hasFocus());
+        }
+        QCOMPARE(form.DeleteMNU->text(), QStringLiteral("&Delete Value"));
+        QVERIFY(form.SelRecurseMNU->text().isEmpty() == false);
+
+        // Alt+E opens the Edit menu; the first Esc closes it, the second leaves the menu bar.
+        form.TreeView->setFocus();
+        QTest::keyClick(form.TreeView, Qt::Key_E, Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget() == form.EditMNU);
+        QVERIFY(form.SelRecurseMNU->isVisible() && form.SelMNU->isVisible());
+        QTest::keyClick(form.EditMNU, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        countQuestions();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::qWait(20);
+        QVERIFY(form.isVisible());
+        QCOMPARE(questions, 0);
+        form.TreeView->setFocus();
+        countQuestions();
+        QTest::keyClick(form.TreeView, Qt::Key_Escape);
+        QTRY_COMPARE(questions, 1); // outside the menus Esc still asks to close
+    }
+
+    // A command on the highlighted values never reaches a row the user did not highlight.
+    void theGridSelectsOneRangeOfRows() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
+        QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 }); // "", Bytes, Multi, Nothing, Number, Text, Wide
+        form.KeyGrid->setFocus();
+        auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+            const QPoint at(40, form.KeyGrid->rowViewportPosition(row) + 5);
+            QTest::mouseClick(form.KeyGrid->viewport(), Qt::LeftButton, modifiers, at);
+        };
+        // Ctrl with a click two rows apart: whatever the grid highlights is one range, and Space
+        // acts on exactly the rows highlighted.
+        click(1, Qt::NoModifier);
+        click(4, Qt::ControlModifier);
+        std::vector<std::string> highlighted;
+        for (const QModelIndex& row : form.KeyGrid->selectionModel()->selectedRows())
+            highlighted.push_back(form.valueNames()[static_cast<std::size_t>(row.row())]);
+        std::sort(highlighted.begin(), highlighted.end(), nameLess);
+        const auto first = std::find(form.valueNames().begin(), form.valueNames().end(), highlighted.front());
+        QVERIFY(std::equal(highlighted.begin(), highlighted.end(), first));
+        QTest::keyClick(form.KeyGrid, Qt::Key_Space);
+        const std::string key = "HKEY_CURRENT_USER\\Software\\Vendor\\App\\\\";
+        std::vector<std::string> expected;
+        for (const auto& name : highlighted)
+            expected.push_back(key + name);
+        QCOMPARE(form.selection().Entries(), expected);
+        QVERIFY(highlighted.size() == 1 || highlighted.size() == 4);
+    }
+
+    // While the registry is read-only the reason shows in full with what to do, the status bar
+    // keeps its room for the hints, and it always names the registry that is open.
+    void theStatusSaysWhichRegistryAndWhyItIsReadOnly() {
+        Fixture f;
+        {
+            TMainForm form(*f.store);
+            QVERIFY(form.readOnlyText().isEmpty());
+            QCOMPARE(form.locationText(), QStringLiteral("Registry: ") + QString::fromStdString(f.store->location()));
+        }
+        reg::WinePrefixOptions options;
+        options.prefixDir = f.dir / "registry";
+        options.scanProcesses = false;
+        reg::WinePrefixStore second(options); // the fixture's store holds the registry
+        TMainForm form(second);
+        form.resize(640, 400);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QString reason = QString::fromStdString(second.readOnlyReason());
+        QVERIFY(!reason.isEmpty());
+        QVERIFY(form.readOnlyText().contains(reason));
+        QVERIFY(form.readOnlyText().contains(QStringLiteral("Refresh (F5)")));
+        auto* bar = form.findChild<QWidget*>(QStringLiteral("ReadOnlyBar"));
+        QVERIFY(bar && bar->isVisible());
+        int permanent = 0;
+        for (const char* name : { "ReadOnlyLabel", "LocationLabel" })
+            permanent += form.findChild<QWidget*>(QString::fromLatin1(name))->width();
+        QVERIFY2(permanent < form.statusBar()->width() / 2, "the hints keep most of the status bar");
+        form.statusBar()->showMessage(form.TreeView->statusTip());
+        QCOMPARE(form.statusBar()->currentMessage(), form.TreeView->statusTip());
+    }
+
+    // Wine's files may hold names with a lone surrogate: such keys and values show with an escape,
+    // and everything reaches them by their real names.
+    void namesThatAreNotValidUtf16AreShownAndReachable() {
+        Fixture f;
+        const std::string odd = reg::toUtf8(u"Odd\xdc00");
+        {
+            reg::RegAccessor registry(*f.store);
+            registry.selectRoot(reg::kCurrentUser);
+            registry.createKey("\\Software\\" + odd);
+            QVERIFY(registry.openKey("\\Software\\" + odd));
+            registry.writeString(reg::toUtf8(u"v\xd800"), "text");
+            registry.writeInteger("w", 1);
+        }
+        TMainForm form(*f.store);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QString shownKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Odd<U+DC00>");
+        form.GoToPath(shownKey);
+        QTRY_COMPARE(form.currentNode()->text(0), QStringLiteral("Odd<U+DC00>"));
+        QCOMPARE(form.currentNode()->nodeText(), odd);
+        QTRY_COMPARE(form.valueNames().size(), std::size_t { 2 });
+        QCOMPARE(form.cellText(0, 1), QStringLiteral("sv<U+D800>"));
+        QCOMPARE(form.cellText(1, 1), QStringLiteral("\"text\""));
+        QTRY_COMPARE(form.PathEdit->text(), shownKey);
+        form.KeyGrid->setFocus();
+        form.KeyGrid->selectRow(0);
+        QTest::keyClick(form.KeyGrid, Qt::Key_Space);
+        QCOMPARE(form.selection().Entries(),
+            std::vector<std::string> { "HKEY_CURRENT_USER\\Software\\" + odd + "\\\\" + reg::toUtf8(u"v\xd800") });
+        QCOMPARE(form.Memo->toPlainText(), shownKey + QStringLiteral("\\\\v<U+D800>"));
+    }
+
+    void theHelpWindowOpensOnTheScreen() {
+        Fixture f;
+        TMainForm form(*f.store);
+        const QRect screen = form.screen()->availableGeometry();
+        form.setGeometry(screen.left(), screen.top(), 300, 200); // its centre is near the top edge
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::keyClick(form.TreeView, Qt::Key_F1);
+        THelpForm* help = form.findChild<THelpForm*>();
+        QVERIFY(help && help->isVisible());
+        QVERIFY2(screen.contains(help->frameGeometry()), "the help window lies wholly on the screen");
+        help->close();
     }
 
     void theSplitterNeverHidesTheTree() {
