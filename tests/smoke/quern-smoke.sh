@@ -130,6 +130,18 @@ grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\
 grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\' "$work/out/backup.reg" \
     && fail "the export holds subkeys of a key marked alone"
 
+# The view modes and Refresh; the modes chosen come back in the settings written at close.
+focus "$main"
+keys ctrl+2 ctrl+shift+3 F5
+alive || fail "the view keys or F5 ended the program"
+
+keys alt+h a
+about=$(window_named '^About Quern') || fail "Help > About opened no about box"
+focus "$about"
+keys Escape
+wait_gone '^About Quern' || fail "Esc did not close the about box"
+alive || fail "the about box ended the program"
+
 focus "$main"
 keys F1
 help_window=$(window_named 'Help') || fail "F1 opened no help window"
@@ -149,7 +161,8 @@ alive || fail "Alt+F, Esc, Esc ended the program"
 [ -n "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Quern - THE registry editor' 2>/dev/null)" ] \
     || fail "the main window is gone after the menus"
 
-# Esc asks before closing a window with a selection; No keeps it open, Yes closes it.
+# Esc asks before closing a window with a selection; No keeps it open. File > Exit asks too, and
+# Yes closes.
 focus "$main"
 keys Escape
 question=$(window_named '^Confirm') || fail "Esc with a selection did not ask"
@@ -157,8 +170,8 @@ focus "$question"
 keys alt+n
 alive || fail "No to the question closed the program"
 focus "$main"
-keys Escape
-question=$(window_named '^Confirm') || fail "the second Esc did not ask"
+keys alt+f x
+question=$(window_named '^Confirm') || fail "File > Exit did not ask"
 focus "$question"
 keys alt+y
 for _ in $(seq 1 50); do alive || break; sleep 0.1; done
@@ -168,5 +181,8 @@ status=$?
 pid=""
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 [ -s "$work/bin/settings.ini" ] || fail "closing wrote no settings file beside the program"
+settings=$(tr -d '\r' <"$work/bin/settings.ini" | sed -n '3,5p' | paste -sd '|')
+[ "$settings" = 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion|0|0' ] \
+    || fail "the settings kept path and view modes as: $settings"
 diff -r "$work/pfx-before" "$work/pfx" >/dev/null || fail "the registry files changed, though nothing was edited"
 echo "smoke: the program did all it was asked, and its files are as expected"
