@@ -45,6 +45,7 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg copy   KEY1 KEY2 [/s] [/f]\n"
       "  quern-reg export KEY FILE [/y]\n"
       "  quern-reg export --selection SELECTION.qks FILE [/y]\n"
+      "  quern-reg --version\n"
       "\n"
       "Switches begin with / or -, in any letter case. The registry is the Wine prefix that\n"
       "WINEPREFIX names, else ~/.wine, else Quern's own registry. Exit code 0 means success.\n"
