@@ -34,8 +34,14 @@ int main(int argc, char** argv) {
     exitCode = quern::cli::runRegCommand(parsed, *store, std::cin, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout) {
-        std::cerr << "quern-reg: the output could not be written.\n";
-        exitCode = 1;
+        // A change that is on disk stays a success: a script that took it for a failure might make
+        // it again, or undo what it did before. Only a query, whose output is its result, fails.
+        if (exitCode == 0 && parsed.operation != quern::cli::Operation::Query) {
+            std::cerr << "quern-reg: the command succeeded, but its report could not be written.\n";
+        } else {
+            std::cerr << "quern-reg: the output could not be written.\n";
+            exitCode = 1;
+        }
     }
     std::cerr.flush();
     std::_Exit(exitCode);

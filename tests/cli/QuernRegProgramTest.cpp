@@ -21,7 +21,7 @@ struct ProgramRun {
 
 // Runs the quern-reg program with only the environment given, as a script would.
 ProgramRun runProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-    const test::TempDir& work, const std::string& input = "") {
+    const test::TempDir& work, const std::string& input = "", const std::string& outPath = "") {
     test::writeFile(work / "in", input);
     std::vector<std::string> argStrings { QUERN_REG_PROGRAM };
     argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -38,7 +38,8 @@ ProgramRun runProgram(const std::vector<std::string>& args, const std::vector<st
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int in = ::open((work / "in").c_str(), O_RDONLY);
-        const int out = ::open((work / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string outFile = outPath.empty() ? work / "out" : outPath;
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open((work / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(in, 0);
         ::dup2(out, 1);
@@ -123,6 +124,21 @@ TEST_F(ProgramTest, AQuestionWithoutATerminalFailsAndNamesTheSwitchThatAnswersIt
     const ProgramRun answered = runProgram({ "export", fonts, backup, "/y" }, environment(true), work);
     EXPECT_EQ(answered.code, 0) << answered.err;
     EXPECT_TRUE(test::readFile(backup).starts_with("REGEDIT4\r\n"));
+}
+
+// With standard output on a full disk, a change that reached the registry is still a success,
+// while a query, whose output is all it does, fails.
+TEST_F(ProgramTest, AReportThatCannotBeWrittenFailsOnlyWhatHadNothingElseToDo) {
+    test::copySamplePrefix(prefix.path());
+    const ProgramRun add = runProgram({ "add", "HKCU\\Software\\Cli", "/v", "x", "/d", "y", "/f" }, environment(true),
+        work, "", "/dev/full");
+    EXPECT_EQ(add.code, 0) << add.err;
+    EXPECT_EQ(add.err, "quern-reg: the command succeeded, but its report could not be written.\n");
+    EXPECT_NE(test::readFile(prefix / "user.reg").find("\n\"x\"=\"y\"\n"), std::string::npos);
+    const ProgramRun query
+        = runProgram({ "query", "HKCU\\Software\\Cli" }, environment(true), work, "", "/dev/full");
+    EXPECT_EQ(query.code, 1);
+    EXPECT_EQ(query.err, "quern-reg: the output could not be written.\n");
 }
 
 TEST_F(ProgramTest, APrefixThatIsNotThereIsAnError) {
