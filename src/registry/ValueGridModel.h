@@ -34,8 +34,7 @@ public:
     [[nodiscard]] QString cellText(int row, int column) const {
         if (!m_rows || row < 0 || row >= static_cast<int>(m_rows->size())) return {};
         const ValueRow& value = (*m_rows)[static_cast<std::size_t>(row)];
-        if (column == 0)
-            return QChar::fromLatin1(value.kind) + shownText((*m_names)[static_cast<std::size_t>(row)]);
+        if (column == 0) return QChar::fromLatin1(value.kind) + shownText((*m_names)[static_cast<std::size_t>(row)]);
         return shownText(value.data);
     }
 

@@ -4,6 +4,7 @@
 #include "registry/RegStore.h"
 #include "registry/RegU.h"
 #include "selection/TreeSelection.h"
+#include "shell/FileDialogs.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -14,7 +15,6 @@
 #include <vector>
 
 class QAction;
-class QFileDialog;
 class QStyleOptionViewItem;
 class QFrame;
 class QLabel;
@@ -125,12 +125,12 @@ public:
     void REGExportMNUClick();
     void LoadSelMNUClick();
     void showSelectionInMemo();
-    // Shows a file dialog and gives the file chosen, or the empty text when the user cancels. It
-    // shows the dialog to the user; tests put their own answer here instead.
-    std::function<QString(QFileDialog& dialog)> runFileDialog = execFileDialog;
-    static QString execFileDialog(QFileDialog& dialog);
+    // The save and open dialogs the file commands share.
+    FileDialogs fileDialogs { this };
 
     // Menu states by focus
+    // Sets the caption of an edit item, with its key beside it while the edit keys are on.
+    void setEditCaption(QAction* action, const QString& caption);
     void KeySelectable(bool selectable);
     void DisableShortcut();
     void EnableShortcut();
@@ -165,9 +165,6 @@ private:
     void initialiseTree();
     void fillNode(KeyTreeItem* node, bool expanding);
     void updateReadOnlyNotice();
-    void setEditCaption(QAction* action, const QString& caption);
-    // The shared save dialog and the overwrite question: the file chosen, or empty to stop.
-    QString chooseSaveFile(const QString& title, const QString& filter, const QString& extension);
     void seam(const char* handler);
     QAction* addItem(QMenu* menu, const QString& caption, const QKeySequence& key, const QString& hint);
     void editShortcut(QAction* action, const QString& caption, const QString& keyText,
@@ -191,8 +188,6 @@ private:
     reg::RegStore& m_store;
     std::unique_ptr<TTreeSel> m_selection;
     std::unique_ptr<reg::RegAccessor> m_registry;
-    QString m_saveDialogFile; // what the save dialog offers next, shared with the export
-    QString m_openDialogFile;
     std::vector<std::string> m_valueNames;
     std::vector<ValueRow> m_valueRows;
     ValueGridModel* m_gridModel = nullptr;

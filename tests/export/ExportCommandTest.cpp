@@ -36,7 +36,7 @@ public:
         form = std::make_unique<TMainForm>(*store);
         form->show();
         QApplication::setActiveWindow(form.get());
-        form->runFileDialog = [this](QFileDialog& dialog) {
+        form->fileDialogs.run = [this](QFileDialog& dialog) {
             title = dialog.windowTitle();
             filter = dialog.nameFilters().join(QLatin1Char(';'));
             suffix = dialog.defaultSuffix();

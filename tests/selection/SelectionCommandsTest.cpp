@@ -193,7 +193,7 @@ private slots:
         QString suffix;
         QString offered;
         QString answer = QString::fromStdString(w.dir / "backup");
-        w.form->runFileDialog = [&](QFileDialog& dialog) {
+        w.form->fileDialogs.run = [&](QFileDialog& dialog) {
             title = dialog.windowTitle();
             filter = dialog.nameFilters().join(QLatin1Char(';'));
             suffix = dialog.defaultSuffix();
@@ -232,7 +232,7 @@ private slots:
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
         QTest::keyClick(w.form->TreeView, Qt::Key_Space);
         const QString missing = QString::fromStdString(w.dir / "no/such/folder/sel.qks");
-        w.form->runFileDialog = [&](QFileDialog&) { return missing; };
+        w.form->fileDialogs.run = [&](QFileDialog&) { return missing; };
         QString message;
         test::answerNextMessageBox(QMessageBox::Ok, &message);
         w.form->SaveSelMNUClick();

@@ -4,22 +4,22 @@
 #include "registry/Utf.h"
 #include "registry/ValueFormat.h"
 #include "registry/WinePrefixStore.h"
-#include "shell/QuernSettings.h"
 #include "shell/HelpU.h"
+#include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QFileDialog>
-#include <QMenuBar>
-#include <QScreen>
-#include <QStatusBar>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>

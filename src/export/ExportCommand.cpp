@@ -1,0 +1,71 @@
+#include "export/ExportCommand.h"
+
+#include "export/RegExport.h"
+#include "registry/KeyTreeItem.h"
+#include "shell/QuernU.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QMessageBox>
+#include <QTableView>
+
+namespace quern {
+
+namespace {
+
+// The file holds all but these keys: the user must know the backup lacks them.
+void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut) {
+    if (leftOut.empty()) return;
+    constexpr std::size_t kShown = 20; // a box taller than the screen helps nobody
+    QString list;
+    for (std::size_t i = 0; i < leftOut.size() && i < kShown; ++i)
+        list += QLatin1Char('\n') + QString::fromStdString(shownKeyPath(leftOut[i]));
+    if (leftOut.size() > kShown) list += QStringLiteral("\n... and %1 more").arg(leftOut.size() - kShown);
+    QMessageBox::warning(parent, QStringLiteral("Quern"),
+        QStringLiteral("These keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were "
+                       "left out of the file with all below them:\n%1")
+            .arg(list));
+}
+
+} // namespace
+
+void runRegExport(TMainForm& form) {
+    // What to export follows the focus the command was given in, before any dialog takes it.
+    const bool gridFocused = form.KeyGrid->hasFocus();
+    const int row = form.KeyGrid->currentIndex().row();
+    const QString file = form.fileDialogs.chooseSaveFile(QStringLiteral("Save selected keys as .REG..."),
+        QStringLiteral("Registry file (*.reg)"), QStringLiteral("reg"));
+    if (file.isEmpty()) return;
+
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    const TTreeSel& selection = form.selection();
+    const std::vector<std::string>& names = form.valueNames();
+    RegFileExport exporter(form.registry());
+    bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString());
+    if (ok) {
+        KeyTreeItem* node = form.currentNode();
+        if (!selection.Entries().empty() || !node) {
+            for (const auto& entry : collectExportEntries(selection.Entries()))
+                exporter.ExportEntry(entry, &selection);
+        } else {
+            const std::string key = keyPathOfNode(node);
+            if (gridFocused && row >= 0 && row < static_cast<int>(names.size()))
+                exporter.ExportTree(key + std::string(kValueSeparator) + names[static_cast<std::size_t>(row)]);
+            else if (gridFocused)
+                exporter.ExportTree(key); // the blank row of a key without values: the key alone
+            else
+                exporter.ExportTree(key + "\\");
+        }
+        ok = exporter.CloseRegFile();
+    }
+    QApplication::restoreOverrideCursor();
+    // Nothing of a failed export is left behind, and an earlier file of that name is as it was.
+    if (!ok) {
+        QMessageBox::critical(&form, QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
+        return;
+    }
+    reportLeftOutKeys(&form, exporter.leftOutKeys());
+}
+
+} // namespace quern

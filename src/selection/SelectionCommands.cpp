@@ -1,0 +1,132 @@
+#include "selection/SelectionCommands.h"
+
+#include "registry/KeyTreeItem.h"
+#include "selection/SelectionFile.h"
+#include "shell/QuernU.h"
+
+#include <QAction>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStyleOptionViewItem>
+#include <QTableView>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace quern {
+
+namespace {
+
+void toggleHighlightedValues(TMainForm& form, KeyTreeItem& node) {
+    TTreeSel& selection = form.selection();
+    const std::vector<std::string>& names = form.valueNames();
+    const std::string key = keyPathOfNode(&node);
+    // The rows the user highlighted, top to bottom; the blank row of a key without values has no
+    // value behind it and is passed over.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : form.KeyGrid->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            if (row < static_cast<int>(names.size())) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::vector<std::string> paths;
+    paths.reserve(rows.size());
+    for (int row : rows)
+        paths.push_back(key + std::string(kValueSeparator) + names[static_cast<std::size_t>(row)]);
+    const bool anyUnselected = std::any_of(
+        paths.begin(), paths.end(), [&](const std::string& path) { return selection.StateOfPath(path) == selNone; });
+    for (const auto& path : paths) {
+        if (anyUnselected)
+            selection.SelectValue(node, path);
+        else
+            selection.DeselectValue(node, path);
+    }
+}
+
+} // namespace
+
+void toggleSelection(TMainForm& form, bool withSubkeys) {
+    KeyTreeItem* node = form.currentNode();
+    if (form.KeyGrid->hasFocus()) {
+        form.KeyGrid->viewport()->update();
+        if (!node) return;
+        toggleHighlightedValues(form, *node);
+        form.TreeView->viewport()->update();
+    } else if (form.TreeView->hasFocus() && node) {
+        form.selection().ToggleNode(*node, withSubkeys);
+        form.SelMenu(form.selection().StateOfNode(node) >= selAlone);
+    } else {
+        return;
+    }
+    form.KeyGrid->viewport()->update();
+    form.showSelectionInMemo();
+}
+
+void setSelectionMenuCaptions(TMainForm& form, bool selected) {
+    form.setEditCaption(form.SelRecurseMNU,
+        selected ? QStringLiteral("De&select current with subkey") : QStringLiteral("Select current with subkey"));
+    form.SelRecurseMNU->setStatusTip(selected ? QStringLiteral("Deselect current key and all child keys (bold marked)")
+                                              : QStringLiteral("Select current key and all child keys (bold marked)"));
+    form.setEditCaption(form.SelMNU, selected ? QStringLiteral("Deselect current") : QStringLiteral("Select current"));
+    form.SelMNU->setStatusTip(selected ? QStringLiteral("Deselect only current key (blue marked)")
+                                       : QStringLiteral("Select only current key (blue marked)"));
+}
+
+void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item) {
+    if (!item) return;
+    const SelState state = selection.StateOfNode(item);
+    const QColor grey(0x80, 0x80, 0x80); // the classic grey of text that is not available
+    QColor normal = Qt::black;
+    QColor highlighted = Qt::white;
+    switch (state) {
+    case selNone:
+        break;
+    case selBelow:
+        normal = highlighted = grey;
+        break;
+    case selAlone:
+        normal = QColor(0, 0, 255), highlighted = QColor(255, 255, 0);
+        break;
+    case selWithSubkeys:
+        highlighted = QColor(255, 255, 0);
+        break;
+    }
+    option.font.setBold(state == selBelow || state == selWithSubkeys);
+    option.palette.setColor(QPalette::Text, normal);
+    option.palette.setColor(QPalette::HighlightedText, highlighted);
+}
+
+QString selectionMemoText(const TTreeSel& selection) {
+    QStringList lines;
+    for (const auto& entry : selection.Entries())
+        lines.push_back(shownText(entry));
+    return lines.join(QLatin1Char('\n'));
+}
+
+void saveSelectionFile(TMainForm& form) {
+    const QString file = form.fileDialogs.chooseSaveFile(QStringLiteral("Save key selection as ..."),
+        QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
+    if (file.isEmpty()) return;
+    std::string error;
+    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), form.selection().Entries(), error))
+        QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
+}
+
+void loadSelectionFile(TMainForm& form) {
+    const QString file = form.fileDialogs.chooseOpenFile(QStringLiteral("Load key selection from ..."),
+        QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
+    if (file.isEmpty()) return;
+    std::vector<std::string> entries;
+    std::string error;
+    if (!readSelectionFile(QFile::encodeName(file).toStdString(), entries, error)) {
+        QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot open file %1").arg(file));
+        return;
+    }
+    form.selection().setEntries(std::move(entries));
+    form.RefreshMNUClick();
+    form.showSelectionInMemo();
+}
+
+} // namespace quern

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+class QStyleOptionViewItem;
+
+namespace quern {
+
+class KeyTreeItem;
+class TMainForm;
+class TTreeSel;
+
+// The selection commands of the main window; its handlers of the same names call them.
+
+// Space: with the grid focused, the highlighted values are selected (or, when every one of them
+// is selected already, deselected); with the tree focused, the selected key is toggled, with its
+// subkeys or alone. The marks and the memo follow.
+void toggleSelection(TMainForm& form, bool withSubkeys);
+
+// The captions and hints of the two key selection items, in their select or deselect form.
+void setSelectionMenuCaptions(TMainForm& form, bool selected);
+
+// The look of a tree item by its selection state: bold with its subkeys, blue alone, grey with
+// something selected below it.
+void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item);
+
+// The memo's text: every entry of the selection on a line of its own.
+[[nodiscard]] QString selectionMemoText(const TTreeSel& selection);
+
+// Save key selection and Load key selection, through the window's file dialogs. A load replaces
+// the selection, then refreshes the tree so that it shows the marks.
+void saveSelectionFile(TMainForm& form);
+void loadSelectionFile(TMainForm& form);
+
+} // namespace quern

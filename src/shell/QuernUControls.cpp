@@ -1,0 +1,283 @@
+#include "shell/QuernU.h"
+
+#include "registry/ValueFormat.h"
+#include "registry/ValueGridModel.h"
+#include "shell/PaneViews.h"
+#include "shell/RegistryNotice.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+// The main window's controls and menus, made once when it is created: the table of its widgets,
+// their properties, and which handler each event and menu item runs.
+
+namespace quern {
+
+namespace {
+
+constexpr int kRowHeight = 17;
+constexpr int kDefaultColumnWidth = 150;
+
+} // namespace
+
+void TMainForm::buildControls() {
+    setWindowTitle(QStringLiteral("Quern - THE registry editor & backupper"));
+    resize(780, 540);
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    ButtonPanel = new QFrame(central);
+    ButtonPanel->setObjectName(QStringLiteral("ButtonPanel"));
+    ButtonPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ButtonPanel->setFixedHeight(26);
+    PathEdit = new QLineEdit(ButtonPanel);
+    PathEdit->setObjectName(QStringLiteral("PathEdit"));
+    PathEdit->setGeometry(0, 2, 100, 21);
+    PathEdit->setStatusTip(
+        QStringLiteral("This is the current key. Change it using the tree on the left or typing it here"));
+    ButtonPanel->installEventFilter(this); // its resize sets the edit's width
+    layout->addWidget(ButtonPanel);
+    m_readOnlyBar = new ReadOnlyBar(central);
+    layout->addWidget(m_readOnlyBar);
+
+    Splitter = new QSplitter(Qt::Horizontal, central);
+    Splitter->setHandleWidth(3);
+    Splitter->setOpaqueResize(true);
+    TreeView = new QTreeWidget(Splitter);
+    TreeView->setObjectName(QStringLiteral("TreeView"));
+    TreeView->setHeaderHidden(true);
+    TreeView->setIndentation(19);
+    TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView->setUniformRowHeights(true);
+    // Long names scroll sideways rather than being cut short.
+    TreeView->setTextElideMode(Qt::ElideNone);
+    TreeView->header()->setStretchLastSection(false);
+    TreeView->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView->setMinimumWidth(1);
+    TreeView->setContextMenuPolicy(Qt::CustomContextMenu);
+    TreeView->setStatusTip(
+        QStringLiteral("This is the registry tree, choose a key to see the values inside of it on the right"));
+    TreeView->setItemDelegate(new KeyTreeDelegate(this, TreeView));
+
+    KeyGrid = new QTableView(Splitter);
+    KeyGrid->setObjectName(QStringLiteral("KeyGrid"));
+    m_gridModel = new ValueGridModel(KeyGrid);
+    KeyGrid->setHorizontalHeader(new KeyGridHeader(this, KeyGrid));
+    KeyGrid->setModel(m_gridModel);
+    KeyGrid->setItemDelegate(new KeyGridDelegate(this, KeyGrid));
+    KeyGrid->verticalHeader()->hide();
+    KeyGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    KeyGrid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    KeyGrid->horizontalHeader()->setFixedHeight(kRowHeight);
+    KeyGrid->horizontalHeader()->setDefaultSectionSize(kDefaultColumnWidth);
+    KeyGrid->horizontalHeader()->setMinimumSectionSize(0);
+    KeyGrid->horizontalHeader()->setHighlightSections(false);
+    KeyGrid->setShowGrid(false);
+    KeyGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // One range of rows, as Shift extends it: a command on the selected values never reaches a row
+    // between two the user picked apart.
+    KeyGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    KeyGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    KeyGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    KeyGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    KeyGrid->setTabKeyNavigation(false);
+    KeyGrid->setWordWrap(false);
+    KeyGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    KeyGrid->setStatusTip(QStringLiteral("This is the window containg all the value of the current key"));
+    KeyGrid->installEventFilter(this);
+    KeyGrid->viewport()->installEventFilter(this);
+    connect(KeyGrid->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
+        if (section == 0) applyDataColumnRule();
+    });
+    connect(KeyGrid, &QTableView::doubleClicked, this, [this] { ModifyMNUClick(); });
+
+    Splitter->addWidget(TreeView);
+    Splitter->addWidget(KeyGrid);
+    Splitter->setCollapsible(0, false);
+    Splitter->setCollapsible(1, false);
+    Splitter->setStretchFactor(1, 1);
+    Splitter->setSizes({ 201, 560 });
+    connect(Splitter, &QSplitter::splitterMoved, this, [this] { SplitterMoved(); });
+    layout->addWidget(Splitter, 1);
+
+    Memo = new QPlainTextEdit(central);
+    Memo->setObjectName(QStringLiteral("Memo"));
+    Memo->setReadOnly(true);
+    Memo->setTabChangesFocus(true);
+    Memo->setFixedHeight(63);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setStatusTip(QStringLiteral("This is the list of selected keys"));
+    layout->addWidget(Memo);
+    setCentralWidget(central);
+
+    // The hints keep the status bar's stretch; which registry is open, and whether it is
+    // read-only, sit at its right end.
+    m_readOnlyLabel = new QLabel(this);
+    m_readOnlyLabel->setObjectName(QStringLiteral("ReadOnlyLabel"));
+    statusBar()->addPermanentWidget(m_readOnlyLabel);
+    m_locationLabel = new ElidedLabel(this);
+    m_locationLabel->setObjectName(QStringLiteral("LocationLabel"));
+    m_locationLabel->setMaximumWidth(320);
+    statusBar()->addPermanentWidget(m_locationLabel);
+
+    setTabOrder(TreeView, KeyGrid);
+    setTabOrder(KeyGrid, PathEdit);
+    setTabOrder(PathEdit, Memo);
+
+    m_changeTimer = new QTimer(this);
+    m_changeTimer->setSingleShot(true);
+    m_changeTimer->setInterval(50);
+    connect(m_changeTimer, &QTimer::timeout, this, [this] { TreeViewChange(TreeView->currentItem()); });
+    connect(TreeView, &QTreeWidget::currentItemChanged, this, [this] { m_changeTimer->start(); });
+    connect(TreeView, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { TreeViewExpanding(item); });
+    connect(TreeView, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { TreeViewCollapsing(item); });
+    connect(PathEdit, &QLineEdit::textChanged, this, [this] { PathEditChange(); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) { focusChanged(old, now); });
+    qApp->installEventFilter(this); // the window sees keys before its controls do
+}
+
+QAction* TMainForm::addItem(QMenu* menu, const QString& caption, const QKeySequence& key, const QString& hint) {
+    QAction* action = menu->addAction(caption);
+    if (!key.isEmpty()) action->setShortcut(key);
+    action->setStatusTip(hint);
+    return action;
+}
+
+void TMainForm::editShortcut(QAction* action, const QString& caption, const QString& keyText,
+    const std::vector<QKeySequence>& keys, const std::function<void()>& handler) {
+    // These keys live apart from their menu items: a hidden item keeps its key working, and the
+    // path edit takes the keys back from them while the user types.
+    EditShortcut entry { action, caption, keyText, {} };
+    for (const auto& key : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, handler);
+        connect(shortcut, &QShortcut::activatedAmbiguously, this, handler);
+        entry.keys.push_back(shortcut);
+    }
+    connect(action, &QAction::triggered, this, handler);
+    m_editShortcuts.push_back(entry);
+}
+
+void TMainForm::buildMenus() {
+    QMenuBar* bar = menuBar();
+    FileMNU = bar->addMenu(QStringLiteral("&File"));
+    REGExportMNU = addItem(FileMNU, QStringLiteral("&Export to .REG file..."), QKeySequence(Qt::CTRL | Qt::Key_R),
+        QStringLiteral("Export selected keys to a .REG file"));
+    FileMNU->addSeparator();
+    LoadSelMNU = addItem(FileMNU, QStringLiteral("&Load key selection..."), QKeySequence(Qt::CTRL | Qt::Key_L),
+        QStringLiteral("Load key selection from a .QKS file"));
+    SaveSelMNU = addItem(FileMNU, QStringLiteral("&Save key selection..."), QKeySequence(Qt::CTRL | Qt::Key_S),
+        QStringLiteral("Save key selection to a .QKS file"));
+    FileMNU->addSeparator();
+    ExitMNU = addItem(FileMNU, QStringLiteral("E&xit"), QKeySequence(Qt::ALT | Qt::Key_F4),
+        QStringLiteral("Bye bye, see you soon !"));
+    connect(REGExportMNU, &QAction::triggered, this, &TMainForm::REGExportMNUClick);
+    connect(LoadSelMNU, &QAction::triggered, this, &TMainForm::LoadSelMNUClick);
+    connect(SaveSelMNU, &QAction::triggered, this, &TMainForm::SaveSelMNUClick);
+    connect(ExitMNU, &QAction::triggered, this, &TMainForm::close);
+
+    EditMNU = bar->addMenu(QStringLiteral("&Edit"));
+    SelRecurseMNU = EditMNU->addAction(QString());
+    SelMNU = EditMNU->addAction(QString());
+    ValueSelMNU = EditMNU->addAction(QString());
+    N2 = EditMNU->addSeparator();
+    NewMNU = EditMNU->addAction(QString());
+    NewMNU->setStatusTip(QStringLiteral("Create a new value or key in the current key"));
+    ModifyMNU = EditMNU->addAction(QString());
+    ModifyMNU->setStatusTip(QStringLiteral("Change value/key properties like name, type and contents"));
+    DeleteMNU = EditMNU->addAction(QString());
+    DeleteMNU->setStatusTip(QStringLiteral("Delete selected key/value"));
+    // Both Space items run the one selection command, which acts on whichever pane has the focus.
+    editShortcut(SelRecurseMNU, QStringLiteral("&Select current with subkey"), QStringLiteral("Space"),
+        { QKeySequence(Qt::Key_Space) }, [this] { SelMNUClick(SelRecurseMNU); });
+    editShortcut(SelMNU, QStringLiteral("Select &current"), QStringLiteral("Shift+Space"),
+        { QKeySequence(Qt::SHIFT | Qt::Key_Space) }, [this] { SelMNUClick(SelMNU); });
+    editShortcut(ValueSelMNU, QStringLiteral("Toggle selection in these &values"), QStringLiteral("Space"), {},
+        [this] { ValueSelMNUClick(); });
+    editShortcut(NewMNU, QStringLiteral("&New ..."), QStringLiteral("Ins"), { QKeySequence(Qt::Key_Insert) },
+        [this] { NewMNUClick(); });
+    editShortcut(ModifyMNU, QStringLiteral("&Modify value..."), QStringLiteral("Enter"),
+        { QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter) }, [this] { ModifyMNUClick(); });
+    editShortcut(DeleteMNU, QStringLiteral("&Delete"), QStringLiteral("Del"), { QKeySequence(Qt::Key_Delete) },
+        [this] { DeleteMNUClick(); });
+
+    FindMNU = bar->addMenu(QStringLiteral("&Find"));
+    SearchMNU = addItem(FindMNU, QStringLiteral("&Search from here..."), QKeySequence(Qt::CTRL | Qt::Key_F),
+        QStringLiteral("Start search new search from current key/value"));
+    SearchAgainMNU = addItem(FindMNU, QStringLiteral("Search &again"), QKeySequence(Qt::Key_F3),
+        QStringLiteral("Continue the previous search from current key/value"));
+    connect(SearchMNU, &QAction::triggered, this, &TMainForm::SearchMNUClick);
+    connect(SearchAgainMNU, &QAction::triggered, this, &TMainForm::SearchAgainMNUClick);
+
+    ViewMNU = bar->addMenu(QStringLiteral("&View"));
+    DWORDviewas1 = ViewMNU->addMenu(QStringLiteral("&DWORD view as"));
+    DWORDviewas1->menuAction()->setStatusTip(QStringLiteral("Choose how you want to see DWORD values"));
+    // Shift with a digit gives another key on most layouts, so the shifted character counts too.
+    auto shifted = [](Qt::Key digit, Qt::Key character) {
+        return QList<QKeySequence> { QKeySequence(Qt::CTRL | Qt::SHIFT | digit),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | character) };
+    };
+    DWBinMNU = addItem(DWORDviewas1, QStringLiteral("&Binary"), {}, QStringLiteral("Binary format (Base 2)"));
+    DWBinMNU->setShortcuts(shifted(Qt::Key_1, Qt::Key_Exclam));
+    DWDecMNU = addItem(DWORDviewas1, QStringLiteral("&Decimal"), {}, QStringLiteral("Decimal format (Base 10)"));
+    DWDecMNU->setShortcuts(shifted(Qt::Key_2, Qt::Key_At));
+    DWHexMNU = addItem(DWORDviewas1, QStringLiteral("&Hex"), {}, QStringLiteral("Hex format (Base 16)"));
+    DWHexMNU->setShortcuts(shifted(Qt::Key_3, Qt::Key_NumberSign));
+    BinaryviewasMNU = ViewMNU->addMenu(QStringLiteral("&Binary view as"));
+    BinaryviewasMNU->menuAction()->setStatusTip(QStringLiteral("Choose how you want to see binary values"));
+    DecMNU = addItem(BinaryviewasMNU, QStringLiteral("&Decimal"), QKeySequence(Qt::CTRL | Qt::Key_1),
+        QStringLiteral("Decimal format (base 10)"));
+    HexMNU = addItem(BinaryviewasMNU, QStringLiteral("&Hex"), QKeySequence(Qt::CTRL | Qt::Key_2),
+        QStringLiteral("Hex format (base 16)"));
+    CharMNU = addItem(BinaryviewasMNU, QStringLiteral("&Characters"), QKeySequence(Qt::CTRL | Qt::Key_3),
+        QStringLiteral("Character format (base 256)"));
+    for (QAction* item : { DWBinMNU, DWDecMNU, DWHexMNU, DecMNU, HexMNU, CharMNU })
+        item->setCheckable(true);
+    connect(HexMNU, &QAction::triggered, this, [this] { BinViewMode = kBytesHex, SelectBvm(); });
+    connect(DecMNU, &QAction::triggered, this, [this] { BinViewMode = kBytesDecimal, SelectBvm(); });
+    connect(CharMNU, &QAction::triggered, this, [this] { BinViewMode = kBytesCharacters, SelectBvm(); });
+    connect(DWHexMNU, &QAction::triggered, this, [this] { DWViewMode = kDwordHex, SelectIvm(); });
+    connect(DWDecMNU, &QAction::triggered, this, [this] { DWViewMode = kDwordDecimal, SelectIvm(); });
+    connect(DWBinMNU, &QAction::triggered, this, [this] { DWViewMode = kDwordBinary, SelectIvm(); });
+    RefreshMNU = addItem(
+        ViewMNU, QStringLiteral("&Refresh view"), QKeySequence(Qt::Key_F5), QStringLiteral("Refresh registry view"));
+    connect(RefreshMNU, &QAction::triggered, this, &TMainForm::RefreshMNUClick);
+
+    HelpMNU = bar->addMenu(QStringLiteral("&Help"));
+    Contents1 = addItem(HelpMNU, QStringLiteral("Contents..."), QKeySequence(Qt::Key_F1), {});
+    AboutMNU = addItem(HelpMNU, QStringLiteral("&About..."), {}, {});
+    connect(Contents1, &QAction::triggered, this, &TMainForm::Contents1Click);
+    connect(AboutMNU, &QAction::triggered, this, &TMainForm::AboutMNUClick);
+
+    TreePopupMenu = new QMenu(this);
+    NewkeyPMNU = TreePopupMenu->addAction(QStringLiteral("&New key"));
+    GridPopupMenu = new QMenu(this);
+    NewValuePMNU = GridPopupMenu->addAction(QStringLiteral("&New Value"));
+    connect(NewkeyPMNU, &QAction::triggered, this, &TMainForm::NewMNUClick);
+    connect(NewValuePMNU, &QAction::triggered, this, &TMainForm::NewMNUClick);
+    ValueSelMNU->setVisible(false); // only while the grid has the focus
+    connect(TreeView, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint& at) { TreePopupMenu->popup(TreeView->viewport()->mapToGlobal(at)); });
+    connect(KeyGrid, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint& at) { GridPopupMenu->popup(KeyGrid->viewport()->mapToGlobal(at)); });
+    EnableShortcut();
+}
+
+} // namespace quern
