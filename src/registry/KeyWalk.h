@@ -1,0 +1,82 @@
+#pragma once
+
+#include "registry/RegStore.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quern::reg {
+
+// A walk over a key and everything below it, depth first, one key at a time, so that a caller can
+// stop between two keys, yield to the window, or leave a subtree out. The subkeys of a key are
+// listed once, when the walk first goes below it, so keys added or deleted meanwhile do not
+// disturb it. Every key the walk opens is closed again, whatever happens, when the walk moves past
+// it or ends.
+//
+// Links: with Links::Follow a link key opens as the key it points to, and a key that a link leads
+// back to while the walk is already inside it is passed over, so the walk always ends. With
+// Links::AsKeys a link is visited as itself and never gone below: for copying and deleting, where
+// following it would reach another part of the registry.
+class KeyWalk {
+public:
+    enum class Links { Follow, AsKeys };
+
+    // The walk starts at start, an open key or root that stays the caller's, named by path (the
+    // paths of the keys below it are path, a backslash and their names). With leaving, each key
+    // is met a second time after everything below it, as a delete needs.
+    KeyWalk(RegStore& store, HKey start, std::string path, Links links = Links::Follow, bool leaving = false);
+    ~KeyWalk();
+    KeyWalk(const KeyWalk&) = delete;
+    KeyWalk& operator=(const KeyWalk&) = delete;
+
+    // Moves to the next key: the start first, then each subkey and everything below it in turn,
+    // in the registry's order. False once the walk is over. A subkey that cannot be opened is met
+    // too, with its status, no handle and nothing below it.
+    bool next();
+
+    // The key the walk is at, open for reading; kNoKey where it could not be opened.
+    [[nodiscard]] HKey key() const { return m_frames.back().key; }
+    // Why the key could not be opened; Ok where it could.
+    [[nodiscard]] Status status() const { return m_status; }
+    // The key's path, its name (empty for the start) and how far below the start it is (0).
+    [[nodiscard]] const std::string& path() const { return m_frames.back().path; }
+    [[nodiscard]] const std::u16string& name() const { return m_frames.back().name; }
+    [[nodiscard]] std::size_t depth() const { return m_frames.size() - 1; }
+    // The open key above this one (the start's own parent is not known: kNoKey).
+    [[nodiscard]] HKey parentKey() const { return m_frames.size() > 1 ? m_frames[m_frames.size() - 2].key : kNoKey; }
+    [[nodiscard]] bool isLink() const { return m_frames.back().isLink; }
+    // True when this is the second meeting with the key, after everything below it.
+    [[nodiscard]] bool leaving() const { return m_leavingNow; }
+
+    // Leaves out what is below the key the walk is at.
+    void skipSubkeys() { m_frames.back().skip = true; }
+
+private:
+    struct Frame {
+        HKey key = kNoKey;
+        bool owned = false;
+        std::string path;
+        std::u16string name;
+        std::uint64_t identity = 0;
+        bool isLink = false;
+        bool listed = false;
+        bool skip = false;
+        bool left = false;
+        std::vector<std::u16string> subkeys;
+        std::size_t nextSubkey = 0;
+    };
+
+    void pop();
+    bool onTheWay(std::uint64_t identity) const;
+
+    RegStore& m_store;
+    Links m_links;
+    bool m_leaving;
+    bool m_started = false;
+    bool m_leavingNow = false;
+    Status m_status = Status::Ok;
+    std::vector<Frame> m_frames;
+};
+
+} // namespace quern::reg
