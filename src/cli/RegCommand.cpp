@@ -2,6 +2,7 @@
 
 #include "cli/RegData.h"
 #include "export/RegExport.h"
+#include "registry/KeyWalk.h"
 #include "registry/RegU.h"
 #include "registry/Utf.h"
 #include "selection/SelectionFile.h"
@@ -226,40 +227,44 @@ public:
 
     // Lists a key's values and then its subkeys: their names, or with recurse each of them in
     // turn. A key heads its lines only when it has values, or inside a recursive listing.
-    void listKey(HKey key, std::string& path, bool recurse, bool recursing) {
-        reg::KeyInfo info;
-        if (m_store.queryInfo(key, info) != Status::Ok) return;
-        const bool headed = info.valueCount > 0 || recursing;
-        if (headed) m_listing << path << "\n";
-        std::u16string name;
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> data;
-        for (std::uint32_t i = 0; m_store.enumValue(key, i, name, &type, &data) == Status::Ok; ++i)
-            writeValue(reg::toUtf8(name), type, data);
-        if (headed) m_listing << "\n";
-        if (!recurse) {
-            for (std::uint32_t i = 0; m_store.enumKey(key, i, name) == Status::Ok; ++i)
-                m_listing << path << "\\" << reg::toUtf8(name) << "\n";
-            return;
+    void listKey(HKey key, const std::string& path, bool recurse) {
+        reg::KeyWalk walk(m_store, key, path);
+        while (walk.next()) {
+            reg::KeyInfo info;
+            if (walk.status() != Status::Ok || m_store.queryInfo(walk.key(), info) != Status::Ok) continue;
+            const bool headed = info.valueCount > 0 || walk.depth() > 0;
+            if (headed) m_listing << walk.path() << "\n";
+            std::u16string name;
+            std::uint32_t type = 0;
+            std::vector<std::uint8_t> data;
+            for (std::uint32_t i = 0; m_store.enumValue(walk.key(), i, name, &type, &data) == Status::Ok; ++i)
+                writeValue(reg::toUtf8(name), type, data);
+            if (headed) m_listing << "\n";
+            if (!recurse) {
+                for (std::uint32_t i = 0; m_store.enumKey(walk.key(), i, name) == Status::Ok; ++i)
+                    m_listing << walk.path() << "\\" << reg::toUtf8(name) << "\n";
+                walk.skipSubkeys();
+            }
         }
-        eachSubkey(key, info, path, [&](HKey sub) { listKey(sub, path, true, true); });
     }
 
     // Lists the one value of that name where it exists: in key, and with recurse below it.
     // Returns how many were found.
-    std::size_t findValue(HKey key, const std::u16string& name, std::string& path, bool recurse) {
+    std::size_t findValue(HKey key, const std::u16string& name, const std::string& path, bool recurse) {
         std::size_t found = 0;
         std::uint32_t type = 0;
         std::vector<std::uint8_t> data;
-        if (m_store.queryValue(key, name, type, data) == Status::Ok) {
-            m_listing << path << "\n";
-            writeValue(reg::toUtf8(storedName(key, name)), type, data);
-            m_listing << "\n";
-            ++found;
+        reg::KeyWalk walk(m_store, key, path);
+        while (walk.next()) {
+            if (walk.status() != Status::Ok) continue;
+            if (m_store.queryValue(walk.key(), name, type, data) == Status::Ok) {
+                m_listing << walk.path() << "\n";
+                writeValue(reg::toUtf8(storedName(walk.key(), name)), type, data);
+                m_listing << "\n";
+                ++found;
+            }
+            if (!recurse) walk.skipSubkeys();
         }
-        reg::KeyInfo info;
-        if (recurse && m_store.queryInfo(key, info) == Status::Ok)
-            eachSubkey(key, info, path, [&](HKey sub) { found += findValue(sub, name, path, true); });
         return found;
     }
 
@@ -277,29 +282,8 @@ private:
         return name;
     }
 
-    // Opens each subkey as the registry does, following links, but never one that is already on
-    // the way down: a link back up would otherwise list forever. path is extended for the call.
-    template<class Visit> void eachSubkey(HKey key, const reg::KeyInfo& info, std::string& path, Visit visit) {
-        m_above.push_back(info.identity);
-        std::u16string name;
-        for (std::uint32_t i = 0; m_store.enumKey(key, i, name) == Status::Ok; ++i) {
-            OpenKey sub(m_store);
-            if (sub.open(key, name, Access::Read) != Status::Ok) continue;
-            reg::KeyInfo subInfo;
-            if (m_store.queryInfo(sub.handle(), subInfo) != Status::Ok) continue;
-            if (std::find(m_above.begin(), m_above.end(), subInfo.identity) != m_above.end()) continue;
-            const std::size_t length = path.size();
-            path += "\\";
-            path += reg::toUtf8(name);
-            visit(sub.handle());
-            path.resize(length);
-        }
-        m_above.pop_back();
-    }
-
     reg::RegStore& m_store;
     Listing& m_listing;
-    std::vector<std::uint64_t> m_above;
 };
 
 int runQuery(const Context& c, const RegArgs& a) {
@@ -331,7 +315,7 @@ int runQuery(const Context& c, const RegArgs& a) {
     }
     Listing listing(c.out);
     listing << "\n";
-    QueryWalk(c.store, listing).listKey(key.handle(), path, a.recurse, false);
+    QueryWalk(c.store, listing).listKey(key.handle(), path, a.recurse);
     return 0;
 }
 
@@ -384,24 +368,6 @@ int runAdd(const Context& c, const RegArgs& a) {
 
 // --- delete --------------------------------------------------------------------------------
 
-// Deletes the key at path below base with everything below it, deepest first. Each key is opened
-// as itself, so a link goes as a link and what it points to stays.
-Status deleteTree(reg::RegStore& store, HKey base, const std::u16string& path) {
-    {
-        OpenKey key(store);
-        if (const Status status = key.open(base, path, Access::Read, reg::kOpenLink); status != Status::Ok)
-            return status;
-        reg::KeyInfo info;
-        if (const Status status = store.queryInfo(key.handle(), info); status != Status::Ok) return status;
-        for (std::uint32_t i = info.subkeyCount; i-- > 0;) {
-            std::u16string name;
-            if (const Status status = store.enumKey(key.handle(), i, name); status != Status::Ok) return status;
-            if (const Status status = deleteTree(store, key.handle(), name); status != Status::Ok) return status;
-        }
-    }
-    return store.deleteKey(base, path);
-}
-
 int runDeleteKey(const Context& c, const RegArgs& a) {
     const std::string name = a.key.fullName();
     if (a.key.path.empty()) return c.fail(name + " is a root key and cannot be deleted.");
@@ -420,7 +386,7 @@ int runDeleteKey(const Context& c, const RegArgs& a) {
             return notConfirmed(c, answer, question, "/f");
     }
     Changes changes(c);
-    changes.note(deleteTree(c.store, a.key.root, path), "Cannot delete " + name);
+    changes.note(reg::deleteKeyTree(c.store, a.key.root, path), "Cannot delete " + name);
     return changes.finish();
 }
 
@@ -474,25 +440,28 @@ struct CopyNode {
     std::vector<CopyNode> children;
 };
 
-std::size_t readSource(reg::RegStore& store, HKey key, CopyNode& node, bool recurse) {
-    reg::RawValue value;
-    for (std::uint32_t i = 0; store.enumValue(key, i, value.name, &value.type, &value.data) == Status::Ok; ++i)
-        node.values.push_back(value);
-    if (!recurse || node.isLink) return 1;
+std::size_t readSource(reg::RegStore& store, HKey key, CopyNode& root, bool recurse) {
+    // Links are copied as links, never followed: following one could copy half the registry, or loop.
+    std::vector<CopyNode*> chain; // the nodes from the root down to the key the walk is at
     std::size_t depth = 0;
-    std::u16string name;
-    for (std::uint32_t i = 0; store.enumKey(key, i, name) == Status::Ok; ++i) {
-        // Links are copied as links, never followed: following one could copy half the registry, or loop.
-        OpenKey sub(store);
-        reg::KeyInfo info;
-        if (sub.open(key, name, Access::Read, reg::kOpenLink) != Status::Ok
-            || store.queryInfo(sub.handle(), info) != Status::Ok)
-            continue;
-        CopyNode child { name, info.isLink, {}, {} };
-        depth = std::max(depth, readSource(store, sub.handle(), child, true));
-        node.children.push_back(std::move(child));
+    reg::KeyWalk walk(store, key, {}, reg::KeyWalk::Links::AsKeys);
+    while (walk.next()) {
+        if (walk.status() != Status::Ok) continue;
+        chain.resize(walk.depth());
+        CopyNode* node = &root;
+        if (walk.depth() > 0) {
+            chain.back()->children.push_back({ walk.name(), walk.isLink(), {}, {} });
+            node = &chain.back()->children.back();
+        }
+        chain.push_back(node);
+        reg::RawValue value;
+        for (std::uint32_t i = 0; store.enumValue(walk.key(), i, value.name, &value.type, &value.data) == Status::Ok;
+             ++i)
+            node->values.push_back(value);
+        depth = std::max(depth, walk.depth() + 1);
+        if (!recurse) walk.skipSubkeys();
     }
-    return depth + 1;
+    return depth;
 }
 
 class CopyPlan {

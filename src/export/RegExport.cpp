@@ -1,5 +1,6 @@
 #include "export/RegExport.h"
 
+#include "registry/KeyWalk.h"
 #include "registry/RegU.h"
 #include "registry/Utf.h"
 
@@ -244,48 +245,39 @@ void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const 
     writeLine({});
 }
 
-void RegFileExport::writeKey(
-    reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection, bool withSubkeys) {
-    reg::RegStore& store = m_registry.store();
-    reg::KeyInfo info;
-    if (store.queryInfo(key, info) == reg::Status::Ok) {
-        if (std::find(m_walk.begin(), m_walk.end(), info.identity) != m_walk.end()) return; // a link back into the walk
-    }
-    m_walk.push_back(info.identity);
+void RegFileExport::writeSection(
+    reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection) {
     writeLine("[" + path + "]");
     const std::string prefix = path + std::string(kValueSeparator);
     std::u16string name16;
     std::uint32_t type = 0;
     std::vector<std::uint8_t> raw;
-    for (std::uint32_t i = 0; store.enumValue(key, i, name16, &type, &raw) == reg::Status::Ok; ++i) {
+    for (std::uint32_t i = 0; m_registry.store().enumValue(key, i, name16, &type, &raw) == reg::Status::Ok; ++i) {
         const std::string name = reg::toUtf8(name16);
         if (!valueEntry.empty() && prefix + name != valueEntry) continue;
         if (selection && selection->StateOfPath(prefix + name) == selNone) continue;
         writeValue(name, type, raw);
     }
     writeLine("");
-    if (withSubkeys) {
-        // The subkeys are listed once, before descending; each is opened below this key.
-        std::vector<std::u16string> subkeys;
-        for (std::uint32_t i = 0; store.enumKey(key, i, name16) == reg::Status::Ok; ++i)
-            subkeys.push_back(name16);
-        for (const auto& sub : subkeys) {
-            const std::string subName = reg::toUtf8(sub);
-            const std::string subPath = path + "\\" + subName;
-            if (hasLineBreak(subName)) {
-                leaveOut(subPath);
-                continue;
-            }
-            reg::HKey child = reg::kNoKey;
-            if (store.openKey(key, sub, reg::Access::Read, reg::kOptionNone, child) != reg::Status::Ok) {
-                writeLine(""); // a key that cannot be read contributes only its empty line
-                continue;
-            }
-            writeKey(child, subPath, {}, nullptr, true);
-            (void)store.closeKey(child);
+}
+
+void RegFileExport::writeKey(
+    reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection, bool withSubkeys) {
+    reg::KeyWalk walk(m_registry.store(), key, path);
+    while (walk.next()) {
+        if (walk.depth() == 0) {
+            writeSection(key, path, valueEntry, selection); // the entry's own key, filtered as it asks
+            if (!withSubkeys) walk.skipSubkeys();
+        } else if (std::any_of(
+                       walk.name().begin(), walk.name().end(), [](char16_t c) { return c == u'\r' || c == u'\n'; })) {
+            leaveOut(walk.path()); // with everything below it: the format cannot hold its name
+            walk.skipSubkeys();
+        } else if (walk.status() != reg::Status::Ok) {
+            writeLine(""); // a key that cannot be read contributes only its empty line
+        } else {
+            writeSection(walk.key(), walk.path(), {}, nullptr);
         }
     }
-    m_walk.pop_back();
 }
 
 void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selection) {

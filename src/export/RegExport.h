@@ -61,6 +61,8 @@ private:
     void writeLine(std::string_view line);
     void flush();
     void writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw);
+    // The key's header, its values (all, only valueEntry, or those selected) and an empty line.
+    void writeSection(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection);
     void writeKey(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection,
         bool withSubkeys);
     void abandon();
@@ -74,9 +76,7 @@ private:
     std::string m_text;
     std::string m_error;
     std::uint64_t m_written = 0;
-    // The keys the walk is inside: a link that leads back to one of them is not followed again.
-    std::vector<std::uint64_t> m_walk;
-    std::vector<std::string> m_leftOut;
+    std::vector<std::string> m_leftOut; // keys whose names the format cannot hold, each once
 };
 
 } // namespace quern

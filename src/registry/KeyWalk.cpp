@@ -88,4 +88,20 @@ bool KeyWalk::next() {
     }
 }
 
+Status deleteKeyTree(RegStore& store, HKey base, std::u16string_view path) {
+    {
+        KeyHandle key(store);
+        if (const Status status = store.openKey(base, path, Access::Read, kOpenLink, key.out()); status != Status::Ok)
+            return status;
+        KeyWalk walk(store, key.get(), {}, KeyWalk::Links::AsKeys, true);
+        while (walk.next()) {
+            if (walk.status() != Status::Ok) return walk.status();
+            if (!walk.leaving() || walk.depth() == 0) continue;
+            if (const Status status = store.deleteKey(walk.parentKey(), walk.name()); status != Status::Ok)
+                return status;
+        }
+    }
+    return store.deleteKey(base, path);
+}
+
 } // namespace quern::reg

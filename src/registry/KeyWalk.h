@@ -8,6 +8,47 @@
 
 namespace quern::reg {
 
+// An open key that closes itself: on every path out of a scope, exceptions included.
+class KeyHandle {
+public:
+    explicit KeyHandle(RegStore& store, HKey key = kNoKey)
+        : m_store(&store)
+        , m_key(key) { }
+    KeyHandle(KeyHandle&& other) noexcept
+        : m_store(other.m_store)
+        , m_key(other.release()) { }
+    KeyHandle& operator=(KeyHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~KeyHandle() { reset(); }
+
+    // The handle to fill, for the store's open and create calls; any key held before is closed.
+    HKey& out() {
+        reset();
+        return m_key;
+    }
+    [[nodiscard]] HKey get() const { return m_key; }
+    HKey release() {
+        const HKey key = m_key;
+        m_key = kNoKey;
+        return key;
+    }
+    void reset(HKey key = kNoKey) {
+        if (m_key != kNoKey && !isPredefined(m_key)) (void)m_store->closeKey(m_key);
+        m_key = key;
+    }
+
+private:
+    RegStore* m_store;
+    HKey m_key;
+};
+
+// Deletes the key at path below base with everything below it, deepest first, each key as
+// itself: a link goes as a link, and what it points to stays. Stops at the first key that cannot
+// be opened or deleted and returns why; inside a batch the caller can then abandon the whole.
+Status deleteKeyTree(RegStore& store, HKey base, std::u16string_view path);
+
 // A walk over a key and everything below it, depth first, one key at a time, so that a caller can
 // stop between two keys, yield to the window, or leave a subtree out. The subkeys of a key are
 // listed once, when the walk first goes below it, so keys added or deleted meanwhile do not
@@ -46,6 +87,8 @@ public:
     // The open key above this one (the start's own parent is not known: kNoKey).
     [[nodiscard]] HKey parentKey() const { return m_frames.size() > 1 ? m_frames[m_frames.size() - 2].key : kNoKey; }
     [[nodiscard]] bool isLink() const { return m_frames.back().isLink; }
+    // What tells this key from every other, however it was reached (KeyInfo::identity).
+    [[nodiscard]] std::uint64_t identity() const { return m_frames.back().identity; }
     // True when this is the second meeting with the key, after everything below it.
     [[nodiscard]] bool leaving() const { return m_leavingNow; }
 

@@ -1,5 +1,6 @@
 #include "registry/RegAccessor.h"
 
+#include "registry/KeyWalk.h"
 #include "registry/Utf.h"
 
 #include <algorithm>
@@ -110,29 +111,13 @@ void RegAccessor::createKey(std::string_view path) {
     (void)m_store.closeKey(created);
 }
 
-bool RegAccessor::deleteTree(HKey base, const std::u16string& path) {
-    // Opened as a link when it is one, so that deleting a link never reaches into its target.
-    HKey key = kNoKey;
-    if (m_store.openKey(base, path, Access::Read, kOpenLink, key) == Status::Ok) {
-        KeyInfo info;
-        if (m_store.queryInfo(key, info) == Status::Ok && !info.isLink) {
-            for (std::uint32_t i = info.subkeyCount; i-- > 0;) {
-                std::u16string name;
-                if (m_store.enumKey(key, i, name) == Status::Ok) (void)deleteTree(key, name);
-            }
-        }
-        (void)m_store.closeKey(key);
-    }
-    return m_store.deleteKey(base, path) == Status::Ok;
-}
-
 bool RegAccessor::deleteKey(std::string_view path) {
     std::u16string relative;
     const HKey base = baseFor(path, relative);
     WriteBatch batch(m_store);
     // All or nothing: when the key itself cannot go (a root, the top of a hive), what lay below it
     // must not be lost either.
-    if (!deleteTree(base, relative)) {
+    if (deleteKeyTree(m_store, base, relative) != Status::Ok) {
         batch.abandon();
         return false;
     }
@@ -292,25 +277,26 @@ bool RegAccessor::copyValues(HKey from, HKey to) {
 }
 
 void RegAccessor::copyTree(HKey from, HKey to, std::uint64_t targetIdentity) {
-    KeyInfo info;
-    if (m_store.queryInfo(from, info) != Status::Ok) return;
-    for (std::uint32_t i = 0; i < info.subkeyCount; ++i) {
-        std::u16string name;
-        if (m_store.enumKey(from, i, name) != Status::Ok) continue;
-        HKey source = kNoKey;
-        if (m_store.openKey(from, name, Access::Read, kOpenLink, source) != Status::Ok) continue;
-        KeyInfo sourceInfo;
-        if (m_store.queryInfo(source, sourceInfo) == Status::Ok && sourceInfo.identity != targetIdentity) {
-            // A link is copied as a link: following it could copy half the registry, or loop.
-            HKey target = kNoKey;
-            const unsigned options = sourceInfo.isLink ? kCreateLink | kOpenLink : kOptionNone;
-            if (m_store.createKey(to, name, Access::Full, options, target) != Status::Ok)
-                throw RegError(quoted("Failed to create key %s", toUtf8(name)));
-            if (!copyValues(source, target)) throw RegError(quoted("Failed to set data for '%s'", toUtf8(name)));
-            if (!sourceInfo.isLink) copyTree(source, target, targetIdentity);
-            (void)m_store.closeKey(target);
+    // A link is copied as a link: following it could copy half the registry, or loop. The copy
+    // being made (targetIdentity) is not copied into itself.
+    KeyWalk walk(m_store, from, {}, KeyWalk::Links::AsKeys);
+    std::vector<KeyHandle> made; // the copies of the keys on the walk's way down, below to
+    while (walk.next()) {
+        if (walk.depth() == 0) continue;
+        while (made.size() >= walk.depth())
+            made.pop_back();
+        if (walk.status() != Status::Ok || walk.identity() == targetIdentity) {
+            walk.skipSubkeys();
+            continue;
         }
-        (void)m_store.closeKey(source);
+        KeyHandle target(m_store);
+        const unsigned options = walk.isLink() ? kCreateLink | kOpenLink : kOptionNone;
+        if (m_store.createKey(made.empty() ? to : made.back().get(), walk.name(), Access::Full, options, target.out())
+            != Status::Ok)
+            throw RegError(quoted("Failed to create key %s", toUtf8(walk.name())));
+        if (!copyValues(walk.key(), target.get()))
+            throw RegError(quoted("Failed to set data for '%s'", toUtf8(walk.name())));
+        made.push_back(std::move(target));
     }
 }
 
@@ -364,7 +350,7 @@ bool RegAccessor::moveKey(std::string_view oldPath, std::string_view newPath, bo
     (void)m_store.closeKey(source);
     (void)m_store.closeKey(target);
     // A source that cannot go stays beside its complete copy, where the caller finds both.
-    const bool sourceGone = !deleteSource || deleteTree(oldBase, oldRelative);
+    const bool sourceGone = !deleteSource || deleteKeyTree(m_store, oldBase, oldRelative) == Status::Ok;
     return batch.finish() == Status::Ok && sourceGone;
 }
 

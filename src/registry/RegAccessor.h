@@ -106,7 +106,6 @@ private:
     bool open(std::string_view path, Access access);
     bool query(std::string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data);
     void write(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data);
-    bool deleteTree(HKey base, const std::u16string& path);
     bool copyValues(HKey from, HKey to);
     void copyTree(HKey from, HKey to, std::uint64_t targetIdentity);
 
