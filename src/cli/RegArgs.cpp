@@ -166,7 +166,9 @@ bool parseKey(std::string_view text, KeyArg& key, std::string& error) {
     }
     key.root = root->handle;
     key.rootName = std::string(root->longName);
-    key.path = std::string(text);
+    // A name shown with an odd unit escaped (<U+DC00>) names the key that holds that unit.
+    key.path = reg::unescapeLoneSurrogates(text);
+    text = key.path;
     for (std::size_t start = 0; !text.empty();) {
         const std::size_t slash = text.find('\\', start);
         const std::string_view name = text.substr(start, slash == std::string_view::npos ? text.npos : slash - start);
@@ -243,6 +245,7 @@ bool ArgParser::parse(std::string& error) {
                                         : "Only one of /v and /ve can be given.";
         return false;
     }
+    if (m_parsed.valueName) *m_parsed.valueName = reg::unescapeLoneSurrogates(*m_parsed.valueName);
     if (m_parsed.valueName && reg::toUtf16(*m_parsed.valueName).size() > kMaxValueNameLength) {
         error = "The value name is longer than 16383 characters.";
         return false;

@@ -1,5 +1,6 @@
 #include "selection/SelectionCommands.h"
 
+#include "export/RegExport.h"
 #include "registry/KeyTreeItem.h"
 #include "selection/SelectionFile.h"
 #include "shell/QuernU.h"
@@ -110,8 +111,19 @@ void saveSelectionFile(TMainForm& form) {
         QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
     if (file.isEmpty()) return;
     std::string error;
-    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), form.selection().Entries(), error))
+    std::vector<std::string> leftOut;
+    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), form.selection().Entries(), error, &leftOut)) {
         QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
+        return;
+    }
+    if (leftOut.empty()) return;
+    QString list;
+    for (const auto& entry : leftOut)
+        list += QLatin1Char('\n') + QString::fromStdString(shownKeyPath(entry));
+    QMessageBox::warning(&form, QStringLiteral("Quern"),
+        QStringLiteral("These entries name keys or values with a line break in their names, which a selection file "
+                       "cannot hold, and were left out of it:%1")
+            .arg(list));
 }
 
 void loadSelectionFile(TMainForm& form) {

@@ -8,13 +8,17 @@
 
 namespace quern {
 
-std::string formatSelectionFile(const std::vector<std::string>& entries) {
+std::string formatSelectionFile(const std::vector<std::string>& entries, std::vector<std::string>* leftOut) {
     std::string text;
     std::size_t size = 0;
     for (const auto& entry : entries)
         size += entry.size() + 2;
     text.reserve(size);
     for (const auto& entry : entries) {
+        if (entry.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+            if (leftOut) leftOut->push_back(entry);
+            continue;
+        }
         text += entry;
         text += "\r\n";
     }
@@ -37,8 +41,9 @@ std::vector<std::string> parseSelectionFile(std::string_view text) {
     return entries;
 }
 
-bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error) {
-    const std::string text = formatSelectionFile(entries);
+bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error,
+    std::vector<std::string>* leftOut) {
+    const std::string text = formatSelectionFile(entries, leftOut);
     const auto slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -30,7 +30,7 @@ void fillTreeNode(reg::RegAccessor& registry, KeyTreeItem& node, bool expanding)
     }
     qDeleteAll(node.takeChildren());
     if (!expanding) {
-        node.markHasChildren(true);
+        node.markHasChildren(!children.empty()); // read again when it is next expanded
         return;
     }
     static const QIcon folder = quernIcon(QuernIcon::Folder);

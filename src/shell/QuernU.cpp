@@ -355,6 +355,18 @@ void TMainForm::RefreshMNUClick() {
     goToPath(*this, path);
     if (KeyTreeItem* now = currentNode()) now->setExpanded(expanded);
     FillGrid(currentNode());
+    showNewLoadMessages(); // a file read again may hold lines that cannot be read
+}
+
+void TMainForm::showNewLoadMessages() {
+    const std::vector<std::string>& messages = m_store.loadMessages();
+    for (; m_messagesShown < messages.size(); ++m_messagesShown) {
+        // Not a blocking box: the window stays usable, and the user reads them in turn.
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quern"),
+            QString::fromStdString(messages[m_messagesShown]), QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
 }
 
 // --- The value grid ---

@@ -107,6 +107,8 @@ public:
     void TreeViewChange(QTreeWidgetItem* item);
     void PathEditChange();
     void RefreshMNUClick();
+    // Tells the user, once each, what the store found wrong in the files as it read them.
+    void showNewLoadMessages();
     void GoToPath(const QString& path);
 
     // Value grid
@@ -197,6 +199,7 @@ private:
     ElidedLabel* m_locationLabel = nullptr;
     QPointer<QWidget> m_paneFocus; // the last widget outside the menus that had the keyboard
     std::vector<EditShortcut> m_editShortcuts;
+    std::size_t m_messagesShown = 0;
     bool m_shortcutsOn = true;
     bool m_startupNavigation = false;
     bool m_treeFilling = false;

@@ -3,7 +3,6 @@
 #include "shell/QuernU.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,10 +33,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(quern::quernProgramIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("quern"));
     auto store = quern::reg::openChosenRegistry();
-    const std::vector<std::string> messages = store->loadMessages();
     quern::TMainForm form(*store);
     form.show();
-    for (const auto& message : messages)
-        QMessageBox::warning(&form, QStringLiteral("Quern"), QString::fromStdString(message));
+    form.showNewLoadMessages();
     return app.exec();
 }

@@ -249,6 +249,22 @@ TEST_F(RegCommandTest, QueryShowsALoneSurrogateAsItsEscape) {
         "Search complete. Number of matches found: 1\n");
 }
 
+// What a listing shows is what the commands take: a key or value printed with an escaped odd unit
+// can be queried, exported and deleted by that text.
+TEST_F(RegCommandTest, ALoneSurrogateShownAsItsEscapeIsTakenBack) {
+    setValue(kCurrentUser, u"Software\\Odd\xd800", u"v\xdc01", kRegSz, { 'a', 0, 0, 0 });
+    setValue(kCurrentUser, u"Software\\Odd\xd800", u"w", kRegSz, { 'b', 0, 0, 0 });
+    const std::string key = "HKCU\\Software\\Odd<U+D800>";
+    EXPECT_EQ(run({ "query", key, "/v", "v<U+DC01>" }).out,
+        "\nHKEY_CURRENT_USER\\Software\\Odd<U+D800>\n    v<U+DC01>    REG_SZ    a\n\n");
+    const Result exported = run({ "export", key, dir / "odd.reg", "/y" });
+    EXPECT_EQ(exported.code, 0) << exported.err;
+    EXPECT_EQ(run({ "delete", key, "/v", "v<U+DC01>", "/f" }).code, 0);
+    EXPECT_EQ(run({ "query", key }).out, "\nHKEY_CURRENT_USER\\Software\\Odd<U+D800>\n    w    REG_SZ    b\n\n");
+    EXPECT_EQ(run({ "delete", key, "/f" }).code, 0);
+    EXPECT_EQ(run({ "query", key }).code, 1);
+}
+
 TEST_F(QueryTest, RecursiveListingHeadsEveryKeyBelowTheFirst) {
     const Result result = run({ "query", "HKCU\\Software\\Layout", "/s" });
     ASSERT_EQ(result.code, 0) << result.err;

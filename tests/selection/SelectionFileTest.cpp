@@ -16,6 +16,17 @@ TEST(SelectionFile, LinesEndInCrLfAndAnEmptySelectionIsAnEmptyFile) {
     EXPECT_EQ(formatSelectionFile({ "a", "", "b\\\\v" }), "a\r\n\r\nb\\\\v\r\n");
 }
 
+// A name with a line break would load back as other entries, some of them naming other keys: such
+// an entry is left out and named, and every entry written loads back as it was.
+TEST(SelectionFile, EntriesThatNoLineCanHoldAreLeftOutAndNamed) {
+    const Entries entries { "HKEY_CURRENT_USER\\A\\", "HKEY_CURRENT_USER\\Line\nBreak\\", "HKEY_CURRENT_USER\\B\\\\v\r",
+        std::string("HKEY_CURRENT_USER\\N\0", 20), "HKEY_CURRENT_USER\\C" };
+    Entries leftOut;
+    const std::string text = formatSelectionFile(entries, &leftOut);
+    EXPECT_EQ(parseSelectionFile(text), (Entries { "HKEY_CURRENT_USER\\A\\", "HKEY_CURRENT_USER\\C" }));
+    EXPECT_EQ(leftOut, (Entries { entries[1], entries[2], entries[3] }));
+}
+
 TEST(SelectionFile, AnyLineEndReadsTheSame) {
     const Entries expected { "a", "b", "", "c" };
     EXPECT_EQ(parseSelectionFile("a\r\nb\r\n\r\nc\r\n"), expected);

@@ -290,6 +290,28 @@ private slots:
         QVERIFY2(!form.TreeView->topLevelItem(0)->child(2)->isExpanded(), "other branches are closed");
     }
 
+    // Refresh reads a file changed on disk and says once what in it cannot be read; a collapsed key
+    // keeps an expand button only when it has subkeys.
+    void refreshReportsUnreadableLinesAndShowsOnlyRealSubkeys() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Other"));
+        QTRY_COMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Other"));
+        form.currentNode()->setExpanded(false);
+        QVERIFY2(!form.currentNode()->markedHasChildren(), "a key without subkeys has no expand button");
+        const std::string user = f.dir / "registry/user.reg";
+        test::writeFile(user, test::readFile(user) + "\n[Software\\\\Broken] 1700000000\n\"x\"=nonsense\n");
+        form.RefreshMNUClick();
+        QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY2(box->text().contains(QStringLiteral("user.reg")), qPrintable(box->text()));
+        box->close();
+        form.RefreshMNUClick(); // the same lines again: said once
+        QTest::qWait(20);
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(!form.currentNode()->markedHasChildren());
+    }
+
     void aReadOnlyRegistryStillShowsValuesAndSaysWhy() {
         Fixture f;
         reg::WinePrefixOptions options;
