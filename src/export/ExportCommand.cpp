@@ -66,6 +66,11 @@ void runRegExport(TMainForm& form) {
         return;
     }
     reportLeftOutKeys(&form, exporter.leftOutKeys());
+    if (exporter.writtenInPlace())
+        QMessageBox::warning(&form, QStringLiteral("Quern"),
+            QStringLiteral("%1 was written in place: its folder cannot be written, so a crash during the export "
+                           "could have left it incomplete.")
+                .arg(file));
 }
 
 } // namespace quern

@@ -106,34 +106,17 @@ RegFileExport::RegFileExport(reg::RegAccessor& registry)
     : m_registry(registry) {
 }
 
-RegFileExport::~RegFileExport() {
-    if (m_fd >= 0) abandon();
-}
+RegFileExport::~RegFileExport() = default; // a file never closed is thrown away
 
 bool RegFileExport::OpenRegFile(const std::string& fileName) {
-    m_target = fileName;
-    const auto slash = fileName.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : fileName.substr(0, slash == 0 ? 1 : slash);
-    const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    m_tempPath = dir + "/." + name + ".quern-XXXXXX";
-    m_fd = ::mkstemp(m_tempPath.data());
-    if (m_fd < 0) {
-        m_error = std::strerror(errno);
-        return false;
-    }
-    struct stat st { };
-    mode_t mode = 0644;
-    if (::stat(fileName.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    (void)::fchmod(m_fd, mode);
     m_error.clear();
     m_written = 0;
     m_leftOut.clear();
+    m_buffer.clear();
+    if (!m_file.open(fileName)) {
+        m_error = m_file.error();
+        return false;
+    }
     m_buffer.reserve(kBufferSize + 4096);
     writeLine("REGEDIT4");
     writeLine("");
@@ -147,16 +130,11 @@ void RegFileExport::writeLine(std::string_view line) {
 }
 
 void RegFileExport::flush() {
-    std::string_view rest = m_buffer;
-    while (m_error.empty() && !rest.empty()) {
-        const ssize_t n = ::write(m_fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            m_error = std::strerror(errno);
-            break;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-        m_written += static_cast<std::uint64_t>(n);
+    if (m_error.empty() && !m_buffer.empty()) {
+        if (m_file.write(m_buffer))
+            m_written += m_buffer.size();
+        else
+            m_error = m_file.error();
     }
     m_buffer.clear();
 }
@@ -165,25 +143,15 @@ void RegFileExport::leaveOut(const std::string& path) {
     if (std::find(m_leftOut.begin(), m_leftOut.end(), path) == m_leftOut.end()) m_leftOut.push_back(path);
 }
 
-void RegFileExport::abandon() {
-    ::close(m_fd);
-    m_fd = -1;
-    ::unlink(m_tempPath.c_str());
-}
-
 bool RegFileExport::CloseRegFile() {
-    if (m_fd < 0) return false;
+    if (!m_file.isOpen()) return false;
     flush();
-    if (m_error.empty() && ::fsync(m_fd) != 0) m_error = std::strerror(errno);
     if (!m_error.empty()) {
-        abandon();
+        m_file.abandon();
         return false;
     }
-    if (::close(m_fd) != 0) m_error = std::strerror(errno);
-    m_fd = -1;
-    if (m_error.empty() && ::rename(m_tempPath.c_str(), m_target.c_str()) != 0) m_error = std::strerror(errno);
-    if (!m_error.empty()) {
-        ::unlink(m_tempPath.c_str());
+    if (!m_file.commit()) {
+        m_error = m_file.error();
         return false;
     }
     return true;
@@ -281,7 +249,7 @@ void RegFileExport::writeKey(
 }
 
 void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selection) {
-    if (m_fd < 0) return;
+    if (!m_file.isOpen()) return;
     if (entry.empty()) entry = "\\";
     const bool valueEntry = IsValuePath(entry);
     const bool recursive = !valueEntry && entry.back() == '\\';

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/AtomicFile.h"
 #include "registry/RegAccessor.h"
 #include "selection/TreeSelection.h"
 
@@ -56,6 +57,9 @@ public:
     [[nodiscard]] const std::vector<std::string>& leftOutKeys() const { return m_leftOut; }
     [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] std::uint64_t bytesWritten() const { return m_written; }
+    // True when the file was written in place, not atomically: only the file could be written,
+    // not its folder.
+    [[nodiscard]] bool writtenInPlace() const { return m_file.inPlace(); }
 
 private:
     void writeLine(std::string_view line);
@@ -65,13 +69,10 @@ private:
     void writeSection(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection);
     void writeKey(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection,
         bool withSubkeys);
-    void abandon();
     void leaveOut(const std::string& path);
 
     reg::RegAccessor& m_registry;
-    int m_fd = -1;
-    std::string m_target;
-    std::string m_tempPath;
+    AtomicFile m_file;
     std::string m_buffer;
     std::string m_text;
     std::string m_error;

@@ -1,5 +1,7 @@
 #include "selection/SelectionFile.h"
 
+#include "codec/AtomicFile.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -43,41 +45,7 @@ std::vector<std::string> parseSelectionFile(std::string_view text) {
 
 bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error,
     std::vector<std::string>* leftOut) {
-    const std::string text = formatSelectionFile(entries, leftOut);
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "/." + name + ".quern-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat st { };
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (std::string_view rest = text; ok && !rest.empty();) {
-        const ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0)
-            ok = false;
-        else
-            rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-    error = std::strerror(ok ? errno : savedErrno);
-    ::unlink(temp.c_str());
-    return false;
+    return AtomicFile::writeWhole(path, formatSelectionFile(entries, leftOut), error);
 }
 
 bool readSelectionFile(const std::string& path, std::vector<std::string>& entries, std::string& error) {

@@ -30,34 +30,6 @@ bool parseNumber(const std::string& line, int& number) {
     return true;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-mode_t newFileMode(const std::string& fileName) {
-    // The replaced file keeps its permissions; a first file gets the usual ones under the umask.
-    struct stat old { };
-    if (::stat(fileName.c_str(), &old) == 0) return old.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-void syncFolderOf(const std::string& fileName) {
-    const std::string folder = std::filesystem::path(fileName).parent_path().string();
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 } // namespace
 
 QuernIniFile::QuernIniFile(std::string fileName)
@@ -71,7 +43,7 @@ QuernIniFile::~QuernIniFile() {
 // --- Reading ---
 
 bool QuernIniFile::openForReading() {
-    if (m_writer >= 0) closeWriting();
+    if (m_writer.isOpen()) closeWriting();
     if (m_reading) return true;
     // A file that exists but cannot be opened is as good as none: the defaults stay.
     std::error_code error;
@@ -132,13 +104,11 @@ void QuernIniFile::closeReading() {
 bool QuernIniFile::openForWriting() {
     if (m_reading) closeReading();
     m_writeFailed = false;
-    if (m_writer >= 0) return true;
+    if (m_writer.isOpen()) return true;
     const std::filesystem::path path(m_fileName);
     std::error_code error;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), error);
-    m_tempName = m_fileName + ".XXXXXX";
-    m_writer = ::mkstemp(m_tempName.data());
-    if (m_writer < 0) {
+    if (!m_writer.open(m_fileName)) {
         m_writeFailed = true;
         m_lostLine = true;
         return false;
@@ -148,7 +118,7 @@ bool QuernIniFile::openForWriting() {
 
 void QuernIniFile::writeLine(const std::string& line) {
     if (!openForWriting()) return;
-    if (!writeAll(m_writer, line + "\r\n")) {
+    if (!m_writer.write(line + "\r\n")) {
         m_writeFailed = true;
         m_lostLine = true;
     }
@@ -171,14 +141,11 @@ void QuernIniFile::writePlacement(const WindowPlacement& placement) {
 }
 
 void QuernIniFile::closeWriting() {
-    const int fd = m_writer;
-    m_writer = -1;
-    const bool complete = !m_lostLine && ::fchmod(fd, newFileMode(m_fileName)) == 0 && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (complete && closed && ::rename(m_tempName.c_str(), m_fileName.c_str()) == 0) {
-        syncFolderOf(m_fileName);
-    } else {
-        ::unlink(m_tempName.c_str());
+    // A value that went nowhere would shift every line after it: then the old file is kept whole.
+    if (m_lostLine) {
+        m_writer.abandon();
+        m_writeFailed = true;
+    } else if (!m_writer.commit()) {
         m_writeFailed = true;
     }
     m_lostLine = false;
@@ -186,7 +153,7 @@ void QuernIniFile::closeWriting() {
 
 void QuernIniFile::close() {
     if (m_reading) closeReading();
-    if (m_writer >= 0) {
+    if (m_writer.isOpen()) {
         closeWriting();
     } else {
         m_lostLine = false; // nothing was made, so nothing can be half made

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codec/AtomicFile.h"
+
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -83,8 +85,7 @@ private:
     std::string m_fileName;
     std::ifstream m_reader;
     bool m_reading = false;
-    int m_writer = -1; // descriptor of the new file while writing
-    std::string m_tempName;
+    AtomicFile m_writer; // the new file while writing
     bool m_writeFailed = false;
     bool m_lostLine = false; // a value of this writing went nowhere
 };
