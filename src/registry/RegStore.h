@@ -59,7 +59,9 @@ public:
 
     // Changes made between the outermost beginBatch and its endBatch reach the disk together, one
     // write per changed file. If that write fails, endBatch undoes every change of the batch and
-    // returns why; the files on disk are then as they were.
+    // returns why; the files on disk are then as they were. Only when the files were replaced but
+    // may not stay so (a Wine server that started meanwhile, a folder that could not be flushed)
+    // does endBatch keep the changes and return WriteFailed, with a lastErrorText that says so.
     virtual void beginBatch() = 0;
     virtual Status endBatch() = 0;
     // Ends a batch by undoing every change made since its beginBatch, in memory; nothing of it

@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace quern::reg {
 
@@ -36,35 +39,73 @@ std::size_t hashOf(std::string_view content) {
     return std::hash<std::string_view> {}(content);
 }
 
-// Reads a whole file; errno tells why when it fails.
-bool readWholeFile(const std::string& path, std::string& content, FileStamp& stamp, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::string kindOfFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO (a named pipe)";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a special file";
+}
+
+std::string readLinkText(const std::string& path) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+enum class ReadResult { Ok, Missing, Refused };
+
+// Reads a whole registry file. Refused: why says what is wrong with it, as words that follow its name.
+ReadResult readRegistryFile(
+    const std::string& path, std::string& content, FileStamp& stamp, nlink_t& links, std::string& why) {
+    // Opened without blocking: a FIFO would otherwise wait for a writer that never comes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = errno;
-        return false;
+        const int error = errno;
+        struct stat link { };
+        if (error == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            why = "is a symbolic link to " + readLinkText(path) + ", which does not exist";
+            return ReadResult::Refused;
+        }
+        if (error == ENOENT) return ReadResult::Missing;
+        why = "cannot be read (" + systemError(error) + ")";
+        return ReadResult::Refused;
     }
     struct stat st { };
     if (::fstat(fd, &st) != 0) {
-        error = errno;
+        why = "cannot be read (" + systemError(errno) + ")";
         ::close(fd);
-        return false;
+        return ReadResult::Refused;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
+        why = "is " + kindOfFile(st.st_mode) + ", not a regular file";
         ::close(fd);
-        error = EISDIR;
-        return false;
+        return ReadResult::Refused;
+    }
+    static_assert(kMaxRegistryFileSize % (1LL << 30) == 0, "the limit is said in GiB");
+    const std::string limit = std::to_string(kMaxRegistryFileSize >> 30) + " GiB";
+    if (st.st_size > kMaxRegistryFileSize) {
+        why = "is larger than " + limit + " (" + std::to_string(st.st_size) + " bytes), more than any registry file";
+        ::close(fd);
+        return ReadResult::Refused;
     }
     content.clear();
     content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     for (;;) {
+        if (done > static_cast<std::size_t>(kMaxRegistryFileSize)) {
+            why = "grew past " + limit + " while it was read, more than any registry file";
+            ::close(fd);
+            return ReadResult::Refused;
+        }
         if (done == content.size()) content.resize(done + 65536 + done / 2); // the file grew while read
         const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = errno;
+            why = "cannot be read (" + systemError(errno) + ")";
             ::close(fd);
-            return false;
+            return ReadResult::Refused;
         }
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
@@ -72,9 +113,51 @@ bool readWholeFile(const std::string& path, std::string& content, FileStamp& sta
     content.resize(done);
     stamp = stampOf(st);
     stamp.size = static_cast<long long>(done);
+    links = st.st_nlink;
     ::close(fd);
+    return ReadResult::Ok;
+}
+
+std::string hardLinkReason(const std::string& fileName, nlink_t links) {
+    return fileName + " has " + std::to_string(links - 1) + (links == 2 ? " other name" : " other names")
+        + " (hard links to the same file); replacing it would leave them with the old content, so Quern reads it "
+          "but does not write it.";
+}
+
+std::string serverReason(pid_t pid) {
+    return "A wineserver (process " + std::to_string(pid)
+        + ") is running for this prefix and owns its registry until it exits, so Quern shows it "
+          "read-only. Close the Windows programs of the prefix or run \"wineserver -k\", then refresh (F5).";
+}
+
+// The file a write replaces: through a symbolic link, the file it leads to, so that the link stays.
+bool writeTarget(const std::string& path, std::string& target, std::string& why) {
+    struct stat st { };
+    target = path;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        why = "is a symbolic link to " + readLinkText(path) + ", which cannot be followed (" + systemError(errno) + ")";
+        return false;
+    }
+    target = resolved;
+    std::free(resolved);
     return true;
 }
+
+// A descriptor closed when it goes.
+struct OwnedFd {
+    int fd = -1;
+    OwnedFd() = default;
+    explicit OwnedFd(int f)
+        : fd(f) { }
+    OwnedFd(OwnedFd&& other) noexcept
+        : fd(std::exchange(other.fd, -1)) { }
+    OwnedFd& operator=(OwnedFd&&) = delete;
+    ~OwnedFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 bool writeAll(int fd, std::string_view data, int& error) {
     while (!data.empty()) {
@@ -92,6 +175,11 @@ bool writeAll(int fd, std::string_view data, int& error) {
 std::string directoryOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool splitPath(std::u16string_view path, std::vector<std::u16string_view>& parts) {
@@ -170,50 +258,80 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
         m_globalReadOnly = "The registry folder " + m_options.prefixDir + " does not exist.";
         m_loadMessages.push_back(m_globalReadOnly);
     }
-    checkServerAndLock();
-    removeStaleTemporaryFiles();
+    checkServer();
+    if (m_globalReadOnly.empty()) {
+        // A Quern that died while writing leaves its temporary files. They go only under the writers'
+        // lock, when no write can be under way; a Quern writing just now cleans up at its next write.
+        const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.fd >= 0 && ::flock(folder.fd, LOCK_EX | LOCK_NB) == 0) removeStaleTemporaryFiles();
+    }
     loadAll();
     if (m_options.createIfMissing && m_globalReadOnly.empty()) createOwnRegistry();
 }
 
-WinePrefixStore::~WinePrefixStore() {
-    if (m_lockFd >= 0) ::close(m_lockFd);
-}
+WinePrefixStore::~WinePrefixStore() = default;
 
 std::uint64_t WinePrefixStore::now() const {
     return m_options.clock ? m_options.clock() : fileTimeNow();
 }
 
-void WinePrefixStore::checkServerAndLock() {
+void WinePrefixStore::checkServer() {
     if (m_prefixMissing) return;
     m_globalReadOnly.clear();
-    // Only one Quern writes a registry at a time: the first takes a lock on the prefix folder itself,
-    // which leaves nothing behind in the prefix.
-    if (m_lockFd < 0) {
-        m_lockFd = ::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (m_lockFd >= 0 && ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(m_lockFd);
-            m_lockFd = -1;
-            m_globalReadOnly = "Another Quern is editing this registry, so this one shows it read-only.";
-            return;
-        }
+    // Every write takes Quern's own lock on the prefix folder, and never goes without it.
+    const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0) {
+        m_globalReadOnly = "The registry folder " + m_options.prefixDir + " cannot be opened (" + systemError(errno)
+            + "), so Quern cannot lock it while it writes and shows the registry read-only.";
+        return;
     }
     const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, m_options.scanProcesses);
-    if (server.running)
-        m_globalReadOnly = "A wineserver (process " + std::to_string(server.pid)
-            + ") is running for this prefix and owns its registry until it exits, so Quern shows it "
-              "read-only. Close the Windows programs of the prefix or run \"wineserver -k\", then refresh (F5).";
+    if (server.running) m_globalReadOnly = serverReason(server.pid);
+}
+
+Status WinePrefixStore::takeWriterLock(int& fd) {
+    fd = ::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        m_globalReadOnly = "The registry folder " + m_options.prefixDir + " cannot be opened (" + systemError(error)
+            + "), so Quern cannot lock it while it writes and shows the registry read-only.";
+        return fail(Status::AccessDenied, m_globalReadOnly + " Nothing was written.");
+    }
+    // Another Quern's write takes milliseconds; one that goes on longer is waited for only so long.
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, m_options.writerWaitMilliseconds));
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            fd = -1;
+            if (error != EWOULDBLOCK)
+                return fail(Status::WriteFailed,
+                    "The registry folder " + m_options.prefixDir + " cannot be locked for writing ("
+                        + systemError(error) + "); nothing was written.");
+            const int waited = m_options.writerWaitMilliseconds;
+            return fail(Status::WriteFailed,
+                "Another Quern is writing this registry and did not finish within "
+                    + (waited % 1000 == 0 ? std::to_string(waited / 1000) + " s" : std::to_string(waited) + " ms")
+                    + "; nothing was written. Try again.");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Status::Ok;
 }
 
 void WinePrefixStore::removeStaleTemporaryFiles() {
-    // A Quern that died while writing leaves its temporary file; only the one that may write removes them.
-    if (m_lockFd < 0 || !m_globalReadOnly.empty()) return;
     for (const auto& hive : m_hives) {
-        const std::string pattern = "." + hive.fileName + ".quern-";
-        if (DIR* dir = ::opendir(m_options.prefixDir.c_str())) {
+        std::string target;
+        std::string why;
+        if (!writeTarget(hive.path, target, why)) continue;
+        const std::string pattern = "." + baseNameOf(target) + ".quern-";
+        const std::string folder = directoryOf(target);
+        if (DIR* dir = ::opendir(folder.c_str())) {
             while (const dirent* entry = ::readdir(dir))
                 if (std::string_view(entry->d_name).starts_with(pattern))
-                    ::unlink((m_options.prefixDir + "/" + entry->d_name).c_str());
+                    ::unlink((folder + "/" + entry->d_name).c_str());
             ::closedir(dir);
         }
     }
@@ -237,14 +355,14 @@ void WinePrefixStore::loadHive(HiveId id) {
     hive.dirty = false;
 
     std::string content;
-    int error = 0;
-    if (!m_prefixMissing && !readWholeFile(hive.path, content, hive.stamp, error)) {
-        if (error != ENOENT) {
-            hive.readOnlyReason = hive.fileName + " cannot be read (" + systemError(error)
-                + "); nothing was read from it and Quern will not write it.";
-            m_loadMessages.push_back(hive.path + ": " + systemError(error) + "; nothing was read from it.");
-        }
-    } else if (!m_prefixMissing) {
+    std::string why;
+    nlink_t links = 1;
+    const ReadResult read
+        = m_prefixMissing ? ReadResult::Missing : readRegistryFile(hive.path, content, hive.stamp, links, why);
+    if (read == ReadResult::Refused) {
+        hive.readOnlyReason = hive.fileName + " " + why + "; nothing was read from it and Quern will not write it.";
+        m_loadMessages.push_back(hive.path + " " + why + "; nothing was read from it and it is left as it is.");
+    } else if (read == ReadResult::Ok) {
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(content);
         hive.parsed = parseRegFile(content, *root);
@@ -263,6 +381,11 @@ void WinePrefixStore::loadHive(HiveId id) {
                 m_loadMessages.push_back(hive.path + ", line " + std::to_string(first.line) + ": " + first.what
                     + (count > 1 ? " (and " + std::to_string(count - 1) + " more lines)" : "")
                     + ". Quern keeps such lines as they are and writes them back unchanged.");
+            }
+            if (links > 1) {
+                const std::string reason = hardLinkReason(hive.fileName, links);
+                hive.readOnlyReason += (hive.readOnlyReason.empty() ? "" : " ") + reason;
+                m_loadMessages.push_back(hive.path + ": " + reason);
             }
         }
     }
@@ -484,7 +607,7 @@ Status WinePrefixStore::prepareChange(Key* key) {
     // file: either way nothing may be changed, so say no before anything is.
     const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, false);
     if (server.running) {
-        checkServerAndLock();
+        checkServer();
         return fail(
             Status::AccessDenied, m_globalReadOnly.empty() ? "A wineserver runs for this prefix." : m_globalReadOnly);
     }
@@ -707,6 +830,7 @@ Status WinePrefixStore::commit() {
         std::string tempPath;
         std::string content;
         std::vector<BlockPlacement> placements;
+        std::string target; // the file replaced: the hive's own, or where its symbolic link leads
     };
     std::vector<Prepared> prepared;
     std::vector<Hive*> dirty;
@@ -720,20 +844,54 @@ Status WinePrefixStore::commit() {
         return fail(status, std::move(text));
     };
 
+    // From here until the files are in place no other Quern writes and no wineserver starts.
+    OwnedFd writer;
+    ServerLock server;
+    std::vector<std::pair<std::string, OwnedFd>> folders; // each folder a file is replaced in, to flush
+    if (!dirty.empty()) {
+        if (const Status st = takeWriterLock(writer.fd); st != Status::Ok) return abandon(st, m_lastError);
+        pid_t holder = 0;
+        std::string why;
+        const ServerLock::Result taken = server.acquire(m_options.prefixDir, m_options.serverPaths, holder, why);
+        if (taken == ServerLock::Result::HeldByServer) {
+            m_globalReadOnly = serverReason(holder);
+            return abandon(Status::AccessDenied, m_globalReadOnly);
+        }
+        if (taken == ServerLock::Result::Failed)
+            return abandon(Status::WriteFailed,
+                "Quern cannot take the wineserver's lock: " + why
+                    + ". Nothing was written: without it a Wine program that starts meanwhile could read the old "
+                      "files and later write them back.");
+        if (m_options.scanProcesses) {
+            if (const ServerState other = server.serverStartedElsewhere(true); other.running) {
+                m_globalReadOnly = serverReason(other.pid);
+                return abandon(Status::AccessDenied, m_globalReadOnly);
+            }
+        }
+        removeStaleTemporaryFiles();
+    }
+
     for (Hive* hive : dirty) {
-        Prepared p { hive, {}, {}, {} };
+        Prepared p { hive, {}, {}, {}, {} };
         std::string original;
+        std::string why;
+        if (!writeTarget(hive->path, p.target, why))
+            return abandon(Status::WriteFailed, hive->path + " " + why + "; nothing was written.");
         if (hive->existsOnDisk) {
             FileStamp stamp;
-            int error = 0;
-            if (!readWholeFile(hive->path, original, stamp, error))
-                return abandon(
-                    Status::WriteFailed, hive->path + " cannot be read again before writing: " + systemError(error));
-            if (stamp != hive->stamp || hashOf(original) != hive->contentHash)
+            nlink_t links = 1;
+            const ReadResult read = readRegistryFile(hive->path, original, stamp, links, why);
+            if (read == ReadResult::Refused)
+                return abandon(Status::WriteFailed, hive->path + " " + why + "; nothing was written.");
+            if (read == ReadResult::Missing || stamp != hive->stamp || hashOf(original) != hive->contentHash)
                 return abandon(Status::ChangedOnDisk,
                     hive->fileName
                         + " was changed on disk since Quern read it. "
                           "Nothing was written; refresh (F5) to read it again.");
+            if (links > 1) {
+                hive->readOnlyReason = hardLinkReason(hive->fileName, links);
+                return abandon(Status::AccessDenied, hive->readOnlyReason + " Nothing was written.");
+            }
         } else if (::access(hive->path.c_str(), F_OK) == 0) {
             return abandon(Status::ChangedOnDisk,
                 hive->fileName
@@ -742,8 +900,19 @@ Status WinePrefixStore::commit() {
         }
         serializeRegFile(*hive->root, original, hive->prefixLength, hive->relativeTo, p.content, p.placements);
 
+        // The folder is flushed after the rename; one that cannot even be opened for it is found out now.
+        const std::string folder = directoryOf(p.target);
+        if (std::none_of(folders.begin(), folders.end(), [&](const auto& f) { return f.first == folder; })) {
+            OwnedFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (opened.fd < 0)
+                return abandon(Status::WriteFailed,
+                    "The folder " + folder + " cannot be opened (" + systemError(errno) + ") to flush "
+                        + baseNameOf(p.target) + " to disk once it is replaced; nothing was written.");
+            folders.emplace_back(folder, std::move(opened));
+        }
+
         // A temporary file beside the old one, on disk before it replaces it: a crash leaves one or the other.
-        p.tempPath = directoryOf(hive->path) + "/." + hive->fileName + ".quern-XXXXXX";
+        p.tempPath = folder + "/." + baseNameOf(p.target) + ".quern-XXXXXX";
         const int fd = ::mkstemp(p.tempPath.data());
         if (fd < 0) {
             const int error = errno;
@@ -767,19 +936,26 @@ Status WinePrefixStore::commit() {
     std::string renameError;
     for (auto& p : prepared) {
         if (m_options.beforeReplace) m_options.beforeReplace(p.tempPath);
-        if (::rename(p.tempPath.c_str(), p.hive->path.c_str()) != 0) {
+        if (::rename(p.tempPath.c_str(), p.target.c_str()) != 0) {
             renameError = p.hive->path + " cannot be replaced: " + systemError(errno);
             ::unlink(p.tempPath.c_str());
             notReplaced.push_back(p.hive);
         }
     }
-    if (!prepared.empty()) {
-        const int dirFd = ::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd >= 0) {
-            ::fsync(dirFd);
-            ::close(dirFd);
-        }
+    // A rename is on disk once its folder is: a folder that cannot be flushed leaves a change that a
+    // crash may still take back, and the caller hears of it.
+    std::string syncError;
+    for (const auto& [folder, opened] : folders) {
+        const int synced = m_options.syncFolder ? m_options.syncFolder(opened.fd) : ::fsync(opened.fd);
+        if (synced != 0 && syncError.empty())
+            syncError = "The folder " + folder + " could not be flushed to disk after its file was replaced ("
+                + systemError(errno) + "): the change is in place but may not survive a crash.";
     }
+    // A server that got going all the same, where the lock did not reach, may have read the old files.
+    const ServerState late = dirty.empty() ? ServerState {} : server.serverStartedElsewhere(m_options.scanProcesses);
+    server.release();
+    std::string replacedNames;
+    std::size_t replacedCount = 0;
     for (auto& p : prepared) {
         if (std::find(notReplaced.begin(), notReplaced.end(), p.hive) != notReplaced.end()) continue;
         Hive& hive = *p.hive;
@@ -795,20 +971,35 @@ Status WinePrefixStore::commit() {
         }
         hive.dirty = false;
         ++m_filesWritten;
+        replacedNames += (replacedNames.empty() ? "" : " and ") + hive.fileName;
+        ++replacedCount;
     }
+    std::string problem;
     if (!notReplaced.empty()) {
         undo(notReplaced);
-        return fail(Status::WriteFailed, renameError);
+        problem = renameError;
+    } else {
+        m_undo.clear();
+        for (auto& hive : m_hives)
+            hive.checkedInBatch = false;
     }
-    m_undo.clear();
-    for (auto& hive : m_hives)
-        hive.checkedInBatch = false;
+    if (late.running && !replacedNames.empty()) {
+        m_globalReadOnly = serverReason(late.pid);
+        problem += (problem.empty() ? "" : " ") + replacedNames + (replacedCount > 1 ? " were" : " was")
+            + " written, but a wineserver (process " + std::to_string(late.pid)
+            + ") started for this prefix meanwhile and may have read the old "
+            + (replacedCount > 1 ? "files" : "file")
+            + "; it writes its own copy back when it exits, so the change may be lost. Look again once the "
+              "prefix's Windows programs have closed.";
+    }
+    if (!syncError.empty()) problem += (problem.empty() ? "" : " ") + syncError;
+    if (!problem.empty()) return fail(Status::WriteFailed, problem);
     return Status::Ok;
 }
 
 Status WinePrefixStore::refresh() {
     // Handles stay valid for files that did not change; the tree above reopens what it shows.
-    checkServerAndLock();
+    checkServer();
     for (int i = 0; i < 3; ++i) {
         Hive& hive = m_hives[i];
         struct stat st { };

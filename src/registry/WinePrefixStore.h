@@ -48,14 +48,37 @@ struct WinePrefixOptions {
     ServerSearchPaths serverPaths = defaultServerSearchPaths();
     bool scanProcesses = true;
     std::function<std::uint64_t()> clock; // FILETIME of now; the system clock when empty
-    // Called with each temporary file when it is complete and before it replaces its file: the
-    // moment a crash is most tempting to test.
+    // How long a write waits for another Quern's write to the same registry to end before it gives up.
+    int writerWaitMilliseconds = 2000;
+    // Called with each temporary file when it is complete and before it replaces its file, while
+    // the locks are held: the moment a crash or a starting wineserver is most tempting to test.
     std::function<void(const std::string& tempPath)> beforeReplace;
+    // Flushes a folder after a file in it was replaced; fsync() when empty. Tests make it fail.
+    std::function<int(int folderFd)> syncFolder;
 };
+
+// No registry file is larger: real ones are tens of megabytes at most. A bigger file is not read,
+// so that a wrong file (a disk image, a device) cannot take all the memory.
+inline constexpr long long kMaxRegistryFileSize = 1LL << 30;
 
 // The registry of a Wine prefix: system.reg as HKEY_LOCAL_MACHINE, user.reg as the user's hive
 // (HKEY_CURRENT_USER and HKEY_USERS\SID), userdef.reg as HKEY_USERS\.Default. Reads the files once,
 // writes changed files whole and atomically, and keeps the bytes of every key nobody changed.
+//
+// Writing. Any number of Querns may have a registry open; they write one at a time. A write takes
+// two locks for its own duration only, from the last read of the files until they are in place:
+// - Quern's own, a flock() on the prefix folder. A write that finds it taken waits for the other
+//   write to end (writerWaitMilliseconds) and then refuses its change, which is undone; the other
+//   Quern's change reaches this one as a file changed on disk, refused until a refresh. When the
+//   prefix folder cannot be opened for the lock, nothing is written: the registry is read-only.
+// - The wineserver's own lock (ServerLock), so that a Wine program starting meanwhile waits for
+//   the new files instead of reading the old ones and later writing them back. A server that holds
+//   it refuses the write. After the rename the store looks again; a server found then (started
+//   where the lock did not reach) makes the write fail with the files written: the server may have
+//   read the old ones and will put them back when it exits.
+// The files are written through a symbolic link: its target is replaced atomically and the link
+// stays. A file with other hard links, a file that is not a regular file (a FIFO, a device) and
+// one larger than kMaxRegistryFileSize are never written; the last two are not read either.
 class WinePrefixStore final : public RegStore {
 public:
     explicit WinePrefixStore(WinePrefixOptions options);
@@ -111,8 +134,9 @@ private:
     void loadAll();
     void loadHive(HiveId id);
     void createOwnRegistry();
-    void checkServerAndLock();
+    void checkServer();
     void removeStaleTemporaryFiles();
+    Status takeWriterLock(int& fd);
 
     Status resolve(HKey handle, Key*& key, Access& access);
     Status resolveRoot(HKey root, Key*& key);
@@ -141,9 +165,8 @@ private:
     int m_batchDepth = 0;
     std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
     std::vector<UndoEntry> m_undo;
-    std::string m_globalReadOnly; // a wineserver, another Quern, a missing prefix
+    std::string m_globalReadOnly; // a wineserver, a prefix that is missing or cannot be locked
     bool m_prefixMissing = false;
-    int m_lockFd = -1;
     std::string m_lastError;
     std::vector<std::string> m_loadMessages;
     std::size_t m_filesWritten = 0;

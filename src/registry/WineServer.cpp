@@ -1,10 +1,14 @@
 #include "registry/WineServer.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,10 +16,23 @@ namespace quern::reg {
 
 namespace {
 
+// The lock files this process holds a lock on (ServerLock). Opening and closing one of them would
+// let go of the lock, and F_GETLK never names this process's own locks anyway, so they are not looked at.
+std::mutex heldMutex;
+std::vector<std::pair<dev_t, ino_t>> heldByThisProcess;
+
+bool heldHere(const struct stat& st) {
+    const std::lock_guard guard(heldMutex);
+    return std::find(heldByThisProcess.begin(), heldByThisProcess.end(), std::pair { st.st_dev, st.st_ino })
+        != heldByThisProcess.end();
+}
+
 // Who holds the write lock on byte 0 of the lock file: what wineserver takes for its lifetime.
 pid_t lockHolder(const std::string& lockPath) {
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st { };
+    if (::stat(lockPath.c_str(), &st) != 0 || heldHere(st)) return 0;
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
     struct flock query { };
     query.l_type = F_WRLCK;
@@ -39,47 +56,54 @@ bool endsWithFolder(const std::string& path, const std::string& folder) {
         && path[path.size() - folder.size() - 1] == '/';
 }
 
-} // namespace
-
-ServerSearchPaths defaultServerSearchPaths() {
-    ServerSearchPaths paths;
-    const char* tmp = std::getenv("TMPDIR");
-    paths.tmpDir = tmp && *tmp ? tmp : "/tmp";
-    paths.upstreamDir = "/tmp/.wine-" + std::to_string(::getuid());
-    return paths;
-}
-
-std::string serverFolderName(const std::string& prefixDir) {
+// The folder below ${TMPDIR} that Debian's wine names in the prefix's file "wineserver". strict:
+// only a name Debian's wine would go on using; it replaces a file of any mode but 0400 with a new
+// name when its server starts. The file is opened without blocking: a FIFO there hangs nothing.
+std::string debianRootName(const std::string& prefixDir, bool strict) {
+    const int fd = ::open((prefixDir + "/wineserver").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
     struct stat st { };
-    if (::stat(prefixDir.c_str(), &st) != 0) return {};
-    char name[64];
-    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-        static_cast<unsigned long long>(st.st_ino));
+    char buffer[256];
+    ssize_t n = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!strict || (st.st_mode & 07777) == 0400))
+        n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (n <= 0) return {};
+    std::string name(buffer, static_cast<std::size_t>(n));
+    name = name.substr(0, name.find('\n'));
+    while (!name.empty() && (name.back() == '\r' || name.back() == ' '))
+        name.pop_back();
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return {};
     return name;
 }
 
-ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths& paths, bool withProcessScan) {
+// Where a server of the prefix keeps its folder: Debian's place first, then upstream's.
+struct Place {
+    std::string root; // the folder of all server folders
+    std::string folder; // server-DEV-INODE
+    std::string lock;
+};
+
+std::vector<Place> placesOf(const std::string& prefixDir, const ServerSearchPaths& paths, bool strict) {
+    std::vector<Place> places;
+    const std::string folder = serverFolderName(prefixDir);
+    if (folder.empty()) return places;
+    const std::string debian = debianRootName(prefixDir, strict);
+    if (!debian.empty()) {
+        const std::string root = paths.tmpDir + "/" + debian;
+        places.push_back({ root, root + "/" + folder, root + "/" + folder + "/lock" });
+    }
+    places.push_back({ paths.upstreamDir, paths.upstreamDir + "/" + folder, paths.upstreamDir + "/" + folder + "/lock" });
+    return places;
+}
+
+ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& paths, bool withProcessScan) {
     ServerState state;
     const std::string folder = serverFolderName(prefixDir);
     if (folder.empty()) return state;
-
-    // Debian's wine names its temporary folder in the prefix's file "wineserver".
-    std::string debianName;
-    {
-        std::ifstream in(prefixDir + "/wineserver");
-        std::getline(in, debianName);
-        while (
-            !debianName.empty() && (debianName.back() == '\n' || debianName.back() == '\r' || debianName.back() == ' '))
-            debianName.pop_back();
-    }
-    std::string candidates[2];
-    if (!debianName.empty() && debianName.find('/') == std::string::npos)
-        candidates[0] = paths.tmpDir + "/" + debianName + "/" + folder + "/lock";
-    candidates[1] = paths.upstreamDir + "/" + folder + "/lock";
-    for (const auto& lock : candidates) {
-        if (lock.empty()) continue;
-        if (const pid_t pid = lockHolder(lock)) {
-            state = { true, pid, "it holds the lock " + lock };
+    for (const auto& place : placesOf(prefixDir, paths, false)) {
+        if (const pid_t pid = lockHolder(place.lock)) {
+            state = { true, pid, "it holds the lock " + place.lock };
             return state;
         }
     }
@@ -124,6 +148,143 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
     }
     ::closedir(proc);
     return state;
+}
+
+// Makes a folder of a server's place as wineserver makes it. usable turns false where wineserver
+// could not start a server either, so that no server can appear there: a missing parent, a folder
+// it may not make, or one that is not a folder of this user's alone.
+bool makeServerFolder(const std::string& path, bool& usable, std::string& error) {
+    struct stat st { };
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            usable = false;
+            return true;
+        }
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS || errno == ELOOP) {
+                usable = false;
+                return true;
+            }
+            error = "cannot make the folder " + path + " (" + std::strerror(errno) + ")";
+            return false;
+        }
+        if (::lstat(path.c_str(), &st) != 0) {
+            error = "cannot look at the folder " + path + " (" + std::strerror(errno) + ")";
+            return false;
+        }
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) usable = false;
+    return true;
+}
+
+} // namespace
+
+ServerSearchPaths defaultServerSearchPaths() {
+    ServerSearchPaths paths;
+    const char* tmp = std::getenv("TMPDIR");
+    paths.tmpDir = tmp && *tmp ? tmp : "/tmp";
+    paths.upstreamDir = "/tmp/.wine-" + std::to_string(::getuid());
+    return paths;
+}
+
+std::string serverFolderName(const std::string& prefixDir) {
+    struct stat st { };
+    if (::stat(prefixDir.c_str(), &st) != 0) return {};
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+        static_cast<unsigned long long>(st.st_ino));
+    return name;
+}
+
+ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths& paths, bool withProcessScan) {
+    return findServer(prefixDir, paths, withProcessScan);
+}
+
+ServerLock::Result ServerLock::acquire(
+    const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error) {
+    release();
+    m_prefixDir = prefixDir;
+    m_paths = paths;
+    holder = 0;
+    const std::vector<Place> places = placesOf(prefixDir, paths, true);
+    if (places.empty()) {
+        error = "the registry folder " + prefixDir + " cannot be found";
+        return Result::Failed;
+    }
+    for (const auto& place : places) {
+        bool usable = true;
+        if (!makeServerFolder(place.root, usable, error) || (usable && !makeServerFolder(place.folder, usable, error))) {
+            release();
+            return Result::Failed;
+        }
+        if (!usable) continue;
+        const int fd = ::open(place.lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == ELOOP || errno == EACCES || errno == EROFS || errno == EISDIR || errno == ENXIO) continue;
+            error = "cannot open the wineserver's lock " + place.lock + " (" + std::strerror(errno) + ")";
+            release();
+            return Result::Failed;
+        }
+        struct stat st { };
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) { // wineserver will not start with it either
+            ::close(fd);
+            continue;
+        }
+        struct flock lock { };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0;
+        lock.l_len = 1;
+        bool taken = false;
+        for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
+            struct flock wanted = lock;
+            if (::fcntl(fd, F_SETLK, &wanted) == 0) {
+                taken = true;
+                break;
+            }
+            if (errno != EAGAIN && errno != EACCES) {
+                error = "cannot lock " + place.lock + " (" + std::strerror(errno) + ")";
+                ::close(fd);
+                release();
+                return Result::Failed;
+            }
+            struct flock query = lock;
+            if (::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK) {
+                holder = query.l_pid > 0 ? query.l_pid : 1;
+                break;
+            }
+            // Let go between the two calls: try again.
+        }
+        if (!taken) {
+            ::close(fd);
+            release();
+            if (holder == 0) {
+                error = "the wineserver's lock " + place.lock + " is taken and let go again and again";
+                return Result::Failed;
+            }
+            return Result::HeldByServer;
+        }
+        m_held.push_back({ place.lock, fd, st.st_dev, st.st_ino });
+        const std::lock_guard guard(heldMutex);
+        heldByThisProcess.emplace_back(st.st_dev, st.st_ino);
+    }
+    return Result::Taken;
+}
+
+ServerState ServerLock::serverStartedElsewhere(bool withProcessScan) const {
+    // Where the lock is held nobody else can have it: what is found was found elsewhere.
+    return findServer(m_prefixDir, m_paths, withProcessScan);
+}
+
+void ServerLock::release() {
+    const std::lock_guard guard(heldMutex);
+    for (const auto& held : m_held) {
+        ::close(held.fd);
+        const auto it = std::find(
+            heldByThisProcess.begin(), heldByThisProcess.end(), std::pair { held.device, held.inode });
+        if (it != heldByThisProcess.end()) heldByThisProcess.erase(it);
+    }
+    m_held.clear();
 }
 
 } // namespace quern::reg

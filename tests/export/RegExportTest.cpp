@@ -188,12 +188,10 @@ TEST_F(ExportTest, TheEverythingEntryWritesEachRootWithoutItsOwnEmptyLine) {
 
 TEST_F(ExportTest, AReadOnlyRegistryExportsEverything) {
     registry->writeString("v", "x");
-    reg::WinePrefixOptions options;
-    options.prefixDir = dir / "registry";
-    options.scanProcesses = false;
-    reg::WinePrefixStore second(options); // read-only: the first store holds the registry
-    ASSERT_NE(second.readOnlyReason(), "");
-    reg::RegAccessor readOnly(second);
+    test::HeldLock server(test::testRegistryServerLock(dir / "registry"));
+    const auto second = test::openTestRegistry(dir / "registry", false);
+    ASSERT_NE(second->readOnlyReason(), "");
+    reg::RegAccessor readOnly(*second);
     RegFileExport file(readOnly);
     ASSERT_TRUE(file.OpenRegFile(dir / "ro.reg"));
     file.ExportTree(K);

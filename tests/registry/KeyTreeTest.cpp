@@ -180,11 +180,10 @@ TEST_F(KeyTreeTest, GridRowsRenderEveryKindDefaultFirst) {
 TEST_F(KeyTreeTest, GridShowsValuesOfARegistryThatCannotBeWritten) {
     ASSERT_TRUE(registry->openKey("\\Software\\Vendor"));
     registry->writeString("v", "x");
-    reg::WinePrefixOptions options;
-    options.prefixDir = dir / "registry";
-    options.scanProcesses = false;
-    reg::WinePrefixStore second(options); // read-only: the first store holds the registry
-    reg::RegAccessor readOnly(second);
+    test::HeldLock server(test::testRegistryServerLock(dir / "registry"));
+    const auto second = test::openTestRegistry(dir / "registry", false);
+    ASSERT_NE(second->readOnlyReason(), "");
+    reg::RegAccessor readOnly(*second);
     PlainTree tree(readOnly);
     goToPath(tree, "HKEY_LOCAL_MACHINE\\Software\\Vendor");
     std::vector<std::string> names;

@@ -280,12 +280,10 @@ TEST_F(AccessorTest, ExistenceQuestions) {
 
 TEST_F(AccessorTest, KeyExistsInARegistryThatCannotBeWritten) {
     // Key exists asks for full access; a read-only registry still has its keys.
-    WinePrefixOptions options;
-    options.prefixDir = dir / "registry";
-    options.scanProcesses = false;
-    WinePrefixStore second(options); // the first store holds the registry, so this one is read-only
-    ASSERT_NE(second.readOnlyReason(), "");
-    RegAccessor readOnly(second);
+    test::HeldLock server(test::testRegistryServerLock(dir / "registry"));
+    const auto second = test::openTestRegistry(dir / "registry", false);
+    ASSERT_NE(second->readOnlyReason(), "");
+    RegAccessor readOnly(*second);
     EXPECT_TRUE(readOnly.keyExists("\\Software"));
     EXPECT_FALSE(readOnly.openKey("\\Software"));
     EXPECT_TRUE(readOnly.openKeyReadOnly("\\Software"));

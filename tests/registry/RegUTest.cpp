@@ -62,12 +62,8 @@ TEST(RegU, TakingPathsApart) {
 
 TEST(RegU, OpeningByKeyPath) {
     test::TempDir dir;
-    reg::WinePrefixOptions options;
-    options.prefixDir = dir / "registry";
-    options.createIfMissing = true;
-    options.scanProcesses = false;
-    reg::WinePrefixStore store(options);
-    reg::RegAccessor registry(store);
+    const auto store = test::openTestRegistry(dir / "registry");
+    reg::RegAccessor registry(*store);
 
     registry.selectRoot(reg::kLocalMachine);
     ASSERT_TRUE(openKeyPath(registry, "HKEY_CURRENT_USER"));

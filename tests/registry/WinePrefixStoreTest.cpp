@@ -5,12 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace quern;
@@ -46,6 +52,62 @@ std::map<std::string, std::string> blocksOf(const std::string& content) {
     return blocks;
 }
 
+// A wineserver as far as the registry files go: it takes its lock, waiting while someone else holds
+// it (as the Wine program that starts a server keeps trying), and reads system.reg the moment it has
+// it, as a server reads the registry at its start. It keeps the lock until it goes.
+class StartingServer {
+public:
+    StartingServer(const std::string& lockPath, const std::string& registryFile, unsigned delayMicroseconds = 0) {
+        test::makeServerFolders(lockPath);
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            ::usleep(delayMicroseconds);
+            const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+            struct flock lock { };
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_len = 1;
+            if (fd < 0 || ::fcntl(fd, F_SETLKW, &lock) != 0) ::_exit(1);
+            std::string_view content = test::readFile(registryFile);
+            while (!content.empty()) {
+                const ssize_t n = ::write(fds[1], content.data(), content.size());
+                if (n <= 0) ::_exit(1);
+                content.remove_prefix(static_cast<std::size_t>(n));
+            }
+            ::close(fds[1]);
+            for (;;)
+                ::pause();
+        }
+        ::close(fds[1]);
+        m_pipe = fds[0];
+    }
+    ~StartingServer() {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        ::close(m_pipe);
+    }
+    StartingServer(const StartingServer&) = delete;
+    StartingServer& operator=(const StartingServer&) = delete;
+
+    // What it read, once it has the lock: waits for that.
+    const std::string& whatItRead() {
+        char buffer[65536];
+        for (ssize_t n; !m_done && (n = ::read(m_pipe, buffer, sizeof buffer)) != 0;)
+            if (n > 0) m_read.append(buffer, static_cast<std::size_t>(n));
+        m_done = true;
+        return m_read;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_pipe = -1;
+    std::string m_read;
+    bool m_done = false;
+};
+
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override { test::copySamplePrefix(dir.path()); }
@@ -71,6 +133,8 @@ protected:
         (void)store.closeKey(key);
         return st;
     }
+
+    std::string upstreamLock() const { return tmp / "upstream/" + serverFolderName(dir.path()) + "/lock"; }
 
     test::TempDir dir;
     test::TempDir tmp;
@@ -437,14 +501,154 @@ TEST_F(StoreTest, AWineserverThatStartsLaterStopsTheNextChange) {
     EXPECT_TRUE(test::readFile(file("system.reg")) == sample("system.reg"));
 }
 
-TEST_F(StoreTest, ASecondQuernOpensTheRegistryReadOnly) {
+// --- Writers, one at a time --------------------------------------------------------------------
+
+TEST_F(StoreTest, QuernsWriteOneAtATimeWithoutMakingEachOtherReadOnly) {
     auto first = open();
     auto second = open();
-    EXPECT_EQ(first->readOnlyReason(), "");
-    EXPECT_NE(second->readOnlyReason().find("Another Quern"), std::string::npos);
-    first.reset();
-    ASSERT_EQ(second->refresh(), Status::Ok);
-    EXPECT_EQ(second->readOnlyReason(), "") << "once the first is gone, a refresh takes over";
+    EXPECT_EQ(second->readOnlyReason(), "") << "reading takes no lock";
+    ASSERT_EQ(setString(*second, kLocalMachine, u"Software", u"Second", u"x"), Status::Ok);
+    EXPECT_EQ(setString(*first, kLocalMachine, u"Software", u"First", u"y"), Status::ChangedOnDisk)
+        << "what the other wrote is never overwritten";
+    EXPECT_EQ(setString(*first, kCurrentUser, u"Software", u"First", u"y"), Status::Ok);
+
+    // A write that finds another under way waits for it, then gives up and changes nothing.
+    auto options = this->options();
+    options.writerWaitMilliseconds = 100;
+    WinePrefixStore third(options);
+    const int other = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    const std::string before = test::readFile(file("system.reg"));
+    EXPECT_EQ(setString(third, kLocalMachine, u"Software", u"Third", u"z"), Status::WriteFailed);
+    EXPECT_NE(third.lastErrorText().find("Another Quern is writing"), std::string::npos) << third.lastErrorText();
+    EXPECT_TRUE(test::readFile(file("system.reg")) == before);
+    HKey key = kNoKey;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(third.openKey(kLocalMachine, u"Software", Access::Read, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(third.queryValue(key, u"Third", type, data), Status::NotFound) << "the refused change was undone";
+
+    // One that ends within the wait is waited for.
+    options.writerWaitMilliseconds = 60000;
+    WinePrefixStore fourth(options);
+    std::thread otherEnds([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::close(other);
+    });
+    EXPECT_EQ(setString(fourth, kLocalMachine, u"Software", u"Fourth", u"w"), Status::Ok) << fourth.lastErrorText();
+    otherEnds.join();
+    EXPECT_NE(test::readFile(file("system.reg")).find("\"Fourth\"=\"w\""), std::string::npos);
+}
+
+TEST_F(StoreTest, APrefixFolderThatCannotBeLockedIsNeverWritten) {
+    // Files in a folder that may be written but not opened can be replaced, but the writers' lock on
+    // the folder cannot be taken: the registry is read-only. Root opens any folder, so then the
+    // store runs as nobody, in a child process.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+                if (::chown(entry.path().c_str(), 65534, 65534) != 0) ::_exit(10);
+            if (::chown(dir.path().c_str(), 65534, 65534) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(11);
+        }
+        if (::chmod(dir.path().c_str(), 0300) != 0) ::_exit(12);
+        WinePrefixStore store(options());
+        int failures = 0;
+        if (store.readOnlyReason().find("cannot be opened") == std::string::npos) failures |= 1;
+        if (setString(store, kLocalMachine, u"Software", u"Unlocked", u"x") != Status::AccessDenied) failures |= 2;
+        ::_exit(failures);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not read-only, 2: written all the same, 10+: the test's own setup";
+    EXPECT_TRUE(test::readFile(file("system.reg")) == sample("system.reg"));
+}
+
+// --- Wine programs that start while Quern writes ------------------------------------------------
+
+TEST_F(StoreTest, AServerThatStartsDuringAWriteReadsTheNewFile) {
+    for (bool debian : { true, false }) {
+        SCOPED_TRACE(debian ? "Debian's place" : "upstream's place");
+        test::copySamplePrefix(dir.path());
+        std::filesystem::remove(file("wineserver"));
+        const std::string lock = debian ? test::debianLockPath(dir.path(), tmp.path()) : upstreamLock();
+        auto options = this->options();
+        std::unique_ptr<StartingServer> server;
+        options.beforeReplace = [&](const std::string&) {
+            // The new file is complete and not yet in place: the worst moment for a server to start.
+            server = std::make_unique<StartingServer>(lock, file("system.reg"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        };
+        WinePrefixStore store(options);
+        ASSERT_EQ(setString(store, kLocalMachine, u"Software", u"Raced", u"x"), Status::Ok) << store.lastErrorText();
+        ASSERT_TRUE(server);
+        EXPECT_NE(server->whatItRead().find("\"Raced\"=\"x\""), std::string::npos) << "it read the old file";
+    }
+}
+
+TEST_F(StoreTest, AServerThatStartsWhereTheLockDidNotReachFailsTheWrite) {
+    // With no "wineserver" file in the prefix, Debian's wine names a new folder at its start: no
+    // lock could be taken there beforehand. The store finds the server after the rename and says
+    // the change may not last rather than report a success.
+    auto options = this->options();
+    std::unique_ptr<StartingServer> server;
+    options.beforeReplace = [&](const std::string&) {
+        server = std::make_unique<StartingServer>(test::debianLockPath(dir.path(), tmp.path()), file("system.reg"));
+        (void)server->whatItRead(); // it has the lock, and the old file
+    };
+    WinePrefixStore store(options);
+    EXPECT_EQ(setString(store, kLocalMachine, u"Software", u"Raced", u"x"), Status::WriteFailed);
+    EXPECT_NE(store.lastErrorText().find("may be lost"), std::string::npos) << store.lastErrorText();
+    EXPECT_NE(store.readOnlyReason().find("wineserver"), std::string::npos);
+    EXPECT_NE(test::readFile(file("system.reg")).find("\"Raced\"=\"x\""), std::string::npos)
+        << "the file was written all the same";
+}
+
+TEST_F(StoreTest, AWriteRacingAStartingServerLandsBeforeItOrIsRefused) {
+    // The server starts at random moments around the write. Whatever the timing, a write that
+    // reports success is one the server read; one that did not land changed nothing.
+    std::mt19937 random(13);
+    for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        test::copySamplePrefix(dir.path());
+        std::filesystem::remove(file("wineserver"));
+        const std::string lock = round % 2 ? upstreamLock() : test::debianLockPath(dir.path(), tmp.path());
+        auto options = this->options();
+        const unsigned pause = random() % 4000;
+        options.beforeReplace = [pause](const std::string&) { ::usleep(pause); };
+        WinePrefixStore store(options);
+        StartingServer server(lock, file("system.reg"), random() % 8000);
+        const std::u16string value = u"round " + toUtf16(std::to_string(round));
+        const Status st = setString(store, kLocalMachine, u"Software", u"Raced", value);
+        const bool sawIt = server.whatItRead().find("\"Raced\"=\"" + toUtf8(value) + "\"") != std::string::npos;
+        if (st == Status::Ok) {
+            EXPECT_TRUE(sawIt) << "a success the server never read";
+        } else {
+            EXPECT_EQ(st, Status::AccessDenied) << store.lastErrorText();
+            EXPECT_TRUE(test::readFile(file("system.reg")) == sample("system.reg"));
+        }
+    }
+}
+
+TEST_F(StoreTest, AFolderThatCannotBeFlushedAfterTheRenameIsReported) {
+    auto options = this->options();
+    options.syncFolder = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    WinePrefixStore store(options);
+    EXPECT_EQ(setString(store, kLocalMachine, u"Software", u"Flushed", u"x"), Status::WriteFailed);
+    EXPECT_NE(store.lastErrorText().find("could not be flushed"), std::string::npos) << store.lastErrorText();
+    EXPECT_NE(store.lastErrorText().find(std::strerror(EIO)), std::string::npos);
+    auto reread = open();
+    HKey key = kNoKey;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(reread->openKey(kLocalMachine, u"Software", Access::Read, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(reread->queryValue(key, u"Flushed", type, data), Status::Ok) << "the change is in place, said to be";
 }
 
 // --- Bad files ---------------------------------------------------------------------------------
@@ -472,6 +676,86 @@ TEST_F(StoreTest, AnUnreadableFileOpensNothingFromItAndIsNotWritten) {
     HKey key = kNoKey;
     EXPECT_EQ(store->openKey(kUsers, u".Default", Access::Full, kOptionNone, key), Status::AccessDenied);
     EXPECT_EQ(store->openKey(kUsers, u".Default", Access::Read, kOptionNone, key), Status::Ok);
+}
+
+TEST_F(StoreTest, OddFilesAreNeitherReadNorWrittenAndHangNothing) {
+    struct Case {
+        const char* what;
+        void (*make)(const std::string& path);
+        const char* said;
+    };
+    const Case cases[] = {
+        { "a FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, "is a FIFO" },
+        { "/dev/zero", [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); },
+            "is a character device" },
+        { "a file larger than any registry",
+            [](const std::string& p) {
+                test::writeFile(p, "WINE REGISTRY Version 2\n");
+                std::filesystem::resize_file(p, kMaxRegistryFileSize + 1); // sparse: takes no room
+            },
+            "is larger than 1 GiB" },
+        { "a folder", [](const std::string& p) { std::filesystem::create_directory(p); }, "is a folder" },
+        { "a link that leads nowhere", [](const std::string& p) { std::filesystem::create_symlink(p + ".gone", p); },
+            "which does not exist" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::copySamplePrefix(dir.path());
+        std::filesystem::remove(file("user.reg"));
+        c.make(file("user.reg"));
+        const auto kindBefore = std::filesystem::symlink_status(file("user.reg")).type();
+        auto store = open();
+        ASSERT_EQ(store->loadMessages().size(), 1u);
+        const std::string& message = store->loadMessages()[0];
+        EXPECT_TRUE(message.starts_with(file("user.reg") + " is") && message.find(c.said) != std::string::npos)
+            << message;
+        EXPECT_NE(store->readOnlyReason().find(c.said), std::string::npos) << store->readOnlyReason();
+        EXPECT_EQ(setString(*store, kCurrentUser, u"", u"x", u"y"), Status::AccessDenied);
+        EXPECT_EQ(store->refresh(), Status::Ok);
+        EXPECT_EQ(setString(*store, kLocalMachine, u"Software", u"x", u"y"), Status::Ok) << "the other files work";
+        EXPECT_EQ(std::filesystem::symlink_status(file("user.reg")).type(), kindBefore);
+        std::filesystem::remove(file("user.reg"));
+    }
+}
+
+TEST_F(StoreTest, AFileBehindASymbolicLinkIsReplacedThroughIt) {
+    test::TempDir elsewhere;
+    std::filesystem::rename(file("user.reg"), elsewhere / "user-real.reg");
+    std::filesystem::create_symlink(elsewhere / "user-real.reg", file("user.reg"));
+    auto store = open();
+    ASSERT_EQ(store->readOnlyReason(), "");
+    ASSERT_EQ(setString(*store, kCurrentUser, u"Software", u"Linked", u"once"), Status::Ok) << store->lastErrorText();
+    ASSERT_EQ(setString(*store, kCurrentUser, u"Software", u"Linked", u"twice"), Status::Ok) << store->lastErrorText();
+    EXPECT_TRUE(std::filesystem::is_symlink(file("user.reg"))) << "the link stays a link";
+    EXPECT_NE(test::readFile(elsewhere / "user-real.reg").find("\"Linked\"=\"twice\""), std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere.path()), {}), 1) << "no temporary file left";
+
+    // A Quern that died while writing through the link left its temporary file beside the target.
+    test::writeFile(elsewhere / ".user-real.reg.quern-AbCdEf", "half");
+    ASSERT_EQ(setString(*open(), kCurrentUser, u"Software", u"Linked", u"thrice"), Status::Ok);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere.path()), {}), 1);
+}
+
+TEST_F(StoreTest, AFileWithOtherHardLinksIsReadButNeverWritten) {
+    test::TempDir elsewhere;
+    std::filesystem::create_hard_link(file("user.reg"), elsewhere / "user-too.reg");
+    auto store = open();
+    EXPECT_NE(store->readOnlyReason().find("user.reg has 1 other name"), std::string::npos) << store->readOnlyReason();
+    ASSERT_EQ(store->loadMessages().size(), 1u);
+    HKey key = kNoKey;
+    EXPECT_EQ(store->openKey(kCurrentUser, u"Software\\Wine", Access::Read, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(setString(*store, kCurrentUser, u"Software", u"x", u"y"), Status::AccessDenied);
+    EXPECT_EQ(setString(*store, kLocalMachine, u"Software", u"x", u"y"), Status::Ok) << "the other files work";
+
+    // A link made after the file was read stops the write that comes next, and nothing splits.
+    std::filesystem::remove(elsewhere / "user-too.reg");
+    ASSERT_EQ(store->refresh(), Status::Ok);
+    ASSERT_EQ(store->readOnlyReason(), "");
+    std::filesystem::create_hard_link(file("user.reg"), elsewhere / "user-too.reg");
+    EXPECT_EQ(setString(*store, kCurrentUser, u"Software", u"x", u"y"), Status::AccessDenied);
+    EXPECT_NE(store->lastErrorText().find("other name"), std::string::npos) << store->lastErrorText();
+    EXPECT_TRUE(std::filesystem::equivalent(file("user.reg"), elsewhere / "user-too.reg"));
+    EXPECT_TRUE(test::readFile(file("user.reg")) == sample("user.reg"));
 }
 
 TEST_F(StoreTest, MalformedLinesAreReportedOnceAndSurviveAWrite) {

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace quern;
@@ -75,4 +77,124 @@ TEST(WineServer, ARealWineserverIsFound) {
     (void)std::system((env + "wineserver -k >/dev/null 2>&1").c_str());
     EXPECT_TRUE(state.running) << "by its lock";
     EXPECT_TRUE(scanned.running) << "among the processes";
+}
+
+namespace {
+
+// Whether another process could take the lock at lockPath just now.
+bool anotherProcessCouldLock(const std::string& lockPath) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(lockPath.c_str(), O_RDWR);
+        struct flock lock { };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_len = 1;
+        ::_exit(fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st { };
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+} // namespace
+
+TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
+    test::TempDir prefix;
+    test::TempDir tmp;
+    const ServerSearchPaths paths { tmp.path(), tmp / "upstream", "/nonexistent" };
+    const std::string upstream = tmp / "upstream/" + serverFolderName(prefix.path());
+    pid_t holder = 0;
+    std::string error;
+    {
+        ServerLock lock; // no "wineserver" file in the prefix: upstream's place alone
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        EXPECT_EQ(lock.placesHeld(), 1u);
+        EXPECT_EQ(modeOf(tmp / "upstream"), S_IFDIR | 0700);
+        EXPECT_EQ(modeOf(upstream), S_IFDIR | 0700);
+        EXPECT_EQ(modeOf(upstream + "/lock"), S_IFREG | 0600);
+        EXPECT_FALSE(anotherProcessCouldLock(upstream + "/lock"));
+        EXPECT_FALSE(findWineServer(prefix.path(), paths, false).running) << "its own lock is no server";
+        EXPECT_FALSE(anotherProcessCouldLock(upstream + "/lock")) << "and looking did not let it go";
+        // A server that starts at a place the lock did not cover is found.
+        test::HeldLock late(test::debianLockPath(prefix.path(), tmp.path()));
+        const ServerState found = lock.serverStartedElsewhere(false);
+        EXPECT_TRUE(found.running);
+        EXPECT_EQ(found.pid, late.pid());
+    }
+    EXPECT_TRUE(anotherProcessCouldLock(upstream + "/lock")) << "let go when it goes";
+
+    const std::string debianFolder = tmp / "wine-querntest/" + serverFolderName(prefix.path());
+    std::filesystem::remove_all(tmp / "wine-querntest"); // as after a reboot: the prefix names a folder that is gone
+    {
+        ServerLock lock;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        EXPECT_EQ(lock.placesHeld(), 2u) << "Debian's place too";
+        EXPECT_EQ(modeOf(tmp / "wine-querntest"), S_IFDIR | 0700);
+        EXPECT_EQ(modeOf(debianFolder + "/lock"), S_IFREG | 0600);
+        EXPECT_FALSE(anotherProcessCouldLock(debianFolder + "/lock"));
+    }
+    // Debian's wine gives a server a new folder when the file naming it has another mode than 0400.
+    std::filesystem::permissions(prefix / "wineserver", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    {
+        ServerLock lock;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        EXPECT_EQ(lock.placesHeld(), 1u);
+    }
+    // Where wineserver could not start either, nothing is made or taken: a folder open to others.
+    std::filesystem::permissions(tmp / "upstream", std::filesystem::perms::group_read, std::filesystem::perm_options::add);
+    {
+        ServerLock lock;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        EXPECT_EQ(lock.placesHeld(), 0u);
+    }
+    std::filesystem::permissions(tmp / "upstream", std::filesystem::perms::owner_all);
+    {
+        test::HeldLock server(upstream + "/lock");
+        ServerLock lock;
+        EXPECT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::HeldByServer);
+        EXPECT_EQ(holder, server.pid());
+        EXPECT_EQ(lock.placesHeld(), 0u);
+    }
+}
+
+TEST(ServerLock, ARealWineserverLeavesWhileItIsHeldAndStartsInTheFoldersItWasMadeIn) {
+    if (std::system("command -v wineserver >/dev/null 2>&1") != 0) GTEST_SKIP() << "wine is not installed";
+    test::TempDir prefix;
+    const std::string env = "WINEPREFIX='" + prefix.path() + "' ";
+    const ServerSearchPaths paths = defaultServerSearchPaths();
+    const std::string upstream = paths.upstreamDir + "/" + serverFolderName(prefix.path());
+    // A first server names its folder in the prefix where the wine is Debian's; then the folders
+    // go, as after a reboot, so that the lock makes them.
+    ASSERT_EQ(std::system((env + "wineserver -p >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system((env + "wineserver -k >/dev/null 2>&1; " + env + "wineserver -w").c_str()), 0);
+    const std::string debianName = test::readFile(prefix / "wineserver");
+    const std::string debianRoot = debianName.empty() ? "" : paths.tmpDir + "/" + debianName;
+    if (!debianRoot.empty()) std::filesystem::remove_all(debianRoot);
+    std::filesystem::remove_all(upstream);
+
+    ServerLock lock;
+    pid_t holder = 0;
+    std::string error;
+    ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+    EXPECT_EQ(lock.placesHeld(), debianRoot.empty() ? 1u : 2u);
+    const int held = std::system((env + "wineserver -p >/dev/null 2>&1").c_str());
+    EXPECT_TRUE(WIFEXITED(held) && WEXITSTATUS(held) == 2) << "a server that finds the lock held leaves at once, "
+                                                               "for its Wine program to try again";
+    lock.release();
+    EXPECT_EQ(std::system((env + "wineserver -p >/dev/null 2>&1").c_str()), 0) << "it starts normally";
+    ServerState state;
+    for (int i = 0; i < 100 && !state.running; ++i) {
+        state = findWineServer(prefix.path(), paths, false);
+        if (!state.running) ::usleep(50000);
+    }
+    (void)std::system((env + "wineserver -k >/dev/null 2>&1").c_str());
+    EXPECT_TRUE(state.running);
+    if (!debianRoot.empty()) std::filesystem::remove_all(debianRoot);
+    std::filesystem::remove_all(upstream);
 }

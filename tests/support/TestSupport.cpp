@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "registry/WineServer.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,6 +18,18 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
+    // A store that wrote in this folder or one below it, as a prefix, made the wineserver's folder for
+    // it in upstream's place, which holds nothing once the prefix is gone (unless its server still runs).
+    const reg::ServerSearchPaths upstream { "/nonexistent", reg::defaultServerSearchPaths().upstreamDir, "/nonexistent" };
+    std::vector<std::string> prefixes { m_path };
+    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) prefixes.push_back(it->path().string());
+    for (const auto& prefix : prefixes) {
+        const std::string serverFolder = reg::serverFolderName(prefix);
+        if (!serverFolder.empty() && !reg::findWineServer(prefix, upstream, false).running)
+            std::filesystem::remove_all(upstream.upstreamDir + "/" + serverFolder, ignored);
+    }
     std::filesystem::permissions(
         m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
@@ -108,8 +122,16 @@ FileSizeLimit::~FileSizeLimit() {
     std::signal(SIGXFSZ, m_handler);
 }
 
+void makeServerFolders(const std::string& lockPath) {
+    // The two folders as wineserver makes them: for this user alone.
+    const auto folder = std::filesystem::path(lockPath).parent_path();
+    std::filesystem::create_directories(folder);
+    for (const auto& made : { folder.parent_path(), folder })
+        std::filesystem::permissions(made, std::filesystem::perms::owner_all);
+}
+
 HeldLock::HeldLock(const std::string& lockPath) {
-    std::filesystem::create_directories(std::filesystem::path(lockPath).parent_path());
+    makeServerFolders(lockPath);
     int ready[2];
     if (::pipe(ready) != 0) throw std::runtime_error("pipe");
     m_pid = ::fork();
@@ -139,8 +161,16 @@ HeldLock::~HeldLock() {
 }
 
 std::string debianLockPath(const std::string& prefixDir, const std::string& tmpDir) {
-    writeFile(prefixDir + "/wineserver", "wine-querntest");
+    // As Debian's wine leaves it: the name alone, in a file only its owner may read.
+    const std::string nameFile = prefixDir + "/wineserver";
+    std::filesystem::remove(nameFile);
+    writeFile(nameFile, "wine-querntest");
+    std::filesystem::permissions(nameFile, std::filesystem::perms::owner_read);
     return tmpDir + "/wine-querntest/" + reg::serverFolderName(prefixDir) + "/lock";
+}
+
+std::string testRegistryServerLock(const std::string& dir) {
+    return debianLockPath(dir, dir + "/.servers");
 }
 
 } // namespace quern::test

@@ -74,8 +74,15 @@ private:
     int m_pid = -1;
 };
 
-// Makes the folders of the lock path and holds the lock a Debian wineserver would hold for
-// prefixDir, with its server folders below tmpDir.
+// Where a Debian wineserver of prefixDir, with its server folders below tmpDir, holds its lock; the
+// prefix gets the file that names its folder, as Debian's wine writes it.
 [[nodiscard]] std::string debianLockPath(const std::string& prefixDir, const std::string& tmpDir);
+
+// The same for a registry that openTestRegistry opens: while a HeldLock holds it, such a store
+// finds a wineserver and is read-only.
+[[nodiscard]] std::string testRegistryServerLock(const std::string& dir);
+
+// Makes the lock path's two folders as wineserver makes them, for this user alone.
+void makeServerFolders(const std::string& lockPath);
 
 } // namespace quern::test
