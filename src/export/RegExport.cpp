@@ -240,6 +240,8 @@ void RegFileExport::writeKey(
                        walk.name().begin(), walk.name().end(), [](char16_t c) { return c == u'\r' || c == u'\n'; })) {
             leaveOut(walk.path()); // with everything below it: the format cannot hold its name
             walk.skipSubkeys();
+        } else if (walk.status() == reg::Status::LinkLoop) {
+            continue; // a link back into the walk: written once, where the walk first met the key
         } else if (walk.status() != reg::Status::Ok) {
             writeLine(""); // a key that cannot be read contributes only its empty line
         } else {

@@ -32,7 +32,8 @@ void KeyWalk::pop() {
 }
 
 bool KeyWalk::onTheWay(std::uint64_t identity) const {
-    return std::any_of(m_frames.begin(), m_frames.end(), [&](const Frame& f) { return f.identity == identity; });
+    return std::any_of(m_frames.begin(), m_frames.end(), [&](const Frame& f) { return f.identity == identity; })
+        || std::find(m_above.begin(), m_above.end(), identity) != m_above.end();
 }
 
 bool KeyWalk::next() {
@@ -72,8 +73,11 @@ bool KeyWalk::next() {
             const bool loops = m_links == Links::Follow && onTheWay(child.identity);
             m_frames.push_back(std::move(child));
             if (loops) {
-                pop(); // a link back into the walk: passed over, or the walk would never end
-                continue;
+                // A link back into the walk is met, but not entered: the walk would never end.
+                (void)m_store.closeKey(m_frames.back().key);
+                m_frames.back().key = kNoKey;
+                m_frames.back().owned = false;
+                m_status = Status::LinkLoop;
             }
             return true;
         }

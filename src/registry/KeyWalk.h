@@ -73,7 +73,8 @@ public:
 
     // Moves to the next key: the start first, then each subkey and everything below it in turn,
     // in the registry's order. False once the walk is over. A subkey that cannot be opened is met
-    // too, with its status, no handle and nothing below it.
+    // too, with its status, no handle and nothing below it; so is a link that leads back to a key
+    // the walk is inside, with the status LinkLoop.
     bool next();
 
     // The key the walk is at, open for reading; kNoKey where it could not be opened.
@@ -94,6 +95,9 @@ public:
 
     // Leaves out what is below the key the walk is at.
     void skipSubkeys() { m_frames.back().skip = true; }
+    // Counts a key outside the walk as one it is inside: a walk that starts below a link would
+    // otherwise go round the loop once more through the keys above its start.
+    void addAbove(std::uint64_t identity) { m_above.push_back(identity); }
 
 private:
     struct Frame {
@@ -120,6 +124,7 @@ private:
     bool m_leavingNow = false;
     Status m_status = Status::Ok;
     std::vector<Frame> m_frames;
+    std::vector<std::uint64_t> m_above;
 };
 
 } // namespace quern::reg

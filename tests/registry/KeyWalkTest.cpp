@@ -43,7 +43,7 @@ protected:
         KeyWalk walk(*store, w, "W", links, leaving);
         while (walk.next())
             seen.push_back(std::to_string(walk.depth()) + " " + walk.path() + (walk.leaving() ? " <" : "")
-                + (walk.isLink() ? " link" : ""));
+                + (walk.isLink() ? " link" : "") + (walk.status() == Status::LinkLoop ? " loop" : ""));
         return seen;
     }
 
@@ -85,7 +85,8 @@ TEST_F(KeyWalkTest, LinksAreFollowedWithoutLoopingOrTakenAsThemselves) {
     link(u"Software\\W\\b\\up", u"Software\\W"); // back to the start: a walk that followed it would not end
     link(u"Software\\W\\toX", u"Software\\X");
     EXPECT_EQ(steps(KeyWalk::Links::Follow, false),
-        (std::vector<std::string> { "0 W", "1 W\\A", "1 W\\b", "2 W\\b\\deep", "1 W\\c", "1 W\\toX", "2 W\\toX\\x1" }));
+        (std::vector<std::string> {
+            "0 W", "1 W\\A", "1 W\\b", "2 W\\b\\deep", "2 W\\b\\up loop", "1 W\\c", "1 W\\toX", "2 W\\toX\\x1" }));
     EXPECT_EQ(steps(KeyWalk::Links::AsKeys, false),
         (std::vector<std::string> {
             "0 W", "1 W\\A", "1 W\\b", "2 W\\b\\deep", "2 W\\b\\up link", "1 W\\c", "1 W\\toX link" }));

@@ -1,0 +1,216 @@
+#include "search/SearchEngine.h"
+
+#include "registry/KeyWalk.h"
+#include "registry/RegU.h"
+#include "registry/Utf.h"
+#include "registry/ValueFormat.h"
+#include "search/JollyCheckU.h"
+#include "selection/TreeSelection.h"
+
+#include <algorithm>
+
+namespace quern {
+
+namespace {
+
+using reg::HKey;
+using reg::Status;
+
+// The one subkey the CLASSES rule is about, compared with letter case as it is written.
+constexpr std::string_view kClassesPath = "HKEY_LOCAL_MACHINE\\Software\\CLASSES";
+
+enum class Walked { Found, Done, Unopened };
+
+bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
+    return reg::sameName(reg::toUtf16(a), reg::toUtf16(b));
+}
+
+// Where name stands in names, letter case ignored, plus one; 0 when it is not there, so that the
+// walk then starts at the first name.
+std::size_t after(const std::vector<std::string>& names, std::string_view name) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (sameNameIgnoringCase(names[i], name)) return i + 1;
+    return 0;
+}
+
+} // namespace
+
+std::string searchText(std::uint32_t type, const std::vector<std::uint8_t>& raw) {
+    switch (reg::kindOfType(type)) {
+    case reg::ValueKind::String:
+    case reg::ValueKind::ExpandString: {
+        std::size_t units = raw.size() / 2;
+        for (std::size_t i = 0; i < units; ++i)
+            if (raw[2 * i] == 0 && raw[2 * i + 1] == 0) units = i;
+        std::string text;
+        reg::appendUtf8FromUtf16LE(text, raw.data(), units * 2);
+        return text;
+    }
+    case reg::ValueKind::Integer: {
+        if (raw.size() > 4) return {}; // what reading it as a number refuses
+        std::uint32_t number = 0;
+        for (std::size_t i = raw.size(); i-- > 0;)
+            number = number << 8 | raw[i];
+        return std::to_string(static_cast<std::int32_t>(number));
+    }
+    case reg::ValueKind::Binary:
+        return std::string(raw.begin(), raw.end());
+    case reg::ValueKind::Other:
+        break;
+    }
+    return {};
+}
+
+RegistrySearch::RegistrySearch(reg::RegAccessor& registry, SearchState& state, std::function<void()> pump)
+    : m_registry(registry)
+    , m_store(registry.store())
+    , m_state(state)
+    , m_pump(std::move(pump)) {
+}
+
+bool RegistrySearch::matchesName(std::string_view name) const {
+    return JollyCheck(name, m_state.expression, false);
+}
+
+bool RegistrySearch::MatchValue(HKey key, std::string_view name) {
+    ++m_values;
+    if (m_state.SearchValueNames && matchesName(name)) return true;
+    if (!m_state.SearchData) return false;
+    std::string text;
+    if (m_store.queryValue(key, reg::toUtf16(name), m_type, m_data) == Status::Ok) text = searchText(m_type, m_data);
+    return JollyCheck(text, m_state.expression, false);
+}
+
+bool RegistrySearch::yield(const std::string& position, const Progress* progress) {
+    ++m_keys;
+    if (progress && *progress) (*progress)(position);
+    if (m_pump) m_pump();
+    return !m_state.SearchCancelled;
+}
+
+bool RegistrySearch::openPath(const std::string& keyPath, HKey& key) {
+    std::string rest = keyPath;
+    const std::string rootName = takeFirstComponent(rest);
+    const auto root = std::find_if(
+        kRootKeys.begin(), kRootKeys.end(), [&](const RootKey& candidate) { return candidate.name == rootName; });
+    if (root == kRootKeys.end()) return false;
+    return m_store.openKey(root->handle, reg::toUtf16(rest), reg::Access::Read, reg::kOptionNone, key) == Status::Ok;
+}
+
+std::vector<std::uint64_t> RegistrySearch::identitiesAbove(const std::string& keyPath) {
+    std::vector<std::uint64_t> identities;
+    for (std::string above = parentPath(keyPath); !above.empty(); above = parentPath(above)) {
+        reg::KeyHandle key(m_store);
+        reg::KeyInfo info;
+        if (openPath(above, key.out()) && m_store.queryInfo(key.get(), info) == Status::Ok)
+            identities.push_back(info.identity);
+    }
+    return identities;
+}
+
+std::vector<std::string> RegistrySearch::sortedValueNames(HKey key) {
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; m_store.enumValue(key, i, m_name16, nullptr, nullptr) == Status::Ok; ++i)
+        names.push_back(reg::toUtf8(m_name16));
+    std::sort(names.begin(), names.end(), nameLess);
+    return names;
+}
+
+std::vector<std::string> RegistrySearch::sortedSubkeyNames(HKey key) {
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; m_store.enumKey(key, i, m_name16) == Status::Ok; ++i)
+        names.push_back(reg::toUtf8(m_name16));
+    std::sort(names.begin(), names.end(), nameLess);
+    return names;
+}
+
+bool RegistrySearch::searchSubtree(const std::string& keyPath, const std::string* afterValue, std::string& position) {
+    reg::KeyHandle start(m_store);
+    if (!openPath(keyPath, start.out())) {
+        m_opened = false;
+        return false;
+    }
+    m_opened = true;
+    // The subkeys come in the registry's order, which is the same case-insensitive order the
+    // value names are sorted in. The keys on the path above the start count as on the walk's way:
+    // a start reached through a link would otherwise lead round its loop once more, and Search
+    // again from each match one level deeper, without end.
+    reg::KeyWalk walk(m_store, start.get(), keyPath);
+    const std::vector<std::uint64_t> above = identitiesAbove(keyPath);
+    reg::KeyInfo info;
+    if (m_store.queryInfo(start.get(), info) == Status::Ok
+        && std::find(above.begin(), above.end(), info.identity) != above.end())
+        return false; // the start is a key above it again, searched already
+    for (const std::uint64_t identity : above)
+        walk.addAbove(identity);
+    while (walk.next()) {
+        if (walk.depth() > 0) {
+            if (!m_state.SearchClasses && walk.path() == kClassesPath) {
+                walk.skipSubkeys();
+                continue;
+            }
+            if (m_state.SearchKeys && matchesName(reg::toUtf8(walk.name()))) {
+                position = walk.path();
+                return true;
+            }
+            if (walk.status() != Status::Ok) continue; // passed over with everything below it
+            if (!yield(walk.path(), nullptr)) return false;
+        }
+        const std::vector<std::string> names = sortedValueNames(walk.key());
+        const std::size_t first = walk.depth() == 0 && afterValue ? after(names, *afterValue) : 0;
+        for (std::size_t i = first; i < names.size(); ++i) {
+            if (MatchValue(walk.key(), names[i])) {
+                position = walk.path() + std::string(kValueSeparator) + names[i];
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool RegistrySearch::SearchRegistry(std::string& position, bool topLevel, const Progress* progress) {
+    if (!yield(position, progress)) return false;
+    if (topLevel) m_state.SearchClasses = position != "HKEY_CLASSES_ROOT";
+    const bool valuePart = IsValuePath(position);
+    if (!valuePart && !position.empty() && position.back() == '\\') position.pop_back();
+    const std::string key = valuePart ? KeyOfPath(position) : position;
+
+    if (!key.empty()) {
+        const std::string afterValue = valuePart ? position.substr(key.size() + kValueSeparator.size()) : std::string();
+        if (searchSubtree(key, valuePart ? &afterValue : nullptr, position)) return true;
+        if (!topLevel || !m_opened || m_state.SearchCancelled) return false;
+
+        // Up: the following siblings of the key, then of its parent, and so on up to its root.
+        position = key;
+        for (std::string parent = parentPath(key); !parent.empty(); parent = parentPath(parent)) {
+            std::vector<std::string> siblings;
+            reg::KeyHandle parentKey(m_store);
+            if (openPath(parent, parentKey.out())) siblings = sortedSubkeyNames(parentKey.get());
+            parentKey.reset();
+            const std::string from = position.substr(parent.size() + 1);
+            for (std::size_t i = after(siblings, from); i < siblings.size(); ++i) {
+                position = parent + "\\" + siblings[i];
+                if (m_state.SearchKeys && matchesName(siblings[i])) return true;
+                if (SearchRegistry(position, false, progress)) return true;
+                if (m_state.SearchCancelled) return false;
+            }
+            position = parent;
+        }
+    }
+
+    // Further roots, by the root the search started in.
+    if (position == "HKEY_CLASSES_ROOT" || position == "HKEY_CURRENT_USER") position.clear();
+    if (position.empty()) {
+        position = "HKEY_LOCAL_MACHINE";
+        if (SearchRegistry(position, false, progress)) return true;
+        if (m_state.SearchCancelled) return false;
+        position = "HKEY_LOCAL_MACHINE";
+    }
+    if (position == "HKEY_LOCAL_MACHINE") {
+        position = "HKEY_USERS";
+        return SearchRegistry(position, false, progress);
+    }
+    return false;
+}
+
+} // namespace quern

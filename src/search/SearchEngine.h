@@ -1,0 +1,90 @@
+#pragma once
+
+#include "registry/RegAccessor.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quern {
+
+// What a search looks for, kept for the whole run: Search again reuses it, and the Find dialog
+// shows it. The Find dialog stores an expression only together with at least one switch set.
+struct SearchState {
+    std::string expression;
+    bool SearchKeys = true; // test key names
+    bool SearchValueNames = true; // test value names
+    bool SearchData = true; // test the text form of value data
+    bool SearchCancelled = false; // the wait window was closed: the walk stops
+    bool SearchClasses = true; // the running search enters HKEY_LOCAL_MACHINE\Software\CLASSES
+};
+
+// The text a value's data is matched as: strings up to their first zero character (UTF-8, not
+// expanded); a DWORD as a signed decimal number, or the empty text when its data is longer than
+// four bytes; binary data as its bytes, one character each, zero bytes included; every other kind
+// (multi-strings, untyped data, ...) the empty text.
+[[nodiscard]] std::string searchText(std::uint32_t type, const std::vector<std::uint8_t>& raw);
+
+// Finds the next key or value after a position whose name or data the expression accepts.
+//
+// A position is a key path (HKEY_CURRENT_USER\Software), a value path (the key path, two
+// backslashes and the value name, empty for the default value), or the empty text for the top
+// node. The walk goes: the start key's values after the start value, in case-insensitive order;
+// each subkey, its name first and then everything below it; the start key's following siblings,
+// and on up to its root; then further roots (from HKEY_CLASSES_ROOT, HKEY_CURRENT_USER or the top
+// node: HKEY_LOCAL_MACHINE, then HKEY_USERS; from HKEY_LOCAL_MACHINE: HKEY_USERS). A root's own
+// name and the start key's own name are never tested.
+//
+// Keys are opened for reading, so a read-only registry is searched too, and a link that leads back
+// to a key the walk is inside is not entered again, so the walk always ends. A key that cannot be
+// opened is passed over with everything below it.
+class RegistrySearch {
+public:
+    using Progress = std::function<void(const std::string& position)>;
+
+    // pump runs once for every key the walk visits, before it reads the key: the window processes
+    // its messages there, and may set state.SearchCancelled.
+    RegistrySearch(reg::RegAccessor& registry, SearchState& state, std::function<void()> pump = {});
+
+    // True when a match was found; position then names it (a key path, or a value path). progress,
+    // when given, is shown the start position, then each sibling subtree and further root as the
+    // walk enters it. False when nothing more matches, when the start key cannot be opened, or when
+    // the search was cancelled; position is then unspecified.
+    bool SearchRegistry(std::string& position, bool topLevel, const Progress* progress = nullptr);
+
+    // True when the value name of key matches (with SearchValueNames), or else its data's text
+    // (with SearchData). Data is read only when the name did not match.
+    bool MatchValue(reg::HKey key, std::string_view name);
+
+    // How many keys and values the walks so far have visited, for the benchmark.
+    [[nodiscard]] std::uint64_t keysVisited() const { return m_keys; }
+    [[nodiscard]] std::uint64_t valuesTested() const { return m_values; }
+
+private:
+    // Shows the position, lets the window process its messages, and tells whether to go on.
+    bool yield(const std::string& position, const Progress* progress);
+    bool matchesName(std::string_view name) const;
+    // Walks the key at keyPath with everything below it (its own name untested); with afterValue,
+    // its values start after that one.
+    bool searchSubtree(const std::string& keyPath, const std::string* afterValue, std::string& position);
+    bool openPath(const std::string& keyPath, reg::HKey& key);
+    // The keys the path passes through above its last one.
+    [[nodiscard]] std::vector<std::uint64_t> identitiesAbove(const std::string& keyPath);
+    [[nodiscard]] std::vector<std::string> sortedValueNames(reg::HKey key);
+    [[nodiscard]] std::vector<std::string> sortedSubkeyNames(reg::HKey key);
+
+    reg::RegAccessor& m_registry;
+    reg::RegStore& m_store;
+    SearchState& m_state;
+    std::function<void()> m_pump;
+    bool m_opened = false; // whether the last subtree's own key could be opened
+    std::uint64_t m_keys = 0;
+    std::uint64_t m_values = 0;
+    std::u16string m_name16;
+    std::uint32_t m_type = 0;
+    std::vector<std::uint8_t> m_data;
+};
+
+} // namespace quern
