@@ -3,20 +3,15 @@
 #include "registry/Utf.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
+#include <unordered_map>
 
 namespace quern::reg {
 
 namespace {
 
 constexpr std::size_t kIndexThreshold = 32;
-
-std::u16string foldedName(std::u16string_view name) {
-    std::u16string folded(name);
-    for (auto& unit : folded)
-        unit = foldUnit(unit);
-    return folded;
-}
 
 } // namespace
 
@@ -90,35 +85,198 @@ Key* Key::findOrAddSubkey(std::u16string_view subName, bool* added) {
     return addSubkey(std::u16string(subName));
 }
 
-std::ptrdiff_t Key::findValue(std::u16string_view valueName) const {
-    if (values.size() < kIndexThreshold) {
-        for (std::size_t i = 0; i < values.size(); ++i)
-            if (sameName(values[i].name, valueName)) return static_cast<std::ptrdiff_t>(i);
+struct ValueList::Aux {
+    // Folded name to slot, for lists large enough to be worth it; built on the first look-up.
+    std::unordered_map<std::u16string, std::size_t> byName;
+    bool indexed = false;
+    std::u16string scratch; // a folded name, kept to spare an allocation per look-up
+    // While there are holes: a flag per slot, and a Fenwick tree counting the values (1 per value,
+    // 0 per hole) that turns an index into a slot and back in logarithmic time.
+    std::vector<std::uint8_t> hole;
+    std::vector<std::uint32_t> live;
+    std::size_t holes = 0;
+
+    const std::u16string& folded(std::u16string_view name) {
+        scratch.assign(name);
+        for (auto& unit : scratch)
+            unit = foldUnit(unit);
+        return scratch;
+    }
+    // Values in the slots before slot.
+    [[nodiscard]] std::size_t countBefore(std::size_t slot) const {
+        std::size_t sum = 0;
+        for (std::size_t i = slot; i > 0; i -= i & (~i + 1))
+            sum += live[i];
+        return sum;
+    }
+    void add(std::size_t slot, int delta) {
+        for (std::size_t i = slot + 1; i < live.size(); i += i & (~i + 1))
+            live[i] = static_cast<std::uint32_t>(static_cast<int>(live[i]) + delta);
+    }
+    // The slot of the value at index.
+    [[nodiscard]] std::size_t select(std::size_t index) const {
+        const std::size_t n = live.size() - 1;
+        std::size_t pos = 0;
+        std::size_t rest = index + 1;
+        for (std::size_t step = std::bit_floor(n); step; step >>= 1) {
+            if (pos + step <= n && live[pos + step] < rest) {
+                pos += step;
+                rest -= live[pos];
+            }
+        }
+        return pos;
+    }
+    void startHoles(std::size_t slots) {
+        hole.assign(slots, 0);
+        live.assign(slots + 1, 0);
+        for (std::size_t i = 1; i <= slots; ++i) {
+            live[i] += 1;
+            const std::size_t parent = i + (i & (~i + 1));
+            if (parent <= slots) live[parent] += live[i];
+        }
+    }
+    void pushSlot(bool isHole) {
+        hole.push_back(isHole ? 1 : 0);
+        const std::size_t i = live.size();
+        const std::size_t low = i & (~i + 1);
+        live.push_back(static_cast<std::uint32_t>((isHole ? 0 : 1) + countBefore(i - 1) - countBefore(i - low)));
+    }
+    void popSlot() {
+        if (hole.back()) --holes;
+        hole.pop_back();
+        live.pop_back();
+    }
+    void endHoles() {
+        hole = {};
+        live = {};
+        holes = 0;
+    }
+};
+
+ValueList::ValueList() noexcept = default;
+ValueList::ValueList(ValueList&&) noexcept = default;
+ValueList& ValueList::operator=(ValueList&&) noexcept = default;
+ValueList::~ValueList() = default;
+
+std::size_t ValueList::holes() const noexcept {
+    return m_aux ? m_aux->holes : 0;
+}
+
+const std::uint8_t* ValueList::holeFlags() const noexcept {
+    return holes() ? m_aux->hole.data() : nullptr;
+}
+
+std::size_t ValueList::slotOf(std::size_t index) const {
+    return holes() ? m_aux->select(index) : index;
+}
+
+std::size_t ValueList::indexOf(std::size_t slot) const {
+    return holes() ? m_aux->countBefore(slot) : slot;
+}
+
+ValueList::Aux& ValueList::aux() const {
+    if (!m_aux) m_aux = std::make_unique<Aux>();
+    return *m_aux;
+}
+
+void ValueList::indexSlot(std::size_t slot) const {
+    if (m_aux && m_aux->indexed) m_aux->byName.emplace(m_aux->folded(m_slots[slot].name), slot);
+}
+
+void ValueList::unindexSlot(std::size_t slot) const {
+    if (m_aux && m_aux->indexed) m_aux->byName.erase(m_aux->folded(m_slots[slot].name));
+}
+
+std::ptrdiff_t ValueList::find(std::u16string_view name) const {
+    if ((!m_aux || !m_aux->indexed) && size() < kIndexThreshold) {
+        const std::uint8_t* hole = holeFlags();
+        std::size_t index = 0;
+        for (std::size_t slot = 0; slot < m_slots.size(); ++slot) {
+            if (hole && hole[slot]) continue;
+            if (sameName(m_slots[slot].name, name)) return static_cast<std::ptrdiff_t>(index);
+            ++index;
+        }
         return -1;
     }
-    if (!m_valueIndex) {
-        m_valueIndex = std::make_unique<std::unordered_map<std::u16string, std::size_t>>();
-        m_valueIndex->reserve(values.size());
-        for (std::size_t i = 0; i < values.size(); ++i)
-            m_valueIndex->emplace(foldedName(values[i].name), i);
+    Aux& a = aux();
+    if (!a.indexed) {
+        a.indexed = true;
+        a.byName.reserve(size());
+        const std::uint8_t* hole = holeFlags();
+        for (std::size_t slot = 0; slot < m_slots.size(); ++slot)
+            if (!hole || !hole[slot]) a.byName.emplace(a.folded(m_slots[slot].name), slot);
     }
-    auto it = m_valueIndex->find(foldedName(valueName));
-    return it == m_valueIndex->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+    const auto it = a.byName.find(a.folded(name));
+    return it == a.byName.end() ? -1 : static_cast<std::ptrdiff_t>(indexOf(it->second));
 }
 
-void Key::appendValue(RawValue value) {
-    if (m_valueIndex) m_valueIndex->emplace(foldedName(value.name), values.size());
-    values.push_back(std::move(value));
+void ValueList::append(RawValue value) {
+    if (holes() * 2 > m_slots.size()) compact();
+    m_slots.push_back(std::move(value));
+    if (holes()) m_aux->pushSlot(false);
+    indexSlot(m_slots.size() - 1);
 }
 
-void Key::eraseValue(std::size_t index) {
-    values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
-    m_valueIndex.reset();
+void ValueList::erase(std::size_t index) {
+    const std::size_t slot = slotOf(index);
+    unindexSlot(slot);
+    if (slot + 1 == m_slots.size()) {
+        // The last value goes, and with it the holes before it: nothing moves.
+        m_slots.pop_back();
+        if (holes()) {
+            m_aux->popSlot();
+            while (!m_slots.empty() && m_aux->hole.back()) {
+                m_slots.pop_back();
+                m_aux->popSlot();
+            }
+            if (m_aux->holes == 0) m_aux->endHoles();
+        }
+        return;
+    }
+    Aux& a = aux();
+    if (a.holes == 0) a.startHoles(m_slots.size());
+    a.hole[slot] = 1;
+    a.add(slot, -1);
+    ++a.holes;
+    m_slots[slot] = RawValue {}; // its memory goes now, not when the hole closes
 }
 
-void Key::insertValue(std::size_t index, RawValue value) {
-    values.insert(values.begin() + static_cast<std::ptrdiff_t>(index), std::move(value));
-    m_valueIndex.reset();
+void ValueList::insert(std::size_t index, RawValue value) {
+    if (index >= size()) return append(std::move(value));
+    if (holes()) {
+        const std::size_t slot = m_aux->select(index);
+        if (slot > 0 && m_aux->hole[slot - 1]) {
+            // Putting back what was erased there: it takes its hole again.
+            m_slots[slot - 1] = std::move(value);
+            m_aux->hole[slot - 1] = 0;
+            m_aux->add(slot - 1, 1);
+            if (--m_aux->holes == 0) m_aux->endHoles();
+            indexSlot(slot - 1);
+            return;
+        }
+        compact();
+    }
+    m_slots.insert(m_slots.begin() + static_cast<std::ptrdiff_t>(index), std::move(value));
+    if (m_aux && m_aux->indexed)
+        for (auto& entry : m_aux->byName)
+            if (entry.second >= index) ++entry.second;
+    indexSlot(index);
+}
+
+void ValueList::compact() {
+    if (!holes()) return;
+    Aux& a = *m_aux;
+    std::size_t to = 0;
+    for (std::size_t from = 0; from < m_slots.size(); ++from) {
+        if (a.hole[from]) continue;
+        if (to != from) {
+            m_slots[to] = std::move(m_slots[from]);
+            if (a.indexed) a.byName.find(a.folded(m_slots[to].name))->second = to;
+        }
+        ++to;
+    }
+    m_slots.resize(to);
+    a.endHoles();
 }
 
 } // namespace quern::reg

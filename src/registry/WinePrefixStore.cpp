@@ -382,6 +382,11 @@ void WinePrefixStore::loadHive(HiveId id) {
                     + (count > 1 ? " (and " + std::to_string(count - 1) + " more lines)" : "")
                     + ". Quern keeps such lines as they are and writes them back unchanged.");
             }
+            if (!hive.parsed.writeRefused.empty()) {
+                hive.readOnlyReason = hive.fileName + " is read-only: " + hive.parsed.writeRefused
+                    + ", so a file Quern wrote could mean something else to Wine.";
+                m_loadMessages.push_back(hive.path + ": " + hive.parsed.writeRefused + ". Quern will not write it.");
+            }
             if (links > 1) {
                 const std::string reason = hardLinkReason(hive.fileName, links);
                 hive.readOnlyReason += (hive.readOnlyReason.empty() ? "" : " ") + reason;
@@ -831,6 +836,7 @@ Status WinePrefixStore::commit() {
         std::string content;
         std::vector<BlockPlacement> placements;
         std::string target; // the file replaced: the hive's own, or where its symbolic link leads
+        std::uint64_t headerLength = 0; // of content: the header the next write copies
     };
     std::vector<Prepared> prepared;
     std::vector<Hive*> dirty;
@@ -898,7 +904,8 @@ Status WinePrefixStore::commit() {
                     + " was created by someone else since Quern looked. "
                       "Nothing was written; refresh (F5) to read it.");
         }
-        serializeRegFile(*hive->root, original, hive->prefixLength, hive->relativeTo, p.content, p.placements);
+        p.headerLength = serializeRegFile(
+            *hive->root, original, hive->prefixLength, hive->relativeTo, p.content, p.placements);
 
         // The folder is flushed after the rename; one that cannot even be opened for it is found out now.
         const std::string folder = directoryOf(p.target);
@@ -963,7 +970,9 @@ Status WinePrefixStore::commit() {
         if (::stat(hive.path.c_str(), &st) == 0) hive.stamp = stampOf(st);
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(p.content);
-        hive.prefixLength = p.content.find("\n[") == std::string::npos ? p.content.size() : p.content.find("\n[") + 1;
+        // The header as written, with any lines Quern keeps in it: not up to the first '[', which
+        // may be a key line Wine cannot read.
+        hive.prefixLength = p.headerLength;
         for (const auto& placed : p.placements) {
             placed.key->source = placed.range;
             placed.key->dirty = false;

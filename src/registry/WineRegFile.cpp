@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_map>
 
 namespace quern::reg {
 
@@ -24,11 +25,21 @@ constexpr std::array<signed char, 256> makeHexTable() {
 }
 constexpr auto kHex = makeHexTable();
 
+// wineserver refuses longer key names and value names (in UTF-16 units) when it loads a file.
+constexpr std::size_t kWineMaxKeyName = 256;
+constexpr std::size_t kWineMaxValueName = 16383;
+
+// Written after a kept line whose hex data the file cut short, whenever anything follows it:
+// wineserver reads the next line as the rest of the data, and this one, which is not hex, makes
+// the value empty again, as the end of the file did.
+constexpr std::string_view kCutShortEnd = ";; the value above was cut short at the end of the file\n";
+
 inline int hexDigit(char c) {
     return kHex[static_cast<unsigned char>(c)];
 }
+// C's isspace; a line never holds its LF.
 inline bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n';
 }
 
 void skipSpaces(std::string_view s, std::size_t& pos) {
@@ -36,40 +47,87 @@ void skipSpaces(std::string_view s, std::size_t& pos) {
         ++pos;
 }
 
-bool onlySpacesFrom(std::string_view s, std::size_t pos) {
-    skipSpaces(s, pos);
-    return pos == s.size();
-}
-
-// Lines with their offsets; a line's text has neither its LF nor a CR before it.
+// Lines as wineserver's loader reads them. It reads with fgets into a buffer that starts at 4
+// bytes and grows by half whenever a line fills it, and takes a line's text up to its first NUL
+// byte: a line holding a NUL ends there, and when the line did not fit the buffer, what lies past
+// the buffer's end is read as further lines. A line without NUL bytes is what lies between two LFs,
+// without the LF and a CR before it.
 class LineReader {
 public:
     explicit LineReader(std::string_view text)
-        : m_text(text) { }
+        : m_text(text)
+        , m_hasNul(std::memchr(text.data(), '\0', text.size()) != nullptr) { }
 
     bool next() {
         if (m_next >= m_text.size()) return false;
         m_start = m_next;
-        const void* lf = std::memchr(m_text.data() + m_start, '\n', m_text.size() - m_start);
-        std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - m_text.data()) : m_text.size();
-        m_next = lf ? end + 1 : end;
-        if (end > m_start && m_text[end - 1] == '\r') --end;
-        m_line = m_text.substr(m_start, end - m_start);
         ++m_number;
+        const char* begin = m_text.data() + m_start;
+        const std::size_t rest = m_text.size() - m_start;
+        const void* lf = std::memchr(begin, '\n', rest);
+        const std::size_t length = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - begin) + 1 : rest;
+        if (m_hasNul && std::memchr(begin, '\0', length)) {
+            if (m_firstNulLine == 0) m_firstNulLine = m_number;
+            readThroughNul();
+            return true;
+        }
+        // The buffer grows until the line and its LF fit; a last line without one grows it once more
+        // when it fills the buffer exactly.
+        while (lf ? length > m_buffer - 1 : length >= m_buffer - 1)
+            m_buffer += m_buffer / 2;
+        m_next = m_start + length;
+        std::size_t textLength = length;
+        if (lf) {
+            --textLength;
+            if (textLength > 0 && begin[textLength - 1] == '\r') --textLength;
+        }
+        m_line = m_text.substr(m_start, textLength);
         return true;
     }
     [[nodiscard]] std::string_view line() const { return m_line; }
     [[nodiscard]] std::size_t start() const { return m_start; }
-    [[nodiscard]] std::size_t end() const { return m_next; } // after the line's terminator
+    [[nodiscard]] std::size_t end() const { return m_next; } // after what the line took from the file
     [[nodiscard]] std::size_t number() const { return m_number; }
     [[nodiscard]] std::string_view raw() const { return m_text.substr(m_start, m_next - m_start); }
+    [[nodiscard]] std::size_t firstNulLine() const { return m_firstNulLine; }
 
 private:
+    // fgets call by fgets call, for a line that holds a NUL byte.
+    void readThroughNul() {
+        const char* text = m_text.data();
+        std::size_t at = m_start;
+        std::size_t length = 0; // what strlen sees in the buffer
+        while (at < m_text.size()) {
+            std::size_t take = std::min(m_buffer - 1 - length, m_text.size() - at);
+            if (const void* lf = std::memchr(text + at, '\n', take))
+                take = static_cast<std::size_t>(static_cast<const char*>(lf) - (text + at)) + 1;
+            if (const void* nul = std::memchr(text + at, '\0', take)) {
+                length += static_cast<std::size_t>(static_cast<const char*>(nul) - (text + at));
+                at += take;
+                break;
+            }
+            length += take;
+            at += take;
+            if (text[at - 1] == '\n') {
+                --length;
+                if (length > 0 && text[m_start + length - 1] == '\r') --length;
+                break;
+            }
+            if (length < m_buffer - 1) break; // the end of the file
+            m_buffer += m_buffer / 2;
+        }
+        m_next = at;
+        m_line = m_text.substr(m_start, length);
+    }
+
     std::string_view m_text;
+    bool m_hasNul = false;
+    std::size_t m_buffer = 4;
     std::size_t m_next = 0;
     std::size_t m_start = 0;
     std::string_view m_line;
     std::size_t m_number = 0;
+    std::size_t m_firstNulLine = 0;
 };
 
 void appendUnitsLE(std::vector<std::uint8_t>& data, std::u16string_view units) {
@@ -80,33 +138,75 @@ void appendUnitsLE(std::vector<std::uint8_t>& data, std::u16string_view units) {
     }
 }
 
-bool startsWith(std::string_view s, std::size_t pos, std::string_view prefix) {
-    return s.size() - pos >= prefix.size() && s.compare(pos, prefix.size(), prefix) == 0;
+// A number as glibc's strtoul reads it in base 16: spaces, a sign, "0x", digits; 64 bits, all ones
+// when it overflows. end is where it stopped, or from when it read no digit.
+struct HexNumber {
+    std::uint64_t value = 0;
+    std::size_t end = 0;
+};
+HexNumber readHexNumber(std::string_view s, std::size_t from) {
+    std::size_t pos = from;
+    skipSpaces(s, pos);
+    bool negative = false;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) negative = s[pos++] == '-';
+    if (pos + 2 < s.size() && s[pos] == '0' && (s[pos + 1] == 'x' || s[pos + 1] == 'X') && hexDigit(s[pos + 2]) >= 0)
+        pos += 2;
+    const std::size_t digits = pos;
+    std::uint64_t value = 0;
+    bool overflow = false;
+    while (pos < s.size() && hexDigit(s[pos]) >= 0) {
+        if (value >> 60) overflow = true;
+        value = value << 4 | static_cast<std::uint64_t>(hexDigit(s[pos++]));
+    }
+    if (pos == digits) return { 0, from };
+    if (overflow) value = ~std::uint64_t { 0 };
+    else if (negative) value = 0 - value;
+    return { value, pos };
 }
 
-// Hex bytes, comma separated, going on over further lines after a backslash.
-bool parseHexData(LineReader& reader, std::string_view line, std::size_t pos, std::vector<std::uint8_t>& data) {
-    data.reserve((line.size() - pos + 1) / 3);
-    for (;;) {
+// Bytes as wineserver reads hex data: each a number as strtoul reads it, cut to 32 bits and at
+// most ff, then spaces, a comma, spaces.
+bool readHexBytes(std::string_view line, std::size_t& pos, std::vector<std::uint8_t>& data) {
+    while (pos < line.size() && hexDigit(line[pos]) >= 0) {
+        const HexNumber number = readHexNumber(line, pos);
+        const auto byte = static_cast<std::uint32_t>(number.value);
+        if (byte > 0xff) return false;
+        data.push_back(static_cast<std::uint8_t>(byte));
+        pos = number.end;
         skipSpaces(line, pos);
-        while (pos < line.size() && hexDigit(line[pos]) >= 0) {
-            int value = hexDigit(line[pos++]);
-            if (pos < line.size() && hexDigit(line[pos]) >= 0) value = value * 16 + hexDigit(line[pos++]);
-            data.push_back(static_cast<std::uint8_t>(value));
-            skipSpaces(line, pos);
-            if (pos < line.size() && line[pos] == ',') ++pos;
-            skipSpaces(line, pos);
-        }
-        if (pos == line.size()) return true;
-        if (line[pos] != '\\' || !onlySpacesFrom(line, pos + 1)) return false;
-        if (!reader.next()) return false;
+        if (pos < line.size() && line[pos] == ',') ++pos;
+        skipSpaces(line, pos);
+    }
+    return true;
+}
+
+enum class HexEnd { Read, Unreadable, CutShort };
+
+// Hex data, going on over the next line after a backslash whatever follows the backslash; the next
+// line is taken whatever it holds, even an empty line or a key line.
+HexEnd readHexData(LineReader& reader, std::string_view line, std::size_t pos, std::vector<std::uint8_t>& data) {
+    data.reserve((line.size() - std::min(pos, line.size()) + 1) / 3);
+    for (;;) {
+        if (!readHexBytes(line, pos, data)) return HexEnd::Unreadable;
+        skipSpaces(line, pos);
+        if (pos == line.size()) return HexEnd::Read;
+        if (line[pos] != '\\') return HexEnd::Unreadable;
+        if (!reader.next()) return HexEnd::CutShort;
         line = reader.line();
         pos = 0;
+        skipSpaces(line, pos);
     }
 }
 
-// A value line, and its continuation lines for long hex data.
-bool parseValue(LineReader& reader, std::string_view line, RawValue& value, std::u16string& text) {
+// How far wineserver gets with a value line: it ignores a line whose name it cannot read, and
+// makes the value empty (type 0, no data) when it cannot read the data.
+enum class ValueRead { Read, NameUnread, DataUnread };
+
+// A value line, and its continuation lines for long hex data, read as wineserver's load_value reads
+// it: text after a closing quote and after a number is ignored, numbers are read as strtoul reads
+// them.
+ValueRead readValue(LineReader& reader, std::string_view line, RawValue& value, std::u16string& text, bool& cutShort) {
+    cutShort = false;
     std::size_t pos = 0;
     skipSpaces(line, pos);
     value.name.clear();
@@ -115,73 +215,98 @@ bool parseValue(LineReader& reader, std::string_view line, RawValue& value, std:
         ++pos;
     } else {
         ++pos;
-        if (!parseEscaped(line, pos, '"', value.name)) return false;
+        if (!parseEscaped(line, pos, '"', value.name)) return ValueRead::NameUnread;
     }
     skipSpaces(line, pos);
-    if (pos >= line.size() || line[pos] != '=') return false;
+    if (pos >= line.size() || line[pos] != '=') return ValueRead::NameUnread;
+    if (value.name.size() > kWineMaxValueName) return ValueRead::NameUnread;
     ++pos;
     skipSpaces(line, pos);
 
-    auto parseString = [&](std::uint32_t type, std::size_t from) {
+    const std::string_view tag = line.substr(pos);
+    auto readString = [&](std::uint32_t type, std::size_t tagLength) {
         value.type = type;
         text.clear();
-        std::size_t p = from;
-        if (!parseEscaped(line, p, '"', text) || !onlySpacesFrom(line, p)) return false;
+        std::size_t p = pos + tagLength;
+        if (!parseEscaped(line, p, '"', text)) return ValueRead::DataUnread;
         text.push_back(u'\0');
         appendUnitsLE(value.data, text);
-        return true;
+        return ValueRead::Read;
     };
-
-    if (pos < line.size() && line[pos] == '"') return parseString(kRegSz, pos + 1);
-    if (startsWith(line, pos, "str:\"")) return parseString(kRegSz, pos + 5);
-    if (startsWith(line, pos, "str(2):\"")) return parseString(kRegExpandSz, pos + 8);
-    if (startsWith(line, pos, "str(7):\"")) return parseString(kRegMultiSz, pos + 8);
-    if (startsWith(line, pos, "dword:")) {
-        pos += 6;
-        std::uint32_t number = 0;
-        std::size_t digits = 0;
-        while (pos < line.size() && hexDigit(line[pos]) >= 0 && digits < 8) {
-            number = number * 16 + static_cast<std::uint32_t>(hexDigit(line[pos++]));
-            ++digits;
-        }
-        if (digits == 0 || !onlySpacesFrom(line, pos)) return false;
+    if (tag.starts_with('"')) return readString(kRegSz, 1);
+    if (tag.starts_with("str:\"")) return readString(kRegSz, 5);
+    if (tag.starts_with("str(2):\"")) return readString(kRegExpandSz, 8);
+    if (tag.starts_with("str(7):\"")) return readString(kRegMultiSz, 8);
+    std::size_t data = 0;
+    if (tag.starts_with("hex:")) {
+        value.type = kRegBinary;
+        data = pos + 4;
+    } else if (tag.starts_with("dword:")) {
+        const auto number = static_cast<std::uint32_t>(readHexNumber(line, pos + 6).value);
         value.type = kRegDword;
         value.data = { static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
             static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24) };
-        return true;
+        return ValueRead::Read;
+    } else if (tag.starts_with("hex(")) {
+        const HexNumber type = readHexNumber(line, pos + 4);
+        if (!line.substr(type.end).starts_with("):")) return ValueRead::DataUnread;
+        value.type = static_cast<std::uint32_t>(type.value);
+        data = type.end + 2;
+    } else {
+        return ValueRead::DataUnread;
     }
-    if (startsWith(line, pos, "hex:")) {
-        value.type = kRegBinary;
-        return parseHexData(reader, line, pos + 4, value.data);
+    switch (readHexData(reader, line, data, value.data)) {
+    case HexEnd::Read:
+        return ValueRead::Read;
+    case HexEnd::CutShort:
+        cutShort = true;
+        break;
+    case HexEnd::Unreadable:
+        break;
     }
-    if (startsWith(line, pos, "hex(")) {
-        pos += 4;
-        std::uint32_t type = 0;
-        std::size_t digits = 0;
-        while (pos < line.size() && hexDigit(line[pos]) >= 0 && digits < 8) {
-            type = type * 16 + static_cast<std::uint32_t>(hexDigit(line[pos++]));
-            ++digits;
-        }
-        if (digits == 0 || !startsWith(line, pos, "):")) return false;
-        value.type = type;
-        return parseHexData(reader, line, pos + 2, value.data);
-    }
-    return false;
+    return ValueRead::DataUnread;
 }
 
+// A key path as wineserver splits it: empty parts (from leading, doubled or trailing backslashes)
+// are skipped, and a path whose first unit is NUL names the hive's own key. Parts longer than
+// wineserver allows, and paths deeper than the registry allows, cannot be read.
 bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& parts) {
     parts.clear();
-    if (path.empty()) return true;
+    if (path.empty() || path.front() == u'\0') return true;
     std::size_t start = 0;
-    for (;;) {
-        const std::size_t slash = path.find(u'\\', start);
-        const std::u16string_view part
-            = path.substr(start, slash == std::u16string_view::npos ? path.npos : slash - start);
-        if (part.empty() || parts.size() >= kMaxKeyDepth) return false;
-        parts.push_back(part);
-        if (slash == std::u16string_view::npos) return true;
+    while (start <= path.size()) {
+        std::size_t slash = path.find(u'\\', start);
+        if (slash == std::u16string_view::npos) slash = path.size();
+        const std::u16string_view part = path.substr(start, slash - start);
+        if (!part.empty()) {
+            if (part.size() > kWineMaxKeyName || parts.size() >= kMaxKeyDepth) return false;
+            parts.push_back(part);
+        }
         start = slash + 1;
     }
+    return true;
+}
+
+// The number after a key name, as sscanf's " %u" reads it; 0 when there is none.
+std::uint32_t readSeconds(std::string_view s, std::size_t pos) {
+    skipSpaces(s, pos);
+    bool negative = false;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) negative = s[pos++] == '-';
+    std::uint64_t value = 0;
+    bool overflow = false;
+    for (; pos < s.size() && s[pos] >= '0' && s[pos] <= '9'; ++pos) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(s[pos] - '0');
+        if (value > (~std::uint64_t { 0 } - digit) / 10) overflow = true;
+        value = value * 10 + digit;
+    }
+    if (overflow) return 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(negative ? 0 - value : value);
+}
+
+void foldInto(std::u16string& out, std::u16string_view name) {
+    out.assign(name);
+    for (auto& unit : out)
+        unit = foldUnit(unit);
 }
 
 class Parser {
@@ -198,9 +323,12 @@ public:
         }
         m_result.isRegistryFile = true;
         m_result.prefixLength = m_reader.end();
-        while (m_reader.next())
+        while (!m_stopped && m_reader.next())
             handleLine();
         closeBlock();
+        if (m_result.writeRefused.empty() && m_reader.firstNulLine() != 0)
+            m_result.writeRefused = "line " + std::to_string(m_reader.firstNulLine())
+                + " holds a NUL byte, and Wine reads such a line in a way that depends on the lines before it";
         return std::move(m_result);
     }
 
@@ -210,13 +338,12 @@ private:
         std::size_t pos = 0;
         skipSpaces(line, pos);
         if (pos == line.size()) return; // empty lines separate blocks and belong to none
-        if (line.find('\0') != std::string_view::npos) return keepUnread("a line with a NUL byte");
         const char first = line[pos];
         if (first == '[') return startBlock(line.substr(pos + 1));
-        if (m_skipping) return keepRaw();
-        if (first == ';') return keepRaw();
+        if (!m_current) return handleOutsideKeys(line.substr(pos));
         if (first == '#') return handleOption(line.substr(pos));
         if (first == '@' || first == '"') return handleValue();
+        if (first == ';') return keepLine(m_reader.raw());
         keepUnread("unrecognised line");
     }
 
@@ -225,12 +352,23 @@ private:
         path.clear();
         std::size_t pos = 0;
         if (!parseEscaped(rest, pos, ']', path) || !splitKeyPath(path, m_parts)) {
-            keepUnread("unreadable key name");
-            m_skipping = true; // its values must not fall into the key before it
-            return;
+            // wineserver skips everything up to the next key line it can read.
+            closeBlock();
+            m_current = nullptr;
+            m_result.problems.push_back({ m_reader.number(), "unreadable key line" });
+            if (m_lastKey) {
+                UnreadBlock block;
+                for (const Key* k = m_lastKey; k != &m_root; k = k->parent)
+                    block.after.push_back(k->name);
+                std::reverse(block.after.begin(), block.after.end());
+                auto& blocks = m_root.ensureExtra().unreadBlocks;
+                blocks.push_back(std::move(block));
+                m_unread = &blocks.back().text;
+            }
+            return keepOutsideKeys();
         }
         closeBlock();
-        m_skipping = false;
+        m_unread = nullptr;
         Key* key = &m_root;
         for (std::size_t i = 0; i < m_parts.size(); ++i) {
             // Files are written in tree order, so the new path mostly repeats the previous one.
@@ -244,91 +382,144 @@ private:
         }
         m_lastPath.resize(m_parts.size());
 
-        std::uint64_t seconds = 0;
-        skipSpaces(rest, pos);
-        while (pos < rest.size() && rest[pos] >= '0' && rest[pos] <= '9')
-            seconds = seconds * 10 + static_cast<std::uint64_t>(rest[pos++] - '0');
         m_current = key;
+        m_lastKey = key;
         if (key->source.length > 0) key->merged = true;
-        key->modified = kFileTimeUnixEpoch + (seconds & 0xFFFFFFFFu) * 10000000ull;
+        m_blockTime = kFileTimeUnixEpoch + static_cast<std::uint64_t>(readSeconds(rest, pos)) * 10000000ull;
         m_blockStart = m_reader.start();
         m_blockEnd = m_reader.end();
         ++m_result.blockCount;
+        // A key seen before keeps the lines it had; later lines of the same value override them.
+        m_keptByName.clear();
+        if (key->extra)
+            for (std::size_t i = 0; i < key->extra->kept.size(); ++i)
+                if (key->extra->kept[i].namesValue && !key->extra->kept[i].overridden)
+                    m_keptByName[foldedName(key->extra->kept[i].valueName)] = i;
     }
 
     void closeBlock() {
         if (!m_current) return;
+        setTime(m_current, m_blockTime);
         if (m_current->source.length == 0) m_current->source = { m_blockStart, m_blockEnd - m_blockStart };
     }
 
+    // wineserver sets a key's time once, from its first #time line or else from the number after
+    // its name; keys above it that have no time yet take the same.
+    static void setTime(Key* key, std::uint64_t time) {
+        for (; key && key->modified == 0; key = key->parent)
+            key->modified = time;
+    }
+
+    // Lines before the first key, and after a key line wineserver cannot read: options there are
+    // the file's own, and values belong to no key.
+    void handleOutsideKeys(std::string_view line) {
+        if (line.starts_with("#arch=")) {
+            const std::string_view arch = line.substr(6);
+            if (arch != "win32" && arch != "win64") return stopReading("an unknown architecture");
+            if (m_result.arch.empty()) m_result.arch = std::string(arch);
+            else if (m_result.arch != arch) return stopReading("an architecture that contradicts the one before it");
+        } else if (line[0] == '@' || line[0] == '"') {
+            if (!m_unread) m_result.problems.push_back({ m_reader.number(), "a value before the first key" });
+        } else if (line[0] != '#' && line[0] != ';') {
+            m_result.problems.push_back({ m_reader.number(), "unrecognised line" });
+        }
+        keepOutsideKeys();
+    }
+
+    void keepOutsideKeys() {
+        if (m_unread) m_unread->append(m_reader.raw());
+        else m_result.prefixLength = m_reader.end();
+    }
+
+    // wineserver stops reading the file there and never writes it again.
+    void stopReading(std::string_view why) {
+        m_result.problems.push_back({ m_reader.number(), std::string(why) });
+        m_result.writeRefused = "Wine stops reading it at line " + std::to_string(m_reader.number()) + ", which gives "
+            + std::string(why);
+        m_stopped = true;
+    }
+
     void handleOption(std::string_view line) {
-        if (!m_current) return keepRaw();
-        if (startsWith(line, 0, "#time=")) {
+        if (line.starts_with("#time=")) {
+            // Hex digits up to the first other character, as many as there are.
             std::uint64_t time = 0;
-            std::size_t pos = 6;
-            std::size_t digits = 0;
-            while (pos < line.size() && hexDigit(line[pos]) >= 0 && digits < 16) {
-                time = time * 16 + static_cast<std::uint64_t>(hexDigit(line[pos++]));
-                ++digits;
-            }
-            if (digits == 0 || !onlySpacesFrom(line, pos)) return keepUnread("unreadable #time line");
-            m_current->modified = time;
+            for (std::size_t pos = 6; pos < line.size() && hexDigit(line[pos]) >= 0; ++pos)
+                time = time << 4 | static_cast<std::uint64_t>(hexDigit(line[pos]));
+            setTime(m_current, time);
             return extendBlock();
         }
-        if (startsWith(line, 0, "#class=\"")) {
+        if (line.starts_with("#class=")) {
             std::size_t pos = 8;
             std::u16string text;
-            if (!parseEscaped(line, pos, '"', text) || !onlySpacesFrom(line, pos))
+            if (line.size() < 8 || line[7] != '"' || !parseEscaped(line, pos, '"', text))
                 return keepUnread("unreadable #class line");
             m_current->hasClass = true;
             m_current->ensureExtra().className = std::move(text);
             return extendBlock();
         }
-        if (line == "#link" || (startsWith(line, 0, "#link") && onlySpacesFrom(line, 5))) {
+        if (line.starts_with("#link")) {
             m_current->isLink = true;
             return extendBlock();
         }
-        keepRaw(); // options wineserver does not know are kept for it as they are
+        keepLine(m_reader.raw()); // options wineserver does not know are kept for it as they are
     }
 
     void handleValue() {
-        if (!m_current) return keepUnread("a value before the first key");
         const std::size_t firstLine = m_reader.number();
         const std::size_t start = m_reader.start();
         RawValue value;
-        const bool ok = parseValue(m_reader, m_reader.line(), value, m_text);
-        const std::size_t end = m_reader.end();
-        if (!ok) {
-            keepText(m_content.substr(start, end - start), firstLine, "unreadable value line");
+        bool cutShort = false;
+        const ValueRead read = readValue(m_reader, m_reader.line(), value, m_text, cutShort);
+        const std::string_view text = m_content.substr(start, m_reader.end() - start);
+        if (read == ValueRead::NameUnread) return keepLine(text, firstLine, "unreadable value line");
+        // This line decides the value now: a line of the same name kept before no longer counts.
+        foldInto(m_folded, value.name);
+        const auto earlier = m_keptByName.find(m_folded);
+        if (earlier != m_keptByName.end()) {
+            m_current->extra->kept[earlier->second].overridden = true;
+            m_keptByName.erase(earlier);
+        }
+        const std::ptrdiff_t existing = m_current->findValue(value.name);
+        if (read == ValueRead::DataUnread) {
+            // wineserver empties the value; Quern keeps the line, and the value it read before is gone.
+            if (existing >= 0) m_current->eraseValue(static_cast<std::size_t>(existing));
+            m_keptByName.emplace(m_folded, m_current->hasKeptLines() ? m_current->extra->kept.size() : 0);
+            keepLine(text, firstLine, cutShort ? "value line cut short by the end of the file" : "unreadable value line");
+            KeptLine& kept = m_current->extra->kept.back();
+            kept.valueName = std::move(value.name);
+            kept.namesValue = true;
+            kept.cutShort = cutShort;
             return;
         }
         ++m_result.valueCount;
-        const std::ptrdiff_t existing = m_current->findValue(value.name);
-        if (existing >= 0)
-            m_current->values[static_cast<std::size_t>(existing)] = std::move(value);
-        else
+        if (existing >= 0) {
+            // The first spelling of the name stays, as in wineserver.
+            RawValue& old = m_current->values[static_cast<std::size_t>(existing)];
+            old.type = value.type;
+            old.data = std::move(value.data);
+        } else {
             m_current->appendValue(std::move(value));
-        m_blockEnd = end;
+        }
+        m_blockEnd = m_reader.end();
     }
 
     void extendBlock() { m_blockEnd = m_reader.end(); }
 
-    void keepRaw() { keepText(m_reader.raw(), 0, {}); }
+    void keepUnread(std::string_view what) { keepLine(m_reader.raw(), m_reader.number(), what); }
 
-    void keepUnread(std::string_view what) { keepText(m_reader.raw(), m_reader.number(), what); }
-
-    // Text that is kept as it stands: in the block it follows, or in the header before any block.
-    void keepText(std::string_view text, std::size_t line, std::string_view what) {
+    // Text of the current key's block that Quern keeps as it stands.
+    void keepLine(std::string_view text, std::size_t line = 0, std::string_view what = {}) {
         if (line != 0) m_result.problems.push_back({ line, std::string(what) });
-        const std::size_t end = static_cast<std::size_t>(text.data() - m_content.data()) + text.size();
-        if (m_current) {
-            std::string& raw = m_current->ensureExtra().rawLines;
-            raw.append(text);
-            if (raw.back() != '\n') raw.push_back('\n');
-            m_blockEnd = end;
-        } else {
-            m_result.prefixLength = end;
-        }
+        KeptLine kept;
+        kept.text = std::string(text);
+        m_current->ensureExtra().kept.push_back(std::move(kept));
+        m_blockEnd = static_cast<std::size_t>(text.data() - m_content.data()) + text.size();
+    }
+
+    static std::u16string foldedName(std::u16string_view name) {
+        std::u16string folded;
+        foldInto(folded, name);
+        return folded;
     }
 
     std::string_view m_content;
@@ -338,12 +529,43 @@ private:
     std::vector<std::u16string_view> m_parts;
     std::u16string m_path; // scratch buffers, kept to spare an allocation per line
     std::u16string m_text;
+    std::u16string m_folded;
     std::vector<std::pair<std::u16string, Key*>> m_lastPath;
-    Key* m_current = nullptr;
-    bool m_skipping = false;
+    Key* m_current = nullptr; // the key whose block is being read
+    Key* m_lastKey = nullptr; // the key of the last block that could be read
+    std::string* m_unread = nullptr; // the text of the block being read whose key line could not be
+    // The kept value lines of the current key that still decide their value, by folded name.
+    std::unordered_map<std::u16string, std::size_t> m_keptByName;
+    bool m_stopped = false;
+    std::uint64_t m_blockTime = 0;
     std::size_t m_blockStart = 0;
     std::size_t m_blockEnd = 0;
 };
+
+// UTF-8 as wineserver decodes it: a sequence that is not valid (a stray byte, a cut sequence, an
+// overlong form, beyond U+10FFFF) is dropped with the bytes it took; encoded surrogates pass.
+void decodeLikeWine(std::string_view s, std::size_t& pos, unsigned char lead, std::u16string& out) {
+    static constexpr unsigned char kMask[4] = { 0x7f, 0x1f, 0x0f, 0x07 };
+    static constexpr char32_t kMinimum[4] = { 0, 0x80, 0x800, 0x10000 };
+    const int extra = lead >= 0xc2 && lead <= 0xdf ? 1 : lead >= 0xe0 && lead <= 0xef ? 2 : lead >= 0xf0 && lead <= 0xf4 ? 3 : 0;
+    if (extra == 0) return;
+    char32_t cp = lead & kMask[extra];
+    for (int k = 0; k < extra; ++k) {
+        if (pos >= s.size()) return;
+        const unsigned next = static_cast<unsigned char>(s[pos]) ^ 0x80u;
+        if (next >= 0x40) return;
+        cp = cp << 6 | next;
+        ++pos;
+    }
+    if (cp < kMinimum[extra] || cp > 0x10ffff) return;
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xd800 | (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xdc00 | (cp & 0x3ff)));
+    }
+}
 
 } // namespace
 
@@ -369,77 +591,75 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
             ++pos;
             return true;
         }
-        if (c == '\0') return false;
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            if (!decodeUtf8Char(s, pos, out)) return false;
-            continue;
-        }
-        if (c != '\\') {
-            out.push_back(static_cast<char16_t>(c));
-            ++pos;
-            continue;
-        }
-        if (++pos >= s.size()) return false;
-        const char e = s[pos++];
-        switch (e) {
-        case 'a':
-            out.push_back(u'\a');
-            break;
-        case 'b':
-            out.push_back(u'\b');
-            break;
-        case 'e':
-            out.push_back(u'\x1b');
-            break;
-        case 'f':
-            out.push_back(u'\f');
-            break;
-        case 'n':
-            out.push_back(u'\n');
-            break;
-        case 'r':
-            out.push_back(u'\r');
-            break;
-        case 't':
-            out.push_back(u'\t');
-            break;
-        case 'v':
-            out.push_back(u'\v');
-            break;
-        case 'x': {
-            if (pos >= s.size() || hexDigit(s[pos]) < 0) {
-                out.push_back(u'x');
+        if (c == '\0') return false; // the end of the text as C sees it
+        if (c == '\\') {
+            if (++pos >= s.size() || s[pos] == '\0') return false;
+            const char e = s[pos];
+            char16_t unit = 0;
+            switch (e) {
+            case 'a':
+                unit = u'\a';
+                break;
+            case 'b':
+                unit = u'\b';
+                break;
+            case 'e':
+                unit = u'\x1b';
+                break;
+            case 'f':
+                unit = u'\f';
+                break;
+            case 'n':
+                unit = u'\n';
+                break;
+            case 'r':
+                unit = u'\r';
+                break;
+            case 't':
+                unit = u'\t';
+                break;
+            case 'v':
+                unit = u'\v';
+                break;
+            case 'x': {
+                ++pos;
+                if (pos >= s.size() || hexDigit(s[pos]) < 0) {
+                    out.push_back(u'x');
+                    continue;
+                }
+                unsigned value = 0;
+                for (int k = 0; k < 4 && pos < s.size() && hexDigit(s[pos]) >= 0; ++k)
+                    value = value * 16 + static_cast<unsigned>(hexDigit(s[pos++]));
+                out.push_back(static_cast<char16_t>(value));
+                continue;
+            }
+            case '0':
+            case '1':
+            case '2':
+            case '3':
+            case '4':
+            case '5':
+            case '6':
+            case '7': {
+                unsigned value = static_cast<unsigned>(s[pos++] - '0');
+                for (int k = 0; k < 2 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++k)
+                    value = value * 8 + static_cast<unsigned>(s[pos++] - '0');
+                out.push_back(static_cast<char16_t>(value));
+                continue;
+            }
+            default:
+                // Any other character after a backslash stands for itself, read as below.
                 break;
             }
-            unsigned unit = 0;
-            for (int k = 0; k < 4 && pos < s.size() && hexDigit(s[pos]) >= 0; ++k)
-                unit = unit * 16 + static_cast<unsigned>(hexDigit(s[pos++]));
-            out.push_back(static_cast<char16_t>(unit));
-            break;
-        }
-        case '0':
-        case '1':
-        case '2':
-        case '3':
-        case '4':
-        case '5':
-        case '6':
-        case '7': {
-            unsigned unit = static_cast<unsigned>(e - '0');
-            for (int k = 0; k < 2 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++k)
-                unit = unit * 8 + static_cast<unsigned>(s[pos++] - '0');
-            out.push_back(static_cast<char16_t>(unit));
-            break;
-        }
-        default:
-            if (e == '\0') return false;
-            if (static_cast<unsigned char>(e) >= 0x80) {
-                --pos;
-                if (!decodeUtf8Char(s, pos, out)) return false;
-            } else {
-                out.push_back(static_cast<char16_t>(e));
+            if (unit != 0) {
+                out.push_back(unit);
+                ++pos;
+                continue;
             }
         }
+        const auto ch = static_cast<unsigned char>(s[pos++]);
+        if (ch < 0x80) out.push_back(ch);
+        else decodeLikeWine(s, pos, ch, out);
     }
     return false;
 }
@@ -606,6 +826,18 @@ void appendKeyBlock(std::string& out, const Key& key, const Key& root) {
         out += "\"\n";
     }
     if (key.isLink) out += "#link\n";
+    // Kept lines go before the values: a value Quern writes comes after any kept line naming it,
+    // and wineserver takes the last line of a name.
+    if (key.extra) {
+        for (const KeptLine& line : key.extra->kept) {
+            // A line that a later one overrode says nothing once that value is gone: written, it
+            // would bring the value back, empty.
+            if (line.namesValue && line.overridden && key.findValue(line.valueName) < 0) continue;
+            out += line.text;
+            if (out.back() != '\n') out.push_back('\n');
+            if (line.cutShort) out += kCutShortEnd;
+        }
+    }
     // wineserver keeps values sorted, and so writes them; the store keeps creation order.
     std::vector<const RawValue*> sorted;
     sorted.reserve(key.values.size());
@@ -615,37 +847,106 @@ void appendKeyBlock(std::string& out, const Key& key, const Key& root) {
         [](const RawValue* a, const RawValue* b) { return compareNames(a->name, b->name) < 0; });
     for (const RawValue* v : sorted)
         appendValueLine(out, *v);
-    if (key.extra) out += key.extra->rawLines;
 }
 
-void serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
+namespace {
+
+// Orders a path below the hive's root against a key as the blocks of a file stand: parts compared
+// as the registry compares names, a key before the keys below it.
+int comparePath(const std::vector<std::u16string>& path, const Key& key, const Key& root,
+    std::vector<std::u16string_view>& scratch) {
+    scratch.clear();
+    for (const Key* k = &key; k != &root; k = k->parent)
+        scratch.push_back(k->name);
+    std::reverse(scratch.begin(), scratch.end());
+    const std::size_t common = std::min(path.size(), scratch.size());
+    for (std::size_t i = 0; i < common; ++i)
+        if (const int order = compareNames(path[i], scratch[i]); order != 0) return order;
+    return path.size() < scratch.size() ? -1 : (path.size() > scratch.size() ? 1 : 0);
+}
+
+// Appends text taken from a file, which may lack the LF of a file's last line: it is added only
+// when more follows, so that a file written with nothing changed is the file that was read.
+class FileWriter {
+public:
+    explicit FileWriter(std::string& out)
+        : m_out(out) { }
+    void appendTaken(std::string_view text, bool cutShort) {
+        m_out.append(text);
+        m_lineOpen = !text.empty() && text.back() != '\n';
+        m_cutShort = cutShort;
+    }
+    // The empty line that stands before every block.
+    void startBlock() {
+        if (m_lineOpen) m_out.push_back('\n');
+        if (m_cutShort) m_out += kCutShortEnd;
+        m_lineOpen = m_cutShort = false;
+        m_out.push_back('\n');
+    }
+
+private:
+    std::string& m_out;
+    bool m_lineOpen = false; // the text ends without its LF
+    bool m_cutShort = false; // the text ends inside hex data that the file cut short
+};
+
+} // namespace
+
+std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
     std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
     out.clear();
     placements.clear();
+    FileWriter writer(out);
     if (!original.empty() && prefixLength > 0 && prefixLength <= original.size()) {
-        out.append(original.substr(0, prefixLength));
-        if (out.back() != '\n') out.push_back('\n');
+        writer.appendTaken(original.substr(0, prefixLength), false);
     } else {
         out += kRegFileMagic;
         out += "\n;; All keys relative to ";
         out += relativeTo;
         out += "\n\n#arch=win64\n";
     }
+    const std::uint64_t headerLength = out.size();
+
+    // Blocks whose key line Wine cannot read stand after the key they followed, before anything
+    // that sorts after it, whether or not that key is still there.
+    std::vector<const UnreadBlock*> unread;
+    if (root.extra)
+        for (const auto& block : root.extra->unreadBlocks)
+            unread.push_back(&block);
+    std::vector<std::u16string_view> scratch;
+    std::stable_sort(unread.begin(), unread.end(), [](const UnreadBlock* a, const UnreadBlock* b) {
+        return std::lexicographical_compare(a->after.begin(), a->after.end(), b->after.begin(), b->after.end(),
+            [](const std::u16string& x, const std::u16string& y) { return compareNames(x, y) < 0; });
+    });
+    std::size_t nextUnread = 0;
+    auto writeUnreadBefore = [&](const Key* key) {
+        while (nextUnread < unread.size() && (!key || comparePath(unread[nextUnread]->after, *key, root, scratch) < 0)) {
+            writer.startBlock();
+            writer.appendTaken(unread[nextUnread]->text, false);
+            ++nextUnread;
+        }
+    };
+
     // Depth first, siblings in the registry's order: the order wineserver writes.
     std::vector<const Key*> stack { &root };
     while (!stack.empty()) {
         const Key* key = stack.back();
         stack.pop_back();
+        if (nextUnread < unread.size()) writeUnreadBefore(key);
+        const SourceRange& src = key->source;
+        // A key nobody changed keeps its block as it was, even one wineserver would not write.
+        const bool copy = !key->dirty && !key->merged && src.length > 0 && src.offset + src.length <= original.size();
         // An empty hive is written as its header alone: a block for the hive's own key only when it
         // holds something.
-        const bool block = key == &root ? !key->values.empty() || key->hasClass : key->needsBlock();
+        const bool block = copy
+            || (key == &root ? !key->values.empty() || key->hasClass || key->isLink || key->hasKeptLines()
+                             : key->needsBlock());
         if (block) {
-            out.push_back('\n');
+            writer.startBlock();
             const std::size_t start = out.size();
-            const SourceRange& src = key->source;
-            if (!key->dirty && !key->merged && src.length > 0 && src.offset + src.length <= original.size()) {
-                out.append(original.substr(src.offset, src.length));
-                if (out.back() != '\n') out.push_back('\n');
+            if (copy) {
+                const bool cutShort = key->hasKeptLines() && key->extra->kept.back().cutShort;
+                writer.appendTaken(original.substr(src.offset, src.length), cutShort);
             } else {
                 appendKeyBlock(out, *key, root);
             }
@@ -656,6 +957,8 @@ void serializeRegFile(const Key& root, std::string_view original, std::uint64_t 
         for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
             stack.push_back(it->get());
     }
+    writeUnreadBefore(nullptr);
+    return headerLength;
 }
 
 } // namespace quern::reg

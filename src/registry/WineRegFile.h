@@ -29,11 +29,16 @@ struct ParsedFile {
     std::size_t blockCount = 0;
     std::size_t valueCount = 0;
     std::vector<LoadProblem> problems; // lines kept unread
+    std::string arch; // what its #arch line says, win32 or win64; empty without one
+    // Set: the file is read, but must not be written, and why: Wine would not read what Quern
+    // wrote as it reads the file now.
+    std::string writeRefused;
 };
 
-// Reads a file's text into root, which must have no subkeys and no values yet. A line that cannot
-// be read is kept as it is in its key and listed in problems; a text that is not a registry file
-// leaves root untouched and says why.
+// Reads a file's text into root, which must have no subkeys and no values yet, line by line as
+// wineserver reads it. A line wineserver cannot read, or reads as nothing, is kept as it is in its
+// key (and a block whose key line it cannot read, in root) and, unless it is a comment or an
+// option, listed in problems; a text that is not a registry file leaves root untouched and says why.
 [[nodiscard]] ParsedFile parseRegFile(std::string_view content, Key& root);
 
 struct BlockPlacement {
@@ -44,20 +49,22 @@ struct BlockPlacement {
 // Writes the tree under root as a registry file into out. The header is copied from original
 // when there is one (prefixLength bytes), else made for relativeTo. A key that is not dirty and
 // has a block in original is copied byte for byte; every other key that needs a block gets one
-// written anew. placements tells where each block landed, for the caller to record once the file
-// is safely on disk.
-void serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
+// written anew, with the lines it kept. placements tells where each block landed, for the caller
+// to record once the file is safely on disk. Returns the length of the header in out, the
+// prefixLength for the next write from out.
+std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
     std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements);
 
-// One block as wineserver writes it, without the empty line before it.
+// One block as wineserver writes it, without the empty line before it; the lines the key kept
+// stand between its options and its values.
 void appendKeyBlock(std::string& out, const Key& key, const Key& root);
 
 // Escapes text as wineserver does; quotes are the two characters escaped besides the backslash.
 // A NUL that ends the text is left out when dropFinalNul is set (the terminator of string data).
 void appendEscaped(std::string& out, std::u16string_view text, std::string_view quotes, bool dropFinalNul);
 
-// Reads escaped text from line at pos up to the unescaped end character, which it passes over.
-// False when the end is missing or the text holds a NUL or bytes that are not UTF-8.
+// Reads escaped text from line at pos up to the unescaped end character, which it passes over, as
+// wineserver reads it: bytes that are not UTF-8 are dropped. False when the end is missing.
 [[nodiscard]] bool parseEscaped(std::string_view line, std::size_t& pos, char end, std::u16string& out);
 
 } // namespace quern::reg
