@@ -141,11 +141,6 @@ struct ValueList::Aux {
         const std::size_t low = i & (~i + 1);
         live.push_back(static_cast<std::uint32_t>((isHole ? 0 : 1) + countBefore(i - 1) - countBefore(i - low)));
     }
-    void popSlot() {
-        if (hole.back()) --holes;
-        hole.pop_back();
-        live.pop_back();
-    }
     void endHoles() {
         hole = {};
         live = {};
@@ -180,11 +175,7 @@ ValueList::Aux& ValueList::aux() const {
 }
 
 void ValueList::indexSlot(std::size_t slot) const {
-    if (m_aux && m_aux->indexed) m_aux->byName.emplace(m_aux->folded(m_slots[slot].name), slot);
-}
-
-void ValueList::unindexSlot(std::size_t slot) const {
-    if (m_aux && m_aux->indexed) m_aux->byName.erase(m_aux->folded(m_slots[slot].name));
+    if (m_aux && m_aux->indexed) m_aux->byName.insert_or_assign(m_aux->folded(m_slots[slot].name), slot);
 }
 
 std::ptrdiff_t ValueList::find(std::u16string_view name) const {
@@ -207,7 +198,15 @@ std::ptrdiff_t ValueList::find(std::u16string_view name) const {
             if (!hole || !hole[slot]) a.byName.emplace(a.folded(m_slots[slot].name), slot);
     }
     const auto it = a.byName.find(a.folded(name));
-    return it == a.byName.end() ? -1 : static_cast<std::ptrdiff_t>(indexOf(it->second));
+    if (it == a.byName.end()) return -1;
+    // An entry outlives its value's deletion, since the value may have been moved away before it
+    // was erased; it counts only while its slot still holds a value of that name.
+    const std::size_t slot = it->second;
+    if (slot >= m_slots.size() || (a.holes && a.hole[slot]) || !sameName(m_slots[slot].name, name)) {
+        a.byName.erase(it);
+        return -1;
+    }
+    return static_cast<std::ptrdiff_t>(indexOf(slot));
 }
 
 void ValueList::append(RawValue value) {
@@ -219,18 +218,8 @@ void ValueList::append(RawValue value) {
 
 void ValueList::erase(std::size_t index) {
     const std::size_t slot = slotOf(index);
-    unindexSlot(slot);
-    if (slot + 1 == m_slots.size()) {
-        // The last value goes, and with it the holes before it: nothing moves.
-        m_slots.pop_back();
-        if (holes()) {
-            m_aux->popSlot();
-            while (!m_slots.empty() && m_aux->hole.back()) {
-                m_slots.pop_back();
-                m_aux->popSlot();
-            }
-            if (m_aux->holes == 0) m_aux->endHoles();
-        }
+    if (!holes() && slot + 1 == m_slots.size()) {
+        m_slots.pop_back(); // the last value: nothing moves
         return;
     }
     Aux& a = aux();
@@ -242,11 +231,11 @@ void ValueList::erase(std::size_t index) {
 }
 
 void ValueList::insert(std::size_t index, RawValue value) {
-    if (index >= size()) return append(std::move(value));
     if (holes()) {
-        const std::size_t slot = m_aux->select(index);
+        // Putting back what was erased there: it takes its hole again, right before the value
+        // that now has its index.
+        const std::size_t slot = index < size() ? m_aux->select(index) : m_slots.size();
         if (slot > 0 && m_aux->hole[slot - 1]) {
-            // Putting back what was erased there: it takes its hole again.
             m_slots[slot - 1] = std::move(value);
             m_aux->hole[slot - 1] = 0;
             m_aux->add(slot - 1, 1);
@@ -254,8 +243,9 @@ void ValueList::insert(std::size_t index, RawValue value) {
             indexSlot(slot - 1);
             return;
         }
-        compact();
     }
+    if (index >= size()) return append(std::move(value));
+    compact();
     m_slots.insert(m_slots.begin() + static_cast<std::ptrdiff_t>(index), std::move(value));
     if (m_aux && m_aux->indexed)
         for (auto& entry : m_aux->byName)
@@ -271,7 +261,7 @@ void ValueList::compact() {
         if (a.hole[from]) continue;
         if (to != from) {
             m_slots[to] = std::move(m_slots[from]);
-            if (a.indexed) a.byName.find(a.folded(m_slots[to].name))->second = to;
+            if (a.indexed) a.byName.insert_or_assign(a.folded(m_slots[to].name), to);
         }
         ++to;
     }

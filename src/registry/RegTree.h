@@ -21,7 +21,8 @@ struct SourceRange {
 };
 
 // The values of one key, in the order they were created. Large lists answer look-ups by name
-// through a hash index that every change keeps up to date. A deletion leaves a hole where the value
+// through a hash index that changes keep up to date (a deleted value's entry is dropped when a
+// look-up finds it stale). A deletion leaves a hole where the value
 // was instead of moving the values after it, so deleting every value of a large key one by one
 // stays linear; holes are closed when values are appended, once they outnumber the values.
 class ValueList {
@@ -105,7 +106,6 @@ private:
     [[nodiscard]] std::size_t indexOf(std::size_t slot) const;
     Aux& aux() const;
     void indexSlot(std::size_t slot) const;
-    void unindexSlot(std::size_t slot) const;
     void compact();
 
     std::vector<RawValue> m_slots;

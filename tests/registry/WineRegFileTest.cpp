@@ -577,7 +577,8 @@ TEST(WineRegFile, ValuesKeepTheirOrderAndNamesThroughDeletionsAndTheirUndoing) {
         };
         std::vector<std::pair<std::size_t, RawValue>> undo;
         auto erase = [&](std::size_t index) {
-            undo.emplace_back(index, key.values[index]);
+            // Moved out before it is erased, as the store keeps it for undoing.
+            undo.emplace_back(index, std::move(key.values[index]));
             key.eraseValue(index);
             model.erase(model.begin() + static_cast<std::ptrdiff_t>(index));
         };
