@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,7 +110,19 @@ ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& pa
     }
     if (!withProcessScan) return state;
 
-    // Servers started with another TMPDIR keep their folder elsewhere: look at the processes.
+    // Servers started with another TMPDIR keep their folder elsewhere: look at the processes. A
+    // server holds its lock while it runs; a wineserver process that holds none is one that found
+    // the lock taken and is on its way out, so where the kernel lists its locks, that counts too.
+    std::vector<pid_t> lockOwners;
+    std::ifstream locks(paths.procDir + "/locks");
+    const bool locksListed = locks.is_open();
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string id, type, mode, access;
+        long pid = 0;
+        if (fields >> id >> type && type != "->" && fields >> mode >> access >> pid && pid > 0)
+            lockOwners.push_back(static_cast<pid_t>(pid));
+    }
     char resolved[4096];
     const std::string prefixReal = ::realpath(prefixDir.c_str(), resolved) ? resolved : prefixDir;
     DIR* proc = ::opendir(paths.procDir.c_str());
@@ -140,9 +153,11 @@ ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& pa
                 ::closedir(fds);
             }
         }
+        const auto pid = static_cast<pid_t>(std::atol(name));
+        if (match && locksListed && std::find(lockOwners.begin(), lockOwners.end(), pid) == lockOwners.end())
+            match = false;
         if (match) {
-            state
-                = { true, static_cast<pid_t>(std::atol(name)), "process " + std::string(name) + " serves this prefix" };
+            state = { true, pid, "process " + std::string(name) + " serves this prefix" };
             break;
         }
     }

@@ -61,6 +61,13 @@ TEST(WineServer, FoundAmongProcessesWhenItsFolderIsElsewhere) {
     process("300", "wineserver", "/tmp/elsewhere/" + serverFolderName(prefix.path()));
     std::filesystem::remove(proc / "200/fd/7");
     EXPECT_EQ(findWineServer(prefix.path(), paths).pid, 300) << "its working folder is the prefix's server folder";
+    // Where the kernel lists the locks, a server holds one; a wineserver that found the lock taken
+    // and is leaving holds none.
+    test::writeFile(proc / "locks", "1: POSIX  ADVISORY  WRITE 100 fe:00:1234 0 0\n"
+                                    "2: -> POSIX  ADVISORY  WRITE 300 fe:00:1234 0 0\n");
+    EXPECT_FALSE(findWineServer(prefix.path(), paths).running);
+    test::writeFile(proc / "locks", "1: POSIX  ADVISORY  WRITE 300 fe:00:1234 0 0\n");
+    EXPECT_EQ(findWineServer(prefix.path(), paths).pid, 300);
 }
 
 TEST(WineServer, ARealWineserverIsFound) {
