@@ -342,6 +342,16 @@ void WinePrefixStore::loadAll() {
         loadHive(static_cast<HiveId>(i));
 }
 
+// The architecture wineserver gives the prefix once it has read system.reg, which it reads first:
+// what its #arch line says, 32-bit when it has none or is no registry file, 64-bit when there is
+// none; the user's files must say the same.
+std::string_view WinePrefixStore::prefixArch() const {
+    const Hive& system = m_hives[kSystem];
+    if (!system.existsOnDisk) return system.readOnlyReason.empty() ? "win64" : "";
+    if (system.parsed.isRegistryFile && !system.parsed.arch.empty()) return system.parsed.arch;
+    return "win32";
+}
+
 void WinePrefixStore::loadHive(HiveId id) {
     Hive& hive = m_hives[id];
     auto root
@@ -365,7 +375,7 @@ void WinePrefixStore::loadHive(HiveId id) {
     } else if (read == ReadResult::Ok) {
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(content);
-        hive.parsed = parseRegFile(content, *root);
+        hive.parsed = parseRegFile(content, *root, id == kSystem ? std::string_view() : prefixArch());
         if (!hive.parsed.isRegistryFile) {
             hive.readOnlyReason = hive.fileName + " is not a Wine registry file (" + hive.parsed.error
                 + "); nothing was read from it and Quern will not write it.";

@@ -133,6 +133,7 @@ private:
 
     void loadAll();
     void loadHive(HiveId id);
+    [[nodiscard]] std::string_view prefixArch() const;
     void createOwnRegistry();
     void checkServer();
     void removeStaleTemporaryFiles();

@@ -311,10 +311,11 @@ void foldInto(std::u16string& out, std::u16string_view name) {
 
 class Parser {
 public:
-    Parser(std::string_view content, Key& root)
+    Parser(std::string_view content, Key& root, std::string_view prefixArch)
         : m_content(content)
         , m_reader(content)
-        , m_root(root) { }
+        , m_root(root)
+        , m_prefixArch(prefixArch) { }
 
     ParsedFile run() {
         if (!m_reader.next() || m_reader.line() != kRegFileMagic) {
@@ -416,8 +417,10 @@ private:
         if (line.starts_with("#arch=")) {
             const std::string_view arch = line.substr(6);
             if (arch != "win32" && arch != "win64") return stopReading("an unknown architecture");
+            const std::string_view known = m_result.arch.empty() ? m_prefixArch : std::string_view(m_result.arch);
+            if (!known.empty() && known != arch)
+                return stopReading("an architecture other than the prefix's (" + std::string(known) + ")");
             if (m_result.arch.empty()) m_result.arch = std::string(arch);
-            else if (m_result.arch != arch) return stopReading("an architecture that contradicts the one before it");
         } else if (line[0] == '@' || line[0] == '"') {
             if (!m_unread) m_result.problems.push_back({ m_reader.number(), "a value before the first key" });
         } else if (line[0] != '#' && line[0] != ';') {
@@ -432,10 +435,10 @@ private:
     }
 
     // wineserver stops reading the file there and never writes it again.
-    void stopReading(std::string_view why) {
-        m_result.problems.push_back({ m_reader.number(), std::string(why) });
-        m_result.writeRefused = "Wine stops reading it at line " + std::to_string(m_reader.number()) + ", which gives "
-            + std::string(why);
+    void stopReading(const std::string& why) {
+        m_result.problems.push_back({ m_reader.number(), why });
+        m_result.writeRefused
+            = "Wine stops reading it at line " + std::to_string(m_reader.number()) + ", which gives " + why;
         m_stopped = true;
     }
 
@@ -525,6 +528,7 @@ private:
     std::string_view m_content;
     LineReader m_reader;
     Key& m_root;
+    std::string_view m_prefixArch;
     ParsedFile m_result;
     std::vector<std::u16string_view> m_parts;
     std::u16string m_path; // scratch buffers, kept to spare an allocation per line
@@ -664,8 +668,8 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
     return false;
 }
 
-ParsedFile parseRegFile(std::string_view content, Key& root) {
-    Parser parser(content, root);
+ParsedFile parseRegFile(std::string_view content, Key& root, std::string_view prefixArch) {
+    Parser parser(content, root, prefixArch);
     ParsedFile result = parser.run();
     // The second header line names the hive; kept for files that Quern makes anew.
     std::size_t pos = content.find('\n');

@@ -39,7 +39,9 @@ struct ParsedFile {
 // wineserver reads it. A line wineserver cannot read, or reads as nothing, is kept as it is in its
 // key (and a block whose key line it cannot read, in root) and, unless it is a comment or an
 // option, listed in problems; a text that is not a registry file leaves root untouched and says why.
-[[nodiscard]] ParsedFile parseRegFile(std::string_view content, Key& root);
+// prefixArch is the architecture the prefix has from the file wineserver reads first (system.reg),
+// which an #arch line of this file must repeat, or wineserver stops reading it there.
+[[nodiscard]] ParsedFile parseRegFile(std::string_view content, Key& root, std::string_view prefixArch = {});
 
 struct BlockPlacement {
     Key* key = nullptr;

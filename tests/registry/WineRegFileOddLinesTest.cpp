@@ -131,6 +131,31 @@ TEST(WineRegFileOddLines, AFailedBatchOfDeletionsPutsEveryValueBackInItsPlace) {
     (void)store.closeKey(key);
 }
 
+TEST(WineRegFileOddLines, FilesWineWouldReadDifferentlyAreReadOnlyWithTheReason) {
+    test::TempDir dir;
+    test::TempDir servers;
+    // system.reg without #arch makes the prefix 32-bit for wineserver, which then stops reading a
+    // user.reg that says win64 at that line; userdef.reg holds a NUL byte.
+    test::writeFile(dir / "system.reg", kHeader + "\n[Software] " + kTimeLines);
+    test::writeFile(dir / "user.reg",
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n"
+        "\n[Software] "
+            + kTimeLines + "\"v\"=dword:00000001\n");
+    test::writeFile(dir / "userdef.reg",
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n[Software] " + kTimeLines
+            + std::string("\"v\"=\"a\0b\"\n", 10));
+    WinePrefixStore store(optionsFor(dir, servers));
+    EXPECT_NE(store.hive(WinePrefixStore::kUser).readOnlyReason.find("Wine stops reading it at line 4"),
+        std::string::npos)
+        << store.hive(WinePrefixStore::kUser).readOnlyReason;
+    EXPECT_TRUE(valuesOf(store, kCurrentUser, u"Software").empty()) << "nothing after that line is read, as in Wine";
+    EXPECT_NE(store.hive(WinePrefixStore::kUserDefault).readOnlyReason.find("line 6 holds a NUL byte"),
+        std::string::npos);
+    EXPECT_EQ(store.hive(WinePrefixStore::kSystem).readOnlyReason, "");
+    EXPECT_EQ(setValue(store, kUsers, u".Default\\Software", u"w", kRegDword, { 1, 0, 0, 0 }), Status::AccessDenied);
+    EXPECT_EQ(setValue(store, kLocalMachine, u"Software", u"w", kRegDword, { 1, 0, 0, 0 }), Status::Ok);
+}
+
 namespace {
 
 // Wine, run on a prefix of its own made for the test: the registry as wineserver reads it from the
