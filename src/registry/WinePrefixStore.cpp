@@ -868,7 +868,10 @@ Status WinePrefixStore::commit() {
         if (const Status st = takeWriterLock(writer.fd); st != Status::Ok) return abandon(st, m_lastError);
         pid_t holder = 0;
         std::string why;
-        const ServerLock::Result taken = server.acquire(m_options.prefixDir, m_options.serverPaths, holder, why);
+        // Quern's own registry is no Wine prefix unless someone makes it one: no server folders are
+        // made for it, and a lock is taken only where a server has been.
+        const ServerLock::Result taken
+            = server.acquire(m_options.prefixDir, m_options.serverPaths, holder, why, !m_options.createIfMissing);
         if (taken == ServerLock::Result::HeldByServer) {
             m_globalReadOnly = serverReason(holder);
             return abandon(Status::AccessDenied, m_globalReadOnly);

@@ -168,10 +168,10 @@ ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& pa
 // Makes a folder of a server's place as wineserver makes it. usable turns false where wineserver
 // could not start a server either, so that no server can appear there: a missing parent, a folder
 // it may not make, or one that is not a folder of this user's alone.
-bool makeServerFolder(const std::string& path, bool& usable, std::string& error) {
+bool makeServerFolder(const std::string& path, bool make, bool& usable, std::string& error) {
     struct stat st { };
     if (::lstat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
+        if (errno != ENOENT || !make) {
             usable = false;
             return true;
         }
@@ -216,7 +216,7 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
 }
 
 ServerLock::Result ServerLock::acquire(
-    const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error) {
+    const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error, bool makeFolders) {
     release();
     m_prefixDir = prefixDir;
     m_paths = paths;
@@ -228,14 +228,16 @@ ServerLock::Result ServerLock::acquire(
     }
     for (const auto& place : places) {
         bool usable = true;
-        if (!makeServerFolder(place.root, usable, error) || (usable && !makeServerFolder(place.folder, usable, error))) {
+        if (!makeServerFolder(place.root, makeFolders, usable, error)
+            || (usable && !makeServerFolder(place.folder, makeFolders, usable, error))) {
             release();
             return Result::Failed;
         }
         if (!usable) continue;
-        const int fd = ::open(place.lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        const int fd = ::open(
+            place.lock.c_str(), O_RDWR | (makeFolders ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd < 0) {
-            if (errno == ELOOP || errno == EACCES || errno == EROFS || errno == EISDIR || errno == ENXIO) continue;
+            if (errno == ENOENT || errno == ELOOP || errno == EACCES || errno == EROFS || errno == EISDIR || errno == ENXIO) continue;
             error = "cannot open the wineserver's lock " + place.lock + " (" + std::strerror(errno) + ")";
             release();
             return Result::Failed;

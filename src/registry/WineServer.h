@@ -59,7 +59,9 @@ public:
     enum class Result { Taken, HeldByServer, Failed };
     // Takes the lock at every place. HeldByServer: a server holds it (holder is its process);
     // Failed: error says why the lock could not be taken. Either way nothing is held afterwards.
-    Result acquire(const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error);
+    // makeFolders = false takes it only where the folders and the lock file are there already.
+    Result acquire(const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error,
+        bool makeFolders = true);
 
     // While the lock is held: whether a server runs for the prefix all the same, one that started at
     // a place this lock does not cover (a "wineserver" file written meanwhile, a lock file made anew

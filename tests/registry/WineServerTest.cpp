@@ -119,6 +119,12 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
     pid_t holder = 0;
     std::string error;
     {
+        ServerLock lock; // Quern's own registry: taken only where a server has been
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error, false), ServerLock::Result::Taken) << error;
+        EXPECT_EQ(lock.placesHeld(), 0u);
+        EXPECT_FALSE(std::filesystem::exists(tmp / "upstream"));
+    }
+    {
         ServerLock lock; // no "wineserver" file in the prefix: upstream's place alone
         ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
         EXPECT_EQ(lock.placesHeld(), 1u);
@@ -135,6 +141,11 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
         EXPECT_EQ(found.pid, late.pid());
     }
     EXPECT_TRUE(anotherProcessCouldLock(upstream + "/lock")) << "let go when it goes";
+    {
+        ServerLock lock;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error, false), ServerLock::Result::Taken) << error;
+        EXPECT_EQ(lock.placesHeld(), 2u) << "where the folders and the lock file are there already";
+    }
 
     const std::string debianFolder = tmp / "wine-querntest/" + serverFolderName(prefix.path());
     std::filesystem::remove_all(tmp / "wine-querntest"); // as after a reboot: the prefix names a folder that is gone
