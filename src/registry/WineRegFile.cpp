@@ -949,8 +949,12 @@ std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::
             writer.startBlock();
             const std::size_t start = out.size();
             if (copy) {
-                const bool cutShort = key->hasKeptLines() && key->extra->kept.back().cutShort;
-                writer.appendTaken(original.substr(src.offset, src.length), cutShort);
+                // Only a block that still ends with the line the file cut short, as it was read;
+                // once written anew, the line was ended there.
+                const std::string_view text = original.substr(src.offset, src.length);
+                const bool cutShort = key->hasKeptLines() && key->extra->kept.back().cutShort
+                    && text.ends_with(key->extra->kept.back().text);
+                writer.appendTaken(text, cutShort);
             } else {
                 appendKeyBlock(out, *key, root);
             }

@@ -450,11 +450,24 @@ TEST(WineRegFile, KeptLinesMeanToWineWhatTheyMeantWhenTheirKeyIsWrittenAnew) {
         Key root(u"", nullptr, nullptr);
         const ParsedFile parsed = parseRegFile(original, root);
         change(root.findSubkey(u"L"))->appendValue({ u"u", kRegDword, { 1, 0, 0, 0 } });
-        EXPECT_EQ(write(root, parsed),
-            header
-                + "\n[K] 1\n\"a\"=bogus\n\"b\"=bogus\n\"b\"=dword:2\n\"c\"=dword:3\n"
-                  "\n[L] 1796672239\n#time=1dd86825f2528c0\n\"t\"=hex:01,02,\\\n"
-                  ";; the value above was cut short at the end of the file\n\"u\"=dword:00000001\n");
+        const std::string l = "\n[L] 1796672239\n#time=1dd86825f2528c0\n\"t\"=hex:01,02,\\\n"
+                              ";; the value above was cut short at the end of the file\n\"u\"=dword:00000001\n";
+        std::string first;
+        std::vector<BlockPlacement> placements;
+        const auto headerLength
+            = serializeRegFile(root, original, parsed.prefixLength, parsed.relativeTo, first, placements);
+        EXPECT_EQ(first, header + "\n[K] 1\n\"a\"=bogus\n\"b\"=bogus\n\"b\"=dword:2\n\"c\"=dword:3\n" + l);
+
+        // Written again with a key after L, as a running store does: L's block is copied, and the
+        // line it ended stays ended once.
+        for (const auto& placed : placements) {
+            placed.key->source = placed.range;
+            placed.key->dirty = false;
+        }
+        change(root.addSubkey(u"M"));
+        std::string second;
+        (void)serializeRegFile(root, first, headerLength, parsed.relativeTo, second, placements);
+        EXPECT_EQ(second, first + "\n[M] 1796672239\n#time=1dd86825f2528c0\n");
     }
     {
         // Nothing changed: the file stays as it was, without a line end it did not have.
