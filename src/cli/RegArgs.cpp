@@ -45,6 +45,7 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg copy   KEY1 KEY2 [/s] [/f]\n"
       "  quern-reg export KEY FILE [/y]\n"
       "  quern-reg export --selection SELECTION.qks FILE [/y]\n"
+      "  quern-reg find   EXPRESSION [/from POSITION] [/k] [/v] [/d]\n"
       "  quern-reg --version\n"
       "\n"
       "Switches begin with / or -, in any letter case. The registry is the Wine prefix that\n"
@@ -58,7 +59,7 @@ struct OperationInfo {
     std::string_view details;
 };
 
-constexpr std::array<OperationInfo, 5> kOperations { {
+constexpr std::array<OperationInfo, 6> kOperations { {
     { "query", Operation::Query, "quern-reg query KEY [/v NAME | /ve] [/s]\n",
         "\n"
         "  Lists the values of KEY and the names of its subkeys.\n"
@@ -101,6 +102,21 @@ constexpr std::array<OperationInfo, 5> kOperations { {
         "  saved key selection as Quern's window exports them.\n"
         "\n"
         "  /y  Replaces an existing FILE without asking.\n" },
+    { "find", Operation::Find, "quern-reg find EXPRESSION [/from POSITION] [/k] [/v] [/d]\n",
+        "\n"
+        "  Lists every key and value that EXPRESSION matches, one a line, in the order Quern's\n"
+        "  Search again meets them: a key as its path, a value as its key's path, two backslashes\n"
+        "  and its name (nothing after them for the default value). EXPRESSION is made of\n"
+        "  wildcard terms (* any text, ? one character) joined by \" AND \" and \" OR \", each may\n"
+        "  begin with \"NOT \"; letter case does not count. Exit code 1 when nothing matches.\n"
+        "\n"
+        "  /from POSITION  Starts after POSITION, a key path or a value path (KEY\\\\NAME), as\n"
+        "                  the window does from the key or value it shows; without it, the walk\n"
+        "                  goes through HKEY_LOCAL_MACHINE, then HKEY_USERS.\n"
+        "  /k              Tests key names.\n"
+        "  /v              Tests value names.\n"
+        "  /d              Tests value data as text (strings, DWORDs as signed decimal numbers,\n"
+        "                  binary data byte by byte). None of /k, /v, /d: all three.\n" },
 } };
 
 char lowerAscii(char c) {
@@ -186,6 +202,17 @@ bool parseKey(std::string_view text, KeyArg& key, std::string& error) {
     return true;
 }
 
+// A search position as the window makes them: the key's path with its root named in full, and for a
+// value two backslashes and its name.
+bool parsePosition(const std::string& text, std::string& position, std::string& error) {
+    const std::size_t separator = text.find("\\\\");
+    KeyArg key;
+    if (!parseKey(text.substr(0, separator), key, error)) return false;
+    position = key.fullName();
+    if (separator != std::string::npos) position += "\\\\" + reg::unescapeLoneSurrogates(text.substr(separator + 2));
+    return true;
+}
+
 class ArgParser {
 public:
     ArgParser(const std::vector<std::string>& args, const OperationInfo& info, RegArgs& parsed)
@@ -216,6 +243,13 @@ bool ArgParser::parse(std::string& error) {
         m_parsed.selectionFile = m_args[2];
         m_parsed.file = m_args[3];
         first = 4;
+    } else if (op == Operation::Find) {
+        if (m_args.size() < 2 || m_args[1].empty()) {
+            error = "find needs an expression.";
+            return false;
+        }
+        m_parsed.expression = m_args[1];
+        first = 2;
     } else {
         const std::size_t positional = op == Operation::Copy || op == Operation::Export ? 2 : 1;
         if (m_args.size() < 1 + positional) {
@@ -276,6 +310,16 @@ bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& 
     if (name == "reg:64") return true; // the registry's own view: what is always shown here
     if (name == "reg:32") {
         error = "/reg:32 (the 32-bit view) is not supported; name the key below Wow6432Node instead.";
+        return false;
+    }
+    if (op == Operation::Find) {
+        if (name == "k") return flag(m_parsed.findKeys);
+        if (name == "v") return flag(m_parsed.findValueNames);
+        if (name == "d") return flag(m_parsed.findData);
+        if (name == "from") {
+            std::optional<std::string> position;
+            return text(position, "a key path or value path") && parsePosition(*position, m_parsed.from, error);
+        }
         return false;
     }
     if (name == "v" && valueSwitches) return text(m_parsed.valueName, "a value name");

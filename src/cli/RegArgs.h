@@ -9,7 +9,7 @@
 
 namespace quern::cli {
 
-enum class Operation { Query, Add, Delete, Copy, Export };
+enum class Operation { Query, Add, Delete, Copy, Export, Find };
 
 // A key as the command line names it: a root, short or long (HKLM, HKEY_LOCAL_MACHINE), and the
 // path below it.
@@ -34,6 +34,11 @@ struct RegArgs {
     std::optional<std::string> data; // /d
     std::string file; // export: the file to write
     std::string selectionFile; // export --selection: the saved key selection
+    std::string expression; // find: what to look for
+    std::string from; // find /from: a key path or value path with full root names; empty for the top
+    bool findKeys = false; // find /k, /v, /d: what is tested (none given: all three)
+    bool findValueNames = false;
+    bool findData = false;
 };
 
 // Reads a command line (without the program's name). True when there is work for the registry,

@@ -5,6 +5,7 @@
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
 #include "registry/Utf.h"
+#include "search/SearchEngine.h"
 #include "selection/SelectionFile.h"
 #include "selection/TreeSelection.h"
 
@@ -677,6 +678,32 @@ int runExport(const Context& c, const RegArgs& a) {
 
 } // namespace
 
+// --- find ----------------------------------------------------------------------------------
+
+int runFind(const Context& c, const RegArgs& a) {
+    SearchState state;
+    state.expression = a.expression;
+    const bool any = a.findKeys || a.findValueNames || a.findData;
+    state.SearchKeys = !any || a.findKeys;
+    state.SearchValueNames = !any || a.findValueNames;
+    state.SearchData = !any || a.findData;
+    if (!a.from.empty()) {
+        reg::RegAccessor registry(c.store);
+        const std::string key = IsValuePath(a.from) ? KeyOfPath(a.from) : a.from;
+        if (!openKeyPath(registry, key, Access::Read))
+            return c.fail("The key " + shownKeyPath(key) + " does not exist.");
+    }
+    reg::RegAccessor registry(c.store);
+    RegistrySearch search(registry, state);
+    Listing listing(c.out);
+    const std::size_t found = search.FindAll(a.from, [&](const std::string& position) {
+        listing << shownKeyPath(position) << "\n";
+        return true;
+    });
+    if (found == 0) return c.fail("Nothing matches " + a.expression + ".");
+    return 0;
+}
+
 int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, std::ostream& out, std::ostream& err) {
     // Answers come from a terminal, or from the stream a caller hands in for them; standard input
     // that is not a terminal (a script, a pipe, a scheduled job) has nobody at it.
@@ -694,6 +721,8 @@ int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, s
         return runCopy(c, args);
     case Operation::Export:
         return runExport(c, args);
+    case Operation::Find:
+        return runFind(c, args);
     }
     return 1;
 }

@@ -81,6 +81,25 @@ bool RegistrySearch::MatchValue(HKey key, std::string_view name) {
     return JollyCheck(text, m_state.expression, false);
 }
 
+bool RegistrySearch::found(const std::string& position) {
+    if (!m_hit) return true;
+    // Search again would start after this match, so never exactly at HKEY_CLASSES_ROOT.
+    m_state.SearchClasses = true;
+    return !(*m_hit)(position);
+}
+
+std::size_t RegistrySearch::FindAll(std::string position, const Hit& hit, const Progress* progress) {
+    std::size_t count = 0;
+    const Hit counting = [&](const std::string& match) {
+        ++count;
+        return hit(match);
+    };
+    m_hit = &counting;
+    (void)SearchRegistry(position, true, progress);
+    m_hit = nullptr;
+    return count;
+}
+
 bool RegistrySearch::yield(const std::string& position, const Progress* progress) {
     ++m_keys;
     if (progress && *progress) (*progress)(position);
@@ -151,7 +170,7 @@ bool RegistrySearch::searchSubtree(const std::string& keyPath, const std::string
             }
             if (m_state.SearchKeys && matchesName(reg::toUtf8(walk.name()))) {
                 position = walk.path();
-                return true;
+                if (found(position)) return true;
             }
             if (walk.status() != Status::Ok) continue; // passed over with everything below it
             if (!yield(walk.path(), nullptr)) return false;
@@ -161,7 +180,7 @@ bool RegistrySearch::searchSubtree(const std::string& keyPath, const std::string
         for (std::size_t i = first; i < names.size(); ++i) {
             if (MatchValue(walk.key(), names[i])) {
                 position = walk.path() + std::string(kValueSeparator) + names[i];
-                return true;
+                if (found(position)) return true;
             }
         }
     }
@@ -190,7 +209,7 @@ bool RegistrySearch::SearchRegistry(std::string& position, bool topLevel, const 
             const std::string from = position.substr(parent.size() + 1);
             for (std::size_t i = after(siblings, from); i < siblings.size(); ++i) {
                 position = parent + "\\" + siblings[i];
-                if (m_state.SearchKeys && matchesName(siblings[i])) return true;
+                if (m_state.SearchKeys && matchesName(siblings[i]) && found(position)) return true;
                 if (SearchRegistry(position, false, progress)) return true;
                 if (m_state.SearchCancelled) return false;
             }

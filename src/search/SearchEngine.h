@@ -43,6 +43,8 @@ struct SearchState {
 class RegistrySearch {
 public:
     using Progress = std::function<void(const std::string& position)>;
+    // Told each match of FindAll; false stops the walk there.
+    using Hit = std::function<bool(const std::string& position)>;
 
     // pump runs once for every key the walk visits, before it reads the key: the window processes
     // its messages there, and may set state.SearchCancelled.
@@ -53,6 +55,10 @@ public:
     // walk enters it. False when nothing more matches, when the start key cannot be opened, or when
     // the search was cancelled; position is then unspecified.
     bool SearchRegistry(std::string& position, bool topLevel, const Progress* progress = nullptr);
+
+    // Every match from position on, in the order Search again from each match in turn would meet
+    // them, in one walk; hit is told each. Returns how many there were.
+    std::size_t FindAll(std::string position, const Hit& hit, const Progress* progress = nullptr);
 
     // True when the value name of key matches (with SearchValueNames), or else its data's text
     // (with SearchData). Data is read only when the name did not match.
@@ -65,6 +71,8 @@ public:
 private:
     // Shows the position, lets the window process its messages, and tells whether to go on.
     bool yield(const std::string& position, const Progress* progress);
+    // A match at position: true when the walk stops there.
+    bool found(const std::string& position);
     bool matchesName(std::string_view name) const;
     // Walks the key at keyPath with everything below it (its own name untested); with afterValue,
     // its values start after that one.
@@ -79,6 +87,7 @@ private:
     reg::RegStore& m_store;
     SearchState& m_state;
     std::function<void()> m_pump;
+    const Hit* m_hit = nullptr; // set while FindAll runs
     bool m_opened = false; // whether the last subtree's own key could be opened
     std::uint64_t m_keys = 0;
     std::uint64_t m_values = 0;

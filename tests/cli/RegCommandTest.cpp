@@ -249,6 +249,31 @@ TEST_F(RegCommandTest, QueryShowsALoneSurrogateAsItsEscape) {
         "Search complete. Number of matches found: 1\n");
 }
 
+// find prints each hit on a line of its own, odd units and line breaks shown as the window shows
+// them, and takes a start position in the same form.
+TEST_F(RegCommandTest, FindListsEveryHitInTheOrderOfTheWalk) {
+    setValue(kCurrentUser, u"Software\\Caf\u00e9\xd800", u"na\u00efve", kRegSz, test::utf16zBytes(u"gr\u00fcn"));
+    setValue(kCurrentUser, u"Software\\Caf\u00e9\xd800", u"line\nbreak", kRegDword, { 0xff, 0xff, 0xff, 0xff });
+    const std::string key = "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Caf\xc3\xa9<U+D800>";
+    EXPECT_EQ(run({ "find", "*CAF\xc3\xa9*", "/k" }).out, key + "\n");
+    const Result values = run({ "find", "NOT *", "/from", "HKCU\\Software\\Caf\xc3\xa9<U+D800>", "/v", "/d" });
+    EXPECT_EQ(values.code, 1) << "nothing is the empty text";
+    EXPECT_EQ(run({ "find", "-1 OR gr\xc3\xbcn", "/d", "/from", "HKCU\\Software\\Caf\xc3\xa9<U+D800>" }).out,
+        "HKEY_CURRENT_USER\\Software\\Caf\xc3\xa9<U+D800>\\\\line\xe2\x90\x8a"
+        "break\n"
+        "HKEY_CURRENT_USER\\Software\\Caf\xc3\xa9<U+D800>\\\\na\xc3\xafve\n"
+            + key
+            + "\\\\line\xe2\x90\x8a"
+              "break\n"
+            + key + "\\\\na\xc3\xafve\n");
+    const Result nothing = run({ "find", "no such name" });
+    EXPECT_EQ(nothing.code, 1);
+    EXPECT_EQ(nothing.out, "");
+    EXPECT_EQ(run({ "find", "x", "/from", "HKCU\\Software\\Missing" }).err,
+        "quern-reg: The key HKEY_CURRENT_USER\\Software\\Missing does not exist.\n");
+    EXPECT_EQ(run({ "find", "" }).code, 1);
+}
+
 // What a listing shows is what the commands take: a key or value printed with an escaped odd unit
 // can be queried, exported and deleted by that text.
 TEST_F(RegCommandTest, ALoneSurrogateShownAsItsEscapeIsTakenBack) {

@@ -182,3 +182,35 @@ TEST_F(SearchEngineTest, TheWalkCanBeCancelledAndNeverLoops) {
     EXPECT_EQ(pumped, 5) << "nothing more is visited once cancelled";
     EXPECT_EQ(shown, (std::vector<std::string> { U, M })) << "the start, then the root the walk went on to";
 }
+
+// Every hit in one walk is what Search again finds from each match in turn: checked on the sample
+// Wine prefix, whose links and thousands of keys the small registry above does not have.
+TEST(SearchEngine, FindAllMeetsWhatSearchAgainMeets) {
+    test::TempDir dir;
+    test::copySamplePrefix(dir.path());
+    const auto store = test::openTestRegistry(dir.path(), false);
+    RegAccessor registry(*store);
+    struct Case {
+        std::string expression;
+        std::string from;
+        bool keys, names, data;
+    };
+    const Case cases[] = { { "*font*", "", true, true, true }, { "s*", "HKEY_CLASSES_ROOT", true, false, false },
+        { "1", "HKEY_CURRENT_USER\\Software\\Wine", false, false, true },
+        { "*dll* AND NOT *32*", "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\\\", true, true, true } };
+    for (const auto& c : cases) {
+        SearchState state { c.expression, c.keys, c.names, c.data };
+        RegistrySearch search(registry, state);
+        std::vector<std::string> again;
+        for (std::string position = c.from; again.size() < 100000 && search.SearchRegistry(position, true);)
+            again.push_back(position);
+        std::vector<std::string> all;
+        const std::size_t count = search.FindAll(c.from, [&](const std::string& hit) {
+            all.push_back(hit);
+            return true;
+        });
+        EXPECT_EQ(count, all.size());
+        EXPECT_EQ(all, again) << c.expression;
+        EXPECT_FALSE(all.empty()) << c.expression;
+    }
+}
