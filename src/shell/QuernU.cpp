@@ -359,11 +359,12 @@ void TMainForm::RefreshMNUClick() {
 }
 
 void TMainForm::showNewLoadMessages() {
-    const std::vector<std::string>& messages = m_store.loadMessages();
-    for (; m_messagesShown < messages.size(); ++m_messagesShown) {
+    for (const std::string& message : m_store.loadMessages()) {
+        // A file read again says the same again; the user has read it already.
+        if (!m_messagesShown.insert(message).second) continue;
         // Not a blocking box: the window stays usable, and the user reads them in turn.
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quern"),
-            QString::fromStdString(messages[m_messagesShown]), QMessageBox::Ok, this);
+        auto* box = new QMessageBox(
+            QMessageBox::Warning, QStringLiteral("Quern"), QString::fromStdString(message), QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class QAction;
@@ -199,7 +200,7 @@ private:
     ElidedLabel* m_locationLabel = nullptr;
     QPointer<QWidget> m_paneFocus; // the last widget outside the menus that had the keyboard
     std::vector<EditShortcut> m_editShortcuts;
-    std::size_t m_messagesShown = 0;
+    std::unordered_set<std::string> m_messagesShown;
     bool m_shortcutsOn = true;
     bool m_startupNavigation = false;
     bool m_treeFilling = false;
