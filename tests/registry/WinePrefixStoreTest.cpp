@@ -71,7 +71,8 @@ public:
             lock.l_whence = SEEK_SET;
             lock.l_len = 1;
             if (fd < 0 || ::fcntl(fd, F_SETLKW, &lock) != 0) ::_exit(1);
-            std::string_view content = test::readFile(registryFile);
+            const std::string text = test::readFile(registryFile);
+            std::string_view content = text;
             while (!content.empty()) {
                 const ssize_t n = ::write(fds[1], content.data(), content.size());
                 if (n <= 0) ::_exit(1);
