@@ -152,7 +152,9 @@ public:
     bool isLink = false;
     bool hasClass = false;
     bool dirty = false; // changed since the file was read: its block is written anew
-    bool merged = false; // its block stood in the file more than once: written anew when the file is
+    // Its block cannot be copied as it stands: the key stood in the file more than once, or its key
+    // line spells a name otherwise than the key keeps it. Written anew when the file is.
+    bool merged = false;
     // Rarely present, so kept apart to keep every key small: the class name, the lines of its
     // block that Quern does not read, and for a hive's root the blocks of its file that belong to
     // no key.

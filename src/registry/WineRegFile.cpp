@@ -386,6 +386,11 @@ private:
         m_current = key;
         m_lastKey = key;
         if (key->source.length > 0) key->merged = true;
+        // A key line that spells the key or a key above it otherwise than the spelling that stays
+        // (the first one met) is not copied: moved into tree order, it could come first.
+        const Key* k = key;
+        for (std::size_t i = m_parts.size(); i-- > 0 && !key->merged; k = k->parent)
+            if (k->name != m_parts[i]) key->merged = true;
         m_blockTime = kFileTimeUnixEpoch + static_cast<std::uint64_t>(readSeconds(rest, pos)) * 10000000ull;
         m_blockStart = m_reader.start();
         m_blockEnd = m_reader.end();

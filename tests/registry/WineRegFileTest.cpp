@@ -253,6 +253,15 @@ TEST(WineRegFile, KeysDifferingOnlyInCaseAreOneKeyAndTheFirstSpellingWins) {
     EXPECT_EQ(app->name, u"App");
     EXPECT_EQ(app->values.size(), 2u);
     EXPECT_TRUE(app->merged);
+
+    // A block of a key spelt otherwise than a key line before it spelt it moves ahead of that line
+    // in tree order: written as it stood, it would make its own spelling the first.
+    const std::string spelt = kHeader + "\n[B\\\\x] 1\n\"v\"=dword:1\n\n[b] 2\n\"w\"=dword:2\n";
+    const std::string copied = roundTrip(spelt, false);
+    Key again(u"", nullptr, nullptr);
+    (void)parseRegFile(copied, again);
+    ASSERT_EQ(again.subkeys.size(), 1u);
+    EXPECT_EQ(again.subkeys[0]->name, u"B") << copied;
 }
 
 TEST(WineRegFile, SubkeysSortAfterLowerCasingSoUnderscoreComesBeforeLetters) {
