@@ -147,37 +147,40 @@ void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMo
     registry.getValueNames(valueNames);
     std::sort(valueNames.begin(), valueNames.end(), nameLess);
     rows.reserve(valueNames.size());
-    std::vector<std::uint8_t> buffer;
-    for (const auto& name : valueNames) {
-        ValueRow row;
-        reg::ValueKind kind = reg::ValueKind::Other;
-        std::size_t size = 0;
-        (void)registry.getDataInfo(name, kind, size);
-        row.kind = kindLetter(kind);
-        try {
-            switch (kind) {
-            case reg::ValueKind::String:
-            case reg::ValueKind::ExpandString:
-                row.data = "\"" + registry.readString(name) + "\"";
-                break;
-            case reg::ValueKind::Integer:
-                try {
-                    row.data = formatDword(registry.readInteger(name), dwordMode);
-                } catch (const reg::RegError&) {
-                    row.data = "[Invalid Integer Data]";
-                }
-                break;
-            default:
-                buffer.resize(size);
-                buffer.resize(registry.readBinaryData(name, buffer.data(), buffer.size()));
-                row.data = formatBytes(buffer, binaryMode);
+    for (const auto& name : valueNames)
+        rows.push_back(renderValue(registry, name, binaryMode, dwordMode));
+}
+
+ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode) {
+    ValueRow row;
+    reg::ValueKind kind = reg::ValueKind::Other;
+    std::size_t size = 0;
+    (void)registry.getDataInfo(name, kind, size);
+    row.kind = kindLetter(kind);
+    try {
+        switch (kind) {
+        case reg::ValueKind::String:
+        case reg::ValueKind::ExpandString:
+            row.data = "\"" + registry.readString(name) + "\"";
+            break;
+        case reg::ValueKind::Integer:
+            try {
+                row.data = formatDword(registry.readInteger(name), dwordMode);
+            } catch (const reg::RegError&) {
+                row.data = "[Invalid Integer Data]";
             }
-        } catch (const reg::RegError&) {
-            // A value that changed kind or vanished since it was listed shows what could be read.
-            if (kind == reg::ValueKind::String || kind == reg::ValueKind::ExpandString) row.data = "\"\"";
+            break;
+        default: {
+            std::vector<std::uint8_t> buffer(size);
+            buffer.resize(registry.readBinaryData(name, buffer.data(), buffer.size()));
+            row.data = formatBytes(buffer, binaryMode);
         }
-        rows.push_back(std::move(row));
+        }
+    } catch (const reg::RegError&) {
+        // A value that changed kind or vanished since it was listed shows what could be read.
+        if (kind == reg::ValueKind::String || kind == reg::ValueKind::ExpandString) row.data = "\"\"";
     }
+    return row;
 }
 
 } // namespace quern

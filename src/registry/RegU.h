@@ -97,4 +97,7 @@ struct ValueRow {
 void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
     std::vector<std::string>& valueNames, std::vector<ValueRow>& rows);
 
+// One value of the accessor's current key as the grid shows it, by the view modes.
+[[nodiscard]] ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode);
+
 } // namespace quern

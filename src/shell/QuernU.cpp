@@ -4,6 +4,7 @@
 #include "registry/KeyTreeItem.h"
 #include "registry/ValueFormat.h"
 #include "registry/ValueGridModel.h"
+#include "search/SearchCommands.h"
 #include "selection/SelectionCommands.h"
 #include "shell/AboutU.h"
 #include "shell/HelpU.h"
@@ -80,7 +81,7 @@ void TMainForm::FormCreate() {
     initialiseTree();
     m_gridModel->setHeaderText(0, QStringLiteral("Name"));
     m_gridModel->setHeaderText(1, QStringLiteral("Data"));
-    // TODO(#9): reset the search state.
+    m_searchState = SearchState {}; // no expression; keys, value names and data all searched
     m_startupNavigation = true;
     PathEditChange();
     m_startupNavigation = false;
@@ -358,6 +359,16 @@ void TMainForm::RefreshMNUClick() {
     showNewLoadMessages(); // a file read again may hold lines that cannot be read
 }
 
+void TMainForm::goToKeyPath(const std::string& path) {
+    goToPath(*this, path);
+}
+
+void TMainForm::flushTreeChange() {
+    if (!m_changeTimer->isActive()) return;
+    m_changeTimer->stop();
+    TreeViewChange(TreeView->currentItem());
+}
+
 void TMainForm::showNewLoadMessages() {
     for (const std::string& message : m_store.loadMessages()) {
         // A file read again says the same again; the user has read it already.
@@ -453,6 +464,14 @@ void TMainForm::SaveSelMNUClick() {
 
 void TMainForm::LoadSelMNUClick() {
     loadSelectionFile(*this);
+}
+
+void TMainForm::SearchMNUClick() {
+    runFindDialog(*this);
+}
+
+void TMainForm::SearchAgainMNUClick() {
+    runSearchAgain(*this);
 }
 
 void TMainForm::REGExportMNUClick() {

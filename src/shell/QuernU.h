@@ -3,6 +3,7 @@
 #include "registry/RegAccessor.h"
 #include "registry/RegStore.h"
 #include "registry/RegU.h"
+#include "search/SearchEngine.h"
 #include "selection/TreeSelection.h"
 #include "shell/FileDialogs.h"
 
@@ -35,6 +36,7 @@ namespace quern {
 class ElidedLabel;
 class KeyTreeItem;
 class ReadOnlyBar;
+class SearchHitsPane;
 class ValueGridModel;
 
 // The main window: the path line above, the key tree on the left, the value grid on the right,
@@ -94,6 +96,8 @@ public:
 
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
     [[nodiscard]] TTreeSel& selection() { return *m_selection; }
+    [[nodiscard]] SearchState& searchState() { return m_searchState; }
+    [[nodiscard]] SearchHitsPane& hitsPane() { return *m_hitsPane; }
     [[nodiscard]] const std::vector<std::string>& valueNames() const { return m_valueNames; }
     [[nodiscard]] QString cellText(int column, int row) const; // row 0 is the header
     [[nodiscard]] KeyTreeItem* currentNode() const; // the tree's selected node
@@ -108,6 +112,11 @@ public:
     void TreeViewChange(QTreeWidgetItem* item);
     void PathEditChange();
     void RefreshMNUClick();
+    // Selects the key at a key path (as the registry names it) in the tree, as far as it exists.
+    void goToKeyPath(const std::string& path);
+    // Runs the tree's change now when it is still waiting for its delay: the grid and the path
+    // line then show the selected key at once.
+    void flushTreeChange();
     // Tells the user, once each, what the store found wrong in the files as it read them.
     void showNewLoadMessages();
     void GoToPath(const QString& path);
@@ -128,6 +137,10 @@ public:
     void REGExportMNUClick();
     void LoadSelMNUClick();
     void showSelectionInMemo();
+
+    // The search
+    void SearchMNUClick();
+    void SearchAgainMNUClick();
     // The save and open dialogs the file commands share.
     FileDialogs fileDialogs { this };
 
@@ -177,8 +190,6 @@ private:
     void NewMNUClick() { seam("NewMNUClick"); }
     void ModifyMNUClick() { seam("ModifyMNUClick"); }
     void DeleteMNUClick() { seam("DeleteMNUClick"); }
-    void SearchMNUClick() { seam("SearchMNUClick"); }
-    void SearchAgainMNUClick() { seam("SearchAgainMNUClick"); }
     void Contents1Click();
     void AboutMNUClick();
 
@@ -196,6 +207,8 @@ private:
     ValueGridModel* m_gridModel = nullptr;
     QTimer* m_changeTimer = nullptr;
     ReadOnlyBar* m_readOnlyBar = nullptr;
+    SearchHitsPane* m_hitsPane = nullptr;
+    SearchState m_searchState;
     QLabel* m_readOnlyLabel = nullptr;
     ElidedLabel* m_locationLabel = nullptr;
     QPointer<QWidget> m_paneFocus; // the last widget outside the menus that had the keyboard

@@ -2,6 +2,8 @@
 
 #include "registry/ValueFormat.h"
 #include "registry/ValueGridModel.h"
+#include "search/SearchCommands.h"
+#include "search/SearchHitsPane.h"
 #include "shell/PaneViews.h"
 #include "shell/RegistryNotice.h"
 
@@ -115,6 +117,11 @@ void TMainForm::buildControls() {
     Splitter->setSizes({ 201, 560 });
     connect(Splitter, &QSplitter::splitterMoved, this, [this] { SplitterMoved(); });
     layout->addWidget(Splitter, 1);
+    m_hitsPane = new SearchHitsPane(central);
+    m_hitsPane->setMinimumHeight(120);
+    connect(m_hitsPane, &SearchHitsPane::hitActivated, this,
+        [this](const std::string& position) { goToSearchMatch(*this, position); });
+    layout->addWidget(m_hitsPane);
 
     Memo = new QPlainTextEdit(central);
     Memo->setObjectName(QStringLiteral("Memo"));

@@ -1,0 +1,140 @@
+#include "search/SearchCommands.h"
+
+#include "registry/KeyTreeItem.h"
+#include "registry/RegU.h"
+#include "registry/Utf.h"
+#include "search/FindU.h"
+#include "search/SearchEngine.h"
+#include "search/SearchHitsPane.h"
+#include "search/SearchingU.h"
+#include "shell/QuernU.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QWindow>
+
+namespace quern {
+
+namespace {
+
+// Where a search starts: the key the tree shows, or the value the grid's focus is on.
+std::string startPosition(TMainForm& form) {
+    std::string position = keyPathOfNode(form.currentNode());
+    const int row = form.KeyGrid->currentIndex().row();
+    if (form.KeyGrid->hasFocus() && row >= 0 && row < static_cast<int>(form.valueNames().size()))
+        position += std::string(kValueSeparator) + form.valueNames()[static_cast<std::size_t>(row)];
+    return position;
+}
+
+// Runs a walk with the wait window up and the main window disabled, so that no command starts
+// inside it; the window keeps painting and the wait window can cancel it.
+template<class Walk> void withWaitWindow(TMainForm& form, Walk walk) {
+    SearchState& state = form.searchState();
+    state.SearchCancelled = false;
+    // The wait window stands apart from the main window, which is disabled meanwhile: a window
+    // owned by it would be disabled with it and could not be closed to cancel.
+    TWaitForm wait(state);
+    wait.winId();
+    if (QWindow* handle = wait.windowHandle()) handle->setTransientParent(form.windowHandle());
+    form.setEnabled(false);
+    wait.setWindowTitle(QStringLiteral("Looking for: \"%1\"").arg(QString::fromStdString(state.expression)));
+    wait.show();
+    // Messages are handled at most every 30 ms: often enough for the window, and seldom enough
+    // that a walk over a quarter of a million keys is not spent in the message loop.
+    QElapsedTimer sincePump; // not started: the first key handles them at once
+    RegistrySearch search(form.registry(), state, [&] {
+        if (sincePump.isValid() && sincePump.elapsed() < 30) return;
+        QApplication::processEvents();
+        sincePump.restart();
+    });
+    const RegistrySearch::Progress progress
+        = [&](const std::string& position) { wait.LabelProgress->setText(shownText(position)); };
+    walk(search, progress);
+    form.setEnabled(true);
+    wait.hide(); // hidden, not closed: closing is what cancels
+    form.activateWindow();
+}
+
+} // namespace
+
+void runFindDialog(TMainForm& form) {
+    TFindForm dialog(form.searchState(), &form);
+    const int result = dialog.exec();
+    if (result == QDialog::Accepted)
+        runSearchAgain(form);
+    else if (result == TFindForm::kFindAll)
+        runFindAll(form);
+}
+
+void runSearchAgain(TMainForm& form) {
+    SearchState& state = form.searchState();
+    if (state.expression.empty()) {
+        runFindDialog(form);
+        return;
+    }
+    std::string position = startPosition(form);
+    bool found = false;
+    withWaitWindow(form, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
+        found = search.SearchRegistry(position, true, &progress);
+    });
+    if (state.SearchCancelled) return;
+    if (!found) {
+        QMessageBox::information(&form, QStringLiteral("Quern"), QStringLiteral("No more matches found"));
+        return;
+    }
+    goToSearchMatch(form, position);
+}
+
+void runFindAll(TMainForm& form) {
+    SearchState& state = form.searchState();
+    SearchHitsPane& pane = form.hitsPane();
+    pane.begin(QString::fromStdString(state.expression));
+    const std::string start = startPosition(form);
+    reg::RegAccessor& registry = form.registry();
+    withWaitWindow(form, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
+        (void)search.FindAll(
+            start,
+            [&](const std::string& position) {
+                QString data;
+                if (IsValuePath(position) && openKeyPath(registry, KeyOfPath(position), reg::Access::Read)) {
+                    const ValueRow row = renderValue(
+                        registry, position.substr(KeyOfPath(position).size() + 2), form.BinViewMode, form.DWViewMode);
+                    data = shownText(row.data);
+                }
+                pane.addHit(position, data);
+                return !state.SearchCancelled;
+            },
+            &progress);
+    });
+    pane.finish(state.SearchCancelled);
+    if (pane.hitCount() > 0) pane.List->setFocus();
+}
+
+void goToSearchMatch(TMainForm& form, const std::string& position) {
+    if (!IsValuePath(position)) {
+        form.TreeView->setFocus();
+        form.goToKeyPath(position);
+        form.flushTreeChange();
+        return;
+    }
+    const std::string key = KeyOfPath(position);
+    const std::string name = position.substr(key.size() + kValueSeparator.size());
+    form.goToKeyPath(key);
+    form.flushTreeChange();
+    form.FillGrid(form.currentNode());
+    const std::vector<std::string>& names = form.valueNames();
+    const std::u16string wanted = reg::toUtf16(name);
+    for (std::size_t row = 0; row < names.size(); ++row) {
+        if (!reg::sameName(reg::toUtf16(names[row]), wanted)) continue;
+        form.KeyGrid->setCurrentIndex(form.KeyGrid->model()->index(static_cast<int>(row), 0));
+        form.KeyGrid->selectRow(static_cast<int>(row));
+        form.KeyGrid->setFocus();
+        break;
+    }
+}
+
+} // namespace quern

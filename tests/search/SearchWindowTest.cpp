@@ -1,0 +1,239 @@
+#include "TestSupport.h"
+#include "WindowTestSupport.h"
+#include "registry/KeyTreeItem.h"
+#include "registry/KeyWalk.h"
+#include "search/FindU.h"
+#include "search/SearchEngine.h"
+#include "search/SearchHitsPane.h"
+#include "search/SearchingU.h"
+#include "shell/QuernU.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using namespace quern;
+
+namespace {
+
+// A registry of its own with a few keys and values to find.
+struct Fixture {
+    Fixture() {
+        store = test::openTestRegistry(dir / "registry");
+        set(u"Software\\Vendor\\App", u"alpha", { 'n', 0, 'e', 0, 'e', 0, 'd', 0, 0, 0 });
+        set(u"Software\\Vendor\\App", u"beta", { 'x', 0, 0, 0 });
+        set(u"Software\\Vendor\\App", u"gamma", { 'n', 0, 'e', 0, 'e', 0, 'd', 0, 0, 0 });
+        set(u"Software\\Vendor\\Needle", u"v", { 0, 0 });
+    }
+    void set(std::u16string_view path, std::u16string_view name, const std::vector<std::uint8_t>& data) {
+        reg::KeyHandle key(*store);
+        QCOMPARE(
+            store->createKey(reg::kCurrentUser, path, reg::Access::Full, reg::kOptionNone, key.out()), reg::Status::Ok);
+        QCOMPARE(store->setValue(key.get(), name, reg::kRegSz, data), reg::Status::Ok);
+    }
+    test::TempDir dir;
+    std::unique_ptr<reg::WinePrefixStore> store;
+};
+
+// Runs something once the next modal dialog of type T is up.
+template<class T> void whenModal(std::function<void(T&)> act) {
+    QTimer::singleShot(0, [act] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) act(*dialog);
+    });
+}
+
+QString position(TMainForm& form) {
+    QString path = form.PathEdit->text();
+    if (form.focusWidget() == form.KeyGrid)
+        path += QStringLiteral("\\\\") + form.cellText(0, form.KeyGrid->currentIndex().row() + 1).mid(1);
+    return path;
+}
+
+} // namespace
+
+class SearchWindowTest : public QObject {
+    Q_OBJECT
+    test::SeparateSettings m_settings;
+
+private slots:
+    void init() { m_settings.next(); }
+
+    void theFindDialogStoresOnlyWhatItIsConfirmedWith() {
+        SearchState state;
+        {
+            TFindForm dialog(state);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QVERIFY(dialog.EditFind->text().isEmpty());
+            QVERIFY(dialog.KeyCheck->isChecked() && dialog.ValueCheck->isChecked() && dialog.DataCheck->isChecked());
+            QVERIFY(!dialog.FindBTN->isEnabled());
+            QTest::keyClicks(dialog.EditFind, QStringLiteral("  "));
+            QVERIFY2(dialog.FindBTN->isEnabled(), "spaces are an expression");
+            for (QCheckBox* box : { dialog.KeyCheck, dialog.ValueCheck, dialog.DataCheck })
+                box->click();
+            QVERIFY(!dialog.FindBTN->isEnabled() && !dialog.FindAllBTN->isEnabled());
+            QTest::keyClick(dialog.EditFind, Qt::Key_Return);
+            QVERIFY2(dialog.result() != QDialog::Accepted, "Enter does nothing while Find is disabled");
+            dialog.DataCheck->click();
+            QVERIFY(dialog.FindBTN->isEnabled());
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        }
+        QVERIFY2(state.expression.empty() && state.SearchKeys, "Escape stores nothing");
+        {
+            TFindForm dialog(state);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QTest::keyClicks(dialog.EditFind, QStringLiteral(" a* "));
+            dialog.KeyCheck->click();
+            QTest::keyClick(dialog.EditFind, Qt::Key_Return);
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(state.expression, std::string(" a* "));
+        QVERIFY(!state.SearchKeys && state.SearchValueNames && state.SearchData);
+        TFindForm again(state);
+        QCOMPARE(again.EditFind->text(), QStringLiteral(" a* "));
+        QVERIFY(!again.KeyCheck->isChecked());
+    }
+
+    // F3 steps from match to match from wherever the focus is; the end is said, and moves nothing.
+    void searchAgainStepsFromTheFocusToEachMatch() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        bool asked = false;
+        whenModal<TFindForm>([&](TFindForm& dialog) {
+            asked = true;
+            dialog.reject();
+        });
+        QTest::keyClick(form.TreeView, Qt::Key_F3);
+        QVERIFY2(asked, "Search again without an expression opens the Find dialog");
+        QApplication::setActiveWindow(&form); // offscreen, nothing does it after a dialog
+
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        form.TreeView->setFocus();
+        whenModal<TFindForm>([](TFindForm& dialog) {
+            dialog.EditFind->setText(QStringLiteral("need*"));
+            dialog.FindBTN->click();
+        });
+        QTest::keyClick(form.TreeView, Qt::Key_F, Qt::ControlModifier);
+        const QString app = QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App");
+        QCOMPARE(position(form), app + QStringLiteral("\\\\alpha"));
+        QVERIFY(form.isEnabled());
+        // Offscreen, nothing gives the window back its activation after the wait window; a desktop does.
+        QStringList said;
+        auto searchAgain = [&] {
+            QApplication::setActiveWindow(&form);
+            // Any message box is answered once it is up, so that a failing test cannot hang on one.
+            QTimer answer;
+            answer.setInterval(10);
+            QObject::connect(&answer, &QTimer::timeout, [&] {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    said.push_back(box->text());
+                    box->button(QMessageBox::Ok)->click();
+                }
+            });
+            answer.start();
+            QTest::keyClick(form.focusWidget(), Qt::Key_F3);
+        };
+        searchAgain();
+        QCOMPARE(position(form), app + QStringLiteral("\\\\gamma"));
+        searchAgain();
+        QCOMPARE(position(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Needle"));
+        QCOMPARE(form.focusWidget(), form.TreeView);
+        // The same keys under HKEY_USERS, then the end.
+        for (int i = 0; i < 3; ++i)
+            searchAgain();
+        QCOMPARE(position(form), QStringLiteral("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor\\Needle"));
+        QVERIFY(said.isEmpty());
+        searchAgain();
+        QCOMPARE(said, QStringList { QStringLiteral("No more matches found") });
+        QCOMPARE(position(form), QStringLiteral("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor\\Needle"));
+    }
+
+    // Closing the wait window stops the walk: no message, and the tree and grid stay.
+    void cancellingLeavesTheWindowAsItWas() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software"));
+        form.flushTreeChange();
+        form.searchState().expression = "need*";
+        bool waited = false;
+        QTimer::singleShot(0, [&] {
+            TWaitForm* wait = nullptr;
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (auto* found = qobject_cast<TWaitForm*>(window); found && found->isVisible()) wait = found;
+            if (!wait) return;
+            waited = wait->isVisible() && !form.isEnabled()
+                && wait->windowTitle() == QStringLiteral("Looking for: \"need*\"");
+            QTest::keyClick(wait, Qt::Key_Q); // any character key
+        });
+        form.SearchAgainMNUClick();
+        QVERIFY(waited);
+        QVERIFY(form.searchState().SearchCancelled);
+        QVERIFY(form.isEnabled());
+        QCOMPARE(position(form), QStringLiteral("HKEY_CURRENT_USER\\Software"));
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // Find all lists each hit once, in the walk's order; Enter on one goes to it.
+    void findAllListsEveryHit() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(!form.hitsPane().isVisible());
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        form.TreeView->setFocus();
+        whenModal<TFindForm>([](TFindForm& dialog) {
+            dialog.EditFind->setText(QStringLiteral("need*"));
+            dialog.FindAllBTN->click();
+        });
+        form.SearchMNUClick();
+        SearchHitsPane& pane = form.hitsPane();
+        QVERIFY(pane.isVisible());
+        const std::string app = "HKEY_CURRENT_USER\\Software\\Vendor\\App";
+        const std::string users = "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor";
+        std::vector<std::string> hits;
+        for (int row = 0; row < pane.hitCount(); ++row)
+            hits.push_back(pane.hitAt(row));
+        QCOMPARE(hits,
+            (std::vector<std::string> { app + "\\\\alpha", app + "\\\\gamma",
+                "HKEY_CURRENT_USER\\Software\\Vendor\\Needle", users + "\\App\\\\alpha", users + "\\App\\\\gamma",
+                users + "\\Needle" }));
+        QCOMPARE(pane.List->topLevelItem(0)->text(1), QStringLiteral("\"need\""));
+        pane.List->setCurrentItem(pane.List->topLevelItem(1));
+        QTest::keyClick(pane.List, Qt::Key_Return);
+        QCOMPARE(position(form), QString::fromStdString(app) + QStringLiteral("\\\\gamma"));
+    }
+
+    // The wait window shows its picture, and its animation moves.
+    void theWaitWindowDrawsItsPictureAndAnimation() {
+        SearchState state;
+        state.SearchCancelled = true;
+        TWaitForm wait(state);
+        QVERIFY2(!state.SearchCancelled, "a new wait window starts a search that is not cancelled");
+        wait.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wait));
+        QVERIFY(!wait.Image->pixmap().isNull());
+        QCOMPARE(wait.Image->pixmap().size(), QSize(200, 85));
+        const int frame = wait.Animate->frame();
+        QTRY_VERIFY(wait.Animate->frame() != frame);
+        QTest::mouseClick(wait.StopBtn, Qt::LeftButton);
+        QVERIFY(state.SearchCancelled);
+    }
+};
+
+QTEST_MAIN(SearchWindowTest)
+#include "SearchWindowTest.moc"
