@@ -738,6 +738,10 @@ void appendKeyPath(std::string& out, const Key& key, const Key& root) {
     if (key.parent && key.parent != &root) {
         appendKeyPath(out, *key.parent, root);
         out += "\\\\";
+    } else if (!key.name.empty() && key.name.front() == u'\0') {
+        // wineserver takes a path that starts with a NUL for the hive's own key; a backslash
+        // before it, which it skips, keeps the key what it is.
+        out += "\\\\";
     }
     appendEscaped(out, key.name, "[]", false);
 }

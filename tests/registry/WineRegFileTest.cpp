@@ -384,7 +384,7 @@ TEST(WineRegFile, ReadsKeyLinesAsWineDoes) {
         + "\n[A\\\\\\\\B] 1\n\"v\"=dword:1\n\n[C\\\\] 1\n\"v\"=dword:2\n\n[\\\\\\\\E] 1\n\"v\"=dword:3\n"
           "\n[Caf\xe9] 1\n\"v\"=dword:4\n\n[F\\\\"
         + n256 + "] 1\n\"v\"=dword:5\n\n[G\\\\" + n256 + "N] 1\n\"v\"=dword:6\n\n[\\\\] 1\n\"v\"=dword:7\n"
-        + "\n[\\0x] 1\n\"w\"=dword:8\n   [H] 1 junk\n\"v\"=dword:9\n";
+        + "\n[\\0x] 1\n\"w\"=dword:8\n   [H] 1 junk\n\"v\"=dword:9\n\n[\\\\\\0y] 1\n\"v\"=dword:10\n";
     Key root(u"", nullptr, nullptr);
     const ParsedFile parsed = parseRegFile(content, root);
     auto value = [&](std::initializer_list<std::u16string_view> path, std::u16string_view name) -> int {
@@ -403,8 +403,16 @@ TEST(WineRegFile, ReadsKeyLinesAsWineDoes) {
     EXPECT_EQ(value({}, u"v"), 7) << "a path of backslashes names the hive's own key";
     EXPECT_EQ(value({}, u"w"), 8) << "so does one starting with a NUL";
     EXPECT_EQ(value({ u"H" }, u"v"), 9);
+    EXPECT_EQ(value({ std::u16string_view(u"\0y", 2) }, u"v"), 0x10) << "after a backslash, a NUL is part of a name";
     ASSERT_EQ(parsed.problems.size(), 1u);
     EXPECT_EQ(parsed.problems[0].what, "unreadable key line");
+
+    // Written anew, every key reads back as the same key.
+    Key again(u"", nullptr, nullptr);
+    (void)parseRegFile(roundTrip(content, true), again);
+    ASSERT_NE(again.findSubkey(std::u16string_view(u"\0y", 2)), nullptr);
+    EXPECT_EQ(again.findValue(u"v"), root.findValue(u"v"));
+    EXPECT_EQ(again.subkeys.size(), root.subkeys.size());
 }
 
 TEST(WineRegFile, KeptLinesMeanToWineWhatTheyMeantWhenTheirKeyIsWrittenAnew) {
