@@ -161,6 +161,27 @@ alive || fail "Alt+F, Esc, Esc ended the program"
 [ -n "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Quern - THE registry editor' 2>/dev/null)" ] \
     || fail "the main window is gone after the menus"
 
+# Find from a key, then Search again until the end is said: each match moves the tree, and the
+# path line at close shows the last one.
+go_to 'HKEY_CURRENT_USER\Software\Wine'
+keys ctrl+f
+find=$(window_named '^Find :') || fail "Ctrl+F opened no Find dialog"
+focus "$find"
+type_text 'LogPixels'
+keys Return
+wait_gone '^Find :' || fail "Enter did not start the search"
+wait_gone '^Looking for' || fail "the wait window stayed"
+for _ in 1 2 3; do
+    focus "$main"
+    keys F3
+    wait_gone '^Looking for' || fail "the wait window stayed"
+    alive || fail "Search again ended the program"
+done
+told=$(window_named '^Quern$') || fail "the last Search again did not say that nothing more was found"
+focus "$told"
+keys Return
+wait_gone '^Quern$' || fail "the message stayed"
+
 # Esc asks before closing a window with a selection; No keeps it open. File > Exit asks too, and
 # Yes closes.
 focus "$main"
@@ -182,7 +203,7 @@ pid=""
 [ "$status" -eq 0 ] || fail "the program ended with status $status"
 [ -s "$work/bin/settings.ini" ] || fail "closing wrote no settings file beside the program"
 settings=$(tr -d '\r' <"$work/bin/settings.ini" | sed -n '3,5p' | paste -sd '|')
-[ "$settings" = 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion|0|0' ] \
+[ "$settings" = 'HKEY_USERS\S-1-5-21-0-0-0-1000\Software\Wine\Fonts|0|0' ] \
     || fail "the settings kept path and view modes as: $settings"
 diff -r "$work/pfx-before" "$work/pfx" >/dev/null || fail "the registry files changed, though nothing was edited"
 echo "smoke: the program did all it was asked, and its files are as expected"
