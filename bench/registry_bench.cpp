@@ -2,6 +2,7 @@
 // the memory a loaded registry takes, and the cost of deleting every value of a large key. Prints
 // a table; run it from scripts/bench.sh.
 
+#include "generated_registry.h"
 #include "registry/RegAccessor.h"
 #include "registry/WinePrefixStore.h"
 
@@ -11,31 +12,18 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <malloc.h>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 using namespace quern::reg;
+using namespace quern::bench;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 // The best of several runs, in seconds: the machine is shared, so the least disturbed run counts.
 double bestOf(int runs, const std::function<void()>& work) {
@@ -62,39 +50,6 @@ std::size_t plainRead(const std::string& path) {
         done += static_cast<std::size_t>(n);
     ::close(fd);
     return done;
-}
-
-WinePrefixOptions optionsFor(const std::string& dir) {
-    WinePrefixOptions options;
-    options.prefixDir = dir;
-    options.scanProcesses = false;
-    return options;
-}
-
-// Replicates the sample's system.reg under numbered top-level keys until it is about targetBytes.
-std::string generatedSystemReg(const std::string& sample, std::size_t targetBytes) {
-    const std::size_t firstBlock = sample.find("\n[");
-    const std::string header = sample.substr(0, firstBlock + 1);
-    const std::string body = sample.substr(firstBlock + 1);
-    std::string out = header;
-    out.reserve(targetBytes + sample.size());
-    for (int copy = 0; out.size() < targetBytes; ++copy) {
-        char prefix[32];
-        std::snprintf(prefix, sizeof prefix, "[Bench%03d\\\\", copy);
-        std::size_t pos = 0;
-        while (pos < body.size()) {
-            std::size_t end = body.find('\n', pos);
-            end = end == std::string::npos ? body.size() : end + 1;
-            if (body[pos] == '[') {
-                out += prefix;
-                out.append(body, pos + 1, end - pos - 1);
-            } else {
-                out.append(body, pos, end - pos);
-            }
-            pos = end;
-        }
-    }
-    return out;
 }
 
 void report(const char* what, double bytes, double seconds, double plainSeconds) {
