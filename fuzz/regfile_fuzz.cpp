@@ -3,7 +3,7 @@
 // anew: the same keys and values, the same values left empty by kept lines, the same blocks that
 // belong to no key. A copy of a copy is the copy.
 
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 #include "registry/WineRegFile.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "cli/RegArgs.h"
 
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 
 #include <array>
 #include <ostream>

@@ -1,10 +1,10 @@
 #include "cli/RegCommand.h"
 
-#include "cli/RegData.h"
+#include "codec/RegData.h"
+#include "codec/Utf.h"
 #include "export/RegExport.h"
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
-#include "registry/Utf.h"
 #include "search/SearchEngine.h"
 #include "selection/SelectionFile.h"
 #include "selection/TreeSelection.h"

@@ -1,8 +1,8 @@
 #include "export/RegExport.h"
 
+#include "codec/Utf.h"
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
-#include "registry/Utf.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "codec/Utf.h"
 #include "registry/TreeNode.h"
-#include "registry/Utf.h"
 
 #include <QTreeWidgetItem>
 

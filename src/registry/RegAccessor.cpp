@@ -1,7 +1,7 @@
 #include "registry/RegAccessor.h"
 
+#include "codec/Utf.h"
 #include "registry/KeyWalk.h"
-#include "registry/Utf.h"
 
 #include <algorithm>
 #include <cstring>

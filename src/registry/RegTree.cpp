@@ -1,6 +1,6 @@
 #include "registry/RegTree.h"
 
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 
 #include <algorithm>
 #include <bit>

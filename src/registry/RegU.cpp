@@ -1,6 +1,6 @@
 #include "registry/RegU.h"
 
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 
 #include <algorithm>
 #include <utility>

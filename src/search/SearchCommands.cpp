@@ -1,8 +1,8 @@
 #include "search/SearchCommands.h"
 
+#include "codec/Utf.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/RegU.h"
-#include "registry/Utf.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHitsPane.h"

@@ -1,9 +1,9 @@
 #include "search/SearchEngine.h"
 
+#include "codec/Utf.h"
+#include "codec/ValueText.h"
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
-#include "registry/Utf.h"
-#include "registry/ValueFormat.h"
 #include "search/JollyCheckU.h"
 #include "selection/TreeSelection.h"
 

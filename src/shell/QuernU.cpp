@@ -1,8 +1,8 @@
 #include "shell/QuernU.h"
 
+#include "codec/ValueText.h"
 #include "export/ExportCommand.h"
 #include "registry/KeyTreeItem.h"
-#include "registry/ValueFormat.h"
 #include "registry/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "selection/SelectionCommands.h"

@@ -1,6 +1,6 @@
 #include "shell/QuernU.h"
 
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 #include "registry/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "search/SearchHitsPane.h"

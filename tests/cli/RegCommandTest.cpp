@@ -1,6 +1,6 @@
-#include "cli/RegCommand.h"
 #include "TestSupport.h"
-#include "registry/Utf.h"
+#include "cli/RegCommand.h"
+#include "codec/Utf.h"
 #include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>

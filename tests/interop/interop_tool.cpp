@@ -4,8 +4,8 @@
 //   interop_tool make SOURCE_DIR OUT.reg
 //   interop_tool compare SOURCE_DIR WINE_PREFIX
 
+#include "codec/Utf.h"
 #include "export/RegExport.h"
-#include "registry/Utf.h"
 #include "registry/WinePrefixStore.h"
 
 #include <cstdio>

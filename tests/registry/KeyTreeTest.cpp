@@ -1,6 +1,6 @@
 #include "TestSupport.h"
+#include "codec/ValueText.h"
 #include "registry/RegU.h"
-#include "registry/ValueFormat.h"
 #include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>

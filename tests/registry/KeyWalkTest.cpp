@@ -1,7 +1,7 @@
 #include "registry/KeyWalk.h"
 
 #include "TestSupport.h"
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 
 #include <gtest/gtest.h>
 

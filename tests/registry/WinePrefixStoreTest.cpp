@@ -1,7 +1,7 @@
-#include "registry/WinePrefixStore.h"
 #include "TestSupport.h"
+#include "codec/Utf.h"
 #include "registry/RegAccessor.h"
-#include "registry/Utf.h"
+#include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // mean to Wine after each write what it meant before, and where Wine is installed, Wine itself
 // checks that it reads what Quern reads.
 
-#include "registry/WinePrefixStore.h"
 #include "TestSupport.h"
-#include "registry/Utf.h"
+#include "codec/Utf.h"
+#include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "registry/WineRegFile.h"
 #include "TestSupport.h"
-#include "registry/Utf.h"
+#include "codec/Utf.h"
+#include "registry/WineRegFile.h"
 
 #include <gtest/gtest.h>
 

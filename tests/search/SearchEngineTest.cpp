@@ -1,8 +1,8 @@
 #include "search/SearchEngine.h"
 
 #include "TestSupport.h"
+#include "codec/Utf.h"
 #include "registry/KeyWalk.h"
-#include "registry/Utf.h"
 
 #include <gtest/gtest.h>
 

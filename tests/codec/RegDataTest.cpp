@@ -1,7 +1,7 @@
-#include "cli/RegData.h"
 #include "TestSupport.h"
+#include "codec/RegData.h"
+#include "codec/Utf.h"
 #include "registry/RegTypes.h"
-#include "registry/Utf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 
 namespace quern::reg {
 

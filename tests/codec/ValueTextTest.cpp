@@ -1,8 +1,8 @@
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 
 #include <gtest/gtest.h>
 
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 
 #include <algorithm>
 #include <set>

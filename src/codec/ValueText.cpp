@@ -1,6 +1,6 @@
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 
-#include "registry/Utf.h"
+#include "codec/Utf.h"
 
 #include <algorithm>
 
