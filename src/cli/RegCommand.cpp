@@ -42,24 +42,6 @@ struct Context {
         out << "quern-reg: The operation was canceled; nothing was changed.\n";
         return 0;
     }
-    // Why a call failed. Only some failures leave a text in the store; the others are plain.
-    std::string reason(Status status) const {
-        switch (status) {
-        case Status::AccessDenied:
-        case Status::LinkLoop:
-        case Status::ChangedOnDisk:
-        case Status::WriteFailed: {
-            const std::string text = store.lastErrorText();
-            if (!text.empty()) return text;
-            break;
-        }
-        default:
-            break;
-        }
-        std::string text(reg::statusText(status));
-        text[0] = static_cast<char>(text[0] - 'a' + 'A');
-        return text + ".";
-    }
 };
 
 // An open key that closes itself.
@@ -135,7 +117,7 @@ bool checkWritable(const Context& c, const KeyArg& key, unsigned options = reg::
         const Status status = probe.open(key.root, path, Access::Full, options);
         if (status == Status::Ok) return true;
         if (status != Status::NotFound || path.empty()) {
-            c.fail(key.fullName() + " cannot be changed: " + c.reason(status));
+            c.fail(key.fullName() + " cannot be changed: " + status.message());
             return false;
         }
         const auto slash = path.rfind(u'\\');
@@ -161,7 +143,7 @@ public:
         }
         if (m_status == Status::Ok) {
             m_status = status;
-            m_failure = what + ": " + m_context.reason(status);
+            m_failure = what + ": " + status.message();
         }
         return false;
     }
@@ -174,8 +156,7 @@ public:
             return m_context.fail(
                 m_failure + (saved ? " The changes made before it were saved." : " Nothing was changed."));
         }
-        if (written != Status::Ok)
-            return m_context.fail("The registry could not be saved: " + m_context.reason(written));
+        if (written != Status::Ok) return m_context.fail("The registry could not be saved: " + written.message());
         m_context.out << "The operation completed successfully.\n";
         return 0;
     }
@@ -291,7 +272,7 @@ int runQuery(const Context& c, const RegArgs& a) {
     OpenKey key(c.store);
     const Status status = key.open(a.key.root, reg::toUtf16(a.key.path), Access::Read);
     if (status == Status::NotFound) return c.fail("The key " + a.key.fullName() + " does not exist.");
-    if (status != Status::Ok) return c.fail(a.key.fullName() + " cannot be read: " + c.reason(status));
+    if (status != Status::Ok) return c.fail(a.key.fullName() + " cannot be read: " + status.message());
 
     std::string path = a.key.fullName();
     if (a.valueName || a.defaultValue) {
@@ -548,7 +529,7 @@ int runCopy(const Context& c, const RegArgs& a) {
         return c.fail("The key " + sourceName + " does not exist.");
     reg::KeyInfo sourceInfo;
     if (const Status status = c.store.queryInfo(source.handle(), sourceInfo); status != Status::Ok)
-        return c.fail(sourceName + " cannot be read: " + c.reason(status));
+        return c.fail(sourceName + " cannot be read: " + status.message());
 
     // The same key can have two names (HKCR is HKLM\Software\Classes), so keys are compared, not names.
     std::u16string above = reg::toUtf16(a.target.path);

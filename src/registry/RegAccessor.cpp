@@ -16,6 +16,12 @@ std::string quoted(std::string_view format, std::string_view name) {
     return text;
 }
 
+// The accessor's sentence with the store's reason after it, so the user learns why (a file
+// changed on disk, a running wineserver) and not only what failed.
+RegError failure(std::string_view format, std::string_view name, const Status& status) {
+    return RegError(quoted(format, name) + ": " + status.message());
+}
+
 std::vector<std::uint8_t> utf16Bytes(std::u16string_view units) {
     std::vector<std::uint8_t> bytes(units.size() * 2);
     std::memcpy(bytes.data(), units.data(), bytes.size());
@@ -106,21 +112,18 @@ void RegAccessor::createKey(std::string_view path) {
     std::u16string relative;
     const HKey base = baseFor(path, relative);
     HKey created = kNoKey;
-    if (m_store.createKey(base, relative, Access::Read, kOptionNone, created) != Status::Ok)
-        throw RegError(quoted("Failed to create key %s", path));
+    if (const Status st = m_store.createKey(base, relative, Access::Read, kOptionNone, created); !st.ok())
+        throw failure("Failed to create key %s", path, st);
     (void)m_store.closeKey(created);
 }
 
 bool RegAccessor::deleteKey(std::string_view path) {
     std::u16string relative;
     const HKey base = baseFor(path, relative);
-    WriteBatch batch(m_store);
     // All or nothing: when the key itself cannot go (a root, the top of a hive), what lay below it
-    // must not be lost either.
-    if (deleteKeyTree(m_store, base, relative) != Status::Ok) {
-        batch.abandon();
-        return false;
-    }
+    // must not be lost either; the unfinished batch undoes it.
+    WriteBatch batch(m_store);
+    if (deleteKeyTree(m_store, base, relative) != Status::Ok) return false;
     return batch.finish() == Status::Ok;
 }
 
@@ -203,8 +206,8 @@ std::size_t RegAccessor::readBinaryData(std::string_view name, void* buffer, std
 }
 
 void RegAccessor::write(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
-    if (m_store.setValue(m_key, toUtf16(name), type, data) != Status::Ok)
-        throw RegError(quoted("Failed to set data for '%s'", name));
+    if (const Status st = m_store.setValue(m_key, toUtf16(name), type, data); !st.ok())
+        throw failure("Failed to set data for '%s'", name, st);
 }
 
 void RegAccessor::writeString(std::string_view name, std::string_view text) {
@@ -253,27 +256,26 @@ bool RegAccessor::renameValue(std::string_view oldName, std::string_view newName
     std::vector<std::uint8_t> raw;
     if (!query(oldName, type, raw) || valueExists(newName) || raw.empty()) return false;
     // The new value is written before the old one goes, and both in one write: the data is never
-    // only in memory, and never lost when the disk refuses.
+    // only in memory, and never lost when the disk refuses; a half-done rename is undone.
     WriteBatch batch(m_store);
     if (m_store.setValue(m_key, toUtf16(newName), type, raw) != Status::Ok) return false;
     if (m_store.deleteValue(m_key, toUtf16(oldName)) != Status::Ok) return false;
     return batch.finish() == Status::Ok;
 }
 
-bool RegAccessor::copyValues(HKey from, HKey to) {
+Status RegAccessor::copyValues(HKey from, HKey to) {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     std::u16string name;
     // The default value first, then all in the registry's order: the same copy whatever the order.
-    if (m_store.queryValue(from, u"", type, data) == Status::Ok && m_store.setValue(to, u"", type, data) != Status::Ok)
-        return false;
+    if (m_store.queryValue(from, u"", type, data) == Status::Ok)
+        if (Status st = m_store.setValue(to, u"", type, data); !st.ok()) return st;
     KeyInfo info;
-    if (m_store.queryInfo(from, info) != Status::Ok) return true;
+    if (m_store.queryInfo(from, info) != Status::Ok) return Status::Ok;
     for (std::uint32_t i = 0; i < info.valueCount; ++i)
-        if (m_store.enumValue(from, i, name, &type, &data) == Status::Ok
-            && m_store.setValue(to, name, type, data) != Status::Ok)
-            return false;
-    return true;
+        if (m_store.enumValue(from, i, name, &type, &data) == Status::Ok)
+            if (Status st = m_store.setValue(to, name, type, data); !st.ok()) return st;
+    return Status::Ok;
 }
 
 void RegAccessor::copyTree(HKey from, HKey to, std::uint64_t targetIdentity) {
@@ -291,12 +293,24 @@ void RegAccessor::copyTree(HKey from, HKey to, std::uint64_t targetIdentity) {
         }
         KeyHandle target(m_store);
         const unsigned options = walk.isLink() ? kCreateLink | kOpenLink : kOptionNone;
-        if (m_store.createKey(made.empty() ? to : made.back().get(), walk.name(), Access::Full, options, target.out())
-            != Status::Ok)
-            throw RegError(quoted("Failed to create key %s", toUtf8(walk.name())));
-        if (!copyValues(walk.key(), target.get()))
-            throw RegError(quoted("Failed to set data for '%s'", toUtf8(walk.name())));
+        const HKey parent = made.empty() ? to : made.back().get();
+        if (const Status st = m_store.createKey(parent, walk.name(), Access::Full, options, target.out()); !st.ok())
+            throw failure("Failed to create key %s", toUtf8(walk.name()), st);
+        if (const Status st = copyValues(walk.key(), target.get()); !st.ok())
+            throw failure("Failed to set data for '%s'", toUtf8(walk.name()), st);
         made.push_back(std::move(target));
+    }
+}
+
+bool RegAccessor::targetInside(HKey newBase, std::u16string_view newRelative, std::uint64_t sourceIdentity) {
+    for (std::u16string above(newRelative);;) {
+        const auto slash = above.rfind(u'\\');
+        if (slash == std::u16string::npos) return false;
+        above.resize(slash);
+        KeyHandle ancestor(m_store);
+        if (m_store.openKey(newBase, above, Access::Read, kOptionNone, ancestor.out()) != Status::Ok) continue;
+        KeyInfo info;
+        if (m_store.queryInfo(ancestor.get(), info) == Status::Ok && info.identity == sourceIdentity) return true;
     }
 }
 
@@ -306,49 +320,30 @@ bool RegAccessor::moveKey(std::string_view oldPath, std::string_view newPath, bo
     std::u16string newRelative;
     const HKey oldBase = baseFor(oldPath, oldRelative);
     const HKey newBase = baseFor(newPath, newRelative);
-    HKey source = kNoKey;
-    if (m_store.openKey(oldBase, oldRelative, Access::Read, kOptionNone, source) != Status::Ok) return false;
+    if (newRelative.empty() || (newBase == oldBase && sameName(newRelative, oldRelative))) return false;
+    // Handles close themselves on every way out, a raised error included.
+    KeyHandle source(m_store);
+    if (m_store.openKey(oldBase, oldRelative, Access::Read, kOptionNone, source.out()) != Status::Ok) return false;
     KeyInfo sourceInfo;
-    (void)m_store.queryInfo(source, sourceInfo);
-
+    (void)m_store.queryInfo(source.get(), sourceInfo);
     // A target inside the source would be copied into itself and then deleted with it.
-    for (std::u16string above = newRelative;;) {
-        const auto slash = above.rfind(u'\\');
-        if (slash == std::u16string::npos) break;
-        above.resize(slash);
-        HKey ancestor = kNoKey;
-        if (m_store.openKey(newBase, above, Access::Read, kOptionNone, ancestor) != Status::Ok) continue;
-        KeyInfo info;
-        const bool inside = m_store.queryInfo(ancestor, info) == Status::Ok && info.identity == sourceInfo.identity;
-        (void)m_store.closeKey(ancestor);
-        if (inside) {
-            (void)m_store.closeKey(source);
-            return false;
-        }
-    }
-    if (newRelative.empty() || (newBase == oldBase && sameName(newRelative, oldRelative))) {
-        (void)m_store.closeKey(source);
-        return false;
-    }
+    if (targetInside(newBase, newRelative, sourceInfo.identity)) return false;
 
+    // A move that cannot be completed leaves nothing of itself behind: the batch is only finished
+    // once the copy is whole.
     WriteBatch batch(m_store);
-    HKey target = kNoKey;
-    try {
-        if (m_store.createKey(newBase, newRelative, Access::Full, kOptionNone, target) != Status::Ok)
-            throw RegError(quoted("Failed to create key %s", newPath));
+    {
+        KeyHandle target(m_store);
+        if (const Status st = m_store.createKey(newBase, newRelative, Access::Full, kOptionNone, target.out());
+            !st.ok())
+            throw failure("Failed to create key %s", newPath, st);
         KeyInfo targetInfo;
-        (void)m_store.queryInfo(target, targetInfo);
-        if (!copyValues(source, target)) throw RegError(quoted("Failed to set data for '%s'", newPath));
-        copyTree(source, target, targetInfo.identity);
-    } catch (...) {
-        // A move that cannot be completed leaves nothing of itself behind.
-        (void)m_store.closeKey(source);
-        (void)m_store.closeKey(target);
-        batch.abandon();
-        throw;
+        (void)m_store.queryInfo(target.get(), targetInfo);
+        if (const Status st = copyValues(source.get(), target.get()); !st.ok())
+            throw failure("Failed to set data for '%s'", newPath, st);
+        copyTree(source.get(), target.get(), targetInfo.identity);
     }
-    (void)m_store.closeKey(source);
-    (void)m_store.closeKey(target);
+    source.reset();
     // A source that cannot go stays beside its complete copy, where the caller finds both.
     const bool sourceGone = !deleteSource || deleteKeyTree(m_store, oldBase, oldRelative) == Status::Ok;
     return batch.finish() == Status::Ok && sourceGone;

@@ -15,7 +15,8 @@ enum class ValueKind { String, ExpandString, Integer, Binary, Other };
 
 [[nodiscard]] ValueKind kindOfType(std::uint32_t type);
 
-// Raised by the reads and writes of value data, with the message the user sees.
+// Raised by the reads and writes of value data, with the message the user sees: what failed and,
+// where the store said, why.
 class RegError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -49,7 +50,7 @@ public:
     void closeKey();
 
     // Makes a missing key; an existing one is fine. The current key stays as it is.
-    // Raises "Failed to create key %s".
+    // Raises "Failed to create key %s: " and the store's reason.
     void createKey(std::string_view path);
 
     // Deletes the key with everything below it, deepest first; true if the key itself went. When
@@ -81,7 +82,7 @@ public:
     std::size_t readBinaryData(std::string_view name, void* buffer, std::size_t bufferSize);
 
     // Write REG_SZ (with its NUL), REG_DWORD (4 bytes) and REG_BINARY values, replacing any value
-    // of that name. Raise "Failed to set data for '%s'".
+    // of that name. Raise "Failed to set data for '%s': " and the store's reason.
     void writeString(std::string_view name, std::string_view text);
     void writeInteger(std::string_view name, std::int32_t number);
     void writeBinaryData(std::string_view name, const void* data, std::size_t size);
@@ -106,7 +107,9 @@ private:
     bool open(std::string_view path, Access access);
     bool query(std::string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data);
     void write(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data);
-    bool copyValues(HKey from, HKey to);
+    Status copyValues(HKey from, HKey to);
+    // Whether a key on the way to newRelative below newBase is the source itself.
+    bool targetInside(HKey newBase, std::u16string_view newRelative, std::uint64_t sourceIdentity);
     void copyTree(HKey from, HKey to, std::uint64_t targetIdentity);
 
     RegStore& m_store;

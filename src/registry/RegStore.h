@@ -13,7 +13,8 @@ namespace quern::reg {
 // The registry as the program reaches it, shaped after the system's registry API so that other
 // backends (a Windows registry, offline hive files) can stand in for the Wine prefix one. Keys are
 // opened by handle from a predefined root or an open key and a relative path; names compare without
-// regard to case. Results are status codes, never exceptions. Every change reaches the disk before
+// regard to case. Every call returns a Status, never raises: its code for decisions, and with a
+// failure the sentence that tells the user why. Every change reaches the disk before
 // the call that made it returns, or, inside a batch, before the batch ends.
 class RegStore {
 public:
@@ -61,7 +62,7 @@ public:
     // write per changed file. If that write fails, endBatch undoes every change of the batch and
     // returns why; the files on disk are then as they were. Only when the files were replaced but
     // may not stay so (a Wine server that started meanwhile, a folder that could not be flushed)
-    // does endBatch keep the changes and return WriteFailed, with a lastErrorText that says so.
+    // does endBatch keep the changes and return WriteFailed, with a message that says so.
     virtual void beginBatch() = 0;
     virtual Status endBatch() = 0;
     // Ends a batch by undoing every change made since its beginBatch, in memory; nothing of it
@@ -75,9 +76,6 @@ public:
     // Why nothing can be written, in a sentence for the user; empty while the registry is writable.
     [[nodiscard]] virtual std::string readOnlyReason() const = 0;
 
-    // What went wrong in the last call that failed, in a sentence for the user.
-    [[nodiscard]] virtual std::string lastErrorText() const = 0;
-
     // What the user must be told once about the files as they were read: lines that could not be
     // read (kept as they are), files that could not be read at all.
     [[nodiscard]] virtual const std::vector<std::string>& loadMessages() const = 0;
@@ -87,7 +85,8 @@ public:
 };
 
 // Runs the changes of one command as one batch: whatever the command does, each changed file is
-// written once, at the end. finish() tells whether the write succeeded.
+// written once, at the end, by finish(). A batch that is not finished undoes its changes when it
+// goes, so a command that fails or raises half-way leaves the registry and its files as they were.
 class WriteBatch {
 public:
     explicit WriteBatch(RegStore& store)
@@ -96,22 +95,23 @@ public:
     }
     WriteBatch(const WriteBatch&) = delete;
     WriteBatch& operator=(const WriteBatch&) = delete;
-    ~WriteBatch() {
-        if (!m_finished) (void)m_store.endBatch();
-    }
+    ~WriteBatch() { abandon(); }
+    // Ends the batch and writes what it changed; tells whether the write succeeded.
     Status finish() {
-        m_finished = true;
+        if (m_done) return Status::Ok;
+        m_done = true;
         return m_store.endBatch();
     }
     // Undoes what the batch changed; nothing of it is written.
     void abandon() {
-        m_finished = true;
+        if (m_done) return;
+        m_done = true;
         m_store.abandonBatch();
     }
 
 private:
     RegStore& m_store;
-    bool m_finished = false;
+    bool m_done = false;
 };
 
 } // namespace quern::reg

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <ostream>
 #include <unordered_map>
 
 namespace quern::reg {
@@ -15,32 +16,36 @@ constexpr std::size_t kIndexThreshold = 32;
 
 } // namespace
 
-std::string_view statusText(Status status) {
-    switch (status) {
-    case Status::Ok:
-        return "done";
-    case Status::NotFound:
-        return "not found";
-    case Status::AccessDenied:
-        return "access denied";
-    case Status::HasSubkeys:
-        return "the key has subkeys";
-    case Status::InvalidHandle:
-        return "not an open key";
-    case Status::KeyDeleted:
-        return "the key was deleted";
-    case Status::NoMoreItems:
-        return "no more items";
-    case Status::BadPath:
-        return "not a valid key name or path";
-    case Status::LinkLoop:
-        return "a chain of link keys loops";
-    case Status::ChangedOnDisk:
-        return "the file was changed on disk";
-    case Status::WriteFailed:
-        return "the file could not be written";
+std::string_view statusText(StatusCode code) {
+    switch (code) {
+    case StatusCode::Ok:
+        return "Done.";
+    case StatusCode::NotFound:
+        return "Not found.";
+    case StatusCode::AccessDenied:
+        return "Access denied.";
+    case StatusCode::HasSubkeys:
+        return "The key has subkeys.";
+    case StatusCode::InvalidHandle:
+        return "Not an open key.";
+    case StatusCode::KeyDeleted:
+        return "The key was deleted.";
+    case StatusCode::NoMoreItems:
+        return "No more items.";
+    case StatusCode::BadPath:
+        return "Not a valid key name or path.";
+    case StatusCode::LinkLoop:
+        return "A chain of link keys loops.";
+    case StatusCode::ChangedOnDisk:
+        return "The file was changed on disk.";
+    case StatusCode::WriteFailed:
+        return "The file could not be written.";
     }
-    return "unknown error";
+    return "Unknown error.";
+}
+
+void PrintTo(const Status& status, std::ostream* out) {
+    *out << status.message();
 }
 
 std::uint64_t fileTimeNow() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,7 +40,7 @@ inline constexpr std::uint32_t kRegQword = 11;
     return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
-enum class Status {
+enum class StatusCode {
     Ok,
     NotFound, // no such key or value
     AccessDenied, // the registry (or this part of it) is read-only, or the key is not open for writing
@@ -53,7 +54,51 @@ enum class Status {
     WriteFailed, // the file could not be written; nothing was changed
 };
 
-[[nodiscard]] std::string_view statusText(Status status);
+// The code's plain sentence for the user ("Not found."), for a status the store gave no words of its own.
+[[nodiscard]] std::string_view statusText(StatusCode code);
+
+// The result of a store call: its code, and where the store knows more (which file, which
+// process, what the system said), the sentence that tells the user. It travels with the result, so
+// a caller never reads a reason left behind by an earlier call.
+class Status {
+public:
+    // The codes under the type's own name, so that callers write Status::NotFound.
+    static constexpr StatusCode Ok = StatusCode::Ok;
+    static constexpr StatusCode NotFound = StatusCode::NotFound;
+    static constexpr StatusCode AccessDenied = StatusCode::AccessDenied;
+    static constexpr StatusCode HasSubkeys = StatusCode::HasSubkeys;
+    static constexpr StatusCode InvalidHandle = StatusCode::InvalidHandle;
+    static constexpr StatusCode KeyDeleted = StatusCode::KeyDeleted;
+    static constexpr StatusCode NoMoreItems = StatusCode::NoMoreItems;
+    static constexpr StatusCode BadPath = StatusCode::BadPath;
+    static constexpr StatusCode LinkLoop = StatusCode::LinkLoop;
+    static constexpr StatusCode ChangedOnDisk = StatusCode::ChangedOnDisk;
+    static constexpr StatusCode WriteFailed = StatusCode::WriteFailed;
+
+    // Implicit, so that a plain code is a status without words of its own.
+    Status(StatusCode code = StatusCode::Ok) // NOLINT(google-explicit-constructor)
+        : m_code(code) { }
+    Status(StatusCode code, std::string message)
+        : m_code(code)
+        , m_message(std::move(message)) { }
+
+    [[nodiscard]] StatusCode code() const { return m_code; }
+    [[nodiscard]] bool ok() const { return m_code == StatusCode::Ok; }
+    // The store's sentence, or statusText(code()) when it gave none.
+    [[nodiscard]] std::string message() const {
+        return m_message.empty() ? std::string(statusText(m_code)) : m_message;
+    }
+
+    friend bool operator==(const Status& status, StatusCode code) { return status.m_code == code; }
+    // Two results are alike when their codes are: the words are for the user, not for decisions.
+    friend bool operator==(const Status& a, const Status& b) { return a.m_code == b.m_code; }
+    // For test failure output.
+    friend void PrintTo(const Status& status, std::ostream* out);
+
+private:
+    StatusCode m_code;
+    std::string m_message;
+};
 
 enum class Access { Read, Full };
 

@@ -295,7 +295,7 @@ Status WinePrefixStore::takeWriterLock(int& fd) {
         const int error = errno;
         m_globalReadOnly = "The registry folder " + m_options.prefixDir + " cannot be opened (" + systemError(error)
             + "), so Quern cannot lock it while it writes and shows the registry read-only.";
-        return fail(Status::AccessDenied, m_globalReadOnly + " Nothing was written.");
+        return Status(Status::AccessDenied, m_globalReadOnly + " Nothing was written.");
     }
     // Another Quern's write takes milliseconds; one that goes on longer is waited for only so long.
     const auto deadline
@@ -307,11 +307,11 @@ Status WinePrefixStore::takeWriterLock(int& fd) {
             ::close(fd);
             fd = -1;
             if (error != EWOULDBLOCK)
-                return fail(Status::WriteFailed,
+                return Status(Status::WriteFailed,
                     "The registry folder " + m_options.prefixDir + " cannot be locked for writing ("
                         + systemError(error) + "); nothing was written.");
             const int waited = m_options.writerWaitMilliseconds;
-            return fail(Status::WriteFailed,
+            return Status(Status::WriteFailed,
                 "Another Quern is writing this registry and did not finish within "
                     + (waited % 1000 == 0 ? std::to_string(waited / 1000) + " s" : std::to_string(waited) + " ms")
                     + "; nothing was written. Try again.");
@@ -443,12 +443,8 @@ void WinePrefixStore::createOwnRegistry() {
     // Every file is written, so that the registry exists on disk from its first use.
     for (auto& hive : m_hives)
         hive.dirty = true;
-    if (batch.finish() != Status::Ok) m_loadMessages.push_back("Quern could not create its registry: " + m_lastError);
-}
-
-Status WinePrefixStore::fail(Status status, std::string text) {
-    m_lastError = std::move(text);
-    return status;
+    if (const Status st = batch.finish(); !st.ok())
+        m_loadMessages.push_back("Quern could not create its registry: " + st.message());
 }
 
 Status WinePrefixStore::resolveRoot(HKey root, Key*& key) {
@@ -499,7 +495,7 @@ HKey WinePrefixStore::newHandle(Key* key, Access access) {
 
 Status WinePrefixStore::followLink(Key* link, Key*& target, int& linksFollowed) {
     if (++linksFollowed > kMaxLinks)
-        return fail(
+        return Status(
             Status::LinkLoop, "A chain of link keys loops or is longer than " + std::to_string(kMaxLinks) + " links.");
     const std::ptrdiff_t index = link->findValue(kLinkValueName);
     if (index < 0) return Status::NotFound;
@@ -573,9 +569,9 @@ Status WinePrefixStore::openKey(HKey parent, std::u16string_view path, Access ac
     if (const Status st = walk(base, path, options, false, key, nullptr, links); st != Status::Ok) return st;
     if (access == Access::Full) {
         if (!key->hive)
-            return fail(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
-        if (!m_globalReadOnly.empty()) return fail(Status::AccessDenied, m_globalReadOnly);
-        if (!key->hive->readOnlyReason.empty()) return fail(Status::AccessDenied, key->hive->readOnlyReason);
+            return Status(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
+        if (!m_globalReadOnly.empty()) return Status(Status::AccessDenied, m_globalReadOnly);
+        if (!key->hive->readOnlyReason.empty()) return Status(Status::AccessDenied, key->hive->readOnlyReason);
     }
     result = newHandle(key, access);
     return Status::Ok;
@@ -595,7 +591,7 @@ Status WinePrefixStore::createKey(
     }
     if (const Status done = finishChange(Status::Ok); done != Status::Ok) return done;
     if (access == Access::Full && (!key->hive || !m_globalReadOnly.empty() || !key->hive->readOnlyReason.empty()))
-        return fail(Status::AccessDenied, readOnlyReason());
+        return Status(Status::AccessDenied, readOnlyReason());
     result = newHandle(key, access);
     return Status::Ok;
 }
@@ -608,28 +604,28 @@ Status WinePrefixStore::closeKey(HKey key) {
 Status WinePrefixStore::keyForWriting(HKey handle, Key*& key) {
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
-    if (access != Access::Full) return fail(Status::AccessDenied, "The key is open for reading only.");
+    if (access != Access::Full) return Status(Status::AccessDenied, "The key is open for reading only.");
     return prepareChange(key);
 }
 
 Status WinePrefixStore::prepareChange(Key* key) {
     Hive* hive = key->hive;
-    if (!hive) return fail(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
-    if (!m_globalReadOnly.empty()) return fail(Status::AccessDenied, m_globalReadOnly);
-    if (!hive->readOnlyReason.empty()) return fail(Status::AccessDenied, hive->readOnlyReason);
+    if (!hive) return Status(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
+    if (!m_globalReadOnly.empty()) return Status(Status::AccessDenied, m_globalReadOnly);
+    if (!hive->readOnlyReason.empty()) return Status(Status::AccessDenied, hive->readOnlyReason);
     if (hive->checkedInBatch) return Status::Ok;
     // A server may have started since the files were read, or another program may have written the
     // file: either way nothing may be changed, so say no before anything is.
     const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, false);
     if (server.running) {
         checkServer();
-        return fail(
+        return Status(
             Status::AccessDenied, m_globalReadOnly.empty() ? "A wineserver runs for this prefix." : m_globalReadOnly);
     }
     struct stat st { };
     const bool existsNow = ::stat(hive->path.c_str(), &st) == 0;
     if (existsNow != hive->existsOnDisk || (existsNow && stampOf(st) != hive->stamp))
-        return fail(Status::ChangedOnDisk,
+        return Status(Status::ChangedOnDisk,
             hive->fileName
                 + " was changed on disk since Quern read it. Nothing was "
                   "changed; refresh (F5) to read it again.");
@@ -695,7 +691,7 @@ Status WinePrefixStore::deleteKey(HKey parent, std::u16string_view path) {
     int links = 0;
     if (const Status st = walk(base, path, kOpenLink, false, key, nullptr, links); st != Status::Ok) return st;
     if (!key->parent || !key->hive || key == key->hive->root || (isPredefined(parent) && key == base))
-        return fail(Status::AccessDenied, "A root key cannot be deleted.");
+        return Status(Status::AccessDenied, "A root key cannot be deleted.");
     if (!key->subkeys.empty()) return Status::HasSubkeys;
     Key* owner = key->parent;
     if (const Status st = prepareChange(owner); st != Status::Ok) return st;
@@ -853,11 +849,11 @@ Status WinePrefixStore::commit() {
     for (auto& hive : m_hives)
         if (hive.dirty) dirty.push_back(&hive);
 
-    auto abandon = [&](Status status, std::string text) {
+    auto abandon = [&](Status status, std::string text = {}) {
         for (const auto& p : prepared)
             if (!p.tempPath.empty()) ::unlink(p.tempPath.c_str());
         undo({});
-        return fail(status, std::move(text));
+        return text.empty() ? status : Status(status.code(), std::move(text));
     };
 
     // From here until the files are in place no other Quern writes and no wineserver starts.
@@ -865,7 +861,7 @@ Status WinePrefixStore::commit() {
     ServerLock server;
     std::vector<std::pair<std::string, OwnedFd>> folders; // each folder a file is replaced in, to flush
     if (!dirty.empty()) {
-        if (const Status st = takeWriterLock(writer.fd); st != Status::Ok) return abandon(st, m_lastError);
+        if (const Status st = takeWriterLock(writer.fd); st != Status::Ok) return abandon(st);
         pid_t holder = 0;
         std::string why;
         // Quern's own registry is no Wine prefix unless someone makes it one: no server folders are
@@ -1015,7 +1011,7 @@ Status WinePrefixStore::commit() {
               "prefix's Windows programs have closed.";
     }
     if (!syncError.empty()) problem += (problem.empty() ? "" : " ") + syncError;
-    if (!problem.empty()) return fail(Status::WriteFailed, problem);
+    if (!problem.empty()) return Status(Status::WriteFailed, problem);
     return Status::Ok;
 }
 

@@ -105,7 +105,6 @@ public:
     void abandonBatch() override;
     Status refresh() override;
     [[nodiscard]] std::string readOnlyReason() const override;
-    [[nodiscard]] std::string lastErrorText() const override { return m_lastError; }
     [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     [[nodiscard]] std::string location() const override { return m_options.prefixDir; }
 
@@ -152,7 +151,6 @@ private:
     void undo(const std::vector<Hive*>& failed);
     void undoEntry(UndoEntry& entry);
     Status commit();
-    Status fail(Status status, std::string text);
     [[nodiscard]] std::uint64_t now() const;
     HKey newHandle(Key* key, Access access);
 
@@ -168,7 +166,6 @@ private:
     std::vector<UndoEntry> m_undo;
     std::string m_globalReadOnly; // a wineserver, a prefix that is missing or cannot be locked
     bool m_prefixMissing = false;
-    std::string m_lastError;
     std::vector<std::string> m_loadMessages;
     std::size_t m_filesWritten = 0;
 };

@@ -74,9 +74,11 @@ TEST_F(AccessorTest, CreateKey) {
     registry->createKey("A\\B");
     EXPECT_EQ(registry->currentKey(), before) << "the current key stays as it was";
     EXPECT_TRUE(registry->keyExists("A\\B\\C"));
-    EXPECT_EQ(raisedBy([&] { registry->createKey("Bad\\\\Path"); }), "Failed to create key Bad\\\\Path");
+    EXPECT_EQ(raisedBy([&] { registry->createKey("Bad\\\\Path"); }),
+        "Failed to create key Bad\\\\Path: Not a valid key name or path.");
     registry->selectRoot(kDynData);
-    EXPECT_EQ(raisedBy([&] { registry->createKey("\\X"); }), "Failed to create key \\X");
+    EXPECT_EQ(raisedBy([&] { registry->createKey("\\X"); }),
+        "Failed to create key \\X: This key belongs to no registry file and cannot be changed.");
 }
 
 TEST_F(AccessorTest, DeleteKeyRemovesEverythingBelowIt) {
@@ -133,6 +135,31 @@ TEST_F(AccessorTest, AnAbandonedBatchLeavesNoTraceOnDiskOrInMemory) {
     }
     EXPECT_EQ(store->filesWritten(), written);
     EXPECT_FALSE(registry->valueExists("never"));
+}
+
+TEST_F(AccessorTest, ACommandThatRaisesHalfWayWritesNothing) {
+    ASSERT_TRUE(registry->openKey("\\Software"));
+    const std::string user = dir / "registry/user.reg";
+    const std::string before = test::readFile(user);
+    const std::size_t handles = store->openHandleCount();
+    EXPECT_THROW(
+        {
+            WriteBatch batch(*store);
+            registry->writeString("first", "half");
+            registry->createKey("Half\\Made");
+            (void)registry->readInteger("missing"); // raises: the command never reaches finish()
+            (void)batch.finish();
+        },
+        RegError);
+    EXPECT_TRUE(test::readFile(user) == before) << "not one byte of the first half reached the file";
+    EXPECT_FALSE(registry->valueExists("first"));
+    EXPECT_FALSE(registry->keyExists("Half"));
+    EXPECT_EQ(store->openHandleCount(), handles);
+
+    // The accessor's error says what failed and, after it, why the store refused.
+    test::writeFile(user, before + "\n");
+    const std::string raised = raisedBy([&] { registry->writeString("x", "y"); });
+    EXPECT_EQ(raised.rfind("Failed to set data for 'x': user.reg was changed on disk", 0), 0u) << raised;
 }
 
 TEST_F(AccessorTest, DeleteKeyLeavesALinksTargetAlone) {
@@ -259,7 +286,7 @@ TEST_F(AccessorTest, WritesReplaceAnyValueOfThatName) {
     ASSERT_EQ(store->queryValue(registry->currentKey(), u"v", type, data), Status::Ok);
     EXPECT_EQ(data, (std::vector<std::uint8_t> { 0, 0 })) << "REG_SZ with its NUL";
     registry->closeKey();
-    EXPECT_EQ(raisedBy([&] { registry->writeString("w", "x"); }), "Failed to set data for 'w'");
+    EXPECT_EQ(raisedBy([&] { registry->writeString("w", "x"); }), "Failed to set data for 'w': Not an open key.");
 }
 
 TEST_F(AccessorTest, ExistenceQuestions) {
