@@ -1,8 +1,7 @@
 #include "registry/WinePrefixStore.h"
+#include "shell/CommandGuard.h"
 #include "shell/QuernProgramIcon.h"
 #include "shell/QuernU.h"
-
-#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +26,7 @@ int main(int argc, char* argv[]) {
             stderr);
         return 1;
     }
-    QApplication app(argc, argv);
+    quern::QuernApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quern"));
     // The icon of every window, and the desktop entry that names the same icon.
     QApplication::setWindowIcon(quern::quernProgramIcon());
