@@ -613,7 +613,7 @@ bool reportSelection(const Context& c, reg::RegAccessor& registry, const std::ve
 
 int runExport(const Context& c, const RegArgs& a) {
     reg::RegAccessor registry(c.store);
-    TTreeSel selection(registry);
+    TTreeSel selection(c.store);
     if (!a.selectionFile.empty()) {
         std::vector<std::string> entries;
         std::string error;
@@ -634,7 +634,7 @@ int runExport(const Context& c, const RegArgs& a) {
 
     // The same writer and the same entries as the window's export: a saved selection exports
     // exactly as it would there, a key as the window exports a key with all below it.
-    RegFileExport file(registry);
+    RegFileExport file(c.store);
     if (!file.OpenRegFile(a.file)) return c.fail("Cannot create file " + a.file + ": " + file.error());
     if (!a.selectionFile.empty()) {
         for (const auto& entry : collectExportEntries(selection.Entries()))
@@ -674,8 +674,7 @@ int runFind(const Context& c, const RegArgs& a) {
         if (!openKeyPath(registry, key, Access::Read))
             return c.fail("The key " + shownKeyPath(key) + " does not exist.");
     }
-    reg::RegAccessor registry(c.store);
-    RegistrySearch search(registry, state);
+    RegistrySearch search(c.store, state);
     Listing listing(c.out);
     const std::size_t found = search.FindAll(a.from, [&](const std::string& position) {
         listing << shownKeyPath(position) << "\n";

@@ -41,7 +41,7 @@ void runRegExport(TMainForm& form) {
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     const TTreeSel& selection = form.selection();
     const std::vector<std::string>& names = form.valueNames();
-    RegFileExport exporter(form.registry());
+    RegFileExport exporter(form.store());
     bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString());
     if (ok) {
         KeyTreeItem* node = form.currentNode();

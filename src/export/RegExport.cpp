@@ -102,8 +102,8 @@ std::vector<std::string> collectExportEntries(const std::vector<std::string>& en
     return collected;
 }
 
-RegFileExport::RegFileExport(reg::RegAccessor& registry)
-    : m_registry(registry) {
+RegFileExport::RegFileExport(reg::RegStore& store)
+    : m_registry(store) {
 }
 
 RegFileExport::~RegFileExport() = default; // a file never closed is thrown away

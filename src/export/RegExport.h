@@ -35,7 +35,7 @@ namespace quern {
 // leftOutKeys() for the user.
 class RegFileExport {
 public:
-    explicit RegFileExport(reg::RegAccessor& registry);
+    explicit RegFileExport(reg::RegStore& store);
     ~RegFileExport();
     RegFileExport(const RegFileExport&) = delete;
     RegFileExport& operator=(const RegFileExport&) = delete;
@@ -71,7 +71,7 @@ private:
         bool withSubkeys);
     void leaveOut(const std::string& path);
 
-    reg::RegAccessor& m_registry;
+    reg::RegAccessor m_registry; // its own, so an export moves no other command's key
     AtomicFile m_file;
     std::string m_buffer;
     std::string m_text;

@@ -46,7 +46,7 @@ template<class Walk> void withWaitWindow(TMainForm& form, Walk walk) {
     // Messages are handled at most every 30 ms: often enough for the window, and seldom enough
     // that a walk over a quarter of a million keys is not spent in the message loop.
     QElapsedTimer sincePump; // not started: the first key handles them at once
-    RegistrySearch search(form.registry(), state, [&] {
+    RegistrySearch search(form.store(), state, [&] {
         if (sincePump.isValid() && sincePump.elapsed() < 30) return;
         QApplication::processEvents();
         sincePump.restart();

@@ -61,9 +61,9 @@ std::string searchText(std::uint32_t type, const std::vector<std::uint8_t>& raw)
     return {};
 }
 
-RegistrySearch::RegistrySearch(reg::RegAccessor& registry, SearchState& state, std::function<void()> pump)
-    : m_registry(registry)
-    , m_store(registry.store())
+RegistrySearch::RegistrySearch(reg::RegStore& store, SearchState& state, std::function<void()> pump)
+    : m_store(store)
+    , m_registry(store)
     , m_state(state)
     , m_pump(std::move(pump)) {
 }

@@ -48,7 +48,7 @@ public:
 
     // pump runs once for every key the walk visits, before it reads the key: the window processes
     // its messages there, and may set state.SearchCancelled.
-    RegistrySearch(reg::RegAccessor& registry, SearchState& state, std::function<void()> pump = {});
+    RegistrySearch(reg::RegStore& store, SearchState& state, std::function<void()> pump = {});
 
     // True when a match was found; position then names it (a key path, or a value path). progress,
     // when given, is shown the start position, then each sibling subtree and further root as the
@@ -83,8 +83,8 @@ private:
     [[nodiscard]] std::vector<std::string> sortedValueNames(reg::HKey key);
     [[nodiscard]] std::vector<std::string> sortedSubkeyNames(reg::HKey key);
 
-    reg::RegAccessor& m_registry;
     reg::RegStore& m_store;
+    reg::RegAccessor m_registry; // its own, so a search moves no other command's key
     SearchState& m_state;
     std::function<void()> m_pump;
     const Hit* m_hit = nullptr; // set while FindAll runs

@@ -60,8 +60,8 @@ void SplitValuePath(std::string_view text, std::string& key, std::string& valueN
     valueName = pair == std::string_view::npos ? std::string() : std::string(text.substr(pair + 2));
 }
 
-TTreeSel::TTreeSel(reg::RegAccessor& registry)
-    : m_registry(registry) {
+TTreeSel::TTreeSel(reg::RegStore& store)
+    : m_registry(store) {
 }
 
 void TTreeSel::setEntries(std::vector<std::string> entries) {

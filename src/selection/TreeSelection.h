@@ -32,7 +32,7 @@ void SplitValuePath(std::string_view text, std::string& key, std::string& valueN
 class TTreeSel {
 public:
     // The registry is asked for a key's subkeys and values when a change depends on them.
-    explicit TTreeSel(reg::RegAccessor& registry);
+    explicit TTreeSel(reg::RegStore& store);
 
     [[nodiscard]] const std::vector<std::string>& Entries() const { return m_entries; }
     // Replaces every entry, as loading a selection file does: no entry is checked.
@@ -76,7 +76,8 @@ private:
     bool listSubkeys(std::string_view keyPath, std::vector<std::string>& names);
     bool listValues(std::string_view keyPath, std::vector<std::string>& names);
 
-    reg::RegAccessor& m_registry;
+    // Its own way into the registry: what it opens never moves a key another command works in.
+    reg::RegAccessor m_registry;
     std::vector<std::string> m_entries;
     // An index over the entries' key parts, rebuilt after a change when next asked: the tree asks
     // for the state of every item it paints.

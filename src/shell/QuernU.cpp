@@ -75,7 +75,7 @@ void TMainForm::FormCreate() {
     SelectBvm();
     SelectIvm();
     m_registry = std::make_unique<reg::RegAccessor>(m_store);
-    m_selection = std::make_unique<TTreeSel>(*m_registry);
+    m_selection = std::make_unique<TTreeSel>(m_store);
     m_selection->repaintTree = [this] { TreeView->viewport()->update(); };
     m_valueNames.clear();
     initialiseTree();

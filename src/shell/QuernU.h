@@ -95,6 +95,7 @@ public:
     int DWViewMode = 1;
 
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
+    [[nodiscard]] reg::RegStore& store() { return m_store; }
     [[nodiscard]] TTreeSel& selection() { return *m_selection; }
     [[nodiscard]] SearchState& searchState() { return m_searchState; }
     [[nodiscard]] SearchHitsPane& hitsPane() { return *m_hitsPane; }

@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         store = test::openTestRegistry(dir / "registry");
         registry = std::make_unique<reg::RegAccessor>(*store);
-        selection = std::make_unique<TTreeSel>(*registry);
+        selection = std::make_unique<TTreeSel>(registry->store());
         registry->selectRoot(reg::kCurrentUser);
         registry->createKey("\\Software\\K");
         registry->openKey("\\Software\\K");
@@ -31,7 +31,7 @@ protected:
     // Exports the entries as the command does and gives the file's bytes.
     std::string exported(const std::vector<std::string>& entries, bool withSelection = true) {
         selection->setEntries(entries);
-        RegFileExport file(*registry);
+        RegFileExport file(registry->store());
         EXPECT_TRUE(file.OpenRegFile(dir / "out.reg"));
         for (const auto& entry : collectExportEntries(entries))
             file.ExportEntry(entry, withSelection ? selection.get() : nullptr);
@@ -126,7 +126,7 @@ TEST_F(ExportTest, LineBreaksInValueNamesAreEscapedAndKeysHoldingThemAreLeftOut)
           "\"crlf\\r\\n\\\\n\\\"\"=dword:2\r\n"
           "\r\n["
         + K + "\\A]\r\n\r\n[" + K + "\\Z]\r\n\"after\"=\"y\"\r\n\r\n";
-    RegFileExport out(*registry);
+    RegFileExport out(registry->store());
     ASSERT_TRUE(out.OpenRegFile(dir / "out.reg"));
     out.ExportTree(K + "\\");
     out.ExportTree(K + "\\Two\nLines\\Below\\");
@@ -169,7 +169,7 @@ TEST_F(ExportTest, EntryForms) {
         exported({ K + "\\Sub\\Gone", K + "\\Sub" }), "REGEDIT4\r\n\r\n\r\n[" + K + "\\Sub]\r\n\"s\"=dword:1\r\n\r\n")
         << "a key that is gone writes only its empty line";
 
-    RegFileExport file(*registry);
+    RegFileExport file(registry->store());
     ASSERT_TRUE(file.OpenRegFile(dir / "value.reg"));
     file.ExportTree(K + "\\\\v2");
     ASSERT_TRUE(file.CloseRegFile());
@@ -192,7 +192,7 @@ TEST_F(ExportTest, AReadOnlyRegistryExportsEverything) {
     const auto second = test::openTestRegistry(dir / "registry", false);
     ASSERT_NE(second->readOnlyReason(), "");
     reg::RegAccessor readOnly(*second);
-    RegFileExport file(readOnly);
+    RegFileExport file(readOnly.store());
     ASSERT_TRUE(file.OpenRegFile(dir / "ro.reg"));
     file.ExportTree(K);
     ASSERT_TRUE(file.CloseRegFile());
@@ -215,7 +215,7 @@ TEST_F(ExportTest, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
     std::vector<std::uint8_t> big(300000, 0xab);
     registry->writeBinaryData("big", big.data(), big.size());
     test::writeFile(dir / "old.reg", "earlier backup");
-    RegFileExport file(*registry);
+    RegFileExport file(registry->store());
     bool closed = true;
     {
         test::FileSizeLimit fullDisk(100000);
@@ -238,7 +238,7 @@ TEST(RegExportSample, TheSamplePrefixExportsWhole) {
     options.scanProcesses = false;
     reg::WinePrefixStore store(options);
     reg::RegAccessor registry(store);
-    RegFileExport file(registry);
+    RegFileExport file(registry.store());
     ASSERT_TRUE(file.OpenRegFile(dir / "all.reg"));
     file.ExportTree("\\");
     ASSERT_TRUE(file.CloseRegFile());

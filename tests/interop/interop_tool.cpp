@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
             (void)store.closeKey(sub);
         }
         reg::RegAccessor registry(store);
-        RegFileExport file(registry);
+        RegFileExport file(registry.store());
         if (!file.OpenRegFile(argv[3])) return 1;
         const std::string path = "HKEY_CURRENT_USER\\" + reg::toUtf8(kKey);
         file.ExportTree(path + "\\");

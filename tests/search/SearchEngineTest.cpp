@@ -39,7 +39,7 @@ protected:
     // focus follows each match: every position the walk stops at, in order.
     std::vector<std::string> allMatches(std::string position, const std::string& expression = "*") {
         state.expression = expression;
-        RegistrySearch search(*registry, state);
+        RegistrySearch search(registry->store(), state);
         std::vector<std::string> matches;
         while (matches.size() < 100 && search.SearchRegistry(position, true))
             matches.push_back(position);
@@ -117,7 +117,7 @@ TEST_F(SearchEngineTest, TheClassesRule) {
     // Nor is anything below it visited: from the root, the value is met once, under its own root.
     state.SearchKeys = state.SearchValueNames = true;
     state.expression = "needle";
-    RegistrySearch search(*registry, state);
+    RegistrySearch search(registry->store(), state);
     std::string position = "HKEY_CLASSES_ROOT";
     ASSERT_TRUE(search.SearchRegistry(position, true));
     EXPECT_EQ(position, "HKEY_CLASSES_ROOT\\k\\\\needle");
@@ -133,7 +133,7 @@ TEST_F(SearchEngineTest, DataIsMatchedAsItsTextForm) {
     set(kCurrentUser, key, u"multi", kRegMultiSz, test::utf16zBytes(std::u16string(u"a\0b\0", 4)));
     set(kCurrentUser, key, u"str", kRegSz, test::utf16zBytes(std::u16string(u"caf\u00e9\0hidden", 11)));
     state.SearchKeys = state.SearchValueNames = false;
-    RegistrySearch search(*registry, state);
+    RegistrySearch search(registry->store(), state);
     KeyHandle handle(*store);
     ASSERT_EQ(store->openKey(kCurrentUser, key, Access::Read, kOptionNone, handle.out()), Status::Ok);
     auto matches = [&](std::string_view name, const std::string& expression) {
@@ -171,7 +171,7 @@ TEST_F(SearchEngineTest, TheWalkCanBeCancelledAndNeverLoops) {
 
     int pumped = 0;
     state.expression = "nothing matches this";
-    RegistrySearch search(*registry, state, [&] {
+    RegistrySearch search(registry->store(), state, [&] {
         if (++pumped == 5) state.SearchCancelled = true;
     });
     std::vector<std::string> shown;
@@ -200,7 +200,7 @@ TEST(SearchEngine, FindAllMeetsWhatSearchAgainMeets) {
         { "*dll* AND NOT *32*", "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\\\", true, true, true } };
     for (const auto& c : cases) {
         SearchState state { c.expression, c.keys, c.names, c.data };
-        RegistrySearch search(registry, state);
+        RegistrySearch search(registry.store(), state);
         std::vector<std::string> again;
         for (std::string position = c.from; again.size() < 100000 && search.SearchRegistry(position, true);)
             again.push_back(position);

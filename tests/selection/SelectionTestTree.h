@@ -23,7 +23,7 @@ public:
     SelectionWorld() {
         m_store = openTestRegistry(m_dir / "registry");
         registry = std::make_unique<reg::RegAccessor>(*m_store);
-        selection = std::make_unique<TTreeSel>(*registry);
+        selection = std::make_unique<TTreeSel>(registry->store());
     }
 
     // Makes keys (paths below HKEY_CURRENT_USER) and values ("Key\\Name") in one write.
