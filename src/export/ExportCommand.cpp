@@ -32,8 +32,8 @@ void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut)
 
 void runRegExport(TMainForm& form) {
     // What to export follows the focus the command was given in, before any dialog takes it.
-    const bool gridFocused = form.KeyGrid->hasFocus();
-    const int row = form.KeyGrid->currentIndex().row();
+    const bool gridFocused = form.focusedPane() == TMainForm::Pane::Grid;
+    const int row = form.focusedGridRow();
     const QString file = form.fileDialogs.chooseSaveFile(QStringLiteral("Save selected keys as .REG..."),
         QStringLiteral("Registry file (*.reg)"), QStringLiteral("reg"));
     if (file.isEmpty()) return;

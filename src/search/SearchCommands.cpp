@@ -24,8 +24,8 @@ namespace {
 // Where a search starts: the key the tree shows, or the value the grid's focus is on.
 std::string startPosition(TMainForm& form) {
     std::string position = keyPathOfNode(form.currentNode());
-    const int row = form.KeyGrid->currentIndex().row();
-    if (form.KeyGrid->hasFocus() && row >= 0 && row < static_cast<int>(form.valueNames().size()))
+    const int row = form.focusedGridRow();
+    if (row >= 0 && row < static_cast<int>(form.valueNames().size()))
         position += std::string(kValueSeparator) + form.valueNames()[static_cast<std::size_t>(row)];
     return position;
 }
@@ -116,7 +116,7 @@ void runFindAll(TMainForm& form) {
 
 void goToSearchMatch(TMainForm& form, const std::string& position) {
     if (!IsValuePath(position)) {
-        form.TreeView->setFocus();
+        form.focusTree();
         form.goToKeyPath(position);
         form.flushTreeChange();
         return;
@@ -130,9 +130,7 @@ void goToSearchMatch(TMainForm& form, const std::string& position) {
     const std::u16string wanted = reg::toUtf16(name);
     for (std::size_t row = 0; row < names.size(); ++row) {
         if (!reg::sameName(reg::toUtf16(names[row]), wanted)) continue;
-        form.KeyGrid->setCurrentIndex(form.KeyGrid->model()->index(static_cast<int>(row), 0));
-        form.KeyGrid->selectRow(static_cast<int>(row));
-        form.KeyGrid->setFocus();
+        form.focusValueRow(row);
         break;
     }
 }

@@ -26,16 +26,9 @@ void toggleHighlightedValues(TMainForm& form, KeyTreeItem& node) {
     const std::string key = keyPathOfNode(&node);
     // The rows the user highlighted, top to bottom; the blank row of a key without values has no
     // value behind it and is passed over.
-    std::vector<int> rows;
-    for (const QItemSelectionRange& range : form.KeyGrid->selectionModel()->selection())
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            if (row < static_cast<int>(names.size())) rows.push_back(row);
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     std::vector<std::string> paths;
-    paths.reserve(rows.size());
-    for (int row : rows)
-        paths.push_back(key + std::string(kValueSeparator) + names[static_cast<std::size_t>(row)]);
+    for (std::size_t row : form.highlightedValueRows())
+        paths.push_back(key + std::string(kValueSeparator) + names[row]);
     const bool anyUnselected = std::any_of(
         paths.begin(), paths.end(), [&](const std::string& path) { return selection.StateOfPath(path) == selNone; });
     for (const auto& path : paths) {
@@ -50,29 +43,17 @@ void toggleHighlightedValues(TMainForm& form, KeyTreeItem& node) {
 
 void toggleSelection(TMainForm& form, bool withSubkeys) {
     KeyTreeItem* node = form.currentNode();
-    if (form.KeyGrid->hasFocus()) {
-        form.KeyGrid->viewport()->update();
-        if (!node) return;
+    const TMainForm::Pane pane = form.focusedPane();
+    if (pane == TMainForm::Pane::Grid && node) {
         toggleHighlightedValues(form, *node);
-        form.TreeView->viewport()->update();
-    } else if (form.TreeView->hasFocus() && node) {
+    } else if (pane == TMainForm::Pane::Tree && node) {
         form.selection().ToggleNode(*node, withSubkeys);
         form.SelMenu(form.selection().StateOfNode(node) >= selAlone);
     } else {
         return;
     }
-    form.KeyGrid->viewport()->update();
+    form.repaintPanes();
     form.showSelectionInMemo();
-}
-
-void setSelectionMenuCaptions(TMainForm& form, bool selected) {
-    form.setEditCaption(form.SelRecurseMNU,
-        selected ? QStringLiteral("De&select current with subkey") : QStringLiteral("Select current with subkey"));
-    form.SelRecurseMNU->setStatusTip(selected ? QStringLiteral("Deselect current key and all child keys (bold marked)")
-                                              : QStringLiteral("Select current key and all child keys (bold marked)"));
-    form.setEditCaption(form.SelMNU, selected ? QStringLiteral("Deselect current") : QStringLiteral("Select current"));
-    form.SelMNU->setStatusTip(selected ? QStringLiteral("Deselect only current key (blue marked)")
-                                       : QStringLiteral("Select only current key (blue marked)"));
 }
 
 void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item) {

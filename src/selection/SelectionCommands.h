@@ -17,8 +17,6 @@ class TTreeSel;
 // subkeys or alone. The marks and the memo follow.
 void toggleSelection(TMainForm& form, bool withSubkeys);
 
-// The captions and hints of the two key selection items, in their select or deselect form.
-void setSelectionMenuCaptions(TMainForm& form, bool selected);
 
 // The look of a tree item by its selection state: bold with its subkeys, blue alone, grey with
 // something selected below it.

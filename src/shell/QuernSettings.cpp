@@ -26,11 +26,11 @@ ScreenRect toScreenRect(const QRect& rect) {
     return { rect.x(), rect.y(), rect.width(), rect.height() };
 }
 
-void applyTreeWidth(TMainForm& form, int width) {
+void applyTreeWidth(QSplitter& splitter, int width) {
     // The splitter owns the tree's width; the grid takes what is left of the splitter.
-    const QList<int> sizes = form.Splitter->sizes();
+    const QList<int> sizes = splitter.sizes();
     const int total = std::accumulate(sizes.begin(), sizes.end(), 0);
-    form.Splitter->setSizes({ std::max(width, 1), std::max(total - width, 1) });
+    splitter.setSizes({ std::max(width, 1), std::max(total - width, 1) });
 }
 
 } // namespace
@@ -46,7 +46,7 @@ void setQuernSettingsFileName(std::string fileName) {
 
 void readSettings(TMainForm& form, QuernIniFile& settings) {
     const StoredSettings stored = readSettingsLines(settings);
-    if (stored.treeWidth) applyTreeWidth(form, *stored.treeWidth);
+    if (stored.treeWidth) applyTreeWidth(*form.Splitter, *stored.treeWidth);
     if (stored.nameColumnWidth) form.KeyGrid->setColumnWidth(0, *stored.nameColumnWidth);
     if (stored.pathText) form.PathEdit->setText(QString::fromStdString(*stored.pathText));
     if (stored.binViewMode) form.BinViewMode = *stored.binViewMode;

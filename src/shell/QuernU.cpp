@@ -446,10 +446,6 @@ void TMainForm::ValueSelMNUClick() {
     toggleSelection(*this, false);
 }
 
-void TMainForm::SelMenu(bool selected) {
-    setSelectionMenuCaptions(*this, selected);
-}
-
 void TMainForm::TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const {
     if (m_selection) styleTreeItem(*m_selection, option, item);
 }

@@ -34,6 +34,7 @@ class QTreeWidgetItem;
 namespace quern {
 
 class ElidedLabel;
+class QuernIniFile;
 class KeyTreeItem;
 class ReadOnlyBar;
 class SearchHitsPane;
@@ -48,51 +49,21 @@ public:
     explicit TMainForm(reg::RegStore& store, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The controls, by the names the rest of the program and its tests use.
-    QFrame* ButtonPanel = nullptr;
-    QLineEdit* PathEdit = nullptr;
-    QTreeWidget* TreeView = nullptr;
-    QSplitter* Splitter = nullptr;
-    QTableView* KeyGrid = nullptr;
-    QPlainTextEdit* Memo = nullptr;
-    QMenu* TreePopupMenu = nullptr;
-    QMenu* GridPopupMenu = nullptr;
-
-    QMenu* FileMNU = nullptr;
-    QAction* REGExportMNU = nullptr;
-    QAction* LoadSelMNU = nullptr;
-    QAction* SaveSelMNU = nullptr;
-    QAction* ExitMNU = nullptr;
-    QMenu* EditMNU = nullptr;
-    QAction* SelRecurseMNU = nullptr;
-    QAction* SelMNU = nullptr;
-    QAction* ValueSelMNU = nullptr;
-    QAction* N2 = nullptr;
-    QAction* NewMNU = nullptr;
-    QAction* ModifyMNU = nullptr;
-    QAction* DeleteMNU = nullptr;
-    QMenu* FindMNU = nullptr;
-    QAction* SearchMNU = nullptr;
-    QAction* SearchAgainMNU = nullptr;
-    QMenu* ViewMNU = nullptr;
-    QMenu* DWORDviewas1 = nullptr;
-    QAction* DWBinMNU = nullptr;
-    QAction* DWDecMNU = nullptr;
-    QAction* DWHexMNU = nullptr;
-    QMenu* BinaryviewasMNU = nullptr;
-    QAction* DecMNU = nullptr;
-    QAction* HexMNU = nullptr;
-    QAction* CharMNU = nullptr;
-    QAction* RefreshMNU = nullptr;
-    QMenu* HelpMNU = nullptr;
-    QAction* Contents1 = nullptr;
-    QAction* AboutMNU = nullptr;
-    QAction* NewkeyPMNU = nullptr;
-    QAction* NewValuePMNU = nullptr;
-
     // The two view modes of the grid (one byte each, as the settings store them).
     int BinViewMode = 2;
     int DWViewMode = 1;
+
+    // What commands need of the panes, without reaching into their widgets.
+    enum class Pane { Other, Tree, Grid };
+    [[nodiscard]] Pane focusedPane() const;
+    // The grid's cursor row while the grid has the focus: the row of a value, the blank row of a
+    // key without values (past the names), or -1 where the grid has no cursor.
+    [[nodiscard]] int focusedGridRow() const;
+    // The rows the user highlighted in the grid that hold a value, top to bottom.
+    [[nodiscard]] std::vector<std::size_t> highlightedValueRows() const;
+    void repaintPanes();
+    void focusTree();
+    void focusValueRow(std::size_t row);
 
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
     [[nodiscard]] reg::RegStore& store() { return m_store; }
@@ -159,6 +130,53 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The controls. Other files reach the panes through the questions and moves above; tests find
+    // the controls by these names as their object names.
+    QFrame* ButtonPanel = nullptr;
+    QLineEdit* PathEdit = nullptr;
+    QTreeWidget* TreeView = nullptr;
+    QSplitter* Splitter = nullptr;
+    QTableView* KeyGrid = nullptr;
+    QPlainTextEdit* Memo = nullptr;
+    QMenu* TreePopupMenu = nullptr;
+    QMenu* GridPopupMenu = nullptr;
+
+    QMenu* FileMNU = nullptr;
+    QAction* REGExportMNU = nullptr;
+    QAction* LoadSelMNU = nullptr;
+    QAction* SaveSelMNU = nullptr;
+    QAction* ExitMNU = nullptr;
+    QMenu* EditMNU = nullptr;
+    QAction* SelRecurseMNU = nullptr;
+    QAction* SelMNU = nullptr;
+    QAction* ValueSelMNU = nullptr;
+    QAction* N2 = nullptr;
+    QAction* NewMNU = nullptr;
+    QAction* ModifyMNU = nullptr;
+    QAction* DeleteMNU = nullptr;
+    QMenu* FindMNU = nullptr;
+    QAction* SearchMNU = nullptr;
+    QAction* SearchAgainMNU = nullptr;
+    QMenu* ViewMNU = nullptr;
+    QMenu* DWORDviewas1 = nullptr;
+    QAction* DWBinMNU = nullptr;
+    QAction* DWDecMNU = nullptr;
+    QAction* DWHexMNU = nullptr;
+    QMenu* BinaryviewasMNU = nullptr;
+    QAction* DecMNU = nullptr;
+    QAction* HexMNU = nullptr;
+    QAction* CharMNU = nullptr;
+    QAction* RefreshMNU = nullptr;
+    QMenu* HelpMNU = nullptr;
+    QAction* Contents1 = nullptr;
+    QAction* AboutMNU = nullptr;
+    QAction* NewkeyPMNU = nullptr;
+    QAction* NewValuePMNU = nullptr;
+
+    // The settings are the window's own layout: they read and set the controls themselves.
+    friend void readSettings(TMainForm& form, QuernIniFile& settings);
+    friend void writeSettings(TMainForm& form, QuernIniFile& settings);
+
     struct EditShortcut {
         QAction* action;
         QString caption;
@@ -171,6 +189,7 @@ private:
     void FormClose();
     void buildControls();
     void buildMenus();
+    void nameMenus();
     void focusChanged(QWidget* old, QWidget* now);
     void TreeViewEnter();
     void TreeViewExit();

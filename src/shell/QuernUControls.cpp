@@ -24,6 +24,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 // The main window's controls and menus, made once when it is created: the table of its widgets,
 // their properties, and which handler each event and menu item runs.
 
@@ -59,6 +61,7 @@ void TMainForm::buildControls() {
     layout->addWidget(m_readOnlyBar);
 
     Splitter = new QSplitter(Qt::Horizontal, central);
+    Splitter->setObjectName(QStringLiteral("Splitter"));
     Splitter->setHandleWidth(3);
     Splitter->setOpaqueResize(true);
     TreeView = new QTreeWidget(Splitter);
@@ -284,7 +287,72 @@ void TMainForm::buildMenus() {
         [this](const QPoint& at) { TreePopupMenu->popup(TreeView->viewport()->mapToGlobal(at)); });
     connect(KeyGrid, &QWidget::customContextMenuRequested, this,
         [this](const QPoint& at) { GridPopupMenu->popup(KeyGrid->viewport()->mapToGlobal(at)); });
+    nameMenus();
     EnableShortcut();
+}
+
+void TMainForm::nameMenus() {
+    // Menus and items carry their names as object names, so that tests and accessibility tools
+    // find them as they find the panes.
+    const std::pair<QObject*, const char*> named[] = { { FileMNU, "FileMNU" }, { REGExportMNU, "REGExportMNU" },
+        { LoadSelMNU, "LoadSelMNU" }, { SaveSelMNU, "SaveSelMNU" }, { ExitMNU, "ExitMNU" }, { EditMNU, "EditMNU" },
+        { SelRecurseMNU, "SelRecurseMNU" }, { SelMNU, "SelMNU" }, { ValueSelMNU, "ValueSelMNU" }, { N2, "N2" },
+        { NewMNU, "NewMNU" }, { ModifyMNU, "ModifyMNU" }, { DeleteMNU, "DeleteMNU" }, { FindMNU, "FindMNU" },
+        { SearchMNU, "SearchMNU" }, { SearchAgainMNU, "SearchAgainMNU" }, { ViewMNU, "ViewMNU" },
+        { DWORDviewas1, "DWORDviewas1" }, { DWBinMNU, "DWBinMNU" }, { DWDecMNU, "DWDecMNU" },
+        { DWHexMNU, "DWHexMNU" }, { BinaryviewasMNU, "BinaryviewasMNU" }, { DecMNU, "DecMNU" }, { HexMNU, "HexMNU" },
+        { CharMNU, "CharMNU" }, { RefreshMNU, "RefreshMNU" }, { HelpMNU, "HelpMNU" }, { Contents1, "Contents1" },
+        { AboutMNU, "AboutMNU" }, { TreePopupMenu, "TreePopupMenu" }, { GridPopupMenu, "GridPopupMenu" },
+        { NewkeyPMNU, "NewkeyPMNU" }, { NewValuePMNU, "NewValuePMNU" } };
+    for (const auto& [object, name] : named)
+        object->setObjectName(QLatin1String(name));
+}
+
+// The captions of the two selection items follow the state of the key the tree stands on.
+void TMainForm::SelMenu(bool selected) {
+    setEditCaption(SelRecurseMNU,
+        selected ? QStringLiteral("De&select current with subkey") : QStringLiteral("Select current with subkey"));
+    SelRecurseMNU->setStatusTip(selected ? QStringLiteral("Deselect current key and all child keys (bold marked)")
+                                              : QStringLiteral("Select current key and all child keys (bold marked)"));
+    setEditCaption(SelMNU, selected ? QStringLiteral("Deselect current") : QStringLiteral("Select current"));
+    SelMNU->setStatusTip(selected ? QStringLiteral("Deselect only current key (blue marked)")
+                                       : QStringLiteral("Select only current key (blue marked)"));
+}
+
+TMainForm::Pane TMainForm::focusedPane() const {
+    if (KeyGrid->hasFocus()) return Pane::Grid;
+    if (TreeView->hasFocus()) return Pane::Tree;
+    return Pane::Other;
+}
+
+int TMainForm::focusedGridRow() const {
+    return KeyGrid->hasFocus() ? KeyGrid->currentIndex().row() : -1;
+}
+
+std::vector<std::size_t> TMainForm::highlightedValueRows() const {
+    std::vector<std::size_t> rows;
+    for (const QItemSelectionRange& range : KeyGrid->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            if (row >= 0 && static_cast<std::size_t>(row) < m_valueNames.size()) rows.push_back(static_cast<std::size_t>(row));
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void TMainForm::repaintPanes() {
+    TreeView->viewport()->update();
+    KeyGrid->viewport()->update();
+}
+
+void TMainForm::focusTree() {
+    TreeView->setFocus();
+}
+
+void TMainForm::focusValueRow(std::size_t row) {
+    const int at = static_cast<int>(row);
+    KeyGrid->setCurrentIndex(KeyGrid->model()->index(at, 0));
+    KeyGrid->selectRow(at);
+    KeyGrid->setFocus();
 }
 
 } // namespace quern

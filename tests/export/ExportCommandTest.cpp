@@ -16,6 +16,7 @@
 #include <memory>
 
 using namespace quern;
+using namespace quern::test;
 
 namespace {
 
@@ -70,23 +71,23 @@ private slots:
 
     void withoutASelectionTheFocusDecides() {
         Window w;
-        w.form->TreeView->setFocus();
+        TreeView(*w.form)->setFocus();
         QCOMPARE(w.exportNow(),
             "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n[" + K + "\\Sub]\r\n\r\n");
         QCOMPARE(w.title, QStringLiteral("Save selected keys as .REG..."));
         QCOMPARE(w.filter, QStringLiteral("Registry file (*.reg)"));
         QCOMPARE(w.suffix, QStringLiteral("reg"));
 
-        w.form->KeyGrid->setFocus();
-        w.form->KeyGrid->setCurrentIndex(w.form->KeyGrid->model()->index(1, 0));
+        KeyGrid(*w.form)->setFocus();
+        KeyGrid(*w.form)->setCurrentIndex(KeyGrid(*w.form)->model()->index(1, 0));
         test::answerNextMessageBox(QMessageBox::Yes);
         QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"b\"=dword:2\r\n\r\n");
     }
 
     void theSelectionIsExportedWhenThereIsOne() {
         Window w;
-        w.form->TreeView->setFocus();
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        TreeView(*w.form)->setFocus();
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
         QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n");
     }
 
@@ -97,7 +98,7 @@ private slots:
             registry.selectRoot(reg::kCurrentUser);
             registry.createKey("\\Software\\K\\Two\nLines");
         }
-        w.form->TreeView->setFocus();
+        TreeView(*w.form)->setFocus();
         QString warning;
         test::answerNextMessageBox(QMessageBox::Ok, &warning);
         QCOMPARE(w.exportNow(),

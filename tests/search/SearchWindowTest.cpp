@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 
 using namespace quern;
+using namespace quern::test;
 
 namespace {
 
@@ -48,9 +49,9 @@ template<class T> void whenModal(std::function<void(T&)> act) {
 }
 
 QString position(TMainForm& form) {
-    QString path = form.PathEdit->text();
-    if (form.focusWidget() == form.KeyGrid)
-        path += QStringLiteral("\\\\") + form.cellText(0, form.KeyGrid->currentIndex().row() + 1).mid(1);
+    QString path = PathEdit(form)->text();
+    if (form.focusWidget() == KeyGrid(form))
+        path += QStringLiteral("\\\\") + form.cellText(0, KeyGrid(form)->currentIndex().row() + 1).mid(1);
     return path;
 }
 
@@ -113,17 +114,17 @@ private slots:
             asked = true;
             dialog.reject();
         });
-        QTest::keyClick(form.TreeView, Qt::Key_F3);
+        QTest::keyClick(TreeView(form), Qt::Key_F3);
         QVERIFY2(asked, "Search again without an expression opens the Find dialog");
         QApplication::setActiveWindow(&form); // offscreen, nothing does it after a dialog
 
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
-        form.TreeView->setFocus();
+        TreeView(form)->setFocus();
         whenModal<TFindForm>([](TFindForm& dialog) {
             dialog.EditFind->setText(QStringLiteral("need*"));
             dialog.FindBTN->click();
         });
-        QTest::keyClick(form.TreeView, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClick(TreeView(form), Qt::Key_F, Qt::ControlModifier);
         const QString app = QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App");
         QCOMPARE(position(form), app + QStringLiteral("\\\\alpha"));
         QVERIFY(form.isEnabled());
@@ -147,7 +148,7 @@ private slots:
         QCOMPARE(position(form), app + QStringLiteral("\\\\gamma"));
         searchAgain();
         QCOMPARE(position(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Needle"));
-        QCOMPARE(form.focusWidget(), form.TreeView);
+        QCOMPARE(form.focusWidget(), TreeView(form));
         // The same keys under HKEY_USERS, then the end.
         for (int i = 0; i < 3; ++i)
             searchAgain();
@@ -195,7 +196,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QVERIFY(!form.hitsPane().isVisible());
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
-        form.TreeView->setFocus();
+        TreeView(form)->setFocus();
         whenModal<TFindForm>([](TFindForm& dialog) {
             dialog.EditFind->setText(QStringLiteral("need*"));
             dialog.FindAllBTN->click();

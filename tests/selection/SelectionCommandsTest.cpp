@@ -21,6 +21,7 @@
 #include <memory>
 
 using namespace quern;
+using namespace quern::test;
 using Entries = std::vector<std::string>;
 
 namespace {
@@ -48,19 +49,19 @@ public:
     // Selects the key in the tree and gives the tree the focus.
     void at(const QString& path) {
         form->GoToPath(path);
-        QTRY_VERIFY(form->PathEdit->text() == path);
-        form->TreeView->setFocus();
+        QTRY_VERIFY(PathEdit(*form)->text() == path);
+        TreeView(*form)->setFocus();
     }
-    QString memo() const { return form->Memo->toPlainText(); }
+    QString memo() const { return Memo(*form)->toPlainText(); }
     const Entries& entries() const { return form->selection().Entries(); }
     QTreeWidgetItem* item(const QString& path) {
         form->GoToPath(path);
-        return form->TreeView->currentItem();
+        return TreeView(*form)->currentItem();
     }
     // The font weight and the two colours the tree draws an item with.
     QString look(QTreeWidgetItem* treeItem) {
         QStyleOptionViewItem option;
-        option.palette = form->TreeView->palette();
+        option.palette = TreeView(*form)->palette();
         form->TreeViewCustomDrawItem(option, static_cast<KeyTreeItem*>(treeItem));
         return QStringLiteral("%1 %2 %3")
             .arg(option.font.bold() ? QStringLiteral("bold") : QStringLiteral("normal"),
@@ -88,49 +89,49 @@ private slots:
     void spaceTogglesTheKeyWithItsSubkeys() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        QCOMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("Select current with subkey"));
-        QCOMPARE(w.form->SelMNU->statusTip(), QStringLiteral("Select only current key (blue marked)"));
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QCOMPARE(caption(SelRecurseMNU(*w.form)), QStringLiteral("Select current with subkey"));
+        QCOMPARE(SelMNU(*w.form)->statusTip(), QStringLiteral("Select only current key (blue marked)"));
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
         QCOMPARE(w.memo(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A\\"));
-        QCOMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("De&select current with subkey"));
-        QCOMPARE(caption(w.form->SelMNU), QStringLiteral("Deselect current"));
-        QCOMPARE(w.form->SelRecurseMNU->statusTip(),
+        QCOMPARE(caption(SelRecurseMNU(*w.form)), QStringLiteral("De&select current with subkey"));
+        QCOMPARE(caption(SelMNU(*w.form)), QStringLiteral("Deselect current"));
+        QCOMPARE(SelRecurseMNU(*w.form)->statusTip(),
             QStringLiteral("Deselect current key and all child keys (bold marked)"));
-        QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("bold #000000 #ffff00"));
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QCOMPARE(w.look(TreeView(*w.form)->currentItem()), QStringLiteral("bold #000000 #ffff00"));
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         QVERIFY(w.entries().empty());
         QCOMPARE(w.memo(), QString());
-        QCOMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("Select current with subkey"));
+        QCOMPARE(caption(SelRecurseMNU(*w.form)), QStringLiteral("Select current with subkey"));
     }
 
     void shiftSpaceTogglesTheKeyAlone() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A" });
-        QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("normal #0000ff #ffff00"));
+        QCOMPARE(w.look(TreeView(*w.form)->currentItem()), QStringLiteral("normal #0000ff #ffff00"));
         const QString grey = QStringLiteral("#808080");
-        QCOMPARE(w.look(w.form->TreeView->currentItem()->parent()), QStringLiteral("bold %1 %1").arg(grey));
+        QCOMPARE(w.look(TreeView(*w.form)->currentItem()->parent()), QStringLiteral("bold %1 %1").arg(grey));
 
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space); // selected: Space deselects, whatever the flag
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space); // selected: Space deselects, whatever the flag
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
         QCOMPARE(w.entries(), (Entries { U + "\\Software\\A\\B\\", U + "\\Software\\A\\C\\" }));
-        QCOMPARE(w.look(w.form->TreeView->currentItem()), QStringLiteral("bold %1 %1").arg(grey));
-        QCOMPARE(caption(w.form->SelMNU), QStringLiteral("Select current"));
-        QCOMPARE(w.look(w.form->TreeView->currentItem()->child(0)), QStringLiteral("bold #000000 #ffff00"));
+        QCOMPARE(w.look(TreeView(*w.form)->currentItem()), QStringLiteral("bold %1 %1").arg(grey));
+        QCOMPARE(caption(SelMNU(*w.form)), QStringLiteral("Select current"));
+        QCOMPARE(w.look(TreeView(*w.form)->currentItem()->child(0)), QStringLiteral("bold #000000 #ffff00"));
     }
 
     void theTreeDrawsTheMarks() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
-        QTreeWidgetItem* marked = w.form->TreeView->currentItem();
-        w.form->TreeView->setCurrentItem(marked->parent());
-        const QRect row = w.form->TreeView->visualItemRect(marked);
-        const QImage image = w.form->TreeView->viewport()->grab().toImage();
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
+        QTreeWidgetItem* marked = TreeView(*w.form)->currentItem();
+        TreeView(*w.form)->setCurrentItem(marked->parent());
+        const QRect row = TreeView(*w.form)->visualItemRect(marked);
+        const QImage image = TreeView(*w.form)->viewport()->grab().toImage();
         int blue = 0;
         for (int x = row.left(); x < std::min(row.right(), image.width()); ++x)
             for (int y = row.top(); y < row.bottom(); ++y) {
@@ -143,43 +144,43 @@ private slots:
     void theTopNodeSelectsEverythingOnlyWithSubkeys() {
         Window w;
         w.at(QString());
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
         QVERIFY(w.entries().empty());
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         QCOMPARE(w.entries(), Entries { "\\" });
-        QCOMPARE(w.look(w.form->TreeView->topLevelItem(0)->child(3)), QStringLiteral("bold #000000 #ffff00"));
+        QCOMPARE(w.look(TreeView(*w.form)->topLevelItem(0)->child(3)), QStringLiteral("bold #000000 #ffff00"));
     }
 
     void theGridTogglesARangeOfValues() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
         QTRY_COMPARE(w.form->valueNames().size(), std::size_t { 4 });
-        w.form->KeyGrid->setFocus();
-        w.form->KeyGrid->selectRow(1);
-        QTest::keyClick(w.form->KeyGrid, Qt::Key_Space);
+        KeyGrid(*w.form)->setFocus();
+        KeyGrid(*w.form)->selectRow(1);
+        QTest::keyClick(KeyGrid(*w.form), Qt::Key_Space);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\\\v2" });
         // Rows 0 to 2, of which v2 is selected: the mixed range becomes selected.
-        w.form->KeyGrid->selectionModel()->select(
-            QItemSelection(w.form->KeyGrid->model()->index(0, 0), w.form->KeyGrid->model()->index(2, 1)),
+        KeyGrid(*w.form)->selectionModel()->select(
+            QItemSelection(KeyGrid(*w.form)->model()->index(0, 0), KeyGrid(*w.form)->model()->index(2, 1)),
             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        QTest::keyClick(w.form->KeyGrid, Qt::Key_Space, Qt::ShiftModifier); // values, never keys, in the grid
+        QTest::keyClick(KeyGrid(*w.form), Qt::Key_Space, Qt::ShiftModifier); // values, never keys, in the grid
         QCOMPARE(
             w.entries(), (Entries { U + "\\Software\\A\\\\v2", U + "\\Software\\A\\\\v1", U + "\\Software\\A\\\\v3" }));
         QCOMPARE(w.memo().count(QLatin1Char('\n')), 2);
-        w.form->ValueSelMNU->trigger();
+        ValueSelMNU(*w.form)->trigger();
         QVERIFY(w.entries().empty());
 
-        w.form->KeyGrid->selectAll();
-        QTest::keyClick(w.form->KeyGrid, Qt::Key_Space);
+        KeyGrid(*w.form)->selectAll();
+        QTest::keyClick(KeyGrid(*w.form), Qt::Key_Space);
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A" }); // every value: the key's own entry
     }
 
     void thePathEditLeavesTheSelectionAlone() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        w.form->Memo->setPlainText(QStringLiteral("untouched"));
-        w.form->PathEdit->setFocus();
-        w.form->SelMNUClick(w.form->SelRecurseMNU);
+        Memo(*w.form)->setPlainText(QStringLiteral("untouched"));
+        PathEdit(*w.form)->setFocus();
+        w.form->SelMNUClick(SelRecurseMNU(*w.form));
         QVERIFY(w.entries().empty());
         QCOMPARE(w.memo(), QStringLiteral("untouched"));
     }
@@ -187,7 +188,7 @@ private slots:
     void saveAndLoadTheSelection() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         QString title;
         QString filter;
         QString suffix;
@@ -206,7 +207,7 @@ private slots:
         QCOMPARE(suffix, QStringLiteral("qks"));
         QCOMPARE(test::readFile(w.dir / "backup.qks"), "HKEY_CURRENT_USER\\Software\\A\\\r\n");
 
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         QString question;
         test::answerNextMessageBox(QMessageBox::No, &question);
         w.form->SaveSelMNUClick();
@@ -214,13 +215,13 @@ private slots:
         QCOMPARE(test::readFile(w.dir / "backup.qks"), "HKEY_CURRENT_USER\\Software\\A\\\r\n");
 
         // Loading replaces whatever was selected, marks the tree and fills the memo.
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space, Qt::ShiftModifier);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
         w.form->LoadSelMNUClick();
         QCOMPARE(title, QStringLiteral("Load key selection from ..."));
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
         QCOMPARE(w.memo(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A\\"));
-        QTRY_COMPARE(caption(w.form->SelRecurseMNU), QStringLiteral("De&select current with subkey"));
-        QTRY_COMPARE(w.form->PathEdit->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
+        QTRY_COMPARE(caption(SelRecurseMNU(*w.form)), QStringLiteral("De&select current with subkey"));
+        QTRY_COMPARE(PathEdit(*w.form)->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
 
         answer.clear();
         w.form->LoadSelMNUClick();
@@ -230,7 +231,7 @@ private slots:
     void fileErrorsAreSaidAndChangeNothing() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        QTest::keyClick(w.form->TreeView, Qt::Key_Space);
+        QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         const QString missing = QString::fromStdString(w.dir / "no/such/folder/sel.qks");
         w.form->fileDialogs.run = [&](QFileDialog&) { return missing; };
         QString message;

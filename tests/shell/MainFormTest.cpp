@@ -29,6 +29,7 @@
 #include <memory>
 
 using namespace quern;
+using namespace quern::test;
 
 namespace {
 
@@ -87,17 +88,17 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.windowTitle(), QStringLiteral("Quern - THE registry editor & backupper"));
-        QTreeWidgetItem* top = form.TreeView->topLevelItem(0);
+        QTreeWidgetItem* top = TreeView(form)->topLevelItem(0);
         QCOMPARE(top->text(0), QStringLiteral("Local Registry"));
         QCOMPARE(top->childCount(), 6);
         QCOMPARE(top->child(5)->text(0), QStringLiteral("HKEY_DYN_DATA"));
         QCOMPARE(form.currentNode(), static_cast<KeyTreeItem*>(top)); // an empty path selects the top node
         QCOMPARE(form.cellText(0, 0), QStringLiteral("Name"));
         QCOMPARE(form.cellText(1, 0), QStringLiteral("Data"));
-        QCOMPARE(form.REGExportMNU->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
-        QCOMPARE(form.ExitMNU->statusTip(), QStringLiteral("Bye bye, see you soon !"));
-        QCOMPARE(form.DeleteMNU->text().section(QLatin1Char('\t'), 0, 0), QStringLiteral("&Delete Key"));
-        QVERIFY(form.CharMNU->isChecked() && !form.HexMNU->isChecked() && form.DWDecMNU->isChecked());
+        QCOMPARE(REGExportMNU(form)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+        QCOMPARE(ExitMNU(form)->statusTip(), QStringLiteral("Bye bye, see you soon !"));
+        QCOMPARE(DeleteMNU(form)->text().section(QLatin1Char('\t'), 0, 0), QStringLiteral("&Delete Key"));
+        QVERIFY(CharMNU(form)->isChecked() && !HexMNU(form)->isChecked() && DWDecMNU(form)->isChecked());
         QVERIFY(form.readOnlyText().isEmpty());
     }
 
@@ -108,27 +109,27 @@ private slots:
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
         auto state = [&] {
-            return QStringList { form.SelRecurseMNU->isVisible() ? QStringLiteral("sel") : QStringLiteral("-"),
-                form.ValueSelMNU->isVisible() ? QStringLiteral("val") : QStringLiteral("-"),
-                form.N2->isVisible() ? QStringLiteral("n2") : QStringLiteral("-"), form.DeleteMNU->text() };
+            return QStringList { SelRecurseMNU(form)->isVisible() ? QStringLiteral("sel") : QStringLiteral("-"),
+                ValueSelMNU(form)->isVisible() ? QStringLiteral("val") : QStringLiteral("-"),
+                N2(form)->isVisible() ? QStringLiteral("n2") : QStringLiteral("-"), DeleteMNU(form)->text() };
         };
-        form.TreeView->setFocus();
+        TreeView(form)->setFocus();
         QCOMPARE(state(),
             (QStringList { QStringLiteral("sel"), QStringLiteral("-"), QStringLiteral("n2"),
                 QStringLiteral("&Delete Key\tDel") }));
-        form.KeyGrid->setFocus();
+        KeyGrid(form)->setFocus();
         QCOMPARE(state(),
             (QStringList { QStringLiteral("-"), QStringLiteral("val"), QStringLiteral("n2"),
                 QStringLiteral("&Delete Value\tDel") }));
-        form.PathEdit->setFocus();
+        PathEdit(form)->setFocus();
         QCOMPARE(state(),
             (QStringList { QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"),
                 QStringLiteral("&Delete Value") })); // the shortcuts are withdrawn while the path edit has the focus
-        form.Memo->setFocus();
+        Memo(form)->setFocus();
         QCOMPARE(state(),
             (QStringList {
                 QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("&Delete Value\tDel") }));
-        QCOMPARE(form.SelMNU->text(), QStringLiteral("Select &current\tShift+Space"));
+        QCOMPARE(SelMNU(form)->text(), QStringLiteral("Select &current\tShift+Space"));
     }
 
     void editKeysTypeIntoThePathEditAndRunCommandsElsewhere() {
@@ -137,32 +138,32 @@ private slots:
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        form.PathEdit->setFocus();
-        form.PathEdit->setText(QStringLiteral("ab"));
-        form.PathEdit->setCursorPosition(1);
+        PathEdit(form)->setFocus();
+        PathEdit(form)->setText(QStringLiteral("ab"));
+        PathEdit(form)->setCursorPosition(1);
         for (auto key : { Qt::Key_Space, Qt::Key_Insert, Qt::Key_Return, Qt::Key_Delete })
-            QTest::keyClick(form.PathEdit, key);
-        QCOMPARE(form.PathEdit->text(), QStringLiteral("a "));
+            QTest::keyClick(PathEdit(form), key);
+        QCOMPARE(PathEdit(form)->text(), QStringLiteral("a "));
         for (const char* command : { "NewMNUClick", "ModifyMNUClick", "DeleteMNUClick" })
             QCOMPARE(form.seamCalls(command), 0);
         QVERIFY(form.selection().Entries().empty());
 
-        QTest::keyClick(form.PathEdit, Qt::Key_F2);
+        QTest::keyClick(PathEdit(form), Qt::Key_F2);
         QCOMPARE(form.seamCalls("ModifyMNUClick"), 1); // F2 runs Modify even from the path edit
 
-        form.TreeView->setFocus();
-        QTest::keyClick(form.TreeView, Qt::Key_Space);
+        TreeView(form)->setFocus();
+        QTest::keyClick(TreeView(form), Qt::Key_Space);
         QCOMPARE(form.selection().Entries(), std::vector<std::string> { "\\" }); // the top node with subkeys
-        QTest::keyClick(form.TreeView, Qt::Key_Insert);
-        QTest::keyClick(form.TreeView, Qt::Key_Return);
-        QTest::keyClick(form.TreeView, Qt::Key_Delete);
+        QTest::keyClick(TreeView(form), Qt::Key_Insert);
+        QTest::keyClick(TreeView(form), Qt::Key_Return);
+        QTest::keyClick(TreeView(form), Qt::Key_Delete);
         QCOMPARE(form.seamCalls("NewMNUClick"), 1);
         QCOMPARE(form.seamCalls("ModifyMNUClick"), 2);
         QCOMPARE(form.seamCalls("DeleteMNUClick"), 1);
 
-        form.KeyGrid->setFocus();
-        QTest::keyClick(form.KeyGrid, Qt::Key_Left);
-        QVERIFY2(form.TreeView->hasFocus(), "Left in the grid goes back to the tree");
+        KeyGrid(form)->setFocus();
+        QTest::keyClick(KeyGrid(form), Qt::Key_Left);
+        QVERIFY2(TreeView(form)->hasFocus(), "Left in the grid goes back to the tree");
     }
 
     void escapeClosesAndTheSelectionAsksFirst() {
@@ -171,26 +172,26 @@ private slots:
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        form.Memo->setPlainText(QStringLiteral("HKEY_CURRENT_USER\\Software"));
+        Memo(form)->setPlainText(QStringLiteral("HKEY_CURRENT_USER\\Software"));
         QString question;
         test::answerNextMessageBox(QMessageBox::No, &question);
-        form.PathEdit->setFocus();
-        QTest::keyClick(form.PathEdit, Qt::Key_Escape);
+        PathEdit(form)->setFocus();
+        QTest::keyClick(PathEdit(form), Qt::Key_Escape);
         QCOMPARE(question, QStringLiteral("Exit program, are you sure ?"));
         QVERIFY2(form.isVisible(), "No keeps the window open");
         test::answerNextMessageBox(QMessageBox::Yes);
-        QTest::keyClick(form.TreeView, Qt::Key_Escape);
+        QTest::keyClick(TreeView(form), Qt::Key_Escape);
         QVERIFY(!form.isVisible());
 
         form.show();
-        form.Memo->clear();
+        Memo(form)->clear();
         QVERIFY2(form.close(), "an empty selection closes without asking");
     }
 
     void treeFillsLazilyAndDropsOnCollapse() {
         Fixture f;
         TMainForm form(*f.store);
-        QTreeWidgetItem* top = form.TreeView->topLevelItem(0);
+        QTreeWidgetItem* top = TreeView(form)->topLevelItem(0);
         QTreeWidgetItem* user = top->child(1);
         QCOMPARE(user->childCount(), 0);
         QCOMPARE(user->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator); // an expand button before reading
@@ -224,7 +225,7 @@ private slots:
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QVERIFY2(form.valueNames().empty(), "the change is told 50 ms after the selection rests");
         QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 });
-        QCOMPARE(form.PathEdit->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
+        QCOMPARE(PathEdit(form)->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QCOMPARE(form.cellText(0, 1), QStringLiteral("s")); // the default value first, with an empty name
         QCOMPARE(form.cellText(1, 1), QStringLiteral("\"default\""));
 
@@ -236,20 +237,20 @@ private slots:
         QCOMPARE(data("Number"), QStringLiteral("n255"));
         QCOMPARE(data("Wide"), QStringLiteral("n[Invalid Integer Data]"));
         QCOMPARE(data("Nothing"), QStringLiteral("b"));
-        form.DWHexMNU->trigger();
-        form.HexMNU->trigger();
-        QVERIFY(form.DWHexMNU->isChecked() && !form.DWDecMNU->isChecked() && form.HexMNU->isChecked());
+        DWHexMNU(form)->trigger();
+        HexMNU(form)->trigger();
+        QVERIFY(DWHexMNU(form)->isChecked() && !DWDecMNU(form)->isChecked() && HexMNU(form)->isChecked());
         QCOMPARE(data("Number"), QStringLiteral("nFFh")); // switching a mode refills at once
         QCOMPARE(data("Bytes"), QStringLiteral("b0A FF "));
         QCOMPARE(data("Multi"), QStringLiteral("b61 00 62 00 00 "));
-        form.DWBinMNU->trigger();
-        form.DecMNU->trigger();
+        DWBinMNU(form)->trigger();
+        DecMNU(form)->trigger();
         QCOMPARE(data("Number"), QStringLiteral("n11111111b"));
         QCOMPARE(data("Bytes"), QStringLiteral("b010 255 "));
 
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Empty"));
         QTRY_VERIFY(form.valueNames().empty());
-        QCOMPARE(form.KeyGrid->model()->rowCount(), 1); // a key without values shows one blank row
+        QCOMPARE(KeyGrid(form)->model()->rowCount(), 1); // a key without values shows one blank row
         QCOMPARE(form.cellText(0, 1), QString());
     }
 
@@ -259,20 +260,20 @@ private slots:
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        form.PathEdit->clear();
-        typeInto(form.PathEdit, QStringLiteral("HKEY_CURRENT_USER\\Software\\Vend"));
+        PathEdit(form)->clear();
+        typeInto(PathEdit(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vend"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software"));
-        QTest::keyClicks(form.PathEdit, QStringLiteral("or"));
+        QTest::keyClicks(PathEdit(form), QStringLiteral("or"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         QVERIFY(form.currentNode()->isExpanded());
         QTest::qWait(80);
-        QCOMPARE(form.PathEdit->text(),
+        QCOMPARE(PathEdit(form)->text(),
             QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor")); // what the user types is never overwritten
-        form.PathEdit->setText(QStringLiteral("HKEY_CURRENT_USER\\\\Software"));
+        PathEdit(form)->setText(QStringLiteral("HKEY_CURRENT_USER\\\\Software"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER"));
-        form.PathEdit->setText(QStringLiteral("\\HKEY_CURRENT_USER"));
+        PathEdit(form)->setText(QStringLiteral("\\HKEY_CURRENT_USER"));
         QCOMPARE(selectedPath(form), QString());
-        form.PathEdit->setText(QStringLiteral("HKEY_CURRENT_USER\\Nowhere\\Software"));
+        PathEdit(form)->setText(QStringLiteral("HKEY_CURRENT_USER\\Nowhere\\Software"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER"));
     }
 
@@ -287,7 +288,7 @@ private slots:
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         QVERIFY2(form.currentNode()->isExpanded(), "the parent takes the expanded state the deleted key had");
         QVERIFY(!childNamed(form.currentNode(), QStringLiteral("App")));
-        QVERIFY2(!form.TreeView->topLevelItem(0)->child(2)->isExpanded(), "other branches are closed");
+        QVERIFY2(!TreeView(form)->topLevelItem(0)->child(2)->isExpanded(), "other branches are closed");
     }
 
     // Refresh reads a file changed on disk and says once what in it cannot be read; a collapsed key
@@ -347,13 +348,13 @@ private slots:
         form.show();
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        form.TreeView->setFocus();
+        TreeView(form)->setFocus();
         QList<QWidget*> seen;
         for (int i = 0; i < 4; ++i) {
             seen.push_back(QApplication::focusWidget());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(seen, (QList<QWidget*> { form.TreeView, form.KeyGrid, form.PathEdit, form.Memo }));
+        QCOMPARE(seen, (QList<QWidget*> { TreeView(form), KeyGrid(form), PathEdit(form), Memo(form) }));
     }
 
     void theGridDrawsItsHeaderAndSelectionItself() {
@@ -365,17 +366,17 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 });
-        form.KeyGrid->selectRow(0);
-        const int y = form.KeyGrid->rowViewportPosition(0) + 8;
+        KeyGrid(form)->selectRow(0);
+        const int y = KeyGrid(form)->rowViewportPosition(0) + 8;
         auto rowColour = [&] {
-            const QImage image = form.KeyGrid->viewport()->grab().toImage();
+            const QImage image = KeyGrid(form)->viewport()->grab().toImage();
             return QColor(image.pixel(200, y));
         };
-        form.KeyGrid->setFocus();
+        KeyGrid(form)->setFocus();
         QTRY_COMPARE(rowColour(), form.palette().color(QPalette::Active, QPalette::Highlight));
-        form.TreeView->setFocus();
+        TreeView(form)->setFocus();
         QTRY_COMPARE(rowColour(), QColor(Qt::white)); // the selection shows only while the grid has the focus
-        const QImage header = form.KeyGrid->horizontalHeader()->grab().toImage();
+        const QImage header = KeyGrid(form)->horizontalHeader()->grab().toImage();
         QCOMPARE(QColor(header.pixel(60, 3)), QColor(0xc0, 0xc0, 0xc0));
         QCOMPARE(QColor(header.pixel(60, 0)), QColor(Qt::white));
         QCOMPARE(QColor(header.pixel(60, header.height() - 1)), QColor(0x80, 0x80, 0x80));
@@ -391,8 +392,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         QTRY_COMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
-        form.TreeView->setFocus();
-        QTest::keyClick(form.TreeView, Qt::Key_Space);
+        TreeView(form)->setFocus();
+        QTest::keyClick(TreeView(form), Qt::Key_Space);
         auto answer = [](const QString& file, QString* title) {
             QTimer::singleShot(0, [=] {
                 auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -405,25 +406,25 @@ private slots:
         QString title;
         const QString saved = QString::fromStdString(f.dir / "kept.qks");
         answer(saved, &title);
-        QTest::keyClick(form.TreeView, Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(TreeView(form), Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(title, QStringLiteral("Save key selection as ..."));
         QCOMPARE(QString::fromStdString(test::readFile(saved.toStdString())),
             QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\\r\n"));
 
         // Offscreen, nothing gives the window back its activation after a dialog; a desktop does.
         QApplication::setActiveWindow(&form);
-        form.TreeView->setFocus();
-        QTest::keyClick(form.TreeView, Qt::Key_Space); // deselected; the load brings it back
+        TreeView(form)->setFocus();
+        QTest::keyClick(TreeView(form), Qt::Key_Space); // deselected; the load brings it back
         QVERIFY(form.selection().Entries().empty());
         answer(saved, &title);
-        QTest::keyClick(form.TreeView, Qt::Key_L, Qt::ControlModifier);
+        QTest::keyClick(TreeView(form), Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(title, QStringLiteral("Load key selection from ..."));
         QCOMPARE(form.selection().Entries(), std::vector<std::string> { "HKEY_CURRENT_USER\\Software\\Vendor\\" });
 
         QApplication::setActiveWindow(&form);
         const QString exported = QString::fromStdString(f.dir / "backup.reg");
         answer(exported, &title);
-        QTest::keyClick(form.TreeView, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(TreeView(form), Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(title, QStringLiteral("Save selected keys as .REG..."));
         QVERIFY(test::readFile(exported.toStdString()).find("[HKEY_CURRENT_USER\\Software\\Vendor\\App]\r\n")
             != std::string::npos);
@@ -432,7 +433,7 @@ private slots:
         QTimer::singleShot(0, [] {
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
         });
-        QTest::keyClick(form.TreeView, Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(TreeView(form), Qt::Key_S, Qt::ControlModifier);
         QVERIFY2(form.isVisible(), "Cancel in the dialog changes nothing");
     }
 
@@ -459,41 +460,41 @@ private slots:
             QTest::keyPress(QApplication::focusWidget(), Qt::Key_Alt);
             QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Alt, Qt::AltModifier);
         };
-        for (QWidget* pane : std::initializer_list<QWidget*> { form.TreeView, form.KeyGrid, form.PathEdit }) {
+        for (QWidget* pane : std::initializer_list<QWidget*> { TreeView(form), KeyGrid(form), PathEdit(form) }) {
             pane->setFocus();
             QTRY_VERIFY(pane->hasFocus());
-            const bool treeItems = form.SelRecurseMNU->isVisible() && form.SelMNU->isVisible();
-            const bool valueItem = form.ValueSelMNU->isVisible();
-            const QString deleteText = form.DeleteMNU->text();
+            const bool treeItems = SelRecurseMNU(form)->isVisible() && SelMNU(form)->isVisible();
+            const bool valueItem = ValueSelMNU(form)->isVisible();
+            const QString deleteText = DeleteMNU(form)->text();
             tapAlt();
             QTRY_VERIFY(qobject_cast<QMenuBar*>(QApplication::focusWidget()));
-            QCOMPARE(form.SelRecurseMNU->isVisible() && form.SelMNU->isVisible(), treeItems);
-            QCOMPARE(form.ValueSelMNU->isVisible(), valueItem);
-            QCOMPARE(form.DeleteMNU->text(), deleteText); // the path edit's withdrawn keys stay withdrawn
+            QCOMPARE(SelRecurseMNU(form)->isVisible() && SelMNU(form)->isVisible(), treeItems);
+            QCOMPARE(ValueSelMNU(form)->isVisible(), valueItem);
+            QCOMPARE(DeleteMNU(form)->text(), deleteText); // the path edit's withdrawn keys stay withdrawn
             countQuestions();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
             QTest::qWait(20);
             QVERIFY(form.isVisible());
             QTRY_VERIFY(pane->hasFocus());
         }
-        QCOMPARE(form.DeleteMNU->text(), QStringLiteral("&Delete Value"));
-        QVERIFY(form.SelRecurseMNU->text().isEmpty() == false);
+        QCOMPARE(DeleteMNU(form)->text(), QStringLiteral("&Delete Value"));
+        QVERIFY(SelRecurseMNU(form)->text().isEmpty() == false);
 
         // Alt+E opens the Edit menu; the first Esc closes it, the second leaves the menu bar.
-        form.TreeView->setFocus();
-        QTest::keyClick(form.TreeView, Qt::Key_E, Qt::AltModifier);
-        QTRY_VERIFY(QApplication::activePopupWidget() == form.EditMNU);
-        QVERIFY(form.SelRecurseMNU->isVisible() && form.SelMNU->isVisible());
-        QTest::keyClick(form.EditMNU, Qt::Key_Escape);
+        TreeView(form)->setFocus();
+        QTest::keyClick(TreeView(form), Qt::Key_E, Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget() == EditMNU(form));
+        QVERIFY(SelRecurseMNU(form)->isVisible() && SelMNU(form)->isVisible());
+        QTest::keyClick(EditMNU(form), Qt::Key_Escape);
         QTRY_VERIFY(!QApplication::activePopupWidget());
         countQuestions();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QTest::qWait(20);
         QVERIFY(form.isVisible());
         QCOMPARE(questions, 0);
-        form.TreeView->setFocus();
+        TreeView(form)->setFocus();
         countQuestions();
-        QTest::keyClick(form.TreeView, Qt::Key_Escape);
+        QTest::keyClick(TreeView(form), Qt::Key_Escape);
         QTRY_COMPARE(questions, 1); // outside the menus Esc still asks to close
     }
 
@@ -506,22 +507,22 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 }); // "", Bytes, Multi, Nothing, Number, Text, Wide
-        form.KeyGrid->setFocus();
+        KeyGrid(form)->setFocus();
         auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
-            const QPoint at(40, form.KeyGrid->rowViewportPosition(row) + 5);
-            QTest::mouseClick(form.KeyGrid->viewport(), Qt::LeftButton, modifiers, at);
+            const QPoint at(40, KeyGrid(form)->rowViewportPosition(row) + 5);
+            QTest::mouseClick(KeyGrid(form)->viewport(), Qt::LeftButton, modifiers, at);
         };
         // Ctrl with a click two rows apart: whatever the grid highlights is one range, and Space
         // acts on exactly the rows highlighted.
         click(1, Qt::NoModifier);
         click(4, Qt::ControlModifier);
         std::vector<std::string> highlighted;
-        for (const QModelIndex& row : form.KeyGrid->selectionModel()->selectedRows())
+        for (const QModelIndex& row : KeyGrid(form)->selectionModel()->selectedRows())
             highlighted.push_back(form.valueNames()[static_cast<std::size_t>(row.row())]);
         std::sort(highlighted.begin(), highlighted.end(), nameLess);
         const auto first = std::find(form.valueNames().begin(), form.valueNames().end(), highlighted.front());
         QVERIFY(std::equal(highlighted.begin(), highlighted.end(), first));
-        QTest::keyClick(form.KeyGrid, Qt::Key_Space);
+        QTest::keyClick(KeyGrid(form), Qt::Key_Space);
         const std::string key = "HKEY_CURRENT_USER\\Software\\Vendor\\App\\\\";
         std::vector<std::string> expected;
         for (const auto& name : highlighted)
@@ -556,8 +557,8 @@ private slots:
         for (const char* name : { "ReadOnlyLabel", "LocationLabel" })
             permanent += form.findChild<QWidget*>(QString::fromLatin1(name))->width();
         QVERIFY2(permanent < form.statusBar()->width() / 2, "the hints keep most of the status bar");
-        form.statusBar()->showMessage(form.TreeView->statusTip());
-        QCOMPARE(form.statusBar()->currentMessage(), form.TreeView->statusTip());
+        form.statusBar()->showMessage(TreeView(form)->statusTip());
+        QCOMPARE(form.statusBar()->currentMessage(), TreeView(form)->statusTip());
     }
 
     // Wine's files may hold names with a lone surrogate: such keys and values show with an escape,
@@ -583,13 +584,13 @@ private slots:
         QTRY_COMPARE(form.valueNames().size(), std::size_t { 2 });
         QCOMPARE(form.cellText(0, 1), QStringLiteral("sv<U+D800>"));
         QCOMPARE(form.cellText(1, 1), QStringLiteral("\"text\""));
-        QTRY_COMPARE(form.PathEdit->text(), shownKey);
-        form.KeyGrid->setFocus();
-        form.KeyGrid->selectRow(0);
-        QTest::keyClick(form.KeyGrid, Qt::Key_Space);
+        QTRY_COMPARE(PathEdit(form)->text(), shownKey);
+        KeyGrid(form)->setFocus();
+        KeyGrid(form)->selectRow(0);
+        QTest::keyClick(KeyGrid(form), Qt::Key_Space);
         QCOMPARE(form.selection().Entries(),
             std::vector<std::string> { "HKEY_CURRENT_USER\\Software\\" + odd + "\\\\" + reg::toUtf8(u"v\xd800") });
-        QCOMPARE(form.Memo->toPlainText(), shownKey + QStringLiteral("\\\\v<U+D800>"));
+        QCOMPARE(Memo(form)->toPlainText(), shownKey + QStringLiteral("\\\\v<U+D800>"));
     }
 
     void theHelpWindowOpensOnTheScreen() {
@@ -599,7 +600,7 @@ private slots:
         form.setGeometry(screen.left(), screen.top(), 300, 200); // its centre is near the top edge
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTest::keyClick(form.TreeView, Qt::Key_F1);
+        QTest::keyClick(TreeView(form), Qt::Key_F1);
         THelpForm* help = form.findChild<THelpForm*>();
         QVERIFY(help && help->isVisible());
         QVERIFY2(screen.contains(help->frameGeometry()), "the help window lies wholly on the screen");
@@ -612,11 +613,11 @@ private slots:
         form.resize(600, 400);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.Splitter->setSizes({ 0, 600 });
-        QVERIFY(form.TreeView->width() >= 1);
-        form.KeyGrid->setColumnWidth(0, 120);
+        Splitter(form)->setSizes({ 0, 600 });
+        QVERIFY(TreeView(form)->width() >= 1);
+        KeyGrid(form)->setColumnWidth(0, 120);
         form.applyDataColumnRule();
-        QCOMPARE(form.KeyGrid->columnWidth(1), form.KeyGrid->viewport()->width() - 120 - 2);
+        QCOMPARE(KeyGrid(form)->columnWidth(1), KeyGrid(form)->viewport()->width() - 120 - 2);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "WindowTestSupport.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
@@ -17,6 +17,7 @@
 #include <memory>
 
 using namespace quern;
+using namespace quern::test;
 
 namespace {
 
@@ -66,13 +67,13 @@ private slots:
             "260\r\n90\r\nHKEY_CURRENT_USER\\Software\\Vendor\r\n0\r\n2\r\n50\r\n60\r\n640\r\n420\r\n1\r\n");
         QuernIniFile file(f.settingsFile);
         readSettings(form, file);
-        QCOMPARE(form.PathEdit->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
-        QCOMPARE(form.TreeView->currentItem(), form.TreeView->topLevelItem(0)); // not navigated
+        QCOMPARE(PathEdit(form)->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        QCOMPARE(TreeView(form)->currentItem(), TreeView(form)->topLevelItem(0)); // not navigated
         QCOMPARE(form.BinViewMode, 0);
         QCOMPARE(form.DWViewMode, 2);
-        QCOMPARE(form.KeyGrid->columnWidth(0), 90);
+        QCOMPARE(KeyGrid(form)->columnWidth(0), 90);
         showAndWait(form);
-        QCOMPARE(form.TreeView->width(), 260);
+        QCOMPARE(TreeView(form)->width(), 260);
         QCOMPARE(form.geometry(), QRect(50, 60, 640, 420));
         QVERIFY(!form.isMaximized() && !form.isMinimized());
     }
@@ -84,7 +85,7 @@ private slots:
         QuernIniFile file(f.settingsFile);
         const QRect before = form.geometry();
         readSettings(form, file);
-        QCOMPARE(form.PathEdit->text(), QStringLiteral("HKEY_USERS"));
+        QCOMPARE(PathEdit(form)->text(), QStringLiteral("HKEY_USERS"));
         QCOMPARE(form.BinViewMode, 2);
         QCOMPARE(form.DWViewMode, 1);
         QCOMPARE(form.geometry(), before);
@@ -94,9 +95,9 @@ private slots:
         QuernIniFile missing(f.dir / "missing.ini");
         readSettings(fresh, missing);
         showAndWait(fresh);
-        QCOMPARE(fresh.TreeView->width(), 201);
-        QCOMPARE(fresh.KeyGrid->columnWidth(0), 150);
-        QVERIFY(fresh.PathEdit->text().isEmpty());
+        QCOMPARE(TreeView(fresh)->width(), 201);
+        QCOMPARE(KeyGrid(fresh)->columnWidth(0), 150);
+        QVERIFY(PathEdit(fresh)->text().isEmpty());
     }
 
     void treeWidthZeroGivesATreeOnePixelWide() {
@@ -106,7 +107,7 @@ private slots:
         QuernIniFile file(f.settingsFile);
         readSettings(form, file);
         showAndWait(form);
-        QCOMPARE(form.TreeView->width(), 1);
+        QCOMPARE(TreeView(form)->width(), 1);
     }
 
     void maximisedWindowStartsMaximisedAndRestoresToItsRectangle() {
@@ -150,9 +151,9 @@ private slots:
         Fixture f;
         TMainForm form(*f.store);
         showAndWait(form);
-        form.Splitter->setSizes({ 230, form.Splitter->width() - 230 });
-        form.KeyGrid->setColumnWidth(0, 120);
-        form.PathEdit->setText(QStringLiteral("HKEY_CURRENT_USER\\Software"));
+        Splitter(form)->setSizes({ 230, Splitter(form)->width() - 230 });
+        KeyGrid(form)->setColumnWidth(0, 120);
+        PathEdit(form)->setText(QStringLiteral("HKEY_CURRENT_USER\\Software"));
         form.BinViewMode = 0;
         form.DWViewMode = 2;
         QuernIniFile file(f.settingsFile);

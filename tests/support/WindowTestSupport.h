@@ -1,6 +1,13 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTableView>
+#include <QTreeWidget>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -33,5 +40,36 @@ private:
     TempDir m_dir;
     int m_run = 0;
 };
+
+
+// The main window's controls, found by the names they carry as object names, as a user's tools
+// would find them: the window keeps its widgets to itself.
+template<class T> T* control(const QObject& form, const char* name) {
+    T* found = form.findChild<T*>(QLatin1String(name));
+    if (!found) qFatal("the main window has no control named %s", name);
+    return found;
+}
+#define QUERN_MAIN_CONTROL(Type, Name) \
+    inline Type* Name(const QObject& form) { return control<Type>(form, #Name); }
+QUERN_MAIN_CONTROL(QAction, CharMNU)
+QUERN_MAIN_CONTROL(QAction, DWBinMNU)
+QUERN_MAIN_CONTROL(QAction, DWDecMNU)
+QUERN_MAIN_CONTROL(QAction, DWHexMNU)
+QUERN_MAIN_CONTROL(QAction, DecMNU)
+QUERN_MAIN_CONTROL(QAction, DeleteMNU)
+QUERN_MAIN_CONTROL(QMenu, EditMNU)
+QUERN_MAIN_CONTROL(QAction, ExitMNU)
+QUERN_MAIN_CONTROL(QAction, HexMNU)
+QUERN_MAIN_CONTROL(QTableView, KeyGrid)
+QUERN_MAIN_CONTROL(QPlainTextEdit, Memo)
+QUERN_MAIN_CONTROL(QAction, N2)
+QUERN_MAIN_CONTROL(QLineEdit, PathEdit)
+QUERN_MAIN_CONTROL(QAction, REGExportMNU)
+QUERN_MAIN_CONTROL(QAction, SelMNU)
+QUERN_MAIN_CONTROL(QAction, SelRecurseMNU)
+QUERN_MAIN_CONTROL(QSplitter, Splitter)
+QUERN_MAIN_CONTROL(QTreeWidget, TreeView)
+QUERN_MAIN_CONTROL(QAction, ValueSelMNU)
+#undef QUERN_MAIN_CONTROL
 
 } // namespace quern::test
