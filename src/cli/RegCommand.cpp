@@ -2,6 +2,7 @@
 
 #include "codec/RegData.h"
 #include "codec/Utf.h"
+#include "codec/ValueText.h"
 #include "export/RegExport.h"
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
@@ -251,7 +252,7 @@ public:
     }
 
     void writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
-        m_listing << "    " << displayName(name) << "    " << typeName(type) << "    " << formatData(type, data)
+        m_listing << "    " << displayName(name) << "    " << codec::typeName(type) << "    " << queryText(type, data)
                   << "\n";
     }
 
@@ -307,16 +308,16 @@ int runAdd(const Context& c, const RegArgs& a) {
     const bool setsValue = a.valueName || a.defaultValue || a.data || a.typeName;
     std::uint32_t type = reg::kRegSz;
     if (a.typeName) {
-        const auto named = typeFromName(*a.typeName);
+        const auto named = codec::typeFromName(*a.typeName);
         if (!named) return c.fail("Unsupported type [" + *a.typeName + "].");
         type = *named;
     }
     std::vector<std::uint8_t> data;
     if (setsValue) {
         if ((type == reg::kRegDword || type == reg::kRegQword) && !a.data)
-            return c.fail("A " + typeName(type) + " value needs its number: /d DATA.");
+            return c.fail("A " + codec::typeName(type) + " value needs its number: /d DATA.");
         std::string error;
-        if (!encodeData(type, a.data.value_or(""), a.separator, data, error)) return c.fail(error);
+        if (!codec::encodeData(type, a.data.value_or(""), a.separator, data, error)) return c.fail(error);
     }
     if (!checkWritable(c, a.key)) return 1;
 

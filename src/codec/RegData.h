@@ -2,12 +2,13 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace quern::cli {
+namespace quern::codec {
+
+// Value types by the names reg uses for them, and the data of reg's /d switch.
 
 // The type a /t switch names (REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD with its alias
 // REG_DWORD_LITTLE_ENDIAN, REG_QWORD, REG_BINARY, REG_NONE; any letter case); nothing for any other text.
@@ -26,9 +27,4 @@ namespace quern::cli {
 bool encodeData(std::uint32_t type, std::string_view text, std::optional<char16_t> separator,
     std::vector<std::uint8_t>& bytes, std::string& error);
 
-// The data as query shows it: strings up to their first NUL; multi-strings with \0 between the
-// strings; DWORDs and QWORDs of the right size as 0x and lower-case hex; everything else, and
-// numbers of the wrong size, as upper-case hex bytes without separators.
-[[nodiscard]] std::string formatData(std::uint32_t type, std::span<const std::uint8_t> bytes);
-
-} // namespace quern::cli
+} // namespace quern::codec

@@ -91,10 +91,24 @@ void appendUtf8FromUtf16LE(std::string& out, const std::uint8_t* bytes, std::siz
     while (i < units && bytes[2 * i + 1] == 0 && bytes[2 * i] < 0x80)
         out.push_back(static_cast<char>(bytes[2 * i++]));
     if (i == units) return;
-    std::u16string rest(units - i, u'\0');
-    for (std::size_t k = 0; k < rest.size(); ++k)
-        rest[k] = static_cast<char16_t>(bytes[2 * (i + k)] | (bytes[2 * (i + k) + 1] << 8));
-    out += toUtf8(rest);
+    out += toUtf8(unitsFromUtf16LE({ bytes + 2 * i, size - 2 * i }));
+}
+
+std::u16string unitsFromUtf16LE(std::span<const std::uint8_t> bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return units;
+}
+
+std::vector<std::uint8_t> utf16LEBytes(std::u16string_view units) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(units.size() * 2);
+    for (char16_t unit : units) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
 }
 
 std::u16string toUtf16(std::string_view text) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quern::reg {
 
@@ -13,6 +15,10 @@ namespace quern::reg {
 
 // Appends the UTF-8 form of UTF-16LE bytes (units of two bytes; an odd last byte is left out).
 void appendUtf8FromUtf16LE(std::string& out, const std::uint8_t* bytes, std::size_t size);
+
+// The units of UTF-16LE bytes, as the registry keeps text (an odd last byte is left out), and back.
+[[nodiscard]] std::u16string unitsFromUtf16LE(std::span<const std::uint8_t> bytes);
+[[nodiscard]] std::vector<std::uint8_t> utf16LEBytes(std::u16string_view units);
 
 // UTF-8 to UTF-16; the three-byte form of a lone surrogate gives that unit back. Other bytes that
 // are not valid UTF-8 each become U+FFFD.

@@ -1,32 +1,114 @@
 #include "codec/ValueText.h"
 
+#include "codec/NumberText.h"
 #include "codec/Utf.h"
+#include "codec/ValueData.h"
+#include "registry/RegTypes.h"
 
 #include <algorithm>
 
 namespace quern {
 
+namespace {
+
+// Bytes as a program that reads binary data sees them: a multi-string's text in UTF-8, every
+// unit converted, NULs included; any other kind as it is.
+std::string_view programBytes(std::uint32_t type, std::span<const std::uint8_t> raw, std::string& utf8) {
+    if (type != reg::kRegMultiSz) return { reinterpret_cast<const char*>(raw.data()), raw.size() };
+    reg::appendUtf8FromUtf16LE(utf8, raw.data(), raw.size());
+    return utf8;
+}
+
+std::span<const std::uint8_t> asBytes(std::string_view text) {
+    return { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() };
+}
+
+void appendByteGlyph(std::string& text, std::uint8_t byte) {
+    const char16_t glyph = byteGlyph(byte);
+    if (glyph < 0x80) {
+        text.push_back(static_cast<char>(glyph));
+    } else if (glyph < 0x800) {
+        text.push_back(static_cast<char>(0xC0 | (glyph >> 6)));
+        text.push_back(static_cast<char>(0x80 | (glyph & 0x3F)));
+    } else {
+        text.push_back(static_cast<char>(0xE0 | (glyph >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((glyph >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (glyph & 0x3F)));
+    }
+}
+
+void appendEscaped(std::string& out, std::string_view text) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' && text[i] != '"') continue;
+        out.append(text, start, i - start);
+        out.push_back('\\');
+        start = i;
+    }
+    out.append(text, start, text.size() - start);
+}
+
+// A value name as a line holds it: escaped as text is, and a line break, which would end the line
+// there, as the escape that readers turn back into it.
+void appendEscapedName(std::string& out, std::string_view name) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c != '\\' && c != '"' && c != '\r' && c != '\n') continue;
+        out.append(name, start, i - start);
+        out.push_back('\\');
+        out.push_back(c == '\r' ? 'r' : c == '\n' ? 'n' : c);
+        start = i + 1;
+    }
+    out.append(name, start, name.size() - start);
+}
+
+void appendRegFileString(std::string& out, std::uint32_t type, std::string_view text) {
+    if (text.find_first_of("\r\n") == std::string_view::npos) {
+        out.push_back('"');
+        appendEscaped(out, text);
+        out.push_back('"');
+        return;
+    }
+    // A line break would split the line for every reader: such a string goes in the hex form of
+    // its own kind, its text and the closing NUL as bytes.
+    out += type == reg::kRegSz ? "hex(1):" : "hex(2):";
+    codec::appendHexBytes(out, asBytes(text), ",", codec::ByteDigits::Fewest);
+    out += text.empty() ? "0" : ",0";
+}
+
+std::string hexNumber(std::uint64_t number) {
+    return "0x" + codec::formatUnsigned(number, 16, codec::LetterCase::Lower);
+}
+
+std::string hexBytes(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    codec::appendHexBytes(text, bytes, {});
+    return text;
+}
+
+std::string multiStringQueryText(std::span<const std::uint8_t> raw) {
+    const std::u16string units = reg::unitsFromUtf16LE(raw);
+    const auto strings = codec::splitMultiString(units);
+    std::string text;
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        if (i) text += "\\0";
+        text += reg::toUtf8(strings[i]);
+    }
+    return text;
+}
+
+} // namespace
+
 std::string formatDword(std::int32_t value, int mode) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     const auto bits = static_cast<std::uint32_t>(value);
-    auto inBase = [&](unsigned shift, char suffix) {
-        // Digits come out lowest first; the text is turned round at the end.
-        std::string text;
-        const unsigned mask = (1u << shift) - 1;
-        for (std::uint32_t rest = bits; rest != 0; rest >>= shift)
-            text.push_back(kDigits[rest & mask]);
-        if (text.empty()) text = "0";
-        std::reverse(text.begin(), text.end());
-        text.push_back(suffix);
-        return text;
-    };
     switch (mode) {
     case kDwordHex:
-        return inBase(4, 'h');
+        return codec::formatUnsigned(bits, 16) + 'h';
     case kDwordDecimal:
         return std::to_string(value);
     case kDwordBinary:
-        return inBase(1, 'b');
+        return codec::formatUnsigned(bits, 2) + 'b';
     default:
         return {};
     }
@@ -49,16 +131,11 @@ char16_t byteGlyph(std::uint8_t byte) {
 }
 
 std::string formatBytes(std::span<const std::uint8_t> bytes, int mode) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     switch (mode) {
     case kBytesHex:
-        text.reserve(bytes.size() * 3);
-        for (std::uint8_t b : bytes) {
-            text.push_back(kDigits[b >> 4]);
-            text.push_back(kDigits[b & 15]);
-            text.push_back(' ');
-        }
+        codec::appendHexBytes(text, bytes, " ");
+        if (!bytes.empty()) text.push_back(' ');
         break;
     case kBytesDecimal:
         text.reserve(bytes.size() * 4);
@@ -71,24 +148,100 @@ std::string formatBytes(std::span<const std::uint8_t> bytes, int mode) {
         break;
     case kBytesCharacters:
         text.reserve(bytes.size() * 2);
-        for (std::uint8_t b : bytes) {
-            const char16_t glyph = byteGlyph(b);
-            if (glyph < 0x80) {
-                text.push_back(static_cast<char>(glyph));
-            } else if (glyph < 0x800) {
-                text.push_back(static_cast<char>(0xC0 | (glyph >> 6)));
-                text.push_back(static_cast<char>(0x80 | (glyph & 0x3F)));
-            } else {
-                text.push_back(static_cast<char>(0xE0 | (glyph >> 12)));
-                text.push_back(static_cast<char>(0x80 | ((glyph >> 6) & 0x3F)));
-                text.push_back(static_cast<char>(0x80 | (glyph & 0x3F)));
-            }
-        }
+        for (std::uint8_t b : bytes)
+            appendByteGlyph(text, b);
         break;
     default:
         break;
     }
     return text;
+}
+
+std::string gridText(std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode) {
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz:
+        return "\"" + codec::stringUpToNul(raw) + "\"";
+    case reg::kRegDword:
+        // More than four bytes are no number; fewer are one whose high bytes are zero.
+        if (raw.size() > 4) return "[Invalid Integer Data]";
+        return formatDword(static_cast<std::int32_t>(codec::dwordFromBytes(raw)), dwordMode);
+    default: {
+        std::string utf8;
+        return formatBytes(asBytes(programBytes(type, raw, utf8)), binaryMode);
+    }
+    }
+}
+
+void appendRegFileValue(std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw) {
+    out.push_back('"');
+    appendEscapedName(out, name);
+    out += "\"=";
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz:
+        appendRegFileString(out, type, codec::stringUpToNul(raw));
+        break;
+    case reg::kRegDword:
+        if (raw.size() == 4) {
+            out += "dword:";
+            out += codec::formatUnsigned(codec::dwordFromBytes(raw), 16);
+        } else {
+            // A dword: line stands for four bytes; data of another length, which reading it as a
+            // number would pad or refuse, keeps its bytes and its kind in the hex form.
+            out += "hex(4):";
+            codec::appendHexBytes(out, raw, ",", codec::ByteDigits::Fewest);
+        }
+        break;
+    default: {
+        std::string utf8;
+        out += "hex:";
+        codec::appendHexBytes(out, asBytes(programBytes(type, raw, utf8)), ",", codec::ByteDigits::Fewest);
+    }
+    }
+}
+
+std::string EscapeRegText(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size() + 8);
+    appendEscaped(escaped, text);
+    return escaped;
+}
+
+std::string queryText(std::uint32_t type, std::span<const std::uint8_t> raw) {
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz:
+        return codec::stringUpToNul(raw);
+    case reg::kRegMultiSz:
+        return multiStringQueryText(raw);
+    case reg::kRegDword:
+        if (raw.size() == 4) return hexNumber(codec::dwordFromBytes(raw));
+        return hexBytes(raw);
+    case reg::kRegDwordBigEndian:
+        if (raw.size() == 4) return hexNumber(std::uint32_t { raw[0] } << 24 | raw[1] << 16 | raw[2] << 8 | raw[3]);
+        return hexBytes(raw);
+    case reg::kRegQword:
+        if (raw.size() == 8) return hexNumber(codec::qwordFromBytes(raw));
+        return hexBytes(raw);
+    default:
+        return hexBytes(raw);
+    }
+}
+
+std::string searchText(std::uint32_t type, std::span<const std::uint8_t> raw) {
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz:
+        return codec::stringUpToNul(raw);
+    case reg::kRegDword:
+        if (raw.size() > 4) return {}; // what reading it as a number refuses
+        return std::to_string(static_cast<std::int32_t>(codec::dwordFromBytes(raw)));
+    case reg::kRegBinary:
+        return std::string(raw.begin(), raw.end());
+    default:
+        return {};
+    }
 }
 
 bool nameLess(std::string_view a, std::string_view b) {

@@ -1,6 +1,7 @@
 #include "export/RegExport.h"
 
 #include "codec/Utf.h"
+#include "codec/ValueText.h"
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
 
@@ -22,54 +23,11 @@ bool isRecursiveEntry(std::string_view entry) {
     return !IsValuePath(entry) && !entry.empty() && entry.back() == '\\';
 }
 
-void appendHexBytes(std::string& out, const std::uint8_t* bytes, std::size_t size) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out.reserve(out.size() + size * 3);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (i) out.push_back(',');
-        if (bytes[i] >= 16) out.push_back(kDigits[bytes[i] >> 4]);
-        out.push_back(kDigits[bytes[i] & 15]);
-    }
-}
-
-void appendEscaped(std::string& out, std::string_view text) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' && text[i] != '"') continue;
-        out.append(text, start, i - start);
-        out.push_back('\\');
-        start = i;
-    }
-    out.append(text, start, text.size() - start);
-}
-
 bool hasLineBreak(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
-// A value name as a line holds it: escaped as text is, and a line break, which would end the line
-// there, as the escape that readers turn back into it.
-void appendEscapedName(std::string& out, std::string_view name) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        if (c != '\\' && c != '"' && c != '\r' && c != '\n') continue;
-        out.append(name, start, i - start);
-        out.push_back('\\');
-        out.push_back(c == '\r' ? 'r' : c == '\n' ? 'n' : c);
-        start = i + 1;
-    }
-    out.append(name, start, name.size() - start);
-}
-
 } // namespace
-
-std::string EscapeRegText(std::string_view text) {
-    std::string escaped;
-    escaped.reserve(text.size() + 8);
-    appendEscaped(escaped, text);
-    return escaped;
-}
 
 std::string shownKeyPath(std::string_view path) {
     std::string shown;
@@ -157,62 +115,6 @@ bool RegFileExport::CloseRegFile() {
     return true;
 }
 
-void RegFileExport::writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw) {
-    // What the registry accessor's reads give: strings up to their first NUL, a DWORD of four
-    // bytes as its number, every other kind as the bytes the program sees. The line goes straight
-    // into the output buffer.
-    const reg::ValueKind kind = reg::kindOfType(type);
-    std::string& text8 = m_text; // strings in the program's UTF-8, converted once into a reused buffer
-    text8.clear();
-    if (reg::isStringType(type)) reg::appendUtf8FromUtf16LE(text8, raw.data(), raw.size());
-    const auto* bytes = reg::isStringType(type) ? reinterpret_cast<const std::uint8_t*>(text8.data()) : raw.data();
-    const std::size_t size = reg::isStringType(type) ? text8.size() : raw.size();
-    std::string& out = m_buffer;
-    out.push_back('"');
-    appendEscapedName(out, name);
-    out += "\"=";
-    switch (kind) {
-    case reg::ValueKind::String:
-    case reg::ValueKind::ExpandString: {
-        std::string_view text(text8);
-        text = text.substr(0, text.find('\0'));
-        if (hasLineBreak(text)) {
-            // A line break would split the line for every reader: such a string goes in the hex
-            // form of its own kind, its text and the closing NUL as bytes.
-            out += kind == reg::ValueKind::String ? "hex(1):" : "hex(2):";
-            appendHexBytes(out, bytes, text.size());
-            out += text.empty() ? "0" : ",0";
-        } else {
-            out.push_back('"');
-            appendEscaped(out, text);
-            out.push_back('"');
-        }
-        break;
-    }
-    case reg::ValueKind::Integer: {
-        if (size != 4) {
-            // A dword: line stands for four bytes; data of another length, which reading it as a
-            // number would pad or refuse, keeps its bytes and its kind in the hex form.
-            out += "hex(4):";
-            appendHexBytes(out, bytes, size);
-            break;
-        }
-        std::uint32_t number = 0;
-        for (std::size_t i = 4; i-- > 0;)
-            number = (number << 8) | bytes[i];
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%X", number);
-        out += "dword:";
-        out += digits;
-        break;
-    }
-    default:
-        out += "hex:";
-        appendHexBytes(out, bytes, size);
-    }
-    writeLine({});
-}
-
 void RegFileExport::writeSection(
     reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection) {
     writeLine("[" + path + "]");
@@ -224,7 +126,8 @@ void RegFileExport::writeSection(
         const std::string name = reg::toUtf8(name16);
         if (!valueEntry.empty() && prefix + name != valueEntry) continue;
         if (selection && selection->StateOfPath(prefix + name) == selNone) continue;
-        writeValue(name, type, raw);
+        appendRegFileValue(m_buffer, name, type, raw);
+        writeLine({});
     }
     writeLine("");
 }

@@ -12,9 +12,6 @@
 
 namespace quern {
 
-// Puts a backslash before every backslash and every double quote; nothing else changes.
-[[nodiscard]] std::string EscapeRegText(std::string_view text);
-
 // The entries an export of the selection writes, in order: a value entry is left out when an entry
 // already taken names the same key (its alone or recursive entry, or another of its value entries),
 // since that entry's section already writes the value.
@@ -64,7 +61,6 @@ public:
 private:
     void writeLine(std::string_view line);
     void flush();
-    void writeValue(std::string_view name, std::uint32_t type, const std::vector<std::uint8_t>& raw);
     // The key's header, its values (all, only valueEntry, or those selected) and an empty line.
     void writeSection(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection);
     void writeKey(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection,
@@ -74,7 +70,6 @@ private:
     reg::RegAccessor m_registry; // its own, so an export moves no other command's key
     AtomicFile m_file;
     std::string m_buffer;
-    std::string m_text;
     std::string m_error;
     std::uint64_t m_written = 0;
     std::vector<std::string> m_leftOut; // keys whose names the format cannot hold, each once

@@ -1,5 +1,6 @@
 #include "registry/RegU.h"
 
+#include "codec/Utf.h"
 #include "codec/ValueText.h"
 
 #include <algorithm>
@@ -152,34 +153,14 @@ void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMo
 }
 
 ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode) {
+    // One read of type and bytes together, so the row's letter and text always describe the same
+    // data; a value that vanished since it was listed shows as empty binary data.
+    std::uint32_t type = reg::kRegNone;
+    std::vector<std::uint8_t> raw;
     ValueRow row;
-    reg::ValueKind kind = reg::ValueKind::Other;
-    std::size_t size = 0;
-    (void)registry.getDataInfo(name, kind, size);
-    row.kind = kindLetter(kind);
-    try {
-        switch (kind) {
-        case reg::ValueKind::String:
-        case reg::ValueKind::ExpandString:
-            row.data = "\"" + registry.readString(name) + "\"";
-            break;
-        case reg::ValueKind::Integer:
-            try {
-                row.data = formatDword(registry.readInteger(name), dwordMode);
-            } catch (const reg::RegError&) {
-                row.data = "[Invalid Integer Data]";
-            }
-            break;
-        default: {
-            std::vector<std::uint8_t> buffer(size);
-            buffer.resize(registry.readBinaryData(name, buffer.data(), buffer.size()));
-            row.data = formatBytes(buffer, binaryMode);
-        }
-        }
-    } catch (const reg::RegError&) {
-        // A value that changed kind or vanished since it was listed shows what could be read.
-        if (kind == reg::ValueKind::String || kind == reg::ValueKind::ExpandString) row.data = "\"\"";
-    }
+    if (registry.store().queryValue(registry.currentKey(), reg::toUtf16(name), type, raw) != reg::Status::Ok) return row;
+    row.kind = kindLetter(reg::kindOfType(type));
+    row.data = gridText(type, raw, binaryMode, dwordMode);
     return row;
 }
 

@@ -35,32 +35,6 @@ std::size_t after(const std::vector<std::string>& names, std::string_view name) 
 
 } // namespace
 
-std::string searchText(std::uint32_t type, const std::vector<std::uint8_t>& raw) {
-    switch (reg::kindOfType(type)) {
-    case reg::ValueKind::String:
-    case reg::ValueKind::ExpandString: {
-        std::size_t units = raw.size() / 2;
-        for (std::size_t i = 0; i < units; ++i)
-            if (raw[2 * i] == 0 && raw[2 * i + 1] == 0) units = i;
-        std::string text;
-        reg::appendUtf8FromUtf16LE(text, raw.data(), units * 2);
-        return text;
-    }
-    case reg::ValueKind::Integer: {
-        if (raw.size() > 4) return {}; // what reading it as a number refuses
-        std::uint32_t number = 0;
-        for (std::size_t i = raw.size(); i-- > 0;)
-            number = number << 8 | raw[i];
-        return std::to_string(static_cast<std::int32_t>(number));
-    }
-    case reg::ValueKind::Binary:
-        return std::string(raw.begin(), raw.end());
-    case reg::ValueKind::Other:
-        break;
-    }
-    return {};
-}
-
 RegistrySearch::RegistrySearch(reg::RegStore& store, SearchState& state, std::function<void()> pump)
     : m_store(store)
     , m_registry(store)

@@ -21,12 +21,6 @@ struct SearchState {
     bool SearchClasses = true; // the running search enters HKEY_LOCAL_MACHINE\Software\CLASSES
 };
 
-// The text a value's data is matched as: strings up to their first zero character (UTF-8, not
-// expanded); a DWORD as a signed decimal number, or the empty text when its data is longer than
-// four bytes; binary data as its bytes, one character each, zero bytes included; every other kind
-// (multi-strings, untyped data, ...) the empty text.
-[[nodiscard]] std::string searchText(std::uint32_t type, const std::vector<std::uint8_t>& raw);
-
 // Finds the next key or value after a position whose name or data the expression accepts.
 //
 // A position is a key path (HKEY_CURRENT_USER\Software), a value path (the key path, two

@@ -1,12 +1,14 @@
-#include "TestSupport.h"
 #include "codec/RegData.h"
+
+#include "TestSupport.h"
 #include "codec/Utf.h"
+#include "codec/ValueText.h"
 #include "registry/RegTypes.h"
 
 #include <gtest/gtest.h>
 
 using namespace quern;
-using namespace quern::cli;
+using namespace quern::codec;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -79,34 +81,34 @@ TEST(RegData, MultiStringsSplitAtBackslashZeroOrAtTheSeparator) {
 }
 
 TEST(RegData, QueryShowsStringsUpToTheirFirstNul) {
-    EXPECT_EQ(formatData(reg::kRegSz, test::utf16Bytes(std::u16string_view(u"ab\0cd\0", 6))), "ab");
-    EXPECT_EQ(formatData(reg::kRegSz, Bytes { 'a', 0, 'b' }), "a") << "an odd last byte is no character";
-    EXPECT_EQ(formatData(reg::kRegSz, test::utf16Bytes(u"no terminator")), "no terminator");
-    EXPECT_EQ(reg::toUtf16(formatData(reg::kRegSz, Bytes { 0x00, 0xd8, 0, 0 })), u"\xd800")
+    EXPECT_EQ(queryText(reg::kRegSz, test::utf16Bytes(std::u16string_view(u"ab\0cd\0", 6))), "ab");
+    EXPECT_EQ(queryText(reg::kRegSz, Bytes { 'a', 0, 'b' }), "a") << "an odd last byte is no character";
+    EXPECT_EQ(queryText(reg::kRegSz, test::utf16Bytes(u"no terminator")), "no terminator");
+    EXPECT_EQ(reg::toUtf16(queryText(reg::kRegSz, Bytes { 0x00, 0xd8, 0, 0 })), u"\xd800")
         << "a lone surrogate keeps its unit; the listing shows its escape";
-    EXPECT_EQ(formatData(reg::kRegExpandSz, test::utf16Bytes(std::u16string_view(u"%A%\u00e9\0", 5))), "%A%\xc3\xa9");
-    EXPECT_EQ(formatData(reg::kRegSz, Bytes {}), "");
+    EXPECT_EQ(queryText(reg::kRegExpandSz, test::utf16Bytes(std::u16string_view(u"%A%\u00e9\0", 5))), "%A%\xc3\xa9");
+    EXPECT_EQ(queryText(reg::kRegSz, Bytes {}), "");
 }
 
 TEST(RegData, QueryShowsMultiStringsWithBackslashZeroBetween) {
-    EXPECT_EQ(formatData(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0b\0c\0\0", 7))), "a\\0b\\0c");
-    EXPECT_EQ(formatData(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0\0b\0\0", 6))), "a\\0\\0b");
-    EXPECT_EQ(formatData(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0", 2))), "a") << "one NUL missing";
-    EXPECT_EQ(formatData(reg::kRegMultiSz, Bytes { 0, 0 }), "");
-    EXPECT_EQ(formatData(reg::kRegMultiSz, Bytes {}), "");
+    EXPECT_EQ(queryText(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0b\0c\0\0", 7))), "a\\0b\\0c");
+    EXPECT_EQ(queryText(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0\0b\0\0", 6))), "a\\0\\0b");
+    EXPECT_EQ(queryText(reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"a\0", 2))), "a") << "one NUL missing";
+    EXPECT_EQ(queryText(reg::kRegMultiSz, Bytes { 0, 0 }), "");
+    EXPECT_EQ(queryText(reg::kRegMultiSz, Bytes {}), "");
 }
 
 TEST(RegData, QueryShowsNumbersOfTheirSizeInHexAndAllElseAsBytes) {
-    EXPECT_EQ(formatData(reg::kRegDword, Bytes { 0x2a, 0, 0, 0 }), "0x2a");
-    EXPECT_EQ(formatData(reg::kRegDword, Bytes { 0, 0, 0, 0 }), "0x0");
-    EXPECT_EQ(formatData(reg::kRegDword, Bytes { 0xef, 0xbe, 0xad, 0xde }), "0xdeadbeef");
-    EXPECT_EQ(formatData(reg::kRegDwordBigEndian, Bytes { 0xde, 0xad, 0xbe, 0xef }), "0xdeadbeef");
-    EXPECT_EQ(formatData(reg::kRegDword, Bytes { 1, 2, 3 }), "010203") << "a DWORD of the wrong size";
-    EXPECT_EQ(formatData(reg::kRegQword, Bytes { 0x89, 0x67, 0x45, 0x23, 0x01, 0, 0, 0 }), "0x123456789");
-    EXPECT_EQ(formatData(reg::kRegQword, Bytes { 1, 0, 0, 0 }), "01000000");
-    EXPECT_EQ(formatData(reg::kRegBinary, Bytes { 0x0d, 0xea, 0xdb, 0xee, 0xf1 }), "0DEADBEEF1");
-    EXPECT_EQ(formatData(reg::kRegBinary, Bytes {}), "");
-    EXPECT_EQ(formatData(reg::kRegNone, test::utf16Bytes(std::u16string_view(u"abc\0", 4))), "6100620063000000");
-    EXPECT_EQ(formatData(reg::kRegLink, test::utf16Bytes(u"\\R")), "5C005200");
-    EXPECT_EQ(formatData(0xffff0012u, Bytes { 0xff, 0 }), "FF00");
+    EXPECT_EQ(queryText(reg::kRegDword, Bytes { 0x2a, 0, 0, 0 }), "0x2a");
+    EXPECT_EQ(queryText(reg::kRegDword, Bytes { 0, 0, 0, 0 }), "0x0");
+    EXPECT_EQ(queryText(reg::kRegDword, Bytes { 0xef, 0xbe, 0xad, 0xde }), "0xdeadbeef");
+    EXPECT_EQ(queryText(reg::kRegDwordBigEndian, Bytes { 0xde, 0xad, 0xbe, 0xef }), "0xdeadbeef");
+    EXPECT_EQ(queryText(reg::kRegDword, Bytes { 1, 2, 3 }), "010203") << "a DWORD of the wrong size";
+    EXPECT_EQ(queryText(reg::kRegQword, Bytes { 0x89, 0x67, 0x45, 0x23, 0x01, 0, 0, 0 }), "0x123456789");
+    EXPECT_EQ(queryText(reg::kRegQword, Bytes { 1, 0, 0, 0 }), "01000000");
+    EXPECT_EQ(queryText(reg::kRegBinary, Bytes { 0x0d, 0xea, 0xdb, 0xee, 0xf1 }), "0DEADBEEF1");
+    EXPECT_EQ(queryText(reg::kRegBinary, Bytes {}), "");
+    EXPECT_EQ(queryText(reg::kRegNone, test::utf16Bytes(std::u16string_view(u"abc\0", 4))), "6100620063000000");
+    EXPECT_EQ(queryText(reg::kRegLink, test::utf16Bytes(u"\\R")), "5C005200");
+    EXPECT_EQ(queryText(0xffff0012u, Bytes { 0xff, 0 }), "FF00");
 }

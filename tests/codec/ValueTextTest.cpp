@@ -1,16 +1,20 @@
 #include "codec/ValueText.h"
 
+#include "TestSupport.h"
+#include "codec/RegData.h"
+#include "codec/Utf.h"
+#include "registry/RegU.h"
+
 #include <gtest/gtest.h>
 
-#include "codec/Utf.h"
-
 #include <algorithm>
+#include <cctype>
 #include <set>
 #include <vector>
 
 using namespace quern;
 
-TEST(ValueFormat, DwordRenderings) {
+TEST(ValueText, DwordRenderings) {
     EXPECT_EQ(formatDword(255, kDwordHex), "FFh");
     EXPECT_EQ(formatDword(-1, kDwordHex), "FFFFFFFFh");
     EXPECT_EQ(formatDword(0, kDwordHex), "0h");
@@ -23,7 +27,7 @@ TEST(ValueFormat, DwordRenderings) {
     EXPECT_EQ(formatDword(5, 3), "") << "a mode outside 0..2 shows nothing";
 }
 
-TEST(ValueFormat, ByteRenderings) {
+TEST(ValueText, ByteRenderings) {
     const std::vector<std::uint8_t> bytes { 10, 255, 0 };
     EXPECT_EQ(formatBytes(bytes, kBytesHex), "0A FF 00 ");
     EXPECT_EQ(formatBytes(bytes, kBytesDecimal), "010 255 000 ");
@@ -46,7 +50,7 @@ TEST(ValueFormat, ByteRenderings) {
 // The characters view draws one visible character per byte, so the text lines up with the bytes:
 // every byte decodes to exactly one character, none of them a control, a blank that hides which
 // byte it was, or the replacement character, and the printable ones are themselves.
-TEST(ValueFormat, CharactersViewGivesEveryByteOneVisibleCharacter) {
+TEST(ValueText, CharactersViewGivesEveryByteOneVisibleCharacter) {
     std::vector<std::uint8_t> all(256);
     for (int i = 0; i < 256; ++i)
         all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -68,7 +72,7 @@ TEST(ValueFormat, CharactersViewGivesEveryByteOneVisibleCharacter) {
     EXPECT_EQ(shown.substr(0x80, 1), u"\u20ac") << "the euro sign of Windows-1252";
 }
 
-TEST(ValueFormat, NamesSortWithoutRegardToCaseDefaultFirst) {
+TEST(ValueText, NamesSortWithoutRegardToCaseDefaultFirst) {
     std::vector<std::string> names { "beta", "", "Alpha", "_x", "ALPHA2", "alpha", "\xc3\x89t\xc3\xa9",
         "\xc3\xa9"
         "a",
@@ -79,4 +83,81 @@ TEST(ValueFormat, NamesSortWithoutRegardToCaseDefaultFirst) {
             "\xc3\xa9"
             "a",
             "\xc3\x89t\xc3\xa9" }));
+}
+
+namespace {
+
+std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + separator.size())
+        parts.push_back(text.substr(start, end - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+reg::HKey openSampleKey(reg::RegStore& store, std::string path) {
+    const std::string rootName = takeFirstComponent(path);
+    const auto root = std::find_if(kRootKeys.begin(), kRootKeys.end(), [&](const RootKey& r) { return r.name == rootName; });
+    reg::HKey key = reg::kNoKey;
+    if (root != kRootKeys.end())
+        (void)store.openKey(root->handle, reg::toUtf16(path), reg::Access::Read, reg::kOptionNone, key);
+    return key;
+}
+
+// The forms agree where they show the same thing: a string's text, a DWORD's number, the bytes.
+void expectFormsAgree(std::uint32_t type, const std::vector<std::uint8_t>& raw, const std::string& query) {
+    if (type == reg::kRegSz || type == reg::kRegExpandSz) {
+        EXPECT_EQ(gridText(type, raw, kBytesHex, kDwordHex), "\"" + query + "\"");
+        EXPECT_EQ(searchText(type, raw), query);
+    } else if (type == reg::kRegDword) {
+        const auto number = static_cast<std::uint32_t>(std::stoul(query.substr(2), nullptr, 16));
+        std::string hex = query.substr(2);
+        std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) { return std::toupper(c); });
+        EXPECT_EQ(gridText(type, raw, kBytesHex, kDwordHex), hex + "h");
+        EXPECT_EQ(searchText(type, raw), std::to_string(static_cast<std::int32_t>(number)));
+    } else if (type != reg::kRegMultiSz) {
+        std::string grid = gridText(type, raw, kBytesHex, kDwordHex);
+        std::erase(grid, ' ');
+        EXPECT_EQ(grid, query);
+    }
+}
+
+} // namespace
+
+// The export and reg query of the sample prefix, as they were written before the text forms met
+// in one place, are the oracle: keys holding every type the prefix has, and its odd values (empty
+// strings and bytes, quotes and backslashes, long binary data, types without a name).
+TEST(ValueText, SamplePrefixValuesKeepTheirTextInEveryForm) {
+    test::TempDir dir;
+    test::copySamplePrefix(dir.path());
+    const auto store = test::openTestRegistry(dir.path(), false);
+    const std::string data = std::string(QUERN_CODEC_TEST_DATA_DIR) + "/";
+    const auto sections = splitAt(test::readFile(data + "sample-values.reg"), "\r\n\r\n");
+    const auto listings = splitAt(test::readFile(data + "sample-values-query.txt"), "\n\n");
+    ASSERT_EQ(sections.size(), listings.size() + 1) << "REGEDIT4 heads one, an empty end closes each";
+    ASSERT_GT(listings.size(), 30u);
+    for (std::size_t i = 0; i + 2 < sections.size(); ++i) {
+        const auto exported = splitAt(sections[i + 1], "\r\n");
+        const auto queried = splitAt(listings[i], "\n");
+        const std::string path = exported[0].substr(1, exported[0].size() - 2);
+        ASSERT_EQ(queried[0], path);
+        const reg::HKey key = openSampleKey(*store, path);
+        ASSERT_NE(key, reg::kNoKey) << path;
+        std::u16string name;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> raw;
+        std::uint32_t index = 0;
+        for (; store->enumValue(key, index, name, &type, &raw) == reg::Status::Ok; ++index) {
+            ASSERT_LT(index + 1, exported.size()) << path;
+            std::string line;
+            appendRegFileValue(line, reg::toUtf8(name), type, raw);
+            EXPECT_EQ(line, exported[index + 1]);
+            const std::string query = queryText(type, raw);
+            EXPECT_TRUE(queried[index + 1].ends_with("    " + codec::typeName(type) + "    " + query)) << queried[index + 1];
+            expectFormsAgree(type, raw, query);
+        }
+        EXPECT_EQ(index + 1, exported.size()) << path;
+        (void)store->closeKey(key);
+    }
 }

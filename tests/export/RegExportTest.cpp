@@ -1,5 +1,6 @@
 #include "export/RegExport.h"
 #include "TestSupport.h"
+#include "codec/ValueText.h"
 #include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
