@@ -1,5 +1,7 @@
 #include "codec/Utf.h"
 
+#include "codec/NumberText.h"
+
 namespace quern::reg {
 
 namespace {
@@ -138,13 +140,6 @@ bool isEncodedSurrogate(std::string_view text, std::size_t pos) {
         && (static_cast<unsigned char>(text[pos + 2]) & 0xC0) == 0x80;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string escapeLoneSurrogates(std::string_view text) {
@@ -155,12 +150,10 @@ std::string escapeLoneSurrogates(std::string_view text) {
             out.push_back(text[pos]);
             continue;
         }
-        static constexpr char kDigits[] = "0123456789ABCDEF";
         const unsigned unit = 0xD000u | ((static_cast<unsigned char>(text[pos + 1]) & 0x3Fu) << 6)
             | (static_cast<unsigned char>(text[pos + 2]) & 0x3Fu);
         out += kEscapeOpen;
-        for (int shift = 12; shift >= 0; shift -= 4)
-            out.push_back(kDigits[(unit >> shift) & 15]);
+        out += codec::formatUnsigned(unit, 16); // a surrogate always has four digits
         out.push_back('>');
         pos += 2;
     }
@@ -172,15 +165,9 @@ std::string unescapeLoneSurrogates(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size(); ++pos) {
         if (text.compare(pos, kEscapeOpen.size(), kEscapeOpen) == 0 && pos + 7 < text.size() && text[pos + 7] == '>') {
-            unsigned unit = 0;
-            bool hex = true;
-            for (std::size_t k = 3; k < 7; ++k) {
-                const int digit = hexDigit(text[pos + k]);
-                hex = hex && digit >= 0;
-                unit = unit << 4 | static_cast<unsigned>(digit & 15);
-            }
-            if (hex && unit >= 0xD800 && unit <= 0xDFFF) {
-                appendUtf8(out, unit);
+            const auto unit = codec::parseUnsigned(text.substr(pos + 3, 4), 16, 16);
+            if (unit && *unit >= 0xD800 && *unit <= 0xDFFF) {
+                appendUtf8(out, static_cast<char32_t>(*unit));
                 pos += 7;
                 continue;
             }

@@ -161,3 +161,40 @@ TEST(ValueText, SamplePrefixValuesKeepTheirTextInEveryForm) {
         (void)store->closeKey(key);
     }
 }
+
+// Where the places differ on purpose: each shows what it can read back or act on, so odd data
+// (a DWORD of the wrong size, a string with a line break, a multi-string) reads differently in each.
+TEST(ValueText, EachPlaceShowsOddDataItsOwnWay) {
+    struct Case {
+        std::uint32_t type;
+        std::vector<std::uint8_t> raw;
+        std::string grid; // bytes in hex, DWORDs in decimal
+        std::string search;
+        std::string exported;
+        std::string query;
+    };
+    const std::vector<Case> cases {
+        { reg::kRegDword, { 0xFF, 0xFF }, "65535", "65535", "\"v\"=hex(4):FF,FF", "FFFF" },
+        { reg::kRegDword, { 1, 2, 3, 4, 5 }, "[Invalid Integer Data]", "", "\"v\"=hex(4):1,2,3,4,5", "0102030405" },
+        { reg::kRegDword, { 0xFF, 0xFF, 0xFF, 0xFF }, "-1", "-1", "\"v\"=dword:FFFFFFFF", "0xffffffff" },
+        { reg::kRegMultiSz, { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 }, "61 00 62 00 00 ", "", "\"v\"=hex:61,0,62,0,0", "a\\0b" },
+        { reg::kRegSz, { 'a', 0, '\r', 0, '\n', 0, 'b', 0, 0, 0 }, "\"a\r\nb\"", "a\r\nb", "\"v\"=hex(1):61,D,A,62,0",
+            "a\r\nb" },
+        { reg::kRegExpandSz, { '"', 0, '\\', 0, 0, 0, 'x', 0 }, "\"\"\\\"", "\"\\", "\"v\"=\"\\\"\\\\\"", "\"\\" },
+        { reg::kRegQword, { 1, 0, 0, 0, 0, 0, 0, 0 }, "01 00 00 00 00 00 00 00 ", "", "\"v\"=hex:1,0,0,0,0,0,0,0", "0x1" },
+        { reg::kRegBinary, { 0, 0x41 }, "00 41 ", std::string("\0A", 2), "\"v\"=hex:0,41", "0041" },
+        { reg::kRegNone, {}, "", "", "\"v\"=hex:", "" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        EXPECT_EQ(gridText(c.type, c.raw, kBytesHex, kDwordDecimal), c.grid);
+        EXPECT_EQ(searchText(c.type, c.raw), c.search);
+        std::string line;
+        appendRegFileValue(line, "v", c.type, c.raw);
+        EXPECT_EQ(line, c.exported);
+        EXPECT_EQ(queryText(c.type, c.raw), c.query);
+    }
+    std::string line;
+    appendRegFileValue(line, "a\"b\\c\r\nd", reg::kRegSz, {});
+    EXPECT_EQ(line, "\"a\\\"b\\\\c\\r\\nd\"=\"\"") << "a name's line break as the escape readers take back";
+}
