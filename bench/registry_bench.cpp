@@ -103,7 +103,7 @@ void benchPrefix(const char* title, const std::string& dir, int runs) {
     report("save (one value changed)", static_cast<double>(systemBytes), save, 0);
 
     // Every block written anew in memory: the writer alone.
-    const Hive& hive = store.hive(WinePrefixStore::kSystem);
+    const auto& hive = store.hive(WinePrefixStore::kSystem);
     std::string out;
     std::vector<BlockPlacement> placements;
     const double generate

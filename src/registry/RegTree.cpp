@@ -44,6 +44,10 @@ std::string_view statusText(StatusCode code) {
     return "Unknown error.";
 }
 
+void PrintTo(StatusCode code, std::ostream* out) {
+    *out << statusText(code);
+}
+
 void PrintTo(const Status& status, std::ostream* out) {
     *out << status.message();
 }

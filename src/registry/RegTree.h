@@ -13,6 +13,9 @@ namespace quern::reg {
 
 struct Hive;
 
+// How deep keys may nest below a hive's root; deeper ones are refused, as Wine refuses them.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+
 // Where a key's block stood in its file when the file was last read or written, so that a key
 // nobody changed is written back with exactly the bytes it had.
 struct SourceRange {

@@ -56,6 +56,8 @@ enum class StatusCode {
 
 // The code's plain sentence for the user ("Not found."), for a status the store gave no words of its own.
 [[nodiscard]] std::string_view statusText(StatusCode code);
+// For test failure output.
+void PrintTo(StatusCode code, std::ostream* out);
 
 // The result of a store call: its code, and where the store knows more (which file, which
 // process, what the system said), the sentence that tells the user. It travels with the result, so

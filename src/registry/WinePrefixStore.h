@@ -1,9 +1,10 @@
 #pragma once
 
-#include "registry/RegStore.h"
-#include "registry/RegTree.h"
+#include "registry/MemoryRegistry.h"
 #include "registry/WineRegFile.h"
 #include "registry/WineServer.h"
+
+#include <sys/types.h>
 
 #include <functional>
 #include <memory>
@@ -24,20 +25,17 @@ struct FileStamp {
     friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
-// One of the prefix's three files and the keys it holds.
-struct Hive {
+// One of the prefix's three files and the keys it holds (readOnlyReason set: this file is never
+// written; dirty: changed since it was last written).
+struct HiveFile : Hive {
     std::string fileName; // system.reg, user.reg or userdef.reg
     std::string path;
     std::string relativeTo; // the header's path, escaped as in the file
-    Key* root = nullptr;
     bool existsOnDisk = false;
     FileStamp stamp;
     std::size_t contentHash = 0;
     std::uint64_t prefixLength = 0;
     ParsedFile parsed; // counts and problems of the last read
-    std::string readOnlyReason; // set: this file is never written
-    bool dirty = false; // changed since it was last written
-    bool checkedInBatch = false;
 };
 
 struct WinePrefixOptions {
@@ -79,94 +77,51 @@ inline constexpr long long kMaxRegistryFileSize = 1LL << 30;
 // The files are written through a symbolic link: its target is replaced atomically and the link
 // stays. A file with other hard links, a file that is not a regular file (a FIFO, a device) and
 // one larger than kMaxRegistryFileSize are never written; the last two are not read either.
-class WinePrefixStore final : public RegStore {
+//
+// The keys, handles, links and batches are the memory registry's; this class reads the files into
+// it, and keeps them through its hooks: it refuses a change to a file that changed on disk or while
+// a server runs, and writes the dirty files at the end of each batch.
+class WinePrefixStore final : public MemoryRegistry {
 public:
     explicit WinePrefixStore(WinePrefixOptions options);
     ~WinePrefixStore() override;
     WinePrefixStore(const WinePrefixStore&) = delete;
     WinePrefixStore& operator=(const WinePrefixStore&) = delete;
 
-    Status openKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result) override;
-    Status createKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result,
-        bool* created = nullptr) override;
-    Status closeKey(HKey key) override;
-    Status deleteKey(HKey parent, std::u16string_view path) override;
-    Status enumKey(HKey key, std::uint32_t index, std::u16string& name) override;
-    Status enumValue(HKey key, std::uint32_t index, std::u16string& name, std::uint32_t* type,
-        std::vector<std::uint8_t>* data) override;
-    Status queryInfo(HKey key, KeyInfo& info) override;
-    Status queryValue(
-        HKey key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
-    Status setValue(
-        HKey key, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) override;
-    Status deleteValue(HKey key, std::u16string_view name) override;
-    void beginBatch() override;
-    Status endBatch() override;
-    void abandonBatch() override;
     Status refresh() override;
-    [[nodiscard]] std::string readOnlyReason() const override;
-    [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     [[nodiscard]] std::string location() const override { return m_options.prefixDir; }
 
-    enum HiveId { kSystem = 0, kUser = 1, kUserDefault = 2 };
-    [[nodiscard]] const Hive& hive(HiveId id) const { return m_hives[id]; }
-    [[nodiscard]] std::size_t openHandleCount() const { return m_handles.size(); }
+    [[nodiscard]] const HiveFile& hive(HiveId id) const { return file(id); }
     // How many times a file was replaced on disk since the store opened.
     [[nodiscard]] std::size_t filesWritten() const { return m_filesWritten; }
 
-private:
-    struct OpenHandle {
-        Key* key = nullptr; // null once the key is gone
-        Access access = Access::Read;
-    };
-    struct UndoEntry {
-        enum Kind { ValueReplaced, ValueAdded, ValueDeleted, KeyCreated, KeyRemoved, Touched } kind;
-        Key* key = nullptr;
-        std::size_t index = 0;
-        RawValue value;
-        std::unique_ptr<Key> node; // a removed key, kept until the batch is on disk
-        Key* created = nullptr;
-        std::uint64_t modified = 0;
-        bool dirty = false;
-    };
+protected:
+    Status mayChange(Hive& hive) override;
+    Status commitChanges() override;
 
+private:
+    struct Prepared;
+    struct WriteSession;
+
+    [[nodiscard]] HiveFile& file(HiveId id) const { return static_cast<HiveFile&>(hivePart(id)); }
     void loadAll();
     void loadHive(HiveId id);
+    // Reads a file's content into root, or replaces root with an empty one when it is no registry file.
+    void parseHive(HiveId id, const std::string& content, nlink_t links, std::unique_ptr<Key>& root);
     [[nodiscard]] std::string_view prefixArch() const;
     void createOwnRegistry();
     void checkServer();
     void removeStaleTemporaryFiles();
     Status takeWriterLock(int& fd);
-
-    Status resolve(HKey handle, Key*& key, Access& access);
-    Status resolveRoot(HKey root, Key*& key);
-    Status walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result, bool* created,
-        int& linksFollowed);
-    Status followLink(Key* link, Key*& target, int& linksFollowed);
-    Status keyForWriting(HKey handle, Key*& key);
-    Status prepareChange(Key* key);
-    Status finishChange(Status status);
-    void touch(Key* key);
-    void forgetHandlesInto(const Key* subtree);
-    void undo(const std::vector<Hive*>& failed);
-    void undoEntry(UndoEntry& entry);
-    Status commit();
-    [[nodiscard]] std::uint64_t now() const;
-    HKey newHandle(Key* key, Access access);
+    Status lockForWrite(WriteSession& session);
+    Status checkUnchanged(HiveFile& hive, std::string& original);
+    Status prepareFile(HiveFile& hive, WriteSession& session);
+    Status writeTemporary(Prepared& p, const std::string& folder);
+    Status replaceFiles(WriteSession& session);
+    void recordWritten(const Prepared& p);
 
     WinePrefixOptions m_options;
-    Hive m_hives[3];
-    std::unique_ptr<Key> m_machine;
-    std::unique_ptr<Key> m_users;
-    std::unique_ptr<Key> m_dynData;
-    std::unordered_map<HKey, OpenHandle> m_handles;
-    HKey m_nextHandle = 1;
-    int m_batchDepth = 0;
-    std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
-    std::vector<UndoEntry> m_undo;
-    std::string m_globalReadOnly; // a wineserver, a prefix that is missing or cannot be locked
     bool m_prefixMissing = false;
-    std::vector<std::string> m_loadMessages;
     std::size_t m_filesWritten = 0;
 };
 
@@ -179,6 +134,6 @@ struct RegistryChoice {
 [[nodiscard]] RegistryChoice chooseRegistry();
 
 // Opens the registry chooseRegistry names.
-[[nodiscard]] std::unique_ptr<WinePrefixStore> openChosenRegistry();
+[[nodiscard]] std::unique_ptr<RegStore> openChosenRegistry();
 
 } // namespace quern::reg

@@ -14,7 +14,6 @@ namespace quern::reg {
 // keeps the bytes it had.
 
 inline constexpr std::string_view kRegFileMagic = "WINE REGISTRY Version 2";
-inline constexpr std::size_t kMaxKeyDepth = 512;
 
 struct LoadProblem {
     std::size_t line = 0; // 1-based

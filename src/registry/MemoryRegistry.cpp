@@ -1,0 +1,534 @@
+#include "registry/MemoryRegistry.h"
+
+#include "codec/Utf.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace quern::reg {
+
+namespace {
+
+constexpr int kMaxLinks = 16;
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+constexpr std::u16string_view kDefaultSid = u"S-1-5-21-0-0-0-1000";
+constexpr std::u16string_view kLinkValueName = u"SymbolicLinkValue";
+
+bool splitPath(std::u16string_view path, std::vector<std::u16string_view>& parts) {
+    parts.clear();
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1); // a trailing backslash is allowed
+    if (path.empty()) return true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = path.find(u'\\', start);
+        const auto part = path.substr(start, slash == path.npos ? path.npos : slash - start);
+        if (part.empty() || part.size() > kMaxKeyNameLength) return false;
+        parts.push_back(part);
+        if (slash == path.npos) return true;
+        start = slash + 1;
+    }
+}
+
+// What splitPath accepts, without keeping the parts.
+bool validPath(std::u16string_view path) {
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+    if (path.empty()) return true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = path.find(u'\\', start);
+        const std::size_t length = (slash == path.npos ? path.size() : slash) - start;
+        if (length == 0 || length > kMaxKeyNameLength) return false;
+        if (slash == path.npos) return true;
+        start = slash + 1;
+    }
+}
+
+std::size_t depthOf(const Key* key) {
+    std::size_t depth = 0;
+    for (; key->parent; key = key->parent)
+        ++depth;
+    return depth;
+}
+
+bool isInside(const Key* key, const Key* subtree) {
+    for (; key; key = key->parent)
+        if (key == subtree) return true;
+    return false;
+}
+
+} // namespace
+
+MemoryRegistry::MemoryRegistry(MemoryRegistryOptions options)
+    : MemoryRegistry(options, [] { return std::make_unique<Hive>(); }) {
+    // Base keys first: a read-only registry still has them.
+    if (options.withBaseKeys) (void)createBaseKeys(*this);
+    m_readOnly = std::move(options.readOnlyReason);
+}
+
+MemoryRegistry::MemoryRegistry(MemoryRegistryOptions options, const std::function<std::unique_ptr<Hive>()>& makeHive)
+    : m_clock(std::move(options.clock)) {
+    m_users = std::make_unique<Key>(u"User", nullptr, nullptr);
+    m_dynData = std::make_unique<Key>(u"DynData", nullptr, nullptr);
+    static constexpr std::u16string_view kRootNames[3] = { u"Machine", kDefaultSid, u".Default" };
+    for (int i = 0; i < 3; ++i) {
+        m_hives[i] = makeHive();
+        replaceHiveRoot(static_cast<HiveId>(i), std::make_unique<Key>(std::u16string(kRootNames[i]), nullptr, m_hives[i].get()));
+    }
+}
+
+MemoryRegistry::~MemoryRegistry() = default;
+
+std::uint64_t MemoryRegistry::now() const {
+    return m_clock ? m_clock() : fileTimeNow();
+}
+
+void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
+    Hive& part = *m_hives[id];
+    if (part.root) forgetHandlesInto(part.root);
+    root->hive = &part;
+    part.root = root.get();
+    if (id == kSystem) {
+        m_machine = std::move(root);
+        return;
+    }
+    // The user hives hang below HKEY_USERS, replacing what was there before.
+    auto& list = m_users->subkeys;
+    std::erase_if(list, [&](const std::unique_ptr<Key>& k) { return k->hive == &part; });
+    root->parent = m_users.get();
+    const std::size_t pos = m_users->subkeyPosition(root->name);
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(pos), std::move(root));
+}
+
+std::string MemoryRegistry::readOnlyReason() const {
+    if (!m_readOnly.empty()) return m_readOnly;
+    std::string reason;
+    for (const auto& part : m_hives) {
+        if (part->readOnlyReason.empty()) continue;
+        if (!reason.empty()) reason += ' ';
+        reason += part->readOnlyReason;
+    }
+    return reason;
+}
+
+Status MemoryRegistry::resolveRoot(HKey root, Key*& key) {
+    int links = 0;
+    switch (root) {
+    case kLocalMachine:
+        key = m_machine.get();
+        return Status::Ok;
+    case kCurrentUser:
+        key = m_hives[kUser]->root;
+        return Status::Ok;
+    case kUsers:
+        key = m_users.get();
+        return Status::Ok;
+    case kDynData:
+        key = m_dynData.get();
+        return Status::Ok;
+    case kClassesRoot:
+        return walk(m_machine.get(), u"Software\\Classes", 0, false, key, nullptr, links);
+    case kCurrentConfig:
+        return walk(
+            m_machine.get(), u"System\\CurrentControlSet\\Hardware Profiles\\Current", 0, false, key, nullptr, links);
+    default:
+        return Status::InvalidHandle;
+    }
+}
+
+Status MemoryRegistry::resolve(HKey handle, Key*& key, Access& access) {
+    if (isPredefined(handle)) {
+        access = Access::Full;
+        return resolveRoot(handle, key);
+    }
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return Status::InvalidHandle;
+    if (!it->second.key) return Status::KeyDeleted;
+    key = it->second.key;
+    access = it->second.access;
+    return Status::Ok;
+}
+
+HKey MemoryRegistry::newHandle(Key* key, Access access) {
+    while (m_nextHandle == kNoKey || isPredefined(m_nextHandle) || m_handles.count(m_nextHandle))
+        ++m_nextHandle;
+    const HKey handle = m_nextHandle++;
+    m_handles.emplace(handle, OpenHandle { key, access });
+    return handle;
+}
+
+Status MemoryRegistry::followLink(Key* link, Key*& target, int& linksFollowed) {
+    if (++linksFollowed > kMaxLinks)
+        return Status(
+            Status::LinkLoop, "A chain of link keys loops or is longer than " + std::to_string(kMaxLinks) + " links.");
+    const std::ptrdiff_t index = link->findValue(kLinkValueName);
+    if (index < 0) return Status::NotFound;
+    const RawValue& value = link->values[static_cast<std::size_t>(index)];
+    std::u16string path(value.data.size() / 2, u'\0');
+    std::memcpy(path.data(), value.data.data(), path.size() * 2);
+    while (!path.empty() && path.back() == u'\0')
+        path.pop_back();
+    // Targets name the kernel's view of the registry: \Registry\Machine\... or \Registry\User\...
+    std::vector<std::u16string_view> parts;
+    std::u16string_view rest(path);
+    if (!rest.empty() && rest.front() == u'\\') rest.remove_prefix(1);
+    if (!splitPath(rest, parts) || parts.size() < 2 || !sameName(parts[0], u"Registry")) return Status::NotFound;
+    Key* base = nullptr;
+    if (sameName(parts[1], u"Machine"))
+        base = m_machine.get();
+    else if (sameName(parts[1], u"User"))
+        base = m_users.get();
+    else
+        return Status::NotFound;
+    const std::size_t skip = static_cast<std::size_t>(parts[1].data() + parts[1].size() - rest.data());
+    std::u16string_view below = rest.substr(std::min(rest.size(), skip + 1));
+    if (skip >= rest.size()) below = {};
+    return walk(base, below, 0, false, target, nullptr, linksFollowed);
+}
+
+Status MemoryRegistry::walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result,
+    bool* created, int& linksFollowed) {
+    if (created) *created = false;
+    if (!path.empty() && path.front() == u'\\') return Status::BadPath;
+    // The whole path is checked before anything is made, so a bad name late in it creates nothing.
+    if (!validPath(path)) return Status::BadPath;
+    if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+    Key* current = start;
+    for (std::u16string_view rest = path; !rest.empty();) {
+        const std::size_t slash = rest.find(u'\\');
+        const std::u16string_view part = rest.substr(0, slash);
+        rest = slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1);
+        const bool last = rest.empty();
+        Key* child = current->findSubkey(part);
+        if (!child) {
+            if (!create) return Status::NotFound;
+            if (const Status st = addKey(current, part, last && (options & kCreateLink), child); !st.ok()) return st;
+            if (created && last) *created = true;
+            current = child;
+            continue;
+        }
+        if (child->isLink && !(last && (options & kOpenLink))) {
+            if (const Status st = followLink(child, current, linksFollowed); st != Status::Ok) return st;
+        } else {
+            current = child;
+        }
+    }
+    result = current;
+    return Status::Ok;
+}
+
+Status MemoryRegistry::addKey(Key* parent, std::u16string_view name, bool link, Key*& child) {
+    if (depthOf(parent) + 1 > kMaxKeyDepth) return Status::BadPath;
+    if (const Status st = prepareChange(parent); !st.ok()) return st;
+    child = parent->addSubkey(std::u16string(name));
+    child->modified = now();
+    child->dirty = true;
+    child->isLink = link;
+    m_undo.push_back({ UndoEntry::KeyCreated, parent, 0, {}, nullptr, child, 0, false });
+    touch(parent);
+    return Status::Ok;
+}
+
+Status MemoryRegistry::openKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result) {
+    Key* base = nullptr;
+    Access parentAccess = Access::Read;
+    if (const Status st = resolve(parent, base, parentAccess); st != Status::Ok) return st;
+    Key* key = nullptr;
+    int links = 0;
+    if (const Status st = walk(base, path, options, false, key, nullptr, links); st != Status::Ok) return st;
+    if (access == Access::Full)
+        if (Status st = writable(key); !st.ok()) return st;
+    result = newHandle(key, access);
+    return Status::Ok;
+}
+
+Status MemoryRegistry::createKey(
+    HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result, bool* created) {
+    Key* base = nullptr;
+    Access parentAccess = Access::Read;
+    if (const Status st = resolve(parent, base, parentAccess); st != Status::Ok) return st;
+    Key* key = nullptr;
+    int links = 0;
+    const Status st = walk(base, path, options, true, key, created, links);
+    if (st != Status::Ok) {
+        if (m_batchDepth == 0) undo({});
+        return st;
+    }
+    if (const Status done = finishChange(Status::Ok); done != Status::Ok) return done;
+    if (access == Access::Full)
+        if (Status why = writable(key); !why.ok()) return why;
+    result = newHandle(key, access);
+    return Status::Ok;
+}
+
+Status MemoryRegistry::closeKey(HKey key) {
+    if (isPredefined(key)) return Status::Ok;
+    return m_handles.erase(key) ? Status::Ok : Status::InvalidHandle;
+}
+
+Status MemoryRegistry::keyForWriting(HKey handle, Key*& key) {
+    Access access = Access::Read;
+    if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (access != Access::Full) return Status(Status::AccessDenied, "The key is open for reading only.");
+    return prepareChange(key);
+}
+
+Status MemoryRegistry::writable(const Key* key) const {
+    if (!key->hive)
+        return Status(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
+    if (!m_readOnly.empty()) return Status(Status::AccessDenied, m_readOnly);
+    if (!key->hive->readOnlyReason.empty()) return Status(Status::AccessDenied, key->hive->readOnlyReason);
+    return Status::Ok;
+}
+
+Status MemoryRegistry::mayChange(Hive&) {
+    return Status::Ok;
+}
+
+Status MemoryRegistry::prepareChange(Key* key) {
+    if (Status st = writable(key); !st.ok()) return st;
+    if (key->hive->checkedInBatch) return Status::Ok;
+    if (Status st = mayChange(*key->hive); !st.ok()) return st;
+    key->hive->checkedInBatch = true;
+    return Status::Ok;
+}
+
+void MemoryRegistry::touch(Key* key) {
+    m_undo.push_back({ UndoEntry::Touched, key, 0, {}, nullptr, nullptr, key->modified, key->dirty });
+    key->modified = now();
+    key->dirty = true;
+    key->hive->dirty = true;
+}
+
+Status MemoryRegistry::finishChange(Status status) {
+    if (m_batchDepth > 0) return status;
+    if (status != Status::Ok) {
+        undo({});
+        return status;
+    }
+    return keep();
+}
+
+Status MemoryRegistry::setValue(
+    HKey handle, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
+    Key* key = nullptr;
+    if (name.size() > kMaxValueNameLength) return Status::BadPath;
+    if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
+    const std::ptrdiff_t index = key->findValue(name);
+    if (index >= 0) {
+        RawValue& value = key->values[static_cast<std::size_t>(index)];
+        m_undo.push_back(
+            { UndoEntry::ValueReplaced, key, static_cast<std::size_t>(index), value, nullptr, nullptr, 0, false });
+        value.type = type;
+        value.data.assign(data.begin(), data.end());
+    } else {
+        m_undo.push_back({ UndoEntry::ValueAdded, key, key->values.size(), {}, nullptr, nullptr, 0, false });
+        key->appendValue(RawValue { std::u16string(name), type, std::vector<std::uint8_t>(data.begin(), data.end()) });
+    }
+    touch(key);
+    return finishChange(Status::Ok);
+}
+
+Status MemoryRegistry::deleteValue(HKey handle, std::u16string_view name) {
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    const std::ptrdiff_t index = key->findValue(name);
+    if (index < 0) return Status::NotFound;
+    if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
+    m_undo.push_back({ UndoEntry::ValueDeleted, key, static_cast<std::size_t>(index),
+        std::move(key->values[static_cast<std::size_t>(index)]), nullptr, nullptr, 0, false });
+    key->eraseValue(static_cast<std::size_t>(index));
+    touch(key);
+    return finishChange(Status::Ok);
+}
+
+Status MemoryRegistry::deleteKey(HKey parent, std::u16string_view path) {
+    Key* base = nullptr;
+    Access access = Access::Read;
+    if (const Status st = resolve(parent, base, access); st != Status::Ok) return st;
+    Key* key = nullptr;
+    int links = 0;
+    if (const Status st = walk(base, path, kOpenLink, false, key, nullptr, links); st != Status::Ok) return st;
+    if (!key->parent || !key->hive || key == key->hive->root || (isPredefined(parent) && key == base))
+        return Status(Status::AccessDenied, "A root key cannot be deleted.");
+    if (!key->subkeys.empty()) return Status::HasSubkeys;
+    Key* owner = key->parent;
+    if (const Status st = prepareChange(owner); st != Status::Ok) return st;
+    const std::size_t pos = owner->subkeyPosition(key->name);
+    UndoEntry entry { UndoEntry::KeyRemoved, owner, pos, {}, std::move(owner->subkeys[pos]), nullptr, 0, false };
+    owner->subkeys.erase(owner->subkeys.begin() + static_cast<std::ptrdiff_t>(pos));
+    forgetHandlesInto(entry.node.get());
+    m_undo.push_back(std::move(entry));
+    touch(owner);
+    return finishChange(Status::Ok);
+}
+
+void MemoryRegistry::forgetHandlesInto(const Key* subtree) {
+    for (auto& [handle, open] : m_handles)
+        if (open.key && isInside(open.key, subtree)) open.key = nullptr;
+}
+
+Status MemoryRegistry::enumKey(HKey handle, std::uint32_t index, std::u16string& name) {
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (index >= key->subkeys.size()) return Status::NoMoreItems;
+    name = key->subkeys[index]->name;
+    return Status::Ok;
+}
+
+Status MemoryRegistry::enumValue(
+    HKey handle, std::uint32_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) {
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (index >= key->values.size()) return Status::NoMoreItems;
+    const RawValue& value = key->values[index];
+    name = value.name;
+    if (type) *type = value.type;
+    if (data) *data = value.data;
+    return Status::Ok;
+}
+
+Status MemoryRegistry::queryInfo(HKey handle, KeyInfo& info) {
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    info = KeyInfo {};
+    info.subkeyCount = static_cast<std::uint32_t>(key->subkeys.size());
+    info.valueCount = static_cast<std::uint32_t>(key->values.size());
+    for (const auto& sub : key->subkeys)
+        info.maxSubkeyNameLength = std::max(info.maxSubkeyNameLength, static_cast<std::uint32_t>(sub->name.size()));
+    for (const auto& value : key->values) {
+        info.maxValueNameLength = std::max(info.maxValueNameLength, static_cast<std::uint32_t>(value.name.size()));
+        info.maxValueDataLength = std::max(info.maxValueDataLength, static_cast<std::uint32_t>(value.data.size()));
+    }
+    info.lastWriteTime = key->modified;
+    if (key->hasClass && key->extra) info.className = key->extra->className;
+    info.isLink = key->isLink;
+    info.identity = reinterpret_cast<std::uintptr_t>(key);
+    return Status::Ok;
+}
+
+Status MemoryRegistry::queryValue(
+    HKey handle, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) {
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    const std::ptrdiff_t index = key->findValue(name);
+    if (index < 0) return Status::NotFound;
+    type = key->values[static_cast<std::size_t>(index)].type;
+    data = key->values[static_cast<std::size_t>(index)].data;
+    return Status::Ok;
+}
+
+void MemoryRegistry::beginBatch() {
+    ++m_batchDepth;
+    m_batchMarks.push_back(m_undo.size());
+}
+
+Status MemoryRegistry::endBatch() {
+    if (m_batchDepth == 0) return Status::Ok;
+    m_batchMarks.pop_back();
+    if (--m_batchDepth > 0) return Status::Ok;
+    return keep();
+}
+
+void MemoryRegistry::abandonBatch() {
+    if (m_batchDepth == 0) return;
+    const std::size_t mark = std::min(m_batchMarks.back(), m_undo.size());
+    m_batchMarks.pop_back();
+    for (std::size_t i = m_undo.size(); i-- > mark;)
+        undoEntry(m_undo[i]);
+    m_undo.resize(mark);
+    // A hive stays to be kept only for the changes of the batches around this one.
+    for (auto& part : m_hives)
+        part->dirty = std::any_of(
+            m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.key->hive == part.get(); });
+    if (--m_batchDepth == 0) (void)keep();
+}
+
+Status MemoryRegistry::keep() {
+    const Status kept = commitChanges();
+    // The next batch asks the backend again before its first change.
+    for (auto& part : m_hives)
+        part->checkedInBatch = false;
+    return kept;
+}
+
+Status MemoryRegistry::commitChanges() {
+    for (auto& part : m_hives)
+        part->dirty = false;
+    forgetUndo();
+    return Status::Ok;
+}
+
+void MemoryRegistry::forgetUndo() {
+    m_undo.clear();
+}
+
+void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
+    auto applies = [&](const Hive* part) {
+        return hives.empty() || std::find(hives.begin(), hives.end(), part) != hives.end();
+    };
+    for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
+        if (applies(it->key->hive)) undoEntry(*it);
+    for (auto& part : m_hives) {
+        if (applies(part.get())) part->dirty = false;
+        part->checkedInBatch = false;
+    }
+    m_undo.clear();
+}
+
+void MemoryRegistry::undoEntry(UndoEntry& entry) {
+    Key* key = entry.key;
+    switch (entry.kind) {
+    case UndoEntry::ValueReplaced:
+        key->values[entry.index] = std::move(entry.value);
+        break;
+    case UndoEntry::ValueAdded:
+        key->eraseValue(entry.index);
+        break;
+    case UndoEntry::ValueDeleted:
+        key->insertValue(entry.index, std::move(entry.value));
+        break;
+    case UndoEntry::KeyCreated: {
+        auto& list = key->subkeys;
+        const Key* child = entry.created;
+        const auto pos = std::find_if(list.begin(), list.end(), [&](const auto& k) { return k.get() == child; });
+        if (pos != list.end()) {
+            forgetHandlesInto(pos->get());
+            list.erase(pos);
+        }
+        break;
+    }
+    case UndoEntry::KeyRemoved:
+        key->subkeys.insert(key->subkeys.begin() + static_cast<std::ptrdiff_t>(key->subkeyPosition(entry.node->name)),
+            std::move(entry.node));
+        break;
+    case UndoEntry::Touched:
+        key->modified = entry.modified;
+        key->dirty = entry.dirty;
+        break;
+    }
+}
+
+Status createBaseKeys(RegStore& store) {
+    static constexpr std::pair<HKey, std::u16string_view> kBaseKeys[] = {
+        { kLocalMachine, u"Software\\Classes" },
+        { kLocalMachine, u"System\\CurrentControlSet\\Hardware Profiles\\Current" },
+        { kCurrentUser, u"Software" },
+        { kUsers, u".Default\\Software" },
+    };
+    WriteBatch batch(store);
+    for (const auto& [root, path] : kBaseKeys) {
+        HKey key = kNoKey;
+        if (Status st = store.createKey(root, path, Access::Read, kOptionNone, key); !st.ok()) return st;
+        (void)store.closeKey(key);
+    }
+    return batch.finish();
+}
+
+} // namespace quern::reg

@@ -1,0 +1,159 @@
+#pragma once
+
+#include "registry/RegStore.h"
+#include "registry/RegTree.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quern::reg {
+
+// One part of the registry that is kept as a unit (for a Wine prefix, one of its three files):
+// its root key, whether it changed since it was last kept, and why it may not change.
+struct Hive {
+    Hive() = default;
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
+    virtual ~Hive() = default;
+
+    Key* root = nullptr;
+    std::string readOnlyReason; // set: nothing in this part may change
+    bool dirty = false; // changed since it was last kept
+    // The backend said yes to a change in this part during the current batch: asked once a batch.
+    bool checkedInBatch = false;
+};
+
+struct MemoryRegistryOptions {
+    // Set: the registry refuses every change, and says this.
+    std::string readOnlyReason;
+    // FILETIME of now; the system clock when empty.
+    std::function<std::uint64_t()> clock;
+    // Make the keys every registry has (HKEY_LOCAL_MACHINE\Software\Classes and the rest).
+    bool withBaseKeys = true;
+};
+
+// The registry held in memory: keys with their values in creation order, link keys followed on
+// every path (a chain that loops or runs past 16 links ends the open), handles, and an undo log
+// that takes a batch back. The roots are laid out as Wine lays them out: HKEY_LOCAL_MACHINE,
+// HKEY_USERS with the user's hive (HKEY_CURRENT_USER) and .Default, HKEY_CLASSES_ROOT and
+// HKEY_CURRENT_CONFIG as keys below HKEY_LOCAL_MACHINE, and an empty HKEY_DYN_DATA that never
+// changes.
+//
+// On its own it is the registry the tests use and a scratch registry; a backend that keeps the
+// registry somewhere (WinePrefixStore) derives from it, fills its hives and keeps them through the
+// hooks below.
+class MemoryRegistry : public RegStore {
+public:
+    explicit MemoryRegistry(MemoryRegistryOptions options = {});
+    ~MemoryRegistry() override;
+    MemoryRegistry(const MemoryRegistry&) = delete;
+    MemoryRegistry& operator=(const MemoryRegistry&) = delete;
+
+    Status openKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result) override;
+    Status createKey(HKey parent, std::u16string_view path, Access access, unsigned options, HKey& result,
+        bool* created = nullptr) override;
+    Status closeKey(HKey key) override;
+    Status deleteKey(HKey parent, std::u16string_view path) override;
+    Status enumKey(HKey key, std::uint32_t index, std::u16string& name) override;
+    Status enumValue(HKey key, std::uint32_t index, std::u16string& name, std::uint32_t* type,
+        std::vector<std::uint8_t>* data) override;
+    Status queryInfo(HKey key, KeyInfo& info) override;
+    Status queryValue(
+        HKey key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
+    Status setValue(
+        HKey key, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) override;
+    Status deleteValue(HKey key, std::u16string_view name) override;
+    void beginBatch() override;
+    Status endBatch() override;
+    void abandonBatch() override;
+    // Memory has nothing to read again.
+    Status refresh() override { return Status::Ok; }
+    [[nodiscard]] std::string readOnlyReason() const override;
+    [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
+    [[nodiscard]] std::string location() const override { return "memory"; }
+
+    [[nodiscard]] std::size_t openHandleCount() const { return m_handles.size(); }
+
+    enum HiveId { kSystem = 0, kUser = 1, kUserDefault = 2 };
+
+protected:
+    // For a backend that keeps more about each hive: hives made by makeHive, each with an empty root.
+    MemoryRegistry(MemoryRegistryOptions options, const std::function<std::unique_ptr<Hive>()>& makeHive);
+
+    // Hooks for a backend that keeps the registry somewhere.
+    // Whether the part may change now, asked once a batch before its first change (a file changed
+    // on disk, a server that started); nothing has changed yet when it says no.
+    virtual Status mayChange(Hive& hive);
+    // Keeps the hives that are dirty, at the end of the outermost batch or of a change made
+    // outside any batch. On failure it undoes what it could not keep (undo) and says why.
+    virtual Status commitChanges();
+
+    // Puts root in place of the hive's root: what was there goes, with every handle into it.
+    void replaceHiveRoot(HiveId id, std::unique_ptr<Key> root);
+    [[nodiscard]] Hive& hivePart(HiveId id) const { return *m_hives[id]; }
+    // Takes back the changes of the undo log that touch the given hives (all when empty) and
+    // forgets the log.
+    void undo(const std::vector<Hive*>& hives);
+    // The changes are kept: the undo log is forgotten.
+    void forgetUndo();
+    [[nodiscard]] std::uint64_t now() const;
+
+    // Set: the whole registry refuses changes, with this reason.
+    std::string m_readOnly;
+    std::vector<std::string> m_loadMessages;
+
+private:
+    struct OpenHandle {
+        Key* key = nullptr; // null once the key is gone
+        Access access = Access::Read;
+    };
+    struct UndoEntry {
+        enum Kind { ValueReplaced, ValueAdded, ValueDeleted, KeyCreated, KeyRemoved, Touched } kind;
+        Key* key = nullptr;
+        std::size_t index = 0;
+        RawValue value;
+        std::unique_ptr<Key> node; // a removed key, kept until the batch is kept
+        Key* created = nullptr;
+        std::uint64_t modified = 0;
+        bool dirty = false;
+    };
+
+    Status resolve(HKey handle, Key*& key, Access& access);
+    Status resolveRoot(HKey root, Key*& key);
+    Status walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result, bool* created,
+        int& linksFollowed);
+    Status addKey(Key* parent, std::u16string_view name, bool link, Key*& child);
+    Status followLink(Key* link, Key*& target, int& linksFollowed);
+    [[nodiscard]] Status writable(const Key* key) const;
+    Status keyForWriting(HKey handle, Key*& key);
+    Status prepareChange(Key* key);
+    Status finishChange(Status status);
+    // Ends the outermost batch (or a change outside any): the backend keeps what changed.
+    Status keep();
+    void touch(Key* key);
+    void forgetHandlesInto(const Key* subtree);
+    void undoEntry(UndoEntry& entry);
+    HKey newHandle(Key* key, Access access);
+
+    std::function<std::uint64_t()> m_clock;
+    std::array<std::unique_ptr<Hive>, 3> m_hives;
+    std::unique_ptr<Key> m_machine;
+    std::unique_ptr<Key> m_users;
+    std::unique_ptr<Key> m_dynData;
+    std::unordered_map<HKey, OpenHandle> m_handles;
+    HKey m_nextHandle = 1;
+    int m_batchDepth = 0;
+    std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
+    std::vector<UndoEntry> m_undo;
+};
+
+// Makes the keys every registry has: HKEY_LOCAL_MACHINE\Software\Classes (HKEY_CLASSES_ROOT),
+// \System\CurrentControlSet\Hardware Profiles\Current (HKEY_CURRENT_CONFIG), HKEY_CURRENT_USER\Software
+// and HKEY_USERS\.Default\Software, in one batch.
+Status createBaseKeys(RegStore& store);
+
+} // namespace quern::reg
