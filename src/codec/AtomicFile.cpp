@@ -50,9 +50,18 @@ bool AtomicFile::fail(std::string what) {
 }
 
 bool AtomicFile::open(const std::string& path) {
+    return open(path, true, {});
+}
+
+std::string AtomicFile::folder() const {
+    return folderOf(m_target);
+}
+
+bool AtomicFile::open(const std::string& path, bool allowInPlace, Hooks hooks) {
     abandon();
     m_error.clear();
     m_inPlace = false;
+    m_hooks = std::move(hooks);
     m_target = resolveLinks(path);
     const auto slash = m_target.rfind('/');
     const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
@@ -66,7 +75,7 @@ bool AtomicFile::open(const std::string& path) {
     m_temp.clear();
     // No room beside it, but the file itself may be writable: better a write that is not atomic
     // than none at all.
-    if (tempError == EACCES || tempError == EPERM || tempError == EROFS) {
+    if (allowInPlace && (tempError == EACCES || tempError == EPERM || tempError == EROFS)) {
         m_fd = ::open(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (m_fd >= 0) {
             m_inPlace = true;
@@ -89,6 +98,10 @@ bool AtomicFile::write(std::string_view data) {
 }
 
 bool AtomicFile::commit() {
+    return flush() && replace() && syncFolder();
+}
+
+bool AtomicFile::flush() {
     if (m_fd < 0) return fail("the file is not open");
     if (m_error.empty() && ::fsync(m_fd) != 0) (void)fail(std::strerror(errno));
     if (::close(m_fd) != 0) (void)fail(std::strerror(errno));
@@ -97,17 +110,26 @@ bool AtomicFile::commit() {
         abandon();
         return false;
     }
-    if (!m_inPlace) {
-        if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-            (void)fail(std::strerror(errno));
-            abandon();
-            return false;
-        }
-        m_temp.clear();
+    return true;
+}
+
+bool AtomicFile::replace() {
+    if (m_inPlace) return m_error.empty();
+    if (m_temp.empty()) return fail("the file is not open");
+    if (m_hooks.beforeRename) m_hooks.beforeRename(m_temp);
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        (void)fail(std::strerror(errno));
+        abandon();
+        return false;
     }
-    // The rename is only lasting once the folder that holds the new name is on disk too.
+    m_temp.clear();
+    return true;
+}
+
+// The rename is only lasting once the folder that holds the new name is on disk too.
+bool AtomicFile::syncFolder() {
     const int folder = ::open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = folder >= 0 && ::fsync(folder) == 0;
+    const bool synced = folder >= 0 && (m_hooks.syncFolder ? m_hooks.syncFolder(folder) : ::fsync(folder)) == 0;
     const int syncError = errno;
     if (folder >= 0) ::close(folder);
     if (!synced && syncError != EINVAL) return fail(std::strerror(syncError));

@@ -1,5 +1,6 @@
 #include "registry/WinePrefixStore.h"
 
+#include "codec/AtomicFile.h"
 #include "codec/Utf.h"
 
 #include <algorithm>
@@ -154,19 +155,6 @@ struct OwnedFd {
         if (fd >= 0) ::close(fd);
     }
 };
-
-bool writeAll(int fd, std::string_view data, int& error) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 std::string directoryOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -391,27 +379,26 @@ void WinePrefixStore::createOwnRegistry() {
         m_loadMessages.push_back("Quern could not create its registry: " + st.message());
 }
 
-// A file written beside the one it replaces, waiting for its rename.
+// A file written beside the one it replaces (the hive's own, or where its symbolic link leads),
+// waiting for its rename.
 struct WinePrefixStore::Prepared {
     HiveFile* hive = nullptr;
-    std::string tempPath;
+    std::unique_ptr<AtomicFile> file;
     std::string content;
     std::vector<BlockPlacement> placements;
-    std::string target; // the file replaced: the hive's own, or where its symbolic link leads
     std::uint64_t headerLength = 0; // of content: the header the next write copies
 };
 
-// What one write holds from its last look at the files until they are in place: the two locks,
-// the files made so far, and each folder a file is replaced in, to flush after the rename.
+// What one write holds from its last look at the files until they are in place: the two locks and
+// the files made so far.
 struct WinePrefixStore::WriteSession {
     OwnedFd writer;
     ServerLock server;
     std::vector<Prepared> prepared;
-    std::vector<std::pair<std::string, OwnedFd>> folders;
 
     void removeTemporaryFiles() const {
         for (const auto& p : prepared)
-            if (!p.tempPath.empty()) ::unlink(p.tempPath.c_str());
+            p.file->abandon();
     }
 };
 
@@ -509,74 +496,51 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, std::string& original) {
     return Status::Ok;
 }
 
-// Writes the hive's new content to a temporary file beside the file it replaces.
+// Writes the hive's new content to a temporary file beside the file it replaces, on disk before
+// it replaces it: a crash leaves one or the other.
 Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
+    std::string target;
+    std::string why;
+    if (!writeTarget(hive.path, target, why))
+        return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
     Prepared p;
     p.hive = &hive;
-    std::string why;
-    if (!writeTarget(hive.path, p.target, why))
-        return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
     std::string original;
     if (const Status st = checkUnchanged(hive, original); !st.ok()) return st;
     p.headerLength
         = serializeRegFile(*hive.root, original, hive.prefixLength, hive.relativeTo, p.content, p.placements);
 
     // The folder is flushed after the rename; one that cannot even be opened for it is found out now.
-    const std::string folder = directoryOf(p.target);
-    if (std::none_of(
-            session.folders.begin(), session.folders.end(), [&](const auto& f) { return f.first == folder; })) {
-        OwnedFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (opened.fd < 0)
-            return Status(Status::WriteFailed,
-                "The folder " + folder + " cannot be opened (" + systemError(errno) + ") to flush "
-                    + baseNameOf(p.target) + " to disk once it is replaced; nothing was written.");
-        session.folders.emplace_back(folder, std::move(opened));
-    }
+    const std::string folder = directoryOf(target);
+    if (const OwnedFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); opened.fd < 0)
+        return Status(Status::WriteFailed,
+            "The folder " + folder + " cannot be opened (" + systemError(errno) + ") to flush " + baseNameOf(target)
+                + " to disk once it is replaced; nothing was written.");
+    // Never in place: a registry file half written is worse than one not written.
+    p.file = std::make_unique<AtomicFile>();
+    const bool written = p.file->open(target, false, { m_options.beforeReplace, m_options.syncFolder })
+        && p.file->write(p.content) && p.file->flush();
     session.prepared.push_back(std::move(p));
-    return writeTemporary(session.prepared.back(), folder);
-}
-
-// A temporary file beside the old one, on disk before it replaces it: a crash leaves one or the other.
-Status WinePrefixStore::writeTemporary(Prepared& p, const std::string& folder) {
-    const std::string& path = p.hive->path;
-    p.tempPath = folder + "/." + baseNameOf(p.target) + ".quern-XXXXXX";
-    const int fd = ::mkstemp(p.tempPath.data());
-    if (fd < 0) {
-        const int error = errno;
-        p.tempPath.clear();
-        return Status(Status::WriteFailed, path + " cannot be written: " + systemError(error));
-    }
-    struct stat st { };
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    int error = 0;
-    const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, p.content, error) && ::fsync(fd) == 0;
-    if (!written && error == 0) error = errno;
-    if (::close(fd) != 0 && written) error = errno;
-    if (!written || error != 0) return Status(Status::WriteFailed, path + " cannot be written: " + systemError(error));
+    if (!written)
+        return Status(Status::WriteFailed, hive.path + " cannot be written: " + session.prepared.back().file->error());
     return Status::Ok;
 }
 
 Status WinePrefixStore::replaceFiles(WriteSession& session) {
     std::vector<Hive*> notReplaced;
     std::string problem;
-    for (auto& p : session.prepared) {
-        if (m_options.beforeReplace) m_options.beforeReplace(p.tempPath);
-        if (::rename(p.tempPath.c_str(), p.target.c_str()) != 0) {
-            problem = p.hive->path + " cannot be replaced: " + systemError(errno);
-            ::unlink(p.tempPath.c_str());
+    for (auto& p : session.prepared)
+        if (!p.file->replace()) {
+            problem = p.hive->path + " cannot be replaced: " + p.file->error();
             notReplaced.push_back(p.hive);
         }
-    }
     // A rename is on disk once its folder is: a folder that cannot be flushed leaves a change that a
     // crash may still take back, and the caller hears of it.
     std::string syncError;
-    for (const auto& [folder, opened] : session.folders) {
-        const int synced = m_options.syncFolder ? m_options.syncFolder(opened.fd) : ::fsync(opened.fd);
-        if (synced != 0 && syncError.empty())
-            syncError = "The folder " + folder + " could not be flushed to disk after its file was replaced ("
-                + systemError(errno) + "): the change is in place but may not survive a crash.";
-    }
+    for (auto& p : session.prepared)
+        if (!p.file->syncFolder() && syncError.empty())
+            syncError = "The folder " + p.file->folder() + " could not be flushed to disk after its file was replaced ("
+                + p.file->error() + "): the change is in place but may not survive a crash.";
     // A server that got going all the same, where the lock did not reach, may have read the old files.
     const ServerState late = session.server.serverStartedElsewhere(m_options.scanProcesses);
     session.server.release();

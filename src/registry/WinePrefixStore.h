@@ -116,7 +116,6 @@ private:
     Status lockForWrite(WriteSession& session);
     Status checkUnchanged(HiveFile& hive, std::string& original);
     Status prepareFile(HiveFile& hive, WriteSession& session);
-    Status writeTemporary(Prepared& p, const std::string& folder);
     Status replaceFiles(WriteSession& session);
     void recordWritten(const Prepared& p);
 
