@@ -228,6 +228,15 @@ void RegAccessor::writeBinaryData(std::string_view name, const void* data, std::
     write(name, kRegBinary, std::vector<std::uint8_t>(bytes, bytes + size));
 }
 
+void RegAccessor::writeRaw(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
+    if (!isStringType(type)) {
+        write(name, type, std::vector<std::uint8_t>(data.begin(), data.end()));
+        return;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    write(name, type, utf16Bytes(toUtf16(text)));
+}
+
 bool RegAccessor::hasSubKeys() {
     KeyInfo info;
     return m_store.queryInfo(m_key, info) == Status::Ok && info.subkeyCount > 0;

@@ -3,6 +3,7 @@
 #include "registry/RegStore.h"
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -86,6 +87,10 @@ public:
     void writeString(std::string_view name, std::string_view text);
     void writeInteger(std::string_view name, std::int32_t number);
     void writeBinaryData(std::string_view name, const void* data, std::size_t size);
+    // Writes a value of any type, replacing any value of that name. The data is as the program sees
+    // it: for strings, expand strings and multi-strings UTF-8 text with its NULs, which the store
+    // keeps as UTF-16; for every other type the bytes as they are. Raises "Failed to set data for '%s'".
+    void writeRaw(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data);
 
     [[nodiscard]] bool hasSubKeys();
     // Whether the key exists. The current key stays as it is.

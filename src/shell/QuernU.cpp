@@ -1,6 +1,7 @@
 #include "shell/QuernU.h"
 
 #include "codec/ValueText.h"
+#include "editor/EditCommands.h"
 #include "export/ExportCommand.h"
 #include "registry/KeyTreeItem.h"
 #include "registry/ValueGridModel.h"
@@ -468,6 +469,11 @@ void TMainForm::SearchMNUClick() {
 
 void TMainForm::SearchAgainMNUClick() {
     runSearchAgain(*this);
+}
+
+void TMainForm::ModifyMNUClick() {
+    seam("ModifyMNUClick");
+    runModify(*this);
 }
 
 void TMainForm::REGExportMNUClick() {

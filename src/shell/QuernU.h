@@ -208,7 +208,7 @@ private:
 
     // The commands that later parts of the program carry out.
     void NewMNUClick() { seam("NewMNUClick"); }
-    void ModifyMNUClick() { seam("ModifyMNUClick"); }
+    void ModifyMNUClick();
     void DeleteMNUClick() { seam("DeleteMNUClick"); }
     void Contents1Click();
     void AboutMNUClick();

@@ -411,3 +411,40 @@ TEST_F(AccessorTest, NamesAndStringsAreUtf8InTheProgram) {
     const std::string written = test::readFile(sampleDir / "user.reg");
     EXPECT_NE(written.find("\"na\\xefve\"=\"\\x2603\"\n"), std::string::npos) << "only ASCII is written";
 }
+
+TEST_F(AccessorTest, WriteRawKeepsAnyTypeAndStoresStringsAsUtf16) {
+    ASSERT_TRUE(registry->openKey("\\Software"));
+    // Strings arrive as the program sees them, UTF-8 with their NULs, and reach the store as the
+    // registry keeps them; every other type passes byte for byte, whatever its number.
+    const std::string multi("Caf\xc3\xa9\0b\0\0", 9);
+    registry->writeRaw("multi", kRegMultiSz, std::span(reinterpret_cast<const std::uint8_t*>(multi.data()), multi.size()));
+    const std::vector<std::uint8_t> qword { 1, 2, 3, 4, 5, 6, 7, 8 };
+    registry->writeRaw("qword", kRegQword, qword);
+    const std::vector<std::uint8_t> odd { 0xde, 0xad, 0xbe };
+    registry->writeRaw("odd", 0xffff0012u, odd);
+    registry->writeRaw("empty", kRegExpandSz, {});
+
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(store->queryValue(registry->currentKey(), u"multi", type, data), Status::Ok);
+    EXPECT_EQ(type, kRegMultiSz);
+    EXPECT_EQ(data, test::utf16Bytes(std::u16string_view(u"Caf\u00e9\0b\0\0", 8)));
+    ASSERT_EQ(store->queryValue(registry->currentKey(), u"qword", type, data), Status::Ok);
+    EXPECT_EQ(type, kRegQword);
+    EXPECT_EQ(data, qword);
+    ASSERT_EQ(store->queryValue(registry->currentKey(), u"odd", type, data), Status::Ok);
+    EXPECT_EQ(type, 0xffff0012u);
+    EXPECT_EQ(data, odd);
+    ASSERT_EQ(store->queryValue(registry->currentKey(), u"empty", type, data), Status::Ok);
+    EXPECT_EQ(type, kRegExpandSz);
+    EXPECT_TRUE(data.empty());
+
+    // What the accessor reads is what it writes back.
+    std::vector<std::uint8_t> buffer(64);
+    buffer.resize(registry->readBinaryData("multi", buffer.data(), buffer.size()));
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), multi);
+
+    registry->closeKey();
+    EXPECT_EQ(raisedBy([&] { registry->writeRaw("x", kRegBinary, qword); }), "Failed to set data for 'x'")
+        << "no key open";
+}

@@ -73,3 +73,14 @@ QUERN_MAIN_CONTROL(QAction, ValueSelMNU)
 #undef QUERN_MAIN_CONTROL
 
 } // namespace quern::test
+
+namespace quern::test {
+
+// Runs act on the next modal dialog of type T once it is up.
+template<class T, class Act> void whenModalDo(Act act) {
+    QTimer::singleShot(0, [act] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) act(*dialog);
+    });
+}
+
+} // namespace quern::test

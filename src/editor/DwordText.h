@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quern {
+
+// The input bases of the DWORD page, in the order of its radio items.
+enum class DwordBase { Binary, Decimal, Hex };
+
+// Whether the character is a digit of the base: 0 and 1; 0 to 9; 0 to 9 and A to F in either case.
+[[nodiscard]] bool isDwordDigit(char c, DwordBase base);
+
+// The text with every character that is not a digit of the base removed (lower-case hex digits stay
+// as typed). caret, when given, is a character index into text and is moved to the same place in
+// the result.
+[[nodiscard]] std::string keepDwordDigits(std::string_view text, DwordBase base, std::size_t* caret = nullptr);
+
+// The number the digits spell, or nothing when it does not fit in 32 bits (leading zeros never
+// count against it). Decimal numbers are unsigned, 0 to 4294967295. Empty text is 0. The text must
+// hold digits of the base only.
+[[nodiscard]] std::optional<std::uint32_t> parseDword(std::string_view digits, DwordBase base);
+
+// The number as the page reads any text of digits: binary and hex keep only their last 32 bits
+// (the last 32 or 8 digits count), decimal text beyond 4294967295 gives 0.
+[[nodiscard]] std::uint32_t dwordOfText(std::string_view digits, DwordBase base);
+
+// The number in the base, without leading zeros ("0" for zero): binary digits of all 32 bits,
+// unsigned decimal, upper-case hex.
+[[nodiscard]] std::string dwordText(std::uint32_t value, DwordBase base);
+
+} // namespace quern

@@ -1,0 +1,665 @@
+#include "editor/ModiFormU.h"
+
+#include "editor/BinGrid.h"
+#include "registry/KeyWalk.h"
+#include "registry/RegU.h"
+#include "registry/Utf.h"
+#include "registry/ValueFormat.h"
+#include "shell/QuernIcons.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace quern {
+
+namespace {
+
+bool within(const QWidget* widget, const QWidget* container) {
+    return widget && container && (widget == container || container->isAncestorOf(widget));
+}
+
+std::string text8(const QString& text) {
+    return text.toStdString();
+}
+
+DwordBase baseOfViewMode(int mode) {
+    switch (mode) {
+    case kDwordHex:
+        return DwordBase::Hex;
+    case kDwordBinary:
+        return DwordBase::Binary;
+    default:
+        return DwordBase::Decimal;
+    }
+}
+
+constexpr int kNamePanelHeight = 68;
+constexpr int kButtonPanelHeight = 44;
+
+} // namespace
+
+TEditForm::TEditForm(reg::RegAccessor& registry, EditRequest& request, int dwordViewMode, QWidget* parent)
+    : QDialog(parent)
+    , m_registry(registry)
+    , m_request(request)
+    , m_dwordViewMode(dwordViewMode) {
+    showMessage = [this](const QString& text) { QMessageBox::warning(this, QStringLiteral("Quern"), text); };
+    confirm = [this](const QString& question) {
+        return QMessageBox::question(this, QStringLiteral("Confirm"), question, QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::No;
+    };
+    buildControls();
+    FormCreate();
+    connect(qApp, &QApplication::focusChanged, this, &TEditForm::focusChanged);
+}
+
+TEditForm::~TEditForm() {
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
+void TEditForm::buildControls() {
+    setObjectName(QStringLiteral("EditForm"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    NamePanel = new QFrame(this);
+    NamePanel->setFixedHeight(kNamePanelHeight);
+    LabName = new QLabel(NamePanel);
+    LabName->setGeometry(10, 9, 90, 19);
+    EditName = new QLineEdit(NamePanel);
+    EditName->setObjectName(QStringLiteral("EditName"));
+    EditName->setGeometry(100, 6, 200, 24);
+    PathPanel = new QFrame(NamePanel);
+    PathPanel->setGeometry(0, 36, 300, 30);
+    Lab1 = new QLabel(QStringLiteral("Value path :"), PathPanel);
+    Lab1->setGeometry(10, 6, 90, 19);
+    LabValuepath = new QLabel(PathPanel);
+    QFont bold = LabValuepath->font();
+    bold.setBold(true);
+    LabValuepath->setFont(bold);
+    LabValuepath->setGeometry(100, 6, 190, 19);
+    layout->addWidget(NamePanel);
+
+    ValuePanel = new QFrame(this);
+    auto* valueLayout = new QVBoxLayout(ValuePanel);
+    valueLayout->setContentsMargins(6, 2, 6, 2);
+    PageControl = new QTabWidget(ValuePanel);
+    PageControl->setToolTip(QStringLiteral("Choose the new type for this value"));
+    valueLayout->addWidget(PageControl);
+    layout->addWidget(ValuePanel, 1);
+
+    StringSheet = new QWidget;
+    StringSheet->setToolTip(QStringLiteral("String type can contain characters"));
+    EditString = new QLineEdit(StringSheet);
+    EditString->setObjectName(QStringLiteral("EditString"));
+    EditString->setGeometry(10, 20, 200, 24);
+    EditString->setMaxLength(1 << 30);
+
+    IntSheet = new QWidget;
+    IntSheet->setToolTip(QStringLiteral("DWORD type must be a number"));
+    EditInt = new QLineEdit(IntSheet);
+    EditInt->setObjectName(QStringLiteral("EditInt"));
+    EditInt->setGeometry(10, 20, 150, 24);
+    IntTypeGroup = new QGroupBox(QStringLiteral("Input type"), IntSheet);
+    IntTypeGroup->setGeometry(170, 10, 110, 96);
+    IntBinary = new QRadioButton(QStringLiteral("Binary"), IntTypeGroup);
+    IntBinary->setGeometry(10, 20, 95, 22);
+    IntDecimal = new QRadioButton(QStringLiteral("Decimal"), IntTypeGroup);
+    IntDecimal->setGeometry(10, 44, 95, 22);
+    IntHex = new QRadioButton(QStringLiteral("Hex"), IntTypeGroup);
+    IntHex->setGeometry(10, 68, 95, 22);
+
+    BinarySheet = new QWidget;
+    BinarySheet->setToolTip(QStringLiteral("Binary type is an enumeration of byte without rules"));
+    auto* binLayout = new QVBoxLayout(BinarySheet);
+    binLayout->setContentsMargins(4, 4, 4, 0);
+    binLayout->setSpacing(2);
+    BinGrid = new BinGridView(m_page, BinarySheet);
+    BinGrid->setObjectName(QStringLiteral("BinGrid"));
+    BinGrid->highlighted = [this](std::size_t byte) { return highlighted(byte); };
+    binLayout->addWidget(BinGrid, 1);
+    BinPanel = new QFrame(BinarySheet);
+    BinPanel->setFixedHeight(34);
+    BinPosLabel = new QLabel(QStringLiteral("00"), BinPanel);
+    BinPosLabel->setObjectName(QStringLiteral("BinPosLabel"));
+    BinPosLabel->setGeometry(4, 8, 56, 19);
+    BinString = new BinLineEdit(BinPanel);
+    BinString->setObjectName(QStringLiteral("BinString"));
+    BinString->setGeometry(62, 3, 200, 28);
+    binLayout->addWidget(BinPanel);
+
+    PageControl->addTab(StringSheet, quernIcon(QuernIcon::Strings), QStringLiteral("String type"));
+    PageControl->addTab(IntSheet, quernIcon(QuernIcon::Dword), QStringLiteral("DWORD type"));
+    PageControl->addTab(BinarySheet, quernIcon(QuernIcon::Binary), QStringLiteral("Binary type"));
+
+    ButtonPanel = new QFrame(this);
+    ButtonPanel->setFixedHeight(kButtonPanelHeight);
+    OKBtn = new QPushButton(QStringLiteral("OK"), ButtonPanel);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setDefault(true);
+    OKBtn->setToolTip(QStringLiteral("Keep current changes"));
+    OKBtn->setGeometry(0, 8, 90, 28);
+    CancelBTN = new QPushButton(QStringLiteral("Cancel"), ButtonPanel);
+    CancelBTN->setObjectName(QStringLiteral("CancelBTN"));
+    CancelBTN->setToolTip(QStringLiteral("Discard current changes"));
+    CancelBTN->setGeometry(0, 8, 90, 28);
+    layout->addWidget(ButtonPanel);
+
+    setTabOrder(EditName, PageControl);
+    setTabOrder(PageControl, OKBtn);
+    setTabOrder(OKBtn, CancelBTN);
+
+    connect(EditName, &QLineEdit::textChanged, this, [this] { EditNameChange(); });
+    connect(EditInt, &QLineEdit::textEdited, this, [this] { EditIntChange(); });
+    for (auto [button, base] : { std::pair { IntBinary, DwordBase::Binary }, std::pair { IntDecimal, DwordBase::Decimal },
+             std::pair { IntHex, DwordBase::Hex } })
+        connect(button, &QRadioButton::toggled, this, [this, base = base](bool on) {
+            if (!on) return;
+            m_base = base;
+            IntTypeGroupClick();
+        });
+    connect(PageControl, &QTabWidget::currentChanged, this, [this] { FormResize(); });
+    connect(OKBtn, &QPushButton::clicked, this, [this] {
+        OKBtnClick();
+        if (m_committed) accept();
+    });
+    connect(CancelBTN, &QPushButton::clicked, this, &QDialog::reject);
+    connect(BinGrid, &BinGridView::cellTextEdited, this, &TEditForm::BinGridSetEditText);
+    connect(BinGrid, &BinGridView::enterPressed, this, [this](std::size_t byte) {
+        const std::size_t next = m_page.enterInCell(byte);
+        BinGrid->gridModel().pageChanged();
+        BinString->setText(m_page.line());
+        BinGrid->setCurrentIndex(BinGrid->cellOf(next));
+        BinGrid->scrollTo(BinGrid->currentIndex());
+    });
+    connect(BinString, &BinLineEdit::edited, this,
+        [this](std::size_t position, std::size_t count, const std::string& bytes) {
+            m_page.editLine(position, count, bytes);
+        });
+    EditName->installEventFilter(this);
+    EditInt->installEventFilter(this);
+    BinString->installEventFilter(this);
+}
+
+void TEditForm::FormCreate() {
+    const bool value = m_request.IsValueEdit;
+    const int minimumHeight = kNamePanelHeight + kButtonPanelHeight;
+    setMinimumSize(332, minimumHeight);
+    if (value) {
+        setWindowTitle(m_request.IsNewItem ? QStringLiteral("Creating new value...")
+                                           : QStringLiteral("Changing value properties..."));
+        LabName->setText(QStringLiteral("Value name :"));
+        resize(440, 380);
+    } else {
+        setWindowTitle(
+            m_request.IsNewItem ? QStringLiteral("Creating new key...") : QStringLiteral("Changing key name..."));
+        LabName->setText(QStringLiteral("Key name :"));
+        setMaximumHeight(minimumHeight);
+        resize(440, minimumHeight);
+    }
+    ValuePanel->setVisible(value);
+
+    // The dialog works in the key it was given, opened here: never in whatever key the accessor
+    // was left at. A registry that cannot be written still shows what it holds.
+    if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
+        m_readOnly = true;
+        (void)openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Read);
+    }
+    if (m_readOnly) setWindowTitle(windowTitle() + QStringLiteral(" (read-only)"));
+
+    EditName->setText(QString::fromStdString(m_request.EditItemName));
+    EditNameChange();
+    LabValuepath->setText(QString::fromStdString(m_request.EditKeyPath));
+    IntDecimal->setChecked(true);
+    PageControl->setCurrentWidget(IntSheet);
+    m_focusBefore = EditName;
+    if (value && !m_request.IsNewItem) loadValue();
+    m_committed = false;
+    setIntBase(baseOfViewMode(m_dwordViewMode));
+}
+
+void TEditForm::loadValue() {
+    const std::string& name = m_request.EditItemName;
+    std::size_t size = 0;
+    (void)m_registry.getDataInfo(name, m_origKind, size);
+    std::vector<std::uint8_t> raw;
+    if (m_registry.store().queryValue(m_registry.currentKey(), reg::toUtf16(name), m_origType, raw) != reg::Status::Ok)
+        m_origType = reg::kRegBinary;
+    switch (m_origKind) {
+    case reg::ValueKind::String:
+    case reg::ValueKind::ExpandString:
+        PageControl->setCurrentWidget(StringSheet);
+        m_focusBefore = EditString;
+        try {
+            m_origString = m_registry.readString(name);
+        } catch (const reg::RegError&) {
+            m_origString.clear();
+        }
+        EditString->setText(QString::fromStdString(m_origString));
+        break;
+    case reg::ValueKind::Integer:
+        PageControl->setCurrentWidget(IntSheet);
+        m_focusBefore = EditInt;
+        try {
+            m_origDWord = static_cast<std::uint32_t>(m_registry.readInteger(name));
+        } catch (const reg::RegError&) {
+            m_origDWord = 0;
+        }
+        m_curDWord = m_origDWord;
+        EditInt->setText(QString::fromStdString(dwordText(m_origDWord, m_base)));
+        EditIntChange();
+        break;
+    case reg::ValueKind::Binary:
+    case reg::ValueKind::Other:
+        PageControl->setCurrentWidget(BinarySheet);
+        m_focusBefore = BinString;
+        m_origBytes.resize(size);
+        try {
+            m_origBytes.resize(m_registry.readBinaryData(name, m_origBytes.data(), m_origBytes.size()));
+        } catch (const reg::RegError&) {
+            m_origBytes.clear();
+        }
+        m_page.load(m_origBytes);
+        BinGrid->gridModel().pageChanged();
+        BinString->setText(m_page.line());
+        break;
+    }
+}
+
+QWidget* TEditForm::openedPage() const {
+    if (m_request.IsNewItem) return nullptr;
+    switch (m_origKind) {
+    case reg::ValueKind::String:
+    case reg::ValueKind::ExpandString:
+        return StringSheet;
+    case reg::ValueKind::Integer:
+        return IntSheet;
+    default:
+        return BinarySheet;
+    }
+}
+
+void TEditForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    FormResize();
+    if (m_focusBefore) m_focusBefore->setFocus();
+}
+
+void TEditForm::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    FormResize();
+}
+
+void TEditForm::FormResize() {
+    PathPanel->setGeometry(0, 36, NamePanel->width(), 30);
+    EditName->resize(NamePanel->width() - EditName->x() - 10, EditName->height());
+    LabValuepath->resize(PathPanel->width() - LabValuepath->x() - 10, LabValuepath->height());
+    const int half = ButtonPanel->width() / 2;
+    CancelBTN->move(half - CancelBTN->width() - 20, CancelBTN->y());
+    OKBtn->move(half + 20, OKBtn->y());
+    QWidget* page = PageControl->currentWidget();
+    if (!page || page->height() == 0) return;
+    const int w = page->width();
+    const int h = page->height();
+    EditString->setGeometry(EditString->x(), h / 2 - EditString->height() / 2, w - EditString->x() - 10,
+        EditString->height());
+    IntTypeGroup->move(w - IntTypeGroup->width() - 10, h / 2 - IntTypeGroup->height() / 2);
+    EditInt->setGeometry(EditInt->x(), h / 2 - EditInt->height() / 2, IntTypeGroup->x() - EditInt->x() - 10,
+        EditInt->height());
+    const int columnWidth = std::max(24, (BinGrid->viewport()->width() - 60) / 8);
+    BinGrid->setColumnWidth(0, 60);
+    for (int column = 1; column <= 8; ++column)
+        BinGrid->setColumnWidth(column, columnWidth);
+    BinString->resize(BinPanel->width() - BinString->x() - 10, BinString->height());
+}
+
+// --- The name ---
+
+bool TEditForm::nameUnchanged() const {
+    return text8(EditName->text()) == m_request.EditItemName;
+}
+
+void TEditForm::EditNameChange() {
+    if (!m_request.IsValueEdit && EditName->text().contains(QLatin1Char('\\'))) {
+        // Pasted text: a key name cannot hold a backslash.
+        int caret = EditName->cursorPosition();
+        QString text = EditName->text();
+        caret -= static_cast<int>(text.left(caret).count(QLatin1Char('\\')));
+        text.remove(QLatin1Char('\\'));
+        EditName->setText(text); // runs this handler again, now without backslashes
+        EditName->setCursorPosition(caret);
+        return;
+    }
+    const std::string name = text8(EditName->text());
+    bool enabled = false;
+    if (name == m_request.EditItemName && !m_request.IsNewItem)
+        enabled = true;
+    else if (m_request.IsValueEdit)
+        enabled = name.empty() || !m_registry.valueExists(name);
+    else if (!name.empty()) {
+        const std::string below = pathBelowRoot(m_request.EditKeyPath);
+        enabled = !m_registry.keyExists("\\" + (below.empty() ? name : below + "\\" + name));
+    }
+    OKBtn->setEnabled(enabled);
+}
+
+// --- The DWORD page ---
+
+void TEditForm::setIntBase(DwordBase base) {
+    QRadioButton* button = base == DwordBase::Binary ? IntBinary : base == DwordBase::Hex ? IntHex : IntDecimal;
+    button->setChecked(true); // runs IntTypeGroupClick when it was not the selected one
+}
+
+void TEditForm::EditIntChange() {
+    const QString shown = EditInt->text();
+    std::size_t caret = static_cast<std::size_t>(EditInt->cursorPosition());
+    const std::string digits = keepDwordDigits(shown.toLatin1().toStdString(), m_base, &caret);
+    const auto number = parseDword(digits, m_base);
+    if (!number) {
+        // A number that does not fit 32 bits is refused as a whole: the field never shows a
+        // number other than the one OK would write.
+        const int back = std::max(0, EditInt->cursorPosition() - static_cast<int>(shown.size() - m_intText.size()));
+        EditInt->setText(m_intText);
+        EditInt->setCursorPosition(back);
+        QApplication::beep();
+        return;
+    }
+    if (QString::fromLatin1(digits) != shown) {
+        EditInt->setText(QString::fromLatin1(digits));
+        EditInt->setCursorPosition(static_cast<int>(caret));
+    }
+    m_intText = EditInt->text();
+    m_curDWord = *number;
+}
+
+std::uint32_t TEditForm::GetDWValue() const {
+    return dwordOfText(EditInt->text().toLatin1().toStdString(), m_base);
+}
+
+void TEditForm::IntTypeGroupClick() {
+    EditInt->setText(QString::fromStdString(dwordText(m_curDWord, m_base)));
+    m_intText = EditInt->text();
+    EditIntChange();
+}
+
+// --- The binary page ---
+
+bool TEditForm::highlighted(std::size_t byte) const {
+    if (m_binCaretPos == -1) return false;
+    const auto start = static_cast<std::size_t>(BinString->selectionStart());
+    return byte >= start && byte <= start + static_cast<std::size_t>(BinString->selectionLength());
+}
+
+void TEditForm::BinGridSetEditText(std::size_t byte, const QString& text) {
+    BinPosLabel->setText(QStringLiteral("%1").arg(static_cast<qulonglong>(byte), 2, 16, QLatin1Char('0')).toUpper());
+    m_page.setCellText(byte, text.toStdString());
+    BinString->setText(m_page.line());
+    BinGrid->viewport()->update();
+}
+
+void TEditForm::BinGridEnter() {
+    const int p = std::clamp(BinString->cursorPosition(), 0, static_cast<int>(m_page.line().size()));
+    m_binCaretPos = -1;
+    BinGrid->setCurrentIndex(BinGrid->cellOf(static_cast<std::size_t>(p)));
+    BinGrid->edit(BinGrid->currentIndex());
+    BinGrid->viewport()->update();
+}
+
+void TEditForm::BinGridExit() {
+    const QModelIndex current = BinGrid->currentIndex();
+    m_binCaretPos = current.isValid() ? static_cast<int>(BinGridView::byteIndex(current)) : 0;
+    BinGrid->viewport()->update();
+}
+
+void TEditForm::BinStringEnter() {
+    BinString->setCursorPosition(std::max(0, m_binCaretPos));
+    if (m_binCaretPos == -1) m_binCaretPos = BinString->cursorPosition();
+    BinGrid->viewport()->update();
+}
+
+void TEditForm::StringToGrid() {
+    // The page took each edit of the line as it was made; the grid shows them now, every zero
+    // byte as 00 so that it is told from a blank.
+    m_page.rebuildGrid();
+    BinGrid->gridModel().pageChanged();
+}
+
+void TEditForm::UpdateCellSelection() {
+    const int row = BinString->cursorPosition() / static_cast<int>(BinaryPage::kColumns);
+    const int top = BinGrid->rowAt(0);
+    int bottom = BinGrid->rowAt(BinGrid->viewport()->height() - 1);
+    if (bottom < 0) bottom = BinGrid->model()->rowCount() - 1;
+    if (row < top || row > bottom) BinGrid->scrollTo(BinGrid->gridModel().index(row, 1), QAbstractItemView::PositionAtTop);
+    BinGrid->viewport()->update();
+}
+
+void TEditForm::focusChanged(QWidget* old, QWidget* now) {
+    if (within(old, BinGrid) && !within(now, BinGrid)) BinGridExit();
+    if (within(now, BinGrid) && !within(old, BinGrid)) BinGridEnter();
+    if (now == BinString && old != BinString) BinStringEnter();
+}
+
+bool TEditForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == BinString) {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            UpdateCellSelection();
+            break;
+        case QEvent::KeyRelease:
+            StringToGrid();
+            UpdateCellSelection();
+            break;
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseMove:
+            // The highlight follows a selection made with the mouse.
+            BinGrid->viewport()->update();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    if (watched == EditName)
+        return !m_request.IsValueEdit && text == QStringLiteral("\\"); // a key name holds no backslash
+    if (watched == EditInt) {
+        // Only digits of the base go in, and Backspace; keys without a character (arrows, Delete)
+        // and the dialog's own (Tab, Enter, Escape) pass on.
+        if (text.isEmpty() || key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Tab
+            || key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter
+            || key->key() == Qt::Key_Escape)
+            return false;
+        return text.size() != 1 || !isDwordDigit(text.front().toLatin1(), m_base);
+    }
+    return false;
+}
+
+// --- OK and closing ---
+
+bool TEditForm::Modified() const {
+    if (m_request.IsNewItem) return true;
+    if (!m_request.IsValueEdit) return false; // a key rename changes only the name
+    QWidget* page = PageControl->currentWidget();
+    if (page == StringSheet)
+        return (m_origKind != reg::ValueKind::String && m_origKind != reg::ValueKind::ExpandString)
+            || text8(EditString->text()) != m_origString;
+    if (page == IntSheet) return m_origKind != reg::ValueKind::Integer || m_curDWord != m_origDWord;
+    if (m_origKind == reg::ValueKind::String || m_origKind == reg::ValueKind::ExpandString
+        || m_origKind == reg::ValueKind::Integer)
+        return true;
+    return m_page.CompareBin(m_origBytes);
+}
+
+QString TEditForm::failureReason() const {
+    std::string reason = m_registry.store().readOnlyReason();
+    if (reason.empty()) reason = m_registry.store().lastErrorText();
+    return QString::fromStdString(reason);
+}
+
+void TEditForm::OKBtnClick() {
+    const bool modified = Modified();
+    if (!modified && nameUnchanged()) {
+        m_committed = true; // nothing to write
+        return;
+    }
+    if (m_readOnly) {
+        showMessage(QStringLiteral("Nothing can be written here: ") + failureReason());
+        return;
+    }
+    if (!m_request.IsValueEdit) {
+        m_committed = m_request.IsNewItem ? createKey() : renameKey();
+        return;
+    }
+    m_committed = writeValue();
+}
+
+bool TEditForm::writeValue() {
+    const std::string name = text8(EditName->text());
+    const std::string& oldName = m_request.EditItemName;
+    const bool renamed = !m_request.IsNewItem && name != oldName;
+    // The key is opened again for the write: the dialog writes where it was asked to, whatever
+    // happened to the accessor since it opened.
+    if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
+        showMessage(QStringLiteral("Error creating value: ") + failureReason());
+        return false;
+    }
+    reg::RegStore& store = m_registry.store();
+    QWidget* page = PageControl->currentWidget();
+    const bool samePage = page == openedPage();
+    std::uint32_t type = reg::kRegBinary;
+    std::vector<std::uint8_t> bytes;
+    if (!Modified()) {
+        // Only the name changed: the value moves with its type and its bytes exactly as stored.
+        if (store.queryValue(m_registry.currentKey(), reg::toUtf16(oldName), type, bytes) != reg::Status::Ok) {
+            showMessage(QStringLiteral("Error creating value: ") + failureReason());
+            return false;
+        }
+        reg::WriteBatch batch(store);
+        if (store.setValue(m_registry.currentKey(), reg::toUtf16(name), type, bytes) != reg::Status::Ok
+            || store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)) != reg::Status::Ok) {
+            const QString reason = failureReason();
+            batch.abandon();
+            showMessage(QStringLiteral("Error creating value: ") + reason);
+            return false;
+        }
+        if (batch.finish() != reg::Status::Ok) {
+            showMessage(QStringLiteral("Error creating value: ") + failureReason());
+            return false;
+        }
+        m_request.EditItemName = name;
+        return true;
+    }
+    if (page == StringSheet) {
+        // An expand string changed in place stays one: the programs that read it expand it.
+        type = samePage && m_origKind == reg::ValueKind::ExpandString ? reg::kRegExpandSz : reg::kRegSz;
+        const std::string text = text8(EditString->text());
+        bytes.assign(text.begin(), text.end());
+        bytes.push_back(0);
+    } else if (page == IntSheet) {
+        type = reg::kRegDword;
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<std::uint8_t>(m_curDWord >> shift));
+    } else {
+        try {
+            bytes = m_page.GridToBin();
+        } catch (const BinaryCellError& error) {
+            showMessage(QString::fromStdString(error.what()));
+            return false;
+        }
+        // A multi-string, a QWORD or any other kind changed as bytes keeps its type.
+        type = samePage ? m_origType : reg::kRegBinary;
+    }
+    // The new bytes and the removal of the old name reach the disk together, or neither does.
+    reg::WriteBatch batch(store);
+    try {
+        m_registry.writeRaw(name, type, bytes);
+        if (renamed && !m_registry.deleteValue(oldName))
+            throw reg::RegError("Cannot remove the value '" + oldName + "'");
+    } catch (const reg::RegError&) {
+        const QString reason = failureReason();
+        batch.abandon();
+        showMessage(QStringLiteral("Error creating value: ") + reason);
+        return false;
+    }
+    if (batch.finish() != reg::Status::Ok) {
+        showMessage(QStringLiteral("Error creating value: ") + failureReason());
+        return false;
+    }
+    m_request.EditItemName = name;
+    return true;
+}
+
+bool TEditForm::renameKey() {
+    if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
+        showMessage(QStringLiteral("Cannot rename the key: ") + failureReason());
+        return false;
+    }
+    const std::string below = pathBelowRoot(m_request.EditKeyPath);
+    const std::string parent = below.empty() ? "\\" : "\\" + below + "\\";
+    const std::string name = text8(EditName->text());
+    try {
+        (void)m_registry.moveKey(parent + m_request.EditItemName, parent + name, true);
+    } catch (const reg::RegError& error) {
+        showMessage(QString::fromStdString(error.what()) + QStringLiteral(": ") + failureReason());
+        return false;
+    }
+    if (!m_registry.keyExists(parent + name)) {
+        showMessage(QStringLiteral("Cannot rename the key"));
+        return false;
+    }
+    m_request.EditItemName = name;
+    return true;
+}
+
+bool TEditForm::createKey() {
+    const std::string name = text8(EditName->text());
+    if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
+        showMessage(QStringLiteral("Failed to create key ") + QString::fromStdString(name) + QStringLiteral(": ")
+            + failureReason());
+        return false;
+    }
+    try {
+        m_registry.createKey(name);
+    } catch (const reg::RegError& error) {
+        showMessage(QString::fromStdString(error.what()) + QStringLiteral(": ") + failureReason());
+        return false;
+    }
+    m_request.EditItemName = name;
+    return true;
+}
+
+bool TEditForm::FormCloseQuery() {
+    if (m_committed) return true;
+    if (!Modified() && nameUnchanged()) return true;
+    return confirm(QStringLiteral("Discard changes, are you sure ?"));
+}
+
+void TEditForm::done(int result) {
+    if (!FormCloseQuery()) return;
+    QDialog::done(result);
+}
+
+void TEditForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        reject(); // through the close test
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace quern

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "editor/BinaryPage.h"
+#include "editor/DwordText.h"
+#include "registry/RegAccessor.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QButtonGroup;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+namespace quern {
+
+class BinGridView;
+class BinLineEdit;
+
+// What a command asks of the editor dialog, and what it reads back after OK.
+struct EditRequest {
+    bool IsValueEdit = true; // a value; otherwise a key
+    bool IsNewItem = false; // created; otherwise an existing one changed
+    std::string EditKeyPath; // the key that holds the value, or the parent of the key
+    std::string EditItemName; // the item's name on entry; after OK, the name it now has
+};
+
+// The dialog through which values are created and changed (name, kind and data) and keys are
+// created and renamed. It opens the key it works in itself, by the request's key path, and
+// writes on OK through one batch, so a change reaches the disk whole or not at all; a value that
+// cannot be written keeps its old data, and the dialog says why. Nothing is written when nothing
+// changed.
+//
+// A value keeps its kind unless the user picks another page: an expand string changed on the
+// string page stays an expand string, and a multi-string, a QWORD or any other kind changed on
+// the binary page keeps its type. Picking another page is how the kind is changed.
+class TEditForm final : public QDialog {
+    Q_OBJECT
+
+public:
+    // dwordViewMode is the main window's DWORD display mode (hex, decimal or binary), whose base
+    // the DWORD page starts in.
+    TEditForm(reg::RegAccessor& registry, EditRequest& request, int dwordViewMode, QWidget* parent = nullptr);
+    ~TEditForm() override;
+
+    QFrame* NamePanel = nullptr;
+    QLabel* LabName = nullptr;
+    QLineEdit* EditName = nullptr;
+    QFrame* PathPanel = nullptr;
+    QLabel* Lab1 = nullptr;
+    QLabel* LabValuepath = nullptr;
+    QFrame* ValuePanel = nullptr;
+    QTabWidget* PageControl = nullptr;
+    QWidget* StringSheet = nullptr;
+    QLineEdit* EditString = nullptr;
+    QWidget* IntSheet = nullptr;
+    QLineEdit* EditInt = nullptr;
+    QGroupBox* IntTypeGroup = nullptr;
+    QRadioButton* IntBinary = nullptr;
+    QRadioButton* IntDecimal = nullptr;
+    QRadioButton* IntHex = nullptr;
+    QWidget* BinarySheet = nullptr;
+    BinGridView* BinGrid = nullptr;
+    QFrame* BinPanel = nullptr;
+    QLabel* BinPosLabel = nullptr;
+    BinLineEdit* BinString = nullptr;
+    QFrame* ButtonPanel = nullptr;
+    QPushButton* OKBtn = nullptr;
+    QPushButton* CancelBTN = nullptr;
+
+    // The dialog's state, as the tests look at it.
+    [[nodiscard]] bool committed() const { return m_committed; }
+    [[nodiscard]] std::uint32_t curDWord() const { return m_curDWord; }
+    [[nodiscard]] BinaryPage& binaryPage() { return m_page; }
+    [[nodiscard]] int binCaretPos() const { return m_binCaretPos; }
+    [[nodiscard]] DwordBase intBase() const { return m_base; }
+    void setIntBase(DwordBase base); // as a click on its radio item
+
+    // The handlers.
+    void FormResize();
+    void EditNameChange();
+    void EditIntChange();
+    [[nodiscard]] std::uint32_t GetDWValue() const;
+    void IntTypeGroupClick();
+    [[nodiscard]] bool Modified() const;
+    void OKBtnClick();
+    bool FormCloseQuery();
+    void BinGridSetEditText(std::size_t byteIndex, const QString& text);
+    void BinGridEnter();
+    void BinGridExit();
+    void BinStringEnter();
+    void StringToGrid();
+    void UpdateCellSelection();
+
+    // Message boxes: shown to the user by default; tests answer them.
+    std::function<void(const QString& text)> showMessage;
+    std::function<bool(const QString& question)> confirm;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void FormCreate();
+    void loadValue();
+    bool writeValue();
+    bool renameKey();
+    bool createKey();
+    [[nodiscard]] bool nameUnchanged() const;
+    [[nodiscard]] QWidget* openedPage() const;
+    void focusChanged(QWidget* old, QWidget* now);
+    [[nodiscard]] bool highlighted(std::size_t byteIndex) const;
+    [[nodiscard]] QString failureReason() const;
+
+    reg::RegAccessor& m_registry;
+    EditRequest& m_request;
+    int m_dwordViewMode;
+
+    reg::ValueKind m_origKind = reg::ValueKind::Other;
+    std::uint32_t m_origType = reg::kRegBinary; // the stored type number, kept when the kind is
+    std::string m_origString;
+    std::uint32_t m_origDWord = 0;
+    std::vector<std::uint8_t> m_origBytes; // the stored bytes of the binary page
+    std::uint32_t m_curDWord = 0;
+    DwordBase m_base = DwordBase::Decimal;
+    QString m_intText; // the DWORD field's last accepted text
+    bool m_committed = false;
+    bool m_readOnly = false;
+    bool m_closing = false;
+    BinaryPage m_page;
+    int m_binCaretPos = 0;
+    QWidget* m_focusBefore = nullptr;
+};
+
+} // namespace quern
