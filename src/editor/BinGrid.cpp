@@ -161,18 +161,18 @@ QModelIndex BinGridView::cellOf(std::size_t byte) const {
     return m_model->index(static_cast<int>(byte / BinaryPage::kColumns), static_cast<int>(byte % BinaryPage::kColumns) + 1);
 }
 
-bool BinGridView::allowed(const QModelIndex& index) const {
+bool BinGridView::BinGridSelectCell(const QModelIndex& index) const {
     return index.isValid() && index.column() >= 1 && m_page.canMoveTo(byteIndex(index));
 }
 
 QModelIndex BinGridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
     const QModelIndex target = QTableView::moveCursor(action, modifiers);
-    return target == currentIndex() || allowed(target) ? target : currentIndex();
+    return target == currentIndex() || BinGridSelectCell(target) ? target : currentIndex();
 }
 
 void BinGridView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex target = indexAt(event->position().toPoint());
-    if (target.isValid() && target != currentIndex() && !allowed(target)) {
+    if (target.isValid() && target != currentIndex() && !BinGridSelectCell(target)) {
         // Refused: the click took the focus from the cell editor, which goes back where it was.
         if (state() != EditingState && currentIndex().isValid()) edit(currentIndex());
         return;
@@ -195,7 +195,9 @@ BinLineEdit::BinLineEdit(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setCursor(Qt::IBeamCursor);
-    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(font().pointSizeF()); // as large as the text around it
+    setFont(fixed);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 

@@ -63,7 +63,7 @@ protected:
 
 private:
     friend class BinCellDelegate;
-    bool allowed(const QModelIndex& index) const;
+    bool BinGridSelectCell(const QModelIndex& index) const;
 
     BinaryPage& m_page;
     BinGridModel* m_model;

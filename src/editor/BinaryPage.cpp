@@ -76,7 +76,7 @@ BinaryCellError::BinaryCellError(const std::string& text)
     : std::runtime_error("'" + text + "' is not a valid integer value") {
 }
 
-void BinaryPage::load(std::span<const std::uint8_t> bytes) {
+void BinaryPage::BinToGrid(std::span<const std::uint8_t> bytes) {
     m_bytes.assign(bytes.begin(), bytes.end());
     m_line = BinToStr(bytes);
     m_typed.clear();

@@ -45,7 +45,7 @@ public:
 
     // BinToGrid and BinToStr: every byte in its cell, and one row more after each full row, so a
     // length that is a multiple of 8 (the empty value too) ends in an empty row.
-    void load(std::span<const std::uint8_t> bytes);
+    void BinToGrid(std::span<const std::uint8_t> bytes);
 
     [[nodiscard]] std::size_t rowCount() const { return m_shown.size() / kColumns; }
     [[nodiscard]] std::size_t cellCount() const { return m_shown.size(); }

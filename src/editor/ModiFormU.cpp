@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -270,7 +271,7 @@ void TEditForm::loadValue() {
         } catch (const reg::RegError&) {
             m_origBytes.clear();
         }
-        m_page.load(m_origBytes);
+        m_page.BinToGrid(m_origBytes);
         BinGrid->gridModel().pageChanged();
         BinString->setText(m_page.line());
         break;
@@ -452,40 +453,56 @@ void TEditForm::focusChanged(QWidget* old, QWidget* now) {
     if (now == BinString && old != BinString) BinStringEnter();
 }
 
+void TEditForm::BinStringKeyDown() {
+    UpdateCellSelection();
+}
+
+void TEditForm::BinStringKeyUp() {
+    StringToGrid();
+    UpdateCellSelection();
+}
+
+void TEditForm::BinStringMouseUp() {
+    // The highlight follows a selection made with the mouse; the grid does not scroll for it.
+    BinGrid->viewport()->update();
+}
+
+bool TEditForm::EditNameKeyPress(const QKeyEvent& key) {
+    return !m_request.IsValueEdit && key.text() == QStringLiteral("\\"); // a key name holds no backslash
+}
+
+bool TEditForm::EditIntKeyPress(const QKeyEvent& key) {
+    // Only digits of the base go in, and Backspace; keys without a character (arrows, Delete) and
+    // the dialog's own (Tab, Enter, Escape) pass on.
+    const QString text = key.text();
+    switch (key.key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        return false;
+    default:
+        break;
+    }
+    return !text.isEmpty() && (text.size() != 1 || !isDwordDigit(text.front().toLatin1(), m_base));
+}
+
 bool TEditForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == BinString) {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-            UpdateCellSelection();
-            break;
-        case QEvent::KeyRelease:
-            StringToGrid();
-            UpdateCellSelection();
-            break;
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseMove:
-            // The highlight follows a selection made with the mouse.
-            BinGrid->viewport()->update();
-            break;
-        default:
-            break;
-        }
+        if (event->type() == QEvent::KeyPress) BinStringKeyDown();
+        if (event->type() == QEvent::KeyRelease) BinStringKeyUp();
+        if (event->type() == QEvent::MouseButtonRelease
+            || (event->type() == QEvent::MouseMove
+                && (static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)))
+            BinStringMouseUp();
         return false;
     }
     if (event->type() != QEvent::KeyPress) return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    const QString text = key->text();
-    if (watched == EditName)
-        return !m_request.IsValueEdit && text == QStringLiteral("\\"); // a key name holds no backslash
-    if (watched == EditInt) {
-        // Only digits of the base go in, and Backspace; keys without a character (arrows, Delete)
-        // and the dialog's own (Tab, Enter, Escape) pass on.
-        if (text.isEmpty() || key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Tab
-            || key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter
-            || key->key() == Qt::Key_Escape)
-            return false;
-        return text.size() != 1 || !isDwordDigit(text.front().toLatin1(), m_base);
-    }
+    const auto& key = *static_cast<QKeyEvent*>(event);
+    if (watched == EditName) return EditNameKeyPress(key);
+    if (watched == EditInt) return EditIntKeyPress(key);
     return false;
 }
 

@@ -99,6 +99,12 @@ public:
     void BinStringEnter();
     void StringToGrid();
     void UpdateCellSelection();
+    void BinStringKeyDown();
+    void BinStringKeyUp();
+    void BinStringMouseUp();
+    // True when the key is refused.
+    bool EditNameKeyPress(const QKeyEvent& key);
+    bool EditIntKeyPress(const QKeyEvent& key);
 
     // Message boxes: shown to the user by default; tests answer them.
     std::function<void(const QString& text)> showMessage;

@@ -35,7 +35,7 @@ TEST(BinaryPage, CellTextReadsAsTheSystemsIntegerConversion) {
 
 TEST(BinaryPage, OpensWithBothViewsAndAnEmptyRowAfterFullRows) {
     BinaryPage page;
-    page.load(Bytes { 0x41, 0x42, 0x00, 0x20 });
+    page.BinToGrid(Bytes { 0x41, 0x42, 0x00, 0x20 });
     EXPECT_EQ(page.line(), "AB  ") << "a zero byte and a blank both show as a blank";
     EXPECT_EQ(page.rowCount(), 1u);
     EXPECT_EQ(cells(page), (std::vector<std::string> { "65", "66", "0", "32", "", "", "", "" }));
@@ -43,10 +43,10 @@ TEST(BinaryPage, OpensWithBothViewsAndAnEmptyRowAfterFullRows) {
     EXPECT_EQ(page.cellText(2), "00") << "the zero byte is told from the blank";
     EXPECT_EQ(page.cellText(3), "32");
 
-    page.load(Bytes(8, 7));
+    page.BinToGrid(Bytes(8, 7));
     EXPECT_EQ(page.rowCount(), 2u) << "eight bytes fill a row, and an empty one follows";
     EXPECT_TRUE(page.cellEmpty(8));
-    page.load({});
+    page.BinToGrid({});
     EXPECT_EQ(page.rowCount(), 1u);
     EXPECT_EQ(page.line(), "");
     EXPECT_EQ(page.GridToBin(), Bytes {});
@@ -54,7 +54,7 @@ TEST(BinaryPage, OpensWithBothViewsAndAnEmptyRowAfterFullRows) {
 
 TEST(BinaryPage, TypingIntoCells) {
     BinaryPage page;
-    page.load(Bytes { 1, 2, 3 });
+    page.BinToGrid(Bytes { 1, 2, 3 });
     EXPECT_FALSE(page.canMoveTo(4)) << "the grid fills from the front";
     EXPECT_TRUE(page.canMoveTo(3)) << "the first empty cell is where a byte is appended";
     EXPECT_FALSE(page.canMoveTo(8)) << "beyond the grid";
@@ -100,7 +100,7 @@ TEST(BinaryPage, TypingIntoCells) {
 
 TEST(BinaryPage, CellsPassedOverAreZeroBytesSoNothingShifts) {
     BinaryPage page;
-    page.load(Bytes { 9, 9, 9, 9, 9, 9, 9, 9, 1, 2 });
+    page.BinToGrid(Bytes { 9, 9, 9, 9, 9, 9, 9, 9, 1, 2 });
     page.setCellText(14, "7");
     EXPECT_EQ(page.bytes(), (Bytes { 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 0, 0, 0, 0, 7 }));
     EXPECT_EQ(page.line().size(), 15u);
@@ -114,7 +114,7 @@ TEST(BinaryPage, CellsPassedOverAreZeroBytesSoNothingShifts) {
 
 TEST(BinaryPage, LineEditsShiftTheBytesAndKeepZerosZero) {
     BinaryPage page;
-    page.load(Bytes { 'A', 0, ' ', 'B', 0, 'C', 'D', 'E', 'F' });
+    page.BinToGrid(Bytes { 'A', 0, ' ', 'B', 0, 'C', 'D', 'E', 'F' });
     page.editLine(0, 1, ""); // the first character deleted
     EXPECT_EQ(page.bytes(), (Bytes { 0, ' ', 'B', 0, 'C', 'D', 'E', 'F' }));
     EXPECT_EQ(page.cellText(0), "00");

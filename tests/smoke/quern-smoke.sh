@@ -2,7 +2,8 @@
 # quern-smoke.sh QUERN HELP_FILE PREFIX_DIR: starts the built Quern on a scratch copy of a Wine
 # prefix under a virtual X server and drives it as a user would, with real key presses: a path
 # typed into the path line, two keys marked, the selection saved, changed, loaded back and saved
-# again, an export, the help, the menus left with Esc, and Esc to close with its question. It
+# again, an export, the help, the menus left with Esc, a DWORD changed in the value editor, and Esc to
+# close with its question. It
 # checks the files the program wrote and that it is alive where it should be.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb or xdotool here (the test is skipped).
 set -u
@@ -161,6 +162,22 @@ alive || fail "Alt+F, Esc, Esc ended the program"
 [ -n "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Quern - THE registry editor' 2>/dev/null)" ] \
     || fail "the main window is gone after the menus"
 
+# Modify: Enter on a DWORD of the grid opens the value editor on it; a new number and OK (Enter)
+# write it to the file before the dialog has gone.
+go_to 'HKEY_CURRENT_USER\Control Panel\Desktop'
+keys Tab # into the grid
+keys Home Down Down # CaretWidth, the third value
+keys Return
+editor=$(window_named '^Changing value properties') || fail "Enter on a value opened no editor"
+focus "$editor"
+keys ctrl+a
+type_text '2A' # the window shows DWORDs in hex since the view keys above, and so does the editor
+keys Return
+wait_gone '^Changing value properties' || fail "OK did not close the value editor"
+grep -q '^"CaretWidth"=dword:0000002a$' "$work/pfx/user.reg" \
+    || fail "OK wrote CaretWidth as: $(grep CaretWidth "$work/pfx/user.reg")"
+alive || fail "the value editor ended the program"
+
 # Find from a key, then Search again until the end is said: each match moves the tree, and the
 # path line at close shows the last one.
 go_to 'HKEY_CURRENT_USER\Software\Wine'
@@ -205,5 +222,13 @@ pid=""
 settings=$(tr -d '\r' <"$work/bin/settings.ini" | sed -n '3,5p' | paste -sd '|')
 [ "$settings" = 'HKEY_USERS\S-1-5-21-0-0-0-1000\Software\Wine\Fonts|0|0' ] \
     || fail "the settings kept path and view modes as: $settings"
-diff -r "$work/pfx-before" "$work/pfx" >/dev/null || fail "the registry files changed, though nothing was edited"
+for file in system.reg userdef.reg; do
+    cmp -s "$work/pfx-before/$file" "$work/pfx/$file" || fail "$file changed, though nothing in it was edited"
+done
+# In user.reg only the edited key's block changed: its time, in both forms, and the one value.
+written=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^>')
+[ "$(printf '%s\n' "$written" | wc -l)" -eq 3 ] \
+    && ! printf '%s\n' "$written" | grep -v -e '^> \[Control Panel\\\\Desktop\] [0-9]*$' -e '^> #time=[0-9a-f]*$' \
+        -e '^> "CaretWidth"=dword:0000002a$' >/dev/null \
+    || fail "user.reg changed otherwise than in the edited value: $written"
 echo "smoke: the program did all it was asked, and its files are as expected"
