@@ -6,7 +6,7 @@
 #include "editor/BinGrid.h"
 #include "editor/ModiFormU.h"
 #include "registry/KeyWalk.h"
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 #include "registry/WinePrefixStore.h"
 
 #include <QApplication>

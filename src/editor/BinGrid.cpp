@@ -1,6 +1,6 @@
 #include "editor/BinGrid.h"
 
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 
 #include <QApplication>
 #include <QClipboard>

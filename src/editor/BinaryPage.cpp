@@ -1,6 +1,6 @@
 #include "editor/BinaryPage.h"
 
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 
 #include <algorithm>
 

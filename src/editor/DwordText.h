@@ -20,13 +20,10 @@ enum class DwordBase { Binary, Decimal, Hex };
 [[nodiscard]] std::string keepDwordDigits(std::string_view text, DwordBase base, std::size_t* caret = nullptr);
 
 // The number the digits spell, or nothing when it does not fit in 32 bits (leading zeros never
-// count against it). Decimal numbers are unsigned, 0 to 4294967295. Empty text is 0. The text must
-// hold digits of the base only.
+// count against it): the page refuses such text rather than cut it to its low bits, so the field
+// never shows one number and writes another. Decimal numbers are unsigned, 0 to 4294967295. Empty
+// text is 0. The text must hold digits of the base only.
 [[nodiscard]] std::optional<std::uint32_t> parseDword(std::string_view digits, DwordBase base);
-
-// The number as the page reads any text of digits: binary and hex keep only their last 32 bits
-// (the last 32 or 8 digits count), decimal text beyond 4294967295 gives 0.
-[[nodiscard]] std::uint32_t dwordOfText(std::string_view digits, DwordBase base);
 
 // The number in the base, without leading zeros ("0" for zero): binary digits of all 32 bits,
 // unsigned decimal, upper-case hex.

@@ -6,7 +6,6 @@
 #include "shell/QuernU.h"
 
 #include <QMessageBox>
-#include <QTableView>
 
 #include <algorithm>
 
@@ -14,11 +13,9 @@ namespace quern {
 
 void runModify(TMainForm& form) {
     KeyTreeItem* node = form.currentNode();
-    // The grid is the window's focus, also while a dialog that just closed still holds the
-    // activation.
-    if (!node || form.focusWidget() != form.KeyGrid) return;
+    if (!node || form.focusedPane() != TMainForm::Pane::Grid) return;
     const auto& names = form.valueNames();
-    const int row = form.KeyGrid->currentIndex().row();
+    const int row = form.focusedGridRow();
     if (names.empty() || row < 0 || row >= static_cast<int>(names.size())) return;
     EditRequest request;
     request.IsValueEdit = true;
@@ -44,9 +41,7 @@ void runModify(TMainForm& form) {
         QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot create value"));
         return;
     }
-    const int newRow = static_cast<int>(found - now.begin());
-    form.KeyGrid->setCurrentIndex(form.KeyGrid->model()->index(newRow, 0));
-    form.KeyGrid->setFocus();
+    form.focusValueRow(static_cast<std::size_t>(found - now.begin()));
 }
 
 } // namespace quern

@@ -3,8 +3,9 @@
 #include "editor/BinGrid.h"
 #include "registry/KeyWalk.h"
 #include "registry/RegU.h"
-#include "registry/Utf.h"
-#include "registry/ValueFormat.h"
+#include "codec/NumberText.h"
+#include "codec/Utf.h"
+#include "codec/ValueText.h"
 #include "shell/QuernIcons.h"
 
 #include <QApplication>
@@ -387,7 +388,7 @@ void TEditForm::EditIntChange() {
 }
 
 std::uint32_t TEditForm::GetDWValue() const {
-    return dwordOfText(EditInt->text().toLatin1().toStdString(), m_base);
+    return parseDword(keepDwordDigits(EditInt->text().toLatin1().toStdString(), m_base), m_base).value_or(0);
 }
 
 void TEditForm::IntTypeGroupClick() {
@@ -522,10 +523,9 @@ bool TEditForm::Modified() const {
     return m_page.CompareBin(m_origBytes);
 }
 
-QString TEditForm::failureReason() const {
-    std::string reason = m_registry.store().readOnlyReason();
-    if (reason.empty()) reason = m_registry.store().lastErrorText();
-    return QString::fromStdString(reason);
+QString TEditForm::cannotWriteReason() const {
+    const std::string reason = m_registry.store().readOnlyReason();
+    return reason.empty() ? QStringLiteral("The key cannot be opened for writing.") : QString::fromStdString(reason);
 }
 
 void TEditForm::OKBtnClick() {
@@ -535,7 +535,7 @@ void TEditForm::OKBtnClick() {
         return;
     }
     if (m_readOnly) {
-        showMessage(QStringLiteral("Nothing can be written here: ") + failureReason());
+        showMessage(QStringLiteral("Nothing can be written here: ") + cannotWriteReason());
         return;
     }
     if (!m_request.IsValueEdit) {
@@ -549,33 +549,28 @@ bool TEditForm::writeValue() {
     const std::string name = text8(EditName->text());
     const std::string& oldName = m_request.EditItemName;
     const bool renamed = !m_request.IsNewItem && name != oldName;
+    const QString failed = QStringLiteral("Error creating value: ");
     // The key is opened again for the write: the dialog writes where it was asked to, whatever
     // happened to the accessor since it opened.
     if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
-        showMessage(QStringLiteral("Error creating value: ") + failureReason());
+        showMessage(failed + cannotWriteReason());
         return false;
     }
     reg::RegStore& store = m_registry.store();
+    const reg::HKey key = m_registry.currentKey();
     QWidget* page = PageControl->currentWidget();
     const bool samePage = page == openedPage();
     std::uint32_t type = reg::kRegBinary;
     std::vector<std::uint8_t> bytes;
     if (!Modified()) {
         // Only the name changed: the value moves with its type and its bytes exactly as stored.
-        if (store.queryValue(m_registry.currentKey(), reg::toUtf16(oldName), type, bytes) != reg::Status::Ok) {
-            showMessage(QStringLiteral("Error creating value: ") + failureReason());
-            return false;
-        }
         reg::WriteBatch batch(store);
-        if (store.setValue(m_registry.currentKey(), reg::toUtf16(name), type, bytes) != reg::Status::Ok
-            || store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)) != reg::Status::Ok) {
-            const QString reason = failureReason();
-            batch.abandon();
-            showMessage(QStringLiteral("Error creating value: ") + reason);
-            return false;
-        }
-        if (batch.finish() != reg::Status::Ok) {
-            showMessage(QStringLiteral("Error creating value: ") + failureReason());
+        reg::Status status = store.queryValue(key, reg::toUtf16(oldName), type, bytes);
+        if (status.ok()) status = store.setValue(key, reg::toUtf16(name), type, bytes);
+        if (status.ok()) status = store.deleteValue(key, reg::toUtf16(oldName));
+        if (status.ok()) status = batch.finish();
+        if (!status.ok()) {
+            showMessage(failed + QString::fromStdString(status.message()));
             return false;
         }
         m_request.EditItemName = name;
@@ -589,8 +584,8 @@ bool TEditForm::writeValue() {
         bytes.push_back(0);
     } else if (page == IntSheet) {
         type = reg::kRegDword;
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(static_cast<std::uint8_t>(m_curDWord >> shift));
+        const auto number = codec::dwordBytes(m_curDWord);
+        bytes.assign(number.begin(), number.end());
     } else {
         try {
             bytes = m_page.GridToBin();
@@ -601,20 +596,19 @@ bool TEditForm::writeValue() {
         // A multi-string, a QWORD or any other kind changed as bytes keeps its type.
         type = samePage ? m_origType : reg::kRegBinary;
     }
-    // The new bytes and the removal of the old name reach the disk together, or neither does.
+    // The new data and the removal of the old name reach the disk together, or neither does: a
+    // batch that is not finished takes its changes back.
     reg::WriteBatch batch(store);
     try {
         m_registry.writeRaw(name, type, bytes);
-        if (renamed && !m_registry.deleteValue(oldName))
-            throw reg::RegError("Cannot remove the value '" + oldName + "'");
-    } catch (const reg::RegError&) {
-        const QString reason = failureReason();
-        batch.abandon();
-        showMessage(QStringLiteral("Error creating value: ") + reason);
+    } catch (const reg::RegError& error) {
+        showMessage(failed + QString::fromStdString(error.what()));
         return false;
     }
-    if (batch.finish() != reg::Status::Ok) {
-        showMessage(QStringLiteral("Error creating value: ") + failureReason());
+    reg::Status status = renamed ? store.deleteValue(key, reg::toUtf16(oldName)) : reg::Status();
+    if (status.ok()) status = batch.finish();
+    if (!status.ok()) {
+        showMessage(failed + QString::fromStdString(status.message()));
         return false;
     }
     m_request.EditItemName = name;
@@ -623,7 +617,7 @@ bool TEditForm::writeValue() {
 
 bool TEditForm::renameKey() {
     if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
-        showMessage(QStringLiteral("Cannot rename the key: ") + failureReason());
+        showMessage(QStringLiteral("Cannot rename the key: ") + cannotWriteReason());
         return false;
     }
     const std::string below = pathBelowRoot(m_request.EditKeyPath);
@@ -632,7 +626,7 @@ bool TEditForm::renameKey() {
     try {
         (void)m_registry.moveKey(parent + m_request.EditItemName, parent + name, true);
     } catch (const reg::RegError& error) {
-        showMessage(QString::fromStdString(error.what()) + QStringLiteral(": ") + failureReason());
+        showMessage(QString::fromStdString(error.what()));
         return false;
     }
     if (!m_registry.keyExists(parent + name)) {
@@ -647,13 +641,13 @@ bool TEditForm::createKey() {
     const std::string name = text8(EditName->text());
     if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
         showMessage(QStringLiteral("Failed to create key ") + QString::fromStdString(name) + QStringLiteral(": ")
-            + failureReason());
+            + cannotWriteReason());
         return false;
     }
     try {
         m_registry.createKey(name);
     } catch (const reg::RegError& error) {
-        showMessage(QString::fromStdString(error.what()) + QStringLiteral(": ") + failureReason());
+        showMessage(QString::fromStdString(error.what()));
         return false;
     }
     m_request.EditItemName = name;

@@ -128,7 +128,7 @@ private:
     [[nodiscard]] QWidget* openedPage() const;
     void focusChanged(QWidget* old, QWidget* now);
     [[nodiscard]] bool highlighted(std::size_t byteIndex) const;
-    [[nodiscard]] QString failureReason() const;
+    [[nodiscard]] QString cannotWriteReason() const;
 
     reg::RegAccessor& m_registry;
     EditRequest& m_request;

@@ -3,7 +3,7 @@
 #include "editor/BinGrid.h"
 #include "editor/ModiFormU.h"
 #include "registry/KeyWalk.h"
-#include "registry/ValueFormat.h"
+#include "codec/ValueText.h"
 #include "shell/QuernU.h"
 
 #include <QApplication>
@@ -457,20 +457,20 @@ private slots:
         const auto& names = form.valueNames();
         const int row = static_cast<int>(std::find(names.begin(), names.end(), "n") - names.begin());
         QVERIFY(row < static_cast<int>(names.size()));
-        form.KeyGrid->setFocus();
-        form.KeyGrid->setCurrentIndex(form.KeyGrid->model()->index(row, 0));
+        test::KeyGrid(form)->setFocus();
+        test::KeyGrid(form)->setCurrentIndex(test::KeyGrid(form)->model()->index(row, 0));
         QString title;
         test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
             title = dialog.windowTitle();
             typeInto(dialog.EditInt, QStringLiteral("4000000000"));
             dialog.OKBtn->click();
         });
-        QTest::keyClick(form.KeyGrid, Qt::Key_Return);
+        QTest::keyClick(test::KeyGrid(form), Qt::Key_Return);
         QCOMPARE(title, QStringLiteral("Changing value properties..."));
         QCOMPARE(f.stored(u"n"), (std::pair { reg::kRegDword, Bytes { 0x00, 0x28, 0x6B, 0xEE } }));
         QCOMPARE(form.cellText(1, row + 1), QString::fromStdString(formatDword(static_cast<std::int32_t>(4000000000u), form.DWViewMode)));
-        QCOMPARE(form.focusWidget(), form.KeyGrid);
-        QCOMPARE(form.KeyGrid->currentIndex().row(), row);
+        QCOMPARE(form.focusWidget(), test::KeyGrid(form));
+        QCOMPARE(test::KeyGrid(form)->currentIndex().row(), row);
         QVERIFY(test::readFile(f.userFile()).find("\"n\"=dword:ee6b2800") != std::string::npos);
 
         QApplication::setActiveWindow(&form); // as the desktop gives it back when the dialog goes
@@ -480,15 +480,17 @@ private slots:
             ++shown;
             dialog.CancelBTN->click();
         });
-        const QPoint data = form.KeyGrid->visualRect(form.KeyGrid->model()->index(row, 1)).center();
-        QTest::mouseClick(form.KeyGrid->viewport(), Qt::LeftButton, {}, data);
-        QTest::mouseDClick(form.KeyGrid->viewport(), Qt::LeftButton, {}, data);
+        const QPoint data = test::KeyGrid(form)->visualRect(test::KeyGrid(form)->model()->index(row, 1)).center();
+        QTest::mouseClick(test::KeyGrid(form)->viewport(), Qt::LeftButton, {}, data);
+        QTest::mouseDClick(test::KeyGrid(form)->viewport(), Qt::LeftButton, {}, data);
         QCOMPARE(shown, 1);
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
         test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
             ++shown;
             dialog.CancelBTN->click();
         });
-        QTest::keyClick(form.KeyGrid, Qt::Key_F2);
+        QTest::keyClick(test::KeyGrid(form), Qt::Key_F2);
         QCOMPARE(shown, 2);
     }
 };
