@@ -223,6 +223,7 @@ void TEditForm::FormCreate() {
     EditName->setText(QString::fromStdString(m_request.EditItemName));
     EditNameChange();
     LabValuepath->setText(QString::fromStdString(m_request.EditKeyPath));
+    LabValuepath->setToolTip(LabValuepath->text());
     IntDecimal->setChecked(true);
     PageControl->setCurrentWidget(IntSheet);
     m_focusBefore = EditName;
@@ -309,6 +310,9 @@ void TEditForm::FormResize() {
     PathPanel->setGeometry(0, 36, NamePanel->width(), 30);
     EditName->resize(NamePanel->width() - EditName->x() - 10, EditName->height());
     LabValuepath->resize(PathPanel->width() - LabValuepath->x() - 10, LabValuepath->height());
+    // A deep path is shortened in its middle, so that both its root and the key itself show.
+    LabValuepath->setText(LabValuepath->fontMetrics().elidedText(
+        QString::fromStdString(m_request.EditKeyPath), Qt::ElideMiddle, LabValuepath->width()));
     const int half = ButtonPanel->width() / 2;
     CancelBTN->move(half - CancelBTN->width() - 20, CancelBTN->y());
     OKBtn->move(half + 20, OKBtn->y());

@@ -201,6 +201,16 @@ private slots:
         }
         QCOMPARE(f.stored(u"e3"), (std::pair { reg::kRegExpandSz, test::utf16zBytes(u"%TEMP%") }));
         QCOMPARE(f.stored(u"e2").first, 0xFFFFFFFFu);
+        f.set(u"none", reg::kRegNone, {});
+        {
+            // A value without data is renamed too, with its type.
+            Dialog d(f, valueRequest("none"));
+            typeInto(d.form.EditName, QStringLiteral("still none"));
+            d.form.OKBtn->click();
+            QVERIFY(!d.form.isVisible());
+        }
+        QCOMPARE(f.stored(u"still none"), (std::pair { reg::kRegNone, Bytes {} }));
+        QCOMPARE(f.stored(u"none").first, 0xFFFFFFFFu);
         {
             // A multi-string changed as bytes stays a multi-string.
             Dialog d(f, valueRequest("m"));
