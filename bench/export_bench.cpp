@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
             std::uint64_t bytes = 0;
             for (int run = 0; run < 10; ++run) {
                 const auto start = std::chrono::steady_clock::now();
-                RegFileExport file(registry);
+                RegFileExport file(registry.store());
                 if (!file.OpenRegFile(work / "all.reg")) return;
                 for (const auto& entry : entries)
                     file.ExportTree(entry);

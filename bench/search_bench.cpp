@@ -42,7 +42,7 @@ Walk timedWalk(reg::RegAccessor& registry, const std::string& expression, bool f
     state.expression = expression;
     Walk walk;
     // What the window's pump costs at the least: a call through std::function for every key.
-    RegistrySearch search(registry, state, [&walk] { ++walk.pumps; });
+    RegistrySearch search(registry.store(), state, [&walk] { ++walk.pumps; });
     const auto start = std::chrono::steady_clock::now();
     if (findAll) {
         walk.hits = search.FindAll("", [](const std::string&) { return true; });

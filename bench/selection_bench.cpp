@@ -23,7 +23,7 @@ int main() {
     {
         reg::WinePrefixStore store(options);
         reg::RegAccessor registry(store);
-        TTreeSel selection(registry);
+        TTreeSel selection(registry.store());
 
         // Entries of every form over a tree of paths four levels deep.
         std::mt19937 random(1);

@@ -1,7 +1,7 @@
 #include "export/ExportCommand.h"
 
 #include "export/RegExport.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "shell/QuernU.h"
 
 #include <QApplication>
@@ -40,7 +40,7 @@ void runRegExport(TMainForm& form) {
 
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     const TTreeSel& selection = form.selection();
-    const std::vector<std::string>& names = form.valueNames();
+    const std::vector<ValueRow>& rows = form.valueRows();
     RegFileExport exporter(form.store());
     bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString());
     if (ok) {
@@ -50,8 +50,8 @@ void runRegExport(TMainForm& form) {
                 exporter.ExportEntry(entry, &selection);
         } else {
             const std::string key = keyPathOfNode(node);
-            if (gridFocused && row >= 0 && row < static_cast<int>(names.size()))
-                exporter.ExportTree(key + std::string(kValueSeparator) + names[static_cast<std::size_t>(row)]);
+            if (gridFocused && row >= 0 && row < static_cast<int>(rows.size()))
+                exporter.ExportTree(key + std::string(kValueSeparator) + rows[static_cast<std::size_t>(row)].name);
             else if (gridFocused)
                 exporter.ExportTree(key); // the blank row of a key without values: the key alone
             else

@@ -134,9 +134,13 @@ char kindLetter(reg::ValueKind kind) {
     }
 }
 
-void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
-    std::vector<std::string>& valueNames, std::vector<ValueRow>& rows) {
-    valueNames.clear();
+void renderRow(ValueRow& row, int binaryMode, int dwordMode) {
+    row.kind = kindLetter(reg::kindOfType(row.type));
+    row.text = gridText(row.type, row.data, binaryMode, dwordMode);
+}
+
+void fillGridRows(
+    reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode, std::vector<ValueRow>& rows) {
     rows.clear();
     if (!node || node->level() == 0) return;
     std::string rootName;
@@ -145,22 +149,27 @@ void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMo
     if (!selectRootByName(registry, rootName)) return;
     const std::string path = subkeyPath.empty() ? std::string("\\") : subkeyPath;
     if (!registry.openKey(path) && !registry.openKeyReadOnly(path)) return;
-    registry.getValueNames(valueNames);
-    std::sort(valueNames.begin(), valueNames.end(), nameLess);
-    rows.reserve(valueNames.size());
-    for (const auto& name : valueNames)
-        rows.push_back(renderValue(registry, name, binaryMode, dwordMode));
+    // One pass over the values reads each name, type and bytes together, so a row's letter and
+    // text always describe the same data.
+    std::u16string name;
+    for (std::uint32_t index = 0;; ++index) {
+        ValueRow row;
+        if (!registry.store().enumValue(registry.currentKey(), index, name, &row.type, &row.data).ok()) break;
+        row.name = reg::toUtf8(name);
+        renderRow(row, binaryMode, dwordMode);
+        rows.push_back(std::move(row));
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const ValueRow& a, const ValueRow& b) { return nameLess(a.name, b.name); });
 }
 
 ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode) {
-    // One read of type and bytes together, so the row's letter and text always describe the same
-    // data; a value that vanished since it was listed shows as empty binary data.
-    std::uint32_t type = reg::kRegNone;
-    std::vector<std::uint8_t> raw;
     ValueRow row;
-    if (registry.store().queryValue(registry.currentKey(), reg::toUtf16(name), type, raw) != reg::Status::Ok) return row;
-    row.kind = kindLetter(reg::kindOfType(type));
-    row.data = gridText(type, raw, binaryMode, dwordMode);
+    if (!registry.store().queryValue(registry.currentKey(), reg::toUtf16(name), row.type, row.data).ok()) {
+        row.type = reg::kRegNone;
+        row.data.clear();
+    }
+    row.name = name;
+    renderRow(row, binaryMode, dwordMode);
     return row;
 }
 

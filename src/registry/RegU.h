@@ -86,18 +86,27 @@ void goToPath(TreeNavigator& tree, std::string text);
 // The kind letter of a grid row: s strings, n DWORDs, b binary and everything else.
 [[nodiscard]] char kindLetter(reg::ValueKind kind);
 
+// One value as the grid holds it: what the registry stores, and the text the view modes make of
+// it. Commands that act on a row (select, export, edit) take its name, type and bytes from here.
 struct ValueRow {
+    std::string name; // UTF-8; the default value's is empty
+    std::uint32_t type = reg::kRegNone;
+    std::vector<std::uint8_t> data; // the bytes as stored
     char kind = 'b';
-    std::string data; // rendered as the view modes say
+    std::string text; // the data as the view modes show it
 };
 
-// The grid's content for a node: the sorted value names (the default value first) and a row for
-// each. The key is opened with full access and stays the current key; a key that refuses full
-// access is opened for reading, so that a read-only registry still shows its values.
-void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
-    std::vector<std::string>& valueNames, std::vector<ValueRow>& rows);
+// The row's letter and text, from its type and bytes, by the view modes.
+void renderRow(ValueRow& row, int binaryMode, int dwordMode);
 
-// One value of the accessor's current key as the grid shows it, by the view modes.
+// The grid's content for a node: a row for each value, sorted by name (the default value first).
+// The key is opened with full access and stays the current key; a key that refuses full access is
+// opened for reading, so that a read-only registry still shows its values.
+void fillGridRows(
+    reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode, std::vector<ValueRow>& rows);
+
+// One value of the accessor's current key as the grid shows it, by the view modes; a value that
+// is missing gives a row of empty binary data.
 [[nodiscard]] ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode);
 
 } // namespace quern

@@ -1,7 +1,7 @@
 #include "search/SearchCommands.h"
 
 #include "codec/Utf.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/RegU.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
@@ -25,8 +25,8 @@ namespace {
 std::string startPosition(TMainForm& form) {
     std::string position = keyPathOfNode(form.currentNode());
     const int row = form.focusedGridRow();
-    if (row >= 0 && row < static_cast<int>(form.valueNames().size()))
-        position += std::string(kValueSeparator) + form.valueNames()[static_cast<std::size_t>(row)];
+    if (row >= 0 && row < static_cast<int>(form.valueRows().size()))
+        position += std::string(kValueSeparator) + form.valueRows()[static_cast<std::size_t>(row)].name;
     return position;
 }
 
@@ -94,7 +94,7 @@ void runFindAll(TMainForm& form) {
     SearchHitsPane& pane = form.hitsPane();
     pane.begin(QString::fromStdString(state.expression));
     const std::string start = startPosition(form);
-    reg::RegAccessor& registry = form.registry();
+    reg::RegAccessor registry(form.store()); // its own: the grid's key stays where it is
     withWaitWindow(form, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
         (void)search.FindAll(
             start,
@@ -103,7 +103,7 @@ void runFindAll(TMainForm& form) {
                 if (IsValuePath(position) && openKeyPath(registry, KeyOfPath(position), reg::Access::Read)) {
                     const ValueRow row = renderValue(
                         registry, position.substr(KeyOfPath(position).size() + 2), form.BinViewMode, form.DWViewMode);
-                    data = shownText(row.data);
+                    data = shownText(row.text);
                 }
                 pane.addHit(position, data);
                 return !state.SearchCancelled;
@@ -126,10 +126,10 @@ void goToSearchMatch(TMainForm& form, const std::string& position) {
     form.goToKeyPath(key);
     form.flushTreeChange();
     form.FillGrid(form.currentNode());
-    const std::vector<std::string>& names = form.valueNames();
+    const std::vector<ValueRow>& rows = form.valueRows();
     const std::u16string wanted = reg::toUtf16(name);
-    for (std::size_t row = 0; row < names.size(); ++row) {
-        if (!reg::sameName(reg::toUtf16(names[row]), wanted)) continue;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (!reg::sameName(reg::toUtf16(rows[row].name), wanted)) continue;
         form.focusValueRow(row);
         break;
     }

@@ -1,6 +1,6 @@
 #include "search/SearchHitsPane.h"
 
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

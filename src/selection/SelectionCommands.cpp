@@ -1,7 +1,7 @@
 #include "selection/SelectionCommands.h"
 
 #include "export/RegExport.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "selection/SelectionFile.h"
 #include "shell/QuernU.h"
 
@@ -22,13 +22,13 @@ namespace {
 
 void toggleHighlightedValues(TMainForm& form, KeyTreeItem& node) {
     TTreeSel& selection = form.selection();
-    const std::vector<std::string>& names = form.valueNames();
+    const std::vector<ValueRow>& rows = form.valueRows();
     const std::string key = keyPathOfNode(&node);
     // The rows the user highlighted, top to bottom; the blank row of a key without values has no
     // value behind it and is passed over.
     std::vector<std::string> paths;
     for (std::size_t row : form.highlightedValueRows())
-        paths.push_back(key + std::string(kValueSeparator) + names[row]);
+        paths.push_back(key + std::string(kValueSeparator) + rows[row].name);
     const bool anyUnselected = std::any_of(
         paths.begin(), paths.end(), [&](const std::string& path) { return selection.StateOfPath(path) == selNone; });
     for (const auto& path : paths) {

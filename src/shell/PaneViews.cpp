@@ -1,6 +1,6 @@
 #include "shell/PaneViews.h"
 
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/RegU.h"
 #include "shell/QuernIcons.h"
 #include "shell/QuernU.h"

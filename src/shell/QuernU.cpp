@@ -3,8 +3,8 @@
 #include "codec/ValueText.h"
 #include "editor/EditCommands.h"
 #include "export/ExportCommand.h"
-#include "registry/KeyTreeItem.h"
-#include "registry/ValueGridModel.h"
+#include "shell/KeyTreeItem.h"
+#include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "selection/SelectionCommands.h"
 #include "shell/AboutU.h"
@@ -78,7 +78,6 @@ void TMainForm::FormCreate() {
     m_registry = std::make_unique<reg::RegAccessor>(m_store);
     m_selection = std::make_unique<TTreeSel>(m_store);
     m_selection->repaintTree = [this] { TreeView->viewport()->update(); };
-    m_valueNames.clear();
     initialiseTree();
     m_gridModel->setHeaderText(0, QStringLiteral("Name"));
     m_gridModel->setHeaderText(1, QStringLiteral("Data"));
@@ -99,7 +98,7 @@ bool TMainForm::FormCloseQuery() {
 
 void TMainForm::FormClose() {
     m_changeTimer->stop();
-    m_gridModel->setRows(nullptr, nullptr);
+    m_gridModel->setRows({});
     m_registry.reset();
     {
         QuernIniFile settings(quernSettingsFileName());
@@ -385,13 +384,10 @@ void TMainForm::showNewLoadMessages() {
 // --- The value grid ---
 
 void TMainForm::FillGrid(KeyTreeItem* node) {
-    if (!node) {
-        m_valueNames.clear();
-        m_gridModel->setRows(&m_valueNames, nullptr);
-        return;
-    }
-    fillGridRows(*m_registry, node, BinViewMode, DWViewMode, m_valueNames, m_valueRows);
-    m_gridModel->setRows(&m_valueNames, &m_valueRows);
+    std::vector<ValueRow> rows;
+    if (node) fillGridRows(*m_registry, node, BinViewMode, DWViewMode, rows);
+    m_gridModel->setRows(std::move(rows));
+    if (!node) return;
     applyDataColumnRule();
     KeyGrid->viewport()->update();
 }
@@ -427,9 +423,9 @@ void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QR
         drawGridHeaderCell(painter, rect, text);
         return;
     }
-    const std::string* name = row >= 1 && row - 1 < static_cast<int>(m_valueNames.size())
-        ? &m_valueNames[static_cast<std::size_t>(row - 1)]
-        : nullptr;
+    const std::vector<ValueRow>& rows = valueRows();
+    const std::string* name
+        = row >= 1 && row - 1 < static_cast<int>(rows.size()) ? &rows[static_cast<std::size_t>(row - 1)].name : nullptr;
     const bool bold = name && column == 0
         && m_selection->StateOfPath(keyPathOfNode(currentNode()) + std::string(kValueSeparator) + *name) != selNone;
     // The selection shows only while the grid has the focus.

@@ -70,7 +70,8 @@ public:
     [[nodiscard]] TTreeSel& selection() { return *m_selection; }
     [[nodiscard]] SearchState& searchState() { return m_searchState; }
     [[nodiscard]] SearchHitsPane& hitsPane() { return *m_hitsPane; }
-    [[nodiscard]] const std::vector<std::string>& valueNames() const { return m_valueNames; }
+    // The values the grid shows, in its order: name, type, bytes and text.
+    [[nodiscard]] const std::vector<ValueRow>& valueRows() const;
     [[nodiscard]] QString cellText(int column, int row) const; // row 0 is the header
     [[nodiscard]] KeyTreeItem* currentNode() const; // the tree's selected node
     [[nodiscard]] QString readOnlyText() const; // the bar above the panes; empty while writable
@@ -222,8 +223,6 @@ private:
     reg::RegStore& m_store;
     std::unique_ptr<TTreeSel> m_selection;
     std::unique_ptr<reg::RegAccessor> m_registry;
-    std::vector<std::string> m_valueNames;
-    std::vector<ValueRow> m_valueRows;
     ValueGridModel* m_gridModel = nullptr;
     QTimer* m_changeTimer = nullptr;
     ReadOnlyBar* m_readOnlyBar = nullptr;

@@ -1,7 +1,7 @@
 #include "shell/QuernU.h"
 
 #include "codec/ValueText.h"
-#include "registry/ValueGridModel.h"
+#include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "search/SearchHitsPane.h"
 #include "shell/PaneViews.h"
@@ -319,6 +319,10 @@ void TMainForm::SelMenu(bool selected) {
                                        : QStringLiteral("Select only current key (blue marked)"));
 }
 
+const std::vector<ValueRow>& TMainForm::valueRows() const {
+    return m_gridModel->rows();
+}
+
 TMainForm::Pane TMainForm::focusedPane() const {
     if (KeyGrid->hasFocus()) return Pane::Grid;
     if (TreeView->hasFocus()) return Pane::Tree;
@@ -333,7 +337,8 @@ std::vector<std::size_t> TMainForm::highlightedValueRows() const {
     std::vector<std::size_t> rows;
     for (const QItemSelectionRange& range : KeyGrid->selectionModel()->selection())
         for (int row = range.top(); row <= range.bottom(); ++row)
-            if (row >= 0 && static_cast<std::size_t>(row) < m_valueNames.size()) rows.push_back(static_cast<std::size_t>(row));
+            if (row >= 0 && static_cast<std::size_t>(row) < valueRows().size())
+                rows.push_back(static_cast<std::size_t>(row));
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;

@@ -44,7 +44,7 @@ public:
             return answer;
         };
         form->GoToPath(QString::fromStdString(K));
-        QTRY_VERIFY(form->valueNames().size() == 2);
+        QTRY_VERIFY(valueNames(*form).size() == 2);
     }
     std::string exportNow() {
         form->REGExportMNUClick();

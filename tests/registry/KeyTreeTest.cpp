@@ -9,6 +9,14 @@ using namespace quern;
 
 namespace {
 
+std::vector<std::string> namesOf(const std::vector<quern::ValueRow>& rows) {
+    std::vector<std::string> names;
+    for (const auto& row : rows)
+        names.push_back(row.name);
+    return names;
+}
+
+
 // A plain tree that fills nodes from the registry as the window's tree does.
 class PlainTree final : public TreeNavigator {
 public:
@@ -145,15 +153,18 @@ TEST_F(KeyTreeTest, GridRowsRenderEveryKindDefaultFirst) {
 
     PlainTree tree(*registry);
     goToPath(tree, "HKEY_LOCAL_MACHINE\\Software\\Vendor");
-    std::vector<std::string> names;
     std::vector<ValueRow> rows;
-    auto dataOf = [&](const std::string& name) {
-        const auto at = std::find(names.begin(), names.end(), name) - names.begin();
-        return std::string(1, rows[static_cast<std::size_t>(at)].kind) + rows[static_cast<std::size_t>(at)].data;
+    auto rowOf = [&](const std::string& name) -> const ValueRow& {
+        return *std::find_if(rows.begin(), rows.end(), [&](const ValueRow& row) { return row.name == name; });
     };
-    fillGridRows(*registry, tree.selectedNode(), kBytesHex, kDwordHex, names, rows);
-    EXPECT_EQ(
-        names, (std::vector<std::string> { "", "bin", "empty", "expand", "multi", "none", "num", "str", "wide" }));
+    auto dataOf = [&](const std::string& name) { return std::string(1, rowOf(name).kind) + rowOf(name).text; };
+    fillGridRows(*registry, tree.selectedNode(), kBytesHex, kDwordHex, rows);
+    EXPECT_EQ(namesOf(rows),
+        (std::vector<std::string> { "", "bin", "empty", "expand", "multi", "none", "num", "str", "wide" }));
+    // The rows keep what the registry stores, for the commands that act on them.
+    EXPECT_EQ(rowOf("wide").type, reg::kRegDword);
+    EXPECT_EQ(rowOf("wide").data, (std::vector<std::uint8_t> { 1, 2, 3, 4, 5, 6, 7, 8 }));
+    EXPECT_EQ(rowOf("multi").data, (std::vector<std::uint8_t> { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 }));
     EXPECT_EQ(dataOf(""), "s\"default\"");
     EXPECT_EQ(dataOf("str"), "s\"text\"");
     EXPECT_EQ(dataOf("expand"), "s\"%X%\"") << "not expanded";
@@ -163,17 +174,17 @@ TEST_F(KeyTreeTest, GridRowsRenderEveryKindDefaultFirst) {
     EXPECT_EQ(dataOf("empty"), "b");
     EXPECT_EQ(dataOf("multi"), "b61 00 62 00 00 ") << "a multi-string shows as bytes with its NULs";
     EXPECT_EQ(dataOf("none"), "b01 ");
-    fillGridRows(*registry, tree.selectedNode(), kBytesDecimal, kDwordBinary, names, rows);
+    fillGridRows(*registry, tree.selectedNode(), kBytesDecimal, kDwordBinary, rows);
     EXPECT_EQ(dataOf("num"), "n11111111b");
     EXPECT_EQ(dataOf("wide"), "n[Invalid Integer Data]");
     EXPECT_EQ(dataOf("bin"), "b010 255 ");
-    fillGridRows(*registry, tree.selectedNode(), kBytesCharacters, kDwordDecimal, names, rows);
+    fillGridRows(*registry, tree.selectedNode(), kBytesCharacters, kDwordDecimal, rows);
     EXPECT_EQ(dataOf("num"), "n255");
     EXPECT_EQ(dataOf("multi"), "ba\u25e6b\u25e6\u25e6") << "one visible character per byte, zero bytes too";
 
-    fillGridRows(*registry, &tree.m_top, kBytesHex, kDwordHex, names, rows);
-    EXPECT_TRUE(names.empty()) << "the top node shows no values";
-    fillGridRows(*registry, nullptr, kBytesHex, kDwordHex, names, rows);
+    fillGridRows(*registry, &tree.m_top, kBytesHex, kDwordHex, rows);
+    EXPECT_TRUE(rows.empty()) << "the top node shows no values";
+    fillGridRows(*registry, nullptr, kBytesHex, kDwordHex, rows);
     EXPECT_TRUE(rows.empty());
 }
 
@@ -186,10 +197,9 @@ TEST_F(KeyTreeTest, GridShowsValuesOfARegistryThatCannotBeWritten) {
     reg::RegAccessor readOnly(*second);
     PlainTree tree(readOnly);
     goToPath(tree, "HKEY_LOCAL_MACHINE\\Software\\Vendor");
-    std::vector<std::string> names;
     std::vector<ValueRow> rows;
-    fillGridRows(readOnly, tree.selectedNode(), kBytesHex, kDwordHex, names, rows);
-    EXPECT_EQ(names, std::vector<std::string> { "v" });
+    fillGridRows(readOnly, tree.selectedNode(), kBytesHex, kDwordHex, rows);
+    EXPECT_EQ(namesOf(rows), std::vector<std::string> { "v" });
 }
 
 TEST_F(KeyTreeTest, LargeKeysAndValuesFillWithoutLimits) {
@@ -205,11 +215,10 @@ TEST_F(KeyTreeTest, LargeKeysAndValuesFillWithoutLimits) {
     }
     PlainTree tree(*registry);
     goToPath(tree, "HKEY_LOCAL_MACHINE\\Software\\Many");
-    std::vector<std::string> names;
     std::vector<ValueRow> rows;
-    fillGridRows(*registry, tree.selectedNode(), kBytesHex, kDwordDecimal, names, rows);
+    fillGridRows(*registry, tree.selectedNode(), kBytesHex, kDwordDecimal, rows);
     ASSERT_EQ(rows.size(), 100001u);
-    EXPECT_EQ(names[0], "big");
-    EXPECT_EQ(rows[0].data.size(), 3u << 20);
-    EXPECT_EQ(rows[1].data, "0") << "v0";
+    EXPECT_EQ(rows[0].name, "big");
+    EXPECT_EQ(rows[0].text.size(), 3u << 20);
+    EXPECT_EQ(rows[1].text, "0") << "v0";
 }

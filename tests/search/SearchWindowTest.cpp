@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/KeyWalk.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
@@ -154,7 +154,7 @@ private slots:
     void theGridTogglesARangeOfValues() {
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
-        QTRY_COMPARE(w.form->valueNames().size(), std::size_t { 4 });
+        QTRY_COMPARE(valueNames(*w.form).size(), std::size_t { 4 });
         KeyGrid(*w.form)->setFocus();
         KeyGrid(*w.form)->selectRow(1);
         QTest::keyClick(KeyGrid(*w.form), Qt::Key_Space);

@@ -2,7 +2,7 @@
 #include "WindowTestSupport.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/WinePrefixStore.h"
 #include "shell/HelpU.h"
 #include "shell/QuernSettings.h"
@@ -223,14 +223,14 @@ private slots:
         TMainForm form(*f.store);
         form.GoToPath(QStringLiteral("hkey_current_user\\SOFTWARE\\vendor\\app"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
-        QVERIFY2(form.valueNames().empty(), "the change is told 50 ms after the selection rests");
-        QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 });
+        QVERIFY2(valueNames(form).empty(), "the change is told 50 ms after the selection rests");
+        QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 });
         QCOMPARE(PathEdit(form)->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QCOMPARE(form.cellText(0, 1), QStringLiteral("s")); // the default value first, with an empty name
         QCOMPARE(form.cellText(1, 1), QStringLiteral("\"default\""));
 
         auto data = [&](const char* name) {
-            const auto& names = form.valueNames();
+            const auto& names = valueNames(form);
             const auto row = std::find(names.begin(), names.end(), name) - names.begin() + 1;
             return form.cellText(0, static_cast<int>(row)).left(1) + form.cellText(1, static_cast<int>(row));
         };
@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(data("Bytes"), QStringLiteral("b010 255 "));
 
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Empty"));
-        QTRY_VERIFY(form.valueNames().empty());
+        QTRY_VERIFY(valueNames(form).empty());
         QCOMPARE(KeyGrid(form)->model()->rowCount(), 1); // a key without values shows one blank row
         QCOMPARE(form.cellText(0, 1), QString());
     }
@@ -325,7 +325,7 @@ private slots:
         TMainForm form(*readOnly);
         QVERIFY(form.readOnlyText().contains(QStringLiteral("wineserver")));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
-        QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 });
+        QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 });
     }
 
     void readOnlyBecauseOfAWineserver() {
@@ -365,7 +365,7 @@ private slots:
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
-        QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 });
+        QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 });
         KeyGrid(form)->selectRow(0);
         const int y = KeyGrid(form)->rowViewportPosition(0) + 8;
         auto rowColour = [&] {
@@ -506,7 +506,7 @@ private slots:
         QApplication::setActiveWindow(&form);
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
-        QTRY_COMPARE(form.valueNames().size(), std::size_t { 7 }); // "", Bytes, Multi, Nothing, Number, Text, Wide
+        QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 }); // "", Bytes, Multi, Nothing, Number, Text, Wide
         KeyGrid(form)->setFocus();
         auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
             const QPoint at(40, KeyGrid(form)->rowViewportPosition(row) + 5);
@@ -516,11 +516,12 @@ private slots:
         // acts on exactly the rows highlighted.
         click(1, Qt::NoModifier);
         click(4, Qt::ControlModifier);
+        const std::vector<std::string> names = valueNames(form);
         std::vector<std::string> highlighted;
         for (const QModelIndex& row : KeyGrid(form)->selectionModel()->selectedRows())
-            highlighted.push_back(form.valueNames()[static_cast<std::size_t>(row.row())]);
+            highlighted.push_back(names[static_cast<std::size_t>(row.row())]);
         std::sort(highlighted.begin(), highlighted.end(), nameLess);
-        const auto first = std::find(form.valueNames().begin(), form.valueNames().end(), highlighted.front());
+        const auto first = std::find(names.begin(), names.end(), highlighted.front());
         QVERIFY(std::equal(highlighted.begin(), highlighted.end(), first));
         QTest::keyClick(KeyGrid(form), Qt::Key_Space);
         const std::string key = "HKEY_CURRENT_USER\\Software\\Vendor\\App\\\\";
@@ -581,7 +582,7 @@ private slots:
         form.GoToPath(shownKey);
         QTRY_COMPARE(form.currentNode()->text(0), QStringLiteral("Odd<U+DC00>"));
         QCOMPARE(form.currentNode()->nodeText(), odd);
-        QTRY_COMPARE(form.valueNames().size(), std::size_t { 2 });
+        QTRY_COMPARE(valueNames(form).size(), std::size_t { 2 });
         QCOMPARE(form.cellText(0, 1), QStringLiteral("sv<U+D800>"));
         QCOMPARE(form.cellText(1, 1), QStringLiteral("\"text\""));
         QTRY_COMPARE(PathEdit(form)->text(), shownKey);

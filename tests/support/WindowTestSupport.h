@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "shell/QuernSettings.h"
+#include "shell/QuernU.h"
 
 #include <string>
 
@@ -71,6 +72,14 @@ QUERN_MAIN_CONTROL(QSplitter, Splitter)
 QUERN_MAIN_CONTROL(QTreeWidget, TreeView)
 QUERN_MAIN_CONTROL(QAction, ValueSelMNU)
 #undef QUERN_MAIN_CONTROL
+
+// The names of the values the grid shows, in its order.
+inline std::vector<std::string> valueNames(const TMainForm& form) {
+    std::vector<std::string> names;
+    for (const ValueRow& row : form.valueRows())
+        names.push_back(row.name);
+    return names;
+}
 
 } // namespace quern::test
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/RegU.h"
 
 #include <QAbstractTableModel>
@@ -17,25 +17,25 @@ class ValueGridModel final : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    void setRows(const std::vector<std::string>* names, const std::vector<ValueRow>* rows) {
+    void setRows(std::vector<ValueRow> rows) {
         beginResetModel();
-        m_names = names;
-        m_rows = rows;
+        m_rows = std::move(rows);
         endResetModel();
     }
+    [[nodiscard]] const std::vector<ValueRow>& rows() const { return m_rows; }
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override {
         if (parent.isValid()) return 0;
-        return m_rows && !m_rows->empty() ? static_cast<int>(m_rows->size()) : 1;
+        return m_rows.empty() ? 1 : static_cast<int>(m_rows.size());
     }
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 2; }
 
     // The text of a cell: kind letter and name, or the data; empty for the blank row.
     [[nodiscard]] QString cellText(int row, int column) const {
-        if (!m_rows || row < 0 || row >= static_cast<int>(m_rows->size())) return {};
-        const ValueRow& value = (*m_rows)[static_cast<std::size_t>(row)];
-        if (column == 0) return QChar::fromLatin1(value.kind) + shownText((*m_names)[static_cast<std::size_t>(row)]);
-        return shownText(value.data);
+        if (row < 0 || row >= static_cast<int>(m_rows.size())) return {};
+        const ValueRow& value = m_rows[static_cast<std::size_t>(row)];
+        if (column == 0) return QChar::fromLatin1(value.kind) + shownText(value.name);
+        return shownText(value.text);
     }
 
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override {
@@ -52,8 +52,7 @@ public:
     }
 
 private:
-    const std::vector<std::string>* m_names = nullptr;
-    const std::vector<ValueRow>* m_rows = nullptr;
+    std::vector<ValueRow> m_rows;
     QString m_headers[2];
 };
 
