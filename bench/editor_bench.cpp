@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     options.prefixDir = work.string();
     options.createIfMissing = true;
     options.scanProcesses = false;
-    options.serverPaths = { (work / ".servers").string() };
+    options.serverPaths = { (work / ".servers").string(), (work / ".servers-upstream").string(), "/nonexistent" };
     reg::WinePrefixStore store(options);
     std::vector<std::uint8_t> bytes(1 << 20);
     for (std::size_t i = 0; i < bytes.size(); ++i)

@@ -1,7 +1,7 @@
 #include "editor/EditCommands.h"
 
 #include "editor/ModiFormU.h"
-#include "registry/KeyTreeItem.h"
+#include "shell/KeyTreeItem.h"
 #include "registry/RegU.h"
 #include "shell/QuernU.h"
 
@@ -14,29 +14,32 @@ namespace quern {
 void runModify(TMainForm& form) {
     KeyTreeItem* node = form.currentNode();
     if (!node || form.focusedPane() != TMainForm::Pane::Grid) return;
-    const auto& names = form.valueNames();
+    const std::vector<ValueRow>& rows = form.valueRows();
     const int row = form.focusedGridRow();
-    if (names.empty() || row < 0 || row >= static_cast<int>(names.size())) return;
+    if (row < 0 || row >= static_cast<int>(rows.size())) return;
     EditRequest request;
     request.IsValueEdit = true;
     request.IsNewItem = false;
-    request.EditItemName = names[static_cast<std::size_t>(row)];
+    request.EditItemName = rows[static_cast<std::size_t>(row)].name;
     request.EditKeyPath = keyPathOfNode(node);
-    // A registry that cannot be written still opens the dialog, to look at the value.
-    if (!openKeyPath(form.registry(), request.EditKeyPath, reg::Access::Full)
-        && !openKeyPath(form.registry(), request.EditKeyPath, reg::Access::Read)) {
+    // The dialog works on a key it opens itself, whatever the grid or another command opened
+    // since. A registry that cannot be written still opens the dialog, to look at the value.
+    reg::RegAccessor registry(form.store());
+    if (!openKeyPath(registry, request.EditKeyPath, reg::Access::Full)
+        && !openKeyPath(registry, request.EditKeyPath, reg::Access::Read)) {
         QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot Open key"));
         return;
     }
     bool accepted = false;
     {
-        TEditForm dialog(form.registry(), request, form.DWViewMode, &form);
+        TEditForm dialog(registry, request, form.DWViewMode, &form);
         accepted = dialog.exec() == QDialog::Accepted;
     }
     if (!accepted) return;
     form.FillGrid(node);
-    const auto& now = form.valueNames();
-    const auto found = std::find(now.begin(), now.end(), request.EditItemName);
+    const std::vector<ValueRow>& now = form.valueRows();
+    const auto found = std::find_if(
+        now.begin(), now.end(), [&](const ValueRow& value) { return value.name == request.EditItemName; });
     if (found == now.end()) {
         QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot create value"));
         return;

@@ -464,7 +464,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         form.GoToPath(QString::fromStdString(kKeyPath));
         form.flushTreeChange();
-        const auto& names = form.valueNames();
+        const auto names = test::valueNames(form);
         const int row = static_cast<int>(std::find(names.begin(), names.end(), "n") - names.begin());
         QVERIFY(row < static_cast<int>(names.size()));
         test::KeyGrid(form)->setFocus();
