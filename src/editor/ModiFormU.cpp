@@ -26,6 +26,9 @@ namespace quern {
 
 namespace {
 
+// The start of every message of a value that could not be written.
+const QString kValueFailed = QStringLiteral("Error creating value: ");
+
 bool within(const QWidget* widget, const QWidget* container) {
     return widget && container && (widget == container || container->isAncestorOf(widget));
 }
@@ -553,33 +556,58 @@ bool TEditForm::writeValue() {
     const std::string name = text8(EditName->text());
     const std::string& oldName = m_request.EditItemName;
     const bool renamed = !m_request.IsNewItem && name != oldName;
-    const QString failed = QStringLiteral("Error creating value: ");
     // The key is opened again for the write: the dialog writes where it was asked to, whatever
     // happened to the accessor since it opened.
     if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
-        showMessage(failed + cannotWriteReason());
+        showMessage(kValueFailed + cannotWriteReason());
         return false;
     }
-    reg::RegStore& store = m_registry.store();
-    const reg::HKey key = m_registry.currentKey();
-    QWidget* page = PageControl->currentWidget();
-    const bool samePage = page == openedPage();
+    if (!Modified()) return moveValue(oldName, name);
     std::uint32_t type = reg::kRegBinary;
     std::vector<std::uint8_t> bytes;
-    if (!Modified()) {
-        // Only the name changed: the value moves with its type and its bytes exactly as stored.
-        reg::WriteBatch batch(store);
-        reg::Status status = store.queryValue(key, reg::toUtf16(oldName), type, bytes);
-        if (status.ok()) status = store.setValue(key, reg::toUtf16(name), type, bytes);
-        if (status.ok()) status = store.deleteValue(key, reg::toUtf16(oldName));
-        if (status.ok()) status = batch.finish();
-        if (!status.ok()) {
-            showMessage(failed + QString::fromStdString(status.message()));
-            return false;
-        }
-        m_request.EditItemName = name;
-        return true;
+    if (!pageData(type, bytes)) return false;
+    // The new data and the removal of the old name reach the disk together, or neither does: a
+    // batch that is not finished takes its changes back.
+    reg::RegStore& store = m_registry.store();
+    reg::WriteBatch batch(store);
+    try {
+        m_registry.writeRaw(name, type, bytes);
+    } catch (const reg::RegError& error) {
+        showMessage(kValueFailed + QString::fromStdString(error.what()));
+        return false;
     }
+    reg::Status status = renamed ? store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)) : reg::Status();
+    if (status.ok()) status = batch.finish();
+    if (!status.ok()) {
+        showMessage(kValueFailed + QString::fromStdString(status.message()));
+        return false;
+    }
+    m_request.EditItemName = name;
+    return true;
+}
+
+bool TEditForm::moveValue(const std::string& oldName, const std::string& name) {
+    // Only the name changed: the value moves with its type and its bytes exactly as stored.
+    reg::RegStore& store = m_registry.store();
+    const reg::HKey key = m_registry.currentKey();
+    std::uint32_t type = reg::kRegNone;
+    std::vector<std::uint8_t> bytes;
+    reg::WriteBatch batch(store);
+    reg::Status status = store.queryValue(key, reg::toUtf16(oldName), type, bytes);
+    if (status.ok()) status = store.setValue(key, reg::toUtf16(name), type, bytes);
+    if (status.ok()) status = store.deleteValue(key, reg::toUtf16(oldName));
+    if (status.ok()) status = batch.finish();
+    if (!status.ok()) {
+        showMessage(kValueFailed + QString::fromStdString(status.message()));
+        return false;
+    }
+    m_request.EditItemName = name;
+    return true;
+}
+
+bool TEditForm::pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes) {
+    QWidget* page = PageControl->currentWidget();
+    const bool samePage = page == openedPage();
     if (page == StringSheet) {
         // An expand string changed in place stays one: the programs that read it expand it.
         type = samePage && m_origKind == reg::ValueKind::ExpandString ? reg::kRegExpandSz : reg::kRegSz;
@@ -600,22 +628,6 @@ bool TEditForm::writeValue() {
         // A multi-string, a QWORD or any other kind changed as bytes keeps its type.
         type = samePage ? m_origType : reg::kRegBinary;
     }
-    // The new data and the removal of the old name reach the disk together, or neither does: a
-    // batch that is not finished takes its changes back.
-    reg::WriteBatch batch(store);
-    try {
-        m_registry.writeRaw(name, type, bytes);
-    } catch (const reg::RegError& error) {
-        showMessage(failed + QString::fromStdString(error.what()));
-        return false;
-    }
-    reg::Status status = renamed ? store.deleteValue(key, reg::toUtf16(oldName)) : reg::Status();
-    if (status.ok()) status = batch.finish();
-    if (!status.ok()) {
-        showMessage(failed + QString::fromStdString(status.message()));
-        return false;
-    }
-    m_request.EditItemName = name;
     return true;
 }
 

@@ -122,6 +122,10 @@ private:
     void FormCreate();
     void loadValue();
     bool writeValue();
+    // Gives the value a new name with its type and bytes as stored.
+    bool moveValue(const std::string& oldName, const std::string& name);
+    // The type and bytes the active page holds; false, told to the user, when a cell does not convert.
+    bool pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes);
     bool renameKey();
     bool createKey();
     [[nodiscard]] bool nameUnchanged() const;
