@@ -2,7 +2,7 @@
 // of it would be made. Prints the time and MB/s written, best of several runs.
 
 #include "export/RegExport.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <chrono>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // What several benchmarks share: the large registry they all time, made from the sample prefix the
 // same way each time, so their figures describe the same registry.
 
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <cstddef>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "generated_registry.h"
 #include "registry/RegAccessor.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <algorithm>
 #include <chrono>

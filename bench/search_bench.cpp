@@ -5,8 +5,8 @@
 
 #include "generated_registry.h"
 #include "registry/RegAccessor.h"
-#include "registry/WinePrefixStore.h"
 #include "search/SearchEngine.h"
+#include "wine/WinePrefixStore.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // What the tree's painting asks of the selection: the state of each item it draws. With 10,000
 // entries, the state of 1,000 items, answered by the index and by a plain scan of the entries.
 
-#include "registry/WinePrefixStore.h"
 #include "selection/TreeSelection.h"
+#include "wine/WinePrefixStore.h"
 
 #include <chrono>
 #include <cstdio>

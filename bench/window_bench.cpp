@@ -3,9 +3,9 @@
 // the memory the window holds. Runs on Qt's offscreen platform; prints a table.
 
 #include "shell/KeyTreeItem.h"
-#include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // belong to no key. A copy of a copy is the copy.
 
 #include "codec/Utf.h"
-#include "registry/WineRegFile.h"
+#include "wine/WineRegFile.h"
 
 #include <algorithm>
 #include <cstdint>

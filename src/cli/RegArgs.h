@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/RegTypes.h"
+#include "store/RegTypes.h"
 
 #include <iosfwd>
 #include <optional>

@@ -4,11 +4,11 @@
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "export/RegExport.h"
-#include "registry/KeyWalk.h"
 #include "registry/RegU.h"
 #include "search/SearchEngine.h"
 #include "selection/SelectionFile.h"
 #include "selection/TreeSelection.h"
+#include "store/KeyWalk.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

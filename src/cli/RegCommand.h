@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/RegArgs.h"
-#include "registry/RegStore.h"
+#include "store/RegStore.h"
 
 #include <iosfwd>
 #include <string>

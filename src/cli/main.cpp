@@ -1,7 +1,7 @@
 // quern-reg: the registry of a Wine prefix from the command line, in the manner of reg.
 #include "QuernVersion.h"
 #include "cli/RegCommand.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <cstdlib>
 #include <filesystem>

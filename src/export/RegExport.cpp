@@ -2,8 +2,8 @@
 
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "registry/KeyWalk.h"
 #include "registry/RegU.h"
+#include "store/KeyWalk.h"
 
 #include <algorithm>
 #include <cerrno>

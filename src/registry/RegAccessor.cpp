@@ -1,7 +1,7 @@
 #include "registry/RegAccessor.h"
 
 #include "codec/Utf.h"
-#include "registry/KeyWalk.h"
+#include "store/KeyWalk.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "registry/RegAccessor.h"
-#include "registry/RegTypes.h"
 #include "registry/TreeNode.h"
+#include "store/RegTypes.h"
 
 #include <array>
 #include <string>

@@ -2,10 +2,10 @@
 
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "registry/KeyWalk.h"
 #include "registry/RegU.h"
 #include "search/JollyCheckU.h"
 #include "selection/TreeSelection.h"
+#include "store/KeyWalk.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "registry/RegAccessor.h"
-#include "registry/RegStore.h"
 #include "registry/RegU.h"
 #include "search/SearchEngine.h"
 #include "selection/TreeSelection.h"
 #include "shell/FileDialogs.h"
+#include "store/RegStore.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "registry/WinePrefixStore.h"
 #include "shell/CommandGuard.h"
 #include "shell/QuernProgramIcon.h"
 #include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "TestSupport.h"
 #include "cli/RegCommand.h"
+#include "TestSupport.h"
 #include "codec/Utf.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 

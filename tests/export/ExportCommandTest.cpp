@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>

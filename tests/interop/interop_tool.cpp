@@ -6,7 +6,7 @@
 
 #include "codec/Utf.h"
 #include "export/RegExport.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <cstdio>
 #include <cstring>

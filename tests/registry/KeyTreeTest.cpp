@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "codec/ValueText.h"
 #include "registry/RegU.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 

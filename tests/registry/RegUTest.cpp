@@ -1,6 +1,6 @@
 #include "registry/RegU.h"
 #include "TestSupport.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "TestSupport.h"
 #include "codec/Utf.h"
-#include "registry/KeyWalk.h"
+#include "store/KeyWalk.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "shell/KeyTreeItem.h"
-#include "registry/KeyWalk.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHitsPane.h"
 #include "search/SearchingU.h"
 #include "shell/QuernU.h"
+#include "store/KeyWalk.h"
 
 #include <QCheckBox>
 #include <QLabel>

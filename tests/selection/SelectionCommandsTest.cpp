@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "shell/KeyTreeItem.h"
-#include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QAbstractButton>
 #include <QAction>

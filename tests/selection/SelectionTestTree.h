@@ -2,8 +2,8 @@
 
 #include "TestSupport.h"
 #include "registry/RegU.h"
-#include "registry/WinePrefixStore.h"
 #include "selection/TreeSelection.h"
+#include "wine/WinePrefixStore.h"
 
 #include <functional>
 #include <memory>

@@ -3,10 +3,10 @@
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "shell/KeyTreeItem.h"
-#include "registry/WinePrefixStore.h"
 #include "shell/HelpU.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QAbstractButton>
 #include <QAction>

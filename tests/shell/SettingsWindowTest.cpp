@@ -1,7 +1,7 @@
 #include "WindowTestSupport.h"
-#include "registry/WinePrefixStore.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

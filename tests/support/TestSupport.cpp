@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "registry/WineServer.h"
+#include "wine/WineServer.h"
 
 #include <filesystem>
 #include <fstream>
@@ -93,7 +93,7 @@ bool fileExists(const std::string& path) {
 
 } // namespace quern::test
 
-#include "registry/WineServer.h"
+#include "wine/WineServer.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <cstdint>
 #include <memory>

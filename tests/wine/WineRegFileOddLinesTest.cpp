@@ -4,7 +4,7 @@
 
 #include "TestSupport.h"
 #include "codec/Utf.h"
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,8 @@ std::vector<RawValue> valuesOf(RegStore& store, HKey root, std::u16string_view p
 TEST(WineRegFileOddLines, OneRunningStoreWritingThreeTimesKeepsEveryLineItDoesNotRead) {
     test::TempDir dir;
     test::TempDir servers;
-    const std::string header = kHeader + "; a note above the keys\n[Early\\\\No end\n\"early\"=dword:1\n\n#arch=win64\n";
+    const std::string header
+        = kHeader + "; a note above the keys\n[Early\\\\No end\n\"early\"=dword:1\n\n#arch=win64\n";
     const std::string a = "[A] " + kTimeLines + "\"v\"=dword:00000001\n";
     const std::string unread = "[A\\\\Sub\n\"lost\"=dword:2\n";
     const std::string p = "[P] " + kTimeLines + "; P's comment\n\"bad\"=zzz\n";
@@ -79,7 +80,8 @@ TEST(WineRegFileOddLines, OneRunningStoreWritingThreeTimesKeepsEveryLineItDoesNo
     // An unrelated key changes: P, which has a subkey and nothing but kept lines, keeps its block.
     ASSERT_EQ(setValue(*store, kLocalMachine, u"Z", u"z", kRegDword, { 5, 0, 0, 0 }), Status::Ok);
     const std::string zNow = z + "\"z\"=dword:00000005\n";
-    EXPECT_EQ(test::readFile(dir / "system.reg"), header + "\n" + a + "\n" + unread + "\n" + p + "\n" + q + "\n" + zNow);
+    EXPECT_EQ(
+        test::readFile(dir / "system.reg"), header + "\n" + a + "\n" + unread + "\n" + p + "\n" + q + "\n" + zNow);
 
     // A deleted: the block after it, whose key line Wine cannot read, stays; so does the header,
     // whose lines the second write copies too.
@@ -145,12 +147,12 @@ TEST(WineRegFileOddLines, FilesWineWouldReadDifferentlyAreReadOnlyWithTheReason)
         "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n[Software] " + kTimeLines
             + std::string("\"v\"=\"a\0b\"\n", 10));
     WinePrefixStore store(optionsFor(dir, servers));
-    EXPECT_NE(store.hive(WinePrefixStore::kUser).readOnlyReason.find("Wine stops reading it at line 4"),
-        std::string::npos)
+    EXPECT_NE(
+        store.hive(WinePrefixStore::kUser).readOnlyReason.find("Wine stops reading it at line 4"), std::string::npos)
         << store.hive(WinePrefixStore::kUser).readOnlyReason;
     EXPECT_TRUE(valuesOf(store, kCurrentUser, u"Software").empty()) << "nothing after that line is read, as in Wine";
-    EXPECT_NE(store.hive(WinePrefixStore::kUserDefault).readOnlyReason.find("line 6 holds a NUL byte"),
-        std::string::npos);
+    EXPECT_NE(
+        store.hive(WinePrefixStore::kUserDefault).readOnlyReason.find("line 6 holds a NUL byte"), std::string::npos);
     EXPECT_EQ(store.hive(WinePrefixStore::kSystem).readOnlyReason, "");
     EXPECT_EQ(setValue(store, kUsers, u".Default\\Software", u"w", kRegDword, { 1, 0, 0, 0 }), Status::AccessDenied);
     EXPECT_EQ(setValue(store, kLocalMachine, u"Software", u"w", kRegDword, { 1, 0, 0, 0 }), Status::Ok);
@@ -232,8 +234,10 @@ void expectSameReading(const Key& quern, const Key& wine, const std::string& pat
     EXPECT_EQ(quern.subkeys.size(), wine.subkeys.size()) << path;
     for (const auto& sub : quern.subkeys) {
         const Key* other = wine.findSubkey(sub->name);
-        if (other) expectSameReading(*sub, *other, path + "\\" + toUtf8(sub->name));
-        else ADD_FAILURE() << path << "\\" << toUtf8(sub->name) << " is Quern's only";
+        if (other)
+            expectSameReading(*sub, *other, path + "\\" + toUtf8(sub->name));
+        else
+            ADD_FAILURE() << path << "\\" << toUtf8(sub->name) << " is Quern's only";
     }
 }
 

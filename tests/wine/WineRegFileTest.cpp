@@ -1,6 +1,6 @@
+#include "wine/WineRegFile.h"
 #include "TestSupport.h"
 #include "codec/Utf.h"
-#include "registry/WineRegFile.h"
 
 #include <gtest/gtest.h>
 
@@ -293,24 +293,26 @@ TEST(WineRegFile, NotARegistryFileIsRefusedWhole) {
 // as kWineWrote: trailing text after numbers and quotes ignored, numbers read as strtoul reads
 // them, bytes that are not UTF-8 dropped, a line after a continuation backslash taken whatever it
 // holds. Values whose data it could not read it made empty (hex(0):).
-const std::string kOddBlock = "\n[Odd] 1\n#time=1dd86825f2528c0zz\n#class=\"cls\" junk\n#linkage\n"
-                              "\"a\"=dword:0000000a ; comment\n\"b\"=\"text\" trailing\n\"c\"=dword:fffffffff\n"
-                              "\"d\"=dword: 1\n\"e\"=hex:01,\\ junk\n  02\n\"f\"=hex(2 ):41,00\n\"g\"=hex():01\n"
-                              "\"h\"=hex:0x1,100000001\n\"i\"=hex:123\n\"j\"=dword:-2\n\"k\"=dword:0x10\n\"l\"=bogus\n"
-                              "@x=1\n\"m\"=str(1):\"x\"\n\"n\"=hex:1 2,3\n\"o\"=\"caf\xe9 x\"\n\"p\xff\"=dword:1\n"
-                              "\"q\"=\"\xed\xa0\x80\"\n\"r\"=\"\xc0\xaf|\xf4\x90\x80\x80|\xe2\x82\"\n"
-                              "\"s\"=\"x\\q\\\xc3\xa9\"\n\"t\"=str(2):\"a\" junk\n  \"u\"  =  \"sp\"\n\"v\"=hex:01,\\\n\n"
-                              "\"w\"=dword:1\n\"X\"=hex:01,\\\n[OddSwallowed] 1\n\"y\"=dword:2\n\"i\"=dword:9\n"
-                              "\"z\"=dword:1\n\"z\"=hex:zz\n\"hex\"=hex: 01\n\"big\"=hex(100000002):01\n"
-                              "\"neg\"=hex(-1):\n\"str\"=str:\"s\"\n; comment\n#unknown\n";
-const std::string kWineWrote = "\n[Odd] 1796672239\n#time=1dd86825f2528c0\n#class=\"cls\"\n#link\n"
-                               "\"a\"=dword:0000000a\n\"b\"=\"text\"\n\"big\"=hex(2):01\n\"c\"=dword:ffffffff\n"
-                               "\"d\"=dword:00000001\n\"e\"=hex:01,02\n\"f\"=hex(0):\n\"g\"=hex(0):01\n\"h\"=hex:01,01\n"
-                               "\"hex\"=hex(0):\n\"i\"=dword:00000009\n\"j\"=dword:fffffffe\n\"k\"=dword:00000010\n"
-                               "\"l\"=hex(0):\n\"m\"=hex(0):\n\"n\"=hex:01,02,03\n\"neg\"=hex(ffffffff):\n"
-                               "\"o\"=\"caf x\"\n\"p\"=dword:00000001\n\"q\"=\"\\xd800\"\n\"r\"=\"||\"\n"
-                               "\"s\"=\"xq\\xe9\"\n\"str\"=\"s\"\n\"t\"=str(2):\"a\"\n\"u\"=\"sp\"\n\"v\"=hex:01\n"
-                               "\"w\"=dword:00000001\n\"X\"=hex(0):\n\"y\"=dword:00000002\n\"z\"=hex(0):\n";
+const std::string kOddBlock
+    = "\n[Odd] 1\n#time=1dd86825f2528c0zz\n#class=\"cls\" junk\n#linkage\n"
+      "\"a\"=dword:0000000a ; comment\n\"b\"=\"text\" trailing\n\"c\"=dword:fffffffff\n"
+      "\"d\"=dword: 1\n\"e\"=hex:01,\\ junk\n  02\n\"f\"=hex(2 ):41,00\n\"g\"=hex():01\n"
+      "\"h\"=hex:0x1,100000001\n\"i\"=hex:123\n\"j\"=dword:-2\n\"k\"=dword:0x10\n\"l\"=bogus\n"
+      "@x=1\n\"m\"=str(1):\"x\"\n\"n\"=hex:1 2,3\n\"o\"=\"caf\xe9 x\"\n\"p\xff\"=dword:1\n"
+      "\"q\"=\"\xed\xa0\x80\"\n\"r\"=\"\xc0\xaf|\xf4\x90\x80\x80|\xe2\x82\"\n"
+      "\"s\"=\"x\\q\\\xc3\xa9\"\n\"t\"=str(2):\"a\" junk\n  \"u\"  =  \"sp\"\n\"v\"=hex:01,\\\n\n"
+      "\"w\"=dword:1\n\"X\"=hex:01,\\\n[OddSwallowed] 1\n\"y\"=dword:2\n\"i\"=dword:9\n"
+      "\"z\"=dword:1\n\"z\"=hex:zz\n\"hex\"=hex: 01\n\"big\"=hex(100000002):01\n"
+      "\"neg\"=hex(-1):\n\"str\"=str:\"s\"\n; comment\n#unknown\n";
+const std::string kWineWrote
+    = "\n[Odd] 1796672239\n#time=1dd86825f2528c0\n#class=\"cls\"\n#link\n"
+      "\"a\"=dword:0000000a\n\"b\"=\"text\"\n\"big\"=hex(2):01\n\"c\"=dword:ffffffff\n"
+      "\"d\"=dword:00000001\n\"e\"=hex:01,02\n\"f\"=hex(0):\n\"g\"=hex(0):01\n\"h\"=hex:01,01\n"
+      "\"hex\"=hex(0):\n\"i\"=dword:00000009\n\"j\"=dword:fffffffe\n\"k\"=dword:00000010\n"
+      "\"l\"=hex(0):\n\"m\"=hex(0):\n\"n\"=hex:01,02,03\n\"neg\"=hex(ffffffff):\n"
+      "\"o\"=\"caf x\"\n\"p\"=dword:00000001\n\"q\"=\"\\xd800\"\n\"r\"=\"||\"\n"
+      "\"s\"=\"xq\\xe9\"\n\"str\"=\"s\"\n\"t\"=str(2):\"a\"\n\"u\"=\"sp\"\n\"v\"=hex:01\n"
+      "\"w\"=dword:00000001\n\"X\"=hex(0):\n\"y\"=dword:00000002\n\"z\"=hex(0):\n";
 
 std::vector<RawValue> sortedValues(const Key& key) {
     std::vector<RawValue> values(key.values.begin(), key.values.end());
@@ -346,8 +348,10 @@ TEST(WineRegFile, ReadsOddLinesAsWineDoes) {
     for (const RawValue& value : sortedValues(*wine)) {
         const bool isEmptied = std::any_of(
             emptied.begin(), emptied.end(), [&](const std::u16string& n) { return sameName(n, value.name); });
-        if (!isEmptied) expected.push_back(value);
-        else EXPECT_TRUE(value.type == kRegNone && value.data.empty());
+        if (!isEmptied)
+            expected.push_back(value);
+        else
+            EXPECT_TRUE(value.type == kRegNone && value.data.empty());
     }
     EXPECT_EQ(sortedValues(*odd), expected);
     EXPECT_EQ(odd->modified, wine->modified);
@@ -545,8 +549,8 @@ TEST(WineRegFile, FilesWineWouldReadDifferentlyOnceWrittenAreReadOnly) {
     // With this header wineserver's line buffer holds 62 bytes when the key's lines come: a line
     // holding a NUL ends there, and what lies past 62 bytes is read as a line of its own.
     const std::string nulLine = std::string("\"a\"=dword:1\0", 12) + std::string(50, 'x') + "\"b\"=dword:2\n";
-    const std::string withNul = kHeader + "\n[K] 1\n" + nulLine + std::string("\"c\"=\"short\0junk\"\n", 17)
-        + "\"d\"=dword:4\n";
+    const std::string withNul
+        = kHeader + "\n[K] 1\n" + nulLine + std::string("\"c\"=\"short\0junk\"\n", 17) + "\"d\"=dword:4\n";
     Key root(u"", nullptr, nullptr);
     ParsedFile parsed = parseRegFile(withNul, root);
     const Key* k = root.findSubkey(u"K");

@@ -1,4 +1,4 @@
-#include "registry/WineServer.h"
+#include "wine/WineServer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -63,8 +63,9 @@ TEST(WineServer, FoundAmongProcessesWhenItsFolderIsElsewhere) {
     EXPECT_EQ(findWineServer(prefix.path(), paths).pid, 300) << "its working folder is the prefix's server folder";
     // Where the kernel lists the locks, a server holds one; a wineserver that found the lock taken
     // and is leaving holds none.
-    test::writeFile(proc / "locks", "1: POSIX  ADVISORY  WRITE 100 fe:00:1234 0 0\n"
-                                    "2: -> POSIX  ADVISORY  WRITE 300 fe:00:1234 0 0\n");
+    test::writeFile(proc / "locks",
+        "1: POSIX  ADVISORY  WRITE 100 fe:00:1234 0 0\n"
+        "2: -> POSIX  ADVISORY  WRITE 300 fe:00:1234 0 0\n");
     EXPECT_FALSE(findWineServer(prefix.path(), paths).running);
     test::writeFile(proc / "locks", "1: POSIX  ADVISORY  WRITE 300 fe:00:1234 0 0\n");
     EXPECT_EQ(findWineServer(prefix.path(), paths).pid, 300);
@@ -158,14 +159,16 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
         EXPECT_FALSE(anotherProcessCouldLock(debianFolder + "/lock"));
     }
     // Debian's wine gives a server a new folder when the file naming it has another mode than 0400.
-    std::filesystem::permissions(prefix / "wineserver", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(
+        prefix / "wineserver", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     {
         ServerLock lock;
         ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
         EXPECT_EQ(lock.placesHeld(), 1u);
     }
     // Where wineserver could not start either, nothing is made or taken: a folder open to others.
-    std::filesystem::permissions(tmp / "upstream", std::filesystem::perms::group_read, std::filesystem::perm_options::add);
+    std::filesystem::permissions(
+        tmp / "upstream", std::filesystem::perms::group_read, std::filesystem::perm_options::add);
     {
         ServerLock lock;
         ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
@@ -203,7 +206,7 @@ TEST(ServerLock, ARealWineserverLeavesWhileItIsHeldAndStartsInTheFoldersItWasMad
     EXPECT_EQ(lock.placesHeld(), debianRoot.empty() ? 1u : 2u);
     const int held = std::system((env + "wineserver -p >/dev/null 2>&1").c_str());
     EXPECT_TRUE(WIFEXITED(held) && WEXITSTATUS(held) == 2) << "a server that finds the lock held leaves at once, "
-                                                               "for its Wine program to try again";
+                                                              "for its Wine program to try again";
     lock.release();
     EXPECT_EQ(std::system((env + "wineserver -p >/dev/null 2>&1").c_str()), 0) << "it starts normally";
     ServerState state;

@@ -1,4 +1,4 @@
-#include "registry/WineRegFile.h"
+#include "wine/WineRegFile.h"
 
 #include "codec/Utf.h"
 
@@ -159,8 +159,10 @@ HexNumber readHexNumber(std::string_view s, std::size_t from) {
         value = value << 4 | static_cast<std::uint64_t>(hexDigit(s[pos++]));
     }
     if (pos == digits) return { 0, from };
-    if (overflow) value = ~std::uint64_t { 0 };
-    else if (negative) value = 0 - value;
+    if (overflow)
+        value = ~std::uint64_t { 0 };
+    else if (negative)
+        value = 0 - value;
     return { value, pos };
 }
 
@@ -435,8 +437,10 @@ private:
     }
 
     void keepOutsideKeys() {
-        if (m_unread) m_unread->append(m_reader.raw());
-        else m_result.prefixLength = m_reader.end();
+        if (m_unread)
+            m_unread->append(m_reader.raw());
+        else
+            m_result.prefixLength = m_reader.end();
     }
 
     // wineserver stops reading the file there and never writes it again.
@@ -492,7 +496,8 @@ private:
             // wineserver empties the value; Quern keeps the line, and the value it read before is gone.
             if (existing >= 0) m_current->eraseValue(static_cast<std::size_t>(existing));
             m_keptByName.emplace(m_folded, m_current->hasKeptLines() ? m_current->extra->kept.size() : 0);
-            keepLine(text, firstLine, cutShort ? "value line cut short by the end of the file" : "unreadable value line");
+            keepLine(
+                text, firstLine, cutShort ? "value line cut short by the end of the file" : "unreadable value line");
             KeptLine& kept = m_current->extra->kept.back();
             kept.valueName = std::move(value.name);
             kept.namesValue = true;
@@ -556,7 +561,10 @@ private:
 void decodeLikeWine(std::string_view s, std::size_t& pos, unsigned char lead, std::u16string& out) {
     static constexpr unsigned char kMask[4] = { 0x7f, 0x1f, 0x0f, 0x07 };
     static constexpr char32_t kMinimum[4] = { 0, 0x80, 0x800, 0x10000 };
-    const int extra = lead >= 0xc2 && lead <= 0xdf ? 1 : lead >= 0xe0 && lead <= 0xef ? 2 : lead >= 0xf0 && lead <= 0xf4 ? 3 : 0;
+    const int extra = lead >= 0xc2 && lead <= 0xdf ? 1
+        : lead >= 0xe0 && lead <= 0xef             ? 2
+        : lead >= 0xf0 && lead <= 0xf4             ? 3
+                                                   : 0;
     if (extra == 0) return;
     char32_t cp = lead & kMask[extra];
     for (int k = 0; k < extra; ++k) {
@@ -667,8 +675,10 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
             }
         }
         const auto ch = static_cast<unsigned char>(s[pos++]);
-        if (ch < 0x80) out.push_back(ch);
-        else decodeLikeWine(s, pos, ch, out);
+        if (ch < 0x80)
+            out.push_back(ch);
+        else
+            decodeLikeWine(s, pos, ch, out);
     }
     return false;
 }
@@ -933,7 +943,8 @@ std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::
     });
     std::size_t nextUnread = 0;
     auto writeUnreadBefore = [&](const Key* key) {
-        while (nextUnread < unread.size() && (!key || comparePath(unread[nextUnread]->after, *key, root, scratch) < 0)) {
+        while (
+            nextUnread < unread.size() && (!key || comparePath(unread[nextUnread]->after, *key, root, scratch) < 0)) {
             writer.startBlock();
             writer.appendTaken(unread[nextUnread]->text, false);
             ++nextUnread;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/RegTypes.h"
+#include "store/RegTypes.h"
 
 #include <cstdint>
 #include <iterator>
@@ -35,7 +35,7 @@ public:
     ValueList& operator=(ValueList&&) noexcept;
     ~ValueList();
 
-    template <typename Item> class Iterator {
+    template<typename Item> class Iterator {
     public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = RawValue;
@@ -83,7 +83,9 @@ public:
     [[nodiscard]] RawValue& operator[](std::size_t index) { return m_slots[slotOf(index)]; }
     [[nodiscard]] const RawValue& operator[](std::size_t index) const { return m_slots[slotOf(index)]; }
     [[nodiscard]] iterator begin() { return { m_slots.data(), m_slots.data() + m_slots.size(), holeFlags() }; }
-    [[nodiscard]] iterator end() { return { m_slots.data() + m_slots.size(), m_slots.data() + m_slots.size(), nullptr }; }
+    [[nodiscard]] iterator end() {
+        return { m_slots.data() + m_slots.size(), m_slots.data() + m_slots.size(), nullptr };
+    }
     [[nodiscard]] const_iterator begin() const {
         return { m_slots.data(), m_slots.data() + m_slots.size(), holeFlags() };
     }

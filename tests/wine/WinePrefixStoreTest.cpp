@@ -1,7 +1,7 @@
+#include "wine/WinePrefixStore.h"
 #include "TestSupport.h"
 #include "codec/Utf.h"
 #include "registry/RegAccessor.h"
-#include "registry/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/RegStore.h"
+#include "store/RegStore.h"
 
 #include <cstdint>
 #include <string>

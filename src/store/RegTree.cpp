@@ -1,4 +1,4 @@
-#include "registry/RegTree.h"
+#include "store/RegTree.h"
 
 #include "codec/Utf.h"
 

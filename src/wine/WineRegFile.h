@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/RegTree.h"
+#include "store/RegTree.h"
 
 #include <cstdint>
 #include <string>

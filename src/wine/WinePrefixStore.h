@@ -1,8 +1,8 @@
 #pragma once
 
-#include "registry/MemoryRegistry.h"
-#include "registry/WineRegFile.h"
-#include "registry/WineServer.h"
+#include "store/MemoryRegistry.h"
+#include "wine/WineRegFile.h"
+#include "wine/WineServer.h"
 
 #include <sys/types.h>
 

@@ -1,4 +1,4 @@
-#include "registry/KeyWalk.h"
+#include "store/KeyWalk.h"
 
 #include "TestSupport.h"
 #include "codec/Utf.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "registry/MemoryRegistry.h"
-#include "registry/RegStore.h"
+#include "store/MemoryRegistry.h"
+#include "store/RegStore.h"
 
 #include <gtest/gtest.h>
 
@@ -157,10 +157,11 @@ TEST_P(StoreContract, NamesCompareWithoutCaseAndKeepTheSpellingTheyWereMadeWith)
     const HKey key = create(kCurrentUser, u"Software\\MixedCase");
     bool created = true;
     HKey again = kNoKey;
-    ASSERT_EQ(store->createKey(kCurrentUser, u"SOFTWARE\\mixedcase", Access::Read, kOptionNone, again, &created),
-        Status::Ok);
+    ASSERT_EQ(
+        store->createKey(kCurrentUser, u"SOFTWARE\\mixedcase", Access::Read, kOptionNone, again, &created), Status::Ok);
     EXPECT_FALSE(created);
-    EXPECT_EQ(identity(*store, kCurrentUser, u"software\\MIXEDCASE"), identity(*store, kCurrentUser, u"Software\\MixedCase"));
+    EXPECT_EQ(
+        identity(*store, kCurrentUser, u"software\\MIXEDCASE"), identity(*store, kCurrentUser, u"Software\\MixedCase"));
     EXPECT_EQ(subkeys(*store, kCurrentUser), std::vector<std::u16string> { u"Software" });
     EXPECT_EQ(subkeys(*store, again), std::vector<std::u16string> {});
 
@@ -183,8 +184,8 @@ TEST_P(StoreContract, NamesCompareWithoutCaseAndKeepTheSpellingTheyWereMadeWith)
     (void)store->closeKey(bad);
     EXPECT_EQ(
         store->createKey(kLocalMachine, std::u16string(256, u'k'), Access::Read, kOptionNone, bad), Status::BadPath);
-    EXPECT_EQ(store->createKey(kLocalMachine, u"Software\\Fine\\\\Bad", Access::Read, kOptionNone, bad),
-        Status::BadPath);
+    EXPECT_EQ(
+        store->createKey(kLocalMachine, u"Software\\Fine\\\\Bad", Access::Read, kOptionNone, bad), Status::BadPath);
     EXPECT_EQ(identity(*store, kLocalMachine, u"Software\\Fine"), 0u) << "a bad name late in a path makes nothing";
 }
 
@@ -351,7 +352,8 @@ TEST_P(StoreContract, AReadOnlyRegistryRefusesEveryChangeAndSaysWhy) {
     const Status full = readOnly->openKey(kCurrentUser, u"Software", Access::Full, kOptionNone, key);
     EXPECT_EQ(full, Status::AccessDenied);
     EXPECT_EQ(full.message(), reason);
-    EXPECT_EQ(readOnly->createKey(kCurrentUser, u"Software\\New", Access::Read, kOptionNone, key), Status::AccessDenied);
+    EXPECT_EQ(
+        readOnly->createKey(kCurrentUser, u"Software\\New", Access::Read, kOptionNone, key), Status::AccessDenied);
     EXPECT_EQ(readOnly->deleteKey(kCurrentUser, u"Software"), Status::AccessDenied);
     ASSERT_EQ(readOnly->openKey(kCurrentUser, u"Software", Access::Read, kOptionNone, key), Status::Ok)
         << "reading goes on";

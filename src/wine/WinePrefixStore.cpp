@@ -1,4 +1,4 @@
-#include "registry/WinePrefixStore.h"
+#include "wine/WinePrefixStore.h"
 
 #include "codec/AtomicFile.h"
 #include "codec/Utf.h"

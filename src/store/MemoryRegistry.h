@@ -1,7 +1,7 @@
 #pragma once
 
-#include "registry/RegStore.h"
-#include "registry/RegTree.h"
+#include "store/RegStore.h"
+#include "store/RegTree.h"
 
 #include <array>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "registry/MemoryRegistry.h"
+#include "store/MemoryRegistry.h"
 
 #include "codec/Utf.h"
 
@@ -74,7 +74,8 @@ MemoryRegistry::MemoryRegistry(MemoryRegistryOptions options, const std::functio
     static constexpr std::u16string_view kRootNames[3] = { u"Machine", kDefaultSid, u".Default" };
     for (int i = 0; i < 3; ++i) {
         m_hives[i] = makeHive();
-        replaceHiveRoot(static_cast<HiveId>(i), std::make_unique<Key>(std::u16string(kRootNames[i]), nullptr, m_hives[i].get()));
+        replaceHiveRoot(
+            static_cast<HiveId>(i), std::make_unique<Key>(std::u16string(kRootNames[i]), nullptr, m_hives[i].get()));
     }
 }
 
@@ -275,8 +276,7 @@ Status MemoryRegistry::keyForWriting(HKey handle, Key*& key) {
 }
 
 Status MemoryRegistry::writable(const Key* key) const {
-    if (!key->hive)
-        return Status(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
+    if (!key->hive) return Status(Status::AccessDenied, "This key belongs to no registry file and cannot be changed.");
     if (!m_readOnly.empty()) return Status(Status::AccessDenied, m_readOnly);
     if (!key->hive->readOnlyReason.empty()) return Status(Status::AccessDenied, key->hive->readOnlyReason);
     return Status::Ok;
@@ -445,8 +445,8 @@ void MemoryRegistry::abandonBatch() {
     m_undo.resize(mark);
     // A hive stays to be kept only for the changes of the batches around this one.
     for (auto& part : m_hives)
-        part->dirty = std::any_of(
-            m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.key->hive == part.get(); });
+        part->dirty
+            = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.key->hive == part.get(); });
     if (--m_batchDepth == 0) (void)keep();
 }
 
@@ -470,9 +470,8 @@ void MemoryRegistry::forgetUndo() {
 }
 
 void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
-    auto applies = [&](const Hive* part) {
-        return hives.empty() || std::find(hives.begin(), hives.end(), part) != hives.end();
-    };
+    auto applies
+        = [&](const Hive* part) { return hives.empty() || std::find(hives.begin(), hives.end(), part) != hives.end(); };
     for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
         if (applies(it->key->hive)) undoEntry(*it);
     for (auto& part : m_hives) {

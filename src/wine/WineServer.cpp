@@ -1,10 +1,10 @@
-#include "registry/WineServer.h"
+#include "wine/WineServer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -94,7 +94,8 @@ std::vector<Place> placesOf(const std::string& prefixDir, const ServerSearchPath
         const std::string root = paths.tmpDir + "/" + debian;
         places.push_back({ root, root + "/" + folder, root + "/" + folder + "/lock" });
     }
-    places.push_back({ paths.upstreamDir, paths.upstreamDir + "/" + folder, paths.upstreamDir + "/" + folder + "/lock" });
+    places.push_back(
+        { paths.upstreamDir, paths.upstreamDir + "/" + folder, paths.upstreamDir + "/" + folder + "/lock" });
     return places;
 }
 
@@ -237,7 +238,9 @@ ServerLock::Result ServerLock::acquire(
         const int fd = ::open(
             place.lock.c_str(), O_RDWR | (makeFolders ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd < 0) {
-            if (errno == ENOENT || errno == ELOOP || errno == EACCES || errno == EROFS || errno == EISDIR || errno == ENXIO) continue;
+            if (errno == ENOENT || errno == ELOOP || errno == EACCES || errno == EROFS || errno == EISDIR
+                || errno == ENXIO)
+                continue;
             error = "cannot open the wineserver's lock " + place.lock + " (" + std::strerror(errno) + ")";
             release();
             return Result::Failed;
@@ -297,8 +300,8 @@ void ServerLock::release() {
     const std::lock_guard guard(heldMutex);
     for (const auto& held : m_held) {
         ::close(held.fd);
-        const auto it = std::find(
-            heldByThisProcess.begin(), heldByThisProcess.end(), std::pair { held.device, held.inode });
+        const auto it
+            = std::find(heldByThisProcess.begin(), heldByThisProcess.end(), std::pair { held.device, held.inode });
         if (it != heldByThisProcess.end()) heldByThisProcess.erase(it);
     }
     m_held.clear();
