@@ -3,11 +3,11 @@
 // character line, and saved with OK (the value and its file written). Runs on Qt's offscreen
 // platform; prints the medians of several runs beside the target of 200 ms each.
 
+#include "codec/ValueText.h"
 #include "editor/BinGrid.h"
 #include "editor/ModiFormU.h"
-#include "registry/KeyWalk.h"
-#include "codec/ValueText.h"
-#include "registry/WinePrefixStore.h"
+#include "store/KeyWalk.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
 #include "editor/ModiFormU.h"
 
-#include "editor/BinGrid.h"
-#include "registry/KeyWalk.h"
-#include "registry/RegU.h"
 #include "codec/NumberText.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
+#include "editor/BinGrid.h"
+#include "registry/RegU.h"
 #include "shell/QuernIcons.h"
+#include "store/KeyWalk.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
+#include "codec/ValueText.h"
 #include "editor/BinGrid.h"
 #include "editor/ModiFormU.h"
-#include "registry/KeyWalk.h"
-#include "codec/ValueText.h"
 #include "shell/QuernU.h"
+#include "store/KeyWalk.h"
 
 #include <QApplication>
 #include <QClipboard>
