@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,11 @@ struct BackendFactory {
     const char* name;
     std::function<std::unique_ptr<Backend>()> make;
 };
+
+// A failure names the backend, not the factory's bytes.
+void PrintTo(const BackendFactory& factory, std::ostream* out) {
+    *out << factory.name;
+}
 
 class StoreContract : public ::testing::TestWithParam<BackendFactory> {
 protected:
