@@ -1,5 +1,6 @@
 #include "editor/EditCommands.h"
 
+#include "editor/KeyCommands.h"
 #include "editor/ModiFormU.h"
 #include "shell/KeyTreeItem.h"
 #include "registry/RegU.h"
@@ -12,6 +13,10 @@
 namespace quern {
 
 void runModify(TMainForm& form) {
+    if (form.focusedPane() == TMainForm::Pane::Tree) {
+        runRenameKey(form);
+        return;
+    }
     KeyTreeItem* node = form.currentNode();
     if (!node || form.focusedPane() != TMainForm::Pane::Grid) return;
     const std::vector<ValueRow>& rows = form.valueRows();

@@ -642,7 +642,8 @@ bool TEditForm::renameKey() {
     try {
         (void)m_registry.moveKey(parent + m_request.EditItemName, parent + name, true);
     } catch (const reg::RegError& error) {
-        showMessage(QString::fromStdString(error.what()));
+        // The move is all or nothing: the old key is still whole where it was.
+        showMessage(QStringLiteral("Cannot rename the key: ") + QString::fromStdString(error.what()));
         return false;
     }
     if (!m_registry.keyExists(parent + name)) {

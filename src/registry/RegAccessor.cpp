@@ -117,14 +117,14 @@ void RegAccessor::createKey(std::string_view path) {
     (void)m_store.closeKey(created);
 }
 
-bool RegAccessor::deleteKey(std::string_view path) {
+Status RegAccessor::removeKey(std::string_view path) {
     std::u16string relative;
     const HKey base = baseFor(path, relative);
     // All or nothing: when the key itself cannot go (a root, the top of a hive), what lay below it
     // must not be lost either; the unfinished batch undoes it.
     WriteBatch batch(m_store);
-    if (deleteKeyTree(m_store, base, relative) != Status::Ok) return false;
-    return batch.finish() == Status::Ok;
+    if (Status st = deleteKeyTree(m_store, base, relative); !st.ok()) return st;
+    return batch.finish();
 }
 
 bool RegAccessor::deleteValue(std::string_view name) {
@@ -263,7 +263,7 @@ bool RegAccessor::valueExists(std::string_view name) {
 bool RegAccessor::renameValue(std::string_view oldName, std::string_view newName) {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> raw;
-    if (!query(oldName, type, raw) || valueExists(newName) || raw.empty()) return false;
+    if (!query(oldName, type, raw) || valueExists(newName)) return false;
     // The new value is written before the old one goes, and both in one write: the data is never
     // only in memory, and never lost when the disk refuses; a half-done rename is undone.
     WriteBatch batch(m_store);
@@ -330,32 +330,35 @@ bool RegAccessor::moveKey(std::string_view oldPath, std::string_view newPath, bo
     const HKey oldBase = baseFor(oldPath, oldRelative);
     const HKey newBase = baseFor(newPath, newRelative);
     if (newRelative.empty() || (newBase == oldBase && sameName(newRelative, oldRelative))) return false;
-    // Handles close themselves on every way out, a raised error included.
+    // Handles close themselves on every way out, a raised error included. The source opens as
+    // itself: moving a link must move the link, not fill a new key with what it points to.
     KeyHandle source(m_store);
-    if (m_store.openKey(oldBase, oldRelative, Access::Read, kOptionNone, source.out()) != Status::Ok) return false;
+    if (m_store.openKey(oldBase, oldRelative, Access::Read, kOpenLink, source.out()) != Status::Ok) return false;
     KeyInfo sourceInfo;
     (void)m_store.queryInfo(source.get(), sourceInfo);
     // A target inside the source would be copied into itself and then deleted with it.
     if (targetInside(newBase, newRelative, sourceInfo.identity)) return false;
 
     // A move that cannot be completed leaves nothing of itself behind: the batch is only finished
-    // once the copy is whole.
+    // once the copy is whole and the source gone.
     WriteBatch batch(m_store);
     {
         KeyHandle target(m_store);
-        if (const Status st = m_store.createKey(newBase, newRelative, Access::Full, kOptionNone, target.out());
-            !st.ok())
+        const unsigned options = sourceInfo.isLink ? kCreateLink | kOpenLink : kOptionNone;
+        if (const Status st = m_store.createKey(newBase, newRelative, Access::Full, options, target.out()); !st.ok())
             throw failure("Failed to create key %s", newPath, st);
         KeyInfo targetInfo;
         (void)m_store.queryInfo(target.get(), targetInfo);
         if (const Status st = copyValues(source.get(), target.get()); !st.ok())
             throw failure("Failed to set data for '%s'", newPath, st);
-        copyTree(source.get(), target.get(), targetInfo.identity);
+        if (!sourceInfo.isLink) copyTree(source.get(), target.get(), targetInfo.identity);
     }
     source.reset();
-    // A source that cannot go stays beside its complete copy, where the caller finds both.
-    const bool sourceGone = !deleteSource || deleteKeyTree(m_store, oldBase, oldRelative) == Status::Ok;
-    return batch.finish() == Status::Ok && sourceGone;
+    if (deleteSource)
+        if (const Status st = deleteKeyTree(m_store, oldBase, oldRelative); !st.ok())
+            throw failure("Failed to delete key %s", oldPath, st);
+    if (const Status st = batch.finish(); !st.ok()) throw failure("Failed to write key %s", newPath, st);
+    return true;
 }
 
 } // namespace quern::reg

@@ -54,9 +54,11 @@ public:
     // Raises "Failed to create key %s: " and the store's reason.
     void createKey(std::string_view path);
 
-    // Deletes the key with everything below it, deepest first; true if the key itself went. When
-    // the key itself cannot go, nothing below it goes either. Link keys are removed as links.
-    bool deleteKey(std::string_view path);
+    // Deletes the key with everything below it, deepest first, in one write; true if the key
+    // itself went. When anything cannot go, nothing goes, and removeKey returns why. A link key is
+    // removed as a link: what it points to keeps its contents.
+    bool deleteKey(std::string_view path) { return removeKey(path).ok(); }
+    Status removeKey(std::string_view path);
 
     // Deletes a value of the current key; true on success.
     bool deleteValue(std::string_view name);
@@ -97,14 +99,15 @@ public:
     [[nodiscard]] bool keyExists(std::string_view path);
     [[nodiscard]] bool valueExists(std::string_view name);
 
-    // Gives a value of the current key a new name, with its type and bytes unchanged. Does nothing
-    // when the old name is missing, the new one exists or the data is empty. True when renamed.
+    // Gives a value of the current key a new name, with its type and bytes unchanged, values of no
+    // data included. Does nothing when the old name is missing or the new one exists. True when renamed.
     bool renameValue(std::string_view oldName, std::string_view newName);
 
-    // Copies the key at oldPath with its values and subkeys, raw, to newPath, then deletes the
-    // source when asked. Does nothing when the source is missing, the target exists, or the target
-    // would lie inside the source. Raises "Failed to create key %s" when the target cannot be made.
-    // True when the copy (and the deletion asked for) reached the disk.
+    // Copies the key at oldPath with its values (those of no data too) and subkeys, raw, to
+    // newPath, then deletes the source when asked; a link key is copied as a link, never the key it
+    // points to. Does nothing and answers false when the source is missing, the target exists, or
+    // the target would lie inside the source. All of it is written at once: when any part cannot be
+    // made, copied, deleted or written, nothing changed and a RegError says what and why.
     bool moveKey(std::string_view oldPath, std::string_view newPath, bool deleteSource);
 
 private:

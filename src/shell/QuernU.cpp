@@ -2,6 +2,7 @@
 
 #include "codec/ValueText.h"
 #include "editor/EditCommands.h"
+#include "editor/KeyCommands.h"
 #include "export/ExportCommand.h"
 #include "shell/KeyTreeItem.h"
 #include "shell/ValueGridModel.h"
@@ -235,21 +236,6 @@ void TMainForm::SplitterMoved() {
     applyDataColumnRule();
 }
 
-void TMainForm::seam(const char* handler) {
-    for (auto& [name, count] : m_seamCalls)
-        if (name == handler) {
-            ++count;
-            return;
-        }
-    m_seamCalls.emplace_back(handler, 1);
-}
-
-int TMainForm::seamCalls(const char* handler) const {
-    for (const auto& [name, count] : m_seamCalls)
-        if (name == handler) return count;
-    return 0;
-}
-
 void TMainForm::updateReadOnlyNotice() {
     const QString reason = QString::fromStdString(m_store.readOnlyReason());
     m_readOnlyBar->setReason(reason);
@@ -467,9 +453,19 @@ void TMainForm::SearchAgainMNUClick() {
     runSearchAgain(*this);
 }
 
+void TMainForm::NewMNUClick() {
+    seam("NewMNUClick");
+    runNew(*this);
+}
+
 void TMainForm::ModifyMNUClick() {
     seam("ModifyMNUClick");
     runModify(*this);
+}
+
+void TMainForm::DeleteMNUClick() {
+    seam("DeleteMNUClick");
+    runDelete(*this);
 }
 
 void TMainForm::REGExportMNUClick() {

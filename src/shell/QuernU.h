@@ -208,9 +208,9 @@ private:
         const std::vector<QKeySequence>& keys, const std::function<void()>& handler);
 
     // The commands that later parts of the program carry out.
-    void NewMNUClick() { seam("NewMNUClick"); }
+    void NewMNUClick();
     void ModifyMNUClick();
-    void DeleteMNUClick() { seam("DeleteMNUClick"); }
+    void DeleteMNUClick();
     void Contents1Click();
     void AboutMNUClick();
 

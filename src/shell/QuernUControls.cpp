@@ -329,6 +329,21 @@ TMainForm::Pane TMainForm::focusedPane() const {
     return Pane::Other;
 }
 
+void TMainForm::seam(const char* handler) {
+    for (auto& [name, count] : m_seamCalls)
+        if (name == handler) {
+            ++count;
+            return;
+        }
+    m_seamCalls.emplace_back(handler, 1);
+}
+
+int TMainForm::seamCalls(const char* handler) const {
+    for (const auto& [name, count] : m_seamCalls)
+        if (name == handler) return count;
+    return 0;
+}
+
 int TMainForm::focusedGridRow() const {
     return KeyGrid->hasFocus() ? KeyGrid->currentIndex().row() : -1;
 }

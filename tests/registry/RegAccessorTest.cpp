@@ -330,8 +330,11 @@ TEST_F(AccessorTest, RenameValue) {
     EXPECT_FALSE(registry->valueExists("odd"));
     EXPECT_FALSE(registry->renameValue("missing", "new"));
     EXPECT_FALSE(registry->renameValue("renamed", "other")) << "the new name exists";
-    EXPECT_FALSE(registry->renameValue("empty", "new"));
-    EXPECT_TRUE(registry->valueExists("empty")) << "empty data is not renamed";
+    EXPECT_TRUE(registry->renameValue("empty", "new")) << "a value of no data is renamed like any other";
+    ASSERT_EQ(store->queryValue(registry->currentKey(), u"new", type, data), Status::Ok);
+    EXPECT_EQ(type, kRegBinary);
+    EXPECT_TRUE(data.empty());
+    EXPECT_FALSE(registry->valueExists("empty"));
 }
 
 TEST_F(AccessorTest, MoveKeyCopiesEverythingRawAndDeletesTheSource) {
@@ -389,6 +392,77 @@ TEST_F(AccessorTest, MoveKeyDoesNothingWhenItCannot) {
     EXPECT_TRUE(registry->moveKey("\\Software\\A", "\\Software\\C", false));
     EXPECT_TRUE(registry->keyExists("\\Software\\A\\Inner")) << "kept when not asked to delete";
     EXPECT_TRUE(registry->keyExists("\\Software\\C\\Inner"));
+}
+
+TEST_F(AccessorTest, LinkKeysAreMovedAndDeletedAsLinks) {
+    // Target holds values and a subkey; Link points at it. Renaming or deleting Link must leave
+    // Target exactly as it was.
+    ASSERT_TRUE(registry->openKey("\\Software"));
+    registry->createKey("Target\\Below");
+    ASSERT_TRUE(registry->openKey("Target"));
+    registry->writeString("kept", "yes");
+    {
+        HKey link = kNoKey;
+        ASSERT_EQ(store->createKey(kCurrentUser, u"Software\\Link", Access::Full, kCreateLink | kOpenLink, link),
+            Status::Ok);
+        const std::u16string to = u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Target";
+        std::vector<std::uint8_t> bytes(to.size() * 2);
+        std::memcpy(bytes.data(), to.data(), bytes.size());
+        ASSERT_EQ(store->setValue(link, u"SymbolicLinkValue", kRegLink, bytes), Status::Ok);
+        (void)store->closeKey(link);
+    }
+    ASSERT_TRUE(registry->openKey("\\Software\\Link")) << "the link leads to its target";
+    EXPECT_EQ(registry->readString("kept"), "yes");
+    registry->closeKey();
+
+    EXPECT_TRUE(registry->moveKey("\\Software\\Link", "\\Software\\Moved", true));
+    EXPECT_FALSE(registry->keyExists("\\Software\\Link"));
+    HKey moved = kNoKey;
+    ASSERT_EQ(store->openKey(kCurrentUser, u"Software\\Moved", Access::Read, kOpenLink, moved), Status::Ok);
+    KeyInfo info;
+    ASSERT_EQ(store->queryInfo(moved, info), Status::Ok);
+    EXPECT_TRUE(info.isLink) << "the move made a link, not a copy of the target";
+    EXPECT_EQ(info.subkeyCount, 0u);
+    (void)store->closeKey(moved);
+    ASSERT_TRUE(registry->openKey("\\Software\\Moved"));
+    EXPECT_EQ(registry->readString("kept"), "yes") << "and it leads where the old one did";
+
+    EXPECT_TRUE(registry->deleteKey("\\Software\\Moved"));
+    EXPECT_FALSE(registry->keyExists("\\Software\\Moved"));
+    ASSERT_TRUE(registry->openKey("\\Software\\Target"));
+    EXPECT_EQ(registry->readString("kept"), "yes") << "deleting the link leaves its target whole";
+    EXPECT_TRUE(registry->keyExists("\\Software\\Target\\Below"));
+}
+
+TEST_F(AccessorTest, AMoveOrDeleteThatCannotBeWrittenChangesNothing) {
+    ASSERT_TRUE(registry->openKey("\\Software"));
+    registry->createKey("Big\\Sub");
+    ASSERT_TRUE(registry->openKey("Big"));
+    const std::vector<std::uint8_t> block(4000, 0xab);
+    for (int i = 0; i < 50; ++i)
+        registry->writeBinaryData("v" + std::to_string(i), block.data(), block.size());
+    registry->closeKey();
+    const std::string before = test::readFile(dir / "registry/user.reg");
+
+    std::string why;
+    {
+        // A disk that fills up half-way through writing the renamed key.
+        test::FileSizeLimit fullDisk(before.size() + 2);
+        why = raisedBy([&] { registry->moveKey("\\Software\\Big", "\\Software\\Renamed", true); });
+    }
+    EXPECT_NE(why.find("Failed to write key"), std::string::npos) << why;
+    EXPECT_TRUE(test::readFile(dir / "registry/user.reg") == before) << "the file is as it was";
+    EXPECT_TRUE(registry->keyExists("\\Software\\Big\\Sub")) << "and so is the registry in memory";
+    EXPECT_FALSE(registry->keyExists("\\Software\\Renamed"));
+
+    // A registry that cannot be written says why and keeps the whole key.
+    test::HeldLock server(test::testRegistryServerLock(dir / "registry"));
+    const auto second = test::openTestRegistry(dir / "registry", false);
+    RegAccessor readOnly(*second);
+    const Status refused = readOnly.removeKey("\\Software\\Big");
+    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(refused.message(), second->readOnlyReason());
+    EXPECT_TRUE(readOnly.keyExists("\\Software\\Big\\Sub"));
 }
 
 TEST_F(AccessorTest, NamesAndStringsAreUtf8InTheProgram) {

@@ -3,7 +3,8 @@
 # prefix under a virtual X server and drives it as a user would, with real key presses: a path
 # typed into the path line, two keys marked, the selection saved, changed, loaded back and saved
 # again, an export, the help, the menus left with Esc, a DWORD changed in the value editor, and Esc to
-# close with its question. It
+# close with its question, a key made with Ins, renamed with F2 and three values deleted with Del
+# and All. It
 # checks the files the program wrote and that it is alive where it should be.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb or xdotool here (the test is skipped).
 set -u
@@ -178,6 +179,36 @@ grep -q '^"CaretWidth"=dword:0000002a$' "$work/pfx/user.reg" \
     || fail "OK wrote CaretWidth as: $(grep CaretWidth "$work/pfx/user.reg")"
 alive || fail "the value editor ended the program"
 
+# New, rename and delete: Ins on a key makes a subkey, F2 on it renames it, and Del on three
+# values of the grid with All removes them, each written to the file before the next step.
+go_to 'HKEY_CURRENT_USER\Software'
+keys Insert
+editor=$(window_named '^Creating new key') || fail "Ins on a key opened no new-key dialog"
+focus "$editor"
+type_text 'SmokeKey'
+keys Return
+wait_gone '^Creating new key' || fail "OK did not close the new-key dialog"
+grep -q '^\[Software\\\\SmokeKey\] [0-9]*$' "$work/pfx/user.reg" || fail "Ins wrote no new key"
+focus "$main"
+keys F2
+editor=$(window_named '^Changing key name') || fail "F2 on the new key opened no rename dialog"
+focus "$editor"
+keys ctrl+a
+type_text 'SmokeRenamed'
+keys Return
+wait_gone '^Changing key name' || fail "OK did not close the rename dialog"
+grep -q '^\[Software\\\\SmokeRenamed\] [0-9]*$' "$work/pfx/user.reg" || fail "F2 did not rename the key"
+grep -q 'SmokeKey' "$work/pfx/user.reg" && fail "the renamed key is still in the file under its old name"
+go_to 'HKEY_CURRENT_USER\Control Panel\Desktop'
+keys Tab Home Down Down Down shift+Down shift+Down # ClickLockTime to DoubleClickWidth
+keys Delete
+question=$(window_named '^Confirm') || fail "Del on three values did not ask"
+import -window root "$work/delete-question.png" 2>/dev/null
+focus "$question"
+keys alt+a
+wait_gone '^Confirm' || fail "All did not end the questions"
+alive || fail "deleting values ended the program"
+
 # Find from a key, then Search again until the end is said: each match moves the tree, and the
 # path line at close shows the last one.
 go_to 'HKEY_CURRENT_USER\Software\Wine'
@@ -225,10 +256,15 @@ settings=$(tr -d '\r' <"$work/bin/settings.ini" | sed -n '3,5p' | paste -sd '|')
 for file in system.reg userdef.reg; do
     cmp -s "$work/pfx-before/$file" "$work/pfx/$file" || fail "$file changed, though nothing in it was edited"
 done
-# In user.reg only the edited key's block changed: its time, in both forms, and the one value.
+# In user.reg only the edited keys changed: the Desktop block's time, in both forms, its one
+# value, the three values gone, and the renamed key's two lines.
 written=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^>')
-[ "$(printf '%s\n' "$written" | wc -l)" -eq 3 ] \
+[ "$(printf '%s\n' "$written" | wc -l)" -eq 5 ] \
     && ! printf '%s\n' "$written" | grep -v -e '^> \[Control Panel\\\\Desktop\] [0-9]*$' -e '^> #time=[0-9a-f]*$' \
-        -e '^> "CaretWidth"=dword:0000002a$' >/dev/null \
-    || fail "user.reg changed otherwise than in the edited value: $written"
+        -e '^> "CaretWidth"=dword:0000002a$' -e '^> \[Software\\\\SmokeRenamed\] [0-9]*$' >/dev/null \
+    || fail "user.reg gained otherwise than in the edited keys: $written"
+removed=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^<' | grep -v -e '^< \[Control Panel\\\\Desktop\] ' \
+    -e '^< #time=' -e '^< "CaretWidth"=' | paste -sd '|')
+[ "$removed" = '< "ClickLockTime"=dword:000004b0|< "DoubleClickHeight"="4"|< "DoubleClickWidth"="4"' ] \
+    || fail "user.reg lost otherwise than the three deleted values: $removed"
 echo "smoke: the program did all it was asked, and its files are as expected"

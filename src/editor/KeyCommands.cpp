@@ -1,0 +1,208 @@
+#include "editor/KeyCommands.h"
+
+#include "codec/Utf.h"
+#include "codec/ValueText.h"
+#include "editor/ModiFormU.h"
+#include "registry/RegU.h"
+#include "shell/KeyTreeItem.h"
+#include "shell/QuernIcons.h"
+#include "shell/QuernU.h"
+#include "shell/QuestionBox.h"
+
+#include <QMessageBox>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace quern {
+
+namespace {
+
+void tell(TMainForm& form, const QString& text) {
+    QMessageBox::warning(&form, QStringLiteral("Quern"), text);
+}
+
+// The command's sentence, with the store's reason when it has one.
+QString withReason(const QString& what, const std::string& why) {
+    return why.empty() ? what : what + QStringLiteral(": ") + QString::fromStdString(why);
+}
+
+// A name as the questions show it: its first 20 characters, and dots when there are more.
+QString shortName(const std::string& name) {
+    const QString shown = shownText(name);
+    return shown.size() > 20 ? shown.left(20) + QStringLiteral("...") : shown;
+}
+
+// Opens the key a command works in, on an accessor of the command's own. A registry that cannot
+// be written says so here, before any question or dialog.
+bool openForCommand(TMainForm& form, reg::RegAccessor& registry, const std::string& path) {
+    if (openKeyPath(registry, path, reg::Access::Full)) return true;
+    tell(form, withReason(QStringLiteral("Cannot Open key"), form.store().readOnlyReason()));
+    return false;
+}
+
+void select(TMainForm& form, KeyTreeItem* node) {
+    node->treeWidget()->setCurrentItem(node);
+    form.flushTreeChange();
+}
+
+KeyTreeItem* childNamed(KeyTreeItem* parent, const std::string& name) {
+    for (int i = 0; i < parent->childCount(); ++i) {
+        auto* child = static_cast<KeyTreeItem*>(parent->child(i));
+        if (reg::sameName(reg::toUtf16(child->nodeText()), reg::toUtf16(name))) return child;
+    }
+    return nullptr;
+}
+
+// Adds a node for a key among its siblings, in the order an expansion gives them.
+KeyTreeItem* addChildSorted(KeyTreeItem* parent, const std::string& name, bool hasSubkeys) {
+    auto* item = new KeyTreeItem(name);
+    item->setIcon(0, quernIcon(QuernIcon::Folder));
+    item->markHasChildren(hasSubkeys);
+    int at = 0;
+    while (at < parent->childCount() && !nameLess(name, static_cast<KeyTreeItem*>(parent->child(at))->nodeText()))
+        ++at;
+    parent->insertChild(at, item);
+    return item;
+}
+
+// Shows the grid again and puts its cursor on the value the dialog left, or says it is missing.
+void showValueRow(TMainForm& form, KeyTreeItem* node, const std::string& name) {
+    form.FillGrid(node);
+    const std::vector<ValueRow>& rows = form.valueRows();
+    const auto found = std::find_if(rows.begin(), rows.end(), [&](const ValueRow& row) { return row.name == name; });
+    if (found == rows.end()) {
+        tell(form, QStringLiteral("Cannot create value"));
+        return;
+    }
+    form.focusValueRow(static_cast<std::size_t>(found - rows.begin()));
+}
+
+void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
+    std::string rootName;
+    std::string subkeyPath;
+    splitNodePath(node, rootName, subkeyPath);
+    const QString question
+        = QStringLiteral("Delete \"") + shortName(subkeyPath) + QStringLiteral("\" key, are you sure ?");
+    if (askQuestion(&form, question, false) != Answer::Yes) return;
+    reg::RegAccessor registry(form.store());
+    if (!selectRootByName(registry, rootName)) return;
+    // One batch for the key and everything below it: when any of it cannot go, all of it stays,
+    // and so does its node.
+    if (const reg::Status status = registry.removeKey(subkeyPath); !status.ok()) {
+        tell(form, withReason(QStringLiteral("Error removing key"), status.message()));
+        return;
+    }
+    auto* parent = static_cast<KeyTreeItem*>(node->parent());
+    const int index = parent->indexOfChild(node);
+    QTreeWidgetItem* next = index > 0 ? parent->child(index - 1) : parent->child(index + 1);
+    if (!next) next = parent;
+    delete node;
+    if (parent->childCount() == 0) parent->markHasChildren(false);
+    select(form, static_cast<KeyTreeItem*>(next));
+}
+
+void deleteValues(TMainForm& form, KeyTreeItem* node) {
+    const std::vector<ValueRow>& rows = form.valueRows();
+    std::vector<std::size_t> range = form.highlightedValueRows();
+    const int cursor = form.focusedGridRow();
+    if (range.empty() && cursor >= 0 && static_cast<std::size_t>(cursor) < rows.size())
+        range.push_back(static_cast<std::size_t>(cursor));
+    if (range.empty()) return;
+    std::vector<std::string> names;
+    for (const std::size_t row : range)
+        names.push_back(rows[row].name);
+    reg::RegAccessor registry(form.store());
+    if (!openForCommand(form, registry, keyPathOfNode(node))) return;
+    reg::RegStore& store = form.store();
+    // The whole range is written once, after the last question.
+    reg::WriteBatch batch(store);
+    bool all = false;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!all) {
+            const QString question
+                = QStringLiteral("Delete \"") + shortName(names[i]) + QStringLiteral("\" value, are you sure ?");
+            const Answer answer = askQuestion(&form, question, i + 1 < names.size());
+            if (answer == Answer::NoToAll) break;
+            if (answer == Answer::No) continue;
+            all = answer == Answer::All;
+        }
+        if (const reg::Status status = store.deleteValue(registry.currentKey(), reg::toUtf16(names[i])); !status.ok())
+            tell(form, withReason(QStringLiteral("Cannot remove the value"), status.message()));
+    }
+    if (const reg::Status status = batch.finish(); !status.ok())
+        tell(form, withReason(QStringLiteral("Cannot remove the value"), status.message()));
+    form.FillGrid(node);
+}
+
+} // namespace
+
+void runNew(TMainForm& form) {
+    KeyTreeItem* node = form.currentNode();
+    if (!node || node->level() == 0) return;
+    EditRequest request;
+    request.IsValueEdit = form.focusedPane() == TMainForm::Pane::Grid;
+    request.IsNewItem = true;
+    request.EditKeyPath = keyPathOfNode(node);
+    reg::RegAccessor registry(form.store());
+    if (!openForCommand(form, registry, request.EditKeyPath)) return;
+    bool accepted = false;
+    {
+        TEditForm dialog(registry, request, form.DWViewMode, &form);
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    if (!accepted) return;
+    if (request.IsValueEdit) {
+        showValueRow(form, node, request.EditItemName);
+        return;
+    }
+    if (request.EditItemName.empty()) return;
+    // A collapsed node reads its children from the registry as it opens, the new key among them;
+    // only an open node needs the node added.
+    if (!node->isExpanded()) {
+        node->markHasChildren(true);
+        node->setExpanded(true);
+    }
+    KeyTreeItem* added = childNamed(node, request.EditItemName);
+    if (!added) added = addChildSorted(node, request.EditItemName, false);
+    select(form, added);
+}
+
+void runRenameKey(TMainForm& form) {
+    KeyTreeItem* node = form.currentNode();
+    if (!node || node->level() < 2) return; // the top node and the root keys have no name to change
+    EditRequest request;
+    request.IsValueEdit = false;
+    request.IsNewItem = false;
+    request.EditItemName = node->nodeText();
+    request.EditKeyPath = parentPath(keyPathOfNode(node));
+    reg::RegAccessor registry(form.store());
+    if (!openForCommand(form, registry, request.EditKeyPath)) return;
+    bool accepted = false;
+    {
+        TEditForm dialog(registry, request, form.DWViewMode, &form);
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    if (!accepted || request.EditItemName == node->nodeText()) return;
+    auto* parent = static_cast<KeyTreeItem*>(node->parent());
+    const bool hasSubkeys = node->markedHasChildren();
+    delete node;
+    select(form, addChildSorted(parent, request.EditItemName, hasSubkeys));
+}
+
+void runDelete(TMainForm& form) {
+    KeyTreeItem* node = form.currentNode();
+    if (!node) return;
+    switch (form.focusedPane()) {
+    case TMainForm::Pane::Tree:
+        if (node->level() >= 2) deleteKeyNode(form, node);
+        break;
+    case TMainForm::Pane::Grid:
+        deleteValues(form, node);
+        break;
+    case TMainForm::Pane::Other:
+        break;
+    }
+}
+
+} // namespace quern
