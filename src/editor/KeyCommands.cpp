@@ -33,6 +33,13 @@ QString shortName(const std::string& name) {
     return shown.size() > 20 ? shown.left(20) + QStringLiteral("...") : shown;
 }
 
+// A shortened name may read as another item (\Software\Wine\Fonts... for a key below Fonts):
+// the box names the whole item under the question.
+QString wholeName(const std::string& name) {
+    const QString shown = shownText(name);
+    return shown.size() > 20 ? shown : QString();
+}
+
 // Opens the key a command works in, on an accessor of the command's own. A registry that cannot
 // be written says so here, before any question or dialog.
 bool openForCommand(TMainForm& form, reg::RegAccessor& registry, const std::string& path) {
@@ -84,7 +91,7 @@ void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
     splitNodePath(node, rootName, subkeyPath);
     const QString question
         = QStringLiteral("Delete \"") + shortName(subkeyPath) + QStringLiteral("\" key, are you sure ?");
-    if (askQuestion(&form, question, false) != Answer::Yes) return;
+    if (askQuestion(&form, question, false, wholeName(subkeyPath)) != Answer::Yes) return;
     reg::RegAccessor registry(form.store());
     if (!selectRootByName(registry, rootName)) return;
     // One batch for the key and everything below it: when any of it cannot go, all of it stays,
@@ -122,7 +129,7 @@ void deleteValues(TMainForm& form, KeyTreeItem* node) {
         if (!all) {
             const QString question
                 = QStringLiteral("Delete \"") + shortName(names[i]) + QStringLiteral("\" value, are you sure ?");
-            const Answer answer = askQuestion(&form, question, i + 1 < names.size());
+            const Answer answer = askQuestion(&form, question, i + 1 < names.size(), wholeName(names[i]));
             if (answer == Answer::NoToAll) break;
             if (answer == Answer::No) continue;
             all = answer == Answer::All;

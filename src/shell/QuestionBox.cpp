@@ -20,9 +20,10 @@ void setQuestionHook(QuestionHook answer) {
     hook() = std::move(answer);
 }
 
-Answer askQuestion(QWidget* parent, const QString& question, bool offerAll) {
+Answer askQuestion(QWidget* parent, const QString& question, bool offerAll, const QString& detail) {
     if (hook()) return hook()(question, offerAll);
     QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), question, QMessageBox::NoButton, parent);
+    box.setInformativeText(detail);
     QAbstractButton* yes = box.addButton(QMessageBox::Yes);
     QAbstractButton* no = box.addButton(QMessageBox::No);
     QAbstractButton* all = nullptr;

@@ -181,6 +181,8 @@ alive || fail "the value editor ended the program"
 
 # New, rename and delete: Ins on a key makes a subkey, F2 on it renames it, and Del on three
 # values of the grid with All removes them, each written to the file before the next step.
+focus "$main"
+keys Left # from the grid back to the tree, where the path line is two Tabs on
 go_to 'HKEY_CURRENT_USER\Software'
 keys Insert
 editor=$(window_named '^Creating new key') || fail "Ins on a key opened no new-key dialog"
@@ -257,11 +259,11 @@ for file in system.reg userdef.reg; do
     cmp -s "$work/pfx-before/$file" "$work/pfx/$file" || fail "$file changed, though nothing in it was edited"
 done
 # In user.reg only the edited keys changed: the Desktop block's time, in both forms, its one
-# value, the three values gone, and the renamed key's two lines.
+# value, the three values gone, and the renamed key's block (a blank line and two lines).
 written=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^>')
-[ "$(printf '%s\n' "$written" | wc -l)" -eq 5 ] \
+[ "$(printf '%s\n' "$written" | wc -l)" -eq 6 ] \
     && ! printf '%s\n' "$written" | grep -v -e '^> \[Control Panel\\\\Desktop\] [0-9]*$' -e '^> #time=[0-9a-f]*$' \
-        -e '^> "CaretWidth"=dword:0000002a$' -e '^> \[Software\\\\SmokeRenamed\] [0-9]*$' >/dev/null \
+        -e '^> "CaretWidth"=dword:0000002a$' -e '^> $' -e '^> \[Software\\\\SmokeRenamed\] [0-9]*$' >/dev/null \
     || fail "user.reg gained otherwise than in the edited keys: $written"
 removed=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^<' | grep -v -e '^< \[Control Panel\\\\Desktop\] ' \
     -e '^< #time=' -e '^< "CaretWidth"=' | paste -sd '|')
