@@ -919,6 +919,9 @@ std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::
     std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
     out.clear();
     placements.clear();
+    // The new file is about as long as the old one: room for it at once, instead of growing by
+    // doubling, keeps a large file's write from holding two copies of it besides the original.
+    out.reserve(original.size() + original.size() / 8 + 4096);
     FileWriter writer(out);
     if (!original.empty() && prefixLength > 0 && prefixLength <= original.size()) {
         writer.appendTaken(original.substr(0, prefixLength), false);
