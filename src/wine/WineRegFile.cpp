@@ -586,23 +586,79 @@ void decodeLikeWine(std::string_view s, std::size_t& pos, unsigned char lead, st
 
 } // namespace
 
+namespace {
+
+// The unit a letter escape stands for (\a \b \e \f \n \r \t \v); 0 for any other character.
+char16_t letterEscape(char e) {
+    switch (e) {
+    case 'a': return u'\a';
+    case 'b': return u'\b';
+    case 'e': return u'\x1b';
+    case 'f': return u'\f';
+    case 'n': return u'\n';
+    case 'r': return u'\r';
+    case 't': return u'\t';
+    case 'v': return u'\v';
+    default: return 0;
+    }
+}
+
+// Appends the run of plain ASCII from pos: most text is, and it is taken at once. The run stops
+// at end, a backslash, a NUL or a byte above 0x7f.
+void takeAsciiRun(std::string_view s, std::size_t& pos, char end, std::u16string& out) {
+    std::size_t run = pos;
+    while (run < s.size()) {
+        const auto c = static_cast<unsigned char>(s[run]);
+        if (c == static_cast<unsigned char>(end) || c == '\\' || c == 0 || c >= 0x80) break;
+        ++run;
+    }
+    const std::size_t old = out.size();
+    out.resize(old + (run - pos));
+    for (std::size_t k = 0; k < run - pos; ++k)
+        out[old + k] = static_cast<unsigned char>(s[pos + k]);
+    pos = run;
+}
+
+enum class Escape { Taken, Literal, Broken };
+
+// Reads the escape whose backslash lies just before pos. Literal: the character at pos stands for
+// itself and is read as any other. Broken: the text ends after the backslash.
+Escape takeEscape(std::string_view s, std::size_t& pos, std::u16string& out) {
+    if (pos >= s.size() || s[pos] == '\0') return Escape::Broken;
+    const char e = s[pos];
+    if (const char16_t unit = letterEscape(e)) {
+        out.push_back(unit);
+        ++pos;
+        return Escape::Taken;
+    }
+    unsigned value = 0;
+    if (e == 'x') {
+        // Up to four hex digits; an x without any is the letter itself.
+        ++pos;
+        if (pos >= s.size() || hexDigit(s[pos]) < 0) {
+            out.push_back(u'x');
+            return Escape::Taken;
+        }
+        for (int k = 0; k < 4 && pos < s.size() && hexDigit(s[pos]) >= 0; ++k)
+            value = value * 16 + static_cast<unsigned>(hexDigit(s[pos++]));
+    } else if (e >= '0' && e <= '7') {
+        // Up to three octal digits.
+        value = static_cast<unsigned>(s[pos++] - '0');
+        for (int k = 0; k < 2 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++k)
+            value = value * 8 + static_cast<unsigned>(s[pos++] - '0');
+    } else {
+        return Escape::Literal;
+    }
+    out.push_back(static_cast<char16_t>(value));
+    return Escape::Taken;
+}
+
+} // namespace
+
 bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string& out) {
     while (pos < s.size()) {
-        // Most text is plain ASCII: take a run of it at once.
-        std::size_t run = pos;
-        while (run < s.size()) {
-            const auto c = static_cast<unsigned char>(s[run]);
-            if (c == static_cast<unsigned char>(end) || c == '\\' || c == 0 || c >= 0x80) break;
-            ++run;
-        }
-        if (run > pos) {
-            const std::size_t old = out.size();
-            out.resize(old + (run - pos));
-            for (std::size_t k = 0; k < run - pos; ++k)
-                out[old + k] = static_cast<unsigned char>(s[pos + k]);
-            pos = run;
-            if (pos == s.size()) break;
-        }
+        takeAsciiRun(s, pos, end, out);
+        if (pos == s.size()) break;
         const char c = s[pos];
         if (c == end) {
             ++pos;
@@ -610,69 +666,10 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
         }
         if (c == '\0') return false; // the end of the text as C sees it
         if (c == '\\') {
-            if (++pos >= s.size() || s[pos] == '\0') return false;
-            const char e = s[pos];
-            char16_t unit = 0;
-            switch (e) {
-            case 'a':
-                unit = u'\a';
-                break;
-            case 'b':
-                unit = u'\b';
-                break;
-            case 'e':
-                unit = u'\x1b';
-                break;
-            case 'f':
-                unit = u'\f';
-                break;
-            case 'n':
-                unit = u'\n';
-                break;
-            case 'r':
-                unit = u'\r';
-                break;
-            case 't':
-                unit = u'\t';
-                break;
-            case 'v':
-                unit = u'\v';
-                break;
-            case 'x': {
-                ++pos;
-                if (pos >= s.size() || hexDigit(s[pos]) < 0) {
-                    out.push_back(u'x');
-                    continue;
-                }
-                unsigned value = 0;
-                for (int k = 0; k < 4 && pos < s.size() && hexDigit(s[pos]) >= 0; ++k)
-                    value = value * 16 + static_cast<unsigned>(hexDigit(s[pos++]));
-                out.push_back(static_cast<char16_t>(value));
-                continue;
-            }
-            case '0':
-            case '1':
-            case '2':
-            case '3':
-            case '4':
-            case '5':
-            case '6':
-            case '7': {
-                unsigned value = static_cast<unsigned>(s[pos++] - '0');
-                for (int k = 0; k < 2 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7'; ++k)
-                    value = value * 8 + static_cast<unsigned>(s[pos++] - '0');
-                out.push_back(static_cast<char16_t>(value));
-                continue;
-            }
-            default:
-                // Any other character after a backslash stands for itself, read as below.
-                break;
-            }
-            if (unit != 0) {
-                out.push_back(unit);
-                ++pos;
-                continue;
-            }
+            ++pos;
+            const Escape escape = takeEscape(s, pos, out);
+            if (escape == Escape::Broken) return false;
+            if (escape == Escape::Taken) continue;
         }
         const auto ch = static_cast<unsigned char>(s[pos++]);
         if (ch < 0x80)
@@ -915,6 +912,63 @@ private:
 
 } // namespace
 
+namespace {
+
+// The header: the file's own as it was read, or a new one as wineserver writes it.
+void appendHeader(FileWriter& writer, std::string& out, std::string_view original, std::uint64_t prefixLength,
+    std::string_view relativeTo) {
+    if (!original.empty() && prefixLength > 0 && prefixLength <= original.size()) {
+        writer.appendTaken(original.substr(0, prefixLength), false);
+        return;
+    }
+    out += kRegFileMagic;
+    out += "\n;; All keys relative to ";
+    out += relativeTo;
+    out += "\n\n#arch=win64\n";
+}
+
+// The blocks whose key line Wine cannot read, in the order of the keys they followed.
+std::vector<const UnreadBlock*> unreadInOrder(const Key& root) {
+    std::vector<const UnreadBlock*> unread;
+    if (root.extra)
+        for (const auto& block : root.extra->unreadBlocks)
+            unread.push_back(&block);
+    std::stable_sort(unread.begin(), unread.end(), [](const UnreadBlock* a, const UnreadBlock* b) {
+        return std::lexicographical_compare(a->after.begin(), a->after.end(), b->after.begin(), b->after.end(),
+            [](const std::u16string& x, const std::u16string& y) { return compareNames(x, y) < 0; });
+    });
+    return unread;
+}
+
+// Writes the key's block, if it has one, and says where it went (nowhere: length 0).
+BlockPlacement writeKeyBlock(
+    FileWriter& writer, std::string& out, const Key& key, const Key& root, std::string_view original) {
+    const SourceRange& src = key.source;
+    // A key nobody changed keeps its block as it was, even one wineserver would not write.
+    const bool copy = !key.dirty && !key.merged && src.length > 0 && src.offset + src.length <= original.size();
+    // An empty hive is written as its header alone: a block for the hive's own key only when it
+    // holds something.
+    const bool block = copy
+        || (&key == &root ? !key.values.empty() || key.hasClass || key.isLink || key.hasKeptLines()
+                          : key.needsBlock());
+    if (!block) return { const_cast<Key*>(&key), { 0, 0 } };
+    writer.startBlock();
+    const std::size_t start = out.size();
+    if (copy) {
+        // Only a block that still ends with the line the file cut short, as it was read; once
+        // written anew, the line was ended there.
+        const std::string_view text = original.substr(src.offset, src.length);
+        const bool cutShort = key.hasKeptLines() && key.extra->kept.back().cutShort
+            && text.ends_with(key.extra->kept.back().text);
+        writer.appendTaken(text, cutShort);
+    } else {
+        appendKeyBlock(out, key, root);
+    }
+    return { const_cast<Key*>(&key), { start, out.size() - start } };
+}
+
+} // namespace
+
 std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
     std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
     out.clear();
@@ -923,27 +977,13 @@ std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::
     // doubling, keeps a large file's write from holding two copies of it besides the original.
     out.reserve(original.size() + original.size() / 8 + 4096);
     FileWriter writer(out);
-    if (!original.empty() && prefixLength > 0 && prefixLength <= original.size()) {
-        writer.appendTaken(original.substr(0, prefixLength), false);
-    } else {
-        out += kRegFileMagic;
-        out += "\n;; All keys relative to ";
-        out += relativeTo;
-        out += "\n\n#arch=win64\n";
-    }
+    appendHeader(writer, out, original, prefixLength, relativeTo);
     const std::uint64_t headerLength = out.size();
 
     // Blocks whose key line Wine cannot read stand after the key they followed, before anything
     // that sorts after it, whether or not that key is still there.
-    std::vector<const UnreadBlock*> unread;
-    if (root.extra)
-        for (const auto& block : root.extra->unreadBlocks)
-            unread.push_back(&block);
+    const std::vector<const UnreadBlock*> unread = unreadInOrder(root);
     std::vector<std::u16string_view> scratch;
-    std::stable_sort(unread.begin(), unread.end(), [](const UnreadBlock* a, const UnreadBlock* b) {
-        return std::lexicographical_compare(a->after.begin(), a->after.end(), b->after.begin(), b->after.end(),
-            [](const std::u16string& x, const std::u16string& y) { return compareNames(x, y) < 0; });
-    });
     std::size_t nextUnread = 0;
     auto writeUnreadBefore = [&](const Key* key) {
         while (
@@ -960,31 +1000,7 @@ std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::
         const Key* key = stack.back();
         stack.pop_back();
         if (nextUnread < unread.size()) writeUnreadBefore(key);
-        const SourceRange& src = key->source;
-        // A key nobody changed keeps its block as it was, even one wineserver would not write.
-        const bool copy = !key->dirty && !key->merged && src.length > 0 && src.offset + src.length <= original.size();
-        // An empty hive is written as its header alone: a block for the hive's own key only when it
-        // holds something.
-        const bool block = copy
-            || (key == &root ? !key->values.empty() || key->hasClass || key->isLink || key->hasKeptLines()
-                             : key->needsBlock());
-        if (block) {
-            writer.startBlock();
-            const std::size_t start = out.size();
-            if (copy) {
-                // Only a block that still ends with the line the file cut short, as it was read;
-                // once written anew, the line was ended there.
-                const std::string_view text = original.substr(src.offset, src.length);
-                const bool cutShort = key->hasKeptLines() && key->extra->kept.back().cutShort
-                    && text.ends_with(key->extra->kept.back().text);
-                writer.appendTaken(text, cutShort);
-            } else {
-                appendKeyBlock(out, *key, root);
-            }
-            placements.push_back({ const_cast<Key*>(key), { start, out.size() - start } });
-        } else {
-            placements.push_back({ const_cast<Key*>(key), { 0, 0 } });
-        }
+        placements.push_back(writeKeyBlock(writer, out, *key, root, original));
         for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
             stack.push_back(it->get());
     }

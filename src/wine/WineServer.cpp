@@ -99,71 +99,79 @@ std::vector<Place> placesOf(const std::string& prefixDir, const ServerSearchPath
     return places;
 }
 
-ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& paths, bool withProcessScan) {
-    ServerState state;
-    const std::string folder = serverFolderName(prefixDir);
-    if (folder.empty()) return state;
-    for (const auto& place : placesOf(prefixDir, paths, false)) {
-        if (const pid_t pid = lockHolder(place.lock)) {
-            state = { true, pid, "it holds the lock " + place.lock };
-            return state;
-        }
-    }
-    if (!withProcessScan) return state;
-
-    // Servers started with another TMPDIR keep their folder elsewhere: look at the processes. A
-    // server holds its lock while it runs; a wineserver process that holds none is one that found
-    // the lock taken and is on its way out, so where the kernel lists its locks, that counts too.
-    std::vector<pid_t> lockOwners;
-    std::ifstream locks(paths.procDir + "/locks");
-    const bool locksListed = locks.is_open();
+// The processes that hold a file lock, as the kernel lists them; empty, with listed false, where
+// it does not.
+std::vector<pid_t> lockOwners(const std::string& procDir, bool& listed) {
+    std::vector<pid_t> owners;
+    std::ifstream locks(procDir + "/locks");
+    listed = locks.is_open();
     for (std::string line; std::getline(locks, line);) {
         std::istringstream fields(line);
         std::string id, type, mode, access;
         long pid = 0;
         if (fields >> id >> type && type != "->" && fields >> mode >> access >> pid && pid > 0)
-            lockOwners.push_back(static_cast<pid_t>(pid));
+            owners.push_back(static_cast<pid_t>(pid));
     }
+    return owners;
+}
+
+// Whether the process (its /proc folder) is a wineserver working in the prefix: its working
+// folder, or a file it holds open, is the prefix or its server folder.
+bool servesPrefix(const std::string& base, const std::string& prefixReal, const std::string& folder) {
+    std::string comm;
+    {
+        std::ifstream in(base + "/comm");
+        std::getline(in, comm);
+    }
+    if (comm.rfind("wineserver", 0) != 0) return false;
+    const std::string cwd = readLink(base + "/cwd");
+    if (cwd == prefixReal || endsWithFolder(cwd, folder)) return true;
+    DIR* fds = ::opendir((base + "/fd").c_str());
+    if (!fds) return false;
+    bool match = false;
+    while (const dirent* fd = ::readdir(fds)) {
+        if (fd->d_name[0] == '.') continue;
+        const std::string target = readLink(base + "/fd/" + fd->d_name);
+        if (target == prefixReal || endsWithFolder(target, folder)) {
+            match = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return match;
+}
+
+// Servers started with another TMPDIR keep their folder elsewhere: look at the processes. A
+// server holds its lock while it runs; a wineserver process that holds none is one that found the
+// lock taken and is on its way out, so where the kernel lists its locks, that counts too.
+ServerState findServerProcess(const std::string& prefixDir, const std::string& folder, const std::string& procDir) {
+    bool locksListed = false;
+    const std::vector<pid_t> owners = lockOwners(procDir, locksListed);
     char resolved[4096];
     const std::string prefixReal = ::realpath(prefixDir.c_str(), resolved) ? resolved : prefixDir;
-    DIR* proc = ::opendir(paths.procDir.c_str());
+    ServerState state;
+    DIR* proc = ::opendir(procDir.c_str());
     if (!proc) return state;
     while (const dirent* entry = ::readdir(proc)) {
         const char* name = entry->d_name;
         if (*name < '0' || *name > '9') continue;
-        const std::string base = paths.procDir + "/" + name;
-        std::string comm;
-        {
-            std::ifstream in(base + "/comm");
-            std::getline(in, comm);
-        }
-        if (comm.rfind("wineserver", 0) != 0) continue;
-        bool match = false;
-        const std::string cwd = readLink(base + "/cwd");
-        if (cwd == prefixReal || endsWithFolder(cwd, folder)) match = true;
-        if (!match) {
-            if (DIR* fds = ::opendir((base + "/fd").c_str())) {
-                while (const dirent* fd = ::readdir(fds)) {
-                    if (fd->d_name[0] == '.') continue;
-                    const std::string target = readLink(base + "/fd/" + fd->d_name);
-                    if (target == prefixReal || endsWithFolder(target, folder)) {
-                        match = true;
-                        break;
-                    }
-                }
-                ::closedir(fds);
-            }
-        }
+        if (!servesPrefix(procDir + "/" + name, prefixReal, folder)) continue;
         const auto pid = static_cast<pid_t>(std::atol(name));
-        if (match && locksListed && std::find(lockOwners.begin(), lockOwners.end(), pid) == lockOwners.end())
-            match = false;
-        if (match) {
-            state = { true, pid, "process " + std::string(name) + " serves this prefix" };
-            break;
-        }
+        if (locksListed && std::find(owners.begin(), owners.end(), pid) == owners.end()) continue;
+        state = { true, pid, "process " + std::string(name) + " serves this prefix" };
+        break;
     }
     ::closedir(proc);
     return state;
+}
+
+ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& paths, bool withProcessScan) {
+    const std::string folder = serverFolderName(prefixDir);
+    if (folder.empty()) return {};
+    for (const auto& place : placesOf(prefixDir, paths, false))
+        if (const pid_t pid = lockHolder(place.lock)) return { true, pid, "it holds the lock " + place.lock };
+    if (!withProcessScan) return {};
+    return findServerProcess(prefixDir, folder, paths.procDir);
 }
 
 // Makes a folder of a server's place as wineserver makes it. usable turns false where wineserver
