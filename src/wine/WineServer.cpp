@@ -224,6 +224,32 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
     return findServer(prefixDir, paths, withProcessScan);
 }
 
+// Takes the lock wineserver takes on its lock file: its first byte, for writing. HeldByServer
+// with the holder's process when another has it.
+ServerLock::Result lockFirstByte(int fd, const std::string& lockPath, pid_t& holder, std::string& error) {
+    struct flock lock { };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 1;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct flock wanted = lock;
+        if (::fcntl(fd, F_SETLK, &wanted) == 0) return ServerLock::Result::Taken;
+        if (errno != EAGAIN && errno != EACCES) {
+            error = "cannot lock " + lockPath + " (" + std::strerror(errno) + ")";
+            return ServerLock::Result::Failed;
+        }
+        struct flock query = lock;
+        if (::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK) {
+            holder = query.l_pid > 0 ? query.l_pid : 1;
+            return ServerLock::Result::HeldByServer;
+        }
+        // Let go between the two calls: try again.
+    }
+    error = "the wineserver's lock " + lockPath + " is taken and let go again and again";
+    return ServerLock::Result::Failed;
+}
+
 ServerLock::Result ServerLock::acquire(
     const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error, bool makeFolders) {
     release();
@@ -258,39 +284,11 @@ ServerLock::Result ServerLock::acquire(
             ::close(fd);
             continue;
         }
-        struct flock lock { };
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = 0;
-        lock.l_len = 1;
-        bool taken = false;
-        for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
-            struct flock wanted = lock;
-            if (::fcntl(fd, F_SETLK, &wanted) == 0) {
-                taken = true;
-                break;
-            }
-            if (errno != EAGAIN && errno != EACCES) {
-                error = "cannot lock " + place.lock + " (" + std::strerror(errno) + ")";
-                ::close(fd);
-                release();
-                return Result::Failed;
-            }
-            struct flock query = lock;
-            if (::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK) {
-                holder = query.l_pid > 0 ? query.l_pid : 1;
-                break;
-            }
-            // Let go between the two calls: try again.
-        }
-        if (!taken) {
+        const Result taken = lockFirstByte(fd, place.lock, holder, error);
+        if (taken != Result::Taken) {
             ::close(fd);
             release();
-            if (holder == 0) {
-                error = "the wineserver's lock " + place.lock + " is taken and let go again and again";
-                return Result::Failed;
-            }
-            return Result::HeldByServer;
+            return taken;
         }
         m_held.push_back({ place.lock, fd, st.st_dev, st.st_ino });
         const std::lock_guard guard(heldMutex);
