@@ -576,14 +576,9 @@ bool TEditForm::writeValue() {
         showMessage(kValueFailed + QString::fromStdString(error.what()));
         return false;
     }
-    reg::Status status = renamed ? store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)) : reg::Status();
-    if (status.ok()) status = batch.finish();
-    if (!status.ok()) {
-        showMessage(kValueFailed + QString::fromStdString(status.message()));
-        return false;
-    }
-    m_request.EditItemName = name;
-    return true;
+    const reg::Status status
+        = renamed ? store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)) : reg::Status();
+    return finishWrite(batch, status, name);
 }
 
 bool TEditForm::moveValue(const std::string& oldName, const std::string& name) {
@@ -596,6 +591,11 @@ bool TEditForm::moveValue(const std::string& oldName, const std::string& name) {
     reg::Status status = store.queryValue(key, reg::toUtf16(oldName), type, bytes);
     if (status.ok()) status = store.setValue(key, reg::toUtf16(name), type, bytes);
     if (status.ok()) status = store.deleteValue(key, reg::toUtf16(oldName));
+    return finishWrite(batch, status, name);
+}
+
+bool TEditForm::finishWrite(reg::WriteBatch& batch, reg::Status status, const std::string& name) {
+    // Only a batch that finishes reaches the disk; any other leaves the value as it was.
     if (status.ok()) status = batch.finish();
     if (!status.ok()) {
         showMessage(kValueFailed + QString::fromStdString(status.message()));

@@ -124,6 +124,8 @@ private:
     bool writeValue();
     // Gives the value a new name with its type and bytes as stored.
     bool moveValue(const std::string& oldName, const std::string& name);
+    // Ends a value's write: finishes the batch when status is Ok, tells the user why not otherwise.
+    bool finishWrite(reg::WriteBatch& batch, reg::Status status, const std::string& name);
     // The type and bytes the active page holds; false, told to the user, when a cell does not convert.
     bool pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes);
     bool renameKey();
