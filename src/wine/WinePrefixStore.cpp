@@ -32,8 +32,47 @@ FileStamp stampOf(const struct stat& st) {
         static_cast<long long>(st.st_mtim.tv_nsec) };
 }
 
+// A file's hash, taken a piece at a time as it is read or written: the same bytes give the same
+// hash however they are cut, since it hashes fixed chunks of the text.
+class ContentHash {
+public:
+    void add(std::string_view data) {
+        while (!data.empty()) {
+            if (m_partial.empty() && data.size() >= kChunk) {
+                mix(data.substr(0, kChunk));
+                data.remove_prefix(kChunk);
+                continue;
+            }
+            const std::size_t take = std::min(kChunk - m_partial.size(), data.size());
+            m_partial.append(data.substr(0, take));
+            data.remove_prefix(take);
+            if (m_partial.size() == kChunk) {
+                mix(m_partial);
+                m_partial.clear();
+            }
+        }
+    }
+    [[nodiscard]] std::size_t value() const {
+        ContentHash last = *this;
+        if (!last.m_partial.empty()) last.mix(last.m_partial);
+        return last.m_value ^ (m_length * 0x9e3779b97f4a7c15ULL);
+    }
+
+private:
+    static constexpr std::size_t kChunk = 65536;
+    void mix(std::string_view chunk) {
+        m_value = (m_value ^ std::hash<std::string_view> {}(chunk)) * 0x100000001b3ULL + 0x7f4a7c15ULL;
+        m_length += chunk.size();
+    }
+    std::uint64_t m_value = 0xcbf29ce484222325ULL;
+    std::uint64_t m_length = 0;
+    std::string m_partial;
+};
+
 std::size_t hashOf(std::string_view content) {
-    return std::hash<std::string_view> {}(content);
+    ContentHash hash;
+    hash.add(content);
+    return hash.value();
 }
 
 std::string kindOfFile(mode_t mode) {
@@ -53,11 +92,16 @@ std::string readLinkText(const std::string& path) {
 
 enum class ReadResult { Ok, Missing, Refused };
 
-// Reads a whole registry file. Refused: why says what is wrong with it, as words that follow its name.
-ReadResult readRegistryFile(
-    const std::string& path, std::string& content, FileStamp& stamp, nlink_t& links, std::string& why) {
+std::string sizeLimitText() {
+    static_assert(kMaxRegistryFileSize % (1LL << 30) == 0, "the limit is said in GiB");
+    return std::to_string(kMaxRegistryFileSize >> 30) + " GiB";
+}
+
+// Opens a registry file for reading and checks that it is one that may be read. Refused: why says
+// what is wrong with it, as words that follow its name.
+ReadResult openRegistryFile(const std::string& path, int& fd, struct stat& st, std::string& why) {
     // Opened without blocking: a FIFO would otherwise wait for a writer that never comes.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         struct stat link { };
@@ -69,34 +113,74 @@ ReadResult readRegistryFile(
         why = "cannot be read (" + systemError(error) + ")";
         return ReadResult::Refused;
     }
+    auto refuse = [&](std::string text) {
+        why = std::move(text);
+        ::close(fd);
+        fd = -1;
+        return ReadResult::Refused;
+    };
+    if (::fstat(fd, &st) != 0) return refuse("cannot be read (" + systemError(errno) + ")");
+    if (!S_ISREG(st.st_mode)) return refuse("is " + kindOfFile(st.st_mode) + ", not a regular file");
+    if (st.st_size > kMaxRegistryFileSize)
+        return refuse("is larger than " + sizeLimitText() + " (" + std::to_string(st.st_size)
+            + " bytes), more than any registry file");
+    return ReadResult::Ok;
+}
+
+// Reads an open registry file to its end, a piece at a time into take. False, with why, when it
+// cannot be read or grows past the limit; read gets how much there was.
+bool readToEnd(int fd, std::uint64_t& read, std::string& why, const std::function<void(std::string_view)>& take) {
+    std::string buffer(kRegFileWriteBuffer, '\0');
+    read = 0;
+    for (;;) {
+        if (read > static_cast<std::uint64_t>(kMaxRegistryFileSize)) {
+            why = "grew past " + sizeLimitText() + " while it was read, more than any registry file";
+            return false;
+        }
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            why = "cannot be read (" + systemError(errno) + ")";
+            return false;
+        }
+        if (n == 0) return true;
+        take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        read += static_cast<std::uint64_t>(n);
+    }
+}
+
+// Reads a whole registry file. Refused: why says what is wrong with it, as words that follow its name.
+ReadResult readRegistryFile(
+    const std::string& path, std::string& content, FileStamp& stamp, nlink_t& links, std::string& why) {
+    int fd = -1;
     struct stat st { };
-    if (::fstat(fd, &st) != 0) {
-        why = "cannot be read (" + systemError(errno) + ")";
-        ::close(fd);
-        return ReadResult::Refused;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = "is " + kindOfFile(st.st_mode) + ", not a regular file";
-        ::close(fd);
-        return ReadResult::Refused;
-    }
-    static_assert(kMaxRegistryFileSize % (1LL << 30) == 0, "the limit is said in GiB");
-    const std::string limit = std::to_string(kMaxRegistryFileSize >> 30) + " GiB";
-    if (st.st_size > kMaxRegistryFileSize) {
-        why = "is larger than " + limit + " (" + std::to_string(st.st_size) + " bytes), more than any registry file";
-        ::close(fd);
-        return ReadResult::Refused;
-    }
+    if (const ReadResult opened = openRegistryFile(path, fd, st, why); opened != ReadResult::Ok) return opened;
     content.clear();
     content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     for (;;) {
         if (done > static_cast<std::size_t>(kMaxRegistryFileSize)) {
-            why = "grew past " + limit + " while it was read, more than any registry file";
+            why = "grew past " + sizeLimitText() + " while it was read, more than any registry file";
             ::close(fd);
             return ReadResult::Refused;
         }
-        if (done == content.size()) content.resize(done + 65536 + done / 2); // the file grew while read
+        if (done == content.size()) {
+            // Full as stat said: most likely the end. Room for more only if the file grew while read,
+            // so that a file read whole is never held one and a half times.
+            char probe[4096];
+            const ssize_t n = ::read(fd, probe, sizeof probe);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                why = "cannot be read (" + systemError(errno) + ")";
+                ::close(fd);
+                return ReadResult::Refused;
+            }
+            if (n == 0) break;
+            content.resize(done + 65536 + done / 2);
+            std::memcpy(content.data() + done, probe, static_cast<std::size_t>(n));
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
         const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -154,6 +238,50 @@ struct OwnedFd {
     ~OwnedFd() {
         if (fd >= 0) ::close(fd);
     }
+};
+
+// The file as it was read or last written, from which a write copies the blocks nobody changed:
+// read a window at a time, so that the old text is never whole in memory beside the new one. The
+// blocks are mostly copied in the order they stand, so most reads fall in the window already read.
+class OriginalInFile final : public RegFileOriginal {
+public:
+    OriginalInFile(int fd, std::uint64_t size)
+        : m_fd(fd)
+        , m_size(size) { }
+    [[nodiscard]] std::uint64_t size() const override { return m_size; }
+    std::optional<std::string_view> read(std::uint64_t offset, std::uint64_t length) override {
+        if (offset > m_size || length > m_size - offset) return std::nullopt;
+        if (offset < m_windowOffset || offset + length > m_windowOffset + m_window.size()) {
+            m_window.resize(std::max<std::uint64_t>(kRegFileWriteBuffer, length));
+            std::size_t done = 0;
+            while (done < length) {
+                const ssize_t n = ::pread(
+                    m_fd.fd, m_window.data() + done, m_window.size() - done, static_cast<off_t>(offset + done));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    m_window.clear();
+                    m_windowOffset = 0;
+                    return std::nullopt; // unreadable, or cut short since it was checked
+                }
+                done += static_cast<std::size_t>(n);
+            }
+            m_window.resize(done);
+            m_windowOffset = offset;
+        }
+        return std::string_view(m_window).substr(offset - m_windowOffset, length);
+    }
+    // Whether the file was written in place since it was checked, which would leave the blocks
+    // copied from it torn.
+    [[nodiscard]] bool changedSince(const FileStamp& stamp) const {
+        struct stat st { };
+        return ::fstat(m_fd.fd, &st) != 0 || stampOf(st) != stamp;
+    }
+
+private:
+    OwnedFd m_fd;
+    std::uint64_t m_size;
+    std::string m_window;
+    std::uint64_t m_windowOffset = 0;
 };
 
 std::string directoryOf(const std::string& path) {
@@ -384,9 +512,9 @@ void WinePrefixStore::createOwnRegistry() {
 struct WinePrefixStore::Prepared {
     HiveFile* hive = nullptr;
     std::unique_ptr<AtomicFile> file;
-    std::string content;
     std::vector<BlockPlacement> placements;
-    std::uint64_t headerLength = 0; // of content: the header the next write copies
+    std::uint64_t headerLength = 0; // of the new text: the header the next write copies
+    std::size_t contentHash = 0; // of the new text
 };
 
 // What one write holds from its last look at the files until they are in place: the two locks and
@@ -469,8 +597,10 @@ Status WinePrefixStore::lockForWrite(WriteSession& session) {
     return Status::Ok;
 }
 
-// The file as it is on disk now, which must be the one that was read: original gets its content.
-Status WinePrefixStore::checkUnchanged(HiveFile& hive, std::string& original) {
+// The file as it is on disk now, which must be the one that was read: fd gets it, open, to copy
+// the unchanged blocks from (-1 when there is no file).
+Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
+    fd = -1;
     std::string why;
     if (!hive.existsOnDisk) {
         if (::access(hive.path.c_str(), F_OK) != 0) return Status::Ok;
@@ -479,36 +609,42 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, std::string& original) {
                 + " was created by someone else since Quern looked. "
                   "Nothing was written; refresh (F5) to read it.");
     }
-    FileStamp stamp;
-    nlink_t links = 1;
-    const ReadResult read = readRegistryFile(hive.path, original, stamp, links, why);
-    if (read == ReadResult::Refused)
+    const Status changed(Status::ChangedOnDisk,
+        hive.fileName
+            + " was changed on disk since Quern read it. "
+              "Nothing was written; refresh (F5) to read it again.");
+    struct stat st { };
+    const ReadResult opened = openRegistryFile(hive.path, fd, st, why);
+    if (opened == ReadResult::Refused)
         return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
-    if (read == ReadResult::Missing || stamp != hive.stamp || hashOf(original) != hive.contentHash)
-        return Status(Status::ChangedOnDisk,
-            hive.fileName
-                + " was changed on disk since Quern read it. "
-                  "Nothing was written; refresh (F5) to read it again.");
-    if (links > 1) {
-        hive.readOnlyReason = hardLinkReason(hive.fileName, links);
+    if (opened == ReadResult::Missing) return changed;
+    OwnedFd owned(fd);
+    ContentHash hash;
+    std::uint64_t size = 0;
+    if (!readToEnd(fd, size, why, [&](std::string_view piece) { hash.add(piece); }))
+        return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
+    FileStamp stamp = stampOf(st);
+    stamp.size = static_cast<long long>(size);
+    if (stamp != hive.stamp || hash.value() != hive.contentHash) return changed;
+    if (st.st_nlink > 1) {
+        hive.readOnlyReason = hardLinkReason(hive.fileName, st.st_nlink);
         return Status(Status::AccessDenied, hive.readOnlyReason + " Nothing was written.");
     }
+    owned.fd = -1;
     return Status::Ok;
 }
 
 // Writes the hive's new content to a temporary file beside the file it replaces, on disk before
-// it replaces it: a crash leaves one or the other.
+// it replaces it: a crash leaves one or the other. The text streams from the tree and the old
+// file to the new one through a small buffer: a large registry is never twice in memory.
 Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     std::string target;
     std::string why;
     if (!writeTarget(hive.path, target, why))
         return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
-    Prepared p;
-    p.hive = &hive;
-    std::string original;
-    if (const Status st = checkUnchanged(hive, original); !st.ok()) return st;
-    p.headerLength
-        = serializeRegFile(*hive.root, original, hive.prefixLength, hive.relativeTo, p.content, p.placements);
+    int fd = -1;
+    if (const Status st = checkUnchanged(hive, fd); !st.ok()) return st;
+    OriginalInFile original(fd, fd >= 0 ? static_cast<std::uint64_t>(hive.stamp.size) : 0);
 
     // The folder is flushed after the rename; one that cannot even be opened for it is found out now.
     const std::string folder = directoryOf(target);
@@ -516,13 +652,36 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
         return Status(Status::WriteFailed,
             "The folder " + folder + " cannot be opened (" + systemError(errno) + ") to flush " + baseNameOf(target)
                 + " to disk once it is replaced; nothing was written.");
+    Prepared p;
+    p.hive = &hive;
     // Never in place: a registry file half written is worse than one not written.
     p.file = std::make_unique<AtomicFile>();
-    const bool written = p.file->open(target, false, { m_options.beforeReplace, m_options.syncFolder })
-        && p.file->write(p.content) && p.file->flush();
+    AtomicFile& out = *p.file;
+    const bool opened = out.open(target, false, { m_options.beforeReplace, m_options.syncFolder });
     session.prepared.push_back(std::move(p));
-    if (!written)
-        return Status(Status::WriteFailed, hive.path + " cannot be written: " + session.prepared.back().file->error());
+    Prepared& prepared = session.prepared.back();
+    if (!opened) return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
+
+    ContentHash hash;
+    std::uint64_t length = 0;
+    const bool serialized = serializeRegFile(
+        *hive.root, original, hive.prefixLength, hive.relativeTo,
+        [&](std::string_view piece) {
+            hash.add(piece);
+            return out.write(piece);
+        },
+        prepared.placements, prepared.headerLength, length);
+    prepared.contentHash = hash.value();
+    if (!serialized && out.error().empty())
+        return Status(Status::WriteFailed,
+            hive.path + " could not be read back to copy its unchanged keys; nothing was written.");
+    if (!serialized || !out.flush())
+        return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
+    // Someone who wrote the file in place meanwhile, past the locks, would leave the copied blocks torn.
+    if (fd >= 0 && original.changedSince(hive.stamp))
+        return Status(Status::ChangedOnDisk,
+            hive.fileName
+                + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
     return Status::Ok;
 }
 
@@ -569,7 +728,7 @@ void WinePrefixStore::recordWritten(const Prepared& p) {
     struct stat st { };
     if (::stat(hive.path.c_str(), &st) == 0) hive.stamp = stampOf(st);
     hive.existsOnDisk = true;
-    hive.contentHash = hashOf(p.content);
+    hive.contentHash = p.contentHash;
     // The header as written, with any lines Quern keeps in it: not up to the first '[', which
     // may be a key line Wine cannot read.
     hive.prefixLength = p.headerLength;

@@ -114,7 +114,7 @@ private:
     void removeStaleTemporaryFiles();
     Status takeWriterLock(int& fd);
     Status lockForWrite(WriteSession& session);
-    Status checkUnchanged(HiveFile& hive, std::string& original);
+    Status checkUnchanged(HiveFile& hive, int& fd);
     Status prepareFile(HiveFile& hive, WriteSession& session);
     Status replaceFiles(WriteSession& session);
     void recordWritten(const Prepared& p);

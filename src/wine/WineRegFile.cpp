@@ -885,14 +885,31 @@ int comparePath(const std::vector<std::u16string>& path, const Key& key, const K
     return path.size() < scratch.size() ? -1 : (path.size() > scratch.size() ? 1 : 0);
 }
 
-// Appends text taken from a file, which may lack the LF of a file's last line: it is added only
-// when more follows, so that a file written with nothing changed is the file that was read.
+// The new text of a file: gathered in out and, with a sink, passed on whenever out holds a
+// buffer's worth, so that where a block lands counts what already went.
 class FileWriter {
 public:
-    explicit FileWriter(std::string& out)
-        : m_out(out) { }
+    FileWriter(std::string& out, const RegFileSink* sink, std::size_t bufferSize)
+        : m_out(out)
+        , m_sink(sink)
+        , m_bufferSize(std::max<std::size_t>(bufferSize, 1)) { }
+
+    std::string& out() { return m_out; }
+    [[nodiscard]] std::uint64_t position() const { return m_passed + m_out.size(); }
+    [[nodiscard]] bool ok() const { return m_ok; }
+    bool fail() { return m_ok = false; }
+
+    // Appends text taken from a file, which may lack the LF of a file's last line: it is added only
+    // when more follows, so that a file written with nothing changed is the file that was read.
     void appendTaken(std::string_view text, bool cutShort) {
-        m_out.append(text);
+        if (m_sink && text.size() >= m_bufferSize) {
+            // A piece this large goes on as it is rather than through the buffer.
+            passOn();
+            if (m_ok && !(*m_sink)(text)) m_ok = false;
+            m_passed += text.size();
+        } else {
+            m_out.append(text);
+        }
         m_lineOpen = !text.empty() && text.back() != '\n';
         m_cutShort = cutShort;
     }
@@ -903,24 +920,55 @@ public:
         m_lineOpen = m_cutShort = false;
         m_out.push_back('\n');
     }
+    // Between blocks: a full buffer goes to the sink.
+    void passOnIfFull() {
+        if (m_out.size() >= m_bufferSize) passOn();
+    }
+    void passOn() {
+        if (!m_sink || m_out.empty()) return;
+        if (m_ok && !(*m_sink)(m_out)) m_ok = false;
+        m_passed += m_out.size();
+        m_out.clear();
+    }
 
 private:
     std::string& m_out;
+    const RegFileSink* m_sink;
+    std::size_t m_bufferSize;
+    std::uint64_t m_passed = 0; // what went to the sink before out
+    bool m_ok = true;
     bool m_lineOpen = false; // the text ends without its LF
     bool m_cutShort = false; // the text ends inside hex data that the file cut short
 };
 
-} // namespace
+// The whole original in memory.
+class OriginalInMemory final : public RegFileOriginal {
+public:
+    explicit OriginalInMemory(std::string_view text)
+        : m_text(text) { }
+    [[nodiscard]] std::uint64_t size() const override { return m_text.size(); }
+    std::optional<std::string_view> read(std::uint64_t offset, std::uint64_t length) override {
+        if (offset > m_text.size() || length > m_text.size() - offset) return std::nullopt;
+        return m_text.substr(offset, length);
+    }
 
-namespace {
+private:
+    std::string_view m_text;
+};
 
 // The header: the file's own as it was read, or a new one as wineserver writes it.
-void appendHeader(FileWriter& writer, std::string& out, std::string_view original, std::uint64_t prefixLength,
-    std::string_view relativeTo) {
-    if (!original.empty() && prefixLength > 0 && prefixLength <= original.size()) {
-        writer.appendTaken(original.substr(0, prefixLength), false);
+void appendHeader(
+    FileWriter& writer, RegFileOriginal& original, std::uint64_t prefixLength, std::string_view relativeTo) {
+    if (original.size() > 0 && prefixLength > 0 && prefixLength <= original.size()) {
+        const auto text = original.read(0, prefixLength);
+        if (!text) {
+            writer.fail();
+            return;
+        }
+        writer.appendTaken(*text, false);
         return;
     }
+    std::string& out = writer.out();
     out += kRegFileMagic;
     out += "\n;; All keys relative to ";
     out += relativeTo;
@@ -941,11 +989,11 @@ std::vector<const UnreadBlock*> unreadInOrder(const Key& root) {
 }
 
 // Writes the key's block, if it has one, and says where it went (nowhere: length 0).
-BlockPlacement writeKeyBlock(
-    FileWriter& writer, std::string& out, const Key& key, const Key& root, std::string_view original) {
+BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root, RegFileOriginal& original) {
     const SourceRange& src = key.source;
     // A key nobody changed keeps its block as it was, even one wineserver would not write.
-    const bool copy = !key.dirty && !key.merged && src.length > 0 && src.offset + src.length <= original.size();
+    const bool copy = !key.dirty && !key.merged && src.length > 0 && src.offset <= original.size()
+        && src.length <= original.size() - src.offset;
     // An empty hive is written as its header alone: a block for the hive's own key only when it
     // holds something.
     const bool block = copy
@@ -953,32 +1001,29 @@ BlockPlacement writeKeyBlock(
                           : key.needsBlock());
     if (!block) return { const_cast<Key*>(&key), { 0, 0 } };
     writer.startBlock();
-    const std::size_t start = out.size();
+    const std::uint64_t start = writer.position();
     if (copy) {
+        const auto text = original.read(src.offset, src.length);
+        if (!text) {
+            writer.fail();
+            return { const_cast<Key*>(&key), { 0, 0 } };
+        }
         // Only a block that still ends with the line the file cut short, as it was read; once
         // written anew, the line was ended there.
-        const std::string_view text = original.substr(src.offset, src.length);
-        const bool cutShort = key.hasKeptLines() && key.extra->kept.back().cutShort
-            && text.ends_with(key.extra->kept.back().text);
-        writer.appendTaken(text, cutShort);
+        const bool cutShort
+            = key.hasKeptLines() && key.extra->kept.back().cutShort && text->ends_with(key.extra->kept.back().text);
+        writer.appendTaken(*text, cutShort);
     } else {
-        appendKeyBlock(out, key, root);
+        appendKeyBlock(writer.out(), key, root);
     }
-    return { const_cast<Key*>(&key), { start, out.size() - start } };
+    return { const_cast<Key*>(&key), { start, writer.position() - start } };
 }
 
-} // namespace
-
-std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
-    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
-    out.clear();
+std::uint64_t writeFile(FileWriter& writer, const Key& root, RegFileOriginal& original, std::uint64_t prefixLength,
+    std::string_view relativeTo, std::vector<BlockPlacement>& placements) {
     placements.clear();
-    // The new file is about as long as the old one: room for it at once, instead of growing by
-    // doubling, keeps a large file's write from holding two copies of it besides the original.
-    out.reserve(original.size() + original.size() / 8 + 4096);
-    FileWriter writer(out);
-    appendHeader(writer, out, original, prefixLength, relativeTo);
-    const std::uint64_t headerLength = out.size();
+    appendHeader(writer, original, prefixLength, relativeTo);
+    const std::uint64_t headerLength = writer.position();
 
     // Blocks whose key line Wine cannot read stand after the key they followed, before anything
     // that sorts after it, whether or not that key is still there.
@@ -996,16 +1041,42 @@ std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::
 
     // Depth first, siblings in the registry's order: the order wineserver writes.
     std::vector<const Key*> stack { &root };
-    while (!stack.empty()) {
+    while (!stack.empty() && writer.ok()) {
         const Key* key = stack.back();
         stack.pop_back();
         if (nextUnread < unread.size()) writeUnreadBefore(key);
-        placements.push_back(writeKeyBlock(writer, out, *key, root, original));
+        placements.push_back(writeKeyBlock(writer, *key, root, original));
+        writer.passOnIfFull();
         for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
             stack.push_back(it->get());
     }
     writeUnreadBefore(nullptr);
+    writer.passOn();
     return headerLength;
+}
+
+} // namespace
+
+std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
+    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
+    out.clear();
+    // The new file is about as long as the old one: room for it at once, instead of growing by
+    // doubling.
+    out.reserve(original.size() + original.size() / 8 + 4096);
+    OriginalInMemory source(original);
+    FileWriter writer(out, nullptr, 0);
+    return writeFile(writer, root, source, prefixLength, relativeTo, placements);
+}
+
+bool serializeRegFile(const Key& root, RegFileOriginal& original, std::uint64_t prefixLength,
+    std::string_view relativeTo, const RegFileSink& sink, std::vector<BlockPlacement>& placements,
+    std::uint64_t& headerLength, std::uint64_t& length, std::size_t bufferSize) {
+    std::string buffer;
+    buffer.reserve(std::max<std::size_t>(bufferSize, 1) + 4096);
+    FileWriter writer(buffer, &sink, bufferSize);
+    headerLength = writeFile(writer, root, original, prefixLength, relativeTo, placements);
+    length = writer.position();
+    return writer.ok();
 }
 
 } // namespace quern::reg

@@ -3,6 +3,8 @@
 #include "store/RegTree.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,29 @@ struct BlockPlacement {
 // prefixLength for the next write from out.
 std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
     std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements);
+
+// The text a file had when it was last read or written, from which unchanged blocks are copied.
+// A large file need not be in memory: the store reads it from disk a window at a time.
+class RegFileOriginal {
+public:
+    virtual ~RegFileOriginal() = default;
+    [[nodiscard]] virtual std::uint64_t size() const = 0;
+    // The bytes at [offset, offset + length), valid until the next call; nothing when they cannot be read.
+    virtual std::optional<std::string_view> read(std::uint64_t offset, std::uint64_t length) = 0;
+};
+
+// Receives a file's new text a piece at a time; false stops the write.
+using RegFileSink = std::function<bool(std::string_view)>;
+
+// How much of a file's new text is gathered before it goes to the sink.
+inline constexpr std::size_t kRegFileWriteBuffer = std::size_t(1) << 20;
+
+// serializeRegFile, streamed: the text goes to sink in pieces of about bufferSize, so that a large
+// file is never whole in memory; the placements are the same. False when the original could not be
+// read or the sink refused a piece. headerLength and length get the lengths of the header and the text.
+[[nodiscard]] bool serializeRegFile(const Key& root, RegFileOriginal& original, std::uint64_t prefixLength,
+    std::string_view relativeTo, const RegFileSink& sink, std::vector<BlockPlacement>& placements,
+    std::uint64_t& headerLength, std::uint64_t& length, std::size_t bufferSize = kRegFileWriteBuffer);
 
 // One block as wineserver writes it, without the empty line before it; the lines the key kept
 // stand between its options and its values.

@@ -202,6 +202,43 @@ TEST_F(StoreTest, OneChangedValueChangesOnlyItsKeysBlockAndOnlyItsFile) {
     EXPECT_TRUE(reread->loadMessages().empty());
 }
 
+TEST_F(StoreTest, AValueLargerThanTheWriteBufferIsWrittenAndCopiedWhole) {
+    // 2 MB of data, about 6 MB of text: more than the buffer a write streams through, and a block
+    // the next write copies from the file on disk rather than from memory.
+    std::vector<std::uint8_t> blob(2 << 20);
+    std::mt19937 random(7);
+    for (auto& byte : blob)
+        byte = static_cast<std::uint8_t>(random());
+    auto store = open();
+    HKey key = kNoKey;
+    ASSERT_EQ(store->createKey(kLocalMachine, u"Software\\Big", Access::Full, kOptionNone, key), Status::Ok);
+    ASSERT_EQ(store->setValue(key, u"blob", kRegBinary, blob), Status::Ok);
+    (void)store->closeKey(key);
+    const std::string first = test::readFile(file("system.reg"));
+    const auto firstBlocks = blocksOf(first);
+
+    // Each write checks the file against the one before it: a second and third write succeeding
+    // means the streamed text is what the store believes it wrote.
+    ASSERT_EQ(setString(*store, kLocalMachine, u"Software\\Wine", u"New", u"x"), Status::Ok);
+    ASSERT_EQ(setString(*store, kLocalMachine, u"Software\\Wine", u"New", u"y"), Status::Ok);
+    const auto thirdBlocks = blocksOf(test::readFile(file("system.reg")));
+    ASSERT_EQ(firstBlocks.size(), thirdBlocks.size());
+    std::vector<std::string> changed;
+    for (const auto& [header, block] : firstBlocks)
+        if (thirdBlocks.at(header) != block) changed.push_back(header);
+    EXPECT_EQ(changed, std::vector<std::string> { "[Software\\\\Wine]" });
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no stray files";
+
+    auto reread = open();
+    EXPECT_TRUE(reread->loadMessages().empty());
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(reread->openKey(kLocalMachine, u"Software\\Big", Access::Read, kOptionNone, key), Status::Ok);
+    ASSERT_EQ(reread->queryValue(key, u"blob", type, data), Status::Ok);
+    EXPECT_EQ(type, kRegBinary);
+    EXPECT_TRUE(data == blob);
+}
+
 TEST_F(StoreTest, ABatchWritesEachChangedFileOnce) {
     auto store = open();
     {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 
 using namespace quern;
@@ -105,6 +106,99 @@ TEST(WineRegFile, CopiedBlocksKeepTheirBytesWhenOnlyOneKeyChanges) {
     const std::string before = "\"SHAREDMEMLOCATION\"=\"9000\"";
     expected.replace(expected.find(before), before.size(), "\"SHAREDMEMLOCATION\"=\"1234\"");
     EXPECT_TRUE(out == expected);
+}
+
+// The old text handed out a read at a time, each read good only until the next, as the store
+// reads it from disk; reads past failAfter fail, as a file cut short since it was checked.
+class PiecewiseOriginal final : public RegFileOriginal {
+public:
+    explicit PiecewiseOriginal(const std::string& text, std::size_t failAfter = SIZE_MAX)
+        : m_text(text)
+        , m_failAfter(failAfter) { }
+    [[nodiscard]] std::uint64_t size() const override { return m_text.size(); }
+    std::optional<std::string_view> read(std::uint64_t offset, std::uint64_t length) override {
+        if (reads++ >= m_failAfter || offset + length > m_text.size()) return std::nullopt;
+        m_window.assign(m_text, offset, length);
+        return m_window;
+    }
+    std::size_t reads = 0;
+
+private:
+    const std::string& m_text;
+    std::size_t m_failAfter;
+    std::string m_window;
+};
+
+TEST(WineRegFile, AStreamedWriteIsTheWholeWriteInPiecesWithTheSamePlacements) {
+    const std::string original = test::readFile(test::samplePrefixDir() + "/system.reg");
+    Key root(u"", nullptr, nullptr);
+    const ParsedFile parsed = parseRegFile(original, root);
+    Key* init = root.findSubkey(u"Software")
+                    ->findSubkey(u"Borland")
+                    ->findSubkey(u"Database Engine")
+                    ->findSubkey(u"Settings")
+                    ->findSubkey(u"SYSTEM")
+                    ->findSubkey(u"INIT");
+    ASSERT_NE(init, nullptr);
+    init->values[0].data = test::utf16Bytes(std::u16string(u"1234\0", 5));
+    init->dirty = true;
+    // A block larger than the buffer, written anew between copied ones.
+    Key* big = root.findSubkey(u"Software")->addSubkey(u"Big");
+    big->dirty = true;
+    big->appendValue({ u"blob", kRegBinary, std::vector<std::uint8_t>(3000, 0xab) });
+    std::string whole;
+    std::vector<BlockPlacement> wholePlacements;
+    const std::uint64_t wholeHeader
+        = serializeRegFile(root, original, parsed.prefixLength, parsed.relativeTo, whole, wholePlacements);
+    ASSERT_NE(whole.find("\"SHAREDMEMLOCATION\"=\"1234\""), std::string::npos);
+
+    for (const std::size_t bufferSize : { std::size_t(1), std::size_t(1000), std::size_t(4096), kRegFileWriteBuffer }) {
+        SCOPED_TRACE(bufferSize);
+        PiecewiseOriginal source(original);
+        std::string streamed;
+        std::size_t pieces = 0;
+        std::size_t largest = 0;
+        std::vector<BlockPlacement> placements;
+        std::uint64_t headerLength = 0;
+        std::uint64_t length = 0;
+        ASSERT_TRUE(serializeRegFile(
+            root, source, parsed.prefixLength, parsed.relativeTo,
+            [&](std::string_view piece) {
+                streamed += piece;
+                ++pieces;
+                largest = std::max(largest, piece.size());
+                return true;
+            },
+            placements, headerLength, length, bufferSize));
+        EXPECT_TRUE(streamed == whole);
+        EXPECT_EQ(length, whole.size());
+        EXPECT_EQ(headerLength, wholeHeader);
+        ASSERT_EQ(placements.size(), wholePlacements.size());
+        for (std::size_t i = 0; i < placements.size(); ++i) {
+            EXPECT_EQ(placements[i].key, wholePlacements[i].key);
+            EXPECT_EQ(placements[i].range.offset, wholePlacements[i].range.offset);
+            EXPECT_EQ(placements[i].range.length, wholePlacements[i].range.length);
+        }
+        if (bufferSize < original.size()) EXPECT_GT(pieces, 1u);
+        // Never much more than a buffer at once, besides the largest block.
+        EXPECT_LE(largest, std::max<std::size_t>(bufferSize + 16384, 9100));
+    }
+
+    // An old text that cannot be read back, or a file that refuses a piece: the write says so.
+    PiecewiseOriginal failing(original, 100);
+    std::vector<BlockPlacement> placements;
+    std::uint64_t headerLength = 0;
+    std::uint64_t length = 0;
+    EXPECT_FALSE(serializeRegFile(
+        root, failing, parsed.prefixLength, parsed.relativeTo, [](std::string_view) { return true; }, placements,
+        headerLength, length, 4096));
+    EXPECT_EQ(failing.reads, 101u) << "the write stops at the failed read";
+    PiecewiseOriginal source(original);
+    std::size_t offered = 0;
+    EXPECT_FALSE(serializeRegFile(
+        root, source, parsed.prefixLength, parsed.relativeTo, [&](std::string_view) { return ++offered < 3; },
+        placements, headerLength, length, 4096));
+    EXPECT_EQ(offered, 3u) << "nothing more is offered once a piece was refused";
 }
 
 TEST(WineRegFile, EscapesAsWineserverDoes) {
