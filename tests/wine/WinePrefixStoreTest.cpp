@@ -219,14 +219,16 @@ TEST_F(StoreTest, AValueLargerThanTheWriteBufferIsWrittenAndCopiedWhole) {
 
     // Each write checks the file against the one before it: a second and third write succeeding
     // means the streamed text is what the store believes it wrote.
-    ASSERT_EQ(setString(*store, kLocalMachine, u"Software\\Wine", u"New", u"x"), Status::Ok);
-    ASSERT_EQ(setString(*store, kLocalMachine, u"Software\\Wine", u"New", u"y"), Status::Ok);
+    const std::u16string_view init = u"Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT";
+    ASSERT_EQ(setString(*store, kLocalMachine, init, u"SHAREDMEMLOCATION", u"1"), Status::Ok);
+    ASSERT_EQ(setString(*store, kLocalMachine, init, u"SHAREDMEMLOCATION", u"2"), Status::Ok);
     const auto thirdBlocks = blocksOf(test::readFile(file("system.reg")));
     ASSERT_EQ(firstBlocks.size(), thirdBlocks.size());
     std::vector<std::string> changed;
     for (const auto& [header, block] : firstBlocks)
         if (thirdBlocks.at(header) != block) changed.push_back(header);
-    EXPECT_EQ(changed, std::vector<std::string> { "[Software\\\\Wine]" });
+    EXPECT_EQ(
+        changed, std::vector<std::string> { "[Software\\\\Borland\\\\Database Engine\\\\Settings\\\\SYSTEM\\\\INIT]" });
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no stray files";
 
     auto reread = open();
