@@ -24,7 +24,8 @@ RegError failure(std::string_view format, std::string_view name, const Status& s
 
 std::vector<std::uint8_t> utf16Bytes(std::u16string_view units) {
     std::vector<std::uint8_t> bytes(units.size() * 2);
-    std::memcpy(bytes.data(), units.data(), bytes.size());
+    // No text may have no buffer at all, which memcpy must not be handed.
+    if (!bytes.empty()) std::memcpy(bytes.data(), units.data(), bytes.size());
     return bytes;
 }
 
@@ -48,7 +49,7 @@ ValueKind kindOfType(std::uint32_t type) {
 std::vector<std::uint8_t> programData(std::uint32_t type, const std::vector<std::uint8_t>& raw) {
     if (!isStringType(type)) return raw;
     std::u16string units(raw.size() / 2, u'\0');
-    std::memcpy(units.data(), raw.data(), units.size() * 2);
+    if (!units.empty()) std::memcpy(units.data(), raw.data(), units.size() * 2);
     const std::string text = toUtf8(units);
     return { text.begin(), text.end() };
 }

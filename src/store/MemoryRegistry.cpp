@@ -167,7 +167,7 @@ Status MemoryRegistry::followLink(Key* link, Key*& target, int& linksFollowed) {
     if (index < 0) return Status::NotFound;
     const RawValue& value = link->values[static_cast<std::size_t>(index)];
     std::u16string path(value.data.size() / 2, u'\0');
-    std::memcpy(path.data(), value.data.data(), path.size() * 2);
+    if (!path.empty()) std::memcpy(path.data(), value.data.data(), path.size() * 2);
     while (!path.empty() && path.back() == u'\0')
         path.pop_back();
     // Targets name the kernel's view of the registry: \Registry\Machine\... or \Registry\User\...

@@ -787,7 +787,7 @@ void appendValueLine(std::string& out, const RawValue& value) {
         out.push_back('"');
         // Data may sit unaligned in memory, so copy the units out before reading them.
         std::u16string units(data.size() / 2, u'\0');
-        std::memcpy(units.data(), data.data(), data.size());
+        if (!units.empty()) std::memcpy(units.data(), data.data(), units.size() * 2);
         appendEscaped(out, units, "\"\"", true);
         out += "\"\n";
         return;
