@@ -179,7 +179,9 @@ TEST(WineRegFile, AStreamedWriteIsTheWholeWriteInPiecesWithTheSamePlacements) {
             EXPECT_EQ(placements[i].range.offset, wholePlacements[i].range.offset);
             EXPECT_EQ(placements[i].range.length, wholePlacements[i].range.length);
         }
-        if (bufferSize < original.size()) EXPECT_GT(pieces, 1u);
+        if (bufferSize < original.size()) {
+            EXPECT_GT(pieces, 1u);
+        }
         // Never much more than a buffer at once, besides the largest block.
         EXPECT_LE(largest, std::max<std::size_t>(bufferSize + 16384, 9100));
     }
