@@ -29,11 +29,7 @@ protected:
     void SetUp() override { test::copySamplePrefix(dir.path()); }
 
     WinePrefixOptions options() const {
-        WinePrefixOptions o;
-        o.prefixDir = dir.path();
-        o.serverPaths = { tmp.path(), tmp / "upstream", "/nonexistent" };
-        o.scanProcesses = false;
-        return o;
+        return test::testPrefixOptions(dir.path(), tmp.path());
     }
 
     // Runs one command on a registry opened for it alone, as one run of quern-reg does.

@@ -35,12 +35,17 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, bool create) {
+reg::WinePrefixOptions testPrefixOptions(const std::string& dir, const std::string& serverDir) {
     reg::WinePrefixOptions options;
     options.prefixDir = dir;
-    options.createIfMissing = create;
     options.scanProcesses = false;
-    options.serverPaths = { dir + "/.servers", dir + "/.servers/upstream", "/nonexistent" };
+    options.serverPaths = { serverDir, serverDir + "/upstream", "/nonexistent" };
+    return options;
+}
+
+std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, bool create) {
+    reg::WinePrefixOptions options = testPrefixOptions(dir, dir + "/.servers");
+    options.createIfMissing = create;
     return std::make_unique<reg::WinePrefixStore>(options);
 }
 

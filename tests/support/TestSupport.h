@@ -30,6 +30,10 @@ private:
 // Copies the sample prefix's three files into dir.
 void copySamplePrefix(const std::string& dir);
 
+// Options for a prefix in dir whose wineservers are looked for below serverDir only (and in no
+// process), so that no real wineserver changes a test.
+[[nodiscard]] reg::WinePrefixOptions testPrefixOptions(const std::string& dir, const std::string& serverDir);
+
 // Opens a registry of Quern's own kind in folder dir, made with the base keys on first use unless
 // create is false. Servers are looked for below dir only, so no real wineserver changes a test.
 [[nodiscard]] std::unique_ptr<reg::WinePrefixStore> openTestRegistry(const std::string& dir, bool create = true);

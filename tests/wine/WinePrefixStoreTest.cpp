@@ -114,10 +114,7 @@ protected:
     void SetUp() override { test::copySamplePrefix(dir.path()); }
 
     WinePrefixOptions options() const {
-        WinePrefixOptions o;
-        o.prefixDir = dir.path();
-        o.serverPaths = { tmp.path(), tmp / "upstream", "/nonexistent" };
-        o.scanProcesses = false;
+        WinePrefixOptions o = test::testPrefixOptions(dir.path(), tmp.path());
         o.clock = [] { return kFixedTime; };
         return o;
     }

@@ -86,19 +86,27 @@ TEST(WineRegFile, SampleSystemFileHasAllItsBlocksAndValues) {
     EXPECT_EQ(fonts->name, u"Windows NT") << "and keep the case they were written with";
 }
 
+namespace {
+
+// Changes one value of the sample system.reg's tree, SHAREDMEMLOCATION from "9000" to "1234",
+// and returns its key.
+Key* changeSharedMemLocation(Key& root) {
+    Key* key = &root;
+    for (std::u16string_view name : { u"Software", u"Borland", u"Database Engine", u"Settings", u"SYSTEM", u"INIT" })
+        if (key) key = key->findSubkey(name);
+    if (!key) return nullptr;
+    key->values[0].data = test::utf16Bytes(std::u16string(u"1234\0", 5));
+    key->dirty = true;
+    return key;
+}
+
+} // namespace
+
 TEST(WineRegFile, CopiedBlocksKeepTheirBytesWhenOnlyOneKeyChanges) {
     const std::string original = test::readFile(test::samplePrefixDir() + "/system.reg");
     Key root(u"", nullptr, nullptr);
     const ParsedFile parsed = parseRegFile(original, root);
-    Key* key = root.findSubkey(u"Software")
-                   ->findSubkey(u"Borland")
-                   ->findSubkey(u"Database Engine")
-                   ->findSubkey(u"Settings")
-                   ->findSubkey(u"SYSTEM")
-                   ->findSubkey(u"INIT");
-    ASSERT_NE(key, nullptr);
-    key->values[0].data = test::utf16Bytes(std::u16string(u"1234\0", 5));
-    key->dirty = true;
+    ASSERT_NE(changeSharedMemLocation(root), nullptr);
     std::string out;
     std::vector<BlockPlacement> placements;
     serializeRegFile(root, original, parsed.prefixLength, parsed.relativeTo, out, placements);
@@ -133,15 +141,8 @@ TEST(WineRegFile, AStreamedWriteIsTheWholeWriteInPiecesWithTheSamePlacements) {
     const std::string original = test::readFile(test::samplePrefixDir() + "/system.reg");
     Key root(u"", nullptr, nullptr);
     const ParsedFile parsed = parseRegFile(original, root);
-    Key* init = root.findSubkey(u"Software")
-                    ->findSubkey(u"Borland")
-                    ->findSubkey(u"Database Engine")
-                    ->findSubkey(u"Settings")
-                    ->findSubkey(u"SYSTEM")
-                    ->findSubkey(u"INIT");
+    Key* init = changeSharedMemLocation(root);
     ASSERT_NE(init, nullptr);
-    init->values[0].data = test::utf16Bytes(std::u16string(u"1234\0", 5));
-    init->dirty = true;
     // A block larger than the buffer, written anew between copied ones.
     Key* big = root.findSubkey(u"Software")->addSubkey(u"Big");
     big->dirty = true;
