@@ -43,8 +43,8 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
       "  quern-reg delete KEY [/v NAME | /ve | /va] [/f]\n"
       "  quern-reg copy   KEY1 KEY2 [/s] [/f]\n"
-      "  quern-reg export KEY FILE [/y]\n"
-      "  quern-reg export --selection SELECTION.qks FILE [/y]\n"
+      "  quern-reg export KEY FILE [/y] [/regedit4 | /unicode]\n"
+      "  quern-reg export --selection SELECTION.qks FILE [/y] [/regedit4 | /unicode]\n"
       "  quern-reg find   EXPRESSION [/from POSITION] [/k] [/v] [/d]\n"
       "  quern-reg --version\n"
       "\n"
@@ -95,13 +95,18 @@ constexpr std::array<OperationInfo, 6> kOperations { {
         "  /s  Copies all subkeys of KEY1 with their values as well.\n"
         "  /f  Replaces values that KEY2 already has without asking.\n" },
     { "export", Operation::Export,
-        "quern-reg export KEY FILE [/y]\n"
-        "quern-reg export --selection SELECTION.qks FILE [/y]\n",
+        "quern-reg export KEY FILE [/y] [/regedit4 | /unicode]\n"
+        "quern-reg export --selection SELECTION.qks FILE [/y] [/regedit4 | /unicode]\n",
         "\n"
-        "  Writes KEY with all its subkeys and values to FILE in REGEDIT4 format, or the keys of a\n"
-        "  saved key selection as Quern's window exports them.\n"
+        "  Writes KEY with all its subkeys and values to FILE, or the keys of a saved key selection\n"
+        "  as Quern's window exports them. KEY is written as \"Windows Registry Editor Version\n"
+        "  5.00\" (UTF-16), which keeps every value's type and bytes; a selection as REGEDIT4, as\n"
+        "  the window writes it.\n"
         "\n"
-        "  /y  Replaces an existing FILE without asking.\n" },
+        "  /y         Replaces an existing FILE without asking.\n"
+        "  /regedit4  Writes REGEDIT4: 8-bit text; expand strings, multi-strings, QWORDs and other\n"
+        "             types become binary data.\n"
+        "  /unicode   Writes \"Windows Registry Editor Version 5.00\".\n" },
     { "find", Operation::Find, "quern-reg find EXPRESSION [/from POSITION] [/k] [/v] [/d]\n",
         "\n"
         "  Lists every key and value that EXPRESSION matches, one a line, in the order Quern's\n"
@@ -279,6 +284,10 @@ bool ArgParser::parse(std::string& error) {
                                         : "Only one of /v and /ve can be given.";
         return false;
     }
+    if (m_parsed.regedit4 && m_parsed.unicode) {
+        error = "Only one of /regedit4 and /unicode can be given.";
+        return false;
+    }
     if (m_parsed.valueName) *m_parsed.valueName = reg::unescapeLoneSurrogates(*m_parsed.valueName);
     if (m_parsed.valueName && reg::toUtf16(*m_parsed.valueName).size() > kMaxValueNameLength) {
         error = "The value name is longer than 16383 characters.";
@@ -327,6 +336,8 @@ bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& 
     if (name == "va" && op == Operation::Delete) return flag(m_parsed.allValues);
     if (name == "f" && op != Operation::Query && op != Operation::Export) return flag(m_parsed.force);
     if (name == "y" && op == Operation::Export) return flag(m_parsed.force);
+    if (name == "regedit4" && op == Operation::Export) return flag(m_parsed.regedit4);
+    if (name == "unicode" && op == Operation::Export) return flag(m_parsed.unicode);
     if (name == "s" && (op == Operation::Query || op == Operation::Copy)) return flag(m_parsed.recurse);
     if (name == "t" && op == Operation::Add) return text(m_parsed.typeName, "a type");
     if (name == "d" && op == Operation::Add) return text(m_parsed.data, "the data");

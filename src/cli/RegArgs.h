@@ -34,6 +34,8 @@ struct RegArgs {
     std::optional<std::string> data; // /d
     std::string file; // export: the file to write
     std::string selectionFile; // export --selection: the saved key selection
+    bool regedit4 = false; // export /regedit4 and /unicode: the file's form, when one is asked for
+    bool unicode = false;
     std::string expression; // find: what to look for
     std::string from; // find /from: a key path or value path with full root names; empty for the top
     bool findKeys = false; // find /k, /v, /d: what is tested (none given: all three)

@@ -635,8 +635,11 @@ int runExport(const Context& c, const RegArgs& a) {
 
     // The same writer and the same entries as the window's export: a saved selection exports
     // exactly as it would there, a key as the window exports a key with all below it.
+    // A key is a backup, which the lossless form keeps whole; a selection writes what the window
+    // writes, whose default is REGEDIT4.
+    const bool unicode = a.unicode || (!a.regedit4 && a.selectionFile.empty());
     RegFileExport file(c.store);
-    if (!file.OpenRegFile(a.file)) return c.fail("Cannot create file " + a.file + ": " + file.error());
+    if (!file.OpenRegFile(a.file, unicode ? RegFileForm::Unicode : RegFileForm::Regedit4)) return c.fail("Cannot create file " + a.file + ": " + file.error());
     if (!a.selectionFile.empty()) {
         for (const auto& entry : collectExportEntries(selection.Entries()))
             file.ExportEntry(entry, &selection);
@@ -648,7 +651,7 @@ int runExport(const Context& c, const RegArgs& a) {
     // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.
     bool complete = a.selectionFile.empty() || reportSelection(c, registry, selection.Entries());
     if (!file.leftOutKeys().empty()) {
-        c.err << "quern-reg: these keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were "
+        c.err << "quern-reg: these keys hold a line break in their names, which a registry file cannot hold, and were "
                  "left out with all below them:\n";
         for (const auto& path : file.leftOutKeys())
             c.err << "    " << shownKeyPath(path) << "\n";

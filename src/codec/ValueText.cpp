@@ -98,6 +98,43 @@ std::string multiStringQueryText(std::span<const std::uint8_t> raw) {
     return text;
 }
 
+// The UTF-16 units a UTF-8 text takes: one per sequence, two for a four-byte one.
+std::size_t utf16Length(std::string_view text) {
+    std::size_t units = 0;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+}
+
+// Wine's reg export counts the line in UTF-16 units and breaks it once it reaches 77, after a
+// comma; the continuation starts with two spaces. Writing the same breaks keeps the files equal.
+void appendWrappedHex(std::string& out, std::size_t lineLength, std::span<const std::uint8_t> raw) {
+    constexpr std::size_t kBreakAt = 77;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        out.push_back(kDigits[raw[i] >> 4]);
+        out.push_back(kDigits[raw[i] & 0xF]);
+        if (i + 1 == raw.size()) break;
+        out.push_back(',');
+        lineLength += 3;
+        if (lineLength >= kBreakAt) {
+            out += "\\\r\n  ";
+            lineLength = 2;
+        }
+    }
+}
+
+// A REG_SZ a quoted string gives back byte for byte: whole units, the last its only NUL.
+bool quotableString(std::span<const std::uint8_t> raw) {
+    if (raw.size() < 2 || raw.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i + 2 < raw.size(); i += 2)
+        if (raw[i] == 0 && raw[i + 1] == 0) return false;
+    return raw[raw.size() - 2] == 0 && raw[raw.size() - 1] == 0;
+}
+
 } // namespace
 
 std::string formatDword(std::int32_t value, int mode) {
@@ -199,6 +236,36 @@ void appendRegFileValue(std::string& out, std::string_view name, std::uint32_t t
         codec::appendHexBytes(out, asBytes(programBytes(type, raw, utf8)), ",", codec::ByteDigits::Fewest);
     }
     }
+}
+
+void appendUnicodeRegFileValue(
+    std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw) {
+    const std::size_t lineStart = out.size();
+    if (name.empty()) {
+        out += "@=";
+    } else {
+        out.push_back('"');
+        appendEscapedName(out, name);
+        out += "\"=";
+    }
+    if (type == reg::kRegSz && quotableString(raw)) {
+        std::string text;
+        reg::appendUtf8FromUtf16LE(text, raw.data(), raw.size() - 2);
+        out.push_back('"');
+        appendEscapedName(out, text); // the same escapes as a name: a line break stays on its line
+        out.push_back('"');
+        return;
+    }
+    if (type == reg::kRegDword && raw.size() == 4) {
+        const std::string digits = codec::formatUnsigned(codec::dwordFromBytes(raw), 16, codec::LetterCase::Lower);
+        out += "dword:" + std::string(8 - digits.size(), '0') + digits;
+        return;
+    }
+    if (type == reg::kRegBinary)
+        out += "hex:";
+    else
+        out += "hex(" + codec::formatUnsigned(type, 16, codec::LetterCase::Lower) + "):";
+    appendWrappedHex(out, utf16Length(std::string_view(out).substr(lineStart)), raw);
 }
 
 std::string EscapeRegText(std::string_view text) {

@@ -42,6 +42,17 @@ enum BinaryViewMode : int { kBytesHex = 0, kBytesDecimal = 1, kBytesCharacters =
 // every reader, is written in the hex form of its kind; a DWORD of another length as hex(4):.
 void appendRegFileValue(std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw);
 
+// Appends the value's line of a "Windows Registry Editor Version 5.00" file, in UTF-8 (the file
+// turns it into UTF-16LE; a lone surrogate, kept as its three bytes, comes back as its unit), without
+// its line end. Nothing is lost: the default value is @; a string is quoted (backslash, quote, CR
+// and LF escaped) only when its data is whole UTF-16 units ending in its one NUL, else hex(1);
+// a DWORD of four bytes is dword: and eight lower-case digits, of another length hex(4); every
+// other type is hex: (binary) or hex(N): with the bytes in lower-case pairs. Long hex data is
+// broken into continuation lines (a backslash, CR LF and two spaces) where Wine's reg export
+// breaks it, so that the two write the same file.
+void appendUnicodeRegFileValue(
+    std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw);
+
 // Puts a backslash before every backslash and every double quote; nothing else changes.
 [[nodiscard]] std::string EscapeRegText(std::string_view text);
 

@@ -66,7 +66,8 @@ RegFileExport::RegFileExport(reg::RegStore& store)
 
 RegFileExport::~RegFileExport() = default; // a file never closed is thrown away
 
-bool RegFileExport::OpenRegFile(const std::string& fileName) {
+bool RegFileExport::OpenRegFile(const std::string& fileName, RegFileForm form) {
+    m_form = form;
     m_error.clear();
     m_written = 0;
     m_leftOut.clear();
@@ -76,7 +77,12 @@ bool RegFileExport::OpenRegFile(const std::string& fileName) {
         return false;
     }
     m_buffer.reserve(kBufferSize + 4096);
-    writeLine("REGEDIT4");
+    if (form == RegFileForm::Unicode) {
+        m_buffer += "\xEF\xBB\xBF"; // U+FEFF, the byte-order mark, once it is UTF-16LE
+        writeLine("Windows Registry Editor Version 5.00");
+    } else {
+        writeLine("REGEDIT4");
+    }
     writeLine("");
     return m_error.empty();
 }
@@ -89,6 +95,10 @@ void RegFileExport::writeLine(std::string_view line) {
 
 void RegFileExport::flush() {
     if (m_error.empty() && !m_buffer.empty()) {
+        if (m_form == RegFileForm::Unicode) {
+            const std::vector<std::uint8_t> bytes = reg::utf16LEBytes(reg::toUtf16(m_buffer));
+            m_buffer.assign(bytes.begin(), bytes.end());
+        }
         if (m_file.write(m_buffer))
             m_written += m_buffer.size();
         else
@@ -126,7 +136,10 @@ void RegFileExport::writeSection(
         const std::string name = reg::toUtf8(name16);
         if (!valueEntry.empty() && prefix + name != valueEntry) continue;
         if (selection && selection->StateOfPath(prefix + name) == selNone) continue;
-        appendRegFileValue(m_buffer, name, type, raw);
+        if (m_form == RegFileForm::Unicode)
+            appendUnicodeRegFileValue(m_buffer, name, type, raw);
+        else
+            appendRegFileValue(m_buffer, name, type, raw);
         writeLine({});
     }
     writeLine("");

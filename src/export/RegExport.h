@@ -22,7 +22,13 @@ namespace quern {
 // a lone surrogate as its escape, so that the text is UTF-8.
 [[nodiscard]] std::string shownKeyPath(std::string_view path);
 
-// Writes keys and values, read live from the registry, as a "REGEDIT4" file with CR LF lines.
+// The two forms of a registry file. REGEDIT4 is 8-bit text that cannot hold every value: expand
+// strings and multi-strings, QWORDs and other types become binary, and its readers decode
+// non-ASCII text by their own code page. "Windows Registry Editor Version 5.00" (Unicode) is
+// UTF-16LE with a byte-order mark and keeps every value's type and bytes.
+enum class RegFileForm { Regedit4, Unicode };
+
+// Writes keys and values, read live from the registry, as a registry file with CR LF lines.
 // The file is built beside its target under a temporary name and takes the target's place only
 // when it is complete, so a failed export leaves no partial file and any earlier file untouched.
 //
@@ -37,9 +43,10 @@ public:
     RegFileExport(const RegFileExport&) = delete;
     RegFileExport& operator=(const RegFileExport&) = delete;
 
-    // Starts the file with "REGEDIT4" and an empty line, and forgets the keys left out of an earlier
+    // Starts the file with the form's header ("REGEDIT4", or the byte-order mark and "Windows
+    // Registry Editor Version 5.00") and an empty line, and forgets the keys left out of an earlier
     // file. False, with error(), when it cannot be made.
-    bool OpenRegFile(const std::string& fileName);
+    bool OpenRegFile(const std::string& fileName, RegFileForm form = RegFileForm::Regedit4);
     // Finishes the file and puts it in place. False, with error(), when any write failed: then
     // nothing is left of the export.
     bool CloseRegFile();
@@ -69,7 +76,8 @@ private:
 
     reg::RegAccessor m_registry; // its own, so an export moves no other command's key
     AtomicFile m_file;
-    std::string m_buffer;
+    RegFileForm m_form = RegFileForm::Regedit4;
+    std::string m_buffer; // whole lines in UTF-8, turned into the form's encoding as they are written
     std::string m_error;
     std::uint64_t m_written = 0;
     std::vector<std::string> m_leftOut; // keys whose names the format cannot hold, each once

@@ -708,15 +708,27 @@ TEST_F(RegCommandTest, EveryWriteFailsWhileAWineserverRunsAndNothingChanges) {
 
 // --- export ----------------------------------------------------------------------------------
 
+namespace {
+
+// The bytes of a Unicode registry file that holds this text: the byte-order mark and UTF-16LE.
+std::string unicodeFile(std::string_view text) {
+    const Bytes bytes = utf16LEBytes(toUtf16(text));
+    return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
 TEST_F(RegCommandTest, ExportWritesAKeyWithAllBelowIt) {
     const std::string out = dir / "out.reg";
     const Result result = run({ "export", "HKCU\\Software\\Wine\\Fonts", out });
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.filesWritten, 0u) << "an export only reads";
     const std::string text = test::readFile(out);
-    EXPECT_TRUE(text.starts_with("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n"))
-        << text.substr(0, 80);
-    EXPECT_NE(text.find("\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\External Fonts]\r\n"), std::string::npos);
+    EXPECT_TRUE(text.starts_with(
+        unicodeFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n")))
+        << "a key is written in the lossless form by default";
+    EXPECT_NE(text.find(unicodeFile("\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\External Fonts]\r\n").substr(2)),
+        std::string::npos);
 
     EXPECT_EQ(run({ "export", "HKCU\\No\\Such", dir / "none.reg" }).code, 1);
     EXPECT_FALSE(test::fileExists(dir / "none.reg"));
@@ -726,6 +738,37 @@ TEST_F(RegCommandTest, ExportWritesAKeyWithAllBelowIt) {
     EXPECT_EQ(test::readFile(out), "earlier") << "without /y the file is kept unless the answer is yes";
     EXPECT_EQ(run({ "export", "HKCU\\Software\\Wine\\Fonts", out, "/y" }).code, 0);
     EXPECT_EQ(test::readFile(out), text);
+}
+
+TEST_F(RegCommandTest, TheFormSwitchesChooseTheFileFormAnywhere) {
+    const std::string key = "HKCU\\Software\\Wine\\Fonts";
+    const std::string qks = dir / "fonts.qks";
+    test::writeFile(qks, "HKEY_CURRENT_USER\\Software\\Wine\\Fonts\r\n");
+    const std::string regedit4 = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n";
+    const std::string unicode
+        = unicodeFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]\r\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string start; // of the file written; empty when the command must fail
+    };
+    const std::string out = dir / "out.reg";
+    const std::vector<Case> cases {
+        { { "export", key, out, "/regedit4", "/y" }, regedit4 },
+        { { "export", key, out, "-UNICODE", "/y" }, unicode },
+        { { "export", "--selection", qks, out, "/y" }, regedit4 }, // what the window writes
+        { { "export", "--selection", qks, out, "/unicode", "/y" }, unicode },
+        { { "export", "/regedit4", key, out }, "" }, // switches follow the key and the file
+    };
+    for (const auto& [args, start] : cases) {
+        test::writeFile(out, "");
+        const Result result = run(args);
+        EXPECT_EQ(result.code, start.empty() ? 1 : 0) << args[1] << args[3] << result.err;
+        if (!start.empty()) EXPECT_TRUE(test::readFile(out).starts_with(start)) << args[1] << args[3];
+    }
+    const Result both = run({ "export", key, dir / "f.reg", "/regedit4", "/unicode" });
+    EXPECT_EQ(both.code, 1);
+    EXPECT_NE(both.err.find("Only one of /regedit4 and /unicode"), std::string::npos) << both.err;
+    EXPECT_FALSE(test::fileExists(dir / "f.reg"));
 }
 
 TEST_F(RegCommandTest, ExportOfASavedSelectionIsTheWindowsExport) {
@@ -784,10 +827,10 @@ TEST_F(RegCommandTest, ExportNamesTheKeysItLeavesOutAndKeepsEveryValueWhole) {
     setValue(kCurrentUser, u"Software\\Odd\\Key\r\nBreak\\Below", u"v", kRegSz, test::utf16zBytes(u"lost"));
     setValue(kCurrentUser, u"Software\\Odd\\Next", u"v", kRegSz, test::utf16zBytes(u"y"));
     const std::string out = dir / "odd.reg";
-    const Result result = run({ "export", "HKCU\\Software\\Odd", out });
+    const Result result = run({ "export", "HKCU\\Software\\Odd", out, "/regedit4" });
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.err,
-        "quern-reg: these keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were left "
+        "quern-reg: these keys hold a line break in their names, which a registry file cannot hold, and were left "
         "out with all below them:\n"
         "    HKEY_CURRENT_USER\\Software\\Odd\\Key\u240D\u240ABreak\n"
         "quern-reg: "

@@ -1,5 +1,6 @@
 #include "export/RegExport.h"
 #include "TestSupport.h"
+#include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "wine/WinePrefixStore.h"
 
@@ -30,10 +31,11 @@ protected:
         ASSERT_EQ(store->setValue(registry->currentKey(), name, type, data), reg::Status::Ok);
     }
     // Exports the entries as the command does and gives the file's bytes.
-    std::string exported(const std::vector<std::string>& entries, bool withSelection = true) {
+    std::string exported(const std::vector<std::string>& entries, bool withSelection = true,
+        RegFileForm form = RegFileForm::Regedit4) {
         selection->setEntries(entries);
         RegFileExport file(registry->store());
-        EXPECT_TRUE(file.OpenRegFile(dir / "out.reg"));
+        EXPECT_TRUE(file.OpenRegFile(dir / "out.reg", form));
         for (const auto& entry : collectExportEntries(entries))
             file.ExportEntry(entry, withSelection ? selection.get() : nullptr);
         EXPECT_TRUE(file.CloseRegFile()) << file.error();
@@ -256,4 +258,72 @@ TEST(RegExportSample, TheSamplePrefixExportsWhole) {
             ++lines;
         }
     EXPECT_GT(lines, 30000u);
+}
+
+namespace {
+
+// The bytes of a Unicode registry file that holds this text: the byte-order mark and UTF-16LE.
+std::string unicodeFile(std::string_view text) {
+    const std::vector<std::uint8_t> bytes = reg::utf16LEBytes(reg::toUtf16(text));
+    return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+// Every value keeps its type and bytes; strings Wine's reg export would cut or pad (no closing NUL,
+// a NUL inside, an odd length, no data at all) and DWORDs of another length go in their hex form.
+TEST_F(ExportTest, TheUnicodeFormKeepsEveryValue) {
+    setRaw(u"", reg::kRegSz, test::utf16zBytes(u"d"));
+    setRaw(u"s \"q\" \\ \u00e9\U0001F600", reg::kRegSz, test::utf16zBytes(u"a\\b\"c\r\nd\u20ac"));
+    setRaw(u"lone", reg::kRegSz, { 'x', 0, 0x00, 0xD8, 0, 0 });
+    setRaw(u"empty", reg::kRegSz, { 0, 0 });
+    setRaw(u"no data", reg::kRegSz, {});
+    setRaw(u"no nul", reg::kRegSz, { 'a', 0 });
+    setRaw(u"nul inside", reg::kRegSz, { 'a', 0, 0, 0, 'b', 0, 0, 0 });
+    setRaw(u"odd", reg::kRegSz, { 'a', 0, 0, 0, 1 });
+    setRaw(u"dword", reg::kRegDword, { 0xff, 0, 0, 0 });
+    setRaw(u"short dword", reg::kRegDword, { 1, 2 });
+    setRaw(u"expand", reg::kRegExpandSz, test::utf16zBytes(u"%A%"));
+    setRaw(u"multi", reg::kRegMultiSz, { 'a', 0, 0, 0, 0, 0 });
+    setRaw(u"qword", reg::kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 });
+    setRaw(u"none", reg::kRegNone, {});
+    setRaw(u"bin", reg::kRegBinary, { 0x0a, 0xff });
+    setRaw(u"odd type", 0x12345678, { 0xab });
+    EXPECT_EQ(exported({ K }, true, RegFileForm::Unicode),
+        unicodeFile("Windows Registry Editor Version 5.00\r\n\r\n[" + K
+            + "]\r\n"
+              "@=\"d\"\r\n"
+              "\"s \\\"q\\\" \\\\ \u00e9\U0001F600\"=\"a\\\\b\\\"c\\r\\nd\u20ac\"\r\n"
+              "\"lone\"=\"x\xED\xA0\x80\"\r\n"
+              "\"empty\"=\"\"\r\n"
+              "\"no data\"=hex(1):\r\n"
+              "\"no nul\"=hex(1):61,00\r\n"
+              "\"nul inside\"=hex(1):61,00,00,00,62,00,00,00\r\n"
+              "\"odd\"=hex(1):61,00,00,00,01\r\n"
+              "\"dword\"=dword:000000ff\r\n"
+              "\"short dword\"=hex(4):01,02\r\n"
+              "\"expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+              "\"multi\"=hex(7):61,00,00,00,00,00\r\n"
+              "\"qword\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+              "\"none\"=hex(0):\r\n"
+              "\"bin\"=hex:0a,ff\r\n"
+              "\"odd type\"=hex(12345678):ab\r\n"
+              "\r\n"));
+}
+
+// Hex data breaks after the comma that brings the line (counted in UTF-16 units, the name's
+// quotes and escapes included) to 77 characters, as Wine's reg export breaks it.
+TEST_F(ExportTest, LongHexDataBreaksWhereWineBreaksIt) {
+    setRaw(u"b", reg::kRegBinary, std::vector<std::uint8_t>(60, 0x11));
+    setRaw(u"\U0001F600", reg::kRegNone, std::vector<std::uint8_t>(25, 0x22));
+    const auto pairs = [](const char* pair, int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += pair;
+        return text;
+    };
+    EXPECT_EQ(exported({ K }, true, RegFileForm::Unicode),
+        unicodeFile("Windows Registry Editor Version 5.00\r\n\r\n[" + K + "]\r\n\"b\"=hex:" + pairs("11,", 23)
+            + "\\\r\n  " + pairs("11,", 25) + "\\\r\n  " + pairs("11,", 11) + "11\r\n\"\U0001F600\"=hex(0):"
+            + pairs("22,", 22) + "\\\r\n  22,22,22\r\n\r\n"));
 }

@@ -1,8 +1,12 @@
 // Helper of wine-regedit-import.sh: makes a registry holding every kind of value, names with line
 // breaks and a key whose name holds one, and exports it; then compares what Wine's regedit
-// imported from that export with the source.
-//   interop_tool make SOURCE_DIR OUT.reg
-//   interop_tool compare SOURCE_DIR WINE_PREFIX
+// imported from that export with the source. With "unicode" the export is the lossless form, and
+// every value, non-ASCII text included, must arrive with its type and bytes.
+//   interop_tool make SOURCE_DIR OUT.reg [unicode]
+//   interop_tool compare SOURCE_DIR WINE_PREFIX [unicode]
+// Helper of wine-reg-export.sh: adds HKEY_CURRENT_USER\Software\QuernExport, values of every
+// kind that Wine's reg export writes without loss, to the prefix's files.
+//   interop_tool fill PREFIX
 
 #include "codec/Utf.h"
 #include "export/RegExport.h"
@@ -61,6 +65,38 @@ std::vector<Sample> samples() {
     };
 }
 
+// Values whose lossless lines Wine's reg export writes as Quern does: names and text beyond ASCII
+// and beyond the 16-bit plane, escapes, every type, and hex data long enough to be broken into
+// continuation lines after names of many lengths.
+std::vector<Sample> exportSamples() {
+    std::vector<Sample> list {
+        { u"", reg::kRegSz, utf16z(u"default"), true },
+        { u"Caf\u00e9 \U0001F600", reg::kRegSz, utf16z(u"cr\u00e8me \u20ac \U0001F600 \u4e2d\u6587"), false },
+        { u"quote \" and \\", reg::kRegSz, utf16z(u"C:\\Dir \"x\""), true },
+        { u"line\r\nbreak", reg::kRegSz, utf16z(u"one\r\ntwo\nthree"), true },
+        { u"empty", reg::kRegSz, utf16z(u""), true },
+        { u"expand", reg::kRegExpandSz, utf16z(u"%SystemRoot%\\\u00e9"), true },
+        { u"multi", reg::kRegMultiSz, utf16z(std::u16string(u"one\0two\0", 8)), true },
+        { u"empty multi", reg::kRegMultiSz, {}, true },
+        { u"dword", reg::kRegDword, { 0x78, 0x56, 0x34, 0x12 }, true },
+        { u"qword", reg::kRegQword, { 1, 2, 3, 4, 5, 6, 7, 8 }, true },
+        { u"none", reg::kRegNone, { 9, 8, 7 }, true },
+        { u"empty none", reg::kRegNone, {}, true },
+        { u"big-endian", reg::kRegDwordBigEndian, { 1, 2, 3, 4 }, true },
+        { u"odd type", 0x12345678, { 0xab, 0xcd }, true },
+        { u"empty binary", reg::kRegBinary, {}, true },
+    };
+    std::vector<std::uint8_t> bytes(300);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t length : { 1, 2, 20, 21, 22, 60, 70, 75, 76, 77, 80 }) {
+        const std::u16string name(length, u'n');
+        list.push_back({ name, reg::kRegBinary, bytes, true });
+        list.push_back({ name + u"\u00e9x", reg::kRegMultiSz, bytes, false });
+    }
+    return list;
+}
+
 reg::WinePrefixOptions optionsFor(const char* dir, bool create) {
     reg::WinePrefixOptions options;
     options.prefixDir = dir;
@@ -80,11 +116,24 @@ std::string shown(const std::vector<std::uint8_t>& bytes) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: interop_tool make SOURCE_DIR OUT.reg | compare SOURCE_DIR WINE_PREFIX\n");
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "fill" && argc == 3) {
+        reg::WinePrefixStore store(optionsFor(argv[2], false));
+        reg::HKey key = reg::kNoKey;
+        if (store.createKey(reg::kCurrentUser, u"Software\\QuernExport", reg::Access::Full, reg::kOptionNone, key)
+            != reg::Status::Ok)
+            return 1;
+        for (const auto& sample : exportSamples())
+            if (store.setValue(key, sample.name, sample.type, sample.data) != reg::Status::Ok) return 1;
+        return 0;
+    }
+    const bool unicode = argc == 5 && std::string(argv[4]) == "unicode";
+    if (argc != 4 && !(argc == 5 && (unicode || std::string(argv[4]) == "regedit4"))) {
+        std::fprintf(stderr,
+            "usage: interop_tool make SOURCE_DIR OUT.reg [unicode] | compare SOURCE_DIR WINE_PREFIX [unicode] | fill "
+            "PREFIX\n");
         return 2;
     }
-    const std::string command = argv[1];
     if (command == "make") {
         reg::WinePrefixStore store(optionsFor(argv[2], true));
         reg::HKey key = reg::kNoKey;
@@ -100,7 +149,7 @@ int main(int argc, char** argv) {
         }
         reg::RegAccessor registry(store);
         RegFileExport file(registry.store());
-        if (!file.OpenRegFile(argv[3])) return 1;
+        if (!file.OpenRegFile(argv[3], unicode ? RegFileForm::Unicode : RegFileForm::Regedit4)) return 1;
         const std::string path = "HKEY_CURRENT_USER\\" + reg::toUtf8(kKey);
         file.ExportTree(path + "\\");
         if (!file.CloseRegFile()) return 1;
@@ -123,7 +172,7 @@ int main(int argc, char** argv) {
         std::uint32_t type = 0;
         std::vector<std::uint8_t> data;
         const std::string name = shownKeyPath(reg::toUtf8(sample.name)); // one line however it is named
-        if (!sample.ascii) {
+        if (!sample.ascii && !unicode) {
             // Wine reads REGEDIT4 text in its ANSI code page: report what non-ASCII text became.
             std::u16string found;
             for (std::uint32_t i = 0; imported.enumValue(key, i, found, &type, &data) == reg::Status::Ok; ++i)
@@ -143,8 +192,9 @@ int main(int argc, char** argv) {
         // every other kind arrives as binary holding the bytes the program sees.
         std::uint32_t expectedType = sample.type;
         std::vector<std::uint8_t> expected = sample.data;
-        if (sample.type == reg::kRegExpandSz && sample.name != u"Expand lines") expectedType = reg::kRegSz;
-        if (sample.type == reg::kRegMultiSz || sample.type == reg::kRegQword || sample.type == reg::kRegNone) {
+        // The lossless form: everything arrives as it was.
+        if (!unicode && sample.type == reg::kRegExpandSz && sample.name != u"Expand lines") expectedType = reg::kRegSz;
+        if (!unicode && (sample.type == reg::kRegMultiSz || sample.type == reg::kRegQword || sample.type == reg::kRegNone)) {
             expectedType = reg::kRegBinary;
             expected = reg::programData(sample.type, sample.data);
         }
