@@ -23,10 +23,15 @@ void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut)
         list += QLatin1Char('\n') + QString::fromStdString(shownKeyPath(leftOut[i]));
     if (leftOut.size() > kShown) list += QStringLiteral("\n... and %1 more").arg(leftOut.size() - kShown);
     QMessageBox::warning(parent, QStringLiteral("Quern"),
-        QStringLiteral("These keys hold a line break in their names, which a REGEDIT4 file cannot hold, and were "
+        QStringLiteral("These keys hold a line break in their names, which a registry file cannot hold, and were "
                        "left out of the file with all below them:\n%1")
             .arg(list));
 }
+
+// The two file types of the dialog. REGEDIT4 comes first, the one chosen at the start: it is the
+// form every reader takes. The Unicode form keeps every value whole.
+const QString kRegedit4Filter = QStringLiteral("Registry file, REGEDIT4 (*.reg)");
+const QString kUnicodeFilter = QStringLiteral("Unicode registry file, Version 5.00 (*.reg)");
 
 } // namespace
 
@@ -34,15 +39,17 @@ void runRegExport(TMainForm& form) {
     // What to export follows the focus the command was given in, before any dialog takes it.
     const bool gridFocused = form.focusedPane() == TMainForm::Pane::Grid;
     const int row = form.focusedGridRow();
+    QString chosenType;
     const QString file = form.fileDialogs.chooseSaveFile(QStringLiteral("Save selected keys as .REG..."),
-        QStringLiteral("Registry file (*.reg)"), QStringLiteral("reg"));
+        kRegedit4Filter + QStringLiteral(";;") + kUnicodeFilter, QStringLiteral("reg"), &chosenType);
     if (file.isEmpty()) return;
+    const RegFileForm fileForm = chosenType == kUnicodeFilter ? RegFileForm::Unicode : RegFileForm::Regedit4;
 
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     const TTreeSel& selection = form.selection();
     const std::vector<ValueRow>& rows = form.valueRows();
     RegFileExport exporter(form.store());
-    bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString());
+    bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString(), fileForm);
     if (ok) {
         KeyTreeItem* node = form.currentNode();
         if (!selection.Entries().empty() || !node) {

@@ -12,7 +12,8 @@ QString FileDialogs::exec(QFileDialog& dialog) {
     return files.isEmpty() ? QString() : files.front();
 }
 
-QString FileDialogs::chooseSaveFile(const QString& title, const QString& filter, const QString& extension) {
+QString FileDialogs::chooseSaveFile(
+    const QString& title, const QString& filter, const QString& extension, QString* chosenFilter) {
     if (!m_saveFile.endsWith(QLatin1Char('.') + extension)) m_saveFile.clear();
     QFileDialog dialog(m_parent, title, m_saveFile, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -21,6 +22,7 @@ QString FileDialogs::chooseSaveFile(const QString& title, const QString& filter,
     dialog.setOption(QFileDialog::DontConfirmOverwrite); // the question below is the program's own
     const QString file = run(dialog);
     if (file.isEmpty()) return {};
+    if (chosenFilter) *chosenFilter = dialog.selectedNameFilter();
     m_saveFile = file;
     if (QFileInfo::exists(file)
         && QMessageBox::warning(m_parent, QStringLiteral("Warning"), QStringLiteral("File already exists, overwrite ?"),

@@ -23,8 +23,11 @@ public:
 
     // The save dialog, then "File already exists, overwrite ?" for a file that is there: the file
     // to write, or the empty text to stop. A name left over from a file of another extension (the
-    // export and the selection share the dialog) is not offered.
-    QString chooseSaveFile(const QString& title, const QString& filter, const QString& extension);
+    // export and the selection share the dialog) is not offered. filter may offer several file
+    // types (";;" between them, the first chosen at the start); chosenFilter, when given, receives
+    // the one the user left chosen.
+    QString chooseSaveFile(
+        const QString& title, const QString& filter, const QString& extension, QString* chosenFilter = nullptr);
     // The open dialog, for a file that exists: the file chosen, or the empty text.
     QString chooseOpenFile(const QString& title, const QString& filter, const QString& extension);
 

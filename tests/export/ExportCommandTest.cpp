@@ -41,6 +41,7 @@ public:
             title = dialog.windowTitle();
             filter = dialog.nameFilters().join(QLatin1Char(';'));
             suffix = dialog.defaultSuffix();
+            if (!fileType.isEmpty()) dialog.selectNameFilter(fileType);
             return answer;
         };
         form->GoToPath(QString::fromStdString(K));
@@ -58,6 +59,7 @@ public:
     QString title;
     QString filter;
     QString suffix;
+    QString fileType; // the file type the user picks; none leaves the dialog's own choice
 };
 
 } // namespace
@@ -75,7 +77,8 @@ private slots:
         QCOMPARE(w.exportNow(),
             "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n[" + K + "\\Sub]\r\n\r\n");
         QCOMPARE(w.title, QStringLiteral("Save selected keys as .REG..."));
-        QCOMPARE(w.filter, QStringLiteral("Registry file (*.reg)"));
+        QCOMPARE(w.filter,
+            QStringLiteral("Registry file, REGEDIT4 (*.reg);Unicode registry file, Version 5.00 (*.reg)"));
         QCOMPARE(w.suffix, QStringLiteral("reg"));
 
         KeyGrid(*w.form)->setFocus();
@@ -106,6 +109,19 @@ private slots:
         QVERIFY2(warning.endsWith(QStringLiteral("left out of the file with all below them:\n\n"
                                                  "HKEY_CURRENT_USER\\Software\\K\\Two\u240ALines")),
             qPrintable(warning));
+    }
+
+    void theUnicodeFileTypeWritesTheLosslessForm() {
+        Window w;
+        TreeView(*w.form)->setFocus();
+        w.fileType = QStringLiteral("Unicode registry file, Version 5.00 (*.reg)");
+        const QString text = QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[%1]\r\n"
+                                            "\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n\r\n[%1\\Sub]\r\n\r\n")
+                                 .arg(QString::fromStdString(K));
+        const std::string file = w.exportNow();
+        QVERIFY(file.starts_with("\xFF\xFE")); // the byte-order mark
+        QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(file.data() + 2), qsizetype(file.size() / 2 - 1)),
+            text);
     }
 
     void noToTheOverwriteQuestionOrCancelWritesNothing() {
