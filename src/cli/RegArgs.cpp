@@ -46,6 +46,9 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg export KEY FILE [/y] [/regedit4 | /unicode]\n"
       "  quern-reg export --selection SELECTION.qks FILE [/y] [/regedit4 | /unicode]\n"
       "  quern-reg find   EXPRESSION [/from POSITION] [/k] [/v] [/d]\n"
+      "  quern-reg import FILE\n"
+      "  quern-reg compare FILE [KEY]\n"
+      "  quern-reg compare OLD.reg NEW.reg\n"
       "  quern-reg --version\n"
       "\n"
       "Switches begin with / or -, in any letter case. The registry is the Wine prefix that\n"
@@ -59,7 +62,7 @@ struct OperationInfo {
     std::string_view details;
 };
 
-constexpr std::array<OperationInfo, 6> kOperations { {
+constexpr std::array<OperationInfo, 8> kOperations { {
     { "query", Operation::Query, "quern-reg query KEY [/v NAME | /ve] [/s]\n",
         "\n"
         "  Lists the values of KEY and the names of its subkeys.\n"
@@ -122,6 +125,19 @@ constexpr std::array<OperationInfo, 6> kOperations { {
         "  /v              Tests value names.\n"
         "  /d              Tests value data as text (strings, DWORDs as signed decimal numbers,\n"
         "                  binary data byte by byte). None of /k, /v, /d: all three.\n" },
+    { "import", Operation::Import, "quern-reg import FILE\n",
+        "\n"
+        "  Imports a registry file (REGEDIT4 or Windows Registry Editor Version 5.00) as one change:\n"
+        "  all of it is written, or, when any line cannot be read or applied, none of it.\n" },
+    { "compare", Operation::Compare,
+        "quern-reg compare FILE [KEY]\n"
+        "quern-reg compare OLD.reg NEW.reg\n",
+        "\n"
+        "  Lists what importing FILE would change, one change a line (keys and values added,\n"
+        "  changed and deleted, with the old and new data), and writes nothing; with KEY, only\n"
+        "  what is at or below KEY. With two files, lists what differs from the backup OLD.reg\n"
+        "  to the backup NEW.reg. A second argument that begins with a root (HKLM, ...) is a key.\n"
+        "  Exit code 0 when nothing differs, 1 when something does, 2 on an error.\n" },
 } };
 
 char lowerAscii(char c) {
@@ -231,6 +247,7 @@ public:
 
 private:
     bool parseSwitch(std::string_view name, std::size_t& i, std::string& error);
+    bool parseFiles(std::size_t& first, std::string& error);
 
     const std::vector<std::string>& m_args;
     const OperationInfo& m_info;
@@ -248,6 +265,8 @@ bool ArgParser::parse(std::string& error) {
         m_parsed.selectionFile = m_args[2];
         m_parsed.file = m_args[3];
         first = 4;
+    } else if (op == Operation::Import || op == Operation::Compare) {
+        if (!parseFiles(first, error)) return false;
     } else if (op == Operation::Find) {
         if (m_args.size() < 2 || m_args[1].empty()) {
             error = "find needs an expression.";
@@ -292,6 +311,28 @@ bool ArgParser::parse(std::string& error) {
     if (m_parsed.valueName && reg::toUtf16(*m_parsed.valueName).size() > kMaxValueNameLength) {
         error = "The value name is longer than 16383 characters.";
         return false;
+    }
+    return true;
+}
+
+// import FILE, compare FILE [KEY] and compare OLD NEW: no switches follow.
+bool ArgParser::parseFiles(std::size_t& first, std::string& error) {
+    const bool compare = m_info.operation == Operation::Compare;
+    if (m_args.size() < 2 || m_args[1].empty()) {
+        error = std::string(m_info.name) + " needs a file.";
+        return false;
+    }
+    if (m_args.size() > (compare ? 3 : 2)) {
+        error = compare ? "compare takes a file and a key, or two files." : "import takes one file.";
+        return false;
+    }
+    m_parsed.file = m_args[1];
+    first = m_args.size();
+    if (m_args.size() < 3) return true;
+    std::string keyError;
+    if (!parseKey(m_args[2], m_parsed.key, keyError)) {
+        m_parsed.key = {};
+        m_parsed.newerFile = m_args[2];
     }
     return true;
 }
@@ -408,6 +449,7 @@ bool parseRegArgs(
     std::string error;
     if (!ArgParser(args, *info, parsed).parse(error)) {
         writeInvalid(err, error.empty() ? "Invalid syntax." : error, info);
+        if (info->operation == Operation::Compare) exitCode = 2;
         return false;
     }
     exitCode = 0;

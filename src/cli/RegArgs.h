@@ -9,7 +9,7 @@
 
 namespace quern::cli {
 
-enum class Operation { Query, Add, Delete, Copy, Export, Find };
+enum class Operation { Query, Add, Delete, Copy, Export, Find, Import, Compare };
 
 // A key as the command line names it: a root, short or long (HKLM, HKEY_LOCAL_MACHINE), and the
 // path below it.
@@ -32,7 +32,8 @@ struct RegArgs {
     std::optional<std::string> typeName; // /t, as given
     std::optional<char16_t> separator; // /s of add
     std::optional<std::string> data; // /d
-    std::string file; // export: the file to write
+    std::string file; // export: the file to write; import and compare: the file to read (compare: OLD)
+    std::string newerFile; // compare OLD.reg NEW.reg: the newer backup; empty when comparing with the registry
     std::string selectionFile; // export --selection: the saved key selection
     bool regedit4 = false; // export /regedit4 and /unicode: the file's form, when one is asked for
     bool unicode = false;
@@ -45,7 +46,8 @@ struct RegArgs {
 
 // Reads a command line (without the program's name). True when there is work for the registry,
 // with parsed filled. Otherwise the help asked for has been written to out (exitCode 0), or what
-// is wrong with the arguments and the usage to err (exitCode 1); no registry is needed for either.
+// is wrong with the arguments and the usage to err (exitCode 1, and 2 for compare, whose 1 means
+// that something differs); no registry is needed for either.
 bool parseRegArgs(
     const std::vector<std::string>& args, RegArgs& parsed, std::ostream& out, std::ostream& err, int& exitCode);
 

@@ -4,6 +4,7 @@
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "export/RegExport.h"
+#include "import/RegImport.h"
 #include "registry/RegU.h"
 #include "search/SearchEngine.h"
 #include "selection/SelectionFile.h"
@@ -688,6 +689,44 @@ int runFind(const Context& c, const RegArgs& a) {
     return 0;
 }
 
+// --- import and compare ----------------------------------------------------------------------
+
+int runImport(const Context& c, const RegArgs& a) {
+    RegFileContent content;
+    std::string error;
+    if (!readRegFile(a.file, content, error)) return c.fail(error + " Nothing was imported.");
+    if (const Status status = applyImport(c.store, content); !status.ok())
+        return c.fail(status.message() + " Nothing was imported.");
+    c.out << "The operation completed successfully.\n";
+    return 0;
+}
+
+// compare's exit codes: 0 nothing differs, 1 something does, and errors apart from both.
+constexpr int kCompareError = 2;
+
+int runCompare(const Context& c, const RegArgs& a) {
+    RegFileContent content;
+    std::string error;
+    ImportPlan plan;
+    bool done = readRegFile(a.file, content, error);
+    if (done && a.newerFile.empty()) {
+        done = planImport(c.store, content, plan, error);
+    } else if (done) {
+        RegFileContent newer;
+        done = readRegFile(a.newerFile, newer, error) && compareFiles(content, newer, plan, error);
+    }
+    if (!done) {
+        c.err << "quern-reg: " << error << "\n";
+        return kCompareError;
+    }
+    if (a.key.root != reg::kNoKey) plan = planBelow(plan, a.key.fullName());
+    Listing listing(c.out);
+    for (const RegChange& change : plan.changes)
+        listing << changeLine(change) << "\n";
+    listing << planSummary(plan) << "\n";
+    return plan.empty() ? 0 : 1;
+}
+
 int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, std::ostream& out, std::ostream& err) {
     // Answers come from a terminal, or from the stream a caller hands in for them; standard input
     // that is not a terminal (a script, a pipe, a scheduled job) has nobody at it.
@@ -707,6 +746,10 @@ int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, s
         return runExport(c, args);
     case Operation::Find:
         return runFind(c, args);
+    case Operation::Import:
+        return runImport(c, args);
+    case Operation::Compare:
+        return runCompare(c, args);
     }
     return 1;
 }

@@ -1,6 +1,7 @@
 // quern-reg: the registry of a Wine prefix from the command line, in the manner of reg.
 #include "QuernVersion.h"
 #include "cli/RegCommand.h"
+#include "store/MemoryRegistry.h"
 #include "wine/WinePrefixStore.h"
 
 #include <cstdlib>
@@ -22,11 +23,18 @@ int main(int argc, char** argv) {
     int exitCode = 1;
     // Help and bad arguments are answered before the registry is opened (or made, the first time).
     if (!quern::cli::parseRegArgs(args, parsed, std::cout, std::cerr, exitCode)) return exitCode;
+    // Two backups compare without the registry: it is neither opened nor made.
+    if (parsed.operation == quern::cli::Operation::Compare && !parsed.newerFile.empty()) {
+        quern::reg::MemoryRegistry unused;
+        exitCode = quern::cli::runRegCommand(parsed, unused, std::cin, std::cout, std::cerr);
+        std::cout.flush();
+        std::_Exit(std::cout ? exitCode : 2);
+    }
     // A prefix that is not there is a mistake in the script, not an empty registry to list.
     const quern::reg::RegistryChoice choice = quern::reg::chooseRegistry();
     if (!choice.ownRegistry && !std::filesystem::is_directory(choice.prefixDir)) {
         std::cerr << "quern-reg: The Wine prefix " << choice.prefixDir << " does not exist.\n";
-        return 1;
+        return parsed.operation == quern::cli::Operation::Compare ? 2 : 1;
     }
     // The registry is left to the end of the process: every change is on disk when the command
     // returns, and freeing a whole registry key by key would only delay the exit.
@@ -36,11 +44,13 @@ int main(int argc, char** argv) {
     if (!std::cout) {
         // A change that is on disk stays a success: a script that took it for a failure might make
         // it again, or undo what it did before. Only a query, whose output is its result, fails.
-        if (exitCode == 0 && parsed.operation != quern::cli::Operation::Query) {
+        const bool listing = parsed.operation == quern::cli::Operation::Query
+            || parsed.operation == quern::cli::Operation::Compare;
+        if (exitCode == 0 && !listing) {
             std::cerr << "quern-reg: the command succeeded, but its report could not be written.\n";
         } else {
             std::cerr << "quern-reg: the output could not be written.\n";
-            exitCode = 1;
+            exitCode = parsed.operation == quern::cli::Operation::Compare ? 2 : 1;
         }
     }
     std::cerr.flush();

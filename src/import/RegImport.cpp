@@ -1,39 +1,475 @@
 #include "import/RegImport.h"
 
+#include "codec/RegData.h"
+#include "codec/Utf.h"
+#include "codec/ValueText.h"
+#include "export/RegExport.h"
+#include "store/KeyWalk.h"
+#include "store/MemoryRegistry.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
 namespace quern {
 
+using reg::HKey;
+using reg::KeyHandle;
+using reg::RawValue;
+using reg::RegStore;
+using reg::Status;
+
+namespace {
+
+// A list line stays readable however large the value: longer data is cut with its size.
+constexpr std::size_t kShownDataLength = 256;
+
+std::string shownData(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    std::string text = shownKeyPath(queryText(type, data));
+    if (text.size() > kShownDataLength) {
+        text.resize(kShownDataLength);
+        while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80)
+            text.pop_back();
+        if (!text.empty() && static_cast<unsigned char>(text.back()) >= 0xC0) text.pop_back();
+        text += "... (" + std::to_string(data.size()) + " bytes)";
+    }
+    return codec::typeName(type) + " " + text;
+}
+
+// Two data whose text is the same (strings that differ after their first NUL) are shown as bytes,
+// so that a changed line never reads as no change.
+void shownPair(const RegChange& change, std::string& oldText, std::string& newText) {
+    oldText = shownData(change.oldType, change.oldData);
+    newText = shownData(change.newType, change.newData);
+    if (oldText != newText) return;
+    oldText = codec::typeName(change.oldType) + " " + queryText(reg::kRegBinary, change.oldData);
+    newText = codec::typeName(change.newType) + " " + queryText(reg::kRegBinary, change.newData);
+}
+
+std::string shownName(const std::u16string& name) {
+    if (name.empty()) return "@";
+    return "\"" + EscapeRegText(shownKeyPath(reg::toUtf8(name))) + "\"";
+}
+
+std::string plural(std::size_t count, std::string_view what) {
+    return std::to_string(count) + " " + std::string(what) + (count == 1 ? "" : "s");
+}
+
+std::u16string folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& unit : out)
+        unit = reg::foldUnit(unit);
+    return out;
+}
+
+} // namespace
+
 void ImportPlan::add(RegChange change) {
+    switch (change.kind) {
+    case RegChange::Kind::KeyAdded: ++keysAdded; break;
+    case RegChange::Kind::KeyDeleted: ++keysDeleted; break;
+    case RegChange::Kind::ValueAdded: ++valuesAdded; break;
+    case RegChange::Kind::ValueChanged: ++valuesChanged; break;
+    case RegChange::Kind::ValueDeleted: ++valuesDeleted; break;
+    }
     changes.push_back(std::move(change));
 }
 
 std::string changeLine(const RegChange& change) {
-    return change.keyPath;
-}
-
-std::string planSummary(const ImportPlan&) {
-    return "No changes.";
-}
-
-bool planImport(reg::RegStore&, const RegFileContent&, ImportPlan& plan, std::string&) {
-    plan = {};
-    return true;
-}
-
-reg::Status applyImport(reg::RegStore&, const RegFileContent&) {
-    return reg::Status::Ok;
-}
-
-ImportPlan compareStores(reg::RegStore&, reg::RegStore&) {
+    const std::string key = shownKeyPath(change.keyPath);
+    switch (change.kind) {
+    case RegChange::Kind::KeyAdded:
+        return "key added: " + key;
+    case RegChange::Kind::KeyDeleted:
+        return "key deleted: " + key + " (with everything below it)";
+    case RegChange::Kind::ValueAdded:
+        return "value added: " + key + " " + shownName(change.valueName) + " = "
+            + shownData(change.newType, change.newData);
+    case RegChange::Kind::ValueChanged: {
+        std::string oldText;
+        std::string newText;
+        shownPair(change, oldText, newText);
+        return "value changed: " + key + " " + shownName(change.valueName) + " = " + oldText + " -> " + newText;
+    }
+    case RegChange::Kind::ValueDeleted:
+        return "value deleted: " + key + " " + shownName(change.valueName) + " (was "
+            + shownData(change.oldType, change.oldData) + ")";
+    }
     return {};
 }
 
-bool compareFiles(const RegFileContent&, const RegFileContent&, ImportPlan& plan, std::string&) {
-    plan = {};
+std::string planSummary(const ImportPlan& plan) {
+    if (plan.empty()) return "No changes.";
+    std::string text;
+    const auto part = [&](std::size_t count, std::string_view what, std::string_view how) {
+        if (count == 0) return;
+        if (!text.empty()) text += ", ";
+        text += plural(count, what) + " " + std::string(how);
+    };
+    part(plan.keysAdded, "key", "added");
+    part(plan.keysDeleted, "key", "deleted");
+    part(plan.valuesAdded, "value", "added");
+    part(plan.valuesChanged, "value", "changed");
+    part(plan.valuesDeleted, "value", "deleted");
+    return text + ".";
+}
+
+// --- import -----------------------------------------------------------------------------------
+
+namespace {
+
+Status failedAt(const RegFileContent& content, std::size_t line, const std::string& what, const Status& status) {
+    return { status.code(), content.fileName + ":" + std::to_string(line) + ": " + what + ": " + status.message() };
+}
+
+Status applyValues(RegStore& store, HKey key, const RegFileContent& content, const RegFileKey& section) {
+    for (const RegFileValue& value : section.values) {
+        Status status = value.remove ? store.deleteValue(key, value.name)
+                                     : store.setValue(key, value.name, value.type, value.data);
+        if (value.remove && status == Status::NotFound) status = Status::Ok;
+        if (!status.ok()) {
+            const std::string what = (value.remove ? "could not delete the value " : "could not set the value ")
+                + shownName(value.name) + " of " + shownKeyPath(section.fullPath());
+            return failedAt(content, value.line, what, status);
+        }
+    }
+    return Status::Ok;
+}
+
+Status applySection(RegStore& store, const RegFileContent& content, const RegFileKey& section) {
+    if (section.remove) {
+        const Status status = reg::deleteKeyTree(store, section.root, section.path);
+        if (status.ok() || status == Status::NotFound) return Status::Ok;
+        return failedAt(content, section.line, "could not delete " + shownKeyPath(section.fullPath()), status);
+    }
+    KeyHandle key(store);
+    const Status status = store.createKey(section.root, section.path, reg::Access::Full, reg::kOptionNone, key.out());
+    if (!status.ok())
+        return failedAt(content, section.line, "could not create " + shownKeyPath(section.fullPath()), status);
+    return applyValues(store, key.get(), content, section);
+}
+
+} // namespace
+
+Status applyImport(RegStore& store, const RegFileContent& content) {
+    if (const std::string reason = store.readOnlyReason(); !reason.empty())
+        return { Status::AccessDenied, content.fileName + " was not imported: " + reason };
+    reg::WriteBatch batch(store);
+    for (const RegFileKey& section : content.keys) {
+        if (Status status = applySection(store, content, section); !status.ok()) {
+            batch.abandon();
+            return status;
+        }
+    }
+    return batch.finish();
+}
+
+// --- the plan ---------------------------------------------------------------------------------
+
+namespace {
+
+// The registry as it would be after the lines read so far: what the plan changed, over what the
+// store holds. Keys are found by their folded path below a common root, so that HKCR and
+// HKLM\Software\Classes are one key.
+class PlannedRegistry {
+public:
+    explicit PlannedRegistry(RegStore& store)
+        : m_store(store) { }
+
+    bool section(const RegFileKey& key, ImportPlan& plan, std::string& error);
+
+private:
+    struct KeyState {
+        bool exists = false;
+        bool wiped = false; // deleted during the plan: what the store holds at or below it is gone
+        std::map<std::u16string, std::optional<RawValue>> values; // by folded name; nothing: deleted
+    };
+    struct Place {
+        HKey root;
+        std::u16string path; // as the file writes it, below root
+        std::string shown; // with the root's long name
+        std::u16string canonical; // folded, below the common root
+    };
+
+    static Place placeOf(const RegFileKey& key, std::size_t pathLength);
+    bool exists(const Place& place, std::string& error);
+    [[nodiscard]] bool wipedAt(const std::u16string& canonical) const;
+    std::optional<RawValue> valueOf(const Place& place, const std::u16string& name);
+    void deleteTree(const Place& place);
+    bool create(const RegFileKey& key, ImportPlan& plan, std::string& error);
+    void value(const Place& place, const RegFileValue& value, ImportPlan& plan);
+
+    RegStore& m_store;
+    std::map<std::u16string, KeyState> m_keys;
+};
+
+PlannedRegistry::Place PlannedRegistry::placeOf(const RegFileKey& key, std::size_t pathLength) {
+    Place place { key.root, key.path.substr(0, pathLength), key.rootName, {} };
+    if (!place.path.empty()) place.shown += "\\" + reg::toUtf8(place.path);
+    std::u16string_view base = u"HKLM";
+    if (key.root == reg::kClassesRoot) base = u"HKLM\\software\\classes";
+    if (key.root == reg::kCurrentConfig) base = u"HKLM\\system\\currentcontrolset\\hardware profiles\\current";
+    if (key.root == reg::kCurrentUser) base = u"HKCU";
+    if (key.root == reg::kUsers) base = u"HKU";
+    if (key.root == reg::kDynData) base = u"HKDD";
+    place.canonical = std::u16string(base);
+    if (!place.path.empty()) place.canonical += u"\\" + folded(place.path);
+    return place;
+}
+
+bool PlannedRegistry::wipedAt(const std::u16string& canonical) const {
+    for (std::size_t end = canonical.find(u'\\'); ; end = canonical.find(u'\\', end + 1)) {
+        const auto it = m_keys.find(canonical.substr(0, end));
+        if (it != m_keys.end() && it->second.wiped) return true;
+        if (end == std::u16string::npos) return false;
+    }
+}
+
+bool PlannedRegistry::exists(const Place& place, std::string& error) {
+    if (const auto it = m_keys.find(place.canonical); it != m_keys.end()) return it->second.exists;
+    if (wipedAt(place.canonical)) return false;
+    KeyHandle key(m_store);
+    const Status status = m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOptionNone, key.out());
+    if (status.ok()) return true;
+    if (status != Status::NotFound) error = shownKeyPath(place.shown) + ": " + status.message();
+    return false;
+}
+
+std::optional<RawValue> PlannedRegistry::valueOf(const Place& place, const std::u16string& name) {
+    const auto it = m_keys.find(place.canonical);
+    if (it != m_keys.end()) {
+        if (const auto v = it->second.values.find(folded(name)); v != it->second.values.end()) return v->second;
+    }
+    if (wipedAt(place.canonical)) return std::nullopt;
+    KeyHandle key(m_store);
+    RawValue value { name, reg::kRegNone, {} };
+    if (!m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOptionNone, key.out()).ok()) return std::nullopt;
+    if (!m_store.queryValue(key.get(), name, value.type, value.data).ok()) return std::nullopt;
+    return value;
+}
+
+void PlannedRegistry::deleteTree(const Place& place) {
+    const std::u16string below = place.canonical + u"\\";
+    auto it = m_keys.lower_bound(below);
+    while (it != m_keys.end() && it->first.starts_with(below))
+        it = m_keys.erase(it);
+    m_keys[place.canonical] = KeyState { false, true, {} };
+}
+
+// Makes the key and each missing key above it, top down, as the store's create does.
+bool PlannedRegistry::create(const RegFileKey& key, ImportPlan& plan, std::string& error) {
+    std::vector<std::size_t> ends;
+    for (std::size_t end = key.path.find(u'\\'); end != std::u16string::npos; end = key.path.find(u'\\', end + 1))
+        ends.push_back(end);
+    ends.push_back(key.path.size());
+    for (std::size_t end : ends) {
+        const Place place = placeOf(key, end);
+        if (exists(place, error)) continue;
+        if (!error.empty()) return false;
+        KeyState& state = m_keys[place.canonical];
+        state.exists = true;
+        plan.add({ RegChange::Kind::KeyAdded, place.shown, {}, 0, {}, 0, {}, key.line });
+    }
     return true;
 }
 
-ImportPlan planBelow(const ImportPlan& plan, std::string_view) {
+void PlannedRegistry::value(const Place& place, const RegFileValue& value, ImportPlan& plan) {
+    const std::optional<RawValue> old = valueOf(place, value.name);
+    RegChange change { RegChange::Kind::ValueAdded, place.shown, value.name, 0, {}, value.type, value.data, value.line };
+    if (value.remove) {
+        if (!old) return;
+        change.kind = RegChange::Kind::ValueDeleted;
+        change.newType = 0;
+        change.newData.clear();
+    } else if (old) {
+        if (old->type == value.type && old->data == value.data) return;
+        change.kind = RegChange::Kind::ValueChanged;
+    }
+    if (old) {
+        change.oldType = old->type;
+        change.oldData = old->data;
+    }
+    std::optional<RawValue> now;
+    if (!value.remove) now = RawValue { value.name, value.type, value.data };
+    m_keys[place.canonical].values[folded(value.name)] = std::move(now);
+    plan.add(std::move(change));
+}
+
+bool PlannedRegistry::section(const RegFileKey& key, ImportPlan& plan, std::string& error) {
+    const Place place = placeOf(key, key.path.size());
+    if (key.remove) {
+        const bool there = exists(place, error);
+        if (!error.empty()) return false;
+        if (there) plan.add({ RegChange::Kind::KeyDeleted, place.shown, {}, 0, {}, 0, {}, key.line });
+        deleteTree(place);
+        return true;
+    }
+    if (!create(key, plan, error)) return false;
+    for (const RegFileValue& v : key.values)
+        value(place, v, plan);
+    return true;
+}
+
+} // namespace
+
+bool planImport(RegStore& store, const RegFileContent& content, ImportPlan& plan, std::string& error) {
+    plan = {};
+    error.clear();
+    PlannedRegistry planned(store);
+    for (const RegFileKey& key : content.keys) {
+        if (!planned.section(key, plan, error)) {
+            error = content.fileName + ":" + std::to_string(key.line) + ": " + error;
+            plan = {};
+            return false;
+        }
+    }
+    return true;
+}
+
+// --- comparing two registries ------------------------------------------------------------------
+
+namespace {
+
+class StoreDiff {
+public:
+    StoreDiff(RegStore& oldStore, RegStore& newStore, ImportPlan& plan)
+        : m_old(oldStore)
+        , m_new(newStore)
+        , m_plan(plan) { }
+
+    void root(HKey root, std::string_view name, std::uint64_t skipIdentity);
+    [[nodiscard]] std::uint64_t identityOf(HKey root) const;
+
+private:
+    void keys(HKey oldKey, HKey newKey, const std::string& path);
+    void values(HKey oldKey, HKey newKey, const std::string& path);
+    void added(HKey newKey, const std::string& path);
+    static std::vector<std::u16string> subkeys(RegStore& store, HKey key);
+
+    RegStore& m_old;
+    RegStore& m_new;
+    ImportPlan& m_plan;
+    std::uint64_t m_skipOld = 0; // a hive that another root shows already
+    std::uint64_t m_skipNew = 0;
+};
+
+std::uint64_t StoreDiff::identityOf(HKey root) const {
+    reg::KeyInfo info;
+    return m_old.queryInfo(root, info).ok() ? info.identity : 0;
+}
+
+std::vector<std::u16string> StoreDiff::subkeys(RegStore& store, HKey key) {
+    std::vector<std::u16string> names;
+    std::u16string name;
+    for (std::uint32_t i = 0; store.enumKey(key, i, name).ok(); ++i)
+        names.push_back(name);
+    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return reg::compareNames(a, b) < 0; });
+    return names;
+}
+
+void StoreDiff::values(HKey oldKey, HKey newKey, const std::string& path) {
+    std::u16string name;
+    RawValue value;
+    for (std::uint32_t i = 0; m_new.enumValue(newKey, i, name, &value.type, &value.data).ok(); ++i) {
+        RegChange change { RegChange::Kind::ValueAdded, path, name, 0, {}, value.type, value.data, 0 };
+        if (oldKey != reg::kNoKey && m_old.queryValue(oldKey, name, change.oldType, change.oldData).ok()) {
+            if (change.oldType == value.type && change.oldData == value.data) continue;
+            change.kind = RegChange::Kind::ValueChanged;
+        }
+        m_plan.add(std::move(change));
+    }
+    if (oldKey == reg::kNoKey) return;
+    for (std::uint32_t i = 0; m_old.enumValue(oldKey, i, name, &value.type, &value.data).ok(); ++i) {
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        if (m_new.queryValue(newKey, name, type, data).ok()) continue;
+        m_plan.add({ RegChange::Kind::ValueDeleted, path, name, value.type, value.data, 0, {}, 0 });
+    }
+}
+
+void StoreDiff::added(HKey newKey, const std::string& path) {
+    m_plan.add({ RegChange::Kind::KeyAdded, path, {}, 0, {}, 0, {}, 0 });
+    values(reg::kNoKey, newKey, path);
+    for (const std::u16string& name : subkeys(m_new, newKey)) {
+        KeyHandle child(m_new);
+        if (m_new.openKey(newKey, name, reg::Access::Read, reg::kOpenLink, child.out()).ok())
+            added(child.get(), path + "\\" + reg::toUtf8(name));
+    }
+}
+
+void StoreDiff::keys(HKey oldKey, HKey newKey, const std::string& path) {
+    values(oldKey, newKey, path);
+    const std::vector<std::u16string> oldNames = subkeys(m_old, oldKey);
+    const std::vector<std::u16string> newNames = subkeys(m_new, newKey);
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < oldNames.size() || j < newNames.size()) {
+        const int order = i == oldNames.size() ? 1 : j == newNames.size() ? -1 : reg::compareNames(oldNames[i], newNames[j]);
+        const std::u16string& name = order <= 0 ? oldNames[i] : newNames[j];
+        const std::string childPath = path + "\\" + reg::toUtf8(name);
+        KeyHandle oldChild(m_old);
+        KeyHandle newChild(m_new);
+        if (order <= 0) (void)m_old.openKey(oldKey, name, reg::Access::Read, reg::kOpenLink, oldChild.out());
+        if (order >= 0) (void)m_new.openKey(newKey, name, reg::Access::Read, reg::kOpenLink, newChild.out());
+        reg::KeyInfo info;
+        const bool skip = (oldChild.get() && m_old.queryInfo(oldChild.get(), info).ok() && info.identity == m_skipOld)
+            || (newChild.get() && m_new.queryInfo(newChild.get(), info).ok() && info.identity == m_skipNew);
+        if (!skip && order < 0)
+            m_plan.add({ RegChange::Kind::KeyDeleted, childPath, {}, 0, {}, 0, {}, 0 });
+        else if (!skip && order > 0)
+            added(newChild.get(), childPath);
+        else if (!skip)
+            keys(oldChild.get(), newChild.get(), childPath);
+        i += order <= 0 ? 1 : 0;
+        j += order >= 0 ? 1 : 0;
+    }
+}
+
+void StoreDiff::root(HKey root, std::string_view name, std::uint64_t skipIdentity) {
+    m_skipOld = skipIdentity;
+    reg::KeyInfo info;
+    m_skipNew = skipIdentity && m_new.queryInfo(reg::kCurrentUser, info).ok() ? info.identity : 0;
+    keys(root, root, std::string(name));
+}
+
+} // namespace
+
+ImportPlan compareStores(RegStore& oldStore, RegStore& newStore) {
+    ImportPlan plan;
+    StoreDiff diff(oldStore, newStore, plan);
+    diff.root(reg::kLocalMachine, "HKEY_LOCAL_MACHINE", 0);
+    diff.root(reg::kCurrentUser, "HKEY_CURRENT_USER", 0);
+    // HKEY_USERS holds the user's hive, compared already as HKEY_CURRENT_USER.
+    diff.root(reg::kUsers, "HKEY_USERS", diff.identityOf(reg::kCurrentUser));
     return plan;
+}
+
+bool compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan, std::string& error) {
+    plan = {};
+    reg::MemoryRegistry oldStore;
+    reg::MemoryRegistry newStore;
+    for (auto [store, file] : { std::pair { &oldStore, &oldFile }, std::pair { &newStore, &newFile } }) {
+        if (const Status status = applyImport(*store, *file); !status.ok()) {
+            error = status.message();
+            return false;
+        }
+    }
+    plan = compareStores(oldStore, newStore);
+    return true;
+}
+
+ImportPlan planBelow(const ImportPlan& plan, std::string_view keyPath) {
+    const std::u16string key = reg::toUtf16(keyPath);
+    const auto within = [](const std::u16string& path, const std::u16string& top) {
+        return path.size() >= top.size() && reg::sameName(std::u16string_view(path).substr(0, top.size()), top)
+            && (path.size() == top.size() || path[top.size()] == u'\\');
+    };
+    ImportPlan below;
+    for (const RegChange& change : plan.changes) {
+        const std::u16string path = reg::toUtf16(change.keyPath);
+        if (within(path, key) || (change.kind == RegChange::Kind::KeyDeleted && within(key, path))) below.add(change);
+    }
+    return below;
 }
 
 } // namespace quern
