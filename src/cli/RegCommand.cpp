@@ -694,7 +694,7 @@ int runFind(const Context& c, const RegArgs& a) {
 int runImport(const Context& c, const RegArgs& a) {
     RegFileContent content;
     std::string error;
-    if (!readRegFile(a.file, content, error)) return c.fail(error + " Nothing was imported.");
+    if (!readRegFile(a.file, content, error)) return c.fail(error + "; nothing was imported.");
     if (const Status status = applyImport(c.store, content); !status.ok())
         return c.fail(status.message() + " Nothing was imported.");
     c.out << "The operation completed successfully.\n";

@@ -845,3 +845,69 @@ TEST_F(RegCommandTest, ExportNamesTheKeysItLeavesOutAndKeepsEveryValueWhole) {
         "\"v\"=\"y\"\r\n"
         "\r\n");
 }
+
+TEST_F(RegCommandTest, ImportWritesTheWholeFileOrNothing) {
+    const std::string file = tmp / "in.reg";
+    test::writeFile(file, "REGEDIT4\r\n\r\n[HKCU\\Software\\Imported]\r\n\"v\"=\"caf\xC3\xA9\"\r\n"
+                          "[-HKEY_CURRENT_USER\\Software\\Wine]\r\n");
+    Result result = run({ "import", file });
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out, "The operation completed successfully.\n");
+    EXPECT_EQ(result.filesWritten, 1u) << "one batch: user.reg written once";
+    EXPECT_EQ(value(kCurrentUser, u"Software\\Imported", u"v")->data, test::utf16zBytes(u"caf\u00e9"));
+    EXPECT_FALSE(keyInfo(kCurrentUser, u"Software\\Wine"));
+
+    // A line the reader cannot take, and a change the registry refuses: nothing is written.
+    const std::string before = files();
+    test::writeFile(file, "REGEDIT4\r\n[HKCU\\Software\\Other]\r\n\"v\"=dword:1\r\n\"w\"=hex(zz):00\r\n");
+    result = run({ "import", file });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.err, "quern-reg: " + file + ":4: expected hex: or hex(TYPE): with TYPE in 1 to 8 hex digits"
+                                                 "; nothing was imported.\n");
+    test::writeFile(file, "REGEDIT4\r\n[HKCU\\Software\\Other]\r\n[HKEY_DYN_DATA\\X]\r\n");
+    result = run({ "import", file });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find(file + ":3: could not create HKEY_DYN_DATA\\X"), std::string::npos) << result.err;
+    EXPECT_EQ(result.filesWritten, 0u);
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(run({ "import", tmp / "missing.reg" }).code, 1);
+}
+
+TEST_F(RegCommandTest, CompareListsWhatAnImportWouldChangeWithItsExitCode) {
+    setValue(kCurrentUser, u"Software\\App", u"n", kRegDword, { 1, 0, 0, 0 });
+    const std::string file = tmp / "b.reg";
+    test::writeFile(file, "REGEDIT4\r\n[HKCU\\Software\\App]\r\n\"n\"=dword:2\r\n[HKCU\\Software\\Other]\r\n");
+    const std::string before = files();
+    Result result = run({ "compare", file });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.out, "value changed: HKEY_CURRENT_USER\\Software\\App \"n\" = REG_DWORD 0x1 -> REG_DWORD 0x2\n"
+                          "key added: HKEY_CURRENT_USER\\Software\\Other\n"
+                          "1 key added, 1 value changed.\n");
+    result = run({ "compare", file, "HKCU\\Software\\Other" });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.out, "key added: HKEY_CURRENT_USER\\Software\\Other\n1 key added.\n");
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(run({ "compare", file, "HKCU\\Software\\Elsewhere" }).out, "No changes.\n");
+    EXPECT_EQ(run({ "compare", file, "HKCU\\Software\\Elsewhere" }).code, 0);
+    ASSERT_EQ(run({ "import", file }).code, 0);
+    EXPECT_EQ(run({ "compare", file }).code, 0);
+
+    // Two backups: what differs from the first to the second.
+    const std::string newer = tmp / "c.reg";
+    test::writeFile(newer, "REGEDIT4\r\n[HKCU\\Software\\App]\r\n\"n\"=dword:2\r\n\"m\"=\"x\"\r\n");
+    result = run({ "compare", file, newer });
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.out, "value added: HKEY_CURRENT_USER\\Software\\App \"m\" = REG_SZ x\n"
+                          "key deleted: HKEY_CURRENT_USER\\Software\\Other (with everything below it)\n"
+                          "1 key deleted, 1 value added.\n");
+    EXPECT_EQ(run({ "compare", file, file }).code, 0);
+
+    // Errors are told from both answers.
+    test::writeFile(newer, "REGEDIT4\r\n[HKCU\\Software\\App\r\n");
+    result = run({ "compare", newer });
+    EXPECT_EQ(result.code, 2);
+    EXPECT_EQ(result.err, "quern-reg: " + newer + ":2: expected ] at the end of the key line\n");
+    EXPECT_EQ(run({ "compare", file, newer }).code, 2);
+    EXPECT_EQ(run({ "compare" }).code, 2);
+    EXPECT_EQ(run({ "compare", file, newer, "x" }).code, 2);
+}
