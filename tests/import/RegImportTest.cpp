@@ -31,10 +31,10 @@ void appendEscaped(std::u16string& out, std::u16string_view text) {
 
 // Every key below the roots a file can name, with its values' names, types and bytes, sorted: the
 // oracle the round trips compare with. Links are listed as keys, as a file holds them.
-std::string dump(RegStore& store) {
+std::string dump(RegStore& store, KeyWalk::Links links = KeyWalk::Links::AsKeys) {
     std::vector<std::string> lines;
     for (auto [root, name] : { std::pair { kLocalMachine, "HKLM" }, std::pair { kCurrentUser, "HKCU" } }) {
-        KeyWalk walk(store, root, name, KeyWalk::Links::AsKeys);
+        KeyWalk walk(store, root, name, links);
         while (walk.next()) {
             std::u16string valueName;
             std::uint32_t type = 0;
@@ -118,6 +118,18 @@ std::string version5File(RegStore& store) {
     return bytes;
 }
 
+// The same registry as Quern's export writes it in the Version 5.00 form.
+std::string exportedFile(RegStore& store) {
+    test::TempDir dir;
+    RegFileExport file(store);
+    EXPECT_TRUE(file.OpenRegFile(dir / "x.reg", RegFileForm::Unicode));
+    file.ExportTree("HKEY_LOCAL_MACHINE\\");
+    file.ExportTree("HKEY_CURRENT_USER\\");
+    EXPECT_TRUE(file.CloseRegFile()) << file.error();
+    EXPECT_TRUE(file.leftOutKeys().empty());
+    return test::readFile(dir / "x.reg");
+}
+
 RegFileContent parsed(std::string_view bytes) {
     RegFileContent content;
     std::string error;
@@ -174,10 +186,10 @@ std::vector<std::string> lines(const ImportPlan& plan) {
 } // namespace
 
 TEST(RegImport, AGeneratedRegistryRoundTripsThroughAVersion5File) {
-    for (unsigned seed : { 1u, 2u, 3u }) {
+    for (unsigned seed : { 1u, 2u, 3u, 4u }) {
         MemoryRegistry source;
         fillRandom(source, seed);
-        const RegFileContent content = parsed(version5File(source));
+        const RegFileContent content = parsed(seed % 2 ? version5File(source) : exportedFile(source));
 
         MemoryRegistry target;
         const std::string before = dump(target);
@@ -205,10 +217,13 @@ TEST(RegImport, TheSamplePrefixRoundTripsThroughAVersion5File) {
     test::TempDir dir;
     test::copySamplePrefix(dir.path());
     WinePrefixStore sample(test::testPrefixOptions(dir.path(), dir / "servers"));
-    const RegFileContent content = parsed(version5File(sample));
     MemoryRegistry target(MemoryRegistryOptions { {}, {}, false });
-    ASSERT_EQ(applyImport(target, content), Status::Ok);
+    ASSERT_EQ(applyImport(target, parsed(version5File(sample))), Status::Ok);
     EXPECT_EQ(difference(dump(sample), dump(target)), "");
+    // Quern's own export follows links, so the keys a link leads to arrive a second time below it.
+    MemoryRegistry exported(MemoryRegistryOptions { {}, {}, false });
+    ASSERT_EQ(applyImport(exported, parsed(exportedFile(sample))), Status::Ok);
+    EXPECT_EQ(difference(dump(sample, KeyWalk::Links::Follow), dump(exported, KeyWalk::Links::Follow)), "");
 }
 
 TEST(RegImport, ThePlanListsEachChangeOnceInFileOrder) {
