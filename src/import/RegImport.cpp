@@ -142,6 +142,9 @@ Status applySection(RegStore& store, const RegFileContent& content, const RegFil
         if (status.ok() || status == Status::NotFound) return Status::Ok;
         return failedAt(content, section.line, "could not delete " + shownKeyPath(section.fullPath()), status);
     }
+    // A root is there already; one that belongs to no file (HKEY_USERS) could not be "created",
+    // and an export writes its line all the same.
+    if (section.path.empty()) return applyValues(store, section.root, content, section);
     KeyHandle key(store);
     const Status status = store.createKey(section.root, section.path, reg::Access::Full, reg::kOptionNone, key.out());
     if (!status.ok())
@@ -177,12 +180,15 @@ public:
         : m_store(store) { }
 
     bool section(const RegFileKey& key, ImportPlan& plan, std::string& error);
+    // Nets out each key the file deletes and makes again, and counts the changes.
+    void finish(ImportPlan& plan);
 
 private:
     struct KeyState {
         bool exists = false;
         bool wiped = false; // deleted during the plan: what the store holds at or below it is gone
         std::map<std::u16string, std::optional<RawValue>> values; // by folded name; nothing: deleted
+        std::string shown; // the path of a key the plan makes
     };
     struct Place {
         HKey root;
@@ -198,10 +204,26 @@ private:
     void deleteTree(const Place& place);
     bool create(const RegFileKey& key, ImportPlan& plan, std::string& error);
     void value(const Place& place, const RegFileValue& value, ImportPlan& plan);
+    void record(ImportPlan& plan, RegChange change, const std::u16string& canonical);
+    [[nodiscard]] static bool within(const std::u16string& canonical, const std::u16string& top);
+    void replaceRegion(ImportPlan& plan, const Place& place, std::size_t line);
+    void regionDiff(const Place& place, std::size_t line, ImportPlan& diff, std::vector<std::u16string>& canonicals);
+    void valuesDiff(HKey key, const std::string& path, const KeyState& now, std::size_t line, ImportPlan& diff);
 
     RegStore& m_store;
     std::map<std::u16string, KeyState> m_keys;
+    std::vector<std::u16string> m_canonical; // of each change of the plan, in its order
+    std::vector<std::pair<Place, std::size_t>> m_deleted; // keys the file deleted that were there, with the line
 };
+
+void PlannedRegistry::record(ImportPlan& plan, RegChange change, const std::u16string& canonical) {
+    plan.changes.push_back(std::move(change));
+    m_canonical.push_back(canonical);
+}
+
+bool PlannedRegistry::within(const std::u16string& canonical, const std::u16string& top) {
+    return canonical.starts_with(top) && (canonical.size() == top.size() || canonical[top.size()] == u'\\');
+}
 
 PlannedRegistry::Place PlannedRegistry::placeOf(const RegFileKey& key, std::size_t pathLength) {
     Place place { key.root, key.path.substr(0, pathLength), key.rootName, {} };
@@ -253,7 +275,7 @@ void PlannedRegistry::deleteTree(const Place& place) {
     auto it = m_keys.lower_bound(below);
     while (it != m_keys.end() && it->first.starts_with(below))
         it = m_keys.erase(it);
-    m_keys[place.canonical] = KeyState { false, true, {} };
+    m_keys[place.canonical] = KeyState { false, true, {}, {} };
 }
 
 // Makes the key and each missing key above it, top down, as the store's create does.
@@ -268,7 +290,8 @@ bool PlannedRegistry::create(const RegFileKey& key, ImportPlan& plan, std::strin
         if (!error.empty()) return false;
         KeyState& state = m_keys[place.canonical];
         state.exists = true;
-        plan.add({ RegChange::Kind::KeyAdded, place.shown, {}, 0, {}, 0, {}, key.line });
+        state.shown = place.shown;
+        record(plan, { RegChange::Kind::KeyAdded, place.shown, {}, 0, {}, 0, {}, key.line }, place.canonical);
     }
     return true;
 }
@@ -292,7 +315,7 @@ void PlannedRegistry::value(const Place& place, const RegFileValue& value, Impor
     std::optional<RawValue> now;
     if (!value.remove) now = RawValue { value.name, value.type, value.data };
     m_keys[place.canonical].values[folded(value.name)] = std::move(now);
-    plan.add(std::move(change));
+    record(plan, std::move(change), place.canonical);
 }
 
 bool PlannedRegistry::section(const RegFileKey& key, ImportPlan& plan, std::string& error) {
@@ -300,7 +323,10 @@ bool PlannedRegistry::section(const RegFileKey& key, ImportPlan& plan, std::stri
     if (key.remove) {
         const bool there = exists(place, error);
         if (!error.empty()) return false;
-        if (there) plan.add({ RegChange::Kind::KeyDeleted, place.shown, {}, 0, {}, 0, {}, key.line });
+        if (there) {
+            record(plan, { RegChange::Kind::KeyDeleted, place.shown, {}, 0, {}, 0, {}, key.line }, place.canonical);
+            m_deleted.emplace_back(place, key.line);
+        }
         deleteTree(place);
         return true;
     }
@@ -308,6 +334,94 @@ bool PlannedRegistry::section(const RegFileKey& key, ImportPlan& plan, std::stri
     for (const RegFileValue& v : key.values)
         value(place, v, plan);
     return true;
+}
+
+// The changes at or below a key the file deleted are replaced by what differs between the store's
+// subtree and the one the file left there: a key deleted and made again with the same values is
+// no change, so a backup that replaces a key whole compares equal once imported.
+void PlannedRegistry::finish(ImportPlan& plan) {
+    std::vector<std::u16string> done;
+    for (const auto& deleted : m_deleted) {
+        const std::u16string& canonical = deleted.first.canonical;
+        const bool inside = std::any_of(done.begin(), done.end(), [&](const auto& top) { return within(canonical, top); });
+        if (!m_keys.contains(canonical) || inside) continue; // a later deletion above it took it
+        replaceRegion(plan, deleted.first, deleted.second);
+        done.push_back(canonical);
+    }
+    ImportPlan counted;
+    for (RegChange& change : plan.changes)
+        counted.add(std::move(change));
+    plan = std::move(counted);
+}
+
+void PlannedRegistry::replaceRegion(ImportPlan& plan, const Place& place, std::size_t line) {
+    ImportPlan diff;
+    std::vector<std::u16string> canonicals;
+    regionDiff(place, line, diff, canonicals);
+    std::vector<RegChange> changes;
+    std::vector<std::u16string> kept;
+    bool inserted = false;
+    for (std::size_t i = 0; i < plan.changes.size(); ++i) {
+        if (!within(m_canonical[i], place.canonical)) {
+            changes.push_back(std::move(plan.changes[i]));
+            kept.push_back(std::move(m_canonical[i]));
+        } else if (!inserted) {
+            inserted = true;
+            std::move(diff.changes.begin(), diff.changes.end(), std::back_inserter(changes));
+            std::move(canonicals.begin(), canonicals.end(), std::back_inserter(kept));
+        }
+    }
+    plan.changes = std::move(changes);
+    m_canonical = std::move(kept);
+}
+
+void PlannedRegistry::valuesDiff(HKey key, const std::string& path, const KeyState& now, std::size_t line, ImportPlan& diff) {
+    std::vector<std::u16string> seen;
+    std::u16string name;
+    RawValue old;
+    for (std::uint32_t i = 0; m_store.enumValue(key, i, name, &old.type, &old.data).ok(); ++i) {
+        seen.push_back(folded(name));
+        const auto it = now.values.find(seen.back());
+        if (it == now.values.end() || !it->second)
+            diff.changes.push_back({ RegChange::Kind::ValueDeleted, path, name, old.type, old.data, 0, {}, line });
+        else if (it->second->type != old.type || it->second->data != old.data)
+            diff.changes.push_back({ RegChange::Kind::ValueChanged, path, it->second->name, old.type, old.data,
+                it->second->type, it->second->data, line });
+    }
+    for (const auto& [foldedName, value] : now.values)
+        if (value && std::find(seen.begin(), seen.end(), foldedName) == seen.end())
+            diff.changes.push_back({ RegChange::Kind::ValueAdded, path, value->name, 0, {}, value->type, value->data, line });
+}
+
+void PlannedRegistry::regionDiff(
+    const Place& place, std::size_t line, ImportPlan& diff, std::vector<std::u16string>& canonicals) {
+    std::vector<std::u16string> seen;
+    KeyHandle start(m_store);
+    if (m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOpenLink, start.out()).ok()) {
+        reg::KeyWalk walk(m_store, start.get(), place.shown, reg::KeyWalk::Links::AsKeys);
+        while (walk.next()) {
+            const std::u16string canonical = place.canonical + folded(reg::toUtf16(walk.path().substr(place.shown.size())));
+            const auto now = m_keys.find(canonical);
+            if (now == m_keys.end() || !now->second.exists) {
+                diff.changes.push_back({ RegChange::Kind::KeyDeleted, walk.path(), {}, 0, {}, 0, {}, line });
+                walk.skipSubkeys();
+            } else {
+                seen.push_back(canonical);
+                valuesDiff(walk.key(), walk.path(), now->second, line, diff);
+            }
+            canonicals.resize(diff.changes.size(), canonical);
+        }
+    }
+    for (auto it = m_keys.lower_bound(place.canonical); it != m_keys.end() && it->first.starts_with(place.canonical); ++it) {
+        if (!within(it->first, place.canonical) || !it->second.exists) continue;
+        if (std::find(seen.begin(), seen.end(), it->first) != seen.end()) continue;
+        diff.changes.push_back({ RegChange::Kind::KeyAdded, it->second.shown, {}, 0, {}, 0, {}, line });
+        for (const auto& [foldedName, value] : it->second.values)
+            if (value)
+                diff.changes.push_back({ RegChange::Kind::ValueAdded, it->second.shown, value->name, 0, {}, value->type,
+                    value->data, line });
+        canonicals.resize(diff.changes.size(), it->first);
+    }
 }
 
 } // namespace
@@ -323,6 +437,7 @@ bool planImport(RegStore& store, const RegFileContent& content, ImportPlan& plan
             return false;
         }
     }
+    planned.finish(plan);
     return true;
 }
 

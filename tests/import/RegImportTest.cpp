@@ -232,6 +232,9 @@ TEST(RegImport, ThePlanListsEachChangeOnceInFileOrder) {
         KeyHandle key(store);
         ASSERT_EQ(store.createKey(kLocalMachine, u"Software\\Classes\\.x\\Sub", Access::Full, kOptionNone, key.out()),
             Status::Ok);
+        ASSERT_EQ(store.setValue(key.get(), u"old", kRegSz, test::utf16zBytes(u"1")), Status::Ok);
+        ASSERT_EQ(store.createKey(kCurrentUser, u"Software\\Gone\\Child", Access::Full, kOptionNone, key.out()),
+            Status::Ok);
         ASSERT_EQ(store.createKey(kCurrentUser, u"Software\\App", Access::Full, kOptionNone, key.out()), Status::Ok);
         ASSERT_EQ(store.setValue(key.get(), u"same", kRegSz, test::utf16zBytes(u"v")), Status::Ok);
         ASSERT_EQ(store.setValue(key.get(), u"old", kRegDword, Bytes { 1, 0, 0, 0 }), Status::Ok);
@@ -249,9 +252,12 @@ TEST(RegImport, ThePlanListsEachChangeOnceInFileOrder) {
                                           "[HKCU\\Software\\New\\Deep]\r\n"
                                           "@=hex:01\r\n"
                                           "[-HKCU\\Software\\Nowhere]\r\n"
+                                          "[-HKCU\\Software\\Gone]\r\n"
                                           "[-HKEY_CLASSES_ROOT\\.x]\r\n"
                                           "[HKLM\\Software\\Classes\\.x\\Sub]\r\n"
-                                          "[HKCR\\.x\\Sub]\r\n");
+                                          "\"new\"=\"2\"\r\n"
+                                          "[HKCR\\.x\\Sub]\r\n"
+                                          "[HKEY_USERS]\r\n");
     ImportPlan plan;
     std::string error;
     ASSERT_TRUE(planImport(store, content, plan, error)) << error;
@@ -262,18 +268,25 @@ TEST(RegImport, ThePlanListsEachChangeOnceInFileOrder) {
         "key added: HKEY_CURRENT_USER\\Software\\New",
         "key added: HKEY_CURRENT_USER\\Software\\New\\Deep",
         "value added: HKEY_CURRENT_USER\\Software\\New\\Deep @ = REG_BINARY 01",
-        "key deleted: HKEY_CLASSES_ROOT\\.x (with everything below it)",
-        "key added: HKEY_LOCAL_MACHINE\\Software\\Classes\\.x",
-        "key added: HKEY_LOCAL_MACHINE\\Software\\Classes\\.x\\Sub",
+        "key deleted: HKEY_CURRENT_USER\\Software\\Gone (with everything below it)",
+        // A key deleted and made again differs only in what the file gave it.
+        "value deleted: HKEY_CLASSES_ROOT\\.x\\Sub \"old\" (was REG_SZ 1)",
+        "value added: HKEY_CLASSES_ROOT\\.x\\Sub \"new\" = REG_SZ 2",
     };
     EXPECT_EQ(lines(plan), expected);
-    EXPECT_EQ(planSummary(plan), "4 keys added, 1 key deleted, 1 value added, 2 values changed, 1 value deleted.");
+    EXPECT_EQ(planSummary(plan), "2 keys added, 1 key deleted, 2 values added, 2 values changed, 2 values deleted.");
     EXPECT_EQ(plan.changes[3].line, 8u);
     EXPECT_EQ(dump(store), before);
 
     EXPECT_EQ(lines(planBelow(plan, "HKEY_CURRENT_USER\\SOFTWARE\\new")).size(), 3u);
-    EXPECT_EQ(lines(planBelow(plan, "HKEY_CLASSES_ROOT\\.x\\Sub")),
-        (std::vector<std::string> { "key deleted: HKEY_CLASSES_ROOT\\.x (with everything below it)" }));
+    EXPECT_EQ(lines(planBelow(plan, "HKEY_CURRENT_USER\\Software\\Gone\\Child")),
+        (std::vector<std::string> { "key deleted: HKEY_CURRENT_USER\\Software\\Gone (with everything below it)" }));
+
+    // Once imported, the same file changes nothing; a root's own line, as exports write it, is
+    // there already, even one that belongs to no registry file.
+    ASSERT_EQ(applyImport(store, content), Status::Ok);
+    ASSERT_TRUE(planImport(store, content, plan, error)) << error;
+    EXPECT_EQ(lines(plan), std::vector<std::string> {});
 }
 
 TEST(RegImport, AnImportThatFailsPartWayWritesNothing) {
