@@ -1,6 +1,7 @@
 #include "shell/QuernU.h"
 
 #include "codec/ValueText.h"
+#include "import/ImportCommand.h"
 #include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "search/SearchHitsPane.h"
@@ -190,6 +191,10 @@ void TMainForm::buildMenus() {
     FileMNU = bar->addMenu(QStringLiteral("&File"));
     REGExportMNU = addItem(FileMNU, QStringLiteral("&Export to .REG file..."), QKeySequence(Qt::CTRL | Qt::Key_R),
         QStringLiteral("Export selected keys to a .REG file"));
+    QAction* importItem = addItem(FileMNU, QStringLiteral("&Import .REG file..."), QKeySequence(Qt::CTRL | Qt::Key_I),
+        QStringLiteral("Import a .REG file, after a list of what it changes"));
+    importItem->setObjectName(QStringLiteral("ImportMNU"));
+    connect(importItem, &QAction::triggered, this, [this] { runRegImport(*this); });
     FileMNU->addSeparator();
     LoadSelMNU = addItem(FileMNU, QStringLiteral("&Load key selection..."), QKeySequence(Qt::CTRL | Qt::Key_L),
         QStringLiteral("Load key selection from a .QKS file"));

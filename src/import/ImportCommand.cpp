@@ -1,0 +1,76 @@
+#include "import/ImportCommand.h"
+
+#include "import/ImportPreview.h"
+#include "import/RegImport.h"
+#include "shell/QuernU.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace quern {
+
+namespace {
+
+// Reads and plans; false after telling the user why, with nothing written.
+bool readAndPlan(TMainForm& form, const QString& file, RegFileContent& content, ImportPlan& plan) {
+    std::string error;
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    const bool ok = readRegFile(QFile::encodeName(file).toStdString(), content, error)
+        && planImport(form.store(), content, plan, error);
+    QApplication::restoreOverrideCursor();
+    if (!ok)
+        QMessageBox::critical(&form, QStringLiteral("Quern"),
+            QStringLiteral("%1 cannot be imported:\n%2\n\nNothing was written.")
+                .arg(file, QString::fromStdString(error)));
+    return ok;
+}
+
+// Writes every change of the file, or none of them.
+bool applyAsOneBatch(TMainForm& form, const RegFileContent& content) {
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    reg::WriteBatch batch(form.store());
+    reg::Status status = applyImport(form.store(), content);
+    if (status.ok())
+        status = batch.finish();
+    else
+        batch.abandon();
+    QApplication::restoreOverrideCursor();
+    if (!status.ok())
+        QMessageBox::critical(&form, QStringLiteral("Quern"),
+            QStringLiteral("The import failed, and nothing of it was written:\n%1")
+                .arg(QString::fromStdString(status.message())));
+    return status.ok();
+}
+
+} // namespace
+
+void runRegImport(TMainForm& form) {
+    const QString file = form.fileDialogs.chooseOpenFile(QStringLiteral("Import .REG file"),
+        QStringLiteral("Registry file (*.reg);;All files (*)"), QStringLiteral("reg"));
+    if (file.isEmpty()) return;
+    RegFileContent content;
+    ImportPlan plan;
+    if (!readAndPlan(form, file, content, plan)) return;
+    const QString name = QFileInfo(file).fileName();
+    if (plan.empty()) {
+        QMessageBox::information(&form, QStringLiteral("Quern"),
+            QStringLiteral("Importing %1 changes nothing: the registry already holds what it says.").arg(name));
+        return;
+    }
+    const QString readOnly = QString::fromStdString(form.store().readOnlyReason());
+    ImportPreview preview(name, plan, readOnly, &form);
+    if (preview.exec() != QDialog::Accepted) return;
+    if (!readOnly.isEmpty()) {
+        QMessageBox::warning(&form, QStringLiteral("Quern"),
+            QStringLiteral("Nothing was imported: the registry is read-only.\n%1").arg(readOnly));
+        return;
+    }
+    // The window shows what is now there, whether the write went through or not.
+    applyAsOneBatch(form, content);
+    form.RefreshMNUClick();
+}
+
+} // namespace quern

@@ -1,0 +1,183 @@
+#include "TestSupport.h"
+#include "WindowTestSupport.h"
+#include "import/ImportPreview.h"
+#include "registry/RegU.h"
+#include "shell/KeyTreeItem.h"
+#include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace quern;
+using namespace quern::test;
+
+namespace {
+
+const std::string K = "HKEY_CURRENT_USER\\Software\\K";
+
+// A registry with K (a = "1", b = 2, and the subkey Sub) shown in a window whose file dialog
+// answers with the test's file.
+class Window {
+public:
+    explicit Window(bool readOnly = false) {
+        store = test::openTestRegistry(dir / "registry");
+        {
+            reg::RegAccessor registry(*store);
+            registry.selectRoot(reg::kCurrentUser);
+            registry.createKey("\\Software\\K\\Sub");
+            registry.openKey("\\Software\\K");
+            registry.writeString("a", "1");
+            registry.writeInteger("b", 2);
+        }
+        if (readOnly) {
+            lock = std::make_unique<test::HeldLock>(test::testRegistryServerLock(dir / "registry"));
+            store = test::openTestRegistry(dir / "registry", false);
+        }
+        userBefore = userFile();
+        form = std::make_unique<TMainForm>(*store);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        form->fileDialogs.run = [this](QFileDialog& dialog) {
+            title = dialog.windowTitle();
+            return QString::fromStdString(file);
+        };
+        form->GoToPath(QString::fromStdString(K));
+        form->flushTreeChange();
+        QTRY_VERIFY(valueNames(*form).size() == 2);
+    }
+    [[nodiscard]] std::string userFile() const { return test::readFile(dir / "registry" / "user.reg"); }
+    // Writes the file, runs File > Import... and answers the preview with OK or Cancel.
+    void import(const std::string& text, bool ok) {
+        test::writeFile(file, text);
+        test::whenModalDo<ImportPreview>([this, ok](ImportPreview& preview) {
+            summary = preview.summary();
+            rows.clear();
+            for (int i = 0; i < preview.list()->topLevelItemCount(); ++i) {
+                QStringList columns;
+                for (int c = 0; c < 5; ++c)
+                    columns << preview.list()->topLevelItem(i)->text(c);
+                rows << columns.join(QLatin1Char('|'));
+            }
+            if (ok)
+                preview.accept();
+            else
+                preview.reject();
+        });
+        control<QAction>(*form, "ImportMNU")->trigger();
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<test::HeldLock> lock;
+    std::unique_ptr<reg::WinePrefixStore> store;
+    std::unique_ptr<TMainForm> form;
+    std::string file = dir / "in.reg";
+    std::string userBefore;
+    QString title;
+    QString summary;
+    QStringList rows;
+};
+
+const std::string kChanges = "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[" + K + "]\r\n"
+                             "\"a\"=\"one\\r\\ntwo\"\r\n"
+                             "\"b\"=-\r\n"
+                             "\"c\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+                             "\"b\"=-\r\n\r\n"
+                             "[-" + K + "\\Sub]\r\n\r\n"
+                             "[" + K + "\\New]\r\n"
+                             "@=\"d\"\r\n";
+
+} // namespace
+
+class ImportCommandTest : public QObject {
+    Q_OBJECT
+    test::SeparateSettings m_settings;
+
+private slots:
+    void init() { m_settings.next(); }
+
+    // The preview lists every change with its old and new data; Cancel writes nothing, Import
+    // writes it all, and the window then shows it with the same key selected.
+    void thePreviewListsTheChangesAndOnlyOkWrites() {
+        Window w;
+        w.import(kChanges, false);
+        QCOMPARE(w.title, QStringLiteral("Import .REG file"));
+        const QString k = QString::fromStdString(K);
+        QCOMPARE(w.rows,
+            QStringList({ QStringLiteral("Value changed|%1|a|REG_SZ 1|REG_SZ one\u240D\u240Atwo").arg(k),
+                QStringLiteral("Value deleted|%1|b|REG_DWORD 0x2|").arg(k),
+                QStringLiteral("Value added|%1|c||REG_QWORD 0x1").arg(k),
+                QStringLiteral("Key deleted, with all below it|%1\\Sub|||").arg(k),
+                QStringLiteral("Key added|%1\\New|||").arg(k),
+                QStringLiteral("Value added|%1\\New|(Default)||REG_SZ d").arg(k) }));
+        QVERIFY2(w.summary.contains(QStringLiteral("1 key added")), qPrintable(w.summary));
+        QVERIFY2(w.summary.contains(QStringLiteral("1 value changed")), qPrintable(w.summary));
+        QCOMPARE(w.userFile(), w.userBefore);
+
+        w.import(kChanges, true);
+        QVERIFY(w.userFile() != w.userBefore);
+        QCOMPARE(keyPathOfNode(w.form->currentNode()), K);
+        QCOMPARE(valueNames(*w.form), (std::vector<std::string> { "a", "c" }));
+        QCOMPARE(w.form->valueRows()[0].text, std::string("\"one\r\ntwo\""));
+        KeyTreeItem* node = w.form->currentNode();
+        node->setExpanded(true);
+        QCOMPARE(node->childCount(), 1);
+        QCOMPARE(node->child(0)->text(0), QStringLiteral("New"));
+    }
+
+    // A file the reader refuses is named with its line and what was expected, and one that
+    // changes nothing says so; neither shows the preview nor writes.
+    void badFilesAndFilesWithoutChangesWriteNothing() {
+        Window w;
+        QString message;
+        test::answerNextMessageBox(QMessageBox::Ok, &message);
+        w.import("Windows Registry Editor Version 5.00\r\n\r\n[" + K + "\r\n\"a\"=\"x\"\r\n", true);
+        QVERIFY2(message.contains(QString::fromStdString(w.file + ":3")), qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("expected")), qPrintable(message));
+        QVERIFY2(message.endsWith(QStringLiteral("Nothing was written.")), qPrintable(message));
+        QVERIFY(w.rows.isEmpty());
+
+        test::answerNextMessageBox(QMessageBox::Ok, &message);
+        w.import("REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n", true);
+        QCOMPARE(message, QStringLiteral("Importing in.reg changes nothing: the registry already holds what it says."));
+        QVERIFY(w.rows.isEmpty());
+        QCOMPARE(w.userFile(), w.userBefore);
+    }
+
+    // A read-only registry can be compared with the file; OK then says why nothing is written.
+    void aReadOnlyRegistryShowsThePreviewAndWritesNothing() {
+        Window w(true);
+        QString message;
+        test::whenModalDo<ImportPreview>([&](ImportPreview& preview) {
+            QVERIFY(preview.findChild<QLabel*>(QStringLiteral("ReadOnlyNotice")));
+            test::answerNextMessageBox(QMessageBox::Ok, &message);
+            preview.accept();
+        });
+        test::writeFile(w.file, kChanges);
+        control<QAction>(*w.form, "ImportMNU")->trigger();
+        QVERIFY2(message.startsWith(QStringLiteral("Nothing was imported: the registry is read-only.")),
+            qPrintable(message));
+        QCOMPARE(w.userFile(), w.userBefore);
+    }
+
+    // When the import deletes the key the window stands on, the window goes to the nearest key
+    // that is left.
+    void theSelectedKeyGoneTheWindowStandsOnItsParent() {
+        Window w;
+        w.form->GoToPath(QString::fromStdString(K + "\\Sub"));
+        w.form->flushTreeChange();
+        QCOMPARE(keyPathOfNode(w.form->currentNode()), K + "\\Sub");
+        w.import("REGEDIT4\r\n\r\n[-" + K + "\\Sub]\r\n", true);
+        QCOMPARE(keyPathOfNode(w.form->currentNode()), K);
+    }
+};
+
+QTEST_MAIN(ImportCommandTest)
+#include "ImportCommandTest.moc"
