@@ -18,7 +18,7 @@ namespace {
 
 QString dataText(std::uint32_t type, const std::vector<std::uint8_t>& data) {
     // Line breaks in string data would make one row two lines high; their pictures keep it one.
-    return QString::fromStdString(shownKeyPath(typeName(type) + " " + queryText(type, data)));
+    return QString::fromStdString(shownKeyPath(codec::typeName(type) + " " + queryText(type, data)));
 }
 
 QString kindText(RegChange::Kind kind) {

@@ -52,7 +52,7 @@ public:
         form->flushTreeChange();
         QTRY_VERIFY(valueNames(*form).size() == 2);
     }
-    [[nodiscard]] std::string userFile() const { return test::readFile(dir / "registry" / "user.reg"); }
+    [[nodiscard]] std::string userFile() const { return test::readFile(dir / "registry/user.reg"); }
     // Writes the file, runs File > Import... and answers the preview with OK or Cancel.
     void import(const std::string& text, bool ok) {
         test::writeFile(file, text);
@@ -85,14 +85,14 @@ public:
 };
 
 const std::string kChanges = "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[-" + K + "\\Sub]\r\n\r\n"
+                             "[" + K + "\\New]\r\n"
+                             "@=\"d\"\r\n\r\n"
                              "[" + K + "]\r\n"
                              "\"a\"=\"one\\r\\ntwo\"\r\n"
                              "\"b\"=-\r\n"
                              "\"c\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-                             "\"b\"=-\r\n\r\n"
-                             "[-" + K + "\\Sub]\r\n\r\n"
-                             "[" + K + "\\New]\r\n"
-                             "@=\"d\"\r\n";
+                             "\"b\"=-\r\n";
 
 } // namespace
 
@@ -111,12 +111,12 @@ private slots:
         QCOMPARE(w.title, QStringLiteral("Import .REG file"));
         const QString k = QString::fromStdString(K);
         QCOMPARE(w.rows,
-            QStringList({ QStringLiteral("Value changed|%1|a|REG_SZ 1|REG_SZ one\u240D\u240Atwo").arg(k),
-                QStringLiteral("Value deleted|%1|b|REG_DWORD 0x2|").arg(k),
-                QStringLiteral("Value added|%1|c||REG_QWORD 0x1").arg(k),
-                QStringLiteral("Key deleted, with all below it|%1\\Sub|||").arg(k),
+            QStringList({ QStringLiteral("Key deleted, with all below it|%1\\Sub|||").arg(k),
                 QStringLiteral("Key added|%1\\New|||").arg(k),
-                QStringLiteral("Value added|%1\\New|(Default)||REG_SZ d").arg(k) }));
+                QStringLiteral("Value added|%1\\New|(Default)||REG_SZ d").arg(k),
+                QStringLiteral("Value changed|%1|a|REG_SZ 1|REG_SZ one\u240D\u240Atwo").arg(k),
+                QStringLiteral("Value deleted|%1|b|REG_DWORD 0x2|").arg(k),
+                QStringLiteral("Value added|%1|c||REG_QWORD 0x1").arg(k) }));
         QVERIFY2(w.summary.contains(QStringLiteral("1 key added")), qPrintable(w.summary));
         QVERIFY2(w.summary.contains(QStringLiteral("1 value changed")), qPrintable(w.summary));
         QCOMPARE(w.userFile(), w.userBefore);

@@ -2,9 +2,9 @@
 # quern-smoke.sh QUERN HELP_FILE PREFIX_DIR: starts the built Quern on a scratch copy of a Wine
 # prefix under a virtual X server and drives it as a user would, with real key presses: a path
 # typed into the path line, two keys marked, the selection saved, changed, loaded back and saved
-# again, an export, the help, the menus left with Esc, a DWORD changed in the value editor, and Esc to
+# again, an export in each form, the help, the menus left with Esc, a DWORD changed in the value editor, and Esc to
 # close with its question, a key made with Ins, renamed with F2 and three values deleted with Del
-# and All. It
+# and All, and a file imported through its preview. It
 # checks the files the program wrote and that it is alive where it should be.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb or xdotool here (the test is skipped).
 set -u
@@ -132,6 +132,23 @@ grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\
 grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\' "$work/out/backup.reg" \
     && fail "the export holds subkeys of a key marked alone"
 
+# The same export as a Unicode file: the file type is one Tab after the file name, the second type.
+focus "$main"
+keys ctrl+r
+dialog=$(window_named '^Save selected keys as .REG') || fail "the second Ctrl+R opened no file dialog"
+focus "$dialog"
+keys ctrl+a
+type_text "$work/out/unicode.reg"
+keys Tab Down Return
+wait_gone '^Save selected keys as .REG' || fail "the file dialog of the Unicode export stayed open"
+focus "$main"
+wait_for_file "$work/out/unicode.reg" || fail "the Unicode export wrote no file"
+sleep 0.5
+[ "$(head -c 12 "$work/out/unicode.reg" | od -An -tx1 | tr -d ' \n')" = 'fffe570069006e0064006f00' ] \
+    || fail "the Unicode export does not start with the byte-order mark and Windows"
+iconv -f UTF-16LE -t UTF-8 "$work/out/unicode.reg" | grep -q '^\[HKEY_CURRENT_USER\\Software\\Wine\]' \
+    || fail "the Unicode export lacks the marked key"
+
 # The view modes and Refresh; the modes chosen come back in the settings written at close.
 focus "$main"
 keys ctrl+2 ctrl+shift+3 F5
@@ -211,6 +228,25 @@ keys alt+a
 wait_gone '^Confirm' || fail "All did not end the questions"
 alive || fail "deleting values ended the program"
 
+# File > Import... by its accelerator keys: the preview lists the changes, Import writes them.
+{ printf '\xff\xfe'; printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' '[HKEY_CURRENT_USER\Software\SmokeImport]' \
+    '@="imported"' "\"Caf$(printf '\xc3\xa9')\"=\"cr$(printf '\xc3\xa8')me $(printf '\xe2\x82\xac')\"" \
+    '"Big"=hex(b):01,02,03,04,05,06,07,08' | iconv -f UTF-8 -t UTF-16LE; } >"$work/out/in.reg"
+focus "$main"
+keys alt+f i
+answer_file_dialog 'Import .REG file' "$work/out/in.reg"
+preview=$(window_named '^Import in.reg') || fail "File > Import... showed no preview"
+import -window root "$work/import-preview.png" 2>/dev/null
+grep -q 'SmokeImport' "$work/pfx/user.reg" && fail "the import wrote before the preview was confirmed"
+focus "$preview"
+keys alt+i
+wait_gone '^Import in.reg' || fail "Import did not close the preview"
+grep -q '^\[Software\\\\SmokeImport\] [0-9]*$' "$work/pfx/user.reg" || fail "the import wrote no key"
+grep -q '^"Caf\\xe9"="cr\\xe8me \\x20ac"$' "$work/pfx/user.reg" \
+    || fail "the import wrote the string as: $(grep -a Caf "$work/pfx/user.reg")"
+grep -q '^"Big"=hex(b):01,02,03,04,05,06,07,08$' "$work/pfx/user.reg" || fail "the import wrote no QWORD"
+alive || fail "the import ended the program"
+
 # Find from a key, then Search again until the end is said: each match moves the tree, and the
 # path line at close shows the last one.
 go_to 'HKEY_CURRENT_USER\Software\Wine'
@@ -259,11 +295,13 @@ for file in system.reg userdef.reg; do
     cmp -s "$work/pfx-before/$file" "$work/pfx/$file" || fail "$file changed, though nothing in it was edited"
 done
 # In user.reg only the edited keys changed: the Desktop block's time, in both forms, its one
-# value, the three values gone, and the renamed key's block (a blank line and two lines).
+# value, the three values gone, the renamed key's block (a blank line and two lines) and the
+# imported key's (a blank line, its header and time, and three values).
 written=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^>')
-[ "$(printf '%s\n' "$written" | wc -l)" -eq 6 ] \
+[ "$(printf '%s\n' "$written" | wc -l)" -eq 12 ] \
     && ! printf '%s\n' "$written" | grep -v -e '^> \[Control Panel\\\\Desktop\] [0-9]*$' -e '^> #time=[0-9a-f]*$' \
-        -e '^> "CaretWidth"=dword:0000002a$' -e '^> $' -e '^> \[Software\\\\SmokeRenamed\] [0-9]*$' >/dev/null \
+        -e '^> "CaretWidth"=dword:0000002a$' -e '^> $' -e '^> \[Software\\\\SmokeRenamed\] [0-9]*$' \
+        -e '^> \[Software\\\\SmokeImport\] [0-9]*$' -e '^> @="imported"$' -e '^> "Caf\\xe9"=' -e '^> "Big"=' >/dev/null \
     || fail "user.reg gained otherwise than in the edited keys: $written"
 removed=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^<' | grep -v -e '^< \[Control Panel\\\\Desktop\] ' \
     -e '^< #time=' -e '^< "CaretWidth"=' | paste -sd '|')
