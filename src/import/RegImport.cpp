@@ -314,7 +314,11 @@ void PlannedRegistry::value(const Place& place, const RegFileValue& value, Impor
     }
     std::optional<RawValue> now;
     if (!value.remove) now = RawValue { value.name, value.type, value.data };
-    m_keys[place.canonical].values[folded(value.name)] = std::move(now);
+    // The section made or found the key before its values: an entry begun here must say it is
+    // there, or a later section below it would list the key as added.
+    KeyState& state = m_keys[place.canonical];
+    state.exists = true;
+    state.values[folded(value.name)] = std::move(now);
     record(plan, std::move(change), place.canonical);
 }
 

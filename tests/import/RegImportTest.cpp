@@ -375,3 +375,23 @@ TEST(RegImport, ARegedit4ExportRestoresWhatItsFormHolds) {
     };
     EXPECT_EQ(lines(compareStores(target, source)), expected);
 }
+
+TEST(RegImport, AKeyWhoseValuesAnEarlierSectionSetIsNotAddedAgainForItsSubkey) {
+    MemoryRegistry store;
+    {
+        KeyHandle key(store);
+        ASSERT_EQ(store.createKey(kCurrentUser, u"Software\\App", Access::Full, kOptionNone, key.out()), Status::Ok);
+        ASSERT_EQ(store.setValue(key.get(), u"v", kRegDword, Bytes { 1, 0, 0, 0 }), Status::Ok);
+    }
+    const RegFileContent content = parsed("REGEDIT4\r\n"
+                                          "[HKEY_CURRENT_USER\\Software\\App]\r\n"
+                                          "\"v\"=dword:00000002\r\n"
+                                          "[HKEY_CURRENT_USER\\Software\\App\\Sub]\r\n");
+    ImportPlan plan;
+    std::string error;
+    ASSERT_TRUE(planImport(store, content, plan, error)) << error;
+    EXPECT_EQ(lines(plan),
+        (std::vector<std::string> {
+            "value changed: HKEY_CURRENT_USER\\Software\\App \"v\" = REG_DWORD 0x1 -> REG_DWORD 0x2",
+            "key added: HKEY_CURRENT_USER\\Software\\App\\Sub" }));
+}
