@@ -87,7 +87,10 @@ std::uint64_t MemoryRegistry::now() const {
 
 void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
     Hive& part = *m_hives[id];
-    if (part.root) forgetHandlesInto(part.root);
+    if (part.root) {
+        forgetHandlesInto(part.root);
+        invalidateHistory(part, "That part of the registry was read again since the change, so it cannot run.");
+    }
     root->hive = &part;
     part.root = root.get();
     if (id == kSystem) {
@@ -226,7 +229,7 @@ Status MemoryRegistry::addKey(Key* parent, std::u16string_view name, bool link, 
     child->modified = now();
     child->dirty = true;
     child->isLink = link;
-    m_undo.push_back({ UndoEntry::KeyCreated, parent, 0, {}, nullptr, child, 0, false });
+    record({ UndoEntry::KeyCreated, parent, 0, {}, nullptr, child, 0, false });
     touch(parent);
     return Status::Ok;
 }
@@ -295,7 +298,7 @@ Status MemoryRegistry::prepareChange(Key* key) {
 }
 
 void MemoryRegistry::touch(Key* key) {
-    m_undo.push_back({ UndoEntry::Touched, key, 0, {}, nullptr, nullptr, key->modified, key->dirty });
+    record({ UndoEntry::Touched, key, 0, {}, nullptr, nullptr, key->modified, key->dirty });
     key->modified = now();
     key->dirty = true;
     key->hive->dirty = true;
@@ -318,12 +321,12 @@ Status MemoryRegistry::setValue(
     const std::ptrdiff_t index = key->findValue(name);
     if (index >= 0) {
         RawValue& value = key->values[static_cast<std::size_t>(index)];
-        m_undo.push_back(
+        record(
             { UndoEntry::ValueReplaced, key, static_cast<std::size_t>(index), value, nullptr, nullptr, 0, false });
         value.type = type;
         value.data.assign(data.begin(), data.end());
     } else {
-        m_undo.push_back({ UndoEntry::ValueAdded, key, key->values.size(), {}, nullptr, nullptr, 0, false });
+        record({ UndoEntry::ValueAdded, key, key->values.size(), {}, nullptr, nullptr, 0, false });
         key->appendValue(RawValue { std::u16string(name), type, std::vector<std::uint8_t>(data.begin(), data.end()) });
     }
     touch(key);
@@ -337,7 +340,7 @@ Status MemoryRegistry::deleteValue(HKey handle, std::u16string_view name) {
     const std::ptrdiff_t index = key->findValue(name);
     if (index < 0) return Status::NotFound;
     if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
-    m_undo.push_back({ UndoEntry::ValueDeleted, key, static_cast<std::size_t>(index),
+    record({ UndoEntry::ValueDeleted, key, static_cast<std::size_t>(index),
         std::move(key->values[static_cast<std::size_t>(index)]), nullptr, nullptr, 0, false });
     key->eraseValue(static_cast<std::size_t>(index));
     touch(key);
@@ -360,7 +363,7 @@ Status MemoryRegistry::deleteKey(HKey parent, std::u16string_view path) {
     UndoEntry entry { UndoEntry::KeyRemoved, owner, pos, {}, std::move(owner->subkeys[pos]), nullptr, 0, false };
     owner->subkeys.erase(owner->subkeys.begin() + static_cast<std::ptrdiff_t>(pos));
     forgetHandlesInto(entry.node.get());
-    m_undo.push_back(std::move(entry));
+    record(std::move(entry));
     touch(owner);
     return finishChange(Status::Ok);
 }
@@ -441,12 +444,12 @@ void MemoryRegistry::abandonBatch() {
     const std::size_t mark = std::min(m_batchMarks.back(), m_undo.size());
     m_batchMarks.pop_back();
     for (std::size_t i = m_undo.size(); i-- > mark;)
-        undoEntry(m_undo[i]);
+        (void)revert(m_undo[i], false);
     m_undo.resize(mark);
     // A hive stays to be kept only for the changes of the batches around this one.
     for (auto& part : m_hives)
         part->dirty
-            = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.key->hive == part.get(); });
+            = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.hive == part.get(); });
     if (--m_batchDepth == 0) (void)keep();
 }
 
@@ -455,6 +458,8 @@ Status MemoryRegistry::keep() {
     // The next batch asks the backend again before its first change.
     for (auto& part : m_hives)
         part->checkedInBatch = false;
+    m_batchNamed = false;
+    m_batchLabel = {};
     return kept;
 }
 
@@ -466,52 +471,189 @@ Status MemoryRegistry::commitChanges() {
 }
 
 void MemoryRegistry::forgetUndo() {
+    std::vector<UndoEntry> changes = std::move(m_undo);
     m_undo.clear();
+    keepHistory(std::move(changes));
+}
+
+void MemoryRegistry::record(UndoEntry entry) {
+    entry.hive = entry.key->hive;
+    m_undo.push_back(std::move(entry));
+}
+
+void MemoryRegistry::keepHistory(std::vector<UndoEntry> changes) {
+    if (changes.empty()) return;
+    if (m_replay == Replay::Undo) {
+        m_redoHistory.push_back({ m_replayLabel, std::move(changes), {} });
+        return;
+    }
+    if (m_replay == Replay::Redo) {
+        m_undoHistory.push_back({ m_replayLabel, std::move(changes), {} });
+        return;
+    }
+    // An unnamed change cannot be undone, and the older entries could not run past it.
+    if (!m_batchNamed) {
+        m_undoHistory.clear();
+        m_redoHistory.clear();
+        return;
+    }
+    m_undoHistory.push_back({ m_batchLabel, std::move(changes), {} });
+    m_redoHistory.clear();
+}
+
+void MemoryRegistry::invalidateHistory(const Hive& hive, const std::string& reason) {
+    for (auto* stack : { &m_undoHistory, &m_redoHistory })
+        for (HistoryEntry& entry : *stack)
+            if (entry.stale.empty()
+                && std::any_of(entry.changes.begin(), entry.changes.end(),
+                    [&](const UndoEntry& change) { return change.hive == &hive; }))
+                entry.stale = reason;
 }
 
 void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
     auto applies
         = [&](const Hive* part) { return hives.empty() || std::find(hives.begin(), hives.end(), part) != hives.end(); };
+    std::vector<UndoEntry> kept;
+    std::vector<UndoEntry> takenBack;
     for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
-        if (applies(it->key->hive)) undoEntry(*it);
+        if (applies(it->hive))
+            takenBack.push_back(revert(*it, false));
+        else
+            kept.push_back(std::move(*it));
     for (auto& part : m_hives) {
         if (applies(part.get())) part->dirty = false;
         part->checkedInBatch = false;
     }
     m_undo.clear();
+    std::reverse(kept.begin(), kept.end());
+    // An Undo or Redo that could not be written goes back where it came from, as far as it was
+    // taken back: the registry is again as that entry expects it.
+    if (m_replay != Replay::None && !takenBack.empty()) {
+        std::reverse(takenBack.begin(), takenBack.end());
+        auto& from = m_replay == Replay::Undo ? m_undoHistory : m_redoHistory;
+        from.push_back({ m_replayLabel, std::move(takenBack), {} });
+    }
+    keepHistory(std::move(kept));
 }
 
-void MemoryRegistry::undoEntry(UndoEntry& entry) {
+namespace {
+
+// A key put back from the history is written anew, with everything below it: the blocks it had
+// stand no more where the file had them.
+void markWhole(Key& key) {
+    key.dirty = true;
+    for (auto& sub : key.subkeys)
+        markWhole(*sub);
+}
+
+} // namespace
+
+MemoryRegistry::UndoEntry MemoryRegistry::revert(UndoEntry& entry, bool fromHistory) {
     Key* key = entry.key;
+    UndoEntry inverse { entry.kind, key, entry.index, {}, nullptr, nullptr, 0, false, entry.hive };
+    if (fromHistory && key->hive) key->hive->dirty = true;
     switch (entry.kind) {
     case UndoEntry::ValueReplaced:
-        key->values[entry.index] = std::move(entry.value);
+        inverse.value = std::exchange(key->values[entry.index], std::move(entry.value));
         break;
     case UndoEntry::ValueAdded:
+        inverse.kind = UndoEntry::ValueDeleted;
+        inverse.value = std::move(key->values[entry.index]);
         key->eraseValue(entry.index);
         break;
     case UndoEntry::ValueDeleted:
+        inverse.kind = UndoEntry::ValueAdded;
         key->insertValue(entry.index, std::move(entry.value));
         break;
     case UndoEntry::KeyCreated: {
+        inverse.kind = UndoEntry::KeyRemoved;
         auto& list = key->subkeys;
         const Key* child = entry.created;
         const auto pos = std::find_if(list.begin(), list.end(), [&](const auto& k) { return k.get() == child; });
         if (pos != list.end()) {
             forgetHandlesInto(pos->get());
+            inverse.index = static_cast<std::size_t>(pos - list.begin());
+            inverse.node = std::move(*pos);
             list.erase(pos);
         }
         break;
     }
     case UndoEntry::KeyRemoved:
+        inverse.kind = UndoEntry::KeyCreated;
+        inverse.created = entry.node.get();
+        if (!entry.node) break;
+        if (fromHistory) markWhole(*entry.node);
         key->subkeys.insert(key->subkeys.begin() + static_cast<std::ptrdiff_t>(key->subkeyPosition(entry.node->name)),
             std::move(entry.node));
         break;
     case UndoEntry::Touched:
+        inverse.modified = key->modified;
+        inverse.dirty = key->dirty;
         key->modified = entry.modified;
-        key->dirty = entry.dirty;
+        // The file was written since: the key's block there is the one of after the change.
+        key->dirty = fromHistory || entry.dirty;
         break;
     }
+    return inverse;
+}
+
+void MemoryRegistry::nameBatch(ChangeLabel label) {
+    if (m_batchDepth == 0) return;
+    m_batchLabel = std::move(label);
+    m_batchNamed = true;
+}
+
+const ChangeLabel* MemoryRegistry::undoLabel() const {
+    return m_undoHistory.empty() ? nullptr : &m_undoHistory.back().label;
+}
+
+const ChangeLabel* MemoryRegistry::redoLabel() const {
+    return m_redoHistory.empty() ? nullptr : &m_redoHistory.back().label;
+}
+
+Status MemoryRegistry::undoChange() {
+    return replay(Replay::Undo);
+}
+
+Status MemoryRegistry::redoChange() {
+    return replay(Replay::Redo);
+}
+
+Status MemoryRegistry::mayReplay(const HistoryEntry& entry) {
+    if (!entry.stale.empty()) return Status(Status::ChangedOnDisk, entry.stale);
+    if (!m_readOnly.empty()) return Status(Status::AccessDenied, m_readOnly);
+    for (const UndoEntry& change : entry.changes) {
+        Hive& part = *change.hive;
+        if (!part.readOnlyReason.empty()) return Status(Status::AccessDenied, part.readOnlyReason);
+        if (part.checkedInBatch) continue;
+        if (Status st = mayChange(part); !st.ok()) return st;
+        part.checkedInBatch = true;
+    }
+    return Status::Ok;
+}
+
+Status MemoryRegistry::replay(Replay direction) {
+    auto& from = direction == Replay::Undo ? m_undoHistory : m_redoHistory;
+    if (from.empty())
+        return Status(Status::NotFound, direction == Replay::Undo ? "There is nothing to undo." : "There is nothing to redo.");
+    if (m_batchDepth > 0) return Status(Status::AccessDenied, "A change is still being made.");
+    // Every hive the change touches is asked before anything changes, so a refusal changes nothing.
+    if (Status st = mayReplay(from.back()); !st.ok()) {
+        for (auto& part : m_hives)
+            part->checkedInBatch = false;
+        return st;
+    }
+    HistoryEntry entry = std::move(from.back());
+    from.pop_back();
+    m_replay = direction;
+    m_replayLabel = entry.label;
+    beginBatch();
+    for (auto it = entry.changes.rbegin(); it != entry.changes.rend(); ++it)
+        m_undo.push_back(revert(*it, true));
+    const Status kept = endBatch();
+    m_replay = Replay::None;
+    m_replayLabel = {};
+    return kept;
 }
 
 Status createBaseKeys(RegStore& store) {

@@ -37,8 +37,8 @@ struct MemoryRegistryOptions {
 };
 
 // The registry held in memory: keys with their values in creation order, link keys followed on
-// every path (a chain that loops or runs past 16 links ends the open), handles, and an undo log
-// that takes a batch back. The roots are laid out as Wine lays them out: HKEY_LOCAL_MACHINE,
+// every path (a chain that loops or runs past 16 links ends the open), handles, an undo log
+// that takes a batch back, and the history of named batches that Undo and Redo run. The roots are laid out as Wine lays them out: HKEY_LOCAL_MACHINE,
 // HKEY_USERS with the user's hive (HKEY_CURRENT_USER) and .Default, HKEY_CLASSES_ROOT and
 // HKEY_CURRENT_CONFIG as keys below HKEY_LOCAL_MACHINE, and an empty HKEY_DYN_DATA that never
 // changes.
@@ -70,6 +70,11 @@ public:
     void beginBatch() override;
     Status endBatch() override;
     void abandonBatch() override;
+    void nameBatch(ChangeLabel label) override;
+    [[nodiscard]] const ChangeLabel* undoLabel() const override;
+    [[nodiscard]] const ChangeLabel* redoLabel() const override;
+    Status undoChange() override;
+    Status redoChange() override;
     // Memory has nothing to read again.
     Status refresh() override { return Status::Ok; }
     [[nodiscard]] std::string readOnlyReason() const override;
@@ -92,14 +97,18 @@ protected:
     // outside any batch. On failure it undoes what it could not keep (undo) and says why.
     virtual Status commitChanges();
 
-    // Puts root in place of the hive's root: what was there goes, with every handle into it.
+    // Puts root in place of the hive's root: what was there goes, with every handle into it, and the
+    // history of changes to it can no longer run.
     void replaceHiveRoot(HiveId id, std::unique_ptr<Key> root);
     [[nodiscard]] Hive& hivePart(HiveId id) const { return *m_hives[id]; }
     // Takes back the changes of the undo log that touch the given hives (all when empty) and
     // forgets the log.
     void undo(const std::vector<Hive*>& hives);
-    // The changes are kept: the undo log is forgotten.
+    // The changes are kept: the undo log becomes the history's entry for the batch when it was
+    // named, and ends the history when it was not.
     void forgetUndo();
+    // The history's changes to the hive can no longer run, for this reason (the first one given stays).
+    void invalidateHistory(const Hive& hive, const std::string& reason);
     [[nodiscard]] std::uint64_t now() const;
 
     // Set: the whole registry refuses changes, with this reason.
@@ -120,7 +129,15 @@ private:
         Key* created = nullptr;
         std::uint64_t modified = 0;
         bool dirty = false;
+        Hive* hive = nullptr; // of key; kept apart because the key goes when its hive is read again
     };
+    // One named batch that was kept: its changes in the order they were made.
+    struct HistoryEntry {
+        ChangeLabel label;
+        std::vector<UndoEntry> changes;
+        std::string stale; // set: a hive it touched was read again; why it cannot run
+    };
+    enum class Replay { None, Undo, Redo };
 
     Status resolve(HKey handle, Key*& key, Access& access);
     Status resolveRoot(HKey root, Key*& key);
@@ -136,7 +153,13 @@ private:
     Status keep();
     void touch(Key* key);
     void forgetHandlesInto(const Key* subtree);
-    void undoEntry(UndoEntry& entry);
+    void record(UndoEntry entry);
+    // Takes one change back and returns the change that makes it again. A change from the history
+    // leaves the keys it touches to be written anew: the file was written since it was logged.
+    UndoEntry revert(UndoEntry& entry, bool fromHistory);
+    void keepHistory(std::vector<UndoEntry> changes);
+    Status replay(Replay direction);
+    Status mayReplay(const HistoryEntry& entry);
     HKey newHandle(Key* key, Access access);
 
     std::function<std::uint64_t()> m_clock;
@@ -149,6 +172,12 @@ private:
     int m_batchDepth = 0;
     std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
     std::vector<UndoEntry> m_undo;
+    ChangeLabel m_batchLabel;
+    bool m_batchNamed = false;
+    std::vector<HistoryEntry> m_undoHistory;
+    std::vector<HistoryEntry> m_redoHistory;
+    Replay m_replay = Replay::None; // set while Undo or Redo runs its batch
+    ChangeLabel m_replayLabel;
 };
 
 // Makes the keys every registry has: HKEY_LOCAL_MACHINE\Software\Classes (HKEY_CLASSES_ROOT),

@@ -6,9 +6,19 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quern::reg {
+
+// What one command changed, as the Undo and Redo items name it ("delete of
+// HKEY_CURRENT_USER\Software\Example"), and the keys the window shows once the change is made
+// again (keyPath) or undone (keyBefore): key paths as the tree names them, empty for none.
+struct ChangeLabel {
+    std::string what;
+    std::string keyPath;
+    std::string keyBefore;
+};
 
 // The registry as the program reaches it, shaped after the system's registry API so that other
 // backends (a Windows registry, offline hive files) can stand in for the Wine prefix one. Keys are
@@ -69,6 +79,20 @@ public:
     // reaches the disk. For a command that fails half-way and must not leave half its work.
     virtual void abandonBatch() = 0;
 
+    // Names the change of the open batch for Undo. Only named batches can be undone; a change that
+    // ends unnamed is one Undo cannot take back, so it ends the history (a store without one
+    // ignores the name).
+    virtual void nameBatch(ChangeLabel label) { (void)label; }
+    // The change Undo would take back and the one Redo would make again; null when there is none.
+    [[nodiscard]] virtual const ChangeLabel* undoLabel() const { return nullptr; }
+    [[nodiscard]] virtual const ChangeLabel* redoLabel() const { return nullptr; }
+    // Takes back the newest named change as one batch, written once, which Redo then makes again
+    // (and Redo the other way round). A new named change ends what Redo had. Refused with the
+    // reason, and nothing changed, when the registry cannot be written now or a part the change
+    // touched was read again from disk since.
+    virtual Status undoChange() { return Status(Status::NotFound, "This registry keeps no history of changes."); }
+    virtual Status redoChange() { return Status(Status::NotFound, "This registry keeps no history of changes."); }
+
     // Reads again what changed on disk since it was read. Open handles into a file read again
     // become invalid.
     virtual Status refresh() = 0;
@@ -101,6 +125,12 @@ public:
         if (m_done) return Status::Ok;
         m_done = true;
         return m_store.endBatch();
+    }
+    // The same, for a command the user can undo: the label names it in the Undo item.
+    Status finish(ChangeLabel label) {
+        if (m_done) return Status::Ok;
+        m_store.nameBatch(std::move(label));
+        return finish();
     }
     // Undoes what the batch changed; nothing of it is written.
     void abandon() {

@@ -460,6 +460,8 @@ void WinePrefixStore::loadHive(HiveId id) {
             : (id == kUser ? "REGISTRY\\\\User\\\\" + toUtf8(kDefaultSid) : "REGISTRY\\\\User\\\\.Default");
     }
     if (id == kUser) root->name = sidOf(hive.relativeTo);
+    invalidateHistory(hive,
+        hive.fileName + " was changed on disk and read again since this change, so it can no longer be undone or redone.");
     replaceHiveRoot(id, std::move(root));
 }
 
