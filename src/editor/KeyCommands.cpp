@@ -3,6 +3,7 @@
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "editor/ModiFormU.h"
+#include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
 #include "shell/KeyTreeItem.h"
 #include "shell/QuernIcons.h"
@@ -95,8 +96,11 @@ void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
     reg::RegAccessor registry(form.store());
     if (!selectRootByName(registry, rootName)) return;
     // One batch for the key and everything below it: when any of it cannot go, all of it stays,
-    // and so does its node.
-    if (const reg::Status status = registry.removeKey(subkeyPath); !status.ok()) {
+    // and so does its node. The batch around it names it for Undo.
+    reg::WriteBatch batch(form.store());
+    reg::Status status = registry.removeKey(subkeyPath);
+    if (status.ok()) status = batch.finish(deleteKeyLabel(keyPathOfNode(node)));
+    if (!status.ok()) {
         tell(form, withReason(QStringLiteral("Error removing key"), status.message()));
         return;
     }
@@ -125,6 +129,7 @@ void deleteValues(TMainForm& form, KeyTreeItem* node) {
     // The whole range is written once, after the last question.
     reg::WriteBatch batch(store);
     bool all = false;
+    std::vector<std::string> deleted;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!all) {
             const QString question
@@ -136,8 +141,10 @@ void deleteValues(TMainForm& form, KeyTreeItem* node) {
         }
         if (const reg::Status status = store.deleteValue(registry.currentKey(), reg::toUtf16(names[i])); !status.ok())
             tell(form, withReason(QStringLiteral("Cannot remove the value"), status.message()));
+        else
+            deleted.push_back(names[i]);
     }
-    if (const reg::Status status = batch.finish(); !status.ok())
+    if (const reg::Status status = batch.finish(deleteValuesLabel(keyPathOfNode(node), deleted)); !status.ok())
         tell(form, withReason(QStringLiteral("Cannot remove the value"), status.message()));
     form.FillGrid(node);
 }

@@ -4,6 +4,7 @@
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "editor/BinGrid.h"
+#include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
 #include "shell/QuernIcons.h"
 #include "store/KeyWalk.h"
@@ -581,6 +582,10 @@ bool TEditForm::writeValue() {
     return finishWrite(batch, status, name);
 }
 
+reg::ChangeLabel TEditForm::valueLabel(const std::string& name) const {
+    return valueEditLabel(m_request.EditKeyPath, name, m_request.IsNewItem, m_request.EditItemName);
+}
+
 bool TEditForm::moveValue(const std::string& oldName, const std::string& name) {
     // Only the name changed: the value moves with its type and its bytes exactly as stored.
     reg::RegStore& store = m_registry.store();
@@ -596,7 +601,7 @@ bool TEditForm::moveValue(const std::string& oldName, const std::string& name) {
 
 bool TEditForm::finishWrite(reg::WriteBatch& batch, reg::Status status, const std::string& name) {
     // Only a batch that finishes reaches the disk; any other leaves the value as it was.
-    if (status.ok()) status = batch.finish();
+    if (status.ok()) status = batch.finish(valueLabel(name));
     if (!status.ok()) {
         showMessage(kValueFailed + QString::fromStdString(status.message()));
         return false;
@@ -639,6 +644,8 @@ bool TEditForm::renameKey() {
     const std::string below = pathBelowRoot(m_request.EditKeyPath);
     const std::string parent = below.empty() ? "\\" : "\\" + below + "\\";
     const std::string name = text8(EditName->text());
+    // The move's own batch runs inside this one, which names it for Undo.
+    reg::WriteBatch batch(m_registry.store());
     try {
         (void)m_registry.moveKey(parent + m_request.EditItemName, parent + name, true);
     } catch (const reg::RegError& error) {
@@ -648,6 +655,11 @@ bool TEditForm::renameKey() {
     }
     if (!m_registry.keyExists(parent + name)) {
         showMessage(QStringLiteral("Cannot rename the key"));
+        return false;
+    }
+    if (const reg::Status st = batch.finish(renameKeyLabel(m_request.EditKeyPath, m_request.EditItemName, name));
+        !st.ok()) {
+        showMessage(QStringLiteral("Cannot rename the key: ") + QString::fromStdString(st.message()));
         return false;
     }
     m_request.EditItemName = name;
@@ -661,10 +673,16 @@ bool TEditForm::createKey() {
             + cannotWriteReason());
         return false;
     }
+    reg::WriteBatch batch(m_registry.store());
     try {
         m_registry.createKey(name);
     } catch (const reg::RegError& error) {
         showMessage(QString::fromStdString(error.what()));
+        return false;
+    }
+    if (const reg::Status st = batch.finish(newKeyLabel(m_request.EditKeyPath, name)); !st.ok()) {
+        showMessage(QStringLiteral("Failed to create key ") + QString::fromStdString(name) + QStringLiteral(": ")
+            + QString::fromStdString(st.message()));
         return false;
     }
     m_request.EditItemName = name;

@@ -126,6 +126,8 @@ private:
     bool moveValue(const std::string& oldName, const std::string& name);
     // Ends a value's write: finishes the batch when status is Ok, tells the user why not otherwise.
     bool finishWrite(reg::WriteBatch& batch, reg::Status status, const std::string& name);
+    // How Undo names the value's write, once the value is called name.
+    [[nodiscard]] reg::ChangeLabel valueLabel(const std::string& name) const;
     // The type and bytes the active page holds; false, told to the user, when a cell does not convert.
     bool pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes);
     bool renameKey();

@@ -2,6 +2,7 @@
 
 #include "import/ImportPreview.h"
 #include "import/RegImport.h"
+#include "registry/ChangeLabels.h"
 #include "shell/QuernU.h"
 
 #include <QApplication>
@@ -28,13 +29,13 @@ bool readAndPlan(TMainForm& form, const QString& file, RegFileContent& content, 
     return ok;
 }
 
-// Writes every change of the file, or none of them.
-bool applyAsOneBatch(TMainForm& form, const RegFileContent& content) {
+// Writes every change of the file, or none of them; Undo then takes them back together.
+bool applyAsOneBatch(TMainForm& form, const RegFileContent& content, const reg::ChangeLabel& label) {
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     reg::WriteBatch batch(form.store());
     reg::Status status = applyImport(form.store(), content);
     if (status.ok())
-        status = batch.finish();
+        status = batch.finish(label);
     else
         batch.abandon();
     QApplication::restoreOverrideCursor();
@@ -69,7 +70,7 @@ void runRegImport(TMainForm& form) {
         return;
     }
     // The window shows what is now there, whether the write went through or not.
-    applyAsOneBatch(form, content);
+    applyAsOneBatch(form, content, importLabel(name.toStdString(), plan.changes.front().keyPath));
     form.RefreshMNUClick();
 }
 

@@ -337,12 +337,16 @@ void TMainForm::RefreshMNUClick() {
     const std::string path = keyPathOfNode(node);
     const bool expanded = node && node->isExpanded();
     (void)m_store.refresh(); // files changed on disk are read again
+    showTreeAgain(path);
+    if (KeyTreeItem* now = currentNode()) now->setExpanded(expanded);
+    showNewLoadMessages(); // a file read again may hold lines that cannot be read
+}
+
+void TMainForm::showTreeAgain(const std::string& path) {
     updateReadOnlyNotice();
     initialiseTree();
     goToPath(*this, path);
-    if (KeyTreeItem* now = currentNode()) now->setExpanded(expanded);
     FillGrid(currentNode());
-    showNewLoadMessages(); // a file read again may hold lines that cannot be read
 }
 
 void TMainForm::goToKeyPath(const std::string& path) {

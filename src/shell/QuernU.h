@@ -87,6 +87,9 @@ public:
     void RefreshMNUClick();
     // Selects the key at a key path (as the registry names it) in the tree, as far as it exists.
     void goToKeyPath(const std::string& path);
+    // Reads the tree again from the registry after a change the tree did not follow, and selects
+    // the key at path as far as it exists.
+    void showTreeAgain(const std::string& path);
     // Runs the tree's change now when it is still waiting for its delay: the grid and the path
     // line then show the selected key at once.
     void flushTreeChange();
@@ -155,6 +158,8 @@ private:
     QAction* NewMNU = nullptr;
     QAction* ModifyMNU = nullptr;
     QAction* DeleteMNU = nullptr;
+    QAction* UndoMNU = nullptr;
+    QAction* RedoMNU = nullptr;
     QMenu* FindMNU = nullptr;
     QAction* SearchMNU = nullptr;
     QAction* SearchAgainMNU = nullptr;

@@ -1,6 +1,7 @@
 #include "shell/QuernU.h"
 
 #include "codec/ValueText.h"
+#include "editor/UndoCommands.h"
 #include "import/ImportCommand.h"
 #include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
@@ -209,6 +210,11 @@ void TMainForm::buildMenus() {
     connect(ExitMNU, &QAction::triggered, this, &TMainForm::close);
 
     EditMNU = bar->addMenu(QStringLiteral("&Edit"));
+    UndoMNU = EditMNU->addAction(QString());
+    UndoMNU->setStatusTip(QStringLiteral("Take back the last change"));
+    RedoMNU = EditMNU->addAction(QString());
+    RedoMNU->setStatusTip(QStringLiteral("Make the last change taken back again"));
+    EditMNU->addSeparator();
     SelRecurseMNU = EditMNU->addAction(QString());
     SelMNU = EditMNU->addAction(QString());
     ValueSelMNU = EditMNU->addAction(QString());
@@ -232,6 +238,13 @@ void TMainForm::buildMenus() {
         { QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter) }, [this] { ModifyMNUClick(); });
     editShortcut(DeleteMNU, QStringLiteral("&Delete"), QStringLiteral("Del"), { QKeySequence(Qt::Key_Delete) },
         [this] { DeleteMNUClick(); });
+    editShortcut(UndoMNU, QStringLiteral("&Undo"), QStringLiteral("Ctrl+Z"), { QKeySequence(Qt::CTRL | Qt::Key_Z) },
+        [this] { runUndo(*this); });
+    editShortcut(RedoMNU, QStringLiteral("&Redo"), QStringLiteral("Ctrl+Y"),
+        { QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z) },
+        [this] { runRedo(*this); });
+    // The items name what they would do when the menu opens, whatever changed the history since.
+    connect(EditMNU, &QMenu::aboutToShow, this, [this] { showUndoItems(*this, UndoMNU, RedoMNU); });
 
     FindMNU = bar->addMenu(QStringLiteral("&Find"));
     SearchMNU = addItem(FindMNU, QStringLiteral("&Search from here..."), QKeySequence(Qt::CTRL | Qt::Key_F),
@@ -294,6 +307,7 @@ void TMainForm::buildMenus() {
         [this](const QPoint& at) { GridPopupMenu->popup(KeyGrid->viewport()->mapToGlobal(at)); });
     nameMenus();
     EnableShortcut();
+    showUndoItems(*this, UndoMNU, RedoMNU);
 }
 
 void TMainForm::nameMenus() {
@@ -302,7 +316,7 @@ void TMainForm::nameMenus() {
     const std::pair<QObject*, const char*> named[] = { { FileMNU, "FileMNU" }, { REGExportMNU, "REGExportMNU" },
         { LoadSelMNU, "LoadSelMNU" }, { SaveSelMNU, "SaveSelMNU" }, { ExitMNU, "ExitMNU" }, { EditMNU, "EditMNU" },
         { SelRecurseMNU, "SelRecurseMNU" }, { SelMNU, "SelMNU" }, { ValueSelMNU, "ValueSelMNU" }, { N2, "N2" },
-        { NewMNU, "NewMNU" }, { ModifyMNU, "ModifyMNU" }, { DeleteMNU, "DeleteMNU" }, { FindMNU, "FindMNU" },
+        { NewMNU, "NewMNU" }, { ModifyMNU, "ModifyMNU" }, { DeleteMNU, "DeleteMNU" }, { UndoMNU, "UndoMNU" }, { RedoMNU, "RedoMNU" }, { FindMNU, "FindMNU" },
         { SearchMNU, "SearchMNU" }, { SearchAgainMNU, "SearchAgainMNU" }, { ViewMNU, "ViewMNU" },
         { DWORDviewas1, "DWORDviewas1" }, { DWBinMNU, "DWBinMNU" }, { DWDecMNU, "DWDecMNU" },
         { DWHexMNU, "DWHexMNU" }, { BinaryviewasMNU, "BinaryviewasMNU" }, { DecMNU, "DecMNU" }, { HexMNU, "HexMNU" },

@@ -734,6 +734,12 @@ void WinePrefixStore::recordWritten(const Prepared& p) {
     // The header as written, with any lines Quern keeps in it: not up to the first '[', which
     // may be a key line Wine cannot read.
     hive.prefixLength = p.headerLength;
+    // A file written anew, where there was none, has the header Quern writes, for 64 bits: the user's
+    // files read again later must be measured against that, not against a file never read.
+    if (!hive.parsed.isRegistryFile) {
+        hive.parsed.isRegistryFile = true;
+        hive.parsed.arch = "win64";
+    }
     for (const auto& placed : p.placements) {
         placed.key->source = placed.range;
         placed.key->dirty = false;

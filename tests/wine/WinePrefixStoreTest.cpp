@@ -733,3 +733,17 @@ TEST(ChooseRegistry, FollowsWineprefixThenHomeThenQuernsOwn) {
     ::unsetenv("XDG_DATA_HOME");
     ::setenv("HOME", homeCopy.c_str(), 1);
 }
+
+TEST(OwnRegistry, StaysWritableWhenAFileItMadeIsReadAgain) {
+    test::TempDir dir;
+    auto store = test::openTestRegistry(dir / "registry");
+    ASSERT_EQ(store->readOnlyReason(), "");
+    // Another program writes user.reg again with the same bytes: the file is read again on refresh,
+    // and the architecture its header names is the one of the files Quern made.
+    test::writeFile(dir / "registry/user.reg", test::readFile(dir / "registry/user.reg"));
+    ASSERT_EQ(store->refresh(), Status::Ok);
+    EXPECT_EQ(store->readOnlyReason(), "");
+    EXPECT_TRUE(store->loadMessages().empty()) << store->loadMessages().front();
+    HKey key = kNoKey;
+    EXPECT_EQ(store->createKey(kCurrentUser, u"Software\\After", Access::Full, kOptionNone, key), Status::Ok);
+}

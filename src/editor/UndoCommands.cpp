@@ -1,0 +1,56 @@
+#include "editor/UndoCommands.h"
+
+#include "shell/QuernU.h"
+
+#include <QAction>
+#include <QMessageBox>
+
+namespace quern {
+
+namespace {
+
+// A key or value name with an ampersand must show it, not make the next letter a menu key.
+QString menuText(const std::string& text) {
+    QString shown = QString::fromStdString(text);
+    shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return shown;
+}
+
+void runHistory(TMainForm& form, bool undo) {
+    reg::RegStore& store = form.store();
+    const reg::ChangeLabel* label = undo ? store.undoLabel() : store.redoLabel();
+    if (!label) return;
+    // Copied: the entry moves to the other side once it ran.
+    const reg::ChangeLabel change = *label;
+    const reg::Status status = undo ? store.undoChange() : store.redoChange();
+    if (!status.ok()) {
+        const QString what = undo ? QStringLiteral("Cannot undo ") : QStringLiteral("Cannot redo ");
+        QMessageBox::warning(&form, QStringLiteral("Quern"),
+            what + QString::fromStdString(change.what) + QStringLiteral(": ") + QString::fromStdString(status.message()));
+    }
+    // Even a refused change shows the registry as it is now: a failed write may have found a server.
+    form.showTreeAgain(undo ? change.keyBefore : change.keyPath);
+}
+
+} // namespace
+
+void runUndo(TMainForm& form) {
+    runHistory(form, true);
+}
+
+void runRedo(TMainForm& form) {
+    runHistory(form, false);
+}
+
+void showUndoItems(TMainForm& form, QAction* undo, QAction* redo) {
+    const reg::ChangeLabel* undoLabel = form.store().undoLabel();
+    const reg::ChangeLabel* redoLabel = form.store().redoLabel();
+    form.setEditCaption(
+        undo, undoLabel ? QStringLiteral("&Undo ") + menuText(undoLabel->what) : QStringLiteral("&Undo"));
+    form.setEditCaption(
+        redo, redoLabel ? QStringLiteral("&Redo ") + menuText(redoLabel->what) : QStringLiteral("&Redo"));
+    undo->setEnabled(undoLabel != nullptr);
+    redo->setEnabled(redoLabel != nullptr);
+}
+
+} // namespace quern
