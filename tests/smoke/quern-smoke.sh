@@ -2,10 +2,10 @@
 # quern-smoke.sh QUERN HELP_FILE PREFIX_DIR: starts the built Quern on a scratch copy of a Wine
 # prefix under a virtual X server and drives it as a user would, with real key presses: a path
 # typed into the path line, two keys marked, the selection saved, changed, loaded back and saved
-# again, an export in each form, the help, the menus left with Esc, a DWORD changed in the value editor, and Esc to
-# close with its question, a key made with Ins, renamed with F2 and three values deleted with Del
-# and All, and a file imported through its preview. It
-# checks the files the program wrote and that it is alive where it should be.
+# again, an export in each form, the help, the menus left with Esc, a DWORD changed in the value editor,
+# a value deleted and the deletion undone with Ctrl+Z, a key made with Ins, renamed with F2 and
+# three values deleted with Del and All, a file imported through its preview, and Esc to close
+# with its question. It checks the files the program wrote and that it is alive where it should be.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb or xdotool here (the test is skipped).
 set -u
 exe=$(realpath "$1")
@@ -195,6 +195,28 @@ wait_gone '^Changing value properties' || fail "OK did not close the value edito
 grep -q '^"CaretWidth"=dword:0000002a$' "$work/pfx/user.reg" \
     || fail "OK wrote CaretWidth as: $(grep CaretWidth "$work/pfx/user.reg")"
 alive || fail "the value editor ended the program"
+
+# Undo: Del on a value writes the file without it, the Edit menu names the change, and Ctrl+Z
+# gives the file back every byte it had.
+focus "$main"
+keys Left
+go_to 'HKEY_CURRENT_USER\Control Panel\Colors'
+cp "$work/pfx/user.reg" "$work/before-undo.reg"
+keys Tab Home Delete
+question=$(window_named '^Confirm') || fail "Del on a value did not ask"
+focus "$question"
+keys alt+y
+wait_gone '^Confirm' || fail "Yes did not end the question"
+cmp -s "$work/before-undo.reg" "$work/pfx/user.reg" && fail "Del on a value did not write user.reg"
+focus "$main"
+keys alt+e
+sleep 0.3
+import -window root "$work/edit-menu.png" 2>/dev/null
+keys Escape Escape # the menu, then the menu bar
+focus "$main"
+keys ctrl+z
+cmp -s "$work/before-undo.reg" "$work/pfx/user.reg" || fail "Ctrl+Z did not give user.reg back its bytes"
+alive || fail "Undo ended the program"
 
 # New, rename and delete: Ins on a key makes a subkey, F2 on it renames it, and Del on three
 # values of the grid with All removes them, each written to the file before the next step.

@@ -1,6 +1,8 @@
 #include "RegistryDump.h"
 #include "TestSupport.h"
 #include "codec/Utf.h"
+#include "import/RegFileReader.h"
+#include "import/RegImport.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegAccessor.h"
 #include "registry/RegU.h"
@@ -211,6 +213,35 @@ TEST(UndoHistory, ANewChangeEndsRedoAndAnUnnamedOneEndsTheHistory) {
         ASSERT_EQ(batch.finish(newKeyLabel(data, "nothing")), Status::Ok);
     }
     EXPECT_EQ(store.undoLabel()->what, "new key " + data + "\\D");
+}
+
+TEST(UndoHistory, AnImportIsUndoneAndRedoneAsOneChange) {
+    MemoryRegistryOptions options;
+    options.clock = tickingClock();
+    MemoryRegistry store(options);
+    fillAwkwardKeys(store, u"Software\\Undo");
+    const std::string before = test::dumpRegistry(store);
+    // Keys made and deleted with their subtrees, values set over odd ones, added and deleted.
+    const std::string file = "REGEDIT4\r\n\r\n"
+                             "[-HKEY_CURRENT_USER\\Software\\Undo\\Data\\Sub]\r\n\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\Undo\\Data]\r\n"
+                             "\"odd\"=dword:00000005\r\n\"empty\"=-\r\n\"fresh\"=hex(7):41,00,00,00,00,00\r\n\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\Undo\\Made\\Below]\r\n@=\"x\"\r\n";
+    RegFileContent content;
+    std::string error;
+    ASSERT_TRUE(parseRegFile(file, "test.reg", content, error)) << error;
+    {
+        WriteBatch batch(store);
+        ASSERT_EQ(applyImport(store, content), Status::Ok);
+        ASSERT_EQ(batch.finish(importLabel("test.reg", "HKEY_CURRENT_USER\\Software\\Undo\\Data")), Status::Ok);
+    }
+    const std::string after = test::dumpRegistry(store);
+    ASSERT_NE(after, before);
+    EXPECT_EQ(store.undoLabel()->what, "import of test.reg");
+    ASSERT_EQ(store.undoChange(), Status::Ok);
+    EXPECT_TRUE(same(test::dumpRegistry(store), before));
+    ASSERT_EQ(store.redoChange(), Status::Ok);
+    EXPECT_TRUE(same(test::dumpRegistry(store), after));
 }
 
 // --- A Wine prefix: the files ------------------------------------------------------------------
