@@ -130,6 +130,12 @@ private slots:
         node->setExpanded(true);
         QCOMPARE(node->childCount(), 1);
         QCOMPARE(node->child(0)->text(0), QStringLiteral("New"));
+
+        // Undo takes the whole import back: the file has its bytes again.
+        emit quern::test::EditMNU(*w.form)->aboutToShow();
+        QCOMPARE(quern::test::UndoMNU(*w.form)->text(), QStringLiteral("&Undo import of in.reg\tCtrl+Z"));
+        quern::test::UndoMNU(*w.form)->trigger();
+        QCOMPARE(w.userFile(), w.userBefore);
     }
 
     // A file the reader refuses is named with its line and what was expected, and one that
