@@ -73,6 +73,7 @@ ImportPreview::ImportPreview(
     m_list->setObjectName(QStringLiteral("ImportChanges"));
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true); // a whole hive may be thousands of rows
+    m_list->setTextElideMode(Qt::ElideMiddle); // a long path keeps its root and its last key in view
     m_list->setHeaderLabels({ QStringLiteral("Change"), QStringLiteral("Key"), QStringLiteral("Value"),
         QStringLiteral("Old data"), QStringLiteral("New data") });
     QList<QTreeWidgetItem*> items;

@@ -173,6 +173,29 @@ private slots:
         QCOMPARE(w.userFile(), w.userBefore);
     }
 
+    // A write that fails part-way says why and leaves the registry and its files as they were.
+    void aFailedWriteChangesNothing() {
+        Window w;
+        std::string big = "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"changed\"\r\n\"big\"=hex:00";
+        for (int i = 0; i < 100000; ++i)
+            big += ",ab";
+        QString message;
+        {
+            test::FileSizeLimit fullDisk(50000);
+            test::whenModalDo<ImportPreview>([&](ImportPreview& preview) {
+                test::answerNextMessageBox(QMessageBox::Ok, &message);
+                preview.accept();
+            });
+            test::writeFile(w.file, big + "\r\n");
+            control<QAction>(*w.form, "ImportMNU")->trigger();
+        }
+        QVERIFY2(message.startsWith(QStringLiteral("The import failed, and nothing of it was written:")),
+            qPrintable(message));
+        QCOMPARE(w.userFile(), w.userBefore);
+        QCOMPARE(valueNames(*w.form), (std::vector<std::string> { "a", "b" }));
+        QCOMPARE(w.form->valueRows()[0].text, std::string("\"1\""));
+    }
+
     // When the import deletes the key the window stands on, the window goes to the nearest key
     // that is left.
     void theSelectedKeyGoneTheWindowStandsOnItsParent() {

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Compares Quern's lossless export with Wine's own: keys of a copy of the sample prefix are written
 # by "quern-reg export" and by "wine reg export", and the files must be equal byte for byte. Exit 2
-# (skipped) when Wine is not installed. Takes a minute or so while Wine makes its prefix.
+# (skipped) when Wine is not installed. Takes half a minute or so while Wine makes its prefix.
+# The files differ, by design, only for values Wine's reg export cannot write without loss, which
+# none of these keys holds: a REG_SZ without its closing NUL, with a NUL inside, of odd length or of
+# no bytes (Wine cuts or pads it to a quoted string; Quern writes hex(1)), and a REG_DWORD that is
+# not four bytes long (Wine writes dword: of its first four bytes; Quern writes hex(4)).
 # QUERN_BUILD_DIR names the build folder to use (build by default).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
