@@ -763,7 +763,9 @@ TEST_F(RegCommandTest, TheFormSwitchesChooseTheFileFormAnywhere) {
         test::writeFile(out, "");
         const Result result = run(args);
         EXPECT_EQ(result.code, start.empty() ? 1 : 0) << args[1] << args[3] << result.err;
-        if (!start.empty()) EXPECT_TRUE(test::readFile(out).starts_with(start)) << args[1] << args[3];
+        if (!start.empty()) {
+            EXPECT_TRUE(test::readFile(out).starts_with(start)) << args[1] << args[3];
+        }
     }
     const Result both = run({ "export", key, dir / "f.reg", "/regedit4", "/unicode" });
     EXPECT_EQ(both.code, 1);
