@@ -13,7 +13,9 @@ quern_install_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev)
+# libhivex-dev: hivex reads and writes Windows hive files; libhivex-bin's hivexget and hivexml check
+# the hives the tests write.
+QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev libhivex-dev)
 # desktop-file-utils validates the installed desktop entry; xvfb (with xauth, which xvfb-run needs
 # and xvfb only recommends) and xdotool start and drive the built program on a virtual display.
-QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool)
+QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool libhivex-bin)

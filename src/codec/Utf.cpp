@@ -206,4 +206,30 @@ int compareNames(std::u16string_view a, std::u16string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+char16_t upperUnit(char16_t unit) {
+    // The upper case of each folded unit is the unit that folds to it: one table, built once,
+    // keeps the two orders' notions of equal names the same.
+    static const std::vector<char16_t> upper = [] {
+        std::vector<char16_t> table(0x10000, 0);
+        for (std::uint32_t u = 0; u < 0x10000; ++u) {
+            const char16_t folded = foldUnit(static_cast<char16_t>(u));
+            if (folded != u && table[folded] == 0) table[folded] = static_cast<char16_t>(u);
+        }
+        return table;
+    }();
+    const char16_t folded = foldUnit(unit);
+    return upper[folded] ? upper[folded] : folded;
+}
+
+int compareNamesUpper(std::u16string_view a, std::u16string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t x = upperUnit(a[i]);
+        const char16_t y = upperUnit(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
 } // namespace quern::reg

@@ -42,6 +42,11 @@ bool decodeUtf8Char(std::string_view text, std::size_t& pos, std::u16string& out
 // test of equal names alike. Negative, zero or positive.
 [[nodiscard]] int compareNames(std::u16string_view a, std::u16string_view b);
 
+// The same order after upper-casing each unit instead, as Windows orders the subkeys of a hive
+// (so `A` comes before `_x`). Names equal in one order are equal in the other.
+[[nodiscard]] char16_t upperUnit(char16_t unit);
+[[nodiscard]] int compareNamesUpper(std::u16string_view a, std::u16string_view b);
+
 [[nodiscard]] inline bool sameName(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() && compareNames(a, b) == 0;
 }

@@ -87,6 +87,14 @@ std::uint64_t MemoryRegistry::now() const {
 
 void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
     Hive& part = *m_hives[id];
+    // Parts mounted below HKEY_LOCAL_MACHINE are no part of its file: they move to the new root.
+    std::vector<std::unique_ptr<Key>> mounts;
+    if (id == kSystem && m_machine) {
+        auto& list = m_machine->subkeys;
+        for (auto& key : list)
+            if (key->hive != &part) mounts.push_back(std::move(key));
+        std::erase(list, nullptr);
+    }
     if (part.root) {
         forgetHandlesInto(part.root);
         invalidateHistory(part, "That part of the registry was read again since the change, so it cannot run.");
@@ -94,6 +102,20 @@ void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
     root->hive = &part;
     part.root = root.get();
     if (id == kSystem) {
+        for (auto& mounted : mounts) {
+            if (root->findSubkey(mounted->name)) {
+                // The file now has a key of the mount's name: the file's key wins, the part goes.
+                m_loadMessages.push_back("The hive mounted as HKEY_LOCAL_MACHINE\\" + toUtf8(mounted->name)
+                    + " was unloaded: the registry now has a key of that name.");
+                forgetHandlesInto(mounted.get());
+                invalidateHistory(*mounted->hive, "The hive it changed was unloaded since, so it cannot run.");
+                std::erase_if(m_mounted, [&](const auto& p) { return p.get() == mounted->hive; });
+                continue;
+            }
+            mounted->parent = root.get();
+            const std::size_t pos = root->subkeyPosition(mounted->name);
+            root->subkeys.insert(root->subkeys.begin() + static_cast<std::ptrdiff_t>(pos), std::move(mounted));
+        }
         m_machine = std::move(root);
         return;
     }
@@ -108,11 +130,15 @@ void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
 std::string MemoryRegistry::readOnlyReason() const {
     if (!m_readOnly.empty()) return m_readOnly;
     std::string reason;
-    for (const auto& part : m_hives) {
-        if (part->readOnlyReason.empty()) continue;
+    auto add = [&](const Hive& part) {
+        if (part.readOnlyReason.empty()) return;
         if (!reason.empty()) reason += ' ';
-        reason += part->readOnlyReason;
-    }
+        reason += part.readOnlyReason;
+    };
+    for (const auto& part : m_hives)
+        add(*part);
+    for (const auto& part : m_mounted)
+        add(*part);
     return reason;
 }
 
@@ -292,7 +318,8 @@ Status MemoryRegistry::mayChange(Hive&) {
 Status MemoryRegistry::prepareChange(Key* key) {
     if (Status st = writable(key); !st.ok()) return st;
     if (key->hive->checkedInBatch) return Status::Ok;
-    if (Status st = mayChange(*key->hive); !st.ok()) return st;
+    MountedHive* mounted = key->hive->asMounted();
+    if (Status st = mounted ? mounted->mayChange() : mayChange(*key->hive); !st.ok()) return st;
     key->hive->checkedInBatch = true;
     return Status::Ok;
 }
@@ -447,20 +474,128 @@ void MemoryRegistry::abandonBatch() {
         (void)revert(m_undo[i], false);
     m_undo.resize(mark);
     // A hive stays to be kept only for the changes of the batches around this one.
-    for (auto& part : m_hives)
-        part->dirty
-            = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.hive == part.get(); });
+    forEachPart([&](Hive& part) {
+        part.dirty = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.hive == &part; });
+    });
     if (--m_batchDepth == 0) (void)keep();
 }
 
 Status MemoryRegistry::keep() {
-    const Status kept = commitChanges();
+    Status kept = keepMounted();
+    const Status base = commitChanges();
+    if (kept.ok())
+        kept = base;
+    else if (!base.ok())
+        kept = Status(kept.code(), kept.message() + " " + base.message());
     // The next batch asks the backend again before its first change.
-    for (auto& part : m_hives)
-        part->checkedInBatch = false;
+    forEachPart([](Hive& part) { part.checkedInBatch = false; });
     m_batchNamed = false;
     m_batchLabel = {};
     return kept;
+}
+
+Status MemoryRegistry::keepMounted() {
+    Status result;
+    for (auto& part : m_mounted) {
+        if (!part->dirty) continue;
+        Status st = part->keepChanges();
+        if (st.ok()) {
+            part->dirty = false;
+            continue;
+        }
+        undoPart(part.get());
+        part->reverted();
+        if (result.ok()) result = std::move(st);
+    }
+    // What the log still holds of mounted parts is kept; it joins the history with the rest of the
+    // batch, and a backend that fails to keep its own parts takes back only those.
+    return result;
+}
+
+// Takes back a mounted part's changes of the log alone; the rest of the batch stays to be kept.
+void MemoryRegistry::undoPart(const Hive* part) {
+    for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
+        if (it->hive == part) (void)revert(*it, false);
+    std::erase_if(m_undo, [&](const UndoEntry& e) { return e.hive == part; });
+}
+
+void MemoryRegistry::forEachPart(const std::function<void(Hive&)>& visit) {
+    for (auto& part : m_hives)
+        visit(*part);
+    for (auto& part : m_mounted)
+        visit(*part);
+}
+
+Key* MemoryRegistry::mountParent(HKey at) {
+    if (at == kLocalMachine) return m_machine.get();
+    if (at == kUsers) return m_users.get();
+    return nullptr;
+}
+
+Status MemoryRegistry::mount(
+    HKey at, std::u16string_view name, std::unique_ptr<MountedHive> part, std::unique_ptr<Key> tree) {
+    Key* parent = mountParent(at);
+    if (!parent) return Status(Status::AccessDenied, "A hive can be loaded only under HKEY_LOCAL_MACHINE or HKEY_USERS.");
+    if (m_batchDepth > 0) return Status(Status::AccessDenied, "A hive cannot be loaded while a command changes the registry.");
+    if (name.empty() || name.size() > kMaxKeyNameLength || name.find(u'\\') != name.npos)
+        return Status(Status::BadPath, "\"" + toUtf8(name) + "\" is not a valid key name.");
+    if (parent->findSubkey(name))
+        return Status(Status::BadPath, "There is already a key named \"" + toUtf8(name) + "\" there.");
+    tree->name = std::u16string(name);
+    tree->parent = parent;
+    part->root = tree.get();
+    part->mountedAt = at;
+    // Every key below the root belongs to the part already; only the root is given to it here.
+    tree->hive = part.get();
+    const std::size_t pos = parent->subkeyPosition(tree->name);
+    parent->subkeys.insert(parent->subkeys.begin() + static_cast<std::ptrdiff_t>(pos), std::move(tree));
+    m_mounted.push_back(std::move(part));
+    return Status::Ok;
+}
+
+Status MemoryRegistry::unmount(HKey at, std::u16string_view name) {
+    Key* parent = mountParent(at);
+    Key* root = parent ? parent->findSubkey(name) : nullptr;
+    if (!root || !root->hive || !root->hive->asMounted() || root->hive->root != root)
+        return Status(Status::NotFound, "No hive is loaded as \"" + toUtf8(name) + "\" there.");
+    if (m_batchDepth > 0) return Status(Status::AccessDenied, "A hive cannot be unloaded while a command changes the registry.");
+    const Hive* part = root->hive;
+    invalidateHistory(*part, "The hive it changed was unloaded since, so it cannot run.");
+    forgetHandlesInto(root);
+    parent->subkeys.erase(parent->subkeys.begin() + static_cast<std::ptrdiff_t>(parent->subkeyPosition(name)));
+    std::erase_if(m_mounted, [&](const auto& p) { return p.get() == part; });
+    return Status::Ok;
+}
+
+MountedHive* MemoryRegistry::mountedPartOf(HKey handle) {
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (resolve(handle, key, access) != Status::Ok || !key->hive) return nullptr;
+    return key->hive->asMounted();
+}
+
+Status MemoryRegistry::refreshMounted() {
+    if (m_batchDepth > 0) return Status::Ok;
+    Status result;
+    for (auto& part : m_mounted) {
+        if (!part->changedOnDisk()) continue;
+        std::unique_ptr<Key> fresh;
+        const Status st = part->reload(fresh);
+        if (!st.ok()) {
+            if (result.ok()) result = st;
+            continue;
+        }
+        Key* old = part->root;
+        Key* parent = old->parent;
+        forgetHandlesInto(old);
+        invalidateHistory(*part, "The hive it changed was read again since, so it cannot run.");
+        fresh->name = old->name;
+        fresh->parent = parent;
+        fresh->hive = part.get();
+        part->root = fresh.get();
+        parent->subkeys[parent->subkeyPosition(old->name)] = std::move(fresh);
+    }
+    return result;
 }
 
 Status MemoryRegistry::commitChanges() {
@@ -520,10 +655,10 @@ void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
             takenBack.push_back(revert(*it, false));
         else
             kept.push_back(std::move(*it));
-    for (auto& part : m_hives) {
-        if (applies(part.get())) part->dirty = false;
-        part->checkedInBatch = false;
-    }
+    forEachPart([&](Hive& part) {
+        if (applies(&part)) part.dirty = false;
+        part.checkedInBatch = false;
+    });
     m_undo.clear();
     std::reverse(kept.begin(), kept.end());
     // An Undo or Redo that could not be written goes back where it came from, as far as it was
@@ -626,7 +761,8 @@ Status MemoryRegistry::mayReplay(const HistoryEntry& entry) {
         Hive& part = *change.hive;
         if (!part.readOnlyReason.empty()) return Status(Status::AccessDenied, part.readOnlyReason);
         if (part.checkedInBatch) continue;
-        if (Status st = mayChange(part); !st.ok()) return st;
+        MountedHive* mounted = part.asMounted();
+        if (Status st = mounted ? mounted->mayChange() : mayChange(part); !st.ok()) return st;
         part.checkedInBatch = true;
     }
     return Status::Ok;
@@ -639,8 +775,7 @@ Status MemoryRegistry::replay(Replay direction) {
     if (m_batchDepth > 0) return Status(Status::AccessDenied, "A change is still being made.");
     // Every hive the change touches is asked before anything changes, so a refusal changes nothing.
     if (Status st = mayReplay(from.back()); !st.ok()) {
-        for (auto& part : m_hives)
-            part->checkedInBatch = false;
+        forEachPart([](Hive& part) { part.checkedInBatch = false; });
         return st;
     }
     HistoryEntry entry = std::move(from.back());

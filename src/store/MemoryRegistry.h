@@ -25,6 +25,31 @@ struct Hive {
     bool dirty = false; // changed since it was last kept
     // The backend said yes to a change in this part during the current batch: asked once a batch.
     bool checkedInBatch = false;
+    // Subkeys are ordered after upper-casing their names, as in a Windows hive, not lower-casing.
+    bool upperCaseOrder = false;
+
+    [[nodiscard]] virtual class MountedHive* asMounted() { return nullptr; }
+};
+
+// A part mounted into the registry beside the fixed ones, as the system's editor loads a hive
+// file: a key below HKEY_LOCAL_MACHINE or HKEY_USERS whose subtree is kept by the part itself,
+// through its own hooks, whatever backend holds the rest.
+class MountedHive : public Hive {
+public:
+    MountedHive* asMounted() override { return this; }
+    // Whether the part may change now, asked once a batch before its first change.
+    virtual Status mayChange() { return Status::Ok; }
+    // Keeps what changed in the part, at the end of the outermost batch. On failure nothing of it
+    // may be kept: the registry then takes the part's changes back in memory and calls reverted().
+    virtual Status keepChanges() = 0;
+    virtual void reverted() { }
+    // Whether the part changed where it is kept since it was read, and reads it again into root.
+    [[nodiscard]] virtual bool changedOnDisk() const { return false; }
+    virtual Status reload(std::unique_ptr<Key>& tree) = 0;
+    // What is kept, for the status line.
+    [[nodiscard]] virtual std::string location() const = 0;
+
+    HKey mountedAt = kNoKey; // kLocalMachine or kUsers
 };
 
 struct MemoryRegistryOptions {
@@ -75,13 +100,24 @@ public:
     [[nodiscard]] const ChangeLabel* redoLabel() const override;
     Status undoChange() override;
     Status redoChange() override;
-    // Memory has nothing to read again.
-    Status refresh() override { return Status::Ok; }
+    // Memory has nothing to read again; mounted parts changed on disk are read again.
+    Status refresh() override { return refreshMounted(); }
     [[nodiscard]] std::string readOnlyReason() const override;
     [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     [[nodiscard]] std::string location() const override { return "memory"; }
 
     [[nodiscard]] std::size_t openHandleCount() const { return m_handles.size(); }
+
+    // Mounts part, whose keys hang below root, as the key name below at (kLocalMachine or kUsers).
+    // Refused outside those roots (AccessDenied), during a batch (AccessDenied), and for a name
+    // that is bad or already taken there (BadPath); the part is then dropped.
+    Status mount(HKey at, std::u16string_view name, std::unique_ptr<MountedHive> part, std::unique_ptr<Key> tree);
+    // Unmounts the part whose root is the key name below at; handles into it become invalid.
+    // NotFound when no part is mounted there, AccessDenied during a batch.
+    Status unmount(HKey at, std::u16string_view name);
+    // The mounted part the open key belongs to, or null.
+    [[nodiscard]] MountedHive* mountedPartOf(HKey key);
+    [[nodiscard]] const std::vector<std::unique_ptr<MountedHive>>& mountedParts() const { return m_mounted; }
 
     enum HiveId { kSystem = 0, kUser = 1, kUserDefault = 2 };
 
@@ -110,6 +146,8 @@ protected:
     // The history's changes to the hive can no longer run, for this reason (the first one given stays).
     void invalidateHistory(const Hive& hive, const std::string& reason);
     [[nodiscard]] std::uint64_t now() const;
+    // Reads again each mounted part that changed where it is kept; handles into it become invalid.
+    Status refreshMounted();
 
     // Set: the whole registry refuses changes, with this reason.
     std::string m_readOnly;
@@ -151,6 +189,11 @@ private:
     Status finishChange(Status status);
     // Ends the outermost batch (or a change outside any): the backend keeps what changed.
     Status keep();
+    // Keeps the mounted parts that changed, each on its own; one that fails is taken back alone.
+    Status keepMounted();
+    void undoPart(const Hive* part);
+    void forEachPart(const std::function<void(Hive&)>& visit);
+    Key* mountParent(HKey at);
     void touch(Key* key);
     void forgetHandlesInto(const Key* subtree);
     void record(UndoEntry entry);
@@ -167,6 +210,7 @@ private:
     std::unique_ptr<Key> m_machine;
     std::unique_ptr<Key> m_users;
     std::unique_ptr<Key> m_dynData;
+    std::vector<std::unique_ptr<MountedHive>> m_mounted;
     std::unordered_map<HKey, OpenHandle> m_handles;
     HKey m_nextHandle = 1;
     int m_batchDepth = 0;

@@ -1,6 +1,7 @@
 #include "store/RegTree.h"
 
 #include "codec/Utf.h"
+#include "store/MemoryRegistry.h"
 
 #include <algorithm>
 #include <bit>
@@ -58,15 +59,19 @@ std::uint64_t fileTimeNow() {
     return kFileTimeUnixEpoch + static_cast<std::uint64_t>(ticks);
 }
 
+int Key::compareSubkeyNames(std::u16string_view a, std::u16string_view b) const {
+    return hive && hive->upperCaseOrder ? compareNamesUpper(a, b) : compareNames(a, b);
+}
+
 std::size_t Key::subkeyPosition(std::u16string_view subName) const {
     auto it = std::lower_bound(subkeys.begin(), subkeys.end(), subName,
-        [](const std::unique_ptr<Key>& k, std::u16string_view n) { return compareNames(k->name, n) < 0; });
+        [this](const std::unique_ptr<Key>& k, std::u16string_view n) { return compareSubkeyNames(k->name, n) < 0; });
     return static_cast<std::size_t>(it - subkeys.begin());
 }
 
 Key* Key::findSubkey(std::u16string_view subName) const {
     const std::size_t pos = subkeyPosition(subName);
-    if (pos < subkeys.size() && compareNames(subkeys[pos]->name, subName) == 0) return subkeys[pos].get();
+    if (pos < subkeys.size() && compareSubkeyNames(subkeys[pos]->name, subName) == 0) return subkeys[pos].get();
     return nullptr;
 }
 
@@ -81,7 +86,7 @@ Key* Key::addSubkey(std::u16string subName) {
 Key* Key::findOrAddSubkey(std::u16string_view subName, bool* added) {
     if (added) *added = false;
     if (!subkeys.empty()) {
-        const int order = compareNames(subkeys.back()->name, subName);
+        const int order = compareSubkeyNames(subkeys.back()->name, subName);
         if (order == 0) return subkeys.back().get();
         if (order < 0) {
             if (added) *added = true;

@@ -138,8 +138,8 @@ struct UnreadBlock {
     std::string text; // its lines as they stood, from the key line on
 };
 
-// One key of the in-memory registry. Subkeys stay sorted by the registry's case-insensitive
-// order; values stay in the order they were created.
+// One key of the in-memory registry. Subkeys stay sorted by their hive's case-insensitive order
+// (lower-cased for a Wine prefix, upper-cased for a Windows hive); values stay in the order they were created.
 class Key {
 public:
     explicit Key(std::u16string keyName, Key* parentKey, Hive* owner)
@@ -174,6 +174,8 @@ public:
         return *extra;
     }
 
+    // Compares two names of subkeys in the order of the key's hive.
+    [[nodiscard]] int compareSubkeyNames(std::u16string_view a, std::u16string_view b) const;
     // The subkey of that name, or null.
     [[nodiscard]] Key* findSubkey(std::u16string_view subName) const;
     // Where a subkey of that name stands or would stand in the sorted subkeys.

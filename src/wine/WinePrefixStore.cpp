@@ -562,7 +562,8 @@ Status WinePrefixStore::commitChanges() {
     WriteSession session;
     auto abandon = [&](Status status) {
         session.removeTemporaryFiles();
-        undo({});
+        // Only the prefix's own files: a hive mounted beside them has kept its part already.
+        undo({ &file(kSystem), &file(kUser), &file(kUserDefault) });
         return status;
     };
     if (const Status st = lockForWrite(session); !st.ok()) return abandon(st);

@@ -1047,8 +1047,9 @@ std::uint64_t writeFile(FileWriter& writer, const Key& root, RegFileOriginal& or
         if (nextUnread < unread.size()) writeUnreadBefore(key);
         placements.push_back(writeKeyBlock(writer, *key, root, original));
         writer.passOnIfFull();
+        // A hive file mounted below HKEY_LOCAL_MACHINE is kept in its own file, not in this one.
         for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
-            stack.push_back(it->get());
+            if ((*it)->hive == root.hive) stack.push_back(it->get());
     }
     writeUnreadBefore(nullptr);
     writer.passOn();

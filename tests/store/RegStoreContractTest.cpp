@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "hive/OfflineHive.h"
 #include "store/MemoryRegistry.h"
 #include "store/RegStore.h"
 
@@ -31,6 +32,14 @@ public:
     virtual std::unique_ptr<RegStore> reread() = 0;
     // The same registry, refusing every change.
     virtual std::unique_ptr<RegStore> openReadOnly() = 0;
+    // Where the tests work for a root: the root itself, or the key a backend that keeps only a
+    // part of the registry mounts it as.
+    virtual HKey root(RegStore&, HKey predefined) { return predefined; }
+    // How a link names HKEY_LOCAL_MACHINE's test area.
+    [[nodiscard]] virtual std::u16string linkBase() const { return u"\\Registry\\Machine"; }
+    [[nodiscard]] virtual bool mapsWineRoots() const { return true; }
+    // Subkeys ordered as in a Windows hive (upper-cased) instead of a Wine prefix (lower-cased).
+    [[nodiscard]] virtual bool upperCaseOrder() const { return false; }
 };
 
 class MemoryBackend final : public Backend {
@@ -64,6 +73,53 @@ private:
     std::unique_ptr<test::HeldLock> m_server;
 };
 
+// Two hive files made by the test, mounted into a registry in memory as HKEY_LOCAL_MACHINE\QuernTest
+// and HKEY_USERS\QuernTest, standing in for the two roots the tests work in.
+class HiveBackend final : public Backend {
+public:
+    std::unique_ptr<RegStore> open() override {
+        const bool fresh = !test::fileExists(m_dir / "MACHINE");
+        if (fresh) {
+            std::string error;
+            EXPECT_TRUE(writeEmptyHive(m_dir / "MACHINE", error)) << error;
+            EXPECT_TRUE(writeEmptyHive(m_dir / "USER", error)) << error;
+        }
+        auto store = mounted({});
+        if (fresh)
+            for (HKey at : { kLocalMachine, kCurrentUser }) {
+                HKey key = kNoKey;
+                EXPECT_EQ(store->createKey(root(*store, at), u"Software", Access::Read, kOptionNone, key), Status::Ok);
+                (void)store->closeKey(key);
+            }
+        return store;
+    }
+    std::unique_ptr<RegStore> reread() override { return mounted({}); }
+    std::unique_ptr<RegStore> openReadOnly() override {
+        (void)open();
+        return mounted(kTestReadOnlyReason);
+    }
+    HKey root(RegStore& in, HKey predefined) override {
+        HKey key = kNoKey;
+        const HKey mountedAt = predefined == kCurrentUser ? kUsers : kLocalMachine;
+        EXPECT_EQ(in.openKey(mountedAt, u"QuernTest", Access::Read, kOptionNone, key), Status::Ok);
+        return key;
+    }
+    [[nodiscard]] std::u16string linkBase() const override { return u"\\Registry\\Machine\\QuernTest"; }
+    [[nodiscard]] bool mapsWineRoots() const override { return false; }
+    [[nodiscard]] bool upperCaseOrder() const override { return true; }
+
+private:
+    std::unique_ptr<RegStore> mounted(const std::string& userReadOnly) {
+        auto store = std::make_unique<MemoryRegistry>(MemoryRegistryOptions { {}, [] { return kFixedTime; }, true });
+        EXPECT_EQ(mountHiveFile(*store, kLocalMachine, u"QuernTest", m_dir / "MACHINE"), Status::Ok);
+        HiveOpenOptions options;
+        options.readOnlyReason = userReadOnly;
+        EXPECT_EQ(mountHiveFile(*store, kUsers, u"QuernTest", m_dir / "USER", options), Status::Ok);
+        return store;
+    }
+    test::TempDir m_dir;
+};
+
 struct BackendFactory {
     const char* name;
     std::function<std::unique_ptr<Backend>()> make;
@@ -81,6 +137,11 @@ protected:
         store = backend->open();
     }
 
+    HKey machine() { return backend->root(*store, kLocalMachine); }
+    HKey machine(RegStore& in) { return backend->root(in, kLocalMachine); }
+    HKey user() { return backend->root(*store, kCurrentUser); }
+    HKey user(RegStore& in) { return backend->root(in, kCurrentUser); }
+
     // Creates (or opens) a key for full access; the test fails when it cannot.
     HKey create(HKey root, std::u16string_view path, unsigned options = kOptionNone) {
         HKey key = kNoKey;
@@ -88,7 +149,7 @@ protected:
         return key;
     }
     void makeLink(std::u16string_view at, std::u16string_view target) {
-        const HKey key = create(kLocalMachine, at, kCreateLink | kOpenLink);
+        const HKey key = create(machine(), at, kCreateLink | kOpenLink);
         ASSERT_EQ(store->setValue(key, u"SymbolicLinkValue", kRegLink, test::utf16zBytes(target)), Status::Ok);
         (void)store->closeKey(key);
     }
@@ -138,14 +199,14 @@ private:
 TEST_P(StoreContract, HandlesOpenCloseAndOutliveTheirKeysSafely) {
     HKey key = kNoKey;
     EXPECT_EQ(store->openKey(0x1234, u"", Access::Read, kOptionNone, key), Status::InvalidHandle);
-    EXPECT_EQ(store->openKey(kLocalMachine, u"No\\Such", Access::Read, kOptionNone, key), Status::NotFound);
+    EXPECT_EQ(store->openKey(machine(), u"No\\Such", Access::Read, kOptionNone, key), Status::NotFound);
     EXPECT_EQ(key, kNoKey) << "a failed open leaves the handle alone";
-    EXPECT_EQ(store->closeKey(kLocalMachine), Status::Ok) << "roots need no closing";
+    EXPECT_EQ(store->closeKey(machine()), Status::Ok) << "roots need no closing";
 
-    const HKey gone = create(kLocalMachine, u"Software\\Gone\\Deeper");
-    const HKey parent = create(kLocalMachine, u"Software\\Gone");
-    EXPECT_EQ(store->deleteKey(kLocalMachine, u"Software\\Gone"), Status::HasSubkeys);
-    EXPECT_EQ(store->deleteKey(kLocalMachine, u"Software\\Gone\\Deeper"), Status::Ok);
+    const HKey gone = create(machine(), u"Software\\Gone\\Deeper");
+    const HKey parent = create(machine(), u"Software\\Gone");
+    EXPECT_EQ(store->deleteKey(machine(), u"Software\\Gone"), Status::HasSubkeys);
+    EXPECT_EQ(store->deleteKey(machine(), u"Software\\Gone\\Deeper"), Status::Ok);
     KeyInfo info;
     EXPECT_EQ(store->queryInfo(gone, info), Status::KeyDeleted) << "a handle to a deleted key says so";
     EXPECT_EQ(store->setValue(gone, u"v", kRegDword, std::vector<std::uint8_t>(4)), Status::KeyDeleted);
@@ -155,20 +216,20 @@ TEST_P(StoreContract, HandlesOpenCloseAndOutliveTheirKeysSafely) {
     EXPECT_EQ(info.subkeyCount, 0u);
     EXPECT_EQ(store->closeKey(parent), Status::Ok);
 
-    EXPECT_EQ(store->deleteKey(kLocalMachine, u""), Status::AccessDenied) << "a root cannot go";
-    EXPECT_EQ(store->deleteKey(kLocalMachine, u"No\\Such"), Status::NotFound);
+    EXPECT_EQ(store->deleteKey(machine(), u""), Status::AccessDenied) << "a root cannot go";
+    EXPECT_EQ(store->deleteKey(machine(), u"No\\Such"), Status::NotFound);
 }
 
 TEST_P(StoreContract, NamesCompareWithoutCaseAndKeepTheSpellingTheyWereMadeWith) {
-    const HKey key = create(kCurrentUser, u"Software\\MixedCase");
+    const HKey key = create(user(), u"Software\\MixedCase");
     bool created = true;
     HKey again = kNoKey;
     ASSERT_EQ(
-        store->createKey(kCurrentUser, u"SOFTWARE\\mixedcase", Access::Read, kOptionNone, again, &created), Status::Ok);
+        store->createKey(user(), u"SOFTWARE\\mixedcase", Access::Read, kOptionNone, again, &created), Status::Ok);
     EXPECT_FALSE(created);
     EXPECT_EQ(
-        identity(*store, kCurrentUser, u"software\\MIXEDCASE"), identity(*store, kCurrentUser, u"Software\\MixedCase"));
-    EXPECT_EQ(subkeys(*store, kCurrentUser), std::vector<std::u16string> { u"Software" });
+        identity(*store, user(), u"software\\MIXEDCASE"), identity(*store, user(), u"Software\\MixedCase"));
+    EXPECT_EQ(subkeys(*store, user()), std::vector<std::u16string> { u"Software" });
     EXPECT_EQ(subkeys(*store, again), std::vector<std::u16string> {});
 
     ASSERT_EQ(store->setValue(key, u"Value", kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::Ok);
@@ -184,18 +245,19 @@ TEST_P(StoreContract, NamesCompareWithoutCaseAndKeepTheSpellingTheyWereMadeWith)
     (void)store->closeKey(key);
 
     HKey bad = kNoKey;
-    EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\\\Classes", Access::Read, kOptionNone, bad), Status::BadPath);
-    EXPECT_EQ(store->openKey(kLocalMachine, u"\\Software", Access::Read, kOptionNone, bad), Status::BadPath);
-    EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\", Access::Read, kOptionNone, bad), Status::Ok);
+    EXPECT_EQ(store->openKey(machine(), u"Software\\\\Classes", Access::Read, kOptionNone, bad), Status::BadPath);
+    EXPECT_EQ(store->openKey(machine(), u"\\Software", Access::Read, kOptionNone, bad), Status::BadPath);
+    EXPECT_EQ(store->openKey(machine(), u"Software\\", Access::Read, kOptionNone, bad), Status::Ok);
     (void)store->closeKey(bad);
     EXPECT_EQ(
-        store->createKey(kLocalMachine, std::u16string(256, u'k'), Access::Read, kOptionNone, bad), Status::BadPath);
+        store->createKey(machine(), std::u16string(256, u'k'), Access::Read, kOptionNone, bad), Status::BadPath);
     EXPECT_EQ(
-        store->createKey(kLocalMachine, u"Software\\Fine\\\\Bad", Access::Read, kOptionNone, bad), Status::BadPath);
-    EXPECT_EQ(identity(*store, kLocalMachine, u"Software\\Fine"), 0u) << "a bad name late in a path makes nothing";
+        store->createKey(machine(), u"Software\\Fine\\\\Bad", Access::Read, kOptionNone, bad), Status::BadPath);
+    EXPECT_EQ(identity(*store, machine(), u"Software\\Fine"), 0u) << "a bad name late in a path makes nothing";
 }
 
 TEST_P(StoreContract, RootsMapAsWineMapsThem) {
+    if (!backend->mapsWineRoots()) GTEST_SKIP() << "the backend keeps a part of the registry, not its roots";
     (void)store->closeKey(create(kLocalMachine, u"Software\\Classes\\.CHM"));
     EXPECT_NE(identity(*store, kClassesRoot, u""), 0u);
     EXPECT_EQ(identity(*store, kClassesRoot, u""), identity(*store, kLocalMachine, u"Software\\Classes"));
@@ -216,45 +278,49 @@ TEST_P(StoreContract, RootsMapAsWineMapsThem) {
 }
 
 TEST_P(StoreContract, LinksAreFollowedAndAChainThatLoopsEndsWithAnError) {
-    (void)store->closeKey(create(kLocalMachine, u"Software\\Target\\Inside"));
-    makeLink(u"Software\\LoopA", u"\\Registry\\Machine\\Software\\LoopB");
-    makeLink(u"Software\\LoopB", u"\\Registry\\Machine\\Software\\LoopA");
-    makeLink(u"Software\\ToTarget", u"\\REGISTRY\\machine\\software\\target");
+    (void)store->closeKey(create(machine(), u"Software\\Target\\Inside"));
+    const std::u16string base = backend->linkBase();
+    makeLink(u"Software\\LoopA", base + u"\\Software\\LoopB");
+    makeLink(u"Software\\LoopB", base + u"\\Software\\LoopA");
+    makeLink(u"Software\\ToTarget", u"\\REGISTRY\\machine" + base.substr(17) + u"\\software\\target");
     HKey key = kNoKey;
-    EXPECT_EQ(store->openKey(kLocalMachine, u"Software\\LoopA", Access::Read, kOptionNone, key), Status::LinkLoop);
+    EXPECT_EQ(store->openKey(machine(), u"Software\\LoopA", Access::Read, kOptionNone, key), Status::LinkLoop);
     EXPECT_EQ(
-        store->openKey(kLocalMachine, u"Software\\LoopA\\Below", Access::Read, kOptionNone, key), Status::LinkLoop);
-    EXPECT_EQ(identity(*store, kLocalMachine, u"Software\\ToTarget\\Inside"),
-        identity(*store, kLocalMachine, u"Software\\Target\\Inside"));
+        store->openKey(machine(), u"Software\\LoopA\\Below", Access::Read, kOptionNone, key), Status::LinkLoop);
+    EXPECT_EQ(identity(*store, machine(), u"Software\\ToTarget\\Inside"),
+        identity(*store, machine(), u"Software\\Target\\Inside"));
 
     // With kOpenLink the last key on the path is the link itself, which says so.
-    ASSERT_EQ(store->openKey(kLocalMachine, u"Software\\ToTarget", Access::Read, kOpenLink, key), Status::Ok);
+    ASSERT_EQ(store->openKey(machine(), u"Software\\ToTarget", Access::Read, kOpenLink, key), Status::Ok);
     KeyInfo info;
     ASSERT_EQ(store->queryInfo(key, info), Status::Ok);
     EXPECT_TRUE(info.isLink);
-    EXPECT_NE(info.identity, identity(*store, kLocalMachine, u"Software\\Target"));
+    EXPECT_NE(info.identity, identity(*store, machine(), u"Software\\Target"));
     (void)store->closeKey(key);
 
     // Deleting the link removes the link, never what it leads to.
-    ASSERT_EQ(store->deleteKey(kLocalMachine, u"Software\\ToTarget"), Status::Ok);
-    EXPECT_NE(identity(*store, kLocalMachine, u"Software\\Target\\Inside"), 0u);
+    ASSERT_EQ(store->deleteKey(machine(), u"Software\\ToTarget"), Status::Ok);
+    EXPECT_NE(identity(*store, machine(), u"Software\\Target\\Inside"), 0u);
     RegStore& again = kept();
-    EXPECT_EQ(identity(again, kLocalMachine, u"Software\\ToTarget"), 0u);
-    ASSERT_EQ(again.openKey(kLocalMachine, u"Software\\LoopB", Access::Read, kOpenLink, key), Status::Ok)
+    EXPECT_EQ(identity(again, machine(again), u"Software\\ToTarget"), 0u);
+    ASSERT_EQ(again.openKey(machine(again), u"Software\\LoopB", Access::Read, kOpenLink, key), Status::Ok)
         << "links are kept as links";
     ASSERT_EQ(again.queryInfo(key, info), Status::Ok);
     EXPECT_TRUE(info.isLink);
 }
 
 TEST_P(StoreContract, SubkeysEnumerateInCaseInsensitiveOrderAndValuesInCreationOrder) {
-    const HKey key = create(kCurrentUser, u"Order");
+    const HKey key = create(user(), u"Order");
     for (auto name : { u"b", u"A", u"_x", u"C" }) {
         (void)store->closeKey(create(key, name));
         ASSERT_EQ(store->setValue(key, name, kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::Ok);
     }
     ASSERT_EQ(store->deleteValue(key, u"A"), Status::Ok);
     ASSERT_EQ(store->setValue(key, u"a", kRegDword, std::vector<std::uint8_t> { 2, 0, 0, 0 }), Status::Ok);
-    EXPECT_EQ(subkeys(*store, key), (std::vector<std::u16string> { u"_x", u"A", u"b", u"C" }));
+    // A Wine prefix lower-cases names to order them, a Windows hive upper-cases them.
+    EXPECT_EQ(subkeys(*store, key),
+        backend->upperCaseOrder() ? (std::vector<std::u16string> { u"A", u"b", u"C", u"_x" })
+                                  : (std::vector<std::u16string> { u"_x", u"A", u"b", u"C" }));
     std::vector<std::u16string> names;
     for (const auto& value : values(*store, key))
         names.push_back(value.name);
@@ -275,14 +341,14 @@ TEST_P(StoreContract, AnyTypeAndAnyBytesAreKeptAsTheyAre) {
         { u"short dword", kRegDword, { 1, 2 } },
         { u"nul inside", kRegMultiSz, test::utf16zBytes(std::u16string(u"a\0b\0", 4)) },
     };
-    const HKey key = create(kLocalMachine, u"Software\\Types");
+    const HKey key = create(machine(), u"Software\\Types");
     for (const auto& value : odd)
         ASSERT_EQ(store->setValue(key, value.name, value.type, value.data), Status::Ok);
     (void)store->closeKey(key);
 
     RegStore& again = kept();
     HKey types = kNoKey;
-    ASSERT_EQ(again.openKey(kLocalMachine, u"software\\types", Access::Read, kOptionNone, types), Status::Ok);
+    ASSERT_EQ(again.openKey(machine(again), u"software\\types", Access::Read, kOptionNone, types), Status::Ok);
     EXPECT_EQ(sortedByName(values(again, types)), sortedByName(odd));
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
@@ -291,7 +357,7 @@ TEST_P(StoreContract, AnyTypeAndAnyBytesAreKeptAsTheyAre) {
 }
 
 TEST_P(StoreContract, ABatchThatIsNotFinishedTakesBackEverythingItDid) {
-    const HKey key = create(kCurrentUser, u"Software\\Batch");
+    const HKey key = create(user(), u"Software\\Batch");
     ASSERT_EQ(store->setValue(key, u"replaced", kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::Ok);
     ASSERT_EQ(store->setValue(key, u"deleted", kRegDword, std::vector<std::uint8_t> { 2, 0, 0, 0 }), Status::Ok);
     (void)store->closeKey(create(key, u"Removed"));
@@ -321,7 +387,7 @@ TEST_P(StoreContract, ABatchThatIsNotFinishedTakesBackEverythingItDid) {
         batch.abandon();
     }
     expectAsBefore("abandoned");
-    const HKey other = create(kCurrentUser, u"Software\\Other");
+    const HKey other = create(user(), u"Software\\Other");
     {
         WriteBatch outer(*store);
         ASSERT_EQ(store->setValue(other, u"outer", kRegDword, std::vector<std::uint8_t>(4)), Status::Ok);
@@ -342,10 +408,10 @@ TEST_P(StoreContract, ABatchThatIsNotFinishedTakesBackEverythingItDid) {
 
     RegStore& again = kept();
     HKey reread = kNoKey;
-    ASSERT_EQ(again.openKey(kCurrentUser, u"Software\\Batch", Access::Read, kOptionNone, reread), Status::Ok);
+    ASSERT_EQ(again.openKey(user(again), u"Software\\Batch", Access::Read, kOptionNone, reread), Status::Ok);
     EXPECT_EQ(sortedByName(values(again, reread)), sortedByName(valuesBefore));
     EXPECT_EQ(subkeys(again, reread), keysBefore);
-    ASSERT_EQ(again.openKey(kCurrentUser, u"Software\\Other", Access::Read, kOptionNone, reread), Status::Ok);
+    ASSERT_EQ(again.openKey(user(again), u"Software\\Other", Access::Read, kOptionNone, reread), Status::Ok);
     EXPECT_EQ(values(again, reread).size(), 1u) << "what the outer batch did is kept";
 }
 
@@ -355,21 +421,22 @@ TEST_P(StoreContract, AReadOnlyRegistryRefusesEveryChangeAndSaysWhy) {
     const std::string reason = readOnly->readOnlyReason();
     EXPECT_FALSE(reason.empty());
     HKey key = kNoKey;
-    const Status full = readOnly->openKey(kCurrentUser, u"Software", Access::Full, kOptionNone, key);
+    const Status full = readOnly->openKey(user(*readOnly), u"Software", Access::Full, kOptionNone, key);
     EXPECT_EQ(full, Status::AccessDenied);
     EXPECT_EQ(full.message(), reason);
     EXPECT_EQ(
-        readOnly->createKey(kCurrentUser, u"Software\\New", Access::Read, kOptionNone, key), Status::AccessDenied);
-    EXPECT_EQ(readOnly->deleteKey(kCurrentUser, u"Software"), Status::AccessDenied);
-    ASSERT_EQ(readOnly->openKey(kCurrentUser, u"Software", Access::Read, kOptionNone, key), Status::Ok)
+        readOnly->createKey(user(*readOnly), u"Software\\New", Access::Read, kOptionNone, key), Status::AccessDenied);
+    EXPECT_EQ(readOnly->deleteKey(user(*readOnly), u"Software"), Status::AccessDenied);
+    ASSERT_EQ(readOnly->openKey(user(*readOnly), u"Software", Access::Read, kOptionNone, key), Status::Ok)
         << "reading goes on";
     EXPECT_EQ(readOnly->setValue(key, u"v", kRegDword, std::vector<std::uint8_t>(4)), Status::AccessDenied);
     EXPECT_EQ(readOnly->deleteValue(key, u"v"), Status::NotFound);
-    EXPECT_EQ(identity(*readOnly, kCurrentUser, u"Software\\New"), 0u);
+    EXPECT_EQ(identity(*readOnly, user(*readOnly), u"Software\\New"), 0u);
     (void)readOnly->closeKey(key);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StoreContract,
     ::testing::Values(BackendFactory { "MemoryRegistry", [] { return std::make_unique<MemoryBackend>(); } },
-        BackendFactory { "WinePrefixStore", [] { return std::make_unique<WinePrefixBackend>(); } }),
+        BackendFactory { "WinePrefixStore", [] { return std::make_unique<WinePrefixBackend>(); } },
+        BackendFactory { "OfflineHive", [] { return std::make_unique<HiveBackend>(); } }),
     [](const ::testing::TestParamInfo<BackendFactory>& param) { return std::string(param.param.name); });

@@ -1,0 +1,553 @@
+#include "hive/OfflineHive.h"
+
+#include "codec/AtomicFile.h"
+#include "codec/Utf.h"
+
+#include <hivex.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace quern::reg {
+
+namespace {
+
+// Offsets of the hive format that hivex does not hand out: a node's name, class and flags, and a
+// value's name. Cells are addressed from the start of the file; their record follows the 4-byte size.
+constexpr std::size_t kBinsStart = 0x1000;
+constexpr std::size_t kCellHeader = 4;
+constexpr std::size_t kNkFlags = 0x02;
+constexpr std::size_t kNkTime = 0x04;
+constexpr std::size_t kNkClassOffset = 0x30;
+constexpr std::size_t kNkNameLength = 0x48;
+constexpr std::size_t kNkClassLength = 0x4A;
+constexpr std::size_t kNkName = 0x4C;
+constexpr std::uint16_t kNkCompressedName = 0x20;
+constexpr std::uint16_t kNkLink = 0x10;
+constexpr std::size_t kVkNameLength = 0x02;
+constexpr std::size_t kVkType = 0x0C;
+constexpr std::size_t kVkFlags = 0x10;
+constexpr std::size_t kVkName = 0x14;
+constexpr std::uint16_t kVkCompressedName = 0x01;
+
+std::uint16_t le16(std::string_view bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+}
+
+std::uint32_t le32(std::string_view bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(le16(bytes, at)) | static_cast<std::uint32_t>(le16(bytes, at + 2)) << 16;
+}
+
+std::uint64_t le64(std::string_view bytes, std::size_t at) {
+    return static_cast<std::uint64_t>(le32(bytes, at)) | static_cast<std::uint64_t>(le32(bytes, at + 4)) << 32;
+}
+
+// A name as the hive holds it: one byte a unit when compressed (Latin-1), else UTF-16LE.
+std::u16string nameAt(std::string_view bytes, std::size_t at, std::size_t length, bool compressed) {
+    std::u16string name;
+    if (compressed) {
+        name.reserve(length);
+        for (std::size_t i = 0; i < length; ++i)
+            name.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[at + i])));
+    } else {
+        name.reserve(length / 2);
+        for (std::size_t i = 0; i + 1 < length; i += 2)
+            name.push_back(static_cast<char16_t>(le16(bytes, at + i)));
+    }
+    return name;
+}
+
+std::string baseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+std::size_t nodeOf(const Key& key) {
+    return key.source.length ? static_cast<std::size_t>(key.source.offset) : 0;
+}
+
+std::string keyPath(const Key* key) {
+    std::u16string path;
+    for (; key && key->parent; key = key->parent)
+        path = key->name + (path.empty() ? u"" : u"\\") + path;
+    return toUtf8(path);
+}
+
+std::size_t hashOf(std::string_view content) {
+    return std::hash<std::string_view> {}(content) ^ (content.size() * 0x9e3779b97f4a7c15ULL);
+}
+
+// A descriptor closed when it goes.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f)
+        : fd(f) { }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Reads a whole file that must be a regular one of a hive's size. False with why (words that
+// follow the file's name) otherwise.
+bool readWhole(const std::string& path, std::string& content, struct stat& st, std::string& why) {
+    const Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+        why = std::string("cannot be read (") + std::strerror(errno) + ")";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = "is not a regular file";
+        return false;
+    }
+    if (st.st_size > kMaxHiveFileSize) {
+        why = "is larger than any registry hive (" + std::to_string(st.st_size) + " bytes)";
+        return false;
+    }
+    content.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::read(file.fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = n < 0 ? std::string("cannot be read (") + std::strerror(errno) + ")" : "was cut short while it was read";
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+// Reads the keys of an open hive into memory, guarding against what a damaged file may hold: a
+// subkey list that leads back to a key already read, cells outside the file, nesting deeper than
+// any registry allows.
+class OfflineHive::Loader {
+public:
+    Loader(OfflineHive& hive, std::string_view content)
+        : m_hive(hive)
+        , m_bytes(content) { }
+
+    Status run(std::unique_ptr<Key>& tree) {
+        const std::size_t rootNode = hivex_root(m_hive.m_handle);
+        if (rootNode == 0) return damaged("its root key cannot be found");
+        tree = std::make_unique<Key>(u"", nullptr, &m_hive);
+        m_visited.insert(rootNode);
+        if (const Status st = readNode(rootNode, *tree); !st.ok()) return st;
+        std::vector<std::pair<Key*, std::size_t>> stack { { tree.get(), rootNode } };
+        while (!stack.empty()) {
+            const auto [key, node] = stack.back();
+            stack.pop_back();
+            if (const Status st = readChildren(*key, node, stack); !st.ok()) return st;
+        }
+        return Status::Ok;
+    }
+
+    // Why the hive may be read but not written, when something in it would be lost by a write.
+    std::string problem;
+
+private:
+    Status damaged(const std::string& what) const {
+        return Status(Status::BadPath,
+            m_hive.m_path + " is not a valid registry hive: " + what + ". Quern does not load it, and never writes it.");
+    }
+
+    // Whether a record of length bytes at a cell lies inside the file.
+    [[nodiscard]] bool inside(std::size_t cell, std::size_t length) const {
+        return cell >= kBinsStart && cell + kCellHeader <= m_bytes.size()
+            && length <= m_bytes.size() - cell - kCellHeader;
+    }
+
+    Status readChildren(Key& key, std::size_t node, std::vector<std::pair<Key*, std::size_t>>& stack) {
+        hive_node_h* children = hivex_node_children(m_hive.m_handle, node);
+        if (!children)
+            return damaged("the subkeys of \"" + keyPath(&key) + "\" cannot be read (" + std::strerror(errno) + ")");
+        std::unique_ptr<hive_node_h, decltype(&std::free)> owned(children, &std::free);
+        std::size_t depth = 0;
+        for (const Key* k = &key; k->parent; k = k->parent)
+            ++depth;
+        for (std::size_t i = 0; children[i]; ++i) {
+            const std::size_t child = children[i];
+            if (depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
+            if (!m_visited.insert(child).second)
+                return damaged("the subkeys of \"" + keyPath(&key) + "\" lead back to a key already read");
+            if (!inside(child, kNkName)) return damaged("a subkey of \"" + keyPath(&key) + "\" lies outside the file");
+            const std::u16string name = nameAt(m_bytes, child + kCellHeader + kNkName,
+                le16(m_bytes, child + kCellHeader + kNkNameLength),
+                le16(m_bytes, child + kCellHeader + kNkFlags) & kNkCompressedName);
+            bool added = false;
+            Key* sub = name.empty() ? nullptr : key.findOrAddSubkey(name, &added);
+            if (!added) {
+                // Shown once; writing would drop the other one.
+                problem = "\"" + keyPath(&key) + "\" has two subkeys named \"" + toUtf8(name)
+                    + "\" (or one without a name), so only the first is shown and the hive is read-only.";
+                continue;
+            }
+            if (const Status st = readNode(child, *sub); !st.ok()) return st;
+            stack.emplace_back(sub, child);
+        }
+        return Status::Ok;
+    }
+
+    Status readNode(std::size_t node, Key& key) {
+        const std::size_t record = node + kCellHeader;
+        if (!inside(node, kNkName) || m_bytes.substr(record, 2) != "nk")
+            return damaged("a key of \"" + keyPath(key.parent) + "\" is not a key record");
+        const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
+        if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
+        const std::uint16_t flags = le16(m_bytes, record + kNkFlags);
+        key.modified = le64(m_bytes, record + kNkTime);
+        key.isLink = flags & kNkLink;
+        key.source = { node, 1 };
+        if (const Status st = readClass(record, key); !st.ok()) return st;
+        return readValues(node, key);
+    }
+
+    Status readClass(std::size_t record, Key& key) {
+        const std::uint32_t offset = le32(m_bytes, record + kNkClassOffset);
+        const std::size_t length = le16(m_bytes, record + kNkClassLength);
+        if (offset == 0xffffffffu || length == 0) return Status::Ok;
+        const std::size_t cell = kBinsStart + offset;
+        if (!inside(cell, length)) return damaged("the class name of \"" + keyPath(&key) + "\" lies outside the file");
+        key.hasClass = true;
+        key.ensureExtra().className = nameAt(m_bytes, cell + kCellHeader, length, false);
+        return Status::Ok;
+    }
+
+    Status readValues(std::size_t node, Key& key) {
+        hive_value_h* values = hivex_node_values(m_hive.m_handle, node);
+        if (!values)
+            return damaged("the values of \"" + keyPath(&key) + "\" cannot be read (" + std::strerror(errno) + ")");
+        std::unique_ptr<hive_value_h, decltype(&std::free)> owned(values, &std::free);
+        for (std::size_t i = 0; values[i]; ++i) {
+            const std::size_t value = values[i];
+            const std::size_t record = value + kCellHeader;
+            if (!inside(value, kVkName) || m_bytes.substr(record, 2) != "vk")
+                return damaged("a value of \"" + keyPath(&key) + "\" is not a value record");
+            const std::size_t nameLength = le16(m_bytes, record + kVkNameLength);
+            if (!inside(value, kVkName + nameLength)) return damaged("a value name lies outside the file");
+            RawValue raw;
+            raw.name = nameAt(m_bytes, record + kVkName, nameLength, le16(m_bytes, record + kVkFlags) & kVkCompressedName);
+            raw.type = le32(m_bytes, record + kVkType);
+            hive_type type {};
+            std::size_t length = 0;
+            char* data = hivex_value_value(m_hive.m_handle, value, &type, &length);
+            if (!data)
+                return damaged("the data of \"" + toUtf8(raw.name) + "\" in \"" + keyPath(&key) + "\" cannot be read ("
+                    + std::strerror(errno) + ")");
+            raw.data.assign(data, data + length);
+            std::free(data);
+            if (key.findValue(raw.name) >= 0) {
+                problem = "\"" + keyPath(&key) + "\" has two values named \"" + toUtf8(raw.name)
+                    + "\", so only the first is shown and the hive is read-only.";
+                continue;
+            }
+            key.appendValue(std::move(raw));
+        }
+        return Status::Ok;
+    }
+
+    OfflineHive& m_hive;
+    std::string_view m_bytes;
+    std::unordered_set<std::size_t> m_visited;
+};
+
+OfflineHive::OfflineHive(std::string path, HiveOpenOptions options)
+    : m_path(std::move(path))
+    , m_name(baseNameOf(m_path))
+    , m_options(std::move(options)) {
+    upperCaseOrder = true;
+}
+
+OfflineHive::~OfflineHive() {
+    if (m_handle) hivex_close(m_handle);
+}
+
+Status OfflineHive::open(
+    const std::string& path, HiveOpenOptions options, std::unique_ptr<OfflineHive>& hive, std::unique_ptr<Key>& tree) {
+    std::unique_ptr<OfflineHive> made(new OfflineHive(path, std::move(options)));
+    std::unique_ptr<Key> loaded;
+    if (const Status st = made->load(loaded); !st.ok()) return st;
+    hive = std::move(made);
+    tree = std::move(loaded);
+    return Status::Ok;
+}
+
+Status OfflineHive::openHandle(bool writable) {
+    if (m_handle) hivex_close(m_handle);
+    m_handle = hivex_open(m_path.c_str(), writable ? HIVEX_OPEN_WRITE : 0);
+    m_writable = writable && m_handle;
+    if (!m_handle)
+        return Status(Status::BadPath,
+            m_path + " cannot be read as a registry hive (" + std::strerror(errno) + "). Quern does not load it.");
+    return Status::Ok;
+}
+
+// Why a hive Quern can read may not be written; empty when it may.
+static std::string whyNotWritable(const std::string& path, const struct stat& st) {
+    const std::string name = baseNameOf(path);
+    const std::string target = resolveLinks(path);
+    if (st.st_nlink > 1)
+        return name + " has other names (hard links); replacing it would leave them with the old content, so it is read-only.";
+    if (::access(target.c_str(), W_OK) != 0)
+        return name + " cannot be written (" + std::strerror(errno) + "), so it is read-only.";
+    if (::access(folderOf(target).c_str(), W_OK) != 0)
+        return "The folder of " + name + " cannot be written (" + std::strerror(errno)
+            + "), so the hive cannot be replaced safely and is read-only.";
+    return {};
+}
+
+Status OfflineHive::load(std::unique_ptr<Key>& tree) {
+    std::string content;
+    struct stat st { };
+    std::string why;
+    if (!readWhole(m_path, content, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
+    if (content.size() < 2 * kBinsStart || content.compare(0, 4, "regf") != 0)
+        return Status(Status::BadPath,
+            m_path + " is not a registry hive (" + (content.size() < 4 ? "it is too short" : "it does not begin with \"regf\"")
+                + "). Quern does not load it.");
+    readOnlyReason = m_options.readOnlyReason;
+    if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
+    Status opened = openHandle(readOnlyReason.empty());
+    if (!opened.ok() && readOnlyReason.empty() && openHandle(false).ok())
+        opened = Status::Ok, readOnlyReason = m_name + " can be read but not opened for writing, so it is read-only.";
+    if (!opened.ok()) return opened;
+    // hivex read the file again on its own: it must be what was read here.
+    struct stat again { };
+    if (::stat(m_path.c_str(), &again) != 0 || again.st_size != st.st_size || again.st_mtim.tv_sec != st.st_mtim.tv_sec
+        || again.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+        return Status(Status::ChangedOnDisk, m_path + " changed while Quern read it; load it again.");
+    Loader loader(*this, content);
+    if (const Status walked = loader.run(tree); !walked.ok()) return walked;
+    if (!loader.problem.empty() && readOnlyReason.empty()) readOnlyReason = m_name + ": " + loader.problem;
+    m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+    m_hash = hashOf(content);
+    m_newLinks.clear();
+    return Status::Ok;
+}
+
+bool OfflineHive::changedOnDisk() const {
+    struct stat st { };
+    if (::stat(m_path.c_str(), &st) != 0) return true;
+    const Stamp now { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+    return now != m_stamp;
+}
+
+Status OfflineHive::reload(std::unique_ptr<Key>& tree) {
+    return load(tree);
+}
+
+Status OfflineHive::mayChange() {
+    if (!m_writable) return Status(Status::AccessDenied, m_name + " is read-only.");
+    if (changedOnDisk())
+        return Status(Status::ChangedOnDisk,
+            m_name + " was changed on disk since Quern read it. Nothing was changed; refresh (F5) to read it again.");
+    return Status::Ok;
+}
+
+// The hive as it is on disk now, which must be the one that was read; content gets its bytes.
+Status OfflineHive::checkUnchanged(std::string& content) const {
+    struct stat st { };
+    std::string why;
+    const Status changed(Status::ChangedOnDisk,
+        m_name + " was changed on disk since Quern read it. Nothing was written; refresh (F5) to read it again.");
+    if (changedOnDisk()) return changed;
+    if (!readWhole(m_path, content, st, why)) return Status(Status::WriteFailed, m_path + " " + why + "; nothing was written.");
+    if (hashOf(content) != m_hash) return changed;
+    return Status::Ok;
+}
+
+// Keeps the hive as it was before Quern first wrote it beside it, never over an older copy that
+// differs: NAME.quern-orig, else NAME.quern-orig.2 and on.
+Status OfflineHive::makeBackup(const std::string& content) {
+    const std::string base = resolveLinks(m_path) + ".quern-orig";
+    for (int n = 1; n < 100; ++n) {
+        const std::string candidate = n == 1 ? base : base + "." + std::to_string(n);
+        std::string existing;
+        struct stat st { };
+        std::string why;
+        if (::access(candidate.c_str(), F_OK) == 0) {
+            if (readWhole(candidate, existing, st, why) && existing == content) {
+                m_backupPath = candidate;
+                return Status::Ok;
+            }
+            continue;
+        }
+        std::string error;
+        if (!AtomicFile::writeWhole(candidate, content, error))
+            return Status(Status::WriteFailed,
+                "The copy of " + m_name + " as it was could not be written to " + candidate + " (" + error
+                    + "); nothing was written.");
+        m_backupPath = candidate;
+        return Status::Ok;
+    }
+    return Status(Status::WriteFailed, "There are too many copies of " + m_name + " beside it; nothing was written.");
+}
+
+Status OfflineHive::hivexFailure(const std::string& what) const {
+    return Status(Status::WriteFailed,
+        m_path + ": " + what + " (" + std::strerror(errno) + "); nothing was written.");
+}
+
+Status OfflineHive::setValues(std::size_t node, const Key& key) {
+    std::vector<std::string> names;
+    names.reserve(key.values.size());
+    std::vector<hive_set_value> values;
+    values.reserve(key.values.size());
+    for (const RawValue& value : key.values) {
+        names.push_back(toUtf8(value.name));
+        values.push_back({ names.back().data(), static_cast<hive_type>(value.type), value.data.size(),
+            const_cast<char*>(reinterpret_cast<const char*>(value.data.data())) });
+    }
+    if (hivex_node_set_values(m_handle, node, values.size(), values.data(), 0) != 0)
+        return hivexFailure("the values of \"" + keyPath(&key) + "\" could not be set");
+    return Status::Ok;
+}
+
+Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
+    const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(key.name).c_str());
+    if (node == 0) return hivexFailure("the key \"" + keyPath(&key) + "\" could not be added");
+    key.source = { node, 1 };
+    if (key.isLink) m_newLinks.insert(node);
+    if (const Status st = setValues(node, key); !st.ok()) return st;
+    key.dirty = false;
+    for (auto& sub : key.subkeys)
+        if (const Status st = addTree(node, *sub); !st.ok()) return st;
+    return Status::Ok;
+}
+
+// A changed key: its subkeys that went are deleted, the new ones added, its values set anew.
+Status OfflineHive::writeKey(Key& key) {
+    const std::size_t node = nodeOf(key);
+    std::unordered_set<std::size_t> staying;
+    for (const auto& sub : key.subkeys)
+        if (nodeOf(*sub)) staying.insert(nodeOf(*sub));
+    hive_node_h* children = hivex_node_children(m_handle, node);
+    if (!children) return hivexFailure("the subkeys of \"" + keyPath(&key) + "\" could not be read");
+    std::vector<std::size_t> gone;
+    for (std::size_t i = 0; children[i]; ++i)
+        if (!staying.count(children[i])) gone.push_back(children[i]);
+    std::free(children);
+    for (const std::size_t child : gone) {
+        m_newLinks.erase(child);
+        if (hivex_node_delete_child(m_handle, child) != 0)
+            return hivexFailure("a subkey of \"" + keyPath(&key) + "\" could not be deleted");
+    }
+    for (auto& sub : key.subkeys)
+        if (!nodeOf(*sub))
+            if (const Status st = addTree(node, *sub); !st.ok()) return st;
+    if (const Status st = setValues(node, key); !st.ok()) return st;
+    key.dirty = false;
+    return Status::Ok;
+}
+
+Status OfflineHive::replay(Key& key) {
+    if (key.dirty)
+        if (const Status st = writeKey(key); !st.ok()) return st;
+    for (auto& sub : key.subkeys)
+        if (const Status st = replay(*sub); !st.ok()) return st;
+    return Status::Ok;
+}
+
+Status OfflineHive::keepChanges() {
+    std::string content;
+    if (const Status st = checkUnchanged(content); !st.ok()) return st;
+    if (m_backupPath.empty())
+        if (const Status st = makeBackup(content); !st.ok()) return st;
+    content = {};
+    if (const Status st = replay(*root); !st.ok()) return st;
+    return commitFile();
+}
+
+// hivex writes the whole new hive into a temporary file beside the old one; only a complete,
+// flushed file replaces it.
+Status OfflineHive::commitFile() {
+    const std::string target = resolveLinks(m_path);
+    std::string temp = folderOf(target) + "/." + baseNameOf(target) + ".quern-XXXXXX";
+    const int made = ::mkstemp(temp.data());
+    if (made < 0) return hivexFailure("no temporary file can be made beside it");
+    struct stat old { };
+    if (::stat(target.c_str(), &old) == 0) (void)::fchmod(made, old.st_mode & 07777);
+    ::close(made);
+    auto fail = [&](const std::string& what) {
+        const Status st = hivexFailure(what);
+        ::unlink(temp.c_str());
+        return st;
+    };
+    if (hivex_commit(m_handle, temp.c_str(), 0) != 0) return fail("the new hive could not be written");
+    std::string written;
+    {
+        const Fd file(::open(temp.c_str(), O_RDWR | O_CLOEXEC));
+        if (file.fd < 0) return fail("the new hive could not be opened");
+        for (const std::size_t node : m_newLinks) {
+            std::uint8_t flags[2] = {};
+            const auto at = static_cast<off_t>(node + kCellHeader + kNkFlags);
+            if (::pread(file.fd, flags, 2, at) != 2) return fail("a link key could not be marked");
+            flags[0] = static_cast<std::uint8_t>(flags[0] | kNkLink);
+            if (::pwrite(file.fd, flags, 2, at) != 2) return fail("a link key could not be marked");
+        }
+        if (::fsync(file.fd) != 0) return fail("the new hive could not be flushed to disk");
+    }
+    struct stat st { };
+    std::string why;
+    if (!readWhole(temp, written, st, why)) return fail("the new hive could not be read back");
+    if (m_options.beforeReplace) m_options.beforeReplace(temp);
+    if (changedOnDisk()) {
+        ::unlink(temp.c_str());
+        return Status(Status::ChangedOnDisk,
+            m_name + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) return fail("the new hive could not replace the old one");
+    {
+        const Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.fd >= 0) (void)(m_options.syncFolder ? m_options.syncFolder(folder.fd) : ::fsync(folder.fd));
+    }
+    ::stat(m_path.c_str(), &st);
+    m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+    m_hash = hashOf(written);
+    ++m_writes;
+    // hivex's copy does not know the link keys marked in the file: it reads the file again.
+    if (!m_newLinks.empty()) {
+        m_newLinks.clear();
+        if (!openHandle(true).ok()) readOnlyReason = m_name + " was written but cannot be read again, so it is read-only now.";
+    }
+    return Status::Ok;
+}
+
+// A write that failed left hivex's copy of the hive with changes the registry has taken back:
+// the copy is read again from the file, which is as it was.
+void OfflineHive::reverted() {
+    m_newLinks.clear();
+    if (!openHandle(true).ok())
+        readOnlyReason = m_name + " cannot be read again after a write failed, so it is read-only now.";
+}
+
+Status mountHiveFile(
+    MemoryRegistry& store, HKey at, std::u16string_view name, const std::string& path, HiveOpenOptions options) {
+    std::unique_ptr<OfflineHive> hive;
+    std::unique_ptr<Key> tree;
+    if (const Status st = OfflineHive::open(path, std::move(options), hive, tree); !st.ok()) return st;
+    return store.mount(at, name, std::move(hive), std::move(tree));
+}
+
+} // namespace quern::reg

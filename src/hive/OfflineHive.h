@@ -1,0 +1,110 @@
+#pragma once
+
+#include "store/MemoryRegistry.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+struct hive_h;
+
+namespace quern::reg {
+
+// No hive file is larger: SOFTWARE of a large installation is a few hundred megabytes at most. A
+// bigger file is not read, so that a wrong file (a disk image) cannot take all the memory.
+inline constexpr long long kMaxHiveFileSize = 2LL << 30;
+
+struct HiveOpenOptions {
+    // Set: the hive is read and never written, with this reason.
+    std::string readOnlyReason;
+    // Called with the complete temporary file just before it replaces the hive.
+    std::function<void(const std::string& tempPath)> beforeReplace;
+    // Flushes the hive's folder after the rename; fsync() when empty. Tests make it fail.
+    std::function<int(int folderFd)> syncFolder;
+};
+
+// A Windows registry hive file (SYSTEM, SOFTWARE, NTUSER.DAT, ...) mounted into the registry, read
+// and written through hivex, the library that writes hives Windows accepts.
+//
+// Reading: every key, its values in their stored order with their raw types and bytes, its class
+// name, last write time and link flag are read at once into memory. A hive whose structure is
+// damaged (a list that loops, cells outside the file, two subkeys of one name) is not loaded, or
+// loaded read-only, with a sentence that names the file and what is wrong.
+//
+// Writing, once per batch: what changed is replayed onto hivex's copy of the hive (each key keeps
+// the cell of its node in SourceRange::offset), hivex writes the whole new hive into a temporary
+// file beside it, which is flushed and renamed over the hive, and the folder is flushed. A hive
+// that changed on disk since it was read is never overwritten. The first time a hive is written,
+// a copy of what it was is kept beside it as NAME.quern-orig, so that a mistake on a system hive
+// can always be undone by hand.
+class OfflineHive final : public MountedHive {
+public:
+    ~OfflineHive() override;
+    OfflineHive(const OfflineHive&) = delete;
+    OfflineHive& operator=(const OfflineHive&) = delete;
+
+    // Reads the hive file at path. On success hive and root are set (root's subtree belongs to hive);
+    // on failure both stay null and the status says why, naming the file.
+    static Status open(const std::string& path, HiveOpenOptions options, std::unique_ptr<OfflineHive>& hive,
+        std::unique_ptr<Key>& tree);
+
+    Status mayChange() override;
+    Status keepChanges() override;
+    void reverted() override;
+    [[nodiscard]] bool changedOnDisk() const override;
+    Status reload(std::unique_ptr<Key>& tree) override;
+    [[nodiscard]] std::string location() const override { return m_path; }
+
+    // Where the copy of the hive as it was before Quern first wrote it is; empty until then.
+    [[nodiscard]] const std::string& backupPath() const { return m_backupPath; }
+    // How many times the hive was replaced on disk since it was opened.
+    [[nodiscard]] std::size_t writes() const { return m_writes; }
+
+private:
+    struct Stamp {
+        unsigned long long device = 0;
+        unsigned long long inode = 0;
+        long long size = -1;
+        long long seconds = 0;
+        long long nanoseconds = 0;
+        friend bool operator==(const Stamp&, const Stamp&) = default;
+    };
+    class Loader;
+
+    OfflineHive(std::string path, HiveOpenOptions options);
+    Status load(std::unique_ptr<Key>& tree);
+    Status openHandle(bool writable);
+    Status checkUnchanged(std::string& content) const;
+    Status makeBackup(const std::string& content);
+    Status replay(Key& key);
+    Status writeKey(Key& key);
+    Status addTree(std::size_t parentNode, Key& key);
+    Status setValues(std::size_t node, const Key& key);
+    Status commitFile();
+    [[nodiscard]] Status hivexFailure(const std::string& what) const;
+
+    std::string m_path;
+    std::string m_name; // the file's name, for messages
+    HiveOpenOptions m_options;
+    hive_h* m_handle = nullptr;
+    bool m_writable = false;
+    Stamp m_stamp;
+    std::size_t m_hash = 0;
+    std::string m_backupPath;
+    std::size_t m_writes = 0;
+    // Link keys made since the hive was last read: hivex cannot mark them, so the written file is.
+    std::unordered_set<std::size_t> m_newLinks;
+};
+
+// Reads the hive file at path and mounts it in store as the key name below at (kLocalMachine or
+// kUsers). On failure nothing is mounted and the status says why.
+Status mountHiveFile(MemoryRegistry& store, HKey at, std::u16string_view name, const std::string& path,
+    HiveOpenOptions options = {});
+
+// Writes an empty hive (a base block and one bin holding a root key) to path, for a new hive that
+// hivex then fills: hivex itself cannot make one. False, with error set, when it cannot be written.
+bool writeEmptyHive(const std::string& path, std::string& error);
+
+} // namespace quern::reg

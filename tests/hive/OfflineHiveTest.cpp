@@ -1,0 +1,223 @@
+#include "TestSupport.h"
+#include "codec/Utf.h"
+#include "hive/OfflineHive.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// The hive backend checked against hivex's own tools (hivexget, hivexml), which read the files it
+// writes without any of Quern's code: what they see is what Windows would load.
+
+using namespace quern;
+using namespace quern::reg;
+
+namespace {
+
+// Runs a shell command; its standard output.
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+std::string hivexget(const std::string& hive, const std::string& key, const std::string& value = {}) {
+    return run("hivexget '" + hive + "' '" + key + "'" + (value.empty() ? "" : " '" + value + "'") + " 2>&1");
+}
+
+std::vector<std::uint8_t> bytes(std::initializer_list<int> list) {
+    std::vector<std::uint8_t> out;
+    for (int b : list)
+        out.push_back(static_cast<std::uint8_t>(b));
+    return out;
+}
+
+class HiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(writeEmptyHive(path, error)) << error;
+        mount();
+    }
+    void mount(HiveOpenOptions options = {}) {
+        store = std::make_unique<MemoryRegistry>();
+        ASSERT_EQ(mountHiveFile(*store, kLocalMachine, u"TEST", path, std::move(options)), Status::Ok);
+    }
+    HKey create(std::u16string_view below) {
+        HKey key = kNoKey;
+        EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\" + std::u16string(below), Access::Full, kOptionNone, key),
+            Status::Ok);
+        return key;
+    }
+    OfflineHive& part() { return static_cast<OfflineHive&>(*store->mountedParts().front()); }
+
+    test::TempDir dir;
+    std::string path = dir / "SYSTEM";
+    std::unique_ptr<MemoryRegistry> store;
+};
+
+} // namespace
+
+TEST_F(HiveTest, EveryValueTypeWrittenIsWhatHivexReadsBack) {
+    const HKey key = create(u"Types");
+    std::vector<std::uint8_t> large(40000);
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<std::uint8_t>(i * 7);
+    const std::vector<RawValue> written {
+        { u"", kRegSz, test::utf16zBytes(u"default") },
+        { u"sz", kRegSz, test::utf16zBytes(u"caf\u00e9") },
+        { u"expand", kRegExpandSz, test::utf16zBytes(u"%SystemRoot%") },
+        { u"bin", kRegBinary, bytes({ 0xde, 0xad, 0xbe, 0xef, 0x00 }) },
+        { u"dword", kRegDword, bytes({ 0x2a, 0, 0, 0 }) },
+        { u"big-endian", kRegDwordBigEndian, bytes({ 0, 0, 0, 7 }) },
+        { u"multi", kRegMultiSz, test::utf16zBytes(std::u16string(u"a\0bc\0", 5)) },
+        { u"qword", kRegQword, bytes({ 1, 2, 3, 4, 5, 6, 7, 8 }) },
+        { u"none", kRegNone, {} },
+        { u"odd type", 0xffff0012u, bytes({ 9, 8, 7 }) },
+        { u"large", kRegBinary, large }, // past one cell: a big-data block
+        { u"caf\u00e9 \u0416", kRegDword, bytes({ 1, 0, 0, 0 }) },
+    };
+    for (const auto& value : written)
+        ASSERT_EQ(store->setValue(key, value.name, value.type, value.data), Status::Ok) << toUtf8(value.name);
+
+    EXPECT_EQ(hivexget(path, "\\Types", "sz"), "caf\u00e9\n");
+    EXPECT_EQ(hivexget(path, "\\Types", "@"), "default\n");
+    EXPECT_EQ(hivexget(path, "\\Types", "dword"), "42\n");
+    EXPECT_EQ(hivexget(path, "\\Types", "qword"), "578437695752307201\n");
+    const std::string listed = hivexget(path, "\\Types");
+    for (const char* line : { "\"bin\"=hex(3):de,ad,be,ef,00\n", "\"multi\"=hex(7):61,00,00,00,62,00,63,00,00,00,00,00\n",
+             "\"big-endian\"=dword:00000007\n", "\"odd type\"=hex(4294901778):09,08,07\n", "\"none\"=hex(0):\n",
+             "\"caf\u00e9 \u0416\"=dword:00000001\n", "\"expand\"=str(2):\"%SystemRoot%\"\n" })
+        EXPECT_NE(listed.find(line), std::string::npos) << line << " in " << listed.substr(0, 400);
+    EXPECT_EQ(run("hivexml '" + path + "' >/dev/null 2>&1; echo $?"), "0\n") << "hivexml reads the whole hive";
+
+    // Read back by a registry of its own: every value in the order it was set, byte for byte.
+    mount();
+    HKey again = kNoKey;
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\types", Access::Read, kOptionNone, again), Status::Ok);
+    std::vector<RawValue> read;
+    RawValue value;
+    for (std::uint32_t i = 0; store->enumValue(again, i, value.name, &value.type, &value.data) == Status::Ok; ++i)
+        read.push_back(value);
+    EXPECT_EQ(read, written);
+}
+
+TEST_F(HiveTest, ARenameAndADeleteAreWhatHivexSeesAndTheOriginalIsKeptOnce) {
+    const std::string original = test::readFile(path);
+    {
+        WriteBatch batch(*store);
+        (void)store->closeKey(create(u"Services\\Old\\Deep"));
+        (void)store->closeKey(create(u"Services\\Gone"));
+        const HKey old = create(u"Services\\Old");
+        ASSERT_EQ(store->setValue(old, u"Start", kRegDword, bytes({ 3, 0, 0, 0 })), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    EXPECT_EQ(part().writes(), 1u) << "one batch, one write";
+    EXPECT_EQ(part().backupPath(), path + ".quern-orig");
+    EXPECT_EQ(test::readFile(path + ".quern-orig"), original) << "the copy is the hive before Quern first wrote it";
+
+    // A rename as the program makes one: a copy, then the old key deleted, in one batch.
+    {
+        WriteBatch batch(*store);
+        const HKey renamed = create(u"Services\\New");
+        ASSERT_EQ(store->setValue(renamed, u"Start", kRegDword, bytes({ 3, 0, 0, 0 })), Status::Ok);
+        (void)store->closeKey(create(u"Services\\New\\Deep"));
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Services\\Old\\Deep"), Status::Ok);
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Services\\Old"), Status::Ok);
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Services\\Gone"), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    EXPECT_EQ(hivexget(path, "\\Services\\New", "Start"), "3\n");
+    EXPECT_NE(hivexget(path, "\\Services\\Old").find("not found"), std::string::npos);
+    const std::string xml = run("hivexml '" + path + "' 2>&1");
+    EXPECT_EQ(xml.find("\"Old\""), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("\"Gone\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<node name=\"Deep\""), std::string::npos) << xml;
+    EXPECT_EQ(test::readFile(path + ".quern-orig"), original) << "later writes leave the copy alone";
+}
+
+TEST_F(HiveTest, AFailedWriteLeavesTheHiveAsItWasAndTheNextOneWorks) {
+    const HKey key = create(u"Key");
+    ASSERT_EQ(store->setValue(key, u"kept", kRegDword, bytes({ 1, 0, 0, 0 })), Status::Ok);
+    const std::string before = test::readFile(path);
+    struct stat st { };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    {
+        const test::FileSizeLimit fullDisk(static_cast<unsigned long>(st.st_size / 2));
+        const Status failed = store->setValue(key, u"lost", kRegBinary, std::vector<std::uint8_t>(100));
+        EXPECT_EQ(failed, Status::WriteFailed);
+        EXPECT_NE(failed.message().find(path), std::string::npos) << failed.message();
+    }
+    EXPECT_EQ(test::readFile(path), before) << "the old hive is byte for byte as it was";
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(store->queryValue(key, u"lost", type, data), Status::NotFound) << "and memory is as it was";
+    EXPECT_EQ(run("ls -a '" + dir.path() + "' | grep -c quern-"), "1\n") << "only the copy of the original is left";
+
+    ASSERT_EQ(store->setValue(key, u"later", kRegDword, bytes({ 2, 0, 0, 0 })), Status::Ok);
+    EXPECT_EQ(hivexget(path, "\\Key", "later"), "2\n");
+    EXPECT_EQ(hivexget(path, "\\Key", "kept"), "1\n");
+}
+
+TEST_F(HiveTest, AHiveChangedOnDiskOrReadOnlyIsNeverWritten) {
+    const HKey key = create(u"Key");
+    const std::string mine = test::readFile(path);
+    // Someone else writes the hive: the next change is refused, and the hive is theirs.
+    std::string theirs = mine;
+    theirs[0x1000 + 0x30] ^= 1;
+    test::writeFile(path, theirs);
+    const Status refused = store->setValue(key, u"v", kRegDword, bytes({ 1, 0, 0, 0 }));
+    EXPECT_EQ(refused, Status::ChangedOnDisk);
+    EXPECT_NE(refused.message().find("SYSTEM was changed on disk"), std::string::npos) << refused.message();
+    EXPECT_EQ(test::readFile(path), theirs);
+    (void)store->closeKey(key);
+
+    // Read only: a reason, and a browse that writes nothing.
+    test::writeFile(path, mine);
+    ASSERT_EQ(::unlink((path + ".quern-orig").c_str()), 0);
+    HiveOpenOptions options;
+    options.readOnlyReason = "Read-only for the test.";
+    mount(options);
+    EXPECT_EQ(store->readOnlyReason(), "Read-only for the test.");
+    HKey opened = kNoKey;
+    EXPECT_EQ(store->openKey(kLocalMachine, u"TEST\\Key", Access::Full, kOptionNone, opened), Status::AccessDenied);
+    struct stat before { };
+    ::stat(path.c_str(), &before);
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Key", Access::Read, kOptionNone, opened), Status::Ok);
+    EXPECT_EQ(store->refresh(), Status::Ok);
+    struct stat after { };
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_FALSE(test::fileExists(path + ".quern-orig"));
+}
+
+TEST_F(HiveTest, SubkeysComeInTheHivesUpperCaseOrderAndUnloadingDropsHandles) {
+    for (auto name : { u"b", u"_x", u"A", u"\u00e9" })
+        (void)store->closeKey(create(std::u16string(u"Order\\") + name));
+    mount();
+    HKey order = kNoKey;
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Order", Access::Read, kOptionNone, order), Status::Ok);
+    std::vector<std::u16string> names;
+    std::u16string name;
+    for (std::uint32_t i = 0; store->enumKey(order, i, name) == Status::Ok; ++i)
+        names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::u16string> { u"A", u"b", u"_x", u"\u00e9" }));
+    EXPECT_EQ(hivexget(path, "\\Order\\_X").find("not found"), std::string::npos) << "hivex finds each one";
+
+    EXPECT_EQ(store->unmount(kLocalMachine, u"Software"), Status::NotFound) << "only a hive is unloaded";
+    ASSERT_EQ(store->unmount(kLocalMachine, u"test"), Status::Ok);
+    KeyInfo info;
+    EXPECT_EQ(store->queryInfo(order, info), Status::KeyDeleted);
+    EXPECT_TRUE(store->mountedParts().empty());
+    EXPECT_EQ(mountHiveFile(*store, kLocalMachine, u"Software", path), Status::BadPath) << "a name that is taken";
+    EXPECT_EQ(mountHiveFile(*store, kCurrentUser, u"X", path), Status::AccessDenied);
+}
