@@ -53,6 +53,9 @@ constexpr std::string_view kGeneralUsage
       "\n"
       "Switches begin with / or -, in any letter case. The registry is the Wine prefix that\n"
       "WINEPREFIX names, else ~/.wine, else Quern's own registry. Exit code 0 means success.\n"
+      "/hive NAME=FILE before the operation loads a Windows hive file (SYSTEM, NTUSER.DAT, ...)\n"
+      "as HKEY_LOCAL_MACHINE\\NAME (HKU\\NAME=FILE: below HKEY_USERS) for that command; with no\n"
+      "Wine prefix, only the loaded hives can be changed.\n"
       "For the details of one operation: quern-reg OPERATION /?\n";
 
 struct OperationInfo {

@@ -1,5 +1,6 @@
 // quern-reg: the registry of a Wine prefix from the command line, in the manner of reg.
 #include "QuernVersion.h"
+#include "cli/HiveArgs.h"
 #include "cli/RegCommand.h"
 #include "store/MemoryRegistry.h"
 #include "wine/WinePrefixStore.h"
@@ -12,12 +13,18 @@
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args(argv + 1, argv + argc);
     // The GNU way to ask a program for its version; reg itself has no such switch.
     if (args.size() == 1 && args[0] == "--version") {
         std::cout << "quern-reg " << quern::kQuernVersion << '\n';
         std::cout.flush();
         return std::cout ? 0 : 1;
+    }
+    std::vector<quern::cli::HiveMount> hives;
+    std::string hiveError;
+    if (!quern::cli::takeHiveArgs(args, hives, hiveError)) {
+        std::cerr << "quern-reg: " << hiveError << '\n';
+        return 1;
     }
     quern::cli::RegArgs parsed;
     int exitCode = 1;
@@ -38,7 +45,23 @@ int main(int argc, char** argv) {
     }
     // The registry is left to the end of the process: every change is on disk when the command
     // returns, and freeing a whole registry key by key would only delay the exit.
-    auto* store = quern::reg::openChosenRegistry().release();
+    quern::reg::MemoryRegistry* store = nullptr;
+    if (!hives.empty() && choice.ownRegistry) {
+        // Only hives, and no Wine prefix: nothing outside them is kept anywhere, so nothing there may change.
+        quern::reg::MemoryRegistryOptions scratch;
+        scratch.withBaseKeys = false;
+        scratch.fixedPartsReadOnlyReason = "No Wine prefix is open: only the loaded hives can be changed.";
+        store = new quern::reg::MemoryRegistry(std::move(scratch));
+    } else {
+        quern::reg::WinePrefixOptions options;
+        options.prefixDir = choice.prefixDir;
+        options.createIfMissing = choice.ownRegistry;
+        store = new quern::reg::WinePrefixStore(std::move(options));
+    }
+    if (const quern::reg::Status mounted = quern::cli::mountHives(*store, hives); !mounted.ok()) {
+        std::cerr << "quern-reg: " << mounted.message() << '\n';
+        return 1;
+    }
     exitCode = quern::cli::runRegCommand(parsed, *store, std::cin, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout) {

@@ -59,6 +59,7 @@ public:
 
     // Where the copy of the hive as it was before Quern first wrote it is; empty until then.
     [[nodiscard]] const std::string& backupPath() const { return m_backupPath; }
+    [[nodiscard]] std::string backupLocation() const override { return m_backupPath; }
     // How many times the hive was replaced on disk since it was opened.
     [[nodiscard]] std::size_t writes() const { return m_writes; }
 

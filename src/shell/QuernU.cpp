@@ -4,6 +4,7 @@
 #include "editor/EditCommands.h"
 #include "editor/KeyCommands.h"
 #include "export/ExportCommand.h"
+#include "shell/HiveCommands.h"
 #include "shell/KeyTreeItem.h"
 #include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
@@ -243,7 +244,7 @@ void TMainForm::updateReadOnlyNotice() {
     m_readOnlyLabel->setToolTip(reason);
     m_readOnlyLabel->setVisible(!reason.isEmpty());
     const QString location = QString::fromStdString(m_store.location());
-    m_locationLabel->setFullText(QStringLiteral("Registry: ") + location);
+    m_locationLabel->setFullText(QStringLiteral("Registry: ") + location + hiveStatusText(m_store));
     m_locationLabel->setStatusTip(QStringLiteral("The registry Quern opened: ") + location);
 }
 
@@ -380,6 +381,7 @@ void TMainForm::FillGrid(KeyTreeItem* node) {
     if (!node) return;
     applyDataColumnRule();
     KeyGrid->viewport()->update();
+    updateReadOnlyNotice(); // a command that wrote a hive may have kept its original, or found it read-only
 }
 
 QString TMainForm::cellText(int column, int row) const {

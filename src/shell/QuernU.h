@@ -149,6 +149,8 @@ private:
     QAction* REGExportMNU = nullptr;
     QAction* LoadSelMNU = nullptr;
     QAction* SaveSelMNU = nullptr;
+    QAction* LoadHiveMNU = nullptr;
+    QAction* UnloadHiveMNU = nullptr;
     QAction* ExitMNU = nullptr;
     QMenu* EditMNU = nullptr;
     QAction* SelRecurseMNU = nullptr;

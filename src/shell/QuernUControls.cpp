@@ -3,6 +3,7 @@
 #include "codec/ValueText.h"
 #include "editor/UndoCommands.h"
 #include "import/ImportCommand.h"
+#include "shell/HiveCommands.h"
 #include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "search/SearchHitsPane.h"
@@ -202,6 +203,13 @@ void TMainForm::buildMenus() {
     SaveSelMNU = addItem(FileMNU, QStringLiteral("&Save key selection..."), QKeySequence(Qt::CTRL | Qt::Key_S),
         QStringLiteral("Save key selection to a .QKS file"));
     FileMNU->addSeparator();
+    LoadHiveMNU = addItem(FileMNU, QStringLiteral("Load &hive..."), QKeySequence(),
+        QStringLiteral("Load a Windows hive file (SYSTEM, NTUSER.DAT, ...) as a key"));
+    UnloadHiveMNU = addItem(FileMNU, QStringLiteral("&Unload hive"), QKeySequence(),
+        QStringLiteral("Unload the hive the selected key is in"));
+    connect(LoadHiveMNU, &QAction::triggered, this, [this] { loadHiveFile(*this); });
+    connect(UnloadHiveMNU, &QAction::triggered, this, [this] { unloadSelectedHive(*this); });
+    FileMNU->addSeparator();
     ExitMNU = addItem(FileMNU, QStringLiteral("E&xit"), QKeySequence(Qt::ALT | Qt::Key_F4),
         QStringLiteral("Bye bye, see you soon !"));
     connect(REGExportMNU, &QAction::triggered, this, &TMainForm::REGExportMNUClick);
@@ -314,7 +322,8 @@ void TMainForm::nameMenus() {
     // Menus and items carry their names as object names, so that tests and accessibility tools
     // find them as they find the panes.
     const std::pair<QObject*, const char*> named[] = { { FileMNU, "FileMNU" }, { REGExportMNU, "REGExportMNU" },
-        { LoadSelMNU, "LoadSelMNU" }, { SaveSelMNU, "SaveSelMNU" }, { ExitMNU, "ExitMNU" }, { EditMNU, "EditMNU" },
+        { LoadSelMNU, "LoadSelMNU" }, { SaveSelMNU, "SaveSelMNU" }, { LoadHiveMNU, "LoadHiveMNU" },
+        { UnloadHiveMNU, "UnloadHiveMNU" }, { ExitMNU, "ExitMNU" }, { EditMNU, "EditMNU" },
         { SelRecurseMNU, "SelRecurseMNU" }, { SelMNU, "SelMNU" }, { ValueSelMNU, "ValueSelMNU" }, { N2, "N2" },
         { NewMNU, "NewMNU" }, { ModifyMNU, "ModifyMNU" }, { DeleteMNU, "DeleteMNU" }, { UndoMNU, "UndoMNU" }, { RedoMNU, "RedoMNU" }, { FindMNU, "FindMNU" },
         { SearchMNU, "SearchMNU" }, { SearchAgainMNU, "SearchAgainMNU" }, { ViewMNU, "ViewMNU" },

@@ -1,7 +1,10 @@
 #include "shell/CommandGuard.h"
+#include "shell/HiveCommands.h"
 #include "shell/QuernProgramIcon.h"
 #include "shell/QuernU.h"
 #include "wine/WinePrefixStore.h"
+
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +35,12 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(quern::quernProgramIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("quern"));
     auto store = quern::reg::openChosenRegistry();
+    // quern --hive NAME=FILE loads a hive before the window shows the tree.
+    const QStringList hiveProblems = quern::mountStartupHives(*store, QApplication::arguments());
     quern::TMainForm form(*store);
     form.show();
     form.showNewLoadMessages();
+    for (const QString& problem : hiveProblems)
+        QMessageBox::warning(&form, QStringLiteral("Cannot load hive"), problem);
     return app.exec();
 }

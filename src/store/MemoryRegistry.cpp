@@ -65,6 +65,8 @@ MemoryRegistry::MemoryRegistry(MemoryRegistryOptions options)
     // Base keys first: a read-only registry still has them.
     if (options.withBaseKeys) (void)createBaseKeys(*this);
     m_readOnly = std::move(options.readOnlyReason);
+    for (auto& part : m_hives)
+        part->readOnlyReason = options.fixedPartsReadOnlyReason;
 }
 
 MemoryRegistry::MemoryRegistry(MemoryRegistryOptions options, const std::function<std::unique_ptr<Hive>()>& makeHive)
@@ -131,7 +133,7 @@ std::string MemoryRegistry::readOnlyReason() const {
     if (!m_readOnly.empty()) return m_readOnly;
     std::string reason;
     auto add = [&](const Hive& part) {
-        if (part.readOnlyReason.empty()) return;
+        if (part.readOnlyReason.empty() || reason.find(part.readOnlyReason) != std::string::npos) return;
         if (!reason.empty()) reason += ' ';
         reason += part.readOnlyReason;
     };

@@ -46,8 +46,9 @@ public:
     // Whether the part changed where it is kept since it was read, and reads it again into root.
     [[nodiscard]] virtual bool changedOnDisk() const { return false; }
     virtual Status reload(std::unique_ptr<Key>& tree) = 0;
-    // What is kept, for the status line.
+    // What is kept, for the status line, and where a copy of it as it was before its first change is.
     [[nodiscard]] virtual std::string location() const = 0;
+    [[nodiscard]] virtual std::string backupLocation() const { return {}; }
 
     HKey mountedAt = kNoKey; // kLocalMachine or kUsers
 };
@@ -59,6 +60,9 @@ struct MemoryRegistryOptions {
     std::function<std::uint64_t()> clock;
     // Make the keys every registry has (HKEY_LOCAL_MACHINE\Software\Classes and the rest).
     bool withBaseKeys = true;
+    // Set: the three fixed parts refuse every change, with this reason, while mounted parts may
+    // change. A scratch registry that only holds loaded hives keeps nothing else anywhere.
+    std::string fixedPartsReadOnlyReason;
 };
 
 // The registry held in memory: keys with their values in creation order, link keys followed on

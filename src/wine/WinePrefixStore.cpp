@@ -317,7 +317,7 @@ std::string lateServerText(const std::vector<std::string>& replaced, pid_t pid) 
 } // namespace
 
 WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
-    : MemoryRegistry(MemoryRegistryOptions { {}, options.clock, false }, [] { return std::make_unique<HiveFile>(); })
+    : MemoryRegistry(MemoryRegistryOptions { {}, options.clock, false, {} }, [] { return std::make_unique<HiveFile>(); })
     , m_options(std::move(options)) {
     static const char* const kFiles[3] = { "system.reg", "user.reg", "userdef.reg" };
     for (int i = 0; i < 3; ++i) {

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "hive/OfflineHive.h"
 
 #include <gtest/gtest.h>
 
@@ -164,4 +165,42 @@ TEST_F(ProgramTest, HelpAndBadArgumentsNeedNoRegistry) {
     EXPECT_EQ(own.code, 0) << own.err;
     EXPECT_NE(own.out.find("HKEY_LOCAL_MACHINE\\Software\\Classes\n"), std::string::npos);
     EXPECT_TRUE(test::fileExists(home / "data/quern/registry/system.reg"));
+}
+
+TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
+    const std::string hive = work / "SYSTEM";
+    std::string error;
+    ASSERT_TRUE(reg::writeEmptyHive(hive, error)) << error;
+    // Without a Wine prefix: the hive alone, in a registry that keeps nothing else.
+    const ProgramRun add = runProgram({ "/hive", "SYS=" + hive, "add", "HKLM\\SYS\\Select", "/v", "Current", "/t",
+                                          "REG_DWORD", "/d", "1", "/f" },
+        environment(false), work);
+    ASSERT_EQ(add.code, 0) << add.err;
+    EXPECT_FALSE(test::fileExists(home.path() + "/data/quern/registry/system.reg")) << "no registry of its own is made";
+    const ProgramRun query = runProgram({ "-HIVE", "HKLM\\SYS=" + hive, "query", "HKLM\\SYS\\Select" }, environment(false), work);
+    ASSERT_EQ(query.code, 0) << query.err;
+    EXPECT_EQ(query.out, "\nHKEY_LOCAL_MACHINE\\SYS\\Select\n    Current    REG_DWORD    0x1\n\n");
+    const ProgramRun outside
+        = runProgram({ "/hive", "SYS=" + hive, "add", "HKLM\\Software\\X", "/f" }, environment(false), work);
+    EXPECT_EQ(outside.code, 1);
+    EXPECT_NE(outside.err.find("only the loaded hives can be changed"), std::string::npos) << outside.err;
+
+    // Beside a Wine prefix, below HKEY_USERS.
+    test::copySamplePrefix(prefix.path());
+    const std::string user = work / "NTUSER.DAT";
+    ASSERT_TRUE(reg::writeEmptyHive(user, error)) << error;
+    const ProgramRun both = runProgram({ "/hive", "SYS=" + hive, "/hive", "HKU\\Offline=" + user, "copy",
+                                           "HKLM\\SYS\\Select", "HKU\\Offline\\Copied", "/s", "/f" },
+        environment(true), work);
+    ASSERT_EQ(both.code, 0) << both.err;
+    const ProgramRun copied
+        = runProgram({ "/hive", "HKU\\Offline=" + user, "query", "HKU\\Offline\\Copied" }, environment(true), work);
+    EXPECT_NE(copied.out.find("Current    REG_DWORD    0x1"), std::string::npos) << copied.out << copied.err;
+
+    const ProgramRun bad = runProgram({ "/hive", "SYS=" + work / "in", "query", "HKLM\\SYS" }, environment(false), work);
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("is not a registry hive"), std::string::npos) << bad.err;
+    const ProgramRun malformed = runProgram({ "/hive", "SYS", "query", "HKLM" }, environment(false), work);
+    EXPECT_EQ(malformed.code, 1);
+    EXPECT_NE(malformed.err.find("NAME=FILE"), std::string::npos) << malformed.err;
 }

@@ -52,7 +52,7 @@ public:
 
 private:
     static MemoryRegistryOptions options(std::string readOnly) {
-        return { std::move(readOnly), [] { return kFixedTime; }, true };
+        return { std::move(readOnly), [] { return kFixedTime; }, true, {} };
     }
 };
 
@@ -110,7 +110,7 @@ public:
 
 private:
     std::unique_ptr<RegStore> mounted(const std::string& userReadOnly) {
-        auto store = std::make_unique<MemoryRegistry>(MemoryRegistryOptions { {}, [] { return kFixedTime; }, true });
+        auto store = std::make_unique<MemoryRegistry>(MemoryRegistryOptions { {}, [] { return kFixedTime; }, true, {} });
         EXPECT_EQ(mountHiveFile(*store, kLocalMachine, u"QuernTest", m_dir / "MACHINE"), Status::Ok);
         HiveOpenOptions options;
         options.readOnlyReason = userReadOnly;

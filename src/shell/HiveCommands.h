@@ -1,0 +1,30 @@
+#pragma once
+
+#include "store/RegTypes.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace quern {
+
+namespace reg {
+class RegStore;
+}
+class TMainForm;
+
+// File > Load hive...: a hive file chosen in the open dialog is mounted under HKEY_LOCAL_MACHINE
+// or HKEY_USERS with the name the user gives (the file's name, upper-cased, unless changed), and
+// the tree moves to it. A file that is no hive, or a name that is taken, is said and changes nothing.
+void loadHiveFile(TMainForm& form);
+
+// File > Unload hive: unloads the hive the selected key is in; outside any, says so.
+void unloadSelectedHive(TMainForm& form);
+
+// quern --hive NAME=FILE, as often as given: mounts each hive; what failed, one sentence each.
+[[nodiscard]] QStringList mountStartupHives(reg::RegStore& store, const QStringList& arguments);
+
+// The loaded hives for the status bar: each one's key, file, and the copy of it as it was once
+// Quern has written it. Empty without hives.
+[[nodiscard]] QString hiveStatusText(reg::RegStore& store);
+
+} // namespace quern

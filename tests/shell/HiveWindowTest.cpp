@@ -1,0 +1,114 @@
+#include "TestSupport.h"
+#include "WindowTestSupport.h"
+#include "hive/OfflineHive.h"
+#include "registry/RegU.h"
+#include "shell/HiveCommands.h"
+#include "shell/KeyTreeItem.h"
+#include "shell/QuernU.h"
+#include "wine/WinePrefixStore.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace quern;
+using namespace quern::test;
+
+namespace {
+
+// A hive made by the test: \Select with Current = 1.
+void makeHive(const std::string& path) {
+    std::string error;
+    QVERIFY2(reg::writeEmptyHive(path, error), error.c_str());
+    reg::MemoryRegistry scratch;
+    QCOMPARE(reg::mountHiveFile(scratch, reg::kLocalMachine, u"H", path).code(), reg::StatusCode::Ok);
+    reg::HKey key = reg::kNoKey;
+    QCOMPARE(scratch.createKey(reg::kLocalMachine, u"H\\Select", reg::Access::Full, 0, key).code(), reg::StatusCode::Ok);
+    QCOMPARE(scratch.setValue(key, u"Current", reg::kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }).code(),
+        reg::StatusCode::Ok);
+    std::remove((path + ".quern-orig").c_str()); // the copy of the empty hive: the window's write keeps its own
+}
+
+QString selectedPath(TMainForm& form) {
+    return QString::fromStdString(keyPathOfNode(form.currentNode()));
+}
+
+} // namespace
+
+class HiveWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { m_settings.next(); }
+
+    void aHiveLoadsUnderTheNameGivenWorksLikeAnyKeyAndUnloads() {
+        TempDir dir;
+        const std::string hive = dir / "NTUSER.DAT";
+        makeHive(hive);
+        auto store = openTestRegistry(dir / "registry");
+        TMainForm form(*store);
+        form.fileDialogs.run = [&](QFileDialog&) { return QString::fromStdString(hive); };
+        QString offered;
+        whenModalDo<QDialog>([&](QDialog& dialog) {
+            auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("HiveNameEdit"));
+            offered = name->text();
+            name->setText(QStringLiteral("Offline"));
+            dialog.findChild<QComboBox*>(QStringLiteral("HiveRootBox"))->setCurrentIndex(1);
+            dialog.accept();
+        });
+        control<QAction>(form, "LoadHiveMNU")->trigger();
+        QCOMPARE(offered, QStringLiteral("NTUSER")); // the file's name is offered
+        QCOMPARE(selectedPath(form), QStringLiteral("HKEY_USERS\\Offline"));
+        QVERIFY(form.locationText().contains(QStringLiteral("HKEY_USERS\\Offline: ") + QString::fromStdString(hive)));
+
+        form.goToKeyPath("HKEY_USERS\\Offline\\Select");
+        form.flushTreeChange();
+        QCOMPARE(valueNames(form), std::vector<std::string> { "Current" });
+        // A change through the registry reaches the hive, and the status names the copy kept of it.
+        reg::HKey key = reg::kNoKey;
+        QCOMPARE(store->openKey(reg::kUsers, u"Offline\\Select", reg::Access::Full, 0, key).code(), reg::StatusCode::Ok);
+        QCOMPARE(store->setValue(key, u"Current", reg::kRegDword, std::vector<std::uint8_t> { 2, 0, 0, 0 }).code(),
+            reg::StatusCode::Ok);
+        form.RefreshMNUClick();
+        QVERIFY(form.locationText().contains(QStringLiteral("(as it was: ") + QString::fromStdString(hive)
+            + QStringLiteral(".quern-orig)")));
+        // The hive stays out of the prefix's own files.
+        QVERIFY(test::readFile(store->hive(reg::MemoryRegistry::kSystem).path).find("Offline") == std::string::npos);
+        QVERIFY(test::readFile(store->hive(reg::MemoryRegistry::kUser).path).find("Current") == std::string::npos);
+
+        control<QAction>(form, "UnloadHiveMNU")->trigger();
+        form.goToKeyPath("HKEY_USERS\\Offline\\Select");
+        QCOMPARE(selectedPath(form), QStringLiteral("HKEY_USERS"));
+        QString told;
+        answerNextMessageBox(QMessageBox::Ok, &told);
+        control<QAction>(form, "UnloadHiveMNU")->trigger();
+        QVERIFY(told.contains(QStringLiteral("in no loaded hive")));
+    }
+
+    void startUpHivesAreLoadedAndTheirProblemsSaid() {
+        TempDir dir;
+        const std::string hive = dir / "SYSTEM";
+        makeHive(hive);
+        test::writeFile(dir / "not-a-hive", "hello");
+        auto store = openTestRegistry(dir / "registry");
+        const QStringList problems = mountStartupHives(*store,
+            { QStringLiteral("quern"), QStringLiteral("--hive"), QStringLiteral("SYS=") + QString::fromStdString(hive),
+                QStringLiteral("--hive"), QStringLiteral("BAD=") + QString::fromStdString(dir / "not-a-hive"),
+                QStringLiteral("--hive") });
+        QCOMPARE(problems.size(), 2);
+        QVERIFY(problems[0].contains(QStringLiteral("is not a registry hive")));
+        TMainForm form(*store);
+        form.goToKeyPath("HKEY_LOCAL_MACHINE\\SYS\\Select");
+        QCOMPARE(selectedPath(form), QStringLiteral("HKEY_LOCAL_MACHINE\\SYS\\Select"));
+    }
+
+private:
+    SeparateSettings m_settings;
+};
+
+QTEST_MAIN(HiveWindowTest)
+#include "HiveWindowTest.moc"
