@@ -78,11 +78,12 @@ std::size_t nodeOf(const Key& key) {
     return key.source.length ? static_cast<std::size_t>(key.source.offset) : 0;
 }
 
+// A key of the hive being read or written, for messages: its path in quotes, or the root key.
 std::string keyPath(const Key* key) {
     std::u16string path;
-    for (; key && key->parent; key = key->parent)
+    for (; key && key->parent && key->hive == key->parent->hive; key = key->parent)
         path = key->name + (path.empty() ? u"" : u"\\") + path;
-    return toUtf8(path);
+    return path.empty() ? "the root key" : "\"" + toUtf8(path) + "\"";
 }
 
 std::size_t hashOf(std::string_view content) {
@@ -175,7 +176,7 @@ private:
     Status readChildren(Key& key, std::size_t node, std::vector<std::pair<Key*, std::size_t>>& stack) {
         hive_node_h* children = hivex_node_children(m_hive.m_handle, node);
         if (!children)
-            return damaged("the subkeys of \"" + keyPath(&key) + "\" cannot be read (" + std::strerror(errno) + ")");
+            return damaged("the subkeys of " + keyPath(&key) + " cannot be read (" + std::strerror(errno) + ")");
         std::unique_ptr<hive_node_h, decltype(&std::free)> owned(children, &std::free);
         std::size_t depth = 0;
         for (const Key* k = &key; k->parent; k = k->parent)
@@ -184,8 +185,8 @@ private:
             const std::size_t child = children[i];
             if (depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
             if (!m_visited.insert(child).second)
-                return damaged("the subkeys of \"" + keyPath(&key) + "\" lead back to a key already read");
-            if (!inside(child, kNkName)) return damaged("a subkey of \"" + keyPath(&key) + "\" lies outside the file");
+                return damaged("the subkeys of " + keyPath(&key) + " lead back to a key already read");
+            if (!inside(child, kNkName)) return damaged("a subkey of " + keyPath(&key) + " lies outside the file");
             const std::u16string name = nameAt(m_bytes, child + kCellHeader + kNkName,
                 le16(m_bytes, child + kCellHeader + kNkNameLength),
                 le16(m_bytes, child + kCellHeader + kNkFlags) & kNkCompressedName);
@@ -193,7 +194,7 @@ private:
             Key* sub = name.empty() ? nullptr : key.findOrAddSubkey(name, &added);
             if (!added) {
                 // Shown once; writing would drop the other one.
-                problem = "\"" + keyPath(&key) + "\" has two subkeys named \"" + toUtf8(name)
+                problem = keyPath(&key) + " has two subkeys named \"" + toUtf8(name)
                     + "\" (or one without a name), so only the first is shown and the hive is read-only.";
                 continue;
             }
@@ -206,7 +207,7 @@ private:
     Status readNode(std::size_t node, Key& key) {
         const std::size_t record = node + kCellHeader;
         if (!inside(node, kNkName) || m_bytes.substr(record, 2) != "nk")
-            return damaged("a key of \"" + keyPath(key.parent) + "\" is not a key record");
+            return damaged("a key of " + keyPath(key.parent) + " is not a key record");
         const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
         if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
         const std::uint16_t flags = le16(m_bytes, record + kNkFlags);
@@ -222,7 +223,7 @@ private:
         const std::size_t length = le16(m_bytes, record + kNkClassLength);
         if (offset == 0xffffffffu || length == 0) return Status::Ok;
         const std::size_t cell = kBinsStart + offset;
-        if (!inside(cell, length)) return damaged("the class name of \"" + keyPath(&key) + "\" lies outside the file");
+        if (!inside(cell, length)) return damaged("the class name of " + keyPath(&key) + " lies outside the file");
         key.hasClass = true;
         key.ensureExtra().className = nameAt(m_bytes, cell + kCellHeader, length, false);
         return Status::Ok;
@@ -231,13 +232,13 @@ private:
     Status readValues(std::size_t node, Key& key) {
         hive_value_h* values = hivex_node_values(m_hive.m_handle, node);
         if (!values)
-            return damaged("the values of \"" + keyPath(&key) + "\" cannot be read (" + std::strerror(errno) + ")");
+            return damaged("the values of " + keyPath(&key) + " cannot be read (" + std::strerror(errno) + ")");
         std::unique_ptr<hive_value_h, decltype(&std::free)> owned(values, &std::free);
         for (std::size_t i = 0; values[i]; ++i) {
             const std::size_t value = values[i];
             const std::size_t record = value + kCellHeader;
             if (!inside(value, kVkName) || m_bytes.substr(record, 2) != "vk")
-                return damaged("a value of \"" + keyPath(&key) + "\" is not a value record");
+                return damaged("a value of " + keyPath(&key) + " is not a value record");
             const std::size_t nameLength = le16(m_bytes, record + kVkNameLength);
             if (!inside(value, kVkName + nameLength)) return damaged("a value name lies outside the file");
             RawValue raw;
@@ -247,12 +248,12 @@ private:
             std::size_t length = 0;
             char* data = hivex_value_value(m_hive.m_handle, value, &type, &length);
             if (!data)
-                return damaged("the data of \"" + toUtf8(raw.name) + "\" in \"" + keyPath(&key) + "\" cannot be read ("
+                return damaged("the data of \"" + toUtf8(raw.name) + "\" in " + keyPath(&key) + " cannot be read ("
                     + std::strerror(errno) + ")");
             raw.data.assign(data, data + length);
             std::free(data);
             if (key.findValue(raw.name) >= 0) {
-                problem = "\"" + keyPath(&key) + "\" has two values named \"" + toUtf8(raw.name)
+                problem = keyPath(&key) + " has two values named \"" + toUtf8(raw.name)
                     + "\", so only the first is shown and the hive is read-only.";
                 continue;
             }
@@ -316,10 +317,12 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     struct stat st { };
     std::string why;
     if (!readWhole(m_path, content, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
-    if (content.size() < 2 * kBinsStart || content.compare(0, 4, "regf") != 0)
+    if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
+        return Status(Status::BadPath, m_path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
+    if (content.size() < 2 * kBinsStart)
         return Status(Status::BadPath,
-            m_path + " is not a registry hive (" + (content.size() < 4 ? "it is too short" : "it does not begin with \"regf\"")
-                + "). Quern does not load it.");
+            m_path + " is not a whole registry hive: it is cut short, " + std::to_string(content.size())
+                + " bytes, too few for a base block and one bin. Quern does not load it.");
     readOnlyReason = m_options.readOnlyReason;
     if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
     Status opened = openHandle(readOnlyReason.empty());
@@ -418,13 +421,13 @@ Status OfflineHive::setValues(std::size_t node, const Key& key) {
             const_cast<char*>(reinterpret_cast<const char*>(value.data.data())) });
     }
     if (hivex_node_set_values(m_handle, node, values.size(), values.data(), 0) != 0)
-        return hivexFailure("the values of \"" + keyPath(&key) + "\" could not be set");
+        return hivexFailure("the values of " + keyPath(&key) + " could not be set");
     return Status::Ok;
 }
 
 Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
     const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(key.name).c_str());
-    if (node == 0) return hivexFailure("the key \"" + keyPath(&key) + "\" could not be added");
+    if (node == 0) return hivexFailure("the key " + keyPath(&key) + " could not be added");
     key.source = { node, 1 };
     if (key.isLink) m_newLinks.insert(node);
     if (const Status st = setValues(node, key); !st.ok()) return st;
@@ -441,7 +444,7 @@ Status OfflineHive::writeKey(Key& key) {
     for (const auto& sub : key.subkeys)
         if (nodeOf(*sub)) staying.insert(nodeOf(*sub));
     hive_node_h* children = hivex_node_children(m_handle, node);
-    if (!children) return hivexFailure("the subkeys of \"" + keyPath(&key) + "\" could not be read");
+    if (!children) return hivexFailure("the subkeys of " + keyPath(&key) + " could not be read");
     std::vector<std::size_t> gone;
     for (std::size_t i = 0; children[i]; ++i)
         if (!staying.count(children[i])) gone.push_back(children[i]);
@@ -449,7 +452,7 @@ Status OfflineHive::writeKey(Key& key) {
     for (const std::size_t child : gone) {
         m_newLinks.erase(child);
         if (hivex_node_delete_child(m_handle, child) != 0)
-            return hivexFailure("a subkey of \"" + keyPath(&key) + "\" could not be deleted");
+            return hivexFailure("a subkey of " + keyPath(&key) + " could not be deleted");
     }
     for (auto& sub : key.subkeys)
         if (!nodeOf(*sub))

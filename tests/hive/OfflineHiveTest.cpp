@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -220,4 +221,74 @@ TEST_F(HiveTest, SubkeysComeInTheHivesUpperCaseOrderAndUnloadingDropsHandles) {
     EXPECT_TRUE(store->mountedParts().empty());
     EXPECT_EQ(mountHiveFile(*store, kLocalMachine, u"Software", path), Status::BadPath) << "a name that is taken";
     EXPECT_EQ(mountHiveFile(*store, kCurrentUser, u"X", path), Status::AccessDenied);
+}
+
+namespace {
+
+std::uint32_t le32At(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at]))
+        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8
+        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16
+        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+}
+
+void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+} // namespace
+
+TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
+    (void)store->closeKey(create(u"Aa"));
+    (void)store->closeKey(create(u"Ab"));
+    store.reset();
+    const std::string good = test::readFile(path);
+    // Where the root key's subkey list is, as the format lays it out.
+    const std::size_t root = 0x1000 + le32At(good, 0x24);
+    const std::size_t list = 0x1000 + le32At(good, root + 4 + 0x1c);
+    ASSERT_TRUE(good.compare(list + 4, 2, "lf") == 0 || good.compare(list + 4, 2, "lh") == 0);
+    const std::size_t firstChild = 0x1000 + le32At(good, list + 8);
+
+    struct Damage {
+        const char* what;
+        std::function<void(std::string&)> apply;
+        const char* said;
+    };
+    const Damage damages[] = {
+        { "cut short", [](std::string& h) { h.resize(5000); }, "it is cut short, 5000 bytes" },
+        { "cut short inside its bin", [](std::string& h) { h.resize(h.size() - 100); }, "cannot be read as a registry hive" },
+        { "wrong signature", [](std::string& h) { h.replace(0, 4, "rexf"); }, "does not begin with \"regf\"" },
+        { "a subkey outside the file", [&](std::string& h) { putLe32(h, list + 8, 0x7ffff000u); }, path.c_str() },
+        { "a subkey list that leads back to the root", [&](std::string& h) { putLe32(h, list + 8, static_cast<std::uint32_t>(root - 0x1000)); },
+            "the subkeys of the root key lead back to a key already read" },
+        { "a key name past the file's end", [&](std::string& h) { h[firstChild + 4 + 0x48] = '\xff'; h[firstChild + 4 + 0x49] = '\x7f'; },
+            path.c_str() },
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        std::string bad = good;
+        damage.apply(bad);
+        test::writeFile(path, bad);
+        MemoryRegistry registry;
+        const Status refused = mountHiveFile(registry, kLocalMachine, u"TEST", path);
+        EXPECT_FALSE(refused.ok());
+        EXPECT_NE(refused.message().find(damage.said), std::string::npos) << refused.message();
+        EXPECT_NE(refused.message().find(path), std::string::npos) << refused.message();
+        EXPECT_TRUE(registry.mountedParts().empty());
+        EXPECT_EQ(test::readFile(path), bad);
+    }
+
+    // Two subkeys that are one name to the registry: shown once, and the hive is never written,
+    // as a write would drop the other.
+    std::string twins = good;
+    const std::size_t second = 0x1000 + le32At(good, list + 16);
+    ASSERT_EQ(twins.substr(second + 4 + 0x4c, 2), "Ab");
+    twins.replace(second + 4 + 0x4c, 2, "AA");
+    test::writeFile(path, twins);
+    mount();
+    EXPECT_NE(store->readOnlyReason().find("two subkeys named \"AA\""), std::string::npos) << store->readOnlyReason();
+    HKey key = kNoKey;
+    EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
+    EXPECT_EQ(test::readFile(path), twins);
 }
