@@ -437,25 +437,30 @@ Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
     return Status::Ok;
 }
 
-// A changed key: its subkeys that went are deleted, the new ones added, its values set anew.
+// A changed key: its subkeys that went are deleted, the new ones added, its values set anew. A
+// subkey stays when the hive has its node below this key still; one that Undo brought back holds
+// the node it had before it was deleted, which is gone, and is added anew.
 Status OfflineHive::writeKey(Key& key) {
     const std::size_t node = nodeOf(key);
-    std::unordered_set<std::size_t> staying;
-    for (const auto& sub : key.subkeys)
-        if (nodeOf(*sub)) staying.insert(nodeOf(*sub));
     hive_node_h* children = hivex_node_children(m_handle, node);
     if (!children) return hivexFailure("the subkeys of " + keyPath(&key) + " could not be read");
-    std::vector<std::size_t> gone;
+    std::unordered_set<std::size_t> present;
     for (std::size_t i = 0; children[i]; ++i)
-        if (!staying.count(children[i])) gone.push_back(children[i]);
+        present.insert(children[i]);
     std::free(children);
+    std::unordered_set<std::size_t> staying;
+    for (const auto& sub : key.subkeys)
+        if (nodeOf(*sub) && present.count(nodeOf(*sub))) staying.insert(nodeOf(*sub));
+    std::vector<std::size_t> gone;
+    for (const std::size_t child : present)
+        if (!staying.count(child)) gone.push_back(child);
     for (const std::size_t child : gone) {
         m_newLinks.erase(child);
         if (hivex_node_delete_child(m_handle, child) != 0)
             return hivexFailure("a subkey of " + keyPath(&key) + " could not be deleted");
     }
     for (auto& sub : key.subkeys)
-        if (!nodeOf(*sub))
+        if (!staying.count(nodeOf(*sub)))
             if (const Status st = addTree(node, *sub); !st.ok()) return st;
     if (const Status st = setValues(node, key); !st.ok()) return st;
     key.dirty = false;

@@ -292,3 +292,31 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
     EXPECT_EQ(test::readFile(path), twins);
 }
+
+TEST_F(HiveTest, UndoAndRedoOfADeletedTreeReachTheHiveOnDisk) {
+    {
+        WriteBatch batch(*store);
+        const HKey deep = create(u"Services\\Old\\Deep");
+        ASSERT_EQ(store->setValue(deep, u"Start", kRegDword, bytes({ 3, 0, 0, 0 })), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    {
+        WriteBatch batch(*store);
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Services\\Old\\Deep"), Status::Ok);
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Services\\Old"), Status::Ok);
+        ASSERT_EQ(batch.finish(ChangeLabel { "Delete", "HKEY_LOCAL_MACHINE\\TEST\\Services\\Old", {} }), Status::Ok);
+    }
+    ASSERT_NE(hivexget(path, "\\Services\\Old").find("not found"), std::string::npos);
+    ASSERT_EQ(store->undoChange(), Status::Ok);
+    EXPECT_EQ(hivexget(path, "\\Services\\Old\\Deep", "Start"), "3\n") << "the tree is back, with its value";
+    ASSERT_EQ(store->redoChange(), Status::Ok);
+    EXPECT_NE(hivexget(path, "\\Services\\Old").find("not found"), std::string::npos);
+    ASSERT_EQ(store->undoChange(), Status::Ok);
+    mount();
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    HKey deep = kNoKey;
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Services\\Old\\Deep", Access::Read, kOptionNone, deep), Status::Ok);
+    EXPECT_EQ(store->queryValue(deep, u"Start", type, data), Status::Ok);
+    EXPECT_EQ(run("hivexml '" + path + "' >/dev/null 2>&1; echo $?"), "0\n");
+}
