@@ -12,7 +12,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUERN_BUILD_G
 cmake --build "$build" --target import_bench >/dev/null
 work="$(mktemp -d)"
 trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
-quern_ms=$("$build/bench/import_bench" "$work/hklm.reg" | tee /dev/stderr | awk '/median/ { print $5 }')
+figures=$("$build/bench/import_bench" "$work/hklm.reg")
+echo "$figures"
+quern_ms=$(awk '/median/ { print $5 }' <<<"$figures")
 command -v wine >/dev/null || { echo "wine is not installed: no reference figure"; exit 0; }
 
 # A first run makes the prefix, which Wine does once; the second, into that prefix, is the one timed.

@@ -453,7 +453,15 @@ bool readRegFile(const std::string& path, RegFileContent& content, std::string& 
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read in one piece: a backup of a whole registry is tens of megabytes.
+    std::string bytes;
+    std::error_code sizeError;
+    const auto size = std::filesystem::file_size(path, sizeError);
+    if (!sizeError) bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    // A file that grew meanwhile, or one whose size the system does not tell (a pipe), is read to its end.
+    bytes.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) {
         error = path + ": the file could not be read";
         return false;
