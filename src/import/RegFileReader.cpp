@@ -357,26 +357,31 @@ bool Parser::hexType(std::u16string_view& text, RegFileValue& value) {
 // Bytes of one or two hex digits separated by commas; a backslash at the end of a line goes on
 // at the next one that is not blank or a comment.
 bool Parser::hexData(std::u16string_view text, RegFileValue& value) {
+    value.data.reserve(text.size() / 3 + 1);
+    std::size_t i = 0;
     for (;;) {
-        text = trimLeft(text);
-        if (isLineEnd(text)) break;
-        if (text.front() == u'\\') {
-            if (!isLineEnd(text.substr(1))) return fail("the end of the line after the continuation \\");
+        while (i < text.size() && isBlank(text[i]))
+            ++i;
+        if (i == text.size() || text[i] == u';') break;
+        if (text[i] == u'\\') {
+            if (!isLineEnd(text.substr(i + 1))) return fail("the end of the line after the continuation \\");
             const std::size_t from = m_lines.number();
             do {
                 if (!m_lines.next(text)) return failAt(from + 1, "more hex data after the \\ the last line ends in");
-                text = trimLeft(text);
             } while (isLineEnd(text));
+            i = 0;
             continue;
         }
-        std::size_t used = 0;
-        const std::uint32_t byte = takeHex(text, 2, used);
-        if (used == 0) return fail("a hex byte (one or two hex digits)");
-        value.data.push_back(static_cast<std::uint8_t>(byte));
-        text = trimLeft(text.substr(used));
-        if (!text.empty() && text.front() == u',')
-            text.remove_prefix(1);
-        else if (!text.empty() && text.front() != u'\\' && text.front() != u';')
+        const int high = hexDigit(text[i++]);
+        if (high < 0) return fail("a hex byte (one or two hex digits)");
+        const int low = i < text.size() ? hexDigit(text[i]) : -1;
+        i += low >= 0 ? 1 : 0;
+        value.data.push_back(static_cast<std::uint8_t>(low >= 0 ? high << 4 | low : high));
+        while (i < text.size() && isBlank(text[i]))
+            ++i;
+        if (i < text.size() && text[i] == u',')
+            ++i;
+        else if (i < text.size() && text[i] != u'\\' && text[i] != u';')
             return fail(", between two hex bytes");
     }
     if (m_content.format == RegFileFormat::Regedit4) narrowTextToUnits(value);
