@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -25,6 +26,10 @@ constexpr std::size_t kBinsStart = 0x1000;
 constexpr std::size_t kCellHeader = 4;
 constexpr std::size_t kNkFlags = 0x02;
 constexpr std::size_t kNkTime = 0x04;
+constexpr std::size_t kNkSubkeyCount = 0x14;
+constexpr std::size_t kNkSubkeyList = 0x1c;
+constexpr std::size_t kNkValueCount = 0x24;
+constexpr std::size_t kNkValueList = 0x28;
 constexpr std::size_t kNkClassOffset = 0x30;
 constexpr std::size_t kNkNameLength = 0x48;
 constexpr std::size_t kNkClassLength = 0x4A;
@@ -32,7 +37,11 @@ constexpr std::size_t kNkName = 0x4C;
 constexpr std::uint16_t kNkCompressedName = 0x20;
 constexpr std::uint16_t kNkLink = 0x10;
 constexpr std::size_t kVkNameLength = 0x02;
+constexpr std::size_t kVkDataLength = 0x04;
+constexpr std::size_t kVkData = 0x08;
 constexpr std::size_t kVkType = 0x0C;
+// More data than this stands in a list of cells (a big-data record).
+constexpr std::size_t kMaxCellData = 16344;
 constexpr std::size_t kVkFlags = 0x10;
 constexpr std::size_t kVkName = 0x14;
 constexpr std::uint16_t kVkCompressedName = 0x01;
@@ -132,6 +141,49 @@ bool readWhole(const std::string& path, std::string& content, struct stat& st, s
     return true;
 }
 
+// A hive file mapped into memory for reading: it is read once, by the pages the walk touches, and
+// never copied.
+class MappedFile {
+public:
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    MappedFile() = default;
+    ~MappedFile() {
+        if (m_data) ::munmap(m_data, m_size);
+    }
+    // False with why (words that follow the file's name) when it is no regular file of a hive's size.
+    bool open(const std::string& path, struct stat& st, std::string& why) {
+        const Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+            why = std::string("cannot be read (") + std::strerror(errno) + ")";
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            why = "is not a regular file";
+            return false;
+        }
+        if (st.st_size > kMaxHiveFileSize) {
+            why = "is larger than any registry hive (" + std::to_string(st.st_size) + " bytes)";
+            return false;
+        }
+        m_size = static_cast<std::size_t>(st.st_size);
+        if (m_size == 0) return true;
+        void* data = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, file.fd, 0);
+        if (data == MAP_FAILED) {
+            why = std::string("cannot be read (") + std::strerror(errno) + ")";
+            m_size = 0;
+            return false;
+        }
+        m_data = data;
+        return true;
+    }
+    [[nodiscard]] std::string_view bytes() const { return { static_cast<const char*>(m_data), m_size }; }
+
+private:
+    void* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
 } // namespace
 
 // Reads the keys of an open hive into memory, guarding against what a damaged file may hold: a
@@ -141,13 +193,14 @@ class OfflineHive::Loader {
 public:
     Loader(OfflineHive& hive, std::string_view content)
         : m_hive(hive)
-        , m_bytes(content) { }
+        , m_bytes(content)
+        , m_visited(content.size() / 4 + 1) { }
 
     Status run(std::unique_ptr<Key>& tree) {
         const std::size_t rootNode = hivex_root(m_hive.m_handle);
         if (rootNode == 0) return damaged("its root key cannot be found");
         tree = std::make_unique<Key>(u"", nullptr, &m_hive);
-        m_visited.insert(rootNode);
+        if (!visit(rootNode)) return damaged("its root key lies outside the file");
         if (const Status st = readNode(rootNode, *tree); !st.ok()) return st;
         std::vector<std::pair<Key*, std::size_t>> stack { { tree.get(), rootNode } };
         while (!stack.empty()) {
@@ -173,29 +226,58 @@ private:
             && length <= m_bytes.size() - cell - kCellHeader;
     }
 
+    // The cells of a subkey list: lf and lh lists (offset and hash), li lists (offsets), and an ri
+    // list of those, one level deep.
+    Status readList(std::size_t cell, const Key& key, std::vector<std::size_t>& out, bool index) {
+        if (!inside(cell, 4)) return damaged("the subkey list of " + keyPath(&key) + " lies outside the file");
+        const std::string_view kind = m_bytes.substr(cell + kCellHeader, 2);
+        const std::size_t count = le16(m_bytes, cell + kCellHeader + 2);
+        const std::size_t step = kind == "lf" || kind == "lh" ? 8 : 4;
+        if (kind != "lf" && kind != "lh" && kind != "li" && !(index && kind == "ri"))
+            return damaged("the subkey list of " + keyPath(&key) + " is not one");
+        if (!inside(cell, 4 + count * step)) return damaged("the subkey list of " + keyPath(&key) + " lies outside the file");
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t entry = kBinsStart + le32(m_bytes, cell + kCellHeader + 4 + i * step);
+            if (kind != "ri")
+                out.push_back(entry);
+            else if (const Status st = readList(entry, key, out, false); !st.ok())
+                return st;
+        }
+        return Status::Ok;
+    }
+
     Status readChildren(Key& key, std::size_t node, std::vector<std::pair<Key*, std::size_t>>& stack) {
-        hive_node_h* children = hivex_node_children(m_hive.m_handle, node);
-        if (!children)
-            return damaged("the subkeys of " + keyPath(&key) + " cannot be read (" + std::strerror(errno) + ")");
-        std::unique_ptr<hive_node_h, decltype(&std::free)> owned(children, &std::free);
+        const std::size_t record = node + kCellHeader;
+        m_children.clear();
+        if (le32(m_bytes, record + kNkSubkeyCount) != 0)
+            if (const Status st = readList(kBinsStart + le32(m_bytes, record + kNkSubkeyList), key, m_children, true);
+                !st.ok())
+                return st;
         std::size_t depth = 0;
         for (const Key* k = &key; k->parent; k = k->parent)
             ++depth;
-        for (std::size_t i = 0; children[i]; ++i) {
-            const std::size_t child = children[i];
+        for (const std::size_t child : m_children) {
             if (depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
-            if (!m_visited.insert(child).second)
-                return damaged("the subkeys of " + keyPath(&key) + " lead back to a key already read");
             if (!inside(child, kNkName)) return damaged("a subkey of " + keyPath(&key) + " lies outside the file");
-            const std::u16string name = nameAt(m_bytes, child + kCellHeader + kNkName,
-                le16(m_bytes, child + kCellHeader + kNkNameLength),
+            if (!visit(child))
+                return damaged("the subkeys of " + keyPath(&key) + " lead back to a key already read");
+            const std::size_t nameLength = le16(m_bytes, child + kCellHeader + kNkNameLength);
+            if (!inside(child, kNkName + nameLength))
+                return damaged("the name of a subkey of " + keyPath(&key) + " lies outside the file");
+            const std::u16string name = nameAt(m_bytes, child + kCellHeader + kNkName, nameLength,
                 le16(m_bytes, child + kCellHeader + kNkFlags) & kNkCompressedName);
+            // A name that no path can reach (empty, too long, holding a backslash) cannot be shown.
+            if (name.empty() || name.size() > 255 || name.find(u'\\') != std::u16string::npos) {
+                problem = keyPath(&key) + " has a subkey whose name the registry does not allow (\"" + toUtf8(name)
+                    + "\"), so it is not shown and the hive is read-only.";
+                continue;
+            }
             bool added = false;
-            Key* sub = name.empty() ? nullptr : key.findOrAddSubkey(name, &added);
+            Key* sub = key.findOrAddSubkey(name, &added);
             if (!added) {
                 // Shown once; writing would drop the other one.
                 problem = keyPath(&key) + " has two subkeys named \"" + toUtf8(name)
-                    + "\" (or one without a name), so only the first is shown and the hive is read-only.";
+                    + "\", so only the first is shown and the hive is read-only.";
                 continue;
             }
             if (const Status st = readNode(child, *sub); !st.ok()) return st;
@@ -229,13 +311,43 @@ private:
         return Status::Ok;
     }
 
+    // A value's data: up to four bytes in the record itself, else in a cell of its own; data too
+    // large for one cell stands in a list of cells, which hivex puts together.
+    Status readData(std::size_t value, const Key& key, RawValue& raw) {
+        const std::size_t record = value + kCellHeader;
+        std::size_t length = le32(m_bytes, record + kVkDataLength);
+        if (length & 0x80000000u) {
+            length &= 0x7fffffffu;
+            if (length > 4) return damaged("a value of " + keyPath(&key) + " claims more data than it can hold");
+            raw.data.assign(m_bytes.data() + record + kVkData, m_bytes.data() + record + kVkData + length);
+            return Status::Ok;
+        }
+        if (length == 0) return Status::Ok;
+        if (length <= kMaxCellData) {
+            const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
+            if (!inside(cell, length)) return damaged("the data of a value of " + keyPath(&key) + " lies outside the file");
+            const char* at = m_bytes.data() + cell + kCellHeader;
+            raw.data.assign(at, at + length);
+            return Status::Ok;
+        }
+        hive_type type {};
+        std::size_t got = 0;
+        char* data = hivex_value_value(m_hive.m_handle, value, &type, &got);
+        if (!data)
+            return damaged("the data of \"" + toUtf8(raw.name) + "\" in " + keyPath(&key) + " cannot be read ("
+                + std::strerror(errno) + ")");
+        raw.data.assign(data, data + got);
+        std::free(data);
+        return Status::Ok;
+    }
+
     Status readValues(std::size_t node, Key& key) {
-        hive_value_h* values = hivex_node_values(m_hive.m_handle, node);
-        if (!values)
-            return damaged("the values of " + keyPath(&key) + " cannot be read (" + std::strerror(errno) + ")");
-        std::unique_ptr<hive_value_h, decltype(&std::free)> owned(values, &std::free);
-        for (std::size_t i = 0; values[i]; ++i) {
-            const std::size_t value = values[i];
+        const std::size_t count = le32(m_bytes, node + kCellHeader + kNkValueCount);
+        if (count == 0) return Status::Ok;
+        const std::size_t list = kBinsStart + le32(m_bytes, node + kCellHeader + kNkValueList);
+        if (!inside(list, count * 4)) return damaged("the value list of " + keyPath(&key) + " lies outside the file");
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
             const std::size_t record = value + kCellHeader;
             if (!inside(value, kVkName) || m_bytes.substr(record, 2) != "vk")
                 return damaged("a value of " + keyPath(&key) + " is not a value record");
@@ -244,14 +356,7 @@ private:
             RawValue raw;
             raw.name = nameAt(m_bytes, record + kVkName, nameLength, le16(m_bytes, record + kVkFlags) & kVkCompressedName);
             raw.type = le32(m_bytes, record + kVkType);
-            hive_type type {};
-            std::size_t length = 0;
-            char* data = hivex_value_value(m_hive.m_handle, value, &type, &length);
-            if (!data)
-                return damaged("the data of \"" + toUtf8(raw.name) + "\" in " + keyPath(&key) + " cannot be read ("
-                    + std::strerror(errno) + ")");
-            raw.data.assign(data, data + length);
-            std::free(data);
+            if (const Status st = readData(value, key, raw); !st.ok()) return st;
             if (key.findValue(raw.name) >= 0) {
                 problem = keyPath(&key) + " has two values named \"" + toUtf8(raw.name)
                     + "\", so only the first is shown and the hive is read-only.";
@@ -262,9 +367,19 @@ private:
         return Status::Ok;
     }
 
+    // Marks a key's cell as read; false when it was read already (or is no cell of the file). A bit
+    // a possible cell, as cells start on four-byte bounds: no hashing and no allocation per key.
+    bool visit(std::size_t cell) {
+        if (cell / 4 >= m_visited.size()) return false;
+        if (m_visited[cell / 4]) return false;
+        m_visited[cell / 4] = true;
+        return true;
+    }
+
     OfflineHive& m_hive;
     std::string_view m_bytes;
-    std::unordered_set<std::size_t> m_visited;
+    std::vector<bool> m_visited;
+    std::vector<std::size_t> m_children;
 };
 
 OfflineHive::OfflineHive(std::string path, HiveOpenOptions options)
@@ -313,10 +428,11 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
 }
 
 Status OfflineHive::load(std::unique_ptr<Key>& tree) {
-    std::string content;
+    MappedFile file;
     struct stat st { };
     std::string why;
-    if (!readWhole(m_path, content, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
+    if (!file.open(m_path, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
+    const std::string_view content = file.bytes();
     if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
         return Status(Status::BadPath, m_path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
     if (content.size() < 2 * kBinsStart)
@@ -325,10 +441,8 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
                 + " bytes, too few for a base block and one bin. Quern does not load it.");
     readOnlyReason = m_options.readOnlyReason;
     if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
-    Status opened = openHandle(readOnlyReason.empty());
-    if (!opened.ok() && readOnlyReason.empty() && openHandle(false).ok())
-        opened = Status::Ok, readOnlyReason = m_name + " can be read but not opened for writing, so it is read-only.";
-    if (!opened.ok()) return opened;
+    // Read-only until the first change: hivex maps the file then instead of copying it whole.
+    if (const Status opened = openHandle(false); !opened.ok()) return opened;
     // hivex read the file again on its own: it must be what was read here.
     struct stat again { };
     if (::stat(m_path.c_str(), &again) != 0 || again.st_size != st.st_size || again.st_mtim.tv_sec != st.st_mtim.tv_sec
@@ -359,10 +473,16 @@ Status OfflineHive::reload(std::unique_ptr<Key>& tree) {
 }
 
 Status OfflineHive::mayChange() {
-    if (!m_writable) return Status(Status::AccessDenied, m_name + " is read-only.");
+    if (!readOnlyReason.empty()) return Status(Status::AccessDenied, readOnlyReason);
     if (changedOnDisk())
         return Status(Status::ChangedOnDisk,
             m_name + " was changed on disk since Quern read it. Nothing was changed; refresh (F5) to read it again.");
+    if (!m_writable && !openHandle(true).ok()) {
+        readOnlyReason = m_name + " can be read but hivex cannot open it for writing (" + std::strerror(errno)
+            + "), so it is read-only.";
+        (void)openHandle(false);
+        return Status(Status::AccessDenied, readOnlyReason);
+    }
     return Status::Ok;
 }
 
@@ -476,6 +596,7 @@ Status OfflineHive::replay(Key& key) {
 }
 
 Status OfflineHive::keepChanges() {
+    if (!m_writable) return Status(Status::AccessDenied, m_name + " is not open for writing; nothing was written.");
     std::string content;
     if (const Status st = checkUnchanged(content); !st.ok()) return st;
     if (m_backupPath.empty())

@@ -291,6 +291,14 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     HKey key = kNoKey;
     EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
     EXPECT_EQ(test::readFile(path), twins);
+
+    // A name no path can reach (a backslash in it) is left out, and the hive read-only likewise.
+    std::string slashed = good;
+    slashed.replace(second + 4 + 0x4c, 2, "A\\");
+    test::writeFile(path, slashed);
+    mount();
+    EXPECT_NE(store->readOnlyReason().find("name the registry does not allow"), std::string::npos);
+    EXPECT_EQ(test::readFile(path), slashed);
 }
 
 TEST_F(HiveTest, UndoAndRedoOfADeletedTreeReachTheHiveOnDisk) {
