@@ -33,7 +33,11 @@ QString FileDialogs::chooseSaveFile(
 }
 
 QString FileDialogs::chooseOpenFile(const QString& title, const QString& filter, const QString& extension) {
-    QFileDialog dialog(m_parent, title, m_openFile, filter);
+    // The file last opened with this extension, else the one last written: a backup just made is
+    // the one a restore most likely wants.
+    const QString dot = QLatin1Char('.') + extension;
+    const QString start = m_openFile.endsWith(dot) ? m_openFile : m_saveFile.endsWith(dot) ? m_saveFile : QString();
+    QFileDialog dialog(m_parent, title, start, filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(extension);

@@ -28,7 +28,8 @@ public:
     // the one the user left chosen.
     QString chooseSaveFile(
         const QString& title, const QString& filter, const QString& extension, QString* chosenFilter = nullptr);
-    // The open dialog, for a file that exists: the file chosen, or the empty text.
+    // The open dialog, for a file that exists: the file chosen, or the empty text. It offers the
+    // file last opened with this extension, else the one last saved with it.
     QString chooseOpenFile(const QString& title, const QString& filter, const QString& extension);
 
 private:

@@ -46,6 +46,7 @@ public:
         QApplication::setActiveWindow(form.get());
         form->fileDialogs.run = [this](QFileDialog& dialog) {
             title = dialog.windowTitle();
+            offered = dialog.selectedFiles().value(0);
             return QString::fromStdString(file);
         };
         form->GoToPath(QString::fromStdString(K));
@@ -80,6 +81,7 @@ public:
     std::string file = dir / "in.reg";
     std::string userBefore;
     QString title;
+    QString offered; // the file the dialog started on
     QString summary;
     QStringList rows;
 };
@@ -170,6 +172,19 @@ private slots:
         control<QAction>(*w.form, "ImportMNU")->trigger();
         QVERIFY2(message.startsWith(QStringLiteral("Nothing was imported: the registry is read-only.")),
             qPrintable(message));
+        QCOMPARE(w.userFile(), w.userBefore);
+    }
+
+    // The import dialog starts on the backup the export just wrote, not on a file of another kind.
+    void theImportDialogOffersTheLastExport() {
+        Window w;
+        w.file = w.dir / "backup.reg";
+        TreeView(*w.form)->setFocus();
+        w.form->REGExportMNUClick();
+        QVERIFY(test::fileExists(w.dir / "backup.reg"));
+        w.file.clear(); // Cancel
+        control<QAction>(*w.form, "ImportMNU")->trigger();
+        QCOMPARE(w.offered, QString::fromStdString(w.dir / "backup.reg"));
         QCOMPARE(w.userFile(), w.userBefore);
     }
 
