@@ -148,6 +148,7 @@ protected:
     // named, and ends the history when it was not.
     void forgetUndo();
     // The history's changes to the hive can no longer run, for this reason (the first one given stays).
+    // The history points into the hive's keys: whatever drops or replaces them says so first.
     void invalidateHistory(const Hive& hive, const std::string& reason);
     [[nodiscard]] std::uint64_t now() const;
     // Reads again each mounted part that changed where it is kept; handles into it become invalid.
