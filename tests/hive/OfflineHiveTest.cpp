@@ -328,3 +328,36 @@ TEST_F(HiveTest, UndoAndRedoOfADeletedTreeReachTheHiveOnDisk) {
     EXPECT_EQ(store->queryValue(deep, u"Start", type, data), Status::Ok);
     EXPECT_EQ(run("hivexml '" + path + "' >/dev/null 2>&1; echo $?"), "0\n");
 }
+
+TEST_F(HiveTest, AHiveUnderAWinePrefixStaysOutOfItsFilesAndOutlivesARefresh) {
+    const HKey select = create(u"Select");
+    ASSERT_EQ(store->setValue(select, u"Current", kRegDword, bytes({ 1, 0, 0, 0 })), Status::Ok);
+    store.reset();
+    test::TempDir prefix;
+    test::copySamplePrefix(prefix.path());
+    auto wine = test::openTestRegistry(prefix.path(), false);
+    ASSERT_EQ(mountHiveFile(*wine, kLocalMachine, u"SYS", path), Status::Ok);
+    // One command that changes the prefix and the hive: each file gets its own part.
+    {
+        WriteBatch batch(*wine);
+        HKey key = kNoKey;
+        ASSERT_EQ(wine->createKey(kLocalMachine, u"Software\\FromQuern", Access::Full, kOptionNone, key), Status::Ok);
+        ASSERT_EQ(wine->createKey(kLocalMachine, u"SYS\\Select\\Added", Access::Full, kOptionNone, key), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    const std::string system = test::readFile(prefix / "system.reg");
+    EXPECT_NE(system.find("[Software\\\\FromQuern]"), std::string::npos);
+    EXPECT_EQ(system.find("[SYS\\\\"), std::string::npos) << "the hive is not written into system.reg";
+    EXPECT_EQ(system.find("Added"), std::string::npos);
+    EXPECT_EQ(hivexget(path, "\\Select\\Added").find("not found"), std::string::npos);
+
+    // system.reg changed by someone else and read again: the hive stays loaded below the new root.
+    test::writeFile(prefix / "system.reg", system + "\n[Software\\\\FromOutside] 1700000000\n");
+    ASSERT_EQ(wine->refresh(), Status::Ok);
+    HKey key = kNoKey;
+    EXPECT_EQ(wine->openKey(kLocalMachine, u"Software\\FromOutside", Access::Read, kOptionNone, key), Status::Ok);
+    ASSERT_EQ(wine->openKey(kLocalMachine, u"SYS\\Select", Access::Full, kOptionNone, key), Status::Ok);
+    ASSERT_EQ(wine->setValue(key, u"Current", kRegDword, bytes({ 2, 0, 0, 0 })), Status::Ok);
+    EXPECT_EQ(hivexget(path, "\\Select", "Current"), "2\n");
+    EXPECT_EQ(test::readFile(prefix / "system.reg").find("[SYS\\\\"), std::string::npos);
+}
