@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -68,9 +69,17 @@ void tell(TMainForm& form, const QString& title, const std::string& message) {
 void loadHiveFile(TMainForm& form) {
     reg::MemoryRegistry* registry = mountable(form.store());
     if (!registry) return tell(form, QStringLiteral("Load hive"), "This registry cannot load hive files.");
-    const QString file = form.fileDialogs.chooseOpenFile(
-        QStringLiteral("Load hive"), QStringLiteral("Registry hives (*);;NTUSER.DAT (NTUSER.DAT)"), QString());
+    // The hive last loaded, else where a Windows disk is usually mounted, else home: hive files
+    // have no extension for the dialog to go by.
+    static QString lastHive;
+    QString start = lastHive;
+    if (start.isEmpty()) start = QDir(QStringLiteral("/mnt")).isEmpty() ? QDir::homePath() : QStringLiteral("/mnt");
+    QFileDialog dialog(&form, QStringLiteral("Load hive"), start, QStringLiteral("Registry hives (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QString file = form.fileDialogs.run(dialog);
     if (file.isEmpty()) return;
+    lastHive = file;
     HiveNameDialog ask(&form, file);
     if (ask.exec() != QDialog::Accepted || ask.name().isEmpty()) return;
     const reg::Status mounted

@@ -80,6 +80,15 @@ private slots:
         QVERIFY(test::readFile(store->hive(reg::MemoryRegistry::kSystem).path).find("Offline") == std::string::npos);
         QVERIFY(test::readFile(store->hive(reg::MemoryRegistry::kUser).path).find("Current") == std::string::npos);
 
+        // The next load starts where the last hive was.
+        QString startedIn;
+        form.fileDialogs.run = [&](QFileDialog& dialog) {
+            startedIn = dialog.directory().absolutePath();
+            return QString();
+        };
+        control<QAction>(form, "LoadHiveMNU")->trigger();
+        QCOMPARE(startedIn, QString::fromStdString(dir.path()));
+
         control<QAction>(form, "UnloadHiveMNU")->trigger();
         form.goToKeyPath("HKEY_USERS\\Offline\\Select");
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_USERS"));
