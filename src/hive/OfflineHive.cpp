@@ -5,6 +5,7 @@
 
 #include <hivex.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,13 @@ namespace {
 // Offsets of the hive format that hivex does not hand out: a node's name, class and flags, and a
 // value's name. Cells are addressed from the start of the file; their record follows the 4-byte size.
 constexpr std::size_t kBinsStart = 0x1000;
+constexpr std::size_t kSequence1 = 0x04;
+constexpr std::size_t kSequence2 = 0x08;
+constexpr std::size_t kMinorVersion = 0x18;
+// From version 1.4 on, Windows reads a value longer than this only from a big-data record (a
+// list of segments), which hivex never writes: it writes one long cell Windows misreads.
+constexpr std::size_t kMaxSingleCellData = 16344;
+constexpr std::uint32_t kFirstBigDataVersion = 4;
 constexpr std::size_t kCellHeader = 4;
 constexpr std::size_t kNkFlags = 0x02;
 constexpr std::size_t kNkTime = 0x04;
@@ -390,6 +398,7 @@ OfflineHive::OfflineHive(std::string path, HiveOpenOptions options)
 }
 
 OfflineHive::~OfflineHive() {
+    abandonChanges();
     if (m_handle) hivex_close(m_handle);
 }
 
@@ -440,7 +449,16 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
             m_path + " is not a whole registry hive: it is cut short, " + std::to_string(content.size())
                 + " bytes, too few for a base block and one bin. Quern does not load it.");
     readOnlyReason = m_options.readOnlyReason;
+    // Two sequence numbers that differ mean a write of Windows' own was not finished in the file
+    // itself: its changes wait in the .LOG1/.LOG2 files beside it. The file alone is stale, and a
+    // hive written from it would lose them for good.
+    if (readOnlyReason.empty() && le32(content, kSequence1) != le32(content, kSequence2))
+        readOnlyReason = m_name
+            + " has changes in its log files (.LOG1, .LOG2) that were not applied to it, so it is read-only: "
+              "what it shows may be out of date, and writing it would drop those changes. Let Windows start once "
+              "from this installation, or apply the logs with a tool that replays them, then load it again.";
     if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
+    m_minorVersion = le32(content, kMinorVersion);
     // Read-only until the first change: hivex maps the file then instead of copying it whole.
     if (const Status opened = openHandle(false); !opened.ok()) return opened;
     // hivex read the file again on its own: it must be what was read here.
@@ -536,6 +554,13 @@ Status OfflineHive::setValues(std::size_t node, const Key& key) {
     std::vector<hive_set_value> values;
     values.reserve(key.values.size());
     for (const RawValue& value : key.values) {
+        if (m_minorVersion >= kFirstBigDataVersion && value.data.size() > kMaxSingleCellData)
+            return Status(Status::WriteFailed,
+                m_path + ": \"" + toUtf8(value.name) + "\" in " + keyPath(&key) + " holds "
+                    + std::to_string(value.data.size()) + " bytes, and a hive of version 1."
+                    + std::to_string(m_minorVersion)
+                    + " keeps a value over 16,344 bytes in a form Quern cannot write (Windows would misread it); "
+                      "nothing was written.");
         names.push_back(toUtf8(value.name));
         values.push_back({ names.back().data(), static_cast<hive_type>(value.type), value.data.size(),
             const_cast<char*>(reinterpret_cast<const char*>(value.data.data())) });
@@ -546,6 +571,13 @@ Status OfflineHive::setValues(std::size_t node, const Key& key) {
 }
 
 Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
+    // hivex files a new key under a hash of its UTF-8 bytes; Windows looks it up by a hash of its
+    // upper-cased UTF-16 name, which differs once a character is not ASCII: Windows could not open it.
+    if (std::any_of(key.name.begin(), key.name.end(), [](char16_t c) { return c > 0x7f; }))
+        return Status(Status::WriteFailed,
+            m_path + ": the key " + keyPath(&key)
+                + " has a name with characters outside ASCII, which Quern cannot add to a hive so that Windows "
+                  "finds it; nothing was written.");
     const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(key.name).c_str());
     if (node == 0) return hivexFailure("the key " + keyPath(&key) + " could not be added");
     key.source = { node, 1 };
@@ -595,7 +627,7 @@ Status OfflineHive::replay(Key& key) {
     return Status::Ok;
 }
 
-Status OfflineHive::keepChanges() {
+Status OfflineHive::prepareChanges() {
     if (!m_writable) return Status(Status::AccessDenied, m_name + " is not open for writing; nothing was written.");
     std::string content;
     if (const Status st = checkUnchanged(content); !st.ok()) return st;
@@ -603,12 +635,12 @@ Status OfflineHive::keepChanges() {
         if (const Status st = makeBackup(content); !st.ok()) return st;
     content = {};
     if (const Status st = replay(*root); !st.ok()) return st;
-    return commitFile();
+    return writeTemporary();
 }
 
 // hivex writes the whole new hive into a temporary file beside the old one; only a complete,
 // flushed file replaces it.
-Status OfflineHive::commitFile() {
+Status OfflineHive::writeTemporary() {
     const std::string target = resolveLinks(m_path);
     std::string temp = folderOf(target) + "/." + baseNameOf(target) + ".quern-XXXXXX";
     const int made = ::mkstemp(temp.data());
@@ -638,22 +670,36 @@ Status OfflineHive::commitFile() {
     struct stat st { };
     std::string why;
     if (!readWhole(temp, written, st, why)) return fail("the new hive could not be read back");
-    if (m_options.beforeReplace) m_options.beforeReplace(temp);
+    m_temp = std::move(temp);
+    m_tempHash = hashOf(written);
+    return Status::Ok;
+}
+
+Status OfflineHive::placeChanges() {
+    if (m_temp.empty()) return Status::Ok;
+    const std::string target = resolveLinks(m_path);
+    if (m_options.beforeReplace) m_options.beforeReplace(m_temp);
     if (changedOnDisk()) {
-        ::unlink(temp.c_str());
+        abandonChanges();
         return Status(Status::ChangedOnDisk,
             m_name + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) return fail("the new hive could not replace the old one");
+    if (::rename(m_temp.c_str(), target.c_str()) != 0) {
+        const Status st = hivexFailure("the new hive could not replace the old one");
+        abandonChanges();
+        return st;
+    }
+    m_temp.clear();
     {
         const Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (folder.fd >= 0) (void)(m_options.syncFolder ? m_options.syncFolder(folder.fd) : ::fsync(folder.fd));
     }
+    struct stat st { };
     ::stat(m_path.c_str(), &st);
     m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
         static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
         static_cast<long long>(st.st_mtim.tv_nsec) };
-    m_hash = hashOf(written);
+    m_hash = m_tempHash;
     ++m_writes;
     // hivex's copy does not know the link keys marked in the file: it reads the file again.
     if (!m_newLinks.empty()) {
@@ -661,6 +707,11 @@ Status OfflineHive::commitFile() {
         if (!openHandle(true).ok()) readOnlyReason = m_name + " was written but cannot be read again, so it is read-only now.";
     }
     return Status::Ok;
+}
+
+void OfflineHive::abandonChanges() {
+    if (!m_temp.empty()) ::unlink(m_temp.c_str());
+    m_temp.clear();
 }
 
 // A write that failed left hivex's copy of the hive with changes the registry has taken back:

@@ -35,7 +35,8 @@ struct HiveOpenOptions {
 //
 // Writing, once per batch: what changed is replayed onto hivex's copy of the hive (each key keeps
 // the cell of its node in SourceRange::offset), hivex writes the whole new hive into a temporary
-// file beside it, which is flushed and renamed over the hive, and the folder is flushed. A hive
+// file beside it, which is flushed (prepareChanges) and, once every other part of the batch is
+// complete too, renamed over the hive, and the folder is flushed (placeChanges). A hive
 // that changed on disk since it was read is never overwritten. The first time a hive is written,
 // a copy of what it was is kept beside it as NAME.quern-orig, so that a mistake on a system hive
 // can always be undone by hand.
@@ -51,7 +52,9 @@ public:
         std::unique_ptr<Key>& tree);
 
     Status mayChange() override;
-    Status keepChanges() override;
+    Status prepareChanges() override;
+    Status placeChanges() override;
+    void abandonChanges() override;
     void reverted() override;
     [[nodiscard]] bool changedOnDisk() const override;
     Status reload(std::unique_ptr<Key>& tree) override;
@@ -83,7 +86,7 @@ private:
     Status writeKey(Key& key);
     Status addTree(std::size_t parentNode, Key& key);
     Status setValues(std::size_t node, const Key& key);
-    Status commitFile();
+    Status writeTemporary();
     [[nodiscard]] Status hivexFailure(const std::string& what) const;
 
     std::string m_path;
@@ -95,6 +98,9 @@ private:
     std::size_t m_hash = 0;
     std::string m_backupPath;
     std::size_t m_writes = 0;
+    std::uint32_t m_minorVersion = 0; // of the format, from the base block
+    std::string m_temp; // the new hive, complete and flushed, waiting for its rename
+    std::size_t m_tempHash = 0;
     // Link keys made since the hive was last read: hivex cannot mark them, so the written file is.
     std::unordered_set<std::size_t> m_newLinks;
 };

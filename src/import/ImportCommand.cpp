@@ -61,7 +61,8 @@ void runRegImport(TMainForm& form) {
             QStringLiteral("Importing %1 changes nothing: the registry already holds what it says.").arg(name));
         return;
     }
-    const QString readOnly = QString::fromStdString(form.store().readOnlyReason());
+    // Only the keys the file changes count: a hive loaded beside no Wine prefix takes an import.
+    const QString readOnly = QString::fromStdString(importReadOnlyReason(form.store(), content));
     ImportPreview preview(name, plan, readOnly, &form);
     if (preview.exec() != QDialog::Accepted) return;
     if (!readOnly.isEmpty()) {

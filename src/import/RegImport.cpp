@@ -154,8 +154,14 @@ Status applySection(RegStore& store, const RegFileContent& content, const RegFil
 
 } // namespace
 
+std::string importReadOnlyReason(RegStore& store, const RegFileContent& content) {
+    for (const RegFileKey& section : content.keys)
+        if (std::string reason = store.readOnlyReasonAt(section.root, section.path); !reason.empty()) return reason;
+    return {};
+}
+
 Status applyImport(RegStore& store, const RegFileContent& content) {
-    if (const std::string reason = store.readOnlyReason(); !reason.empty())
+    if (const std::string reason = importReadOnlyReason(store, content); !reason.empty())
         return { Status::AccessDenied, content.fileName + " was not imported: " + reason };
     reg::WriteBatch batch(store);
     for (const RegFileKey& section : content.keys) {

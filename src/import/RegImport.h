@@ -52,6 +52,8 @@ bool planImport(reg::RegStore& store, const RegFileContent& content, ImportPlan&
 // together, or, when any of it fails, none of it and the files stay as they were; the status then
 // says which line failed and why. A [-KEY] on a link key deletes the link, never what it points to.
 reg::Status applyImport(reg::RegStore& store, const RegFileContent& content);
+// Why some key the file changes cannot change (the first found); empty when all of them can.
+[[nodiscard]] std::string importReadOnlyReason(reg::RegStore& store, const RegFileContent& content);
 
 // What differs from the registry in oldStore to the one in newStore, below every root: keys and
 // values added, changed and deleted on the way from old to new. A deleted key is one change,

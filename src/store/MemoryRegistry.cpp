@@ -144,6 +144,21 @@ std::string MemoryRegistry::readOnlyReason() const {
     return reason;
 }
 
+std::string MemoryRegistry::readOnlyReasonAt(HKey root, std::u16string_view path) {
+    if (!m_readOnly.empty()) return m_readOnly;
+    Key* key = nullptr;
+    if (resolveRoot(root, key) != Status::Ok || !key) return readOnlyReason();
+    // The deepest key of the path that exists is the one that changes, or gets the new keys.
+    while (!path.empty()) {
+        const std::size_t cut = path.find(u'\\');
+        Key* sub = key->isLink ? nullptr : key->findSubkey(path.substr(0, cut));
+        if (!sub) break;
+        key = sub;
+        path = cut == path.npos ? std::u16string_view {} : path.substr(cut + 1);
+    }
+    return key->hive ? key->hive->readOnlyReason : readOnlyReason();
+}
+
 Status MemoryRegistry::resolveRoot(HKey root, Key*& key) {
     int links = 0;
     switch (root) {
@@ -483,12 +498,20 @@ void MemoryRegistry::abandonBatch() {
 }
 
 Status MemoryRegistry::keep() {
-    Status kept = keepMounted();
-    const Status base = commitChanges();
+    m_preparing.clear();
+    m_placed.clear();
+    Status kept = prepareMounted();
     if (kept.ok())
-        kept = base;
-    else if (!base.ok())
-        kept = Status(kept.code(), kept.message() + " " + base.message());
+        kept = commitChanges();
+    else
+        undo({});
+    // A part prepared and not placed keeps nothing of the batch, which was taken back in memory.
+    for (MountedHive* part : m_preparing) {
+        part->abandonChanges();
+        part->reverted();
+    }
+    m_preparing.clear();
+    m_placed.clear();
     // The next batch asks the backend again before its first change.
     forEachPart([](Hive& part) { part.checkedInBatch = false; });
     m_batchNamed = false;
@@ -496,29 +519,32 @@ Status MemoryRegistry::keep() {
     return kept;
 }
 
-Status MemoryRegistry::keepMounted() {
-    Status result;
+Status MemoryRegistry::prepareMounted() {
     for (auto& part : m_mounted) {
         if (!part->dirty) continue;
-        Status st = part->keepChanges();
-        if (st.ok()) {
-            part->dirty = false;
-            continue;
-        }
-        undoPart(part.get());
-        part->reverted();
-        if (result.ok()) result = std::move(st);
+        m_preparing.push_back(part.get());
+        if (Status st = part->prepareChanges(); !st.ok()) return st;
     }
-    // What the log still holds of mounted parts is kept; it joins the history with the rest of the
-    // batch, and a backend that fails to keep its own parts takes back only those.
-    return result;
+    return Status::Ok;
 }
 
-// Takes back a mounted part's changes of the log alone; the rest of the batch stays to be kept.
-void MemoryRegistry::undoPart(const Hive* part) {
-    for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
-        if (it->hive == part) (void)revert(*it, false);
-    std::erase_if(m_undo, [&](const UndoEntry& e) { return e.hive == part; });
+Status MemoryRegistry::placeMounted() {
+    while (!m_preparing.empty()) {
+        MountedHive* part = m_preparing.front();
+        if (Status st = part->placeChanges(); !st.ok()) return st;
+        part->dirty = false;
+        m_placed.push_back(part);
+        m_preparing.erase(m_preparing.begin());
+    }
+    return Status::Ok;
+}
+
+std::vector<Hive*> MemoryRegistry::partsNotPlaced() {
+    std::vector<Hive*> parts;
+    forEachPart([&](Hive& part) {
+        if (std::find(m_placed.begin(), m_placed.end(), &part) == m_placed.end()) parts.push_back(&part);
+    });
+    return parts;
 }
 
 void MemoryRegistry::forEachPart(const std::function<void(Hive&)>& visit) {
@@ -549,6 +575,7 @@ Status MemoryRegistry::mount(
     part->mountedAt = at;
     // Every key below the root belongs to the part already; only the root is given to it here.
     tree->hive = part.get();
+    invalidateHistoryAt(parent, "A hive was loaded beside the key it changed since, so it cannot run.");
     const std::size_t pos = parent->subkeyPosition(tree->name);
     parent->subkeys.insert(parent->subkeys.begin() + static_cast<std::ptrdiff_t>(pos), std::move(tree));
     m_mounted.push_back(std::move(part));
@@ -563,6 +590,7 @@ Status MemoryRegistry::unmount(HKey at, std::u16string_view name) {
     if (m_batchDepth > 0) return Status(Status::AccessDenied, "A hive cannot be unloaded while a command changes the registry.");
     const Hive* part = root->hive;
     invalidateHistory(*part, "The hive it changed was unloaded since, so it cannot run.");
+    invalidateHistoryAt(parent, "A hive was unloaded beside the key it changed since, so it cannot run.");
     forgetHandlesInto(root);
     parent->subkeys.erase(parent->subkeys.begin() + static_cast<std::ptrdiff_t>(parent->subkeyPosition(name)));
     std::erase_if(m_mounted, [&](const auto& p) { return p.get() == part; });
@@ -601,6 +629,10 @@ Status MemoryRegistry::refreshMounted() {
 }
 
 Status MemoryRegistry::commitChanges() {
+    if (Status st = placeMounted(); !st.ok()) {
+        undo(partsNotPlaced());
+        return st;
+    }
     for (auto& part : m_hives)
         part->dirty = false;
     forgetUndo();
@@ -644,6 +676,15 @@ void MemoryRegistry::invalidateHistory(const Hive& hive, const std::string& reas
             if (entry.stale.empty()
                 && std::any_of(entry.changes.begin(), entry.changes.end(),
                     [&](const UndoEntry& change) { return change.hive == &hive; }))
+                entry.stale = reason;
+}
+
+void MemoryRegistry::invalidateHistoryAt(const Key* mountParent, const std::string& reason) {
+    for (auto* stack : { &m_undoHistory, &m_redoHistory })
+        for (HistoryEntry& entry : *stack)
+            if (entry.stale.empty()
+                && std::any_of(entry.changes.begin(), entry.changes.end(),
+                    [&](const UndoEntry& change) { return change.key == mountParent; }))
                 entry.stale = reason;
 }
 

@@ -39,9 +39,15 @@ public:
     MountedHive* asMounted() override { return this; }
     // Whether the part may change now, asked once a batch before its first change.
     virtual Status mayChange() { return Status::Ok; }
-    // Keeps what changed in the part, at the end of the outermost batch. On failure nothing of it
-    // may be kept: the registry then takes the part's changes back in memory and calls reverted().
-    virtual Status keepChanges() = 0;
+    // Keeps what changed in the part, at the end of the outermost batch, in two steps so that a
+    // batch that changed several parts (hives and the Wine prefix's files) is kept whole or not at
+    // all: prepareChanges writes the part's new content completely and flushes it, beside where it
+    // is kept, and placeChanges then puts it in place. A part prepared but never placed is told
+    // abandonChanges (its new content goes) and then reverted(), once the registry took the whole
+    // batch back in memory.
+    virtual Status prepareChanges() = 0;
+    virtual Status placeChanges() = 0;
+    virtual void abandonChanges() { }
     virtual void reverted() { }
     // Whether the part changed where it is kept since it was read, and reads it again into root.
     [[nodiscard]] virtual bool changedOnDisk() const { return false; }
@@ -107,6 +113,7 @@ public:
     // Memory has nothing to read again; mounted parts changed on disk are read again.
     Status refresh() override { return refreshMounted(); }
     [[nodiscard]] std::string readOnlyReason() const override;
+    [[nodiscard]] std::string readOnlyReasonAt(HKey root, std::u16string_view path) override;
     [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     [[nodiscard]] std::string location() const override { return "memory"; }
 
@@ -134,8 +141,15 @@ protected:
     // on disk, a server that started); nothing has changed yet when it says no.
     virtual Status mayChange(Hive& hive);
     // Keeps the hives that are dirty, at the end of the outermost batch or of a change made
-    // outside any batch. On failure it undoes what it could not keep (undo) and says why.
+    // outside any batch. The mounted parts that changed are prepared already: a backend writes its
+    // own files beside theirs, calls placeMounted, and only when that succeeds puts its own in
+    // place. On failure it undoes what it could not keep (undo(partsNotPlaced()) before anything
+    // was placed) and says why.
     virtual Status commitChanges();
+    // Puts the prepared mounted parts in place, one by one; at the first that fails it stops.
+    Status placeMounted();
+    // Every part but the mounted ones placed by this batch: what a failure must take back.
+    [[nodiscard]] std::vector<Hive*> partsNotPlaced();
 
     // Puts root in place of the hive's root: what was there goes, with every handle into it, and the
     // history of changes to it can no longer run.
@@ -194,9 +208,12 @@ private:
     Status finishChange(Status status);
     // Ends the outermost batch (or a change outside any): the backend keeps what changed.
     Status keep();
-    // Keeps the mounted parts that changed, each on its own; one that fails is taken back alone.
-    Status keepMounted();
-    void undoPart(const Hive* part);
+    // Prepares the mounted parts that changed; a failure takes the whole batch back.
+    Status prepareMounted();
+    // The history entries that change the key a hive is mounted below (add or remove a key right
+    // there) can no longer run, for this reason: a hive loaded or unloaded there may stand, or no
+    // longer stand, where they would put or take a key.
+    void invalidateHistoryAt(const Key* mountParent, const std::string& reason);
     void forEachPart(const std::function<void(Hive&)>& visit);
     Key* mountParent(HKey at);
     void touch(Key* key);
@@ -216,6 +233,8 @@ private:
     std::unique_ptr<Key> m_users;
     std::unique_ptr<Key> m_dynData;
     std::vector<std::unique_ptr<MountedHive>> m_mounted;
+    std::vector<MountedHive*> m_preparing; // prepared by the batch being kept, not yet in place
+    std::vector<MountedHive*> m_placed; // put in place by the batch being kept
     std::unordered_map<HKey, OpenHandle> m_handles;
     HKey m_nextHandle = 1;
     int m_batchDepth = 0;

@@ -99,6 +99,12 @@ public:
 
     // Why nothing can be written, in a sentence for the user; empty while the registry is writable.
     [[nodiscard]] virtual std::string readOnlyReason() const = 0;
+    // Why the key at path below root (or the key it would be made below) cannot change; empty when
+    // it can. Part of a registry may be read-only while the rest is not (a hive loaded beside no
+    // Wine prefix).
+    [[nodiscard]] virtual std::string readOnlyReasonAt(HKey /*root*/, std::u16string_view /*path*/) {
+        return readOnlyReason();
+    }
 
     // What the user must be told once about the files as they were read: lines that could not be
     // read (kept as they are), files that could not be read at all.

@@ -556,19 +556,26 @@ Status WinePrefixStore::commitChanges() {
     for (int i = 0; i < 3; ++i)
         if (file(static_cast<HiveId>(i)).dirty) dirty.push_back(&file(static_cast<HiveId>(i)));
     if (dirty.empty()) {
+        if (const Status st = placeMounted(); !st.ok()) {
+            undo(partsNotPlaced());
+            return st;
+        }
         forgetUndo();
         return Status::Ok;
     }
     WriteSession session;
+    // Nothing of the batch is kept anywhere: the hives mounted beside the prefix, prepared
+    // already, are thrown away with the prefix's own files.
     auto abandon = [&](Status status) {
         session.removeTemporaryFiles();
-        // Only the prefix's own files: a hive mounted beside them has kept its part already.
-        undo({ &file(kSystem), &file(kUser), &file(kUserDefault) });
+        undo(partsNotPlaced());
         return status;
     };
     if (const Status st = lockForWrite(session); !st.ok()) return abandon(st);
     for (HiveFile* hive : dirty)
         if (const Status st = prepareFile(*hive, session); !st.ok()) return abandon(st);
+    // Every file of the batch is complete on disk: only renames are left, the hives' first.
+    if (const Status st = placeMounted(); !st.ok()) return abandon(st);
     return replaceFiles(session);
 }
 

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 #include "codec/Utf.h"
 #include "hive/OfflineHive.h"
+#include "import/RegFileReader.h"
+#include "import/RegImport.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +44,26 @@ std::vector<std::uint8_t> bytes(std::initializer_list<int> list) {
     return out;
 }
 
+std::uint32_t le32At(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at]))
+        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8
+        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16
+        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+}
+
+void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xff);
+    // A field of the base block: its checksum (the XOR of the 127 words before it) follows.
+    if (at < 0x1fc) {
+        std::uint32_t sum = 0;
+        for (std::size_t w = 0; w < 0x1fc; w += 4)
+            sum ^= le32At(bytes, w);
+        putLe32(bytes, 0x1fc, sum);
+    }
+}
+
+
 class HiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -69,6 +91,11 @@ protected:
 } // namespace
 
 TEST_F(HiveTest, EveryValueTypeWrittenIsWhatHivexReadsBack) {
+    // Version 1.3, which keeps a large value in one long cell as hivex writes it.
+    std::string v13 = test::readFile(path);
+    putLe32(v13, 0x18, 3);
+    test::writeFile(path, v13);
+    mount();
     const HKey key = create(u"Types");
     std::vector<std::uint8_t> large(40000);
     for (std::size_t i = 0; i < large.size(); ++i)
@@ -84,7 +111,7 @@ TEST_F(HiveTest, EveryValueTypeWrittenIsWhatHivexReadsBack) {
         { u"qword", kRegQword, bytes({ 1, 2, 3, 4, 5, 6, 7, 8 }) },
         { u"none", kRegNone, {} },
         { u"odd type", 0xffff0012u, bytes({ 9, 8, 7 }) },
-        { u"large", kRegBinary, large }, // past one cell: a big-data block
+        { u"large", kRegBinary, large }, // past what a cell of a 1.4 hive may hold
         { u"caf\u00e9 \u0416", kRegDword, bytes({ 1, 0, 0, 0 }) },
     };
     for (const auto& value : written)
@@ -202,7 +229,8 @@ TEST_F(HiveTest, AHiveChangedOnDiskOrReadOnlyIsNeverWritten) {
 }
 
 TEST_F(HiveTest, SubkeysComeInTheHivesUpperCaseOrderAndUnloadingDropsHandles) {
-    for (auto name : { u"b", u"_x", u"A", u"\u00e9" })
+    // '_' sorts after the upper-cased letters and before the lower-cased ones.
+    for (auto name : { u"b", u"_x", u"A" })
         (void)store->closeKey(create(std::u16string(u"Order\\") + name));
     mount();
     HKey order = kNoKey;
@@ -211,7 +239,7 @@ TEST_F(HiveTest, SubkeysComeInTheHivesUpperCaseOrderAndUnloadingDropsHandles) {
     std::u16string name;
     for (std::uint32_t i = 0; store->enumKey(order, i, name) == Status::Ok; ++i)
         names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::u16string> { u"A", u"b", u"_x", u"\u00e9" }));
+    EXPECT_EQ(names, (std::vector<std::u16string> { u"A", u"b", u"_x" }));
     EXPECT_EQ(hivexget(path, "\\Order\\_X").find("not found"), std::string::npos) << "hivex finds each one";
 
     EXPECT_EQ(store->unmount(kLocalMachine, u"Software"), Status::NotFound) << "only a hive is unloaded";
@@ -223,21 +251,6 @@ TEST_F(HiveTest, SubkeysComeInTheHivesUpperCaseOrderAndUnloadingDropsHandles) {
     EXPECT_EQ(mountHiveFile(*store, kCurrentUser, u"X", path), Status::AccessDenied);
 }
 
-namespace {
-
-std::uint32_t le32At(const std::string& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at]))
-        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8
-        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16
-        | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
-}
-
-void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xff);
-}
-
-} // namespace
 
 TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     (void)store->closeKey(create(u"Aa"));
@@ -360,4 +373,250 @@ TEST_F(HiveTest, AHiveUnderAWinePrefixStaysOutOfItsFilesAndOutlivesARefresh) {
     ASSERT_EQ(wine->setValue(key, u"Current", kRegDword, bytes({ 2, 0, 0, 0 })), Status::Ok);
     EXPECT_EQ(hivexget(path, "\\Select", "Current"), "2\n");
     EXPECT_EQ(test::readFile(prefix / "system.reg").find("[SYS\\\\"), std::string::npos);
+}
+
+namespace {
+
+// Temporary files left beside a hive or a registry file (NAME.quern-XXXXXX), not the copy of the original.
+std::string leftovers(const std::string& folder) {
+    return run("ls -a '" + folder + "' | grep -c 'quern-......$'");
+}
+
+// Quern's own registry (three Wine files) with a hive mounted beside it as HKLM\T: a batch may
+// change both.
+class PrefixAndHiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(writeEmptyHive(hivePath, error)) << error;
+        store = test::openTestRegistry(dir / "prefix");
+        ASSERT_EQ(store->readOnlyReason(), "");
+        ASSERT_EQ(mountHiveFile(*store, kLocalMachine, u"T", hivePath), Status::Ok);
+    }
+    Status setIn(HKey root, std::u16string_view path, std::u16string_view name, std::size_t size) {
+        HKey key = kNoKey;
+        if (Status st = store->createKey(root, path, Access::Full, kOptionNone, key); !st.ok()) return st;
+        const Status st = store->setValue(key, name, kRegBinary, std::vector<std::uint8_t>(size, 0x5a));
+        (void)store->closeKey(key);
+        return st;
+    }
+    bool has(HKey root, std::u16string_view path) {
+        HKey key = kNoKey;
+        if (store->openKey(root, path, Access::Read, kOptionNone, key) != Status::Ok) return false;
+        (void)store->closeKey(key);
+        return true;
+    }
+
+    test::TempDir dir;
+    std::string hivePath = dir / "SYSTEM";
+    std::string userReg = dir / "prefix/user.reg";
+    std::unique_ptr<WinePrefixStore> store;
+};
+
+} // namespace
+
+TEST_F(PrefixAndHiveTest, ABatchOverAHiveAndThePrefixIsKeptWholeOrNotAtAll) {
+    // The hive's write fails (hivex takes no value over about a megabyte) after the prefix's
+    // change was made: user.reg must not be written either.
+    const std::string userBefore = test::readFile(userReg);
+    const std::string hiveBefore = test::readFile(hivePath);
+    {
+        WriteBatch batch(*store);
+        ASSERT_EQ(setIn(kCurrentUser, u"Software\\QuernHalf", u"v", 4), Status::Ok);
+        ASSERT_EQ(setIn(kLocalMachine, u"T\\H", u"huge", 1100000), Status::Ok);
+        EXPECT_EQ(batch.finish(), Status::WriteFailed);
+    }
+    EXPECT_EQ(test::readFile(userReg), userBefore);
+    EXPECT_EQ(test::readFile(hivePath), hiveBefore);
+    EXPECT_FALSE(has(kCurrentUser, u"Software\\QuernHalf")) << "memory is as it was, on both sides";
+    EXPECT_FALSE(has(kLocalMachine, u"T\\H"));
+    EXPECT_EQ(leftovers(dir.path()), "0\n");
+    EXPECT_EQ(leftovers(dir / "prefix"), "0\n");
+
+    // Both sides written when both can be.
+    {
+        WriteBatch batch(*store);
+        ASSERT_EQ(setIn(kCurrentUser, u"Software\\QuernWhole", u"v", 4), Status::Ok);
+        ASSERT_EQ(setIn(kLocalMachine, u"T\\W", u"v", 4), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    EXPECT_NE(test::readFile(userReg).find("QuernWhole"), std::string::npos);
+    EXPECT_NE(hivexget(hivePath, "\\W").find("\"v\"=hex(3):5a,5a,5a,5a\n"), std::string::npos);
+
+    // The prefix's side fails (user.reg changed on disk while the batch ran) once the hive's new
+    // file is complete: the hive is not replaced, and its change is taken back.
+    const std::string hiveKept = test::readFile(hivePath);
+    {
+        WriteBatch batch(*store);
+        ASSERT_EQ(setIn(kCurrentUser, u"Software\\QuernLate", u"v", 4), Status::Ok);
+        test::writeFile(userReg, test::readFile(userReg) + "\n");
+        ASSERT_EQ(setIn(kLocalMachine, u"T\\Late", u"v", 4), Status::Ok);
+        EXPECT_EQ(batch.finish(), Status::ChangedOnDisk);
+    }
+    EXPECT_EQ(test::readFile(hivePath), hiveKept);
+    EXPECT_FALSE(has(kLocalMachine, u"T\\Late"));
+    EXPECT_EQ(leftovers(dir.path()), "0\n");
+    EXPECT_NE(hivexget(hivePath, "\\W").find("\"v\"=hex(3):5a,5a,5a,5a\n"), std::string::npos);
+}
+
+TEST_F(HiveTest, AnUndoThatCannotBeWrittenStaysInTheHistoryToBeTriedAgain) {
+    {
+        WriteBatch batch(*store);
+        const HKey key = create(u"Old");
+        ASSERT_EQ(store->setValue(key, u"Start", kRegDword, bytes({ 3, 0, 0, 0 })), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    {
+        WriteBatch batch(*store);
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Old"), Status::Ok);
+        ASSERT_EQ(batch.finish(ChangeLabel { "Delete", "HKEY_LOCAL_MACHINE\\TEST\\Old", {} }), Status::Ok);
+    }
+    struct stat st { };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    auto present = [&] {
+        HKey key = kNoKey;
+        return store->openKey(kLocalMachine, u"TEST\\Old", Access::Read, kOptionNone, key) == Status::Ok;
+    };
+    auto onFullDisk = [&](Status (RegStore::*step)()) {
+        const std::string before = test::readFile(path);
+        const test::FileSizeLimit fullDisk(static_cast<unsigned long>(st.st_size / 2));
+        const Status failed = ((*store).*step)();
+        EXPECT_EQ(test::readFile(path), before);
+        return failed;
+    };
+    EXPECT_EQ(onFullDisk(&RegStore::undoChange), Status::WriteFailed);
+    EXPECT_FALSE(present());
+    ASSERT_NE(store->undoLabel(), nullptr) << "the entry is still there, to be tried again";
+    EXPECT_EQ(store->undoLabel()->keyPath, "HKEY_LOCAL_MACHINE\\TEST\\Old");
+    ASSERT_EQ(store->undoChange(), Status::Ok);
+    EXPECT_EQ(hivexget(path, "\\Old", "Start"), "3\n");
+
+    EXPECT_EQ(onFullDisk(&RegStore::redoChange), Status::WriteFailed);
+    EXPECT_TRUE(present());
+    ASSERT_NE(store->redoLabel(), nullptr);
+    ASSERT_EQ(store->redoChange(), Status::Ok);
+    EXPECT_NE(hivexget(path, "\\Old").find("not found"), std::string::npos);
+    EXPECT_NE(store->undoLabel(), nullptr);
+}
+
+TEST_F(HiveTest, WhatAHiveCannotHoldAsWindowsReadsItIsRefusedAndNothingIsWritten) {
+    const HKey key = create(u"Big");
+    const std::string before = test::readFile(path);
+    auto refused = [&](const Status& st, const std::string& words) {
+        EXPECT_EQ(st, Status::WriteFailed);
+        EXPECT_NE(st.message().find(words), std::string::npos) << st.message();
+        EXPECT_EQ(test::readFile(path), before) << words;
+    };
+    // Version 1.5 (the empty hive's): one byte past what a single cell may hold is refused.
+    ASSERT_EQ(le32At(before, 0x18), 5u);
+    refused(store->setValue(key, u"large", kRegBinary, std::vector<std::uint8_t>(16345, 7)),
+        "\"large\" in \"Big\" holds 16345 bytes");
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(store->queryValue(key, u"large", type, data), Status::NotFound);
+    ASSERT_EQ(store->setValue(key, u"edge", kRegBinary, std::vector<std::uint8_t>(16344, 7)), Status::Ok);
+    EXPECT_NE(hivexget(path, "\\Big").find("\"edge\"=hex(3):07,"), std::string::npos);
+
+    // A key name hivex would file under the wrong hash.
+    HKey other = kNoKey;
+    const std::string beforeName = test::readFile(path);
+    const Status named = store->createKey(kLocalMachine, u"TEST\\Stra\u00dfe", Access::Full, kOptionNone, other);
+    EXPECT_EQ(named, Status::WriteFailed);
+    EXPECT_NE(named.message().find("outside ASCII"), std::string::npos) << named.message();
+    EXPECT_EQ(test::readFile(path), beforeName);
+    EXPECT_EQ(store->openKey(kLocalMachine, u"TEST\\Stra\u00dfe", Access::Read, kOptionNone, other), Status::NotFound);
+
+    // Version 1.3 keeps a large value in one cell, as hivex writes it; the same hive stamped 1.5
+    // holds a value no edit of its key may write again.
+    std::string v13 = test::readFile(path);
+    putLe32(v13, 0x18, 3);
+    test::writeFile(path, v13);
+    mount();
+    HKey big = kNoKey;
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Big", Access::Full, kOptionNone, big), Status::Ok);
+    ASSERT_EQ(store->setValue(big, u"large", kRegBinary, std::vector<std::uint8_t>(20000, 7)), Status::Ok);
+    EXPECT_NE(hivexget(path, "\\Big").find("\"large\"=hex(3):07,"), std::string::npos);
+    std::string v15 = test::readFile(path);
+    putLe32(v15, 0x18, 5);
+    test::writeFile(path, v15);
+    mount();
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Big", Access::Full, kOptionNone, big), Status::Ok);
+    const Status small = store->setValue(big, u"small", kRegDword, bytes({ 1, 0, 0, 0 }));
+    EXPECT_EQ(small, Status::WriteFailed);
+    EXPECT_NE(small.message().find("\"large\" in \"Big\" holds 20000 bytes"), std::string::npos) << small.message();
+    EXPECT_EQ(test::readFile(path), v15);
+}
+
+TEST_F(HiveTest, AHiveWithChangesWaitingInItsLogsIsReadOnlyAndSaysWhy) {
+    create(u"Kept");
+    std::string content = test::readFile(path);
+    putLe32(content, 0x04, le32At(content, 0x08) + 1);
+    test::writeFile(path, content);
+    mount();
+    EXPECT_NE(store->readOnlyReason().find("changes in its log files"), std::string::npos) << store->readOnlyReason();
+    HKey key = kNoKey;
+    EXPECT_EQ(store->openKey(kLocalMachine, u"TEST\\Kept", Access::Read, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
+    EXPECT_EQ(test::readFile(path), content);
+}
+
+TEST_F(HiveTest, UndoCannotBringBackAKeyWhereAHiveIsNowLoaded) {
+    store = std::make_unique<MemoryRegistry>();
+    for (const char* what : { "Create", "Delete" }) {
+        WriteBatch batch(*store);
+        HKey key = kNoKey;
+        if (std::string(what) == "Create") {
+            ASSERT_EQ(store->createKey(kLocalMachine, u"SYS", Access::Full, kOptionNone, key), Status::Ok);
+            (void)store->closeKey(key);
+        } else {
+            ASSERT_EQ(store->deleteKey(kLocalMachine, u"SYS"), Status::Ok);
+        }
+        ASSERT_EQ(batch.finish(ChangeLabel { what, "HKEY_LOCAL_MACHINE\\SYS", {} }), Status::Ok);
+    }
+    // An edit elsewhere stays undoable.
+    {
+        WriteBatch batch(*store);
+        HKey key = kNoKey;
+        ASSERT_EQ(store->createKey(kLocalMachine, u"Software\\Elsewhere", Access::Full, kOptionNone, key), Status::Ok);
+        ASSERT_EQ(store->setValue(key, u"v", kRegDword, bytes({ 1, 0, 0, 0 })), Status::Ok);
+        (void)store->closeKey(key);
+        ASSERT_EQ(batch.finish(ChangeLabel { "New", "HKEY_LOCAL_MACHINE\\Software\\Elsewhere", {} }), Status::Ok);
+    }
+    ASSERT_EQ(mountHiveFile(*store, kLocalMachine, u"SYS", path), Status::Ok);
+    ASSERT_EQ(store->undoChange(), Status::Ok) << "the edit below Software";
+    const Status refused = store->undoChange();
+    EXPECT_EQ(refused, Status::ChangedOnDisk);
+    EXPECT_NE(refused.message().find("hive was loaded"), std::string::npos) << refused.message();
+    std::size_t named = 0;
+    std::u16string name;
+    for (std::uint32_t i = 0; store->enumKey(kLocalMachine, i, name) == Status::Ok; ++i)
+        named += name == u"SYS";
+    EXPECT_EQ(named, 1u);
+    EXPECT_EQ(store->unmount(kLocalMachine, u"SYS"), Status::Ok);
+    HKey key = kNoKey;
+    EXPECT_EQ(store->openKey(kLocalMachine, u"SYS", Access::Read, kOptionNone, key), Status::NotFound);
+}
+
+TEST_F(HiveTest, AnImportIntoAHiveLoadedBesideNoPrefixIsRefusedOnlyWhereTheFileReachesOutside) {
+    // As quern-reg /hive without a Wine prefix: only the loaded hive may change.
+    MemoryRegistryOptions options;
+    options.fixedPartsReadOnlyReason = "No Wine prefix is open.";
+    store = std::make_unique<MemoryRegistry>(options);
+    ASSERT_EQ(mountHiveFile(*store, kLocalMachine, u"TEST", path), Status::Ok);
+    auto import = [&](const std::string& text) {
+        RegFileContent content;
+        std::string error;
+        EXPECT_TRUE(parseRegFile("Windows Registry Editor Version 5.00\r\n\r\n" + text, "f.reg", content, error))
+            << error;
+        return applyImport(*store, content);
+    };
+    ASSERT_EQ(import("[HKEY_LOCAL_MACHINE\\TEST\\Imported]\r\n\"v\"=dword:00000001\r\n"), Status::Ok);
+    EXPECT_EQ(hivexget(path, "\\Imported", "v"), "1\n");
+
+    const std::string before = test::readFile(path);
+    const Status refused = import("[HKEY_LOCAL_MACHINE\\TEST\\Also]\r\n\"v\"=dword:00000002\r\n\r\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Outside]\r\n\"v\"=dword:00000002\r\n");
+    EXPECT_EQ(refused, Status::AccessDenied);
+    EXPECT_EQ(refused.message(), "f.reg was not imported: No Wine prefix is open.");
+    EXPECT_EQ(test::readFile(path), before);
 }
