@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
+#include "hive/OfflineHive.h"
 #include "import/ImportPreview.h"
 #include "registry/RegU.h"
 #include "shell/KeyTreeItem.h"
@@ -173,6 +174,46 @@ private slots:
         QVERIFY2(message.startsWith(QStringLiteral("Nothing was imported: the registry is read-only.")),
             qPrintable(message));
         QCOMPARE(w.userFile(), w.userBefore);
+    }
+
+    // Only a hive loaded, beside no Wine prefix: a file that stays inside the hive is imported, and
+    // one that reaches outside it is refused with the reason, before anything is written.
+    void aHiveLoadedAloneTakesAnImportThatStaysInsideIt() {
+        TempDir dir;
+        std::string error;
+        QVERIFY2(reg::writeEmptyHive(dir / "SYSTEM", error), error.c_str());
+        reg::MemoryRegistryOptions options;
+        options.withBaseKeys = false;
+        options.fixedPartsReadOnlyReason = "No Wine prefix is open.";
+        reg::MemoryRegistry store(options);
+        QCOMPARE(reg::mountHiveFile(store, reg::kLocalMachine, u"T", dir / "SYSTEM"), reg::Status::Ok);
+        TMainForm form(store);
+        form.show();
+        const std::string file = dir / "in.reg";
+        form.fileDialogs.run = [&](QFileDialog&) { return QString::fromStdString(file); };
+        auto import = [&](const std::string& text) {
+            writeFile(file, "Windows Registry Editor Version 5.00\r\n\r\n" + text);
+            bool notice = true;
+            QString message;
+            test::whenModalDo<ImportPreview>([&](ImportPreview& preview) {
+                notice = preview.findChild<QLabel*>(QStringLiteral("ReadOnlyNotice")) != nullptr;
+                test::answerNextMessageBox(QMessageBox::Ok, &message);
+                preview.accept();
+            });
+            control<QAction>(form, "ImportMNU")->trigger();
+            return std::make_pair(notice, message);
+        };
+        const auto inside = import("[HKEY_LOCAL_MACHINE\\T\\In]\r\n\"v\"=dword:00000001\r\n");
+        QVERIFY(!inside.first);
+        reg::HKey key = reg::kNoKey;
+        QCOMPARE(store.openKey(reg::kLocalMachine, u"T\\In", reg::Access::Read, reg::kOptionNone, key), reg::Status::Ok);
+
+        const std::string before = readFile(dir / "SYSTEM");
+        const auto outside = import("[HKEY_LOCAL_MACHINE\\T\\Also]\r\n\"v\"=dword:00000001\r\n\r\n"
+                                    "[HKEY_CURRENT_USER\\Software\\Out]\r\n\"v\"=dword:00000001\r\n");
+        QVERIFY(outside.first);
+        QVERIFY2(outside.second.contains(QStringLiteral("No Wine prefix is open.")), qPrintable(outside.second));
+        QCOMPARE(readFile(dir / "SYSTEM"), before);
     }
 
     // The import dialog starts on the backup the export just wrote, not on a file of another kind.
