@@ -119,10 +119,11 @@ struct Fd {
     }
 };
 
-// Reads a whole file that must be a regular one of a hive's size. False with why (words that
-// follow the file's name) otherwise.
-bool readWhole(const std::string& path, std::string& content, struct stat& st, std::string& why) {
-    const Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+// Opens a file for reading that must be a regular one of a hive's size: a device or a pipe named
+// by mistake is never read, and nothing larger than a hive is taken into memory. False with why
+// (words that follow the file's name) otherwise.
+bool openHiveFile(const std::string& path, Fd& file, struct stat& st, std::string& why) {
+    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
         why = std::string("cannot be read (") + std::strerror(errno) + ")";
         return false;
@@ -135,6 +136,13 @@ bool readWhole(const std::string& path, std::string& content, struct stat& st, s
         why = "is larger than any registry hive (" + std::to_string(st.st_size) + " bytes)";
         return false;
     }
+    return true;
+}
+
+// Reads a whole hive file. False with why (words that follow the file's name) otherwise.
+bool readWhole(const std::string& path, std::string& content, struct stat& st, std::string& why) {
+    Fd file(-1);
+    if (!openHiveFile(path, file, st, why)) return false;
     content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < content.size()) {
@@ -161,19 +169,8 @@ public:
     }
     // False with why (words that follow the file's name) when it is no regular file of a hive's size.
     bool open(const std::string& path, struct stat& st, std::string& why) {
-        const Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
-            why = std::string("cannot be read (") + std::strerror(errno) + ")";
-            return false;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            why = "is not a regular file";
-            return false;
-        }
-        if (st.st_size > kMaxHiveFileSize) {
-            why = "is larger than any registry hive (" + std::to_string(st.st_size) + " bytes)";
-            return false;
-        }
+        Fd file(-1);
+        if (!openHiveFile(path, file, st, why)) return false;
         m_size = static_cast<std::size_t>(st.st_size);
         if (m_size == 0) return true;
         void* data = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, file.fd, 0);
