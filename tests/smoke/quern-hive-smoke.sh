@@ -13,22 +13,8 @@ for tool in Xvfb xdotool hivexget; do
     command -v "$tool" >/dev/null || { echo "hive smoke: needs $tool"; exit 77; }
 done
 
-work=$(mktemp -d)
-xvfb_pid=""
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    if [ -n "${SMOKE_KEEP:-}" ]; then echo "hive smoke: kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-fail() {
-    echo "hive smoke: FAILED: $*"
-    import -window root "$work/failed.png" 2>/dev/null && echo "hive smoke: screenshot $work/failed.png" && SMOKE_KEEP=1
-    echo "--- program output"; cat "$work/log" 2>/dev/null
-    exit 1
-}
+smoke_name="hive smoke"
+source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
 
 mkdir -p "$work/bin" "$work/home" "$work/data" "$work/cfg" "$work/win"
 cp "$exe" "$work/bin/quern"
@@ -40,33 +26,7 @@ HOME="$work/home" XDG_DATA_HOME="$work/data" "$reg" /hive "SYS=$hive" add 'HKLM\
 rm -f "$hive.quern-orig"
 cp "$hive" "$work/before"
 
-exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 10 display <&"$display_fd" || { echo "hive smoke: Xvfb did not start"; exit 1; }
-export DISPLAY=":$display"
-
-alive() { kill -0 "$pid" 2>/dev/null; }
-window_named() {
-    local id
-    for _ in $(seq 1 100); do
-        id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        alive || return 1
-        sleep 0.1
-    done
-    return 1
-}
-wait_gone() {
-    for _ in $(seq 1 50); do
-        [ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null)" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-focus() { xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.2; }
-keys() { xdotool key --delay 60 "$@"; sleep 0.4; }
-type_text() { xdotool type --delay 15 -- "$1"; sleep 0.3; }
+start_xvfb
 
 ( cd "$work" && HOME="$work/home" XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" \
     exec "$work/bin/quern" --hive "SYS=$hive" ) >"$work/log" 2>&1 &

@@ -13,16 +13,8 @@ help=$(realpath "$2")
 prefix=$(realpath "$3")
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "smoke: needs xvfb and xdotool"; exit 77; }
 
-work=$(mktemp -d)
-xvfb_pid=""
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    if [ -n "${SMOKE_KEEP:-}" ]; then echo "smoke: kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
+smoke_name="smoke"
+source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
 
 # The program and its help as an install lays them out, started from another folder: its
 # settings file lands beside this copy, never beside the build's program.
@@ -32,40 +24,7 @@ cp "$help" "$work/bin/"
 cp "$prefix"/*.reg "$work/pfx/"
 cp -r "$work/pfx" "$work/pfx-before"
 
-exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 10 display <&"$display_fd" || { echo "smoke: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$display"
-
-fail() {
-    echo "smoke: FAILED: $*"
-    import -window root "$work/failed.png" 2>/dev/null && echo "smoke: screenshot $work/failed.png" && SMOKE_KEEP=1
-    echo "--- program output"; cat "$work/log"
-    exit 1
-}
-alive() { kill -0 "$pid" 2>/dev/null; }
-# Waits for a visible window of the program whose title matches, and prints its id.
-window_named() {
-    local id
-    for _ in $(seq 1 100); do
-        id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        alive || return 1
-        sleep 0.1
-    done
-    return 1
-}
-wait_gone() {
-    for _ in $(seq 1 50); do
-        [ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null)" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-focus() { xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.2; }
-keys() { xdotool key --delay 60 "$@"; sleep 0.4; }
-type_text() { xdotool type --delay 15 -- "$1"; sleep 0.3; }
+start_xvfb
 # Answers the file dialog of that title with a full file name.
 answer_file_dialog() {
     local dialog

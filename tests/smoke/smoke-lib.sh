@@ -1,0 +1,53 @@
+# smoke-lib.sh: what the smoke drives share, sourced by each after it sets smoke_name (the word its
+# messages begin with): a scratch folder removed at exit (kept with SMOKE_KEEP=1 or after a
+# failure), a virtual X server of its own, and the helpers that find, focus and type into the
+# program's windows. The drive sets pid to the program's process once it starts it.
+work=$(mktemp -d)
+xvfb_pid=""
+pid=""
+smoke_cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    if [ -n "${SMOKE_KEEP:-}" ]; then echo "$smoke_name: kept $work"; else rm -rf "$work"; fi
+}
+trap smoke_cleanup EXIT
+
+fail() {
+    echo "$smoke_name: FAILED: $*"
+    import -window root "$work/failed.png" 2>/dev/null && echo "$smoke_name: screenshot $work/failed.png" && SMOKE_KEEP=1
+    echo "--- program output"; cat "$work/log" 2>/dev/null
+    exit 1
+}
+
+# Starts Xvfb on a display it picks itself, so that drives running at once never share one.
+start_xvfb() {
+    exec {display_fd}<> <(:)
+    Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    read -r -t 10 display <&"$display_fd" || { echo "$smoke_name: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    export DISPLAY=":$display"
+}
+
+alive() { kill -0 "$pid" 2>/dev/null; }
+# Waits for a visible window of the program whose title matches, and prints its id.
+window_named() {
+    local id
+    for _ in $(seq 1 100); do
+        id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        alive || return 1
+        sleep 0.1
+    done
+    return 1
+}
+wait_gone() {
+    for _ in $(seq 1 50); do
+        [ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null)" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+focus() { xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.2; }
+keys() { xdotool key --delay 60 "$@"; sleep 0.4; }
+type_text() { xdotool type --delay 15 -- "$1"; sleep 0.3; }
