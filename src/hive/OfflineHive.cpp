@@ -2,6 +2,7 @@
 
 #include "codec/AtomicFile.h"
 #include "codec/Utf.h"
+#include "hive/HiveImage.h"
 
 #include <hivex.h>
 
@@ -28,9 +29,12 @@ constexpr std::size_t kSequence1 = 0x04;
 constexpr std::size_t kSequence2 = 0x08;
 constexpr std::size_t kMinorVersion = 0x18;
 // From version 1.4 on, Windows reads a value longer than this only from a big-data record (a
-// list of segments), which hivex never writes: it writes one long cell Windows misreads.
-constexpr std::size_t kMaxSingleCellData = 16344;
+// list of segments), which hivex never writes: it writes one long cell Windows misreads. hivex
+// writes such a value empty, and the record is put into the file it wrote.
+constexpr std::size_t kMaxSingleCellData = kBigDataSegment;
 constexpr std::uint32_t kFirstBigDataVersion = 4;
+// hivex reads no longer value back (and a big-data record holds at most 65,535 segments).
+constexpr std::size_t kMaxReadableValue = std::min<std::size_t>(8000000, kMaxBigData);
 constexpr std::size_t kCellHeader = 4;
 constexpr std::size_t kNkFlags = 0x02;
 constexpr std::size_t kNkTime = 0x04;
@@ -545,41 +549,56 @@ Status OfflineHive::hivexFailure(const std::string& what) const {
         m_path + ": " + what + " (" + std::strerror(errno) + "); nothing was written.");
 }
 
-Status OfflineHive::setValues(std::size_t node, const Key& key) {
+Status OfflineHive::setValues(std::size_t node, const Key& key, bool existing) {
     std::vector<std::string> names;
     names.reserve(key.values.size());
     std::vector<hive_set_value> values;
     values.reserve(key.values.size());
+    const bool bigData = m_minorVersion >= kFirstBigDataVersion;
     for (const RawValue& value : key.values) {
-        if (m_minorVersion >= kFirstBigDataVersion && value.data.size() > kMaxSingleCellData)
+        const bool big = bigData && value.data.size() > kMaxSingleCellData;
+        if (big && value.data.size() > kMaxReadableValue)
             return Status(Status::WriteFailed,
                 m_path + ": \"" + toUtf8(value.name) + "\" in " + keyPath(&key) + " holds "
-                    + std::to_string(value.data.size()) + " bytes, and a hive of version 1."
-                    + std::to_string(m_minorVersion)
-                    + " keeps a value over 16,344 bytes in a form Quern cannot write (Windows would misread it); "
-                      "nothing was written.");
+                    + std::to_string(value.data.size())
+                    + " bytes, more than hivex reads back in one value (8,000,000), so the hive could not be loaded "
+                      "again; nothing was written.");
+        if (big) m_bigValues.push_back({ node, values.size(), &value.data });
         names.push_back(toUtf8(value.name));
-        values.push_back({ names.back().data(), static_cast<hive_type>(value.type), value.data.size(),
+        values.push_back({ names.back().data(), static_cast<hive_type>(value.type), big ? 0 : value.data.size(),
             const_cast<char*>(reinterpret_cast<const char*>(value.data.data())) });
     }
+    // hivex frees a replaced value's "db" cell but not its segments, which go here.
+    if (existing) collectBigDataCells(m_before, node, false, m_freedCells);
     if (hivex_node_set_values(m_handle, node, values.size(), values.data(), 0) != 0)
         return hivexFailure("the values of " + keyPath(&key) + " could not be set");
+    m_writtenKeys.push_back({ node, &key, !existing });
     return Status::Ok;
 }
 
 Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
-    // hivex files a new key under a hash of its UTF-8 bytes; Windows looks it up by a hash of its
-    // upper-cased UTF-16 name, which differs once a character is not ASCII: Windows could not open it.
-    if (std::any_of(key.name.begin(), key.name.end(), [](char16_t c) { return c > 0x7f; }))
+    // hivex writes a name as UTF-8 it can convert; a lone surrogate has no such form.
+    bool lone = false;
+    for (std::size_t i = 0; i < key.name.size(); ++i) {
+        const char16_t c = key.name[i];
+        if (c >= 0xd800 && c <= 0xdbff && i + 1 < key.name.size() && key.name[i + 1] >= 0xdc00 && key.name[i + 1] <= 0xdfff)
+            ++i;
+        else if (c >= 0xd800 && c <= 0xdfff)
+            lone = true;
+    }
+    if (lone)
         return Status(Status::WriteFailed,
             m_path + ": the key " + keyPath(&key)
-                + " has a name with characters outside ASCII, which Quern cannot add to a hive so that Windows "
-                  "finds it; nothing was written.");
+                + " has a name with a lone UTF-16 surrogate, which Quern cannot add to a hive; nothing was written.");
     const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(key.name).c_str());
     if (node == 0) return hivexFailure("the key " + keyPath(&key) + " could not be added");
     key.source = { node, 1 };
     if (key.isLink) m_newLinks.insert(node);
-    if (const Status st = setValues(node, key); !st.ok()) return st;
+    // hivex files it under a hash of its UTF-8 bytes and in the order of strcasecmp; the list is
+    // given Windows' hashes and order once written.
+    m_addedNodes.insert(node);
+    m_grownNodes.insert(parentNode);
+    if (const Status st = setValues(node, key, false); !st.ok()) return st;
     key.dirty = false;
     for (auto& sub : key.subkeys)
         if (const Status st = addTree(node, *sub); !st.ok()) return st;
@@ -605,13 +624,14 @@ Status OfflineHive::writeKey(Key& key) {
         if (!staying.count(child)) gone.push_back(child);
     for (const std::size_t child : gone) {
         m_newLinks.erase(child);
+        collectBigDataCells(m_before, child, true, m_freedCells);
         if (hivex_node_delete_child(m_handle, child) != 0)
             return hivexFailure("a subkey of " + keyPath(&key) + " could not be deleted");
     }
     for (auto& sub : key.subkeys)
         if (!staying.count(nodeOf(*sub)))
             if (const Status st = addTree(node, *sub); !st.ok()) return st;
-    if (const Status st = setValues(node, key); !st.ok()) return st;
+    if (const Status st = setValues(node, key, true); !st.ok()) return st;
     key.dirty = false;
     return Status::Ok;
 }
@@ -630,13 +650,25 @@ Status OfflineHive::prepareChanges() {
     if (const Status st = checkUnchanged(content); !st.ok()) return st;
     if (m_backupPath.empty())
         if (const Status st = makeBackup(content); !st.ok()) return st;
-    content = {};
-    if (const Status st = replay(*root); !st.ok()) return st;
-    return writeTemporary();
+    clearPatches();
+    m_before = std::move(content);
+    Status st = replay(*root);
+    if (st.ok()) st = writeTemporary();
+    clearPatches();
+    return st;
 }
 
-// hivex writes the whole new hive into a temporary file beside the old one; only a complete,
-// flushed file replaces it.
+void OfflineHive::clearPatches() {
+    m_before = {};
+    m_bigValues.clear();
+    m_writtenKeys.clear();
+    m_addedNodes.clear();
+    m_grownNodes.clear();
+    m_freedCells.clear();
+}
+
+// hivex writes the whole new hive into a temporary file beside the old one, what it cannot write
+// is put into that file, and only a complete, flushed file replaces the hive.
 Status OfflineHive::writeTemporary() {
     const std::string target = resolveLinks(m_path);
     std::string temp = folderOf(target) + "/." + baseNameOf(target) + ".quern-XXXXXX";
@@ -645,30 +677,66 @@ Status OfflineHive::writeTemporary() {
     struct stat old { };
     if (::stat(target.c_str(), &old) == 0) (void)::fchmod(made, old.st_mode & 07777);
     ::close(made);
-    auto fail = [&](const std::string& what) {
-        const Status st = hivexFailure(what);
+    if (hivex_commit(m_handle, temp.c_str(), 0) != 0) {
+        const Status st = hivexFailure("the new hive could not be written");
         ::unlink(temp.c_str());
         return st;
-    };
-    if (hivex_commit(m_handle, temp.c_str(), 0) != 0) return fail("the new hive could not be written");
-    std::string written;
-    {
-        const Fd file(::open(temp.c_str(), O_RDWR | O_CLOEXEC));
-        if (file.fd < 0) return fail("the new hive could not be opened");
-        for (const std::size_t node : m_newLinks) {
-            std::uint8_t flags[2] = {};
-            const auto at = static_cast<off_t>(node + kCellHeader + kNkFlags);
-            if (::pread(file.fd, flags, 2, at) != 2) return fail("a link key could not be marked");
-            flags[0] = static_cast<std::uint8_t>(flags[0] | kNkLink);
-            if (::pwrite(file.fd, flags, 2, at) != 2) return fail("a link key could not be marked");
-        }
-        if (::fsync(file.fd) != 0) return fail("the new hive could not be flushed to disk");
     }
-    struct stat st { };
-    std::string why;
-    if (!readWhole(temp, written, st, why)) return fail("the new hive could not be read back");
+    std::string written;
+    if (const Status st = completeTemporary(temp, written); !st.ok()) {
+        ::unlink(temp.c_str());
+        return st;
+    }
     m_temp = std::move(temp);
     m_tempHash = hashOf(written);
+    return Status::Ok;
+}
+
+// Puts what hivex cannot write into the hive it wrote at temp, flushes it, and gives its bytes.
+Status OfflineHive::completeTemporary(const std::string& temp, std::string& written) {
+    struct stat st { };
+    std::string why;
+    if (!readWhole(temp, written, st, why)) return hivexFailure("the new hive could not be read back");
+    HiveImage image(std::move(written));
+    auto patched = [&](bool ok) {
+        return ok ? Status::Ok
+                  : Status(Status::WriteFailed, m_path + ": the new hive is not as hivex was asked to write it ("
+                          + image.error + "); nothing was written.");
+    };
+    for (const std::size_t node : m_newLinks)
+        if (const Status s = patched(image.markLink(node)); !s.ok()) return s;
+    for (const BigValue& big : m_bigValues)
+        if (const Status s = patched(image.setBigData(big.node, big.index, *big.data)); !s.ok()) return s;
+    for (const std::size_t node : m_grownNodes)
+        if (const Status s = patched(image.sortSubkeys(node, m_addedNodes)); !s.ok()) return s;
+    // Each key written gets the time the registry gave its change (hivex leaves a changed key's
+    // time and gives a new key its parent's), and a key added back by Undo its class name.
+    for (const WrittenKey& done : m_writtenKeys) {
+        image.dropEmptySubkeyList(done.node);
+        if (done.key->modified)
+            if (const Status s = patched(image.setKeyTime(done.node, done.key->modified)); !s.ok()) return s;
+        if (done.added && done.key->hasClass && done.key->extra && !done.key->extra->className.empty())
+            if (const Status s = patched(image.setClassName(done.node, done.key->extra->className)); !s.ok()) return s;
+    }
+    image.freeCells(m_freedCells);
+    image.finish();
+    const Fd file(::open(temp.c_str(), O_WRONLY | O_CLOEXEC));
+    if (file.fd < 0) return hivexFailure("the new hive could not be opened");
+    for (const auto& [begin, end] : image.changedRanges()) {
+        for (std::size_t at = begin; at < end;) {
+            const ssize_t n = ::pwrite(file.fd, image.bytes().data() + at, end - at, static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return hivexFailure("the new hive could not be completed");
+            at += static_cast<std::size_t>(n);
+        }
+    }
+    if (image.changed()) {
+        if (::ftruncate(file.fd, static_cast<off_t>(image.bytes().size())) != 0)
+            return hivexFailure("the new hive could not be completed");
+        m_handleStale = true;
+    }
+    if (::fsync(file.fd) != 0) return hivexFailure("the new hive could not be flushed to disk");
+    written = image.bytes();
     return Status::Ok;
 }
 
@@ -698,10 +766,15 @@ Status OfflineHive::placeChanges() {
         static_cast<long long>(st.st_mtim.tv_nsec) };
     m_hash = m_tempHash;
     ++m_writes;
-    // hivex's copy does not know the link keys marked in the file: it reads the file again.
-    if (!m_newLinks.empty()) {
-        m_newLinks.clear();
-        if (!openHandle(true).ok()) readOnlyReason = m_name + " was written but cannot be read again, so it is read-only now.";
+    // hivex's copy lacks what was put into the file after it wrote it (link flags, big-data
+    // records, hashes, times), and would write it over the next time: it reads the file again at
+    // the next change.
+    m_newLinks.clear();
+    if (m_handleStale) {
+        m_handleStale = false;
+        hivex_close(m_handle);
+        m_handle = nullptr;
+        m_writable = false;
     }
     return Status::Ok;
 }
@@ -715,6 +788,7 @@ void OfflineHive::abandonChanges() {
 // the copy is read again from the file, which is as it was.
 void OfflineHive::reverted() {
     m_newLinks.clear();
+    m_handleStale = false;
     if (!openHandle(true).ok())
         readOnlyReason = m_name + " cannot be read again after a write failed, so it is read-only now.";
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 struct hive_h;
 
@@ -85,8 +86,10 @@ private:
     Status replay(Key& key);
     Status writeKey(Key& key);
     Status addTree(std::size_t parentNode, Key& key);
-    Status setValues(std::size_t node, const Key& key);
+    Status setValues(std::size_t node, const Key& key, bool existing);
     Status writeTemporary();
+    Status completeTemporary(const std::string& temp, std::string& written);
+    void clearPatches();
     [[nodiscard]] Status hivexFailure(const std::string& what) const;
 
     std::string m_path;
@@ -103,6 +106,25 @@ private:
     std::size_t m_tempHash = 0;
     // Link keys made since the hive was last read: hivex cannot mark them, so the written file is.
     std::unordered_set<std::size_t> m_newLinks;
+
+    // What hivex cannot write, gathered while a batch is replayed and put into the file it wrote.
+    struct BigValue {
+        std::size_t node;
+        std::size_t index;
+        const std::vector<std::uint8_t>* data;
+    };
+    struct WrittenKey {
+        std::size_t node;
+        const Key* key;
+        bool added;
+    };
+    std::string m_before; // the hive as the batch found it
+    std::vector<BigValue> m_bigValues;
+    std::vector<WrittenKey> m_writtenKeys;
+    std::unordered_set<std::size_t> m_addedNodes;
+    std::unordered_set<std::size_t> m_grownNodes; // keys given new subkeys, whose lists get Windows' order
+    std::vector<std::size_t> m_freedCells; // big-data cells of values replaced or deleted
+    bool m_handleStale = false; // hivex's copy lacks what was put into the file after it wrote it
 };
 
 // Reads the hive file at path and mounts it in store as the key name below at (kLocalMachine or
