@@ -190,6 +190,7 @@ void collectBigDataCells(std::string_view hive, std::size_t node, bool subtree, 
             }
         }
         if (!subtree || depth >= kMaxDepth) continue;
+        if (get32(hive, record + kNkSubkeyCount) == 0) collectSubkeyListCells(hive, key, cells);
         for (const std::size_t leaf : leavesOf(hive, key)) {
             const std::size_t step = leafStep(hive, leaf);
             if (!step) continue;
@@ -198,6 +199,20 @@ void collectBigDataCells(std::string_view hive, std::size_t node, bool subtree, 
                 stack.emplace_back(kBinsStart + get32(hive, leaf + kCellHeader + 4 + i * step), depth + 1);
         }
     }
+}
+
+void collectSubkeyListCells(std::string_view hive, std::size_t node, std::vector<std::size_t>& cells) {
+    if (!isRecord(hive, node, kNkName, "nk")) return;
+    const std::uint32_t offset = get32(hive, node + kCellHeader + kNkSubkeyList);
+    if (offset == 0xffffffffu) return;
+    const std::size_t list = kBinsStart + offset;
+    if (!usedCell(hive, list, 4)) return;
+    cells.push_back(list);
+    if (hive.substr(list + kCellHeader, 2) != "ri") return;
+    const std::size_t count = get16(hive, list + kCellHeader + 2);
+    if (!usedCell(hive, list, 4 + 4 * count)) return;
+    for (std::size_t i = 0; i < count; ++i)
+        cells.push_back(kBinsStart + get32(hive, list + kCellHeader + 4 + 4 * i));
 }
 
 HiveImage::HiveImage(std::string bytes)
@@ -372,16 +387,11 @@ bool HiveImage::sortSubkeys(std::size_t node, const std::unordered_set<std::size
 
 void HiveImage::dropEmptySubkeyList(std::size_t node) {
     const std::size_t record = node + kCellHeader;
-    if (!isRecord(m_bytes, node, kNkName, "nk") || get32(m_bytes, record + kNkSubkeyCount) != 0) return;
-    const std::uint32_t offset = get32(m_bytes, record + kNkSubkeyList);
-    if (offset == 0xffffffffu) return;
-    const std::size_t list = kBinsStart + offset;
-    std::vector<std::size_t> cells { list };
-    if (allocated(list, 4) && m_bytes.compare(list + kCellHeader, 2, "ri") == 0) {
-        const std::size_t count = get16(m_bytes, list + kCellHeader + 2);
-        for (std::size_t i = 0; allocated(list, 4 + 4 * count) && i < count; ++i)
-            cells.push_back(kBinsStart + get32(m_bytes, list + kCellHeader + 4 + 4 * i));
-    }
+    if (!isRecord(m_bytes, node, kNkName, "nk") || get32(m_bytes, record + kNkSubkeyCount) != 0
+        || get32(m_bytes, record + kNkSubkeyList) == 0xffffffffu)
+        return;
+    std::vector<std::size_t> cells;
+    collectSubkeyListCells(m_bytes, node, cells);
     freeCells(cells);
     put32(record + kNkSubkeyList, 0xffffffffu);
 }

@@ -26,10 +26,15 @@ inline constexpr std::size_t kMaxBigData = kBigDataSegment * 0xffff;
 // typed; all zeros (no hint) when one of them is above 0xFF.
 [[nodiscard]] std::uint32_t subkeyNameHint(std::u16string_view name);
 
-// The cells of the big-data records held by a key's values in a hive image (the segment lists and
-// the segments, not the "db" cells, which hivex frees itself), and with subtree those of every
-// key below it too. Appended to cells; what is not where the format says is passed over.
+// The cells hivex leaves in use, unreferenced, when it replaces a key's values or deletes a key,
+// from the hive image as it was before: the segment lists and segments of the values' big-data
+// records (hivex frees the "db" cells itself), and with subtree the same for every key below,
+// with the emptied subkey lists (count 0) of those keys. Appended to cells; what is not where the
+// format says is passed over.
 void collectBigDataCells(std::string_view hive, std::size_t node, bool subtree, std::vector<std::size_t>& cells);
+// The cells of a key's subkey list (an ri list with its leaves), which hivex leaves in use when the
+// key's count of subkeys is 0 as it adds one.
+void collectSubkeyListCells(std::string_view hive, std::size_t node, std::vector<std::size_t>& cells);
 
 // A hive file in memory as hivex has just written it, and what hivex cannot write put in place:
 // big-data records, subkey lists in Windows' order with Windows' hashes, link flags, key times

@@ -622,6 +622,10 @@ Status OfflineHive::writeKey(Key& key) {
     std::vector<std::size_t> gone;
     for (const std::size_t child : present)
         if (!staying.count(child)) gone.push_back(child);
+    // hivex drops the list it emptied (still in use) when it then adds a subkey to an empty key.
+    const bool adding = std::any_of(key.subkeys.begin(), key.subkeys.end(),
+        [&](const auto& sub) { return !staying.count(nodeOf(*sub)); });
+    if (adding && staying.empty()) collectSubkeyListCells(m_before, node, m_freedCells);
     for (const std::size_t child : gone) {
         m_newLinks.erase(child);
         collectBigDataCells(m_before, child, true, m_freedCells);

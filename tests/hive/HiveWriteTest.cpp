@@ -376,6 +376,15 @@ TEST_F(HiveWriteTest, ValuesOverOneCellAreWrittenAsBigDataThatHivexAndTheFormatR
     ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Gone\\Deep"), Status::Ok);
     ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Gone"), Status::Ok);
     EXPECT_EQ(parsed().find({ u"Gone" }), 0u);
+    // A key's only subkey replaced in one batch (as a rename makes it): its emptied list goes too.
+    (void)store->closeKey(open(u"Solo\\Only"));
+    {
+        WriteBatch batch(*store);
+        (void)store->closeKey(open(u"Solo\\Other"));
+        ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Solo\\Only"), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    EXPECT_NE(parsed().find({ u"Solo", u"Other" }), 0u);
     ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Big", Access::Full, kOptionNone, key), Status::Ok);
 
     // A write that fails while the record is put in (the disk full past what hivex wrote)
