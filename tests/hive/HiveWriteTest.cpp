@@ -256,6 +256,29 @@ struct ParsedHive {
     }
 };
 
+// Appends a bin to a hive holding these records, each in a cell in use, as another program would
+// have written them; their cells' offsets. The base block follows.
+std::vector<std::size_t> appendCells(std::string& bytes, const std::vector<std::string>& records) {
+    const std::size_t bin = bytes.size();
+    bytes.resize(bin + 0x1000, '\0');
+    bytes.replace(bin, 4, "hbin");
+    set32(bytes, bin + 4, static_cast<std::uint32_t>(bin - 0x1000));
+    set32(bytes, bin + 8, 0x1000);
+    std::vector<std::size_t> cells;
+    std::size_t at = bin + 0x20;
+    for (const std::string& record : records) {
+        const std::size_t size = (record.size() + 4 + 7) / 8 * 8;
+        set32(bytes, at, static_cast<std::uint32_t>(-static_cast<std::int64_t>(size)));
+        bytes.replace(at + 4, record.size(), record);
+        cells.push_back(at);
+        at += size;
+    }
+    set32(bytes, at, static_cast<std::uint32_t>(bin + 0x1000 - at));
+    set32(bytes, 0x28, static_cast<std::uint32_t>(bytes.size() - 0x1000));
+    set32(bytes, 0x1fc, checksumOf(bytes));
+    return cells;
+}
+
 // Reads a value through hivex's C API, as every tool built on it would.
 std::vector<std::uint8_t> hivexValue(const std::string& hive, const char* key, const char* value) {
     hive_h* h = hivex_open(hive.c_str(), 0);
@@ -462,6 +485,45 @@ TEST_F(HiveWriteTest, NewKeysWithAnyNameAreFiledUnderWindowsHashesInWindowsOrder
     }
     hive = parsed();
     EXPECT_EQ(hive.nodes[hive.find({ u"Fast" })].children.size(), 5u);
+
+    // A list of lists ("ri", as a key of many subkeys has it): the keys added are ordered across
+    // all its leaves.
+    {
+        WriteBatch batch(*store);
+        for (const auto* name : { u"a", u"c", u"e", u"g" })
+            (void)store->closeKey(open(std::u16string(u"Many\\") + name));
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    store.reset();
+    bytes = test::readFile(path);
+    {
+        const std::size_t many = ParsedHive(bytes).find({ u"Many" });
+        const std::size_t first = 0x1000 + u32(bytes, many + 4 + 0x1c);
+        ASSERT_EQ(bytes.substr(first + 4, 4), std::string("lh\x04\0", 4));
+        std::string second = "lh" + std::string("\x02\0", 2) + bytes.substr(first + 8 + 16, 16);
+        const std::size_t leaf = appendCells(bytes, { second })[0];
+        bytes[first + 6] = 2;
+        std::string index = "ri" + std::string("\x02\0", 2) + std::string(8, '\0');
+        set32(index, 4, static_cast<std::uint32_t>(first - 0x1000));
+        set32(index, 8, static_cast<std::uint32_t>(leaf - 0x1000));
+        const std::size_t ri = appendCells(bytes, { index })[0];
+        set32(bytes, many + 4 + 0x1c, static_cast<std::uint32_t>(ri - 0x1000));
+        set32(bytes, 0x1fc, checksumOf(bytes));
+        test::writeFile(path, bytes);
+        ASSERT_EQ(ParsedHive(bytes).problems, std::vector<std::string> {});
+        ASSERT_EQ(ParsedHive(bytes).nodes[many].children.size(), 4u);
+    }
+    mount();
+    {
+        WriteBatch batch(*store);
+        for (const auto* name : { u"h", u"b", u"\u00c4rger", u"d", u"_" })
+            (void)store->closeKey(open(std::u16string(u"Many\\") + name));
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    hive = parsed();
+    EXPECT_EQ(hive.nodes[hive.find({ u"Many" })].children.size(), 9u);
+    EXPECT_EQ(hive.b.substr(0x1000 + u32(hive.b, hive.find({ u"Many" }) + 4 + 0x1c) + 4, 2), "ri");
+    EXPECT_EQ(run("hivexget '" + path + "' '\\Many\\\u00c4rger' 2>&1"), "");
 }
 
 TEST_F(HiveWriteTest, ANewKeyHasItsOwnTimeAndAKeyBroughtBackKeepsItsClassName) {
@@ -477,22 +539,13 @@ TEST_F(HiveWriteTest, ANewKeyHasItsOwnTimeAndAKeyBroughtBackKeepsItsClassName) {
     store.reset();
     std::string bytes = test::readFile(path);
     const std::size_t child = ParsedHive(bytes).find({ u"Parent", u"Child" });
-    const std::size_t bin = bytes.size();
-    bytes.resize(bin + 0x1000, '\0');
-    bytes.replace(bin, 4, "hbin");
-    set32(bytes, bin + 4, static_cast<std::uint32_t>(bin - 0x1000));
-    set32(bytes, bin + 8, 0x1000);
-    set32(bytes, bin + 0x20, static_cast<std::uint32_t>(-0x18));
     const std::u16string className = u"Kl\u00e4sse";
-    for (std::size_t i = 0; i < className.size(); ++i) {
-        bytes[bin + 0x24 + 2 * i] = static_cast<char>(className[i] & 0xff);
-        bytes[bin + 0x25 + 2 * i] = static_cast<char>(className[i] >> 8);
-    }
-    set32(bytes, bin + 0x38, 0x1000 - 0x38);
-    set32(bytes, child + 4 + 0x30, static_cast<std::uint32_t>(bin + 0x20 - 0x1000));
+    std::string record;
+    for (char16_t c : className)
+        record += { static_cast<char>(c & 0xff), static_cast<char>(c >> 8) };
+    const std::size_t cls = appendCells(bytes, { record })[0];
+    set32(bytes, child + 4 + 0x30, static_cast<std::uint32_t>(cls - 0x1000));
     bytes[child + 4 + 0x4a] = static_cast<char>(className.size() * 2);
-    set32(bytes, 0x28, static_cast<std::uint32_t>(bytes.size() - 0x1000));
-    set32(bytes, 0x1fc, checksumOf(bytes));
     test::writeFile(path, bytes);
     ASSERT_EQ(ParsedHive(bytes).nodes[child].className, className);
     mount();
