@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,64 @@ std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string baseOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+constexpr std::string_view kKeptMark = ".quern-old-";
+constexpr std::size_t kKeptSuffix = 6;
+
+std::string randomSuffix() {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 random { std::random_device {}() };
+    std::string out;
+    for (std::size_t i = 0; i < kKeptSuffix; ++i)
+        out += kLetters[random() % (sizeof kLetters - 1)];
+    return out;
+}
+
+// The old file's content, mode and times copied into a new file at pattern (mkstemp's), flushed.
+bool copyBeside(const std::string& from, const struct stat& st, std::string& pattern, std::string& error) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const int out = ::mkstemp(pattern.data());
+    if (out < 0) {
+        error = std::strerror(errno);
+        ::close(in);
+        return false;
+    }
+    bool ok = ::fchmod(out, st.st_mode & 07777) == 0;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            ok = w > 0;
+            done += w > 0 ? w : 0;
+        }
+    }
+    const timespec times[2] = { st.st_atim, st.st_mtim };
+    ok = ok && ::futimens(out, times) == 0 && ::fsync(out) == 0;
+    if (!ok) error = std::strerror(errno);
+    ::close(in);
+    if (::close(out) != 0 && ok) {
+        error = std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) ::unlink(pattern.c_str());
+    return ok;
 }
 
 mode_t modeFor(const std::string& path) {
@@ -38,6 +98,97 @@ std::string resolveLinks(const std::string& path) {
         at = next.starts_with('/') ? next : folderOf(at) + "/" + next;
     }
     return at;
+}
+
+bool isKeptOriginalName(std::string_view entry, std::string_view base) {
+    return entry.size() == 1 + base.size() + kKeptMark.size() + kKeptSuffix && entry.starts_with('.')
+        && entry.substr(1, base.size()) == base && entry.substr(1 + base.size(), kKeptMark.size()) == kKeptMark;
+}
+
+nlink_t otherNames(const std::string& path, const struct stat& st) {
+    if (st.st_nlink <= 1) return 0;
+    nlink_t others = st.st_nlink - 1;
+    const std::string target = resolveLinks(path);
+    const std::string folder = folderOf(target);
+    const std::string base = baseOf(target);
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            struct stat kept { };
+            if (others > 0 && isKeptOriginalName(entry->d_name, base)
+                && ::lstat((folder + "/" + entry->d_name).c_str(), &kept) == 0 && kept.st_dev == st.st_dev
+                && kept.st_ino == st.st_ino)
+                --others;
+        }
+        ::closedir(dir);
+    }
+    return others;
+}
+
+int flushFolder(const std::string& folder, const std::function<int(int folderFd)>& hook) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int error = (hook ? hook(fd) : ::fsync(fd)) == 0 ? 0 : errno;
+    ::close(fd);
+    return error == EINVAL ? 0 : error;
+}
+
+KeptOriginal::~KeptOriginal() {
+    drop();
+}
+
+bool KeptOriginal::keep(const std::string& target, const LinkFunction& link, std::string& error) {
+    drop();
+    m_target = target;
+    m_kept.clear();
+    struct stat st { };
+    if (::lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = std::strerror(errno);
+            return false;
+        }
+        m_holds = true; // no file: putting back removes the new one
+        return true;
+    }
+    const std::string prefix = folderOf(target) + "/." + baseOf(target) + std::string(kKeptMark);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = prefix + randomSuffix();
+        if ((link ? link(target.c_str(), name.c_str()) : ::link(target.c_str(), name.c_str())) == 0) {
+            m_kept = name;
+            m_holds = true;
+            return true;
+        }
+        if (errno == EEXIST) continue;
+        // A file system without hard links (FAT, some network shares), or a file with too many.
+        if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK || errno == ENOSYS || errno == EXDEV) break;
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string pattern = prefix + std::string(kKeptSuffix, 'X');
+    if (!copyBeside(target, st, pattern, error)) return false;
+    m_kept = pattern;
+    m_holds = true;
+    return true;
+}
+
+bool KeptOriginal::putBack(const std::function<int(int folderFd)>& syncFolder, std::string& error) {
+    if (!m_holds) return true;
+    m_holds = false;
+    const bool removed = m_kept.empty() && (::unlink(m_target.c_str()) == 0 || errno == ENOENT);
+    if (!removed && (m_kept.empty() || ::rename(m_kept.c_str(), m_target.c_str()) != 0)) {
+        error = std::strerror(errno);
+        return false;
+    }
+    m_kept.clear();
+    if (const int flushed = flushFolder(folderOf(m_target), syncFolder); flushed != 0)
+        error = "its folder could not be flushed to disk afterwards (" + std::string(std::strerror(flushed))
+            + "), so a crash may still bring the new content back";
+    return true;
+}
+
+void KeptOriginal::drop() {
+    if (m_holds && !m_kept.empty()) ::unlink(m_kept.c_str());
+    m_holds = false;
+    m_kept.clear();
 }
 
 AtomicFile::~AtomicFile() {
@@ -113,12 +264,18 @@ bool AtomicFile::flush() {
     return true;
 }
 
-bool AtomicFile::replace() {
+bool AtomicFile::replace(bool keepOriginal) {
     if (m_inPlace) return m_error.empty();
     if (m_temp.empty()) return fail("the file is not open");
+    if (std::string why; keepOriginal && !m_original.keep(m_target, m_hooks.link, why)) {
+        (void)fail("its old content cannot be kept beside it (" + why + ")");
+        abandon();
+        return false;
+    }
     if (m_hooks.beforeRename) m_hooks.beforeRename(m_temp);
     if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
         (void)fail(std::strerror(errno));
+        m_original.drop();
         abandon();
         return false;
     }
@@ -128,12 +285,16 @@ bool AtomicFile::replace() {
 
 // The rename is only lasting once the folder that holds the new name is on disk too.
 bool AtomicFile::syncFolder() {
-    const int folder = ::open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = folder >= 0 && (m_hooks.syncFolder ? m_hooks.syncFolder(folder) : ::fsync(folder)) == 0;
-    const int syncError = errno;
-    if (folder >= 0) ::close(folder);
-    if (!synced && syncError != EINVAL) return fail(std::strerror(syncError));
+    if (const int error = flushFolder(folderOf(m_target), m_hooks.syncFolder); error != 0)
+        return fail(std::strerror(error));
     return true;
+}
+
+bool AtomicFile::putBack() {
+    std::string why;
+    const bool back = m_original.putBack(m_hooks.syncFolder, why);
+    m_error = why;
+    return back;
 }
 
 void AtomicFile::abandon() {

@@ -3,8 +3,56 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+
+struct stat;
 
 namespace quern {
+
+// Makes a hard link; link(2) when empty. Tests stand in a file system that refuses them.
+using LinkFunction = std::function<int(const char* from, const char* to)>;
+
+// The content a file had before a write that is one of several replaced it, kept beside it under a
+// name of its own (.NAME.quern-old-XXXXXX) until the whole batch is in place, so that a later
+// failure of the batch can put it back. A hard link to the old file costs nothing; where the file
+// system refuses hard links, the old content is copied beside it and flushed instead, which costs
+// one read and write of the file but keeps the same promise. A file that did not exist keeps
+// nothing, and putting it back removes the new one.
+class KeptOriginal {
+public:
+    KeptOriginal() = default;
+    ~KeptOriginal(); // the batch is kept: the old content goes
+    KeptOriginal(const KeptOriginal&) = delete;
+    KeptOriginal& operator=(const KeptOriginal&) = delete;
+
+    // Keeps what target holds now. False, with error, when it cannot be kept.
+    bool keep(const std::string& target, const LinkFunction& link, std::string& error);
+    // Puts the old content back in place of the new and flushes the folder (through syncFolder
+    // when set). False, with error, when it could not: the kept name then stays, so that it can be
+    // put back by hand. True with error set: it is back, but its folder could not be flushed.
+    bool putBack(const std::function<int(int folderFd)>& syncFolder, std::string& error);
+    // The new content stays: the kept name goes.
+    void drop();
+    [[nodiscard]] bool holds() const { return m_holds; }
+    [[nodiscard]] const std::string& keptPath() const { return m_kept; }
+
+private:
+    std::string m_target;
+    std::string m_kept; // empty when the target did not exist
+    bool m_holds = false;
+};
+
+// Whether a folder entry is a kept original of the file named base (one a crash left behind):
+// never the live file, and never one of its own names.
+[[nodiscard]] bool isKeptOriginalName(std::string_view entry, std::string_view base);
+
+// How many other names (hard links) the file at path has, whose stat is st: the kept originals a
+// write left beside it when a crash interrupted it do not count.
+[[nodiscard]] nlink_t otherNames(const std::string& path, const struct stat& st);
+
+// Flushes a folder (through hook when set, else fsync); 0, or the errno of the failure. A file
+// system that cannot flush folders (EINVAL) counts as flushed.
+[[nodiscard]] int flushFolder(const std::string& folder, const std::function<int(int folderFd)>& hook);
 
 // Writes a whole file so that a reader, a crash or a full disk sees the old content or the new,
 // never part of either: the content goes to a temporary file beside the target, is flushed to
@@ -26,6 +74,8 @@ public:
         std::function<void(const std::string& tempPath)> beforeRename;
         // Flushes the target's folder after the rename; fsync() when empty. Tests make it fail.
         std::function<int(int folderFd)> syncFolder;
+        // Keeps the old file for replace(true); link(2) when empty.
+        LinkFunction link;
     };
 
     AtomicFile() = default;
@@ -46,8 +96,17 @@ public:
     // commit() in its three steps, each false with error() telling why. After flush the new content
     // is on disk and only the rename is left; a failed flush or replace leaves the file as it was.
     bool flush();
-    bool replace();
+    // keepOriginal: the old content stays reachable beside the file until keepReplaced() or
+    // putBack(), for a writer that replaces several files and must be able to take them all back.
+    bool replace(bool keepOriginal = false);
     bool syncFolder();
+    // After replace(true): the old content goes back in place of the new and the folder is
+    // flushed; false, with error() telling why, when it could not (the old content then stays
+    // beside it, under keptPath()); true with error() set when it is back but its folder could not
+    // be flushed. keepReplaced() lets the new content stay for good.
+    bool putBack();
+    void keepReplaced() { m_original.drop(); }
+    [[nodiscard]] const std::string& keptPath() const { return m_original.keptPath(); }
     // Throws the new content away.
     void abandon();
 
@@ -71,6 +130,7 @@ private:
     std::string m_target; // the file the content is for, after following symbolic links
     std::string m_temp;
     std::string m_error;
+    KeptOriginal m_original;
 };
 
 // The file a path names after following its symbolic links (to a file that need not exist yet);

@@ -427,7 +427,7 @@ Status OfflineHive::openHandle(bool writable) {
 static std::string whyNotWritable(const std::string& path, const struct stat& st) {
     const std::string name = baseNameOf(path);
     const std::string target = resolveLinks(path);
-    if (st.st_nlink > 1)
+    if (otherNames(path, st) > 0)
         return name + " has other names (hard links); replacing it would leave them with the old content, so it is read-only.";
     if (::access(target.c_str(), W_OK) != 0)
         return name + " cannot be written (" + std::strerror(errno) + "), so it is read-only.";
@@ -747,21 +747,37 @@ Status OfflineHive::completeTemporary(const std::string& temp, std::string& writ
 Status OfflineHive::placeChanges() {
     if (m_temp.empty()) return Status::Ok;
     const std::string target = resolveLinks(m_path);
+    if (std::string why; !m_original.keep(target, m_options.hardLink, why)) {
+        abandonChanges();
+        return Status(Status::WriteFailed,
+            m_path + ": the old hive cannot be kept beside it until the command's other files are in place (" + why
+                + "); nothing was written.");
+    }
     if (m_options.beforeReplace) m_options.beforeReplace(m_temp);
     if (changedOnDisk()) {
+        m_original.drop();
         abandonChanges();
         return Status(Status::ChangedOnDisk,
             m_name + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
     }
     if (::rename(m_temp.c_str(), target.c_str()) != 0) {
         const Status st = hivexFailure("the new hive could not replace the old one");
+        m_original.drop();
         abandonChanges();
         return st;
     }
     m_temp.clear();
-    {
-        const Fd folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.fd >= 0) (void)(m_options.syncFolder ? m_options.syncFolder(folder.fd) : ::fsync(folder.fd));
+    m_originalHash = m_hash;
+    ++m_writes;
+    // The rename lasts only once the folder is on disk: a hive that might go back to the old one at
+    // a crash is not kept, it is put back now.
+    if (const int error = flushFolder(folderOf(target), m_options.syncFolder); error != 0) {
+        const std::string failed = "The folder of " + m_path + " could not be flushed to disk after the hive was replaced ("
+            + std::strerror(error) + ").";
+        std::string why;
+        if (takeBackChanges(why))
+            return Status(Status::WriteFailed, failed + " The old hive was put back; nothing was written." + (why.empty() ? "" : " " + why));
+        return Status(Status::WriteFailed, failed + " " + why);
     }
     struct stat st { };
     ::stat(m_path.c_str(), &st);
@@ -769,7 +785,6 @@ Status OfflineHive::placeChanges() {
         static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
         static_cast<long long>(st.st_mtim.tv_nsec) };
     m_hash = m_tempHash;
-    ++m_writes;
     // hivex's copy lacks what was put into the file after it wrote it (link flags, big-data
     // records, hashes, times), and would write it over the next time: it reads the file again at
     // the next change.
@@ -781,6 +796,31 @@ Status OfflineHive::placeChanges() {
         m_writable = false;
     }
     return Status::Ok;
+}
+
+// The old hive goes back in place of the new one, and is again what the registry compares the
+// file with; reverted() then reads hivex's copy again from it.
+bool OfflineHive::takeBackChanges(std::string& why) {
+    if (!m_original.holds()) return true;
+    std::string error;
+    if (!m_original.putBack(m_options.syncFolder, error)) {
+        // The file holds a change the registry no longer shows: it must be read again before any
+        // other change, never written over.
+        m_stamp = {};
+        why = m_path + " could not be put back as it was (" + error
+            + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
+            + m_original.keptPath() + ". Refresh (F5) to read it again.";
+        return false;
+    }
+    --m_writes;
+    struct stat st { };
+    ::stat(m_path.c_str(), &st);
+    m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+    m_hash = m_originalHash;
+    if (!error.empty()) why = m_path + ": " + error + ".";
+    return true;
 }
 
 void OfflineHive::abandonChanges() {

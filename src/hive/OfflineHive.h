@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/AtomicFile.h"
 #include "store/MemoryRegistry.h"
 
 #include <cstdint>
@@ -24,6 +25,8 @@ struct HiveOpenOptions {
     std::function<void(const std::string& tempPath)> beforeReplace;
     // Flushes the hive's folder after the rename; fsync() when empty. Tests make it fail.
     std::function<int(int folderFd)> syncFolder;
+    // Keeps the old hive under a second name until the batch is in place; link(2) when empty.
+    LinkFunction hardLink;
 };
 
 // A Windows registry hive file (SYSTEM, SOFTWARE, NTUSER.DAT, ...) mounted into the registry, read
@@ -37,7 +40,9 @@ struct HiveOpenOptions {
 // Writing, once per batch: what changed is replayed onto hivex's copy of the hive (each key keeps
 // the cell of its node in SourceRange::offset), hivex writes the whole new hive into a temporary
 // file beside it, which is flushed (prepareChanges) and, once every other part of the batch is
-// complete too, renamed over the hive, and the folder is flushed (placeChanges). A hive
+// complete too, renamed over the hive, and the folder is flushed (placeChanges); the old hive stays
+// beside it as .NAME.quern-old-XXXXXX until the batch is whole on disk, to be put back when a
+// later file of the batch cannot be placed (takeBackChanges). A hive
 // that changed on disk since it was read is never overwritten. The first time a hive is written,
 // a copy of what it was is kept beside it as NAME.quern-orig, so that a mistake on a system hive
 // can always be undone by hand.
@@ -57,6 +62,8 @@ public:
     Status placeChanges() override;
     void abandonChanges() override;
     void reverted() override;
+    bool takeBackChanges(std::string& why) override;
+    void settleChanges() override { m_original.drop(); }
     [[nodiscard]] bool changedOnDisk() const override;
     Status reload(std::unique_ptr<Key>& tree) override;
     [[nodiscard]] std::string location() const override { return m_path; }
@@ -104,6 +111,8 @@ private:
     std::uint32_t m_minorVersion = 0; // of the format, from the base block
     std::string m_temp; // the new hive, complete and flushed, waiting for its rename
     std::size_t m_tempHash = 0;
+    KeptOriginal m_original; // the hive as it was before the batch being kept replaced it
+    std::size_t m_originalHash = 0;
     // Link keys made since the hive was last read: hivex cannot mark them, so the written file is.
     std::unordered_set<std::size_t> m_newLinks;
 

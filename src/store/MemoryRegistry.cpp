@@ -505,11 +505,14 @@ Status MemoryRegistry::keep() {
         kept = commitChanges();
     else
         undo({});
-    // A part prepared and not placed keeps nothing of the batch, which was taken back in memory.
+    // A part prepared and not placed keeps nothing of the batch, which was taken back in memory;
+    // one still placed keeps it for good.
     for (MountedHive* part : m_preparing) {
         part->abandonChanges();
         part->reverted();
     }
+    for (MountedHive* part : m_placed)
+        part->settleChanges();
     m_preparing.clear();
     m_placed.clear();
     // The next batch asks the backend again before its first change.
@@ -539,12 +542,28 @@ Status MemoryRegistry::placeMounted() {
     return Status::Ok;
 }
 
-std::vector<Hive*> MemoryRegistry::partsNotPlaced() {
-    std::vector<Hive*> parts;
-    forEachPart([&](Hive& part) {
-        if (std::find(m_placed.begin(), m_placed.end(), &part) == m_placed.end()) parts.push_back(&part);
-    });
-    return parts;
+Status MemoryRegistry::takeBackBatch(const Status& failure, std::vector<std::string> putBack, std::string problems) {
+    // The last placed first, so that each file is back as it was before the batch touched it.
+    while (!m_placed.empty()) {
+        MountedHive* part = m_placed.back();
+        m_placed.pop_back();
+        std::string why;
+        if (part->takeBackChanges(why)) putBack.push_back(part->location());
+        if (!why.empty()) problems += (problems.empty() ? "" : " ") + why;
+        // Told abandonChanges and reverted() at the end of the batch, as a part never placed.
+        m_preparing.insert(m_preparing.begin(), part);
+    }
+    undo({});
+    std::string message = failure.message();
+    if (!putBack.empty()) {
+        std::string list;
+        for (const std::string& where : putBack)
+            list += (list.empty() ? "" : ", ") + where;
+        message += " What the command had already written was put back (" + list + ")"
+            + (problems.empty() ? ", so nothing was changed." : ".");
+    }
+    if (!problems.empty()) message += " " + problems;
+    return Status(failure.code(), message);
 }
 
 void MemoryRegistry::forEachPart(const std::function<void(Hive&)>& visit) {
@@ -629,10 +648,7 @@ Status MemoryRegistry::refreshMounted() {
 }
 
 Status MemoryRegistry::commitChanges() {
-    if (Status st = placeMounted(); !st.ok()) {
-        undo(partsNotPlaced());
-        return st;
-    }
+    if (Status st = placeMounted(); !st.ok()) return takeBackBatch(st);
     for (auto& part : m_hives)
         part->dirty = false;
     forgetUndo();

@@ -44,11 +44,19 @@ public:
     // all: prepareChanges writes the part's new content completely and flushes it, beside where it
     // is kept, and placeChanges then puts it in place. A part prepared but never placed is told
     // abandonChanges (its new content goes) and then reverted(), once the registry took the whole
-    // batch back in memory.
+    // batch back in memory. A part placed keeps its old content where it can put it back until the
+    // batch ends: takeBackChanges puts it back when a later part of the batch failed (false, with
+    // why, when it cannot: the part then holds the new content, and says it changed on disk);
+    // settleChanges lets the new content stay once the whole batch is in place.
     virtual Status prepareChanges() = 0;
     virtual Status placeChanges() = 0;
     virtual void abandonChanges() { }
     virtual void reverted() { }
+    virtual bool takeBackChanges(std::string& why) {
+        (void)why;
+        return true;
+    }
+    virtual void settleChanges() { }
     // Whether the part changed where it is kept since it was read, and reads it again into root.
     [[nodiscard]] virtual bool changedOnDisk() const { return false; }
     virtual Status reload(std::unique_ptr<Key>& tree) = 0;
@@ -143,13 +151,16 @@ protected:
     // Keeps the hives that are dirty, at the end of the outermost batch or of a change made
     // outside any batch. The mounted parts that changed are prepared already: a backend writes its
     // own files beside theirs, calls placeMounted, and only when that succeeds puts its own in
-    // place. On failure it undoes what it could not keep (undo(partsNotPlaced()) before anything
-    // was placed) and says why.
+    // place. On any failure it puts back what it placed itself and returns takeBackBatch(why).
     virtual Status commitChanges();
     // Puts the prepared mounted parts in place, one by one; at the first that fails it stops.
     Status placeMounted();
-    // Every part but the mounted ones placed by this batch: what a failure must take back.
-    [[nodiscard]] std::vector<Hive*> partsNotPlaced();
+    // The batch cannot be kept whole: the mounted parts it placed get their old content back and
+    // the whole batch is taken back in memory (an Undo or Redo keeps its history entry). The
+    // failure, with what was put back (putBack: the backend's own files, put back already) and
+    // what could not be (problems) added to its message.
+    [[nodiscard]] Status takeBackBatch(
+        const Status& failure, std::vector<std::string> putBack = {}, std::string problems = {});
 
     // Puts root in place of the hive's root: what was there goes, with every handle into it, and the
     // history of changes to it can no longer run.

@@ -194,7 +194,8 @@ ReadResult readRegistryFile(
     content.resize(done);
     stamp = stampOf(st);
     stamp.size = static_cast<long long>(done);
-    links = st.st_nlink;
+    // A crash in a write may have left a second name Quern made itself: not one of the user's.
+    links = 1 + otherNames(path, st);
     ::close(fd);
     return ReadResult::Ok;
 }
@@ -556,20 +557,16 @@ Status WinePrefixStore::commitChanges() {
     for (int i = 0; i < 3; ++i)
         if (file(static_cast<HiveId>(i)).dirty) dirty.push_back(&file(static_cast<HiveId>(i)));
     if (dirty.empty()) {
-        if (const Status st = placeMounted(); !st.ok()) {
-            undo(partsNotPlaced());
-            return st;
-        }
+        if (const Status st = placeMounted(); !st.ok()) return takeBackBatch(st);
         forgetUndo();
         return Status::Ok;
     }
     WriteSession session;
-    // Nothing of the batch is kept anywhere: the hives mounted beside the prefix, prepared
-    // already, are thrown away with the prefix's own files.
-    auto abandon = [&](Status status) {
+    // Nothing of the batch is kept anywhere: the hives mounted beside the prefix, prepared or
+    // placed already, are taken back with the prefix's own files.
+    auto abandon = [&](const Status& status) {
         session.removeTemporaryFiles();
-        undo(partsNotPlaced());
-        return status;
+        return takeBackBatch(status);
     };
     if (const Status st = lockForWrite(session); !st.ok()) return abandon(st);
     for (HiveFile* hive : dirty)
@@ -636,8 +633,8 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
     FileStamp stamp = stampOf(st);
     stamp.size = static_cast<long long>(size);
     if (stamp != hive.stamp || hash.value() != hive.contentHash) return changed;
-    if (st.st_nlink > 1) {
-        hive.readOnlyReason = hardLinkReason(hive.fileName, st.st_nlink);
+    if (const nlink_t others = otherNames(hive.path, st); others > 0) {
+        hive.readOnlyReason = hardLinkReason(hive.fileName, others + 1);
         return Status(Status::AccessDenied, hive.readOnlyReason + " Nothing was written.");
     }
     owned.fd = -1;
@@ -667,7 +664,7 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     // Never in place: a registry file half written is worse than one not written.
     p.file = std::make_unique<AtomicFile>();
     AtomicFile& out = *p.file;
-    const bool opened = out.open(target, false, { m_options.beforeReplace, m_options.syncFolder });
+    const bool opened = out.open(target, false, { m_options.beforeReplace, m_options.syncFolder, m_options.hardLink });
     session.prepared.push_back(std::move(p));
     Prepared& prepared = session.prepared.back();
     if (!opened) return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
@@ -696,39 +693,61 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
 }
 
 Status WinePrefixStore::replaceFiles(WriteSession& session) {
-    std::vector<Hive*> notReplaced;
+    // One by one, each kept under a second name as it was: a rename, or the folder flush that
+    // makes it last, that fails puts back every file the batch replaced.
     std::string problem;
-    for (auto& p : session.prepared)
-        if (!p.file->replace()) {
-            problem = p.hive->path + " cannot be replaced: " + p.file->error();
-            notReplaced.push_back(p.hive);
+    std::size_t placed = 0;
+    for (; placed < session.prepared.size() && problem.empty(); ++placed) {
+        Prepared& p = session.prepared[placed];
+        if (!p.file->replace(true)) {
+            problem = p.hive->path + " cannot be replaced: " + p.file->error() + ".";
+            break;
         }
-    // A rename is on disk once its folder is: a folder that cannot be flushed leaves a change that a
-    // crash may still take back, and the caller hears of it.
-    std::string syncError;
-    for (auto& p : session.prepared)
-        if (!p.file->syncFolder() && syncError.empty())
-            syncError = "The folder " + p.file->folder() + " could not be flushed to disk after its file was replaced ("
-                + p.file->error() + "): the change is in place but may not survive a crash.";
+        if (!p.file->syncFolder())
+            problem = "The folder " + p.file->folder() + " could not be flushed to disk after " + p.hive->fileName
+                + " was replaced (" + p.file->error() + ").";
+    }
+    if (!problem.empty()) {
+        std::vector<std::string> putBack;
+        std::string notPutBack;
+        while (placed-- > 0) {
+            Prepared& p = session.prepared[placed];
+            const bool back = p.file->putBack();
+            if (back) putBack.push_back(p.hive->path);
+            if (back && !p.file->error().empty()) notPutBack += " " + p.hive->path + ": " + p.file->error() + ".";
+            if (!back) {
+                notPutBack += " " + p.hive->path + " could not be put back as it was (" + p.file->error()
+                    + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
+                    + p.file->keptPath() + ". Refresh (F5) to read it again.";
+                // Never written over: the next change finds it changed on disk.
+                p.hive->stamp = FileStamp {};
+                continue;
+            }
+            // The old file itself, or a copy of it where hard links were refused: the same bytes.
+            struct stat st { };
+            if (::stat(p.hive->path.c_str(), &st) == 0) p.hive->stamp = stampOf(st);
+        }
+        session.removeTemporaryFiles();
+        // The hives go back while the locks are held, so nobody reads the batch half taken back.
+        const Status failed = takeBackBatch(Status(Status::WriteFailed, problem), std::move(putBack),
+            notPutBack.empty() ? std::string() : notPutBack.substr(1));
+        session.server.release();
+        return failed;
+    }
     // A server that got going all the same, where the lock did not reach, may have read the old files.
     const ServerState late = session.server.serverStartedElsewhere(m_options.scanProcesses);
     session.server.release();
     std::vector<std::string> replaced;
-    for (auto& p : session.prepared)
-        if (std::find(notReplaced.begin(), notReplaced.end(), p.hive) == notReplaced.end()) {
-            recordWritten(p);
-            replaced.push_back(p.hive->fileName);
-        }
-    if (notReplaced.empty())
-        forgetUndo();
-    else
-        undo(notReplaced);
-    if (late.running && !replaced.empty()) {
-        m_readOnly = serverReason(late.pid);
-        problem += (problem.empty() ? "" : " ") + lateServerText(replaced, late.pid);
+    for (auto& p : session.prepared) {
+        p.file->keepReplaced();
+        recordWritten(p);
+        replaced.push_back(p.hive->fileName);
     }
-    if (!syncError.empty()) problem += (problem.empty() ? "" : " ") + syncError;
-    if (!problem.empty()) return Status(Status::WriteFailed, problem);
+    forgetUndo();
+    if (late.running) {
+        m_readOnly = serverReason(late.pid);
+        return Status(Status::WriteFailed, lateServerText(replaced, late.pid));
+    }
     return Status::Ok;
 }
 

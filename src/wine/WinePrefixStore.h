@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codec/AtomicFile.h"
 #include "store/MemoryRegistry.h"
 #include "wine/WineRegFile.h"
 #include "wine/WineServer.h"
@@ -53,6 +54,9 @@ struct WinePrefixOptions {
     std::function<void(const std::string& tempPath)> beforeReplace;
     // Flushes a folder after a file in it was replaced; fsync() when empty. Tests make it fail.
     std::function<int(int folderFd)> syncFolder;
+    // Keeps each replaced file's old content under a second name until the batch is in place;
+    // link(2) when empty. Tests stand in a file system without hard links.
+    LinkFunction hardLink;
 };
 
 // No registry file is larger: real ones are tens of megabytes at most. A bigger file is not read,
@@ -74,6 +78,10 @@ inline constexpr long long kMaxRegistryFileSize = 1LL << 30;
 //   it refuses the write. After the rename the store looks again; a server found then (started
 //   where the lock did not reach) makes the write fail with the files written: the server may have
 //   read the old ones and will put them back when it exits.
+// A batch that changes several files (and mounted hives) is kept whole or not at all: every file
+// is written complete beside its own first, and only then are they renamed into place, each one's
+// old content kept beside it under a second name until the last is in place. A rename or a folder
+// flush that fails puts back the files already replaced and takes the whole batch back in memory.
 // The files are written through a symbolic link: its target is replaced atomically and the link
 // stays. A file with other hard links, a file that is not a regular file (a FIFO, a device) and
 // one larger than kMaxRegistryFileSize are never written; the last two are not read either.
