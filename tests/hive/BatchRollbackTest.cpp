@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,7 +41,8 @@ std::string withoutTimes(const std::string& dump) {
     while (at < dump.size()) {
         const std::size_t end = std::min(dump.find('\n', at), dump.size());
         const std::string_view line(dump.data() + at, end - at);
-        if (line.find_first_not_of(' ') == std::string_view::npos || !line.substr(line.find_first_not_of(' ')).starts_with("time "))
+        if (line.find_first_not_of(' ') == std::string_view::npos
+            || !line.substr(line.find_first_not_of(' ')).starts_with("time "))
             out.append(line).push_back('\n');
         at = end + 1;
     }
@@ -107,9 +108,9 @@ protected:
     // One value set in each of the five files: system.reg, user.reg, userdef.reg and both hives.
     Status changeEverything(const std::string& label, std::uint8_t byte) {
         WriteBatch batch(*store);
-        for (const auto& [root, path] : { std::pair { kLocalMachine, u"Software\\Rb" }, std::pair { kCurrentUser, u"Rb" },
-                 std::pair { kUsers, u".Default\\Rb" }, std::pair { kLocalMachine, u"A\\Rb" },
-                 std::pair { kUsers, u"B\\Rb" } }) {
+        for (const auto& [root, path] : { std::pair { kLocalMachine, u"Software\\Rb" },
+                 std::pair { kCurrentUser, u"Rb" }, std::pair { kUsers, u".Default\\Rb" },
+                 std::pair { kLocalMachine, u"A\\Rb" }, std::pair { kUsers, u"B\\Rb" } }) {
             HKey key = kNoKey;
             if (Status st = store->createKey(root, path, Access::Full, kOptionNone, key); !st.ok()) return st;
             const Status st = store->setValue(key, u"v" + std::u16string(1, char16_t(u'a' + byte % 26)), kRegBinary,

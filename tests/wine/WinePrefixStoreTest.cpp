@@ -555,7 +555,8 @@ TEST_F(StoreTest, AFolderThatCannotBeFlushedAfterTheRenameTakesTheChangeBack) {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     ASSERT_EQ(reread->openKey(kLocalMachine, u"Software", Access::Read, kOptionNone, key), Status::Ok);
-    EXPECT_EQ(reread->queryValue(key, u"Flushed", type, data), Status::NotFound) << "a change that may not last is not kept";
+    EXPECT_EQ(reread->queryValue(key, u"Flushed", type, data), Status::NotFound)
+        << "a change that may not last is not kept";
 }
 
 // --- Bad files ---------------------------------------------------------------------------------
