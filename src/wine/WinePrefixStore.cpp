@@ -345,7 +345,13 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
         // A Quern that died while writing leaves its temporary files. They go only under the writers'
         // lock, when no write can be under way; a Quern writing just now cleans up at its next write.
         const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.fd >= 0 && ::flock(folder.fd, LOCK_EX | LOCK_NB) == 0) removeStaleTemporaryFiles();
+        if (folder.fd >= 0 && ::flock(folder.fd, LOCK_EX | LOCK_NB) == 0)
+            for (const std::string& kept : removeStaleTemporaryFiles())
+                m_loadMessages.push_back("A Quern stopped while it replaced the files of one command: the file "
+                    + kept.substr(0, kept.rfind(".quern-old-")).erase(kept.rfind('/') + 1, 1)
+                    + " may hold that command's change while another file of the prefix does not. What it held "
+                      "before is kept beside it as "
+                    + kept + ": rename it over the file to take the change back, or delete it to keep the change.");
     }
     loadAll();
     if (m_options.createIfMissing && m_readOnly.empty()) createOwnRegistry();
@@ -399,20 +405,35 @@ Status WinePrefixStore::takeWriterLock(int& fd) {
     return Status::Ok;
 }
 
-void WinePrefixStore::removeStaleTemporaryFiles() {
+std::vector<std::string> WinePrefixStore::removeStaleTemporaryFiles() {
+    std::vector<std::string> oldContent;
     for (int i = 0; i < 3; ++i) {
         std::string target;
         std::string why;
         if (!writeTarget(file(static_cast<HiveId>(i)).path, target, why)) continue;
-        const std::string pattern = "." + baseNameOf(target) + ".quern-";
+        const std::string base = baseNameOf(target);
+        const std::string pattern = "." + base + ".quern-";
         const std::string folder = directoryOf(target);
+        struct stat live { };
+        const bool exists = ::stat(target.c_str(), &live) == 0;
         if (DIR* dir = ::opendir(folder.c_str())) {
-            while (const dirent* entry = ::readdir(dir))
-                if (std::string_view(entry->d_name).starts_with(pattern))
-                    ::unlink((folder + "/" + entry->d_name).c_str());
+            while (const dirent* entry = ::readdir(dir)) {
+                if (!std::string_view(entry->d_name).starts_with(pattern)) continue;
+                const std::string path = folder + "/" + entry->d_name;
+                struct stat kept { };
+                // What a file held before a write that died after replacing it: maybe the only copy
+                // of a file whose command is half in place. It stays for the user to decide.
+                if (isKeptOriginalName(entry->d_name, base) && ::lstat(path.c_str(), &kept) == 0
+                    && !(exists && kept.st_dev == live.st_dev && kept.st_ino == live.st_ino)) {
+                    oldContent.push_back(path);
+                    continue;
+                }
+                ::unlink(path.c_str());
+            }
             ::closedir(dir);
         }
     }
+    return oldContent;
 }
 
 void WinePrefixStore::loadAll() {
@@ -600,7 +621,7 @@ Status WinePrefixStore::lockForWrite(WriteSession& session) {
             return Status(Status::AccessDenied, m_readOnly);
         }
     }
-    removeStaleTemporaryFiles();
+    (void)removeStaleTemporaryFiles();
     return Status::Ok;
 }
 

@@ -119,7 +119,9 @@ private:
     [[nodiscard]] std::string_view prefixArch() const;
     void createOwnRegistry();
     void checkServer();
-    void removeStaleTemporaryFiles();
+    // Removes what a Quern that died while writing left beside the files; returns the old contents
+    // it kept of files it had replaced already, which stay.
+    std::vector<std::string> removeStaleTemporaryFiles();
     Status takeWriterLock(int& fd);
     Status lockForWrite(WriteSession& session);
     Status checkUnchanged(HiveFile& hive, int& fd);

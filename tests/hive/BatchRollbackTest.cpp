@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -186,32 +187,80 @@ TEST_F(BatchRollbackTest, AStepThatFailsAfterOthersPutsTheWholeBatchBack) {
     EXPECT_FALSE(test::fileExists(hiveA + ".quern-orig.2"));
 }
 
-TEST_F(BatchRollbackTest, WhatACrashBetweenKeepingAndReplacingLeavesIsNoNameOfTheFile) {
-    // Killed once the old hive has its second name and before the rename: the hive is the old one
-    // with that name beside it, which must not pass for a hard link of the user's.
-    const std::string before = test::readFile(hiveA);
+namespace {
+
+// Runs work in a child process, which must die of SIGKILL in it.
+void dies(const std::function<void()>& work) {
     const pid_t child = ::fork();
     if (child == 0) {
-        faults.arm(Faults::Rename, 0);
-        HiveOpenOptions options;
-        options.beforeReplace = [](const std::string&) { ::raise(SIGKILL); };
-        MemoryRegistry registry;
-        if (mountHiveFile(registry, kLocalMachine, u"A2", hiveA, std::move(options)) != Status::Ok) ::_exit(1);
-        HKey key = kNoKey;
-        (void)registry.createKey(kLocalMachine, u"A2\\Lost", Access::Full, kOptionNone, key);
-        ::_exit(2);
+        work();
+        ::_exit(0);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(test::readFile(hiveA), before);
-    struct stat st { };
-    ASSERT_EQ(::stat(hiveA.c_str(), &st), 0);
-    EXPECT_EQ(st.st_nlink, 2u) << "the kept name is there";
+}
 
+std::vector<std::string> keptBeside(const std::string& folder, const std::string& name) {
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("." + name + ".quern-old-"))
+            kept.push_back(entry.path().string());
+    return kept;
+}
+
+} // namespace
+
+TEST_F(BatchRollbackTest, ACrashInTheMiddleLeavesTheOldContentBesideTheFileNeverTakenForIt) {
+    // Killed once the old hive has its second name and before the rename: the hive is the old one
+    // with that name beside it, which must not pass for a hard link of the user's.
+    const std::string hiveBefore = test::readFile(hiveA);
+    dies([&] {
+        HiveOpenOptions options;
+        options.beforeReplace = [](const std::string&) { ::raise(SIGKILL); };
+        MemoryRegistry registry;
+        if (mountHiveFile(registry, kLocalMachine, u"A2", hiveA, std::move(options)) != Status::Ok) return;
+        HKey key = kNoKey;
+        (void)registry.createKey(kLocalMachine, u"A2\\Lost", Access::Full, kOptionNone, key);
+    });
+    EXPECT_EQ(test::readFile(hiveA), hiveBefore);
+    EXPECT_EQ(keptBeside(dir / "a", "SYSTEM").size(), 1u);
     MemoryRegistry registry;
     ASSERT_EQ(mountHiveFile(registry, kLocalMachine, u"A2", hiveA), Status::Ok);
     EXPECT_EQ(registry.mountedParts().front()->readOnlyReason, "");
     HKey key = kNoKey;
     EXPECT_EQ(registry.createKey(kLocalMachine, u"A2\\Kept", Access::Full, kOptionNone, key), Status::Ok);
+
+    // Killed after system.reg was replaced and before user.reg: the command is half in place. The
+    // next Quern drops the second name of user.reg, keeps system.reg's old content, and says so.
+    store.reset();
+    const std::string systemBefore = test::readFile(prefix + "/system.reg");
+    const std::string userBefore = test::readFile(prefix + "/user.reg");
+    dies([&] {
+        WinePrefixOptions options = test::testPrefixOptions(prefix, prefix + "/.servers");
+        int renames = 0;
+        options.beforeReplace = [&](const std::string&) {
+            if (++renames == 2) ::raise(SIGKILL);
+        };
+        WinePrefixStore half(options);
+        WriteBatch batch(half);
+        for (const HKey root : { kLocalMachine, kCurrentUser }) {
+            HKey made = kNoKey;
+            (void)half.createKey(root, u"Software\\Half", Access::Full, kOptionNone, made);
+        }
+        (void)batch.finish();
+    });
+    EXPECT_NE(test::readFile(prefix + "/system.reg"), systemBefore);
+    EXPECT_EQ(test::readFile(prefix + "/user.reg"), userBefore);
+    auto reopened = test::openTestRegistry(prefix, false);
+    const std::vector<std::string> kept = keptBeside(prefix, "system.reg");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(test::readFile(kept[0]), systemBefore);
+    EXPECT_TRUE(keptBeside(prefix, "user.reg").empty());
+    ASSERT_EQ(reopened->loadMessages().size(), 1u);
+    EXPECT_NE(reopened->loadMessages()[0].find(kept[0]), std::string::npos) << reopened->loadMessages()[0];
+    EXPECT_NE(reopened->loadMessages()[0].find(prefix + "/system.reg may hold"), std::string::npos);
+    EXPECT_EQ(reopened->readOnlyReason(), "");
+    EXPECT_EQ(reopened->createKey(kCurrentUser, u"Software\\After", Access::Full, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(keptBeside(prefix, "system.reg"), kept) << "a write leaves it for the user";
 }
