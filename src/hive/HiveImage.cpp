@@ -39,6 +39,9 @@ constexpr std::uint16_t kNkCompressedName = 0x20;
 constexpr std::uint16_t kNkLink = 0x10;
 constexpr std::size_t kVkDataLength = 0x04;
 constexpr std::size_t kVkData = 0x08;
+constexpr std::size_t kVkNameLength = 0x02;
+constexpr std::size_t kVkFlags = 0x10;
+constexpr std::uint16_t kVkCompressedName = 0x01;
 constexpr std::size_t kVkName = 0x14;
 constexpr std::uint32_t kInlineData = 0x80000000u;
 constexpr std::size_t kDbRecord = 12; // "db", segment count, segment list, a spare word
@@ -283,6 +286,32 @@ bool HiveImage::markLink(std::size_t node) {
     if (!isRecord(m_bytes, node, kNkName, "nk")) return fail("a link key is not where it was written");
     put16(node + kCellHeader + kNkFlags, get16(m_bytes, node + kCellHeader + kNkFlags) | kNkLink);
     return true;
+}
+
+bool HiveImage::putName(std::size_t at, std::size_t length, bool compressed, std::u16string_view name) {
+    if (compressed || length != 2 * name.size()) return fail("a name is not as it was written");
+    for (std::size_t i = 0; i < name.size(); ++i)
+        put16(at + 2 * i, name[i]);
+    return true;
+}
+
+bool HiveImage::setKeyName(std::size_t node, std::u16string_view name) {
+    const std::size_t record = node + kCellHeader;
+    if (!isRecord(m_bytes, node, kNkName + 2 * name.size(), "nk")) return fail("a key is not where it was written");
+    return putName(record + kNkName, get16(m_bytes, record + kNkNameLength),
+        get16(m_bytes, record + kNkFlags) & kNkCompressedName, name);
+}
+
+bool HiveImage::setValueName(std::size_t node, std::size_t index, std::u16string_view name) {
+    if (!isRecord(m_bytes, node, kNkName, "nk")) return fail("a key is not where it was written");
+    const std::size_t record = node + kCellHeader;
+    const std::size_t count = get32(m_bytes, record + kNkValueCount);
+    const std::size_t list = kBinsStart + get32(m_bytes, record + kNkValueList);
+    if (index >= count || !allocated(list, 4 * count)) return fail("a value list is not as it was written");
+    const std::size_t value = kBinsStart + get32(m_bytes, list + kCellHeader + 4 * index);
+    if (!isRecord(m_bytes, value, kVkName + 2 * name.size(), "vk")) return fail("a value is not as it was written");
+    return putName(value + kCellHeader + kVkName, get16(m_bytes, value + kCellHeader + kVkNameLength),
+        get16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName, name);
 }
 
 bool HiveImage::setKeyTime(std::size_t node, std::uint64_t fileTime) {

@@ -47,6 +47,10 @@ public:
     explicit HiveImage(std::string bytes);
 
     bool markLink(std::size_t node);
+    // The name of a key, or of value number index of a key, as units: hivex wrote a stand-in of
+    // as many units in UTF-16 (it cannot write a lone surrogate).
+    bool setKeyName(std::size_t node, std::u16string_view name);
+    bool setValueName(std::size_t node, std::size_t index, std::u16string_view name);
     bool setKeyTime(std::size_t node, std::uint64_t fileTime);
     // A class name for a key hivex added (which has none yet); its parent's largest class length follows.
     bool setClassName(std::size_t node, std::u16string_view className);
@@ -79,6 +83,7 @@ private:
     void put64(std::size_t at, std::uint64_t value);
     void touched(std::size_t at, std::size_t length);
     [[nodiscard]] std::u16string keyName(std::size_t node) const;
+    bool putName(std::size_t at, std::size_t length, bool compressed, std::u16string_view name);
 
     std::string m_bytes;
     std::size_t m_originalSize = 0;

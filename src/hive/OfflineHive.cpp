@@ -107,6 +107,26 @@ std::string keyPath(const Key* key) {
     return path.empty() ? "the root key" : "\"" + toUtf8(path) + "\"";
 }
 
+// A name hivex can write in its place when it holds a lone surrogate (which has no UTF-8 form for
+// hivex to take): each such unit becomes a private-use character of its own, so the stand-in has
+// as many UTF-16 units, is never written in one byte a character, and differs where the names
+// differ. The file then gets the real units. False, out untouched, for a name that needs none.
+bool standIn(std::u16string_view name, std::u16string& out) {
+    bool lone = false;
+    std::u16string made(name);
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        const char16_t c = made[i];
+        if (c >= 0xd800 && c <= 0xdbff && i + 1 < made.size() && made[i + 1] >= 0xdc00 && made[i + 1] <= 0xdfff) {
+            ++i;
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            made[i] = static_cast<char16_t>(0xe000 + (c - 0xd800));
+            lone = true;
+        }
+    }
+    if (lone) out = std::move(made);
+    return lone;
+}
+
 std::size_t hashOf(std::string_view content) {
     return std::hash<std::string_view> {}(content) ^ (content.size() * 0x9e3779b97f4a7c15ULL);
 }
@@ -564,7 +584,9 @@ Status OfflineHive::setValues(std::size_t node, const Key& key, bool existing) {
                     + " bytes, more than hivex reads back in one value (8,000,000), so the hive could not be loaded "
                       "again; nothing was written.");
         if (big) m_bigValues.push_back({ node, values.size(), &value.data });
-        names.push_back(toUtf8(value.name));
+        std::u16string stand;
+        if (standIn(value.name, stand)) m_names.push_back({ node, values.size(), &value.name });
+        names.push_back(toUtf8(stand.empty() ? value.name : stand));
         values.push_back({ names.back().data(), static_cast<hive_type>(value.type), big ? 0 : value.data.size(),
             const_cast<char*>(reinterpret_cast<const char*>(value.data.data())) });
     }
@@ -577,21 +599,11 @@ Status OfflineHive::setValues(std::size_t node, const Key& key, bool existing) {
 }
 
 Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
-    // hivex writes a name as UTF-8 it can convert; a lone surrogate has no such form.
-    bool lone = false;
-    for (std::size_t i = 0; i < key.name.size(); ++i) {
-        const char16_t c = key.name[i];
-        if (c >= 0xd800 && c <= 0xdbff && i + 1 < key.name.size() && key.name[i + 1] >= 0xdc00 && key.name[i + 1] <= 0xdfff)
-            ++i;
-        else if (c >= 0xd800 && c <= 0xdfff)
-            lone = true;
-    }
-    if (lone)
-        return Status(Status::WriteFailed,
-            m_path + ": the key " + keyPath(&key)
-                + " has a name with a lone UTF-16 surrogate, which Quern cannot add to a hive; nothing was written.");
-    const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(key.name).c_str());
+    std::u16string stand;
+    const bool standing = standIn(key.name, stand);
+    const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(standing ? stand : key.name).c_str());
     if (node == 0) return hivexFailure("the key " + keyPath(&key) + " could not be added");
+    if (standing) m_names.push_back({ node, SIZE_MAX, &key.name });
     key.source = { node, 1 };
     if (key.isLink) m_newLinks.insert(node);
     // hivex files it under a hash of its UTF-8 bytes and in the order of strcasecmp; the list is
@@ -665,6 +677,7 @@ Status OfflineHive::prepareChanges() {
 void OfflineHive::clearPatches() {
     m_before = {};
     m_bigValues.clear();
+    m_names.clear();
     m_writtenKeys.clear();
     m_addedNodes.clear();
     m_grownNodes.clear();
@@ -707,6 +720,11 @@ Status OfflineHive::completeTemporary(const std::string& temp, std::string& writ
                   : Status(Status::WriteFailed, m_path + ": the new hive is not as hivex was asked to write it ("
                           + image.error + "); nothing was written.");
     };
+    for (const Name& name : m_names)
+        if (const Status s = patched(name.index == SIZE_MAX ? image.setKeyName(name.node, *name.units)
+                                                            : image.setValueName(name.node, name.index, *name.units));
+            !s.ok())
+            return s;
     for (const std::size_t node : m_newLinks)
         if (const Status s = patched(image.markLink(node)); !s.ok()) return s;
     for (const BigValue& big : m_bigValues)

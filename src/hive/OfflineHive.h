@@ -122,6 +122,11 @@ private:
         std::size_t index;
         const std::vector<std::uint8_t>* data;
     };
+    struct Name { // a name hivex was given a stand-in for
+        std::size_t node;
+        std::size_t index; // of the value; SIZE_MAX for the key's own name
+        const std::u16string* units;
+    };
     struct WrittenKey {
         std::size_t node;
         const Key* key;
@@ -129,6 +134,7 @@ private:
     };
     std::string m_before; // the hive as the batch found it
     std::vector<BigValue> m_bigValues;
+    std::vector<Name> m_names;
     std::vector<WrittenKey> m_writtenKeys;
     std::unordered_set<std::size_t> m_addedNodes;
     std::unordered_set<std::size_t> m_grownNodes; // keys given new subkeys, whose lists get Windows' order

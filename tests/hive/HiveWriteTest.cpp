@@ -296,6 +296,13 @@ std::vector<std::uint8_t> hivexValue(const std::string& hive, const char* key, c
     return out;
 }
 
+std::vector<std::uint8_t> bytes(std::initializer_list<int> list) {
+    std::vector<std::uint8_t> out;
+    for (int b : list)
+        out.push_back(static_cast<std::uint8_t>(b));
+    return out;
+}
+
 std::vector<std::uint8_t> pattern(std::size_t size, unsigned seed) {
     std::vector<std::uint8_t> data(size);
     for (std::size_t i = 0; i < size; ++i)
@@ -461,6 +468,24 @@ TEST_F(HiveWriteTest, NewKeysWithAnyNameAreFiledUnderWindowsHashesInWindowsOrder
     mount();
     HKey key = kNoKey;
     EXPECT_EQ(store->openKey(kLocalMachine, u"TEST\\Names\\\U0001F600KEY", Access::Read, kOptionNone, key), Status::Ok);
+
+    // Lone surrogates, which hivex cannot take at all (a value so named crashed it), in key and
+    // value names; an edit beside such a value later.
+    const std::u16string high = u"A\xd800z", low = u"A\xdc00z";
+    key = open(u"Lone\\" + high);
+    (void)store->closeKey(open(u"Lone\\" + low));
+    ASSERT_EQ(store->setValue(key, low, kRegDword, bytes({ 5, 0, 0, 0 })), Status::Ok);
+    ASSERT_EQ(store->setValue(key, u"plain", kRegDword, bytes({ 6, 0, 0, 0 })), Status::Ok);
+    hive = parsed();
+    ASSERT_NE(hive.find({ u"Lone", high }), 0u);
+    EXPECT_NE(hive.find({ u"Lone", low }), 0u);
+    EXPECT_EQ(hive.nodes[hive.find({ u"Lone", high })].values.count(low), 1u);
+    mount();
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Lone\\" + high, Access::Read, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(store->queryValue(key, low, type, data), Status::Ok);
+    EXPECT_EQ(data, bytes({ 5, 0, 0, 0 }));
 
     // A list of the older kind ("lf", four characters as hints) gets hints, not hashes.
     (void)store->closeKey(open(u"Fast\\Seed"));
