@@ -779,7 +779,9 @@ Status OfflineHive::placeChanges() {
             m_name + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
     }
     if (::rename(m_temp.c_str(), target.c_str()) != 0) {
-        const Status st = hivexFailure("the new hive could not replace the old one");
+        // Not "nothing was written": other files of the batch may have been, and are put back.
+        const Status st(Status::WriteFailed,
+            m_path + ": the new hive could not replace the old one (" + std::strerror(errno) + "), which stays as it was.");
         m_original.drop();
         abandonChanges();
         return st;
@@ -794,7 +796,7 @@ Status OfflineHive::placeChanges() {
             + std::strerror(error) + ").";
         std::string why;
         if (takeBackChanges(why))
-            return Status(Status::WriteFailed, failed + " The old hive was put back; nothing was written." + (why.empty() ? "" : " " + why));
+            return Status(Status::WriteFailed, failed + " The old hive was put back." + (why.empty() ? "" : " " + why));
         return Status(Status::WriteFailed, failed + " " + why);
     }
     struct stat st { };
