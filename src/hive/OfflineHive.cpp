@@ -781,7 +781,8 @@ Status OfflineHive::placeChanges() {
     if (::rename(m_temp.c_str(), target.c_str()) != 0) {
         // Not "nothing was written": other files of the batch may have been, and are put back.
         const Status st(Status::WriteFailed,
-            m_path + ": the new hive could not replace the old one (" + std::strerror(errno) + "), which stays as it was.");
+            m_path + ": the new hive could not replace the old one (" + std::strerror(errno)
+                + "), which stays as it was.");
         m_original.drop();
         abandonChanges();
         return st;
@@ -792,8 +793,8 @@ Status OfflineHive::placeChanges() {
     // The rename lasts only once the folder is on disk: a hive that might go back to the old one at
     // a crash is not kept, it is put back now.
     if (const int error = flushFolder(folderOf(target), m_options.syncFolder); error != 0) {
-        const std::string failed = "The folder of " + m_path + " could not be flushed to disk after the hive was replaced ("
-            + std::strerror(error) + ").";
+        const std::string failed = "The folder of " + m_path
+            + " could not be flushed to disk after the hive was replaced (" + std::strerror(error) + ").";
         std::string why;
         if (takeBackChanges(why))
             return Status(Status::WriteFailed, failed + " The old hive was put back." + (why.empty() ? "" : " " + why));
