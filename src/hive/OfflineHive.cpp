@@ -559,6 +559,7 @@ Status OfflineHive::makeBackup(const std::string& content) {
                 "The copy of " + m_name + " as it was could not be written to " + candidate + " (" + error
                     + "); nothing was written.");
         m_backupPath = candidate;
+        m_backupIsNew = true;
         return Status::Ok;
     }
     return Status(Status::WriteFailed, "There are too many copies of " + m_name + " beside it; nothing was written.");
@@ -826,8 +827,9 @@ bool OfflineHive::takeBackChanges(std::string& why) {
     std::string error;
     if (!m_original.putBack(m_options.syncFolder, error)) {
         // The file holds a change the registry no longer shows: it must be read again before any
-        // other change, never written over.
+        // other change, never written over. The copy of the original stays, whatever made it.
         m_stamp = {};
+        m_backupIsNew = false;
         why = m_path + " could not be put back as it was (" + error
             + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
             + m_original.keptPath() + ". Refresh (F5) to read it again.";
@@ -852,6 +854,12 @@ void OfflineHive::abandonChanges() {
 // A write that failed left hivex's copy of the hive with changes the registry has taken back:
 // the copy is read again from the file, which is as it was.
 void OfflineHive::reverted() {
+    // Nothing of the batch was written: a copy of the original made for it is not needed yet.
+    if (m_backupIsNew) {
+        ::unlink(m_backupPath.c_str());
+        m_backupPath.clear();
+        m_backupIsNew = false;
+    }
     m_newLinks.clear();
     m_handleStale = false;
     if (!openHandle(true).ok())

@@ -63,7 +63,10 @@ public:
     void abandonChanges() override;
     void reverted() override;
     bool takeBackChanges(std::string& why) override;
-    void settleChanges() override { m_original.drop(); }
+    void settleChanges() override {
+        m_original.drop();
+        m_backupIsNew = false;
+    }
     [[nodiscard]] bool changedOnDisk() const override;
     Status reload(std::unique_ptr<Key>& tree) override;
     [[nodiscard]] std::string location() const override { return m_path; }
@@ -107,6 +110,7 @@ private:
     Stamp m_stamp;
     std::size_t m_hash = 0;
     std::string m_backupPath;
+    bool m_backupIsNew = false; // made by the batch being kept: it goes if the batch does
     std::size_t m_writes = 0;
     std::uint32_t m_minorVersion = 0; // of the format, from the base block
     std::string m_temp; // the new hive, complete and flushed, waiting for its rename

@@ -183,6 +183,35 @@ TEST_F(BatchRollbackTest, AStepThatFailsAfterOthersPutsTheWholeBatchBack) {
                 // Key times aside: a hive keeps only some of them (hivex writes none of its own).
                 EXPECT_EQ(withoutTimes(test::dumpRegistry(*reread)), withoutTimes(test::dumpRegistry(*store)));
             }
+    // Two hives loaded beside no prefix, as the window's scratch registry holds them.
+    MemoryRegistry scratch;
+    for (const auto& [at, name, path] :
+        { std::tuple { kLocalMachine, u"A", hiveA }, std::tuple { kUsers, u"B", hiveB } }) {
+        HiveOpenOptions hive;
+        hive.beforeReplace = [this](const std::string& temp) { faults.beforeRename(temp); };
+        hive.syncFolder = [this](int fd) { return faults.flush(fd); };
+        ASSERT_EQ(mountHiveFile(scratch, at, name, path, std::move(hive)), Status::Ok);
+    }
+    for (const Faults::Kind kind : { Faults::Rename, Faults::Flush }) {
+        const Snapshot disk = snapshot(folders());
+        const std::string dump = test::dumpRegistry(scratch);
+        faults.arm(kind, 2);
+        {
+            WriteBatch batch(scratch);
+            for (const auto& [root, path] :
+                { std::pair { kLocalMachine, u"A\\Scratch" }, std::pair { kUsers, u"B\\Scratch" } }) {
+                HKey key = kNoKey;
+                ASSERT_EQ(scratch.createKey(root, path, Access::Full, kOptionNone, key), Status::Ok);
+            }
+            EXPECT_EQ(batch.finish(), Status::WriteFailed);
+        }
+        EXPECT_EQ(snapshot(folders()), disk);
+        EXPECT_EQ(test::dumpRegistry(scratch), dump);
+        faults.arm(kind, 0);
+        HKey key = kNoKey;
+        EXPECT_EQ(scratch.createKey(kUsers, u"B\\Written", Access::Full, kOptionNone, key), Status::Ok);
+    }
+
     // The copies of the hives as they were before Quern first wrote them are still the first ones.
     EXPECT_TRUE(test::fileExists(hiveA + ".quern-orig"));
     EXPECT_FALSE(test::fileExists(hiveA + ".quern-orig.2"));
