@@ -164,7 +164,7 @@ std::uint32_t baseBlockChecksum(std::string_view hive) {
     return sum;
 }
 
-void collectBigDataCells(std::string_view hive, std::size_t node, bool subtree, std::vector<std::size_t>& cells) {
+void collectCellsLeftInUse(std::string_view hive, std::size_t node, bool subtree, std::vector<std::size_t>& cells) {
     std::vector<std::pair<std::size_t, std::size_t>> stack { { node, 0 } };
     std::unordered_set<std::size_t> seen;
     while (!stack.empty()) {

@@ -31,7 +31,7 @@ inline constexpr std::size_t kMaxBigData = kBigDataSegment * 0xffff;
 // records (hivex frees the "db" cells itself), and with subtree the same for every key below,
 // with the emptied subkey lists (count 0) of those keys. Appended to cells; what is not where the
 // format says is passed over.
-void collectBigDataCells(std::string_view hive, std::size_t node, bool subtree, std::vector<std::size_t>& cells);
+void collectCellsLeftInUse(std::string_view hive, std::size_t node, bool subtree, std::vector<std::size_t>& cells);
 // The cells of a key's subkey list (an ri list with its leaves), which hivex leaves in use when the
 // key's count of subkeys is 0 as it adds one.
 void collectSubkeyListCells(std::string_view hive, std::size_t node, std::vector<std::size_t>& cells);

@@ -592,7 +592,7 @@ Status OfflineHive::setValues(std::size_t node, const Key& key, bool existing) {
             const_cast<char*>(reinterpret_cast<const char*>(value.data.data())) });
     }
     // hivex frees a replaced value's "db" cell but not its segments, which go here.
-    if (existing) collectBigDataCells(m_before, node, false, m_freedCells);
+    if (existing) collectCellsLeftInUse(m_before, node, false, m_freedCells);
     if (hivex_node_set_values(m_handle, node, values.size(), values.data(), 0) != 0)
         return hivexFailure("the values of " + keyPath(&key) + " could not be set");
     m_writtenKeys.push_back({ node, &key, !existing });
@@ -641,7 +641,7 @@ Status OfflineHive::writeKey(Key& key) {
     if (adding && staying.empty()) collectSubkeyListCells(m_before, node, m_freedCells);
     for (const std::size_t child : gone) {
         m_newLinks.erase(child);
-        collectBigDataCells(m_before, child, true, m_freedCells);
+        collectCellsLeftInUse(m_before, child, true, m_freedCells);
         if (hivex_node_delete_child(m_handle, child) != 0)
             return hivexFailure("a subkey of " + keyPath(&key) + " could not be deleted");
     }
