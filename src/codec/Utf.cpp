@@ -198,6 +198,7 @@ char16_t foldUnit(char16_t u) {
 int compareNames(std::u16string_view a, std::u16string_view b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;
         const char16_t x = foldUnit(a[i]);
         const char16_t y = foldUnit(b[i]);
         if (x != y) return x < y ? -1 : 1;
@@ -207,6 +208,7 @@ int compareNames(std::u16string_view a, std::u16string_view b) {
 }
 
 char16_t upperUnit(char16_t unit) {
+    if (unit < 0x80) return (unit >= 'a' && unit <= 'z') ? static_cast<char16_t>(unit - 32) : unit;
     // The upper case of each folded unit is the unit that folds to it: one table, built once,
     // keeps the two orders' notions of equal names the same.
     static const std::vector<char16_t> upper = [] {
@@ -224,6 +226,8 @@ char16_t upperUnit(char16_t unit) {
 int compareNamesUpper(std::u16string_view a, std::u16string_view b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
+        // Most units of most names are equal as they stand: only the others need upper-casing.
+        if (a[i] == b[i]) continue;
         const char16_t x = upperUnit(a[i]);
         const char16_t y = upperUnit(b[i]);
         if (x != y) return x < y ? -1 : 1;
