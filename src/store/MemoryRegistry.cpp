@@ -151,7 +151,7 @@ std::string MemoryRegistry::readOnlyReasonAt(HKey root, std::u16string_view path
     // The deepest key of the path that exists is the one that changes, or gets the new keys.
     while (!path.empty()) {
         const std::size_t cut = path.find(u'\\');
-        Key* sub = key->isLink ? nullptr : key->findSubkey(path.substr(0, cut));
+        Key* sub = key->isLink || !readSubkeys(key).ok() ? nullptr : key->findSubkey(path.substr(0, cut));
         if (!sub) break;
         key = sub;
         path = cut == path.npos ? std::u16string_view {} : path.substr(cut + 1);
@@ -189,26 +189,60 @@ Status MemoryRegistry::resolve(HKey handle, Key*& key, Access& access) {
         access = Access::Full;
         return resolveRoot(handle, key);
     }
-    const auto it = m_handles.find(handle);
-    if (it == m_handles.end()) return Status::InvalidHandle;
-    if (!it->second.key) return Status::KeyDeleted;
-    key = it->second.key;
-    access = it->second.access;
+    const OpenHandle* open = handleSlot(handle);
+    if (!open) return Status::InvalidHandle;
+    if (!open->key) return Status::KeyDeleted;
+    key = open->key;
+    access = open->access;
     return Status::Ok;
 }
 
+namespace {
+// A handle is its slot's index plus one in the low bits and the slot's generation above them,
+// below the predefined keys' bit.
+constexpr unsigned kSlotBits = 20;
+constexpr std::uint32_t kSlotMask = (1u << kSlotBits) - 1;
+constexpr std::uint32_t kGenerationMask = (1u << (31 - kSlotBits)) - 1;
+// A slot is given out again only after this many others were closed since, so a stale handle
+// would need millions of opens to meet its generation again.
+constexpr std::size_t kMinFreeSlots = 4096;
+} // namespace
+
+MemoryRegistry::OpenHandle* MemoryRegistry::handleSlot(HKey handle) {
+    const std::uint32_t slot = handle & kSlotMask;
+    if (slot == 0 || slot > m_handles.size()) return nullptr;
+    OpenHandle& open = m_handles[slot - 1];
+    if (!open.open || open.generation != ((handle >> kSlotBits) & kGenerationMask)) return nullptr;
+    return &open;
+}
+
 HKey MemoryRegistry::newHandle(Key* key, Access access) {
-    while (m_nextHandle == kNoKey || isPredefined(m_nextHandle) || m_handles.count(m_nextHandle))
-        ++m_nextHandle;
-    const HKey handle = m_nextHandle++;
-    m_handles.emplace(handle, OpenHandle { key, access });
-    return handle;
+    std::uint32_t slot = 0;
+    if (m_freeSlots.size() - m_freeFrom > kMinFreeSlots || m_handles.size() == kSlotMask) {
+        if (m_freeFrom == m_freeSlots.size()) return kNoKey; // a million handles open: none is left
+        slot = m_freeSlots[m_freeFrom++];
+        if (m_freeFrom > m_freeSlots.size() / 2) {
+            m_freeSlots.erase(m_freeSlots.begin(), m_freeSlots.begin() + static_cast<std::ptrdiff_t>(m_freeFrom));
+            m_freeFrom = 0;
+        }
+    } else {
+        m_handles.emplace_back();
+        slot = static_cast<std::uint32_t>(m_handles.size());
+    }
+    OpenHandle& open = m_handles[slot - 1];
+    open.key = key;
+    open.access = access;
+    open.open = true;
+    open.generation = (open.generation + 1) & kGenerationMask;
+    ++m_openHandles;
+    return slot | (open.generation << kSlotBits);
 }
 
 Status MemoryRegistry::followLink(Key* link, Key*& target, int& linksFollowed) {
     if (++linksFollowed > kMaxLinks)
         return Status(
             Status::LinkLoop, "A chain of link keys loops or is longer than " + std::to_string(kMaxLinks) + " links.");
+    if (const Status st = readValues(link); !st.ok()) return st;
     const std::ptrdiff_t index = link->findValue(kLinkValueName);
     if (index < 0) return Status::NotFound;
     const RawValue& value = link->values[static_cast<std::size_t>(index)];
@@ -247,7 +281,8 @@ Status MemoryRegistry::walk(Key* start, std::u16string_view path, unsigned optio
         const std::u16string_view part = rest.substr(0, slash);
         rest = slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1);
         const bool last = rest.empty();
-        Key* child = current->findSubkey(part);
+        if (const Status st = readSubkeys(current); !st.ok()) return st;
+        Key* child = current == m_enumParent && part == m_enumChild->name ? m_enumChild : current->findSubkey(part);
         if (!child) {
             if (!create) return Status::NotFound;
             if (const Status st = addKey(current, part, last && (options & kCreateLink), child); !st.ok()) return st;
@@ -287,7 +322,7 @@ Status MemoryRegistry::openKey(HKey parent, std::u16string_view path, Access acc
     if (access == Access::Full)
         if (Status st = writable(key); !st.ok()) return st;
     result = newHandle(key, access);
-    return Status::Ok;
+    return result == kNoKey ? Status(Status::AccessDenied, "Too many keys are open.") : Status(Status::Ok);
 }
 
 Status MemoryRegistry::createKey(
@@ -306,12 +341,18 @@ Status MemoryRegistry::createKey(
     if (access == Access::Full)
         if (Status why = writable(key); !why.ok()) return why;
     result = newHandle(key, access);
-    return Status::Ok;
+    return result == kNoKey ? Status(Status::AccessDenied, "Too many keys are open.") : Status(Status::Ok);
 }
 
 Status MemoryRegistry::closeKey(HKey key) {
     if (isPredefined(key)) return Status::Ok;
-    return m_handles.erase(key) ? Status::Ok : Status::InvalidHandle;
+    OpenHandle* open = handleSlot(key);
+    if (!open) return Status::InvalidHandle;
+    open->open = false;
+    open->key = nullptr;
+    --m_openHandles;
+    m_freeSlots.push_back(key & kSlotMask);
+    return Status::Ok;
 }
 
 Status MemoryRegistry::keyForWriting(HKey handle, Key*& key) {
@@ -330,6 +371,32 @@ Status MemoryRegistry::writable(const Key* key) const {
 
 Status MemoryRegistry::mayChange(Hive&) {
     return Status::Ok;
+}
+
+Status Hive::readSubkeys(Key& key) {
+    key.subkeysInFile = false;
+    return Status::Ok;
+}
+
+Status Hive::readValues(Key& key) {
+    key.valuesInFile = false;
+    return Status::Ok;
+}
+
+Status Hive::valueInFile(Key&, std::size_t, std::u16string&, std::uint32_t*, std::vector<std::uint8_t>*) {
+    return Status::NoMoreItems;
+}
+
+Status Hive::valueSizesInFile(Key&, KeyInfo&) {
+    return Status::Ok;
+}
+
+Status MemoryRegistry::readSubkeys(Key* key) {
+    return key->subkeysInFile ? key->hive->readSubkeys(*key) : Status(Status::Ok);
+}
+
+Status MemoryRegistry::readValues(Key* key) {
+    return key->valuesInFile ? key->hive->readValues(*key) : Status(Status::Ok);
 }
 
 Status MemoryRegistry::prepareChange(Key* key) {
@@ -361,6 +428,12 @@ Status MemoryRegistry::setValue(
     HKey handle, std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
     Key* key = nullptr;
     if (name.size() > kMaxValueNameLength) return Status::BadPath;
+    {
+        // Read first: reading may find the hive cannot be written after all.
+        Access access = Access::Read;
+        if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+        if (const Status st = readValues(key); st != Status::Ok) return st;
+    }
     if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
     const std::ptrdiff_t index = key->findValue(name);
     if (index >= 0) {
@@ -381,6 +454,7 @@ Status MemoryRegistry::deleteValue(HKey handle, std::u16string_view name) {
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (const Status st = readValues(key); st != Status::Ok) return st;
     const std::ptrdiff_t index = key->findValue(name);
     if (index < 0) return Status::NotFound;
     if (const Status st = keyForWriting(handle, key); st != Status::Ok) return st;
@@ -400,6 +474,7 @@ Status MemoryRegistry::deleteKey(HKey parent, std::u16string_view path) {
     if (const Status st = walk(base, path, kOpenLink, false, key, nullptr, links); st != Status::Ok) return st;
     if (!key->parent || !key->hive || key == key->hive->root || (isPredefined(parent) && key == base))
         return Status(Status::AccessDenied, "A root key cannot be deleted.");
+    if (const Status st = readSubkeys(key); st != Status::Ok) return st;
     if (!key->subkeys.empty()) return Status::HasSubkeys;
     Key* owner = key->parent;
     if (const Status st = prepareChange(owner); st != Status::Ok) return st;
@@ -413,7 +488,9 @@ Status MemoryRegistry::deleteKey(HKey parent, std::u16string_view path) {
 }
 
 void MemoryRegistry::forgetHandlesInto(const Key* subtree) {
-    for (auto& [handle, open] : m_handles)
+    m_enumParent = nullptr;
+    m_enumChild = nullptr;
+    for (auto& open : m_handles)
         if (open.key && isInside(open.key, subtree)) open.key = nullptr;
 }
 
@@ -421,8 +498,11 @@ Status MemoryRegistry::enumKey(HKey handle, std::uint32_t index, std::u16string&
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (const Status st = readSubkeys(key); st != Status::Ok) return st;
     if (index >= key->subkeys.size()) return Status::NoMoreItems;
     name = key->subkeys[index]->name;
+    m_enumParent = key;
+    m_enumChild = key->subkeys[index].get();
     return Status::Ok;
 }
 
@@ -431,6 +511,10 @@ Status MemoryRegistry::enumValue(
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (key->valuesInFile) {
+        const Status st = key->hive->valueInFile(*key, index, name, type, data);
+        if (key->valuesInFile) return st;
+    }
     if (index >= key->values.size()) return Status::NoMoreItems;
     const RawValue& value = key->values[index];
     name = value.name;
@@ -443,9 +527,13 @@ Status MemoryRegistry::queryInfo(HKey handle, KeyInfo& info) {
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (const Status st = readSubkeys(key); st != Status::Ok) return st;
     info = KeyInfo {};
+    if (key->valuesInFile)
+        if (const Status st = key->hive->valueSizesInFile(*key, info); st != Status::Ok) return st;
+    // (It may have read them into the list instead.)
     info.subkeyCount = static_cast<std::uint32_t>(key->subkeys.size());
-    info.valueCount = static_cast<std::uint32_t>(key->values.size());
+    if (!key->valuesInFile) info.valueCount = static_cast<std::uint32_t>(key->values.size());
     for (const auto& sub : key->subkeys)
         info.maxSubkeyNameLength = std::max(info.maxSubkeyNameLength, static_cast<std::uint32_t>(sub->name.size()));
     for (const auto& value : key->values) {
@@ -464,6 +552,7 @@ Status MemoryRegistry::queryValue(
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
+    if (const Status st = readValues(key); st != Status::Ok) return st;
     const std::ptrdiff_t index = key->findValue(name);
     if (index < 0) return Status::NotFound;
     type = key->values[static_cast<std::size_t>(index)].type;

@@ -29,6 +29,18 @@ struct Hive {
     bool upperCaseOrder = false;
 
     [[nodiscard]] virtual class MountedHive* asMounted() { return nullptr; }
+
+    // For a part whose keys are read when first asked for (subkeysInFile, valuesInFile): puts the
+    // key's subkeys in its list, or its values in its list (then they may change), and serves its
+    // values from the file meanwhile: one by index (NoMoreItems past the last), and their count and
+    // longest name and data for queryInfo. Serving them, it may find they must be read into the
+    // list after all (valuesInFile is false then, and the list answers). A part read whole never
+    // sets those flags.
+    virtual Status readSubkeys(Key& key);
+    virtual Status readValues(Key& key);
+    virtual Status valueInFile(
+        Key& key, std::size_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data);
+    virtual Status valueSizesInFile(Key& key, KeyInfo& info);
 };
 
 // A part mounted into the registry beside the fixed ones, as the system's editor loads a hive
@@ -125,7 +137,7 @@ public:
     [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     [[nodiscard]] std::string location() const override { return "memory"; }
 
-    [[nodiscard]] std::size_t openHandleCount() const { return m_handles.size(); }
+    [[nodiscard]] std::size_t openHandleCount() const { return m_openHandles; }
 
     // Mounts part, whose keys hang below root, as the key name below at (kLocalMachine or kUsers).
     // Refused outside those roots (AccessDenied), during a batch (AccessDenied), and for a name
@@ -184,9 +196,13 @@ protected:
     std::vector<std::string> m_loadMessages;
 
 private:
+    // A slot of the handle table. A handle names its slot and the slot's generation, which grows
+    // each time the slot is given out again, so a closed handle stays invalid.
     struct OpenHandle {
         Key* key = nullptr; // null once the key is gone
         Access access = Access::Read;
+        bool open = false;
+        std::uint32_t generation = 0;
     };
     struct UndoEntry {
         enum Kind { ValueReplaced, ValueAdded, ValueDeleted, KeyCreated, KeyRemoved, Touched } kind;
@@ -208,6 +224,9 @@ private:
     enum class Replay { None, Undo, Redo };
 
     Status resolve(HKey handle, Key*& key, Access& access);
+    // The key's subkeys, or values, in its list: a key of a hive read on first use has its hive read them.
+    static Status readSubkeys(Key* key);
+    static Status readValues(Key* key);
     Status resolveRoot(HKey root, Key*& key);
     Status walk(Key* start, std::u16string_view path, unsigned options, bool create, Key*& result, bool* created,
         int& linksFollowed);
@@ -236,7 +255,9 @@ private:
     void keepHistory(std::vector<UndoEntry> changes);
     Status replay(Replay direction);
     Status mayReplay(const HistoryEntry& entry);
+    // A new handle to the key; kNoKey when the table is full.
     HKey newHandle(Key* key, Access access);
+    OpenHandle* handleSlot(HKey handle);
 
     std::function<std::uint64_t()> m_clock;
     std::array<std::unique_ptr<Hive>, 3> m_hives;
@@ -246,8 +267,14 @@ private:
     std::vector<std::unique_ptr<MountedHive>> m_mounted;
     std::vector<MountedHive*> m_preparing; // prepared by the batch being kept, not yet in place
     std::vector<MountedHive*> m_placed; // put in place by the batch being kept
-    std::unordered_map<HKey, OpenHandle> m_handles;
-    HKey m_nextHandle = 1;
+    std::vector<OpenHandle> m_handles;
+    std::vector<std::uint32_t> m_freeSlots; // used as a queue from m_freeFrom on, oldest first
+    std::size_t m_freeFrom = 0;
+    std::size_t m_openHandles = 0;
+    // The subkey the last enumKey named, so that opening it next (as every walk does) finds it
+    // without a search. Cleared whenever a key goes.
+    const Key* m_enumParent = nullptr;
+    Key* m_enumChild = nullptr;
     int m_batchDepth = 0;
     std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
     std::vector<UndoEntry> m_undo;

@@ -1,6 +1,7 @@
 #include "store/RegTree.h"
 
 #include "codec/Utf.h"
+#include "store/KeyArena.h"
 #include "store/MemoryRegistry.h"
 
 #include <algorithm>
@@ -83,20 +84,31 @@ Key* Key::addSubkey(std::u16string subName) {
     return raw;
 }
 
-Key* Key::findOrAddSubkey(std::u16string_view subName, bool* added) {
+void Key::operator delete(Key* key, std::destroying_delete_t) {
+    const bool fromArena = key->inArena;
+    key->~Key();
+    if (fromArena)
+        KeyArena::release(key);
+    else
+        ::operator delete(key);
+}
+
+Key* Key::findOrAddSubkey(std::u16string_view subName, bool* added, KeyArena* arena) {
     if (added) *added = false;
+    auto make = [&] { return arena ? arena->make(subName, this, hive) : std::make_unique<Key>(std::u16string(subName), this, hive); };
     if (!subkeys.empty()) {
         const int order = compareSubkeyNames(subkeys.back()->name, subName);
         if (order == 0) return subkeys.back().get();
         if (order < 0) {
             if (added) *added = true;
-            subkeys.push_back(std::make_unique<Key>(std::u16string(subName), this, hive));
+            subkeys.push_back(make());
             return subkeys.back().get();
         }
     }
     if (Key* existing = findSubkey(subName)) return existing;
     if (added) *added = true;
-    return addSubkey(std::u16string(subName));
+    const std::size_t pos = subkeyPosition(subName);
+    return subkeys.insert(subkeys.begin() + static_cast<std::ptrdiff_t>(pos), make())->get();
 }
 
 struct ValueList::Aux {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 namespace quern::reg {
 
 struct Hive;
+class KeyArena;
 
 // How deep keys may nest below a hive's root; deeper ones are refused, as Wine refuses them.
 inline constexpr std::size_t kMaxKeyDepth = 512;
@@ -157,6 +159,13 @@ public:
     bool isLink = false;
     bool hasClass = false;
     bool dirty = false; // changed since the file was read: its block is written anew
+    // A key of a hive file that is read on first use: its subkeys are still only in the file, and
+    // so are its values, which its hive serves from there until one of them changes. The registry
+    // asks the hive (Hive::readSubkeys, Hive::readValues) before it looks at either list.
+    bool subkeysInFile = false;
+    bool valuesInFile = false;
+    bool valuesChecked = false; // the hive checked the values in the file, to serve them from there
+    bool inArena = false; // made by a KeyArena, which takes its memory back
     // Its block cannot be copied as it stands: the key stood in the file more than once, or its key
     // line spells a name otherwise than the key keeps it. Written anew when the file is.
     bool merged = false;
@@ -174,6 +183,9 @@ public:
         return *extra;
     }
 
+    // A key goes back where it was made: to the heap, or to its arena.
+    static void operator delete(Key* key, std::destroying_delete_t);
+
     // Compares two names of subkeys in the order of the key's hive.
     [[nodiscard]] int compareSubkeyNames(std::u16string_view a, std::u16string_view b) const;
     // The subkey of that name, or null.
@@ -182,9 +194,9 @@ public:
     [[nodiscard]] std::size_t subkeyPosition(std::u16string_view subName) const;
     // Adds a subkey of that name (which must not exist) in its sorted place.
     Key* addSubkey(std::u16string subName);
-    // Returns the existing subkey of that name or adds it; for loading files in sorted order it
-    // looks at the last subkey first.
-    Key* findOrAddSubkey(std::u16string_view subName, bool* added = nullptr);
+    // Returns the existing subkey of that name or adds it (made in arena when given); for loading
+    // files in sorted order it looks at the last subkey first.
+    Key* findOrAddSubkey(std::u16string_view subName, bool* added = nullptr, KeyArena* arena = nullptr);
 
     // Index of the value of that name, or -1.
     [[nodiscard]] std::ptrdiff_t findValue(std::u16string_view valueName) const { return values.find(valueName); }

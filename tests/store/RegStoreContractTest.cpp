@@ -212,6 +212,14 @@ TEST_P(StoreContract, HandlesOpenCloseAndOutliveTheirKeysSafely) {
     EXPECT_EQ(store->setValue(gone, u"v", kRegDword, std::vector<std::uint8_t>(4)), Status::KeyDeleted);
     EXPECT_EQ(store->closeKey(gone), Status::Ok);
     EXPECT_EQ(store->closeKey(gone), Status::InvalidHandle);
+    // Closed stays closed, however many handles are opened and closed after it.
+    for (int i = 0; i < 20000; ++i) {
+        HKey again = kNoKey;
+        ASSERT_EQ(store->openKey(parent, u"", Access::Read, kOptionNone, again), Status::Ok);
+        ASSERT_NE(again, gone);
+        ASSERT_EQ(store->closeKey(again), Status::Ok);
+    }
+    EXPECT_EQ(store->queryInfo(gone, info), Status::InvalidHandle);
     ASSERT_EQ(store->queryInfo(parent, info), Status::Ok);
     EXPECT_EQ(info.subkeyCount, 0u);
     EXPECT_EQ(store->closeKey(parent), Status::Ok);
