@@ -138,8 +138,10 @@ void commitOneValue(const std::string& path) {
     if (!mountHiveFile(store, kLocalMachine, u"B", path).ok()) std::exit(1);
     HKey key = kNoKey;
     (void)store.openKey(kLocalMachine, u"B\\Bench\\KeyAa\\KeyAb\\KeyAc\\KeyAd", Access::Full, kOptionNone, key);
-    // The first write also keeps the hive's original beside it; the one timed is a later one.
+    // The first write also has hivex read the hive and keeps its original beside it: timed apart.
+    const auto first = Clock::now();
     (void)store.setValue(key, u"Number", kRegDword, std::vector<std::uint8_t> { 2, 0, 0, 0 });
+    const double firstSeconds = secondsSince(first);
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         const auto start = Clock::now();
@@ -147,8 +149,9 @@ void commitOneValue(const std::string& path) {
         best = std::min(best, secondsSince(start));
         if (!st.ok()) std::fprintf(stderr, "hive_bench: %s\n", st.message().c_str());
     }
-    std::printf("commit of one value to a hive of %.1f MB: %.3f s (target < 1 s)\n",
-        static_cast<double>(std::filesystem::file_size(path)) / 1e6, best);
+    std::printf("commit of one value to a hive of %.1f MB: %.3f s (target < 1 s); the first change, which also "
+                "keeps the original beside it: %.3f s\n",
+        static_cast<double>(std::filesystem::file_size(path)) / 1e6, best, firstSeconds);
 }
 
 } // namespace
@@ -160,13 +163,19 @@ int main() {
     makeHive(walked, 18, 4, 0);
     std::size_t hivexKeys = 0;
     std::size_t storeKeys = 0;
-    const double hivex = bestKeysPerSecond(hivexWalk, walked, hivexKeys);
-    const double store = bestKeysPerSecond(storeWalk, walked, storeKeys);
-    std::printf("walk of a hive of %zu keys (%.1f MB), best of 5:\n", hivexKeys,
+    // Both walks take turns, so that other work on a shared machine slows both alike.
+    double hivex = 0;
+    double store = 0;
+    for (int round = 0; round < 4; ++round) {
+        hivex = std::max(hivex, bestKeysPerSecond(hivexWalk, walked, hivexKeys));
+        store = std::max(store, bestKeysPerSecond(storeWalk, walked, storeKeys));
+    }
+    std::printf("walk of a hive of %zu keys (%.1f MB), best of 20:\n", hivexKeys,
         static_cast<double>(std::filesystem::file_size(walked)) / 1e6);
     std::printf("  hivex's C API: %.0f keys/s\n  the store:     %.0f keys/s (%zu keys)\n  ratio %.2f (target >= 1)\n",
         hivex, store, storeKeys, store / hivex);
-    std::printf("  of which the store's open and read of the hive: %.3f s\n", g_mountSeconds);
+    std::printf("  of which the store's loading of the hive (its header and root read, every record checked): %.3f s\n",
+        g_mountSeconds);
 
     const std::string large = dir + "/LARGE";
     makeHive(large, 18, 4, 380);

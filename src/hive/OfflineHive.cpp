@@ -1,17 +1,20 @@
 #include "hive/OfflineHive.h"
 
 #include "codec/AtomicFile.h"
+#include "codec/Fingerprint.h"
 #include "codec/Utf.h"
 #include "hive/HiveImage.h"
+#include "hive/HiveMapping.h"
+#include "store/KeyArena.h"
 
 #include <hivex.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -28,6 +31,9 @@ constexpr std::size_t kBinsStart = 0x1000;
 constexpr std::size_t kSequence1 = 0x04;
 constexpr std::size_t kSequence2 = 0x08;
 constexpr std::size_t kMinorVersion = 0x18;
+constexpr std::size_t kRootCell = 0x24;
+constexpr std::size_t kBinsSize = 0x28;
+constexpr std::size_t kChecksum = 0x1FC;
 // From version 1.4 on, Windows reads a value longer than this only from a big-data record (a
 // list of segments), which hivex never writes: it writes one long cell Windows misreads. hivex
 // writes such a value empty, and the record is put into the file it wrote.
@@ -58,31 +64,25 @@ constexpr std::size_t kVkFlags = 0x10;
 constexpr std::size_t kVkName = 0x14;
 constexpr std::uint16_t kVkCompressedName = 0x01;
 
-std::uint16_t le16(std::string_view bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+// Little-endian fields of the file, read in place: hive files are little-endian as this machine is.
+static_assert(std::endian::native == std::endian::little);
+
+template<typename T> inline T field(std::string_view bytes, std::size_t at) {
+    T value;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return value;
 }
 
-std::uint32_t le32(std::string_view bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(le16(bytes, at)) | static_cast<std::uint32_t>(le16(bytes, at + 2)) << 16;
+inline std::uint16_t le16(std::string_view bytes, std::size_t at) {
+    return field<std::uint16_t>(bytes, at);
 }
 
-std::uint64_t le64(std::string_view bytes, std::size_t at) {
-    return static_cast<std::uint64_t>(le32(bytes, at)) | static_cast<std::uint64_t>(le32(bytes, at + 4)) << 32;
+inline std::uint32_t le32(std::string_view bytes, std::size_t at) {
+    return field<std::uint32_t>(bytes, at);
 }
 
-// A name as the hive holds it: one byte a unit when compressed (Latin-1), else UTF-16LE.
-std::u16string nameAt(std::string_view bytes, std::size_t at, std::size_t length, bool compressed) {
-    std::u16string name;
-    if (compressed) {
-        name.reserve(length);
-        for (std::size_t i = 0; i < length; ++i)
-            name.push_back(static_cast<char16_t>(static_cast<std::uint8_t>(bytes[at + i])));
-    } else {
-        name.reserve(length / 2);
-        for (std::size_t i = 0; i + 1 < length; i += 2)
-            name.push_back(static_cast<char16_t>(le16(bytes, at + i)));
-    }
-    return name;
+inline std::uint64_t le64(std::string_view bytes, std::size_t at) {
+    return field<std::uint64_t>(bytes, at);
 }
 
 std::string baseNameOf(const std::string& path) {
@@ -125,10 +125,6 @@ bool standIn(std::u16string_view name, std::u16string& out) {
     }
     if (lone) out = std::move(made);
     return lone;
-}
-
-std::size_t hashOf(std::string_view content) {
-    return std::hash<std::string_view> {}(content) ^ (content.size() * 0x9e3779b97f4a7c15ULL);
 }
 
 // A descriptor closed when it goes.
@@ -181,72 +177,243 @@ bool readWhole(const std::string& path, std::string& content, struct stat& st, s
     return true;
 }
 
-// A hive file mapped into memory for reading: it is read once, by the pages the walk touches, and
-// never copied.
-class MappedFile {
-public:
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    MappedFile() = default;
-    ~MappedFile() {
-        if (m_data) ::munmap(m_data, m_size);
-    }
-    // False with why (words that follow the file's name) when it is no regular file of a hive's size.
-    bool open(const std::string& path, struct stat& st, std::string& why) {
-        Fd file(-1);
-        if (!openHiveFile(path, file, st, why)) return false;
-        m_size = static_cast<std::size_t>(st.st_size);
-        if (m_size == 0) return true;
-        void* data = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, file.fd, 0);
-        if (data == MAP_FAILED) {
-            why = std::string("cannot be read (") + std::strerror(errno) + ")";
-            m_size = 0;
-            return false;
-        }
-        m_data = data;
-        return true;
-    }
-    [[nodiscard]] std::string_view bytes() const { return { static_cast<const char*>(m_data), m_size }; }
-
-private:
-    void* m_data = nullptr;
-    std::size_t m_size = 0;
-};
-
 } // namespace
 
-// Reads the keys of an open hive into memory, guarding against what a damaged file may hold: a
-// subkey list that leads back to a key already read, cells outside the file, nesting deeper than
-// any registry allows.
-class OfflineHive::Loader {
+// Reads the keys of the mapped hive file when they are first asked for, guarding against what a
+// damaged file may hold: a subkey list that leads back to a key already read, cells outside the
+// file, nesting deeper than any registry allows, two subkeys or two values of one name. Every read
+// checks its bounds again, even of a key read before: the file may change under the mapping.
+//
+// A key is made when its parent's subkeys are first read; its values are checked then (each
+// record inside the file, each name once) and from then on served from the file as they stand,
+// until one changes and they are read into the key's list.
+class OfflineHive::Reader {
 public:
-    Loader(OfflineHive& hive, std::string_view content)
+    Reader(OfflineHive& hive, std::unique_ptr<HiveMapping> mapping)
         : m_hive(hive)
-        , m_bytes(content)
-        , m_visited(content.size() / 4 + 1) { }
+        , m_mapping(std::move(mapping))
+        , m_bytes(m_mapping->bytes())
+        , m_visited(m_bytes.size() / 4 + 1) { }
 
-    Status run(std::unique_ptr<Key>& tree) {
-        const std::size_t rootNode = hivex_root(m_hive.m_handle);
-        if (rootNode == 0) return damaged("its root key cannot be found");
+    [[nodiscard]] std::string_view bytes() const { return m_bytes; }
+    [[nodiscard]] bool faulted() const { return m_mapping->faulted(); }
+
+    Status readRoot(std::unique_ptr<Key>& tree) {
+        const std::size_t rootNode = kBinsStart + le32(m_bytes, kRootCell);
         tree = std::make_unique<Key>(u"", nullptr, &m_hive);
-        if (!visit(rootNode)) return damaged("its root key lies outside the file");
+        if (!visit(rootNode) || !inside(rootNode, kNkName)) return damaged("its root key lies outside the file");
         if (const Status st = readNode(rootNode, *tree); !st.ok()) return st;
-        std::vector<std::pair<Key*, std::size_t>> stack { { tree.get(), rootNode } };
-        while (!stack.empty()) {
-            const auto [key, node] = stack.back();
-            stack.pop_back();
-            if (const Status st = readChildren(*key, node, stack); !st.ok()) return st;
+        return checked();
+    }
+
+    // The load is over: damage found from now on is in a hive that is shown already.
+    void loaded() { m_loaded = true; }
+
+    Status readSubkeys(Key& key) {
+        const std::size_t record = nodeOf(key) + kCellHeader;
+        if (!inside(nodeOf(key), kNkName)) return damaged("the key " + keyPath(&key) + " lies outside the file");
+        m_children.clear();
+        if (le32(m_bytes, record + kNkSubkeyCount) != 0)
+            if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), m_children, true,
+                    [&] { return keyPath(&key); });
+                !st.ok())
+                return st;
+        std::size_t depth = 0;
+        for (const Key* k = &key; k->parent; k = k->parent)
+            ++depth;
+        key.subkeys.reserve(m_children.size());
+        // The subkeys' records lie anywhere in the file: asking for them all at once lets their
+        // reads from memory overlap instead of waiting for one after the other.
+        for (const std::size_t child : m_children)
+            if (child + kNkName < m_bytes.size()) {
+                __builtin_prefetch(m_bytes.data() + child);
+                __builtin_prefetch(m_bytes.data() + child + kNkName);
+            }
+        for (const std::size_t child : m_children) {
+            if (depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
+            if (!inside(child, kNkName)) return damaged("a subkey of " + keyPath(&key) + " lies outside the file");
+            if (!visit(child)) return damaged("the subkeys of " + keyPath(&key) + " lead back to a key already read");
+            const std::size_t nameLength = le16(m_bytes, child + kCellHeader + kNkNameLength);
+            if (!inside(child, kNkName + nameLength))
+                return damaged("the name of a subkey of " + keyPath(&key) + " lies outside the file");
+            assignName(m_name, child + kCellHeader + kNkName, nameLength,
+                le16(m_bytes, child + kCellHeader + kNkFlags) & kNkCompressedName);
+            // A name that no path can reach (empty, too long, holding a backslash) cannot be shown.
+            if (m_name.empty() || m_name.size() > 255 || m_name.find(u'\\') != std::u16string::npos) {
+                problem(keyPath(&key) + " has a subkey whose name the registry does not allow (\"" + toUtf8(m_name)
+                    + "\"), so it is not shown and the hive is read-only.");
+                continue;
+            }
+            bool added = false;
+            Key* sub = key.findOrAddSubkey(m_name, &added, &m_arena);
+            if (!added) {
+                // Shown once; writing would drop the other one.
+                problem(keyPath(&key) + " has two subkeys named \"" + toUtf8(m_name)
+                    + "\", so only the first is shown and the hive is read-only.");
+                continue;
+            }
+            if (const Status st = readNode(child, *sub); !st.ok()) return st;
         }
+        key.subkeysInFile = false;
+        return checked();
+    }
+
+    Status readValues(Key& key) {
+        std::size_t list = 0;
+        std::size_t count = 0;
+        if (const Status st = valueList(key, list, count); !st.ok()) return st;
+        ValueList values;
+        for (std::size_t i = 0; i < count; ++i) {
+            RawValue raw;
+            if (const Status st = value(key, list, i, raw.name, &raw.type, &raw.data); !st.ok()) return st;
+            if (values.find(raw.name) >= 0) {
+                problem(keyPath(&key) + " has two values named \"" + toUtf8(raw.name)
+                    + "\", so only the first is shown and the hive is read-only.");
+                continue;
+            }
+            values.append(std::move(raw));
+        }
+        if (const Status st = checked(); !st.ok()) return st;
+        key.values = std::move(values);
+        key.valuesInFile = false;
         return Status::Ok;
     }
 
-    // Why the hive may be read but not written, when something in it would be lost by a write.
-    std::string problem;
+    Status valueInFile(Key& key, std::size_t index, std::u16string& name, std::uint32_t* type,
+        std::vector<std::uint8_t>* data) {
+        if (!key.valuesChecked)
+            if (const Status st = checkValues(key); !st.ok() || !key.valuesInFile) return st;
+        std::size_t list = 0;
+        std::size_t count = 0;
+        if (const Status st = valueList(key, list, count); !st.ok()) return st;
+        if (index >= count) return Status::NoMoreItems;
+        if (const Status st = value(key, list, index, name, type, data); !st.ok()) return st;
+        return checked();
+    }
+
+    Status valueSizes(Key& key, KeyInfo& info) {
+        if (!key.valuesChecked)
+            if (const Status st = checkValues(key); !st.ok() || !key.valuesInFile) return st;
+        std::size_t list = 0;
+        std::size_t count = 0;
+        if (const Status st = valueList(key, list, count); !st.ok()) return st;
+        info.valueCount = static_cast<std::uint32_t>(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t record = 0;
+            std::size_t nameLength = 0;
+            if (const Status st = valueRecord(key, list, i, record, nameLength); !st.ok()) return st;
+            const bool compressed = le16(m_bytes, record + kVkFlags) & kVkCompressedName;
+            info.maxValueNameLength
+                = std::max(info.maxValueNameLength, static_cast<std::uint32_t>(compressed ? nameLength : nameLength / 2));
+            info.maxValueDataLength = std::max(info.maxValueDataLength, le32(m_bytes, record + kVkDataLength) & 0x7fffffffu);
+        }
+        return checked();
+    }
+
+    // Goes over every key and value record of the file once, reading nothing into memory, so that
+    // a hive damaged anywhere is refused when it is loaded rather than when a walk meets the damage
+    // (a walk, an export, a search would otherwise end early there). What it checks the lazy reads
+    // check again, as the file may change under the mapping.
+    Status checkAll() {
+        struct Node {
+            std::size_t cell;
+            std::size_t parent; // index in nodes; npos for the root
+            std::size_t depth;
+        };
+        std::vector<Node> nodes { { kBinsStart + le32(m_bytes, kRootCell), std::string::npos, 0 } };
+        std::vector<bool> seen(m_visited.size());
+        // The key nodes[at] as messages name it, read from the file only when something is wrong.
+        auto where = [&](std::size_t at) {
+            std::u16string path;
+            for (; at != std::string::npos && nodes[at].parent != std::string::npos; at = nodes[at].parent) {
+                const std::size_t record = nodes[at].cell + kCellHeader;
+                std::u16string name;
+                assignName(name, record + kNkName, le16(m_bytes, record + kNkNameLength), le16(m_bytes, record + kNkFlags) & kNkCompressedName);
+                path = name + (path.empty() ? u"" : u"\\") + path;
+            }
+            return path.empty() ? std::string("the root key") : "\"" + toUtf8(path) + "\"";
+        };
+        std::vector<std::size_t> stack { 0 };
+        std::vector<std::size_t> children;
+        if (nodes[0].cell / 4 < seen.size()) seen[nodes[0].cell / 4] = true;
+        while (!stack.empty()) {
+            const std::size_t at = stack.back();
+            stack.pop_back();
+            const std::size_t node = nodes[at].cell;
+            const std::size_t record = node + kCellHeader;
+            if (!inside(node, kNkName) || m_bytes.substr(record, 2) != "nk")
+                return damaged(at == 0 ? "its root key lies outside the file" : "a key of " + where(nodes[at].parent) + " is not a key record");
+            if (!inside(node, kNkName + le16(m_bytes, record + kNkNameLength)))
+                return damaged("the name of a key lies outside the file");
+            if (const std::size_t count = le32(m_bytes, record + kNkValueCount); count != 0) {
+                const std::size_t list = kBinsStart + le32(m_bytes, record + kNkValueList);
+                if (!inside(list, count * 4)) return damaged("the value list of " + where(at) + " lies outside the file");
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
+                    if (!inside(value, kVkName) || m_bytes.substr(value + kCellHeader, 2) != "vk")
+                        return damaged("a value of " + where(at) + " is not a value record");
+                    if (!inside(value, kVkName + le16(m_bytes, value + kCellHeader + kVkNameLength)))
+                        return damaged("a value name of " + where(at) + " lies outside the file");
+                    if (!dataInside(value + kCellHeader))
+                        return damaged("the data of a value of " + where(at) + " lies outside the file");
+                }
+            }
+            if (le32(m_bytes, record + kNkSubkeyCount) == 0) continue;
+            children.clear();
+            if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), children, true,
+                    [&] { return where(at); });
+                !st.ok())
+                return st;
+            for (const std::size_t child : children) {
+                if (nodes[at].depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
+                if (!inside(child, kNkName)) return damaged("a subkey of " + where(at) + " lies outside the file");
+                if (seen[child / 4]) return damaged("the subkeys of " + where(at) + " lead back to a key already read");
+                seen[child / 4] = true;
+                nodes.push_back({ child, at, nodes[at].depth + 1 });
+                stack.push_back(nodes.size() - 1);
+            }
+        }
+        return checked();
+    }
+
+    // Whether a value's data lies inside the file, read from its record alone.
+    [[nodiscard]] bool dataInside(std::size_t record) const {
+        const std::size_t length = le32(m_bytes, record + kVkDataLength);
+        if (length & 0x80000000u) return (length & 0x7fffffffu) <= 4;
+        if (length == 0) return true;
+        const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
+        if (length > kMaxCellData && inside(cell, 8) && m_bytes.substr(cell + kCellHeader, 2) == "db") {
+            const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
+            return segments * kMaxCellData >= length && inside(kBinsStart + le32(m_bytes, cell + kCellHeader + 4), segments * 4);
+        }
+        return inside(cell, length);
+    }
 
 private:
-    Status damaged(const std::string& what) const {
-        return Status(Status::BadPath,
-            m_hive.m_path + " is not a valid registry hive: " + what + ". Quern does not load it, and never writes it.");
+    // A page of the file that went while it was read reads as zeros: what was read is not the file.
+    Status checked() {
+        if (!faulted()) return Status::Ok;
+        return changed();
+    }
+
+    Status changed() const {
+        return Status(Status::ChangedOnDisk,
+            m_hive.m_name + " was changed on disk while Quern read it; refresh (F5) to read it again.");
+    }
+
+    // The file is damaged, or was changed on disk under the mapping: a hive found damaged is never
+    // written, and one already shown stays so, read-only, for what can still be read of it.
+    Status damaged(const std::string& what) {
+        if (faulted() || (m_loaded && m_hive.changedOnDisk())) return changed();
+        std::string message = m_hive.m_path + " is not a valid registry hive: " + what + ".";
+        message += m_loaded ? " Quern shows what it can read of it, and never writes it." : " Quern does not load it, and never writes it.";
+        if (m_loaded && m_hive.readOnlyReason.empty()) m_hive.readOnlyReason = message;
+        return Status(Status::BadPath, message);
+    }
+
+    // Something in the hive would be lost by a write: it is read-only from now on.
+    void problem(const std::string& what) {
+        if (m_hive.readOnlyReason.empty()) m_hive.readOnlyReason = m_hive.m_name + ": " + what;
     }
 
     // Whether a record of length bytes at a cell lies inside the file.
@@ -255,66 +422,36 @@ private:
             && length <= m_bytes.size() - cell - kCellHeader;
     }
 
+    void assignName(std::u16string& name, std::size_t at, std::size_t length, bool compressed) const {
+        name.resize(compressed ? length : length / 2);
+        for (std::size_t i = 0; i < name.size(); ++i)
+            name[i] = compressed ? static_cast<char16_t>(static_cast<std::uint8_t>(m_bytes[at + i]))
+                                 : static_cast<char16_t>(le16(m_bytes, at + 2 * i));
+    }
+
     // The cells of a subkey list: lf and lh lists (offset and hash), li lists (offsets), and an ri
-    // list of those, one level deep.
-    Status readList(std::size_t cell, const Key& key, std::vector<std::size_t>& out, bool index) {
-        if (!inside(cell, 4)) return damaged("the subkey list of " + keyPath(&key) + " lies outside the file");
+    // list of those, one level deep. where() names the key for a message.
+    template<typename Where>
+    Status listCells(std::size_t cell, std::vector<std::size_t>& out, bool index, const Where& where) {
+        if (!inside(cell, 4)) return damaged("the subkey list of " + where() + " lies outside the file");
         const std::string_view kind = m_bytes.substr(cell + kCellHeader, 2);
         const std::size_t count = le16(m_bytes, cell + kCellHeader + 2);
         const std::size_t step = kind == "lf" || kind == "lh" ? 8 : 4;
         if (kind != "lf" && kind != "lh" && kind != "li" && !(index && kind == "ri"))
-            return damaged("the subkey list of " + keyPath(&key) + " is not one");
-        if (!inside(cell, 4 + count * step)) return damaged("the subkey list of " + keyPath(&key) + " lies outside the file");
+            return damaged("the subkey list of " + where() + " is not one");
+        if (!inside(cell, 4 + count * step)) return damaged("the subkey list of " + where() + " lies outside the file");
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t entry = kBinsStart + le32(m_bytes, cell + kCellHeader + 4 + i * step);
             if (kind != "ri")
                 out.push_back(entry);
-            else if (const Status st = readList(entry, key, out, false); !st.ok())
+            else if (const Status st = listCells(entry, out, false, where); !st.ok())
                 return st;
         }
         return Status::Ok;
     }
 
-    Status readChildren(Key& key, std::size_t node, std::vector<std::pair<Key*, std::size_t>>& stack) {
-        const std::size_t record = node + kCellHeader;
-        m_children.clear();
-        if (le32(m_bytes, record + kNkSubkeyCount) != 0)
-            if (const Status st = readList(kBinsStart + le32(m_bytes, record + kNkSubkeyList), key, m_children, true);
-                !st.ok())
-                return st;
-        std::size_t depth = 0;
-        for (const Key* k = &key; k->parent; k = k->parent)
-            ++depth;
-        for (const std::size_t child : m_children) {
-            if (depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
-            if (!inside(child, kNkName)) return damaged("a subkey of " + keyPath(&key) + " lies outside the file");
-            if (!visit(child))
-                return damaged("the subkeys of " + keyPath(&key) + " lead back to a key already read");
-            const std::size_t nameLength = le16(m_bytes, child + kCellHeader + kNkNameLength);
-            if (!inside(child, kNkName + nameLength))
-                return damaged("the name of a subkey of " + keyPath(&key) + " lies outside the file");
-            const std::u16string name = nameAt(m_bytes, child + kCellHeader + kNkName, nameLength,
-                le16(m_bytes, child + kCellHeader + kNkFlags) & kNkCompressedName);
-            // A name that no path can reach (empty, too long, holding a backslash) cannot be shown.
-            if (name.empty() || name.size() > 255 || name.find(u'\\') != std::u16string::npos) {
-                problem = keyPath(&key) + " has a subkey whose name the registry does not allow (\"" + toUtf8(name)
-                    + "\"), so it is not shown and the hive is read-only.";
-                continue;
-            }
-            bool added = false;
-            Key* sub = key.findOrAddSubkey(name, &added);
-            if (!added) {
-                // Shown once; writing would drop the other one.
-                problem = keyPath(&key) + " has two subkeys named \"" + toUtf8(name)
-                    + "\", so only the first is shown and the hive is read-only.";
-                continue;
-            }
-            if (const Status st = readNode(child, *sub); !st.ok()) return st;
-            stack.emplace_back(sub, child);
-        }
-        return Status::Ok;
-    }
-
+    // What the key record says of the key itself; its values are checked now and served from the
+    // file later, or, when they are not all as they should be, read into its list at once.
     Status readNode(std::size_t node, Key& key) {
         const std::size_t record = node + kCellHeader;
         if (!inside(node, kNkName) || m_bytes.substr(record, 2) != "nk")
@@ -325,8 +462,9 @@ private:
         key.modified = le64(m_bytes, record + kNkTime);
         key.isLink = flags & kNkLink;
         key.source = { node, 1 };
-        if (const Status st = readClass(record, key); !st.ok()) return st;
-        return readValues(node, key);
+        key.subkeysInFile = le32(m_bytes, record + kNkSubkeyCount) != 0;
+        key.valuesInFile = le32(m_bytes, record + kNkValueCount) != 0;
+        return readClass(record, key);
     }
 
     Status readClass(std::size_t record, Key& key) {
@@ -336,62 +474,118 @@ private:
         const std::size_t cell = kBinsStart + offset;
         if (!inside(cell, length)) return damaged("the class name of " + keyPath(&key) + " lies outside the file");
         key.hasClass = true;
-        key.ensureExtra().className = nameAt(m_bytes, cell + kCellHeader, length, false);
+        assignName(key.ensureExtra().className, cell + kCellHeader, length, false);
         return Status::Ok;
     }
 
-    // A value's data: up to four bytes in the record itself, else in a cell of its own; data too
-    // large for one cell stands in a list of cells, which hivex puts together.
-    Status readData(std::size_t value, const Key& key, RawValue& raw) {
-        const std::size_t record = value + kCellHeader;
-        std::size_t length = le32(m_bytes, record + kVkDataLength);
+    // Whether the key's values can be served from the file as they stand: every record inside it
+    // and each name once (serving a value checks its data). Otherwise they are read into the key's
+    // list now, which says what is wrong.
+    Status checkValues(Key& key) {
+        std::size_t list = 0;
+        std::size_t count = 0;
+        if (const Status st = valueList(key, list, count); !st.ok()) return st;
+        if (count == 0) return Status::Ok;
+        bool unique = true;
+        m_records.clear();
+        m_seen.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t record = 0;
+            std::size_t nameLength = 0;
+            if (const Status st = valueRecord(key, list, i, record, nameLength); !st.ok()) return st;
+            if (!unique) continue;
+            if (count <= kPairwise) {
+                // Names of different lengths differ: most are told apart without reading them.
+                const bool compressed = le16(m_bytes, record + kVkFlags) & kVkCompressedName;
+                const NameAt name { record + kVkName, nameLength, compressed, compressed ? nameLength : nameLength / 2 };
+                for (const NameAt& earlier : m_records)
+                    if (earlier.units == name.units && unique) {
+                        assignName(m_name, earlier.at, earlier.length, earlier.compressed);
+                        assignName(m_other, name.at, name.length, name.compressed);
+                        unique = !sameName(m_name, m_other);
+                    }
+                m_records.push_back(name);
+            } else {
+                assignName(m_name, record + kVkName, nameLength, le16(m_bytes, record + kVkFlags) & kVkCompressedName);
+                for (auto& unit : m_name)
+                    unit = foldUnit(unit);
+                unique = m_seen.insert(m_name).second;
+            }
+        }
+        key.valuesChecked = true;
+        return unique ? Status(Status::Ok) : readValues(key);
+    }
+
+    Status valueList(const Key& key, std::size_t& list, std::size_t& count) {
+        const std::size_t node = nodeOf(key);
+        if (!inside(node, kNkName)) return damaged("the key " + keyPath(&key) + " lies outside the file");
+        count = le32(m_bytes, node + kCellHeader + kNkValueCount);
+        if (count == 0) return Status::Ok;
+        list = kBinsStart + le32(m_bytes, node + kCellHeader + kNkValueList);
+        if (!inside(list, count * 4)) return damaged("the value list of " + keyPath(&key) + " lies outside the file");
+        return Status::Ok;
+    }
+
+    Status valueRecord(const Key& key, std::size_t list, std::size_t index, std::size_t& record, std::size_t& nameLength) {
+        const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + index * 4);
+        record = value + kCellHeader;
+        if (!inside(value, kVkName) || m_bytes.substr(record, 2) != "vk")
+            return damaged("a value of " + keyPath(&key) + " is not a value record");
+        nameLength = le16(m_bytes, record + kVkNameLength);
+        if (!inside(value, kVkName + nameLength)) return damaged("a value name of " + keyPath(&key) + " lies outside the file");
+        return Status::Ok;
+    }
+
+    Status value(const Key& key, std::size_t list, std::size_t index, std::u16string& name, std::uint32_t* type,
+        std::vector<std::uint8_t>* data) {
+        std::size_t record = 0;
+        std::size_t nameLength = 0;
+        if (const Status st = valueRecord(key, list, index, record, nameLength); !st.ok()) return st;
+        assignName(name, record + kVkName, nameLength, le16(m_bytes, record + kVkFlags) & kVkCompressedName);
+        if (type) *type = le32(m_bytes, record + kVkType);
+        if (!data) return Status::Ok;
+        const char* at = nullptr;
+        std::size_t length = 0;
+        return dataOf(key, record, at, length, data);
+    }
+
+    // Where a value's data stands: up to four bytes in the record itself, else in a cell of its
+    // own, and data too large for one cell, from version 1.4 on, in a big-data record: a list of
+    // segments of at most 16,344 bytes. With out set, the data is copied there.
+    Status dataOf(const Key& key, std::size_t record, const char*& at, std::size_t& length, std::vector<std::uint8_t>* out) {
+        length = le32(m_bytes, record + kVkDataLength);
+        auto bad = [&](const std::string& what) { return damaged("the data of a value of " + keyPath(&key) + " " + what); };
         if (length & 0x80000000u) {
             length &= 0x7fffffffu;
-            if (length > 4) return damaged("a value of " + keyPath(&key) + " claims more data than it can hold");
-            raw.data.assign(m_bytes.data() + record + kVkData, m_bytes.data() + record + kVkData + length);
-            return Status::Ok;
-        }
-        if (length == 0) return Status::Ok;
-        if (length <= kMaxCellData) {
+            if (length > 4) return bad("claims more than its record can hold");
+            at = m_bytes.data() + record + kVkData;
+        } else if (length == 0) {
+            at = m_bytes.data();
+        } else {
             const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
-            if (!inside(cell, length)) return damaged("the data of a value of " + keyPath(&key) + " lies outside the file");
-            const char* at = m_bytes.data() + cell + kCellHeader;
-            raw.data.assign(at, at + length);
-            return Status::Ok;
+            if (length > kMaxCellData && inside(cell, 8) && m_bytes.substr(cell + kCellHeader, 2) == "db")
+                return bigData(cell, length, out, bad);
+            if (!inside(cell, length)) return bad("lies outside the file");
+            at = m_bytes.data() + cell + kCellHeader;
         }
-        hive_type type {};
-        std::size_t got = 0;
-        char* data = hivex_value_value(m_hive.m_handle, value, &type, &got);
-        if (!data)
-            return damaged("the data of \"" + toUtf8(raw.name) + "\" in " + keyPath(&key) + " cannot be read ("
-                + std::strerror(errno) + ")");
-        raw.data.assign(data, data + got);
-        std::free(data);
+        if (out) out->assign(at, at + length);
         return Status::Ok;
     }
 
-    Status readValues(std::size_t node, Key& key) {
-        const std::size_t count = le32(m_bytes, node + kCellHeader + kNkValueCount);
-        if (count == 0) return Status::Ok;
-        const std::size_t list = kBinsStart + le32(m_bytes, node + kCellHeader + kNkValueList);
-        if (!inside(list, count * 4)) return damaged("the value list of " + keyPath(&key) + " lies outside the file");
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
-            const std::size_t record = value + kCellHeader;
-            if (!inside(value, kVkName) || m_bytes.substr(record, 2) != "vk")
-                return damaged("a value of " + keyPath(&key) + " is not a value record");
-            const std::size_t nameLength = le16(m_bytes, record + kVkNameLength);
-            if (!inside(value, kVkName + nameLength)) return damaged("a value name lies outside the file");
-            RawValue raw;
-            raw.name = nameAt(m_bytes, record + kVkName, nameLength, le16(m_bytes, record + kVkFlags) & kVkCompressedName);
-            raw.type = le32(m_bytes, record + kVkType);
-            if (const Status st = readData(value, key, raw); !st.ok()) return st;
-            if (key.findValue(raw.name) >= 0) {
-                problem = keyPath(&key) + " has two values named \"" + toUtf8(raw.name)
-                    + "\", so only the first is shown and the hive is read-only.";
-                continue;
-            }
-            key.appendValue(std::move(raw));
+    template<typename Bad>
+    Status bigData(std::size_t cell, std::size_t length, std::vector<std::uint8_t>* out, const Bad& bad) {
+        const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
+        const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
+        if (segments * kMaxCellData < length) return bad("claims more than its segments hold");
+        if (!inside(list, segments * 4)) return bad("has its segment list outside the file");
+        if (out) out->resize(length);
+        std::size_t done = 0;
+        for (std::size_t i = 0; i < segments && done < length; ++i) {
+            const std::size_t segment = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
+            const std::size_t part = std::min(kMaxCellData, length - done);
+            if (!inside(segment, part)) return bad("has a segment outside the file");
+            if (out) std::memcpy(out->data() + done, m_bytes.data() + segment + kCellHeader, part);
+            done += part;
         }
         return Status::Ok;
     }
@@ -405,10 +599,27 @@ private:
         return true;
     }
 
+    // Values of a key up to this many are told apart pairwise; more, through a set of their names.
+    static constexpr std::size_t kPairwise = 16;
+
     OfflineHive& m_hive;
+    std::unique_ptr<HiveMapping> m_mapping;
     std::string_view m_bytes;
     std::vector<bool> m_visited;
+    KeyArena m_arena; // the keys read, with the memory of a hive's keys in few large chunks
+    bool m_loaded = false;
+    // Kept between calls to spare an allocation per key.
     std::vector<std::size_t> m_children;
+    struct NameAt {
+        std::size_t at;
+        std::size_t length;
+        bool compressed;
+        std::size_t units;
+    };
+    std::u16string m_name;
+    std::u16string m_other;
+    std::vector<NameAt> m_records;
+    std::unordered_set<std::u16string> m_seen;
 };
 
 OfflineHive::OfflineHive(std::string path, HiveOpenOptions options)
@@ -458,17 +669,28 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
 }
 
 Status OfflineHive::load(std::unique_ptr<Key>& tree) {
-    MappedFile file;
+    Fd file(-1);
     struct stat st { };
     std::string why;
-    if (!file.open(m_path, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
-    const std::string_view content = file.bytes();
+    if (!openHiveFile(m_path, file, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
+    auto mapping = std::make_unique<HiveMapping>();
+    if (!mapping->map(file.fd, static_cast<std::size_t>(st.st_size)))
+        return Status(Status::BadPath, m_path + " cannot be read (" + std::strerror(errno) + ").");
+    const std::string_view content = mapping->bytes();
     if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
         return Status(Status::BadPath, m_path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
-    if (content.size() < 2 * kBinsStart)
+    if (content.size() < 2 * kBinsStart || content.size() - kBinsStart < le32(content, kBinsSize))
         return Status(Status::BadPath,
             m_path + " is not a whole registry hive: it is cut short, " + std::to_string(content.size())
-                + " bytes, too few for a base block and one bin. Quern does not load it.");
+                + " bytes, fewer than its header says it has. Quern does not load it.");
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < kChecksum; at += 4)
+        sum ^= le32(content, at);
+    // Windows never writes 0 or all ones as the checksum: it writes 1 and all ones but the last bit.
+    const std::uint32_t expected = sum == 0 ? 1 : sum == 0xffffffffu ? 0xfffffffeu : sum;
+    if (le32(content, kChecksum) != sum && le32(content, kChecksum) != expected)
+        return Status(Status::BadPath,
+            m_path + " is not a valid registry hive: the checksum of its header is wrong. Quern does not load it.");
     readOnlyReason = m_options.readOnlyReason;
     // Two sequence numbers that differ mean a write of Windows' own was not finished in the file
     // itself: its changes wait in the .LOG1/.LOG2 files beside it. The file alone is stale, and a
@@ -480,22 +702,42 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
               "from this installation, or apply the logs with a tool that replays them, then load it again.";
     if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
     m_minorVersion = le32(content, kMinorVersion);
-    // Read-only until the first change: hivex maps the file then instead of copying it whole.
-    if (const Status opened = openHandle(false); !opened.ok()) return opened;
-    // hivex read the file again on its own: it must be what was read here.
-    struct stat again { };
-    if (::stat(m_path.c_str(), &again) != 0 || again.st_size != st.st_size || again.st_mtim.tv_sec != st.st_mtim.tv_sec
-        || again.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
-        return Status(Status::ChangedOnDisk, m_path + " changed while Quern read it; load it again.");
-    Loader loader(*this, content);
-    if (const Status walked = loader.run(tree); !walked.ok()) return walked;
-    if (!loader.problem.empty() && readOnlyReason.empty()) readOnlyReason = m_name + ": " + loader.problem;
+    auto reader = std::make_unique<Reader>(*this, std::move(mapping));
+    if (const Status st2 = reader->readRoot(tree); !st2.ok()) return st2;
+    if (const Status st2 = reader->checkAll(); !st2.ok()) return st2;
+    reader->loaded();
+    m_reader = std::move(reader);
     m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
         static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
         static_cast<long long>(st.st_mtim.tv_nsec) };
-    m_hash = hashOf(content);
+    // Every writer of hives (Windows, hivex) counts its writes in the header: with the file's size,
+    // time and inode it tells whether the file is still the one read, without reading it all now.
+    // The whole file's fingerprint is taken when it is first opened for writing.
+    m_header.assign(content.substr(0, kBinsStart));
+    m_hash.reset();
     m_newLinks.clear();
+    // hivex's copy, if any, is of the file as it was: it is read again for the next change.
+    if (m_handle) hivex_close(m_handle);
+    m_handle = nullptr;
+    m_writable = false;
     return Status::Ok;
+}
+
+Status OfflineHive::readSubkeys(Key& key) {
+    return m_reader->readSubkeys(key);
+}
+
+Status OfflineHive::readValues(Key& key) {
+    return m_reader->readValues(key);
+}
+
+Status OfflineHive::valueInFile(
+    Key& key, std::size_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) {
+    return m_reader->valueInFile(key, index, name, type, data);
+}
+
+Status OfflineHive::valueSizesInFile(Key& key, KeyInfo& info) {
+    return m_reader->valueSizes(key, info);
 }
 
 bool OfflineHive::changedOnDisk() const {
@@ -522,6 +764,18 @@ Status OfflineHive::mayChange() {
         (void)openHandle(false);
         return Status(Status::AccessDenied, readOnlyReason);
     }
+    if (!m_hash) {
+        // hivex has just read the file: it must still be the one Quern read, and its fingerprint
+        // is what it must still be when the new hive replaces it.
+        std::string content;
+        struct stat st { };
+        std::string why;
+        if (!readWhole(m_path, content, st, why)) return Status(Status::ChangedOnDisk, m_path + " " + why + ".");
+        if (changedOnDisk() || content.compare(0, kBinsStart, m_header) != 0)
+            return Status(Status::ChangedOnDisk,
+                m_name + " was changed on disk since Quern read it. Nothing was changed; refresh (F5) to read it again.");
+        m_hash = fingerprint(content);
+    }
     return Status::Ok;
 }
 
@@ -533,7 +787,7 @@ Status OfflineHive::checkUnchanged(std::string& content) const {
         m_name + " was changed on disk since Quern read it. Nothing was written; refresh (F5) to read it again.");
     if (changedOnDisk()) return changed;
     if (!readWhole(m_path, content, st, why)) return Status(Status::WriteFailed, m_path + " " + why + "; nothing was written.");
-    if (hashOf(content) != m_hash) return changed;
+    if (!m_hash || fingerprint(content) != *m_hash) return changed;
     return Status::Ok;
 }
 
@@ -611,6 +865,9 @@ Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
     // given Windows' hashes and order once written.
     m_addedNodes.insert(node);
     m_grownNodes.insert(parentNode);
+    // A key put back by Undo may still have its values in the file as it was read.
+    if (key.valuesInFile)
+        if (const Status st = m_reader->readValues(key); !st.ok()) return st;
     if (const Status st = setValues(node, key, false); !st.ok()) return st;
     key.dirty = false;
     for (auto& sub : key.subkeys)
@@ -623,6 +880,21 @@ Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
 // the node it had before it was deleted, which is gone, and is added anew.
 Status OfflineHive::writeKey(Key& key) {
     const std::size_t node = nodeOf(key);
+    // Subkeys still in the file are the ones hivex's copy holds: none came or went.
+    if (!key.subkeysInFile)
+        if (const Status st = writeSubkeys(node, key); !st.ok()) return st;
+    // Values still in the file are the ones hivex's copy holds already; the key's time is written.
+    if (!key.valuesInFile) {
+        if (const Status st = setValues(node, key, true); !st.ok()) return st;
+    } else {
+        m_writtenKeys.push_back({ node, &key, false });
+    }
+    key.dirty = false;
+    return Status::Ok;
+}
+
+// The subkeys of a changed key that went are deleted from hivex's copy, and the new ones added.
+Status OfflineHive::writeSubkeys(std::size_t node, Key& key) {
     hive_node_h* children = hivex_node_children(m_handle, node);
     if (!children) return hivexFailure("the subkeys of " + keyPath(&key) + " could not be read");
     std::unordered_set<std::size_t> present;
@@ -648,8 +920,6 @@ Status OfflineHive::writeKey(Key& key) {
     for (auto& sub : key.subkeys)
         if (!staying.count(nodeOf(*sub)))
             if (const Status st = addTree(node, *sub); !st.ok()) return st;
-    if (const Status st = setValues(node, key, true); !st.ok()) return st;
-    key.dirty = false;
     return Status::Ok;
 }
 
@@ -706,7 +976,7 @@ Status OfflineHive::writeTemporary() {
         return st;
     }
     m_temp = std::move(temp);
-    m_tempHash = hashOf(written);
+    m_tempHash = fingerprint(written);
     return Status::Ok;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -32,10 +33,14 @@ struct HiveOpenOptions {
 // A Windows registry hive file (SYSTEM, SOFTWARE, NTUSER.DAT, ...) mounted into the registry, read
 // and written through hivex, the library that writes hives Windows accepts.
 //
-// Reading: every key, its values in their stored order with their raw types and bytes, its class
-// name, last write time and link flag are read at once into memory. A hive whose structure is
-// damaged (a list that loops, cells outside the file, two subkeys of one name) is not loaded, or
-// loaded read-only, with a sentence that names the file and what is wrong.
+// Reading: the file is mapped, and each key is read from it when first asked for: its name, class
+// name, last write time and link flag when its parent's subkeys are, its values in their stored
+// order with their raw types and bytes served from the file until one of them changes. So a hive
+// of a hundred thousand keys opens at once and costs memory only for what was looked at. A hive
+// whose structure is damaged (a list that loops, cells outside the file, two subkeys of one name)
+// is not loaded when its header or root key is, and is read-only, with a sentence that names the
+// file and what is wrong, when the damage is found further in; before its first write every key is
+// read, so a damaged hive is never written.
 //
 // Writing, once per batch: what changed is replayed onto hivex's copy of the hive (each key keeps
 // the cell of its node in SourceRange::offset), hivex writes the whole new hive into a temporary
@@ -69,6 +74,11 @@ public:
     }
     [[nodiscard]] bool changedOnDisk() const override;
     Status reload(std::unique_ptr<Key>& tree) override;
+    Status readSubkeys(Key& key) override;
+    Status readValues(Key& key) override;
+    Status valueInFile(Key& key, std::size_t index, std::u16string& name, std::uint32_t* type,
+        std::vector<std::uint8_t>* data) override;
+    Status valueSizesInFile(Key& key, KeyInfo& info) override;
     [[nodiscard]] std::string location() const override { return m_path; }
 
     // Where the copy of the hive as it was before Quern first wrote it is; empty until then.
@@ -86,7 +96,7 @@ private:
         long long nanoseconds = 0;
         friend bool operator==(const Stamp&, const Stamp&) = default;
     };
-    class Loader;
+    class Reader;
 
     OfflineHive(std::string path, HiveOpenOptions options);
     Status load(std::unique_ptr<Key>& tree);
@@ -95,6 +105,7 @@ private:
     Status makeBackup(const std::string& content);
     Status replay(Key& key);
     Status writeKey(Key& key);
+    Status writeSubkeys(std::size_t node, Key& key);
     Status addTree(std::size_t parentNode, Key& key);
     Status setValues(std::size_t node, const Key& key, bool existing);
     Status writeTemporary();
@@ -105,18 +116,22 @@ private:
     std::string m_path;
     std::string m_name; // the file's name, for messages
     HiveOpenOptions m_options;
+    // Reads keys from the mapped file until the hive is read again; hivex is opened only for the
+    // first change, and reads the file on its own then.
+    std::unique_ptr<Reader> m_reader;
     hive_h* m_handle = nullptr;
     bool m_writable = false;
     Stamp m_stamp;
-    std::size_t m_hash = 0;
+    std::string m_header; // the base block as it was read
+    std::optional<std::uint64_t> m_hash; // fingerprint of the whole file, from its first opening for writing on
     std::string m_backupPath;
     bool m_backupIsNew = false; // made by the batch being kept: it goes if the batch does
     std::size_t m_writes = 0;
     std::uint32_t m_minorVersion = 0; // of the format, from the base block
     std::string m_temp; // the new hive, complete and flushed, waiting for its rename
-    std::size_t m_tempHash = 0;
+    std::uint64_t m_tempHash = 0;
     KeptOriginal m_original; // the hive as it was before the batch being kept replaced it
-    std::size_t m_originalHash = 0;
+    std::optional<std::uint64_t> m_originalHash;
     // Link keys made since the hive was last read: hivex cannot mark them, so the written file is.
     std::unordered_set<std::size_t> m_newLinks;
 

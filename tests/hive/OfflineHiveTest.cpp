@@ -1,3 +1,4 @@
+#include "RegistryDump.h"
 #include "TestSupport.h"
 #include "codec/Utf.h"
 #include "hive/OfflineHive.h"
@@ -5,8 +6,12 @@
 #include "import/RegImport.h"
 
 #include <gtest/gtest.h>
+#include <hivex.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -89,6 +94,162 @@ protected:
 };
 
 } // namespace
+
+namespace {
+
+std::string hexOf(const void* data, std::size_t size) {
+    std::string out;
+    char digits[3];
+    for (std::size_t i = 0; i < size; ++i) {
+        std::snprintf(digits, sizeof digits, "%02x", static_cast<const std::uint8_t*>(data)[i]);
+        out += digits;
+    }
+    return out;
+}
+
+// Every key of a hive by its path below the root, with its values in their stored order, as
+// hivex's own reader sees the file.
+void hivexKeys(hive_h* h, hive_node_h node, const std::string& path, std::map<std::string, std::string>& out) {
+    std::string& lines = out[path];
+    hive_value_h* values = hivex_node_values(h, node);
+    for (std::size_t i = 0; values && values[i]; ++i) {
+        char* name = hivex_value_key(h, values[i]);
+        hive_type type {};
+        std::size_t length = 0;
+        char* data = hivex_value_value(h, values[i], &type, &length);
+        lines += std::string(name ? name : "?") + " " + std::to_string(type) + " " + hexOf(data, length) + "\n";
+        std::free(name);
+        std::free(data);
+    }
+    std::free(values);
+    hive_node_h* children = hivex_node_children(h, node);
+    for (std::size_t i = 0; children && children[i]; ++i) {
+        char* name = hivex_node_name(h, children[i]);
+        hivexKeys(h, children[i], path + "\\" + name, out);
+        std::free(name);
+    }
+    std::free(children);
+}
+
+// The same through the store, which reads the hive when each key is first asked for.
+void storeKeys(RegStore& store, HKey key, const std::string& path, std::map<std::string, std::string>& out) {
+    std::string& lines = out[path];
+    std::u16string name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t i = 0; store.enumValue(key, i, name, &type, &data) == Status::Ok; ++i)
+        lines += toUtf8(name) + " " + std::to_string(type) + " " + hexOf(data.data(), data.size()) + "\n";
+    for (std::uint32_t i = 0; store.enumKey(key, i, name) == Status::Ok; ++i) {
+        HKey sub = kNoKey;
+        ASSERT_EQ(store.openKey(key, name, Access::Read, kOpenLink, sub), Status::Ok);
+        storeKeys(store, sub, path + "\\" + toUtf8(name), out);
+        (void)store.closeKey(sub);
+    }
+}
+
+} // namespace
+
+// A hive written by hivex itself, not by Quern, read key by key on first use: every key and value
+// the store shows is what hivex's own reader shows, whichever order they were first asked for in,
+// and reading writes nothing.
+TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
+    for (const std::uint32_t minor : { 3u, 5u }) {
+        SCOPED_TRACE("version 1." + std::to_string(minor));
+        store.reset();
+        std::string empty;
+        ASSERT_TRUE(writeEmptyHive(path, empty)) << empty;
+        std::string header = test::readFile(path);
+        putLe32(header, 0x18, minor);
+        test::writeFile(path, header);
+        {
+            hive_h* h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
+            ASSERT_NE(h, nullptr);
+            const char* names[] = { "Zeta", "alpha", "Beta", "_under", "A.B", "\xc3\x9cml\xc3\xa4ut", "Nummer 10", "Nummer 9" };
+            std::vector<std::uint8_t> big(40000);
+            for (std::size_t i = 0; i < big.size(); ++i)
+                big[i] = static_cast<std::uint8_t>(i * 7);
+            std::vector<hive_node_h> level { hivex_root(h) };
+            for (int depth = 0; depth < 3; ++depth) {
+                std::vector<hive_node_h> next;
+                for (std::size_t p = 0; p < level.size(); ++p)
+                    for (std::size_t n = 0; n < (depth == 0 ? 8u : 3u); ++n) {
+                        const hive_node_h child = hivex_node_add_child(h, level[p], names[(n + p) % 8]);
+                        ASSERT_NE(child, 0u);
+                        next.push_back(child);
+                        // Values of every shape the format has: inline data, a cell, empty, the
+                        // default value, an unknown type, a non-ASCII name, data past one cell.
+                        const std::size_t sizes[] = { 0, 1, 4, 5, 100, 16344, 16345, big.size() };
+                        std::vector<hive_set_value> values;
+                        std::vector<std::string> valueNames;
+                        const std::size_t count = next.size() % 4 == 0 ? 0 : 2 + next.size() % 7;
+                        valueNames.reserve(count);
+                        for (std::size_t v = 0; v < count; ++v) {
+                            valueNames.push_back(v == 0 ? "" : v == 1 ? "Gr\xc3\xb6\xc3\x9f" "e" : "v" + std::to_string(v));
+                            // Big values only where hivex writes what Windows reads.
+                            std::size_t size = sizes[(v + next.size()) % 8];
+                            if (minor >= 4 && size > 16344) size = 16344;
+                            values.push_back({ valueNames.back().data(), static_cast<hive_type>(v == 3 ? 0x12345678 : v % 12),
+                                size, reinterpret_cast<char*>(big.data() + v) });
+                        }
+                        ASSERT_EQ(hivex_node_set_values(h, child, values.size(), values.data(), 0), 0);
+                    }
+                level = std::move(next);
+            }
+            ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
+            hivex_close(h);
+        }
+        const std::string written = test::readFile(path);
+        std::map<std::string, std::string> expected;
+        {
+            hive_h* h = hivex_open(path.c_str(), 0);
+            ASSERT_NE(h, nullptr);
+            hivexKeys(h, hivex_root(h), "", expected);
+            hivex_close(h);
+        }
+        ASSERT_GT(expected.size(), 100u);
+        mount();
+        // Some keys first asked for out of order, their values by name, before the whole walk.
+        const auto deepest = std::find_if(expected.rbegin(), expected.rend(), [](const auto& key) {
+            return std::count(key.first.begin(), key.first.end(), '\\') == 3 && key.second.find("Gr") != std::string::npos;
+        });
+        ASSERT_NE(deepest, expected.rend());
+        HKey deep = kNoKey;
+        ASSERT_EQ(store->openKey(kLocalMachine, u"TEST" + toUtf16(deepest->first), Access::Read, kOptionNone, deep), Status::Ok);
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        EXPECT_EQ(store->queryValue(deep, u"gr\u00d6\u00dfE", type, data), Status::Ok);
+        KeyInfo info;
+        ASSERT_EQ(store->queryInfo(deep, info), Status::Ok);
+        (void)store->closeKey(deep);
+        HKey root = kNoKey;
+        ASSERT_EQ(store->openKey(kLocalMachine, u"TEST", Access::Read, kOptionNone, root), Status::Ok);
+        std::map<std::string, std::string> seen;
+        storeKeys(*store, root, "", seen);
+        EXPECT_EQ(seen, expected);
+        EXPECT_EQ(test::readFile(path), written);
+    }
+}
+
+// A hive cut short by another program while it is loaded (hivex and Windows rewrite hives in
+// place) ends no process: what was cut off reads as a change on disk, and nothing is written.
+TEST_F(HiveTest, AHiveCutShortUnderneathSaysItChangedAndEndsNothing) {
+    {
+        WriteBatch batch(*store);
+        for (int i = 0; i < 200; ++i)
+            (void)store->closeKey(create(u"Key" + toUtf16(std::to_string(i)) + u"\\Below"));
+        ASSERT_EQ(batch.finish(), Status::Ok);
+    }
+    mount();
+    ASSERT_EQ(::truncate(path.c_str(), 0x2000), 0);
+    std::string dump = test::dumpRegistry(*store);
+    EXPECT_NE(dump.find("TEST"), std::string::npos);
+    HKey key = kNoKey;
+    EXPECT_EQ(store->openKey(kLocalMachine, u"TEST\\Key150\\Below", Access::Read, kOptionNone, key), Status::ChangedOnDisk);
+    EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::ChangedOnDisk);
+    struct stat st { };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0x2000);
+}
 
 TEST_F(HiveTest, EveryValueTypeWrittenIsWhatHivexReadsBack) {
     // Version 1.3, which keeps a large value in one long cell as hivex writes it.
@@ -270,7 +431,7 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     };
     const Damage damages[] = {
         { "cut short", [](std::string& h) { h.resize(5000); }, "it is cut short, 5000 bytes" },
-        { "cut short inside its bin", [](std::string& h) { h.resize(h.size() - 100); }, "cannot be read as a registry hive" },
+        { "cut short inside its bin", [](std::string& h) { h.resize(h.size() - 100); }, "it is cut short" },
         { "wrong signature", [](std::string& h) { h.replace(0, 4, "rexf"); }, "does not begin with \"regf\"" },
         { "a subkey outside the file", [&](std::string& h) { putLe32(h, list + 8, 0x7ffff000u); }, path.c_str() },
         { "a subkey list that leads back to the root", [&](std::string& h) { putLe32(h, list + 8, static_cast<std::uint32_t>(root - 0x1000)); },
@@ -300,6 +461,8 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     twins.replace(second + 4 + 0x4c, 2, "AA");
     test::writeFile(path, twins);
     mount();
+    // Keys are read when first asked for: the two are met when the root's subkeys are listed.
+    (void)test::dumpRegistry(*store);
     EXPECT_NE(store->readOnlyReason().find("two subkeys named \"AA\""), std::string::npos) << store->readOnlyReason();
     HKey key = kNoKey;
     EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
@@ -310,6 +473,7 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     slashed.replace(second + 4 + 0x4c, 2, "A\\");
     test::writeFile(path, slashed);
     mount();
+    (void)test::dumpRegistry(*store);
     EXPECT_NE(store->readOnlyReason().find("name the registry does not allow"), std::string::npos);
     EXPECT_EQ(test::readFile(path), slashed);
 }
