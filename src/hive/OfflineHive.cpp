@@ -315,65 +315,110 @@ public:
     // (a walk, an export, a search would otherwise end early there). What it checks the lazy reads
     // check again, as the file may change under the mapping.
     Status checkAll() {
-        struct Node {
+        // Depth first; the keys on the way down are the frames, their subkeys still to check lie
+        // in pending from each frame's next on.
+        struct Frame {
             std::size_t cell;
-            std::size_t parent; // index in nodes; npos for the root
-            std::size_t depth;
+            std::size_t start; // its subkeys in pending: [start, end), checked up to next
+            std::size_t next;
+            std::size_t end;
+            std::u16string lastChild; // the name of the subkey checked last, to tell the next from it
         };
-        std::vector<Node> nodes { { kBinsStart + le32(m_bytes, kRootCell), std::string::npos, 0 } };
+        std::vector<Frame> frames;
+        std::vector<std::size_t> pending;
         std::vector<bool> seen(m_visited.size());
-        // The key nodes[at] as messages name it, read from the file only when something is wrong.
-        auto where = [&](std::size_t at) {
+        // The key the frames lead to as messages name it, read from the file only when something
+        // is wrong.
+        auto where = [&](std::size_t depth) {
             std::u16string path;
-            for (; at != std::string::npos && nodes[at].parent != std::string::npos; at = nodes[at].parent) {
-                const std::size_t record = nodes[at].cell + kCellHeader;
+            for (std::size_t i = 1; i < depth; ++i) {
+                const std::size_t record = frames[i].cell + kCellHeader;
                 std::u16string name;
-                assignName(name, record + kNkName, le16(m_bytes, record + kNkNameLength), le16(m_bytes, record + kNkFlags) & kNkCompressedName);
-                path = name + (path.empty() ? u"" : u"\\") + path;
+                assignName(name, record + kNkName, le16(m_bytes, record + kNkNameLength),
+                    le16(m_bytes, record + kNkFlags) & kNkCompressedName);
+                path += (path.empty() ? u"" : u"\\") + name;
             }
             return path.empty() ? std::string("the root key") : "\"" + toUtf8(path) + "\"";
         };
-        std::vector<std::size_t> stack { 0 };
-        std::vector<std::size_t> children;
-        if (nodes[0].cell / 4 < seen.size()) seen[nodes[0].cell / 4] = true;
-        while (!stack.empty()) {
-            const std::size_t at = stack.back();
-            stack.pop_back();
-            const std::size_t node = nodes[at].cell;
+        // Checks the key at cell, whose parent the frames lead to, and goes down into it.
+        auto enter = [&](std::size_t node) -> Status {
             const std::size_t record = node + kCellHeader;
-            if (!inside(node, kNkName) || m_bytes.substr(record, 2) != "nk")
-                return damaged(at == 0 ? "its root key lies outside the file" : "a key of " + where(nodes[at].parent) + " is not a key record");
+            if (!inside(node, kNkName) || !isKind(record, "nk"))
+                return damaged(frames.empty() ? "its root key lies outside the file"
+                                              : "a key of " + where(frames.size()) + " is not a key record");
             if (!inside(node, kNkName + le16(m_bytes, record + kNkNameLength)))
                 return damaged("the name of a key lies outside the file");
+            frames.push_back({ node, pending.size(), pending.size(), pending.size(), {} });
+            if (frames.size() > 1) {
+                // Names that no path can reach, and two subkeys of one name, which a list in the
+                // hive's order has side by side: the hive is read-only, as a write would drop one.
+                Frame& parent = frames[frames.size() - 2];
+                assignName(m_name, record + kNkName, le16(m_bytes, record + kNkNameLength),
+                    le16(m_bytes, record + kNkFlags) & kNkCompressedName);
+                if (m_name.empty() || m_name.size() > 255 || m_name.find(u'\\') != std::u16string::npos)
+                    problem(where(frames.size() - 1) + " has a subkey whose name the registry does not allow (\""
+                        + toUtf8(m_name) + "\"), so it is not shown and the hive is read-only.");
+                else if (compareNamesUpper(parent.lastChild, m_name) == 0)
+                    problem(where(frames.size() - 1) + " has two subkeys named \"" + toUtf8(m_name)
+                        + "\", so only the first is shown and the hive is read-only.");
+                parent.lastChild = m_name;
+            }
             if (const std::size_t count = le32(m_bytes, record + kNkValueCount); count != 0) {
                 const std::size_t list = kBinsStart + le32(m_bytes, record + kNkValueList);
-                if (!inside(list, count * 4)) return damaged("the value list of " + where(at) + " lies outside the file");
+                if (!inside(list, count * 4)) return damaged("the value list of " + where(frames.size()) + " lies outside the file");
+                for (std::size_t i = 0; i < count; ++i)
+                    prefetch(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4));
                 for (std::size_t i = 0; i < count; ++i) {
                     const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
-                    if (!inside(value, kVkName) || m_bytes.substr(value + kCellHeader, 2) != "vk")
-                        return damaged("a value of " + where(at) + " is not a value record");
+                    if (!inside(value, kVkName) || !isKind(value + kCellHeader, "vk"))
+                        return damaged("a value of " + where(frames.size()) + " is not a value record");
                     if (!inside(value, kVkName + le16(m_bytes, value + kCellHeader + kVkNameLength)))
-                        return damaged("a value name of " + where(at) + " lies outside the file");
+                        return damaged("a value name of " + where(frames.size()) + " lies outside the file");
                     if (!dataInside(value + kCellHeader))
-                        return damaged("the data of a value of " + where(at) + " lies outside the file");
+                        return damaged("the data of a value of " + where(frames.size()) + " lies outside the file");
+                }
+                if (const std::ptrdiff_t twin = twinValue(list, count); twin >= 0) {
+                    m_valueTwins = true;
+                    const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + static_cast<std::size_t>(twin) * 4);
+                    assignName(m_name, value + kCellHeader + kVkName, le16(m_bytes, value + kCellHeader + kVkNameLength),
+                        le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName);
+                    problem(where(frames.size()) + " has two values named \"" + toUtf8(m_name)
+                        + "\", so only the first is shown and the hive is read-only.");
                 }
             }
-            if (le32(m_bytes, record + kNkSubkeyCount) == 0) continue;
-            children.clear();
-            if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), children, true,
-                    [&] { return where(at); });
-                !st.ok())
-                return st;
-            for (const std::size_t child : children) {
-                if (nodes[at].depth + 1 > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
-                if (!inside(child, kNkName)) return damaged("a subkey of " + where(at) + " lies outside the file");
-                if (seen[child / 4]) return damaged("the subkeys of " + where(at) + " lead back to a key already read");
-                seen[child / 4] = true;
-                nodes.push_back({ child, at, nodes[at].depth + 1 });
-                stack.push_back(nodes.size() - 1);
+            if (le32(m_bytes, record + kNkSubkeyCount) != 0)
+                if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), pending, true,
+                        [&] { return where(frames.size()); });
+                    !st.ok())
+                    return st;
+            frames.back().end = pending.size();
+            for (std::size_t i = frames.back().next; i < pending.size(); ++i)
+                prefetch(pending[i]);
+            return Status::Ok;
+        };
+        const std::size_t root = kBinsStart + le32(m_bytes, kRootCell);
+        if (root / 4 < seen.size()) seen[root / 4] = true;
+        if (const Status st = enter(root); !st.ok()) return st;
+        while (!frames.empty()) {
+            Frame& at = frames.back();
+            if (at.next == at.end) {
+                pending.resize(at.start);
+                frames.pop_back();
+                continue;
             }
+            const std::size_t child = pending[at.next++];
+            if (frames.size() > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
+            if (!inside(child, kNkName)) return damaged("a subkey of " + where(frames.size()) + " lies outside the file");
+            if (seen[child / 4]) return damaged("the subkeys of " + where(frames.size()) + " lead back to a key already read");
+            seen[child / 4] = true;
+            if (const Status st = enter(child); !st.ok()) return st;
         }
         return checked();
+    }
+
+    // Asks for the record at a cell ahead of its use, so that reads from memory overlap.
+    void prefetch(std::size_t cell) const {
+        if (cell < m_bytes.size()) __builtin_prefetch(m_bytes.data() + cell);
     }
 
     // Whether a value's data lies inside the file, read from its record alone.
@@ -382,7 +427,7 @@ public:
         if (length & 0x80000000u) return (length & 0x7fffffffu) <= 4;
         if (length == 0) return true;
         const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
-        if (length > kMaxCellData && inside(cell, 8) && m_bytes.substr(cell + kCellHeader, 2) == "db") {
+        if (length > kMaxCellData && inside(cell, 8) && isKind(cell + kCellHeader, "db")) {
             const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
             return segments * kMaxCellData >= length && inside(kBinsStart + le32(m_bytes, cell + kCellHeader + 4), segments * 4);
         }
@@ -423,10 +468,20 @@ private:
     }
 
     void assignName(std::u16string& name, std::size_t at, std::size_t length, bool compressed) const {
-        name.resize(compressed ? length : length / 2);
-        for (std::size_t i = 0; i < name.size(); ++i)
-            name[i] = compressed ? static_cast<char16_t>(static_cast<std::uint8_t>(m_bytes[at + i]))
-                                 : static_cast<char16_t>(le16(m_bytes, at + 2 * i));
+        const auto* from = reinterpret_cast<const std::uint8_t*>(m_bytes.data() + at);
+        if (compressed) {
+            name.resize(length);
+            for (std::size_t i = 0; i < length; ++i)
+                name[i] = from[i];
+        } else {
+            name.resize(length / 2);
+            std::memcpy(name.data(), from, name.size() * 2);
+        }
+    }
+
+    // Whether the record at offset begins with the two letters of its kind ("nk", "vk", ...).
+    [[nodiscard]] bool isKind(std::size_t at, const char (&kind)[3]) const {
+        return le16(m_bytes, at) == static_cast<std::uint16_t>(static_cast<unsigned char>(kind[0]) | static_cast<unsigned char>(kind[1]) << 8);
     }
 
     // The cells of a subkey list: lf and lh lists (offset and hash), li lists (offsets), and an ri
@@ -434,15 +489,17 @@ private:
     template<typename Where>
     Status listCells(std::size_t cell, std::vector<std::size_t>& out, bool index, const Where& where) {
         if (!inside(cell, 4)) return damaged("the subkey list of " + where() + " lies outside the file");
-        const std::string_view kind = m_bytes.substr(cell + kCellHeader, 2);
-        const std::size_t count = le16(m_bytes, cell + kCellHeader + 2);
-        const std::size_t step = kind == "lf" || kind == "lh" ? 8 : 4;
-        if (kind != "lf" && kind != "lh" && kind != "li" && !(index && kind == "ri"))
-            return damaged("the subkey list of " + where() + " is not one");
+        const std::size_t record = cell + kCellHeader;
+        const bool hashed = isKind(record, "lf") || isKind(record, "lh");
+        const bool ofLists = index && isKind(record, "ri");
+        if (!hashed && !ofLists && !isKind(record, "li")) return damaged("the subkey list of " + where() + " is not one");
+        const std::size_t count = le16(m_bytes, record + 2);
+        const std::size_t step = hashed ? 8 : 4;
         if (!inside(cell, 4 + count * step)) return damaged("the subkey list of " + where() + " lies outside the file");
+        out.reserve(out.size() + count);
         for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t entry = kBinsStart + le32(m_bytes, cell + kCellHeader + 4 + i * step);
-            if (kind != "ri")
+            const std::size_t entry = kBinsStart + le32(m_bytes, record + 4 + i * step);
+            if (!ofLists)
                 out.push_back(entry);
             else if (const Status st = listCells(entry, out, false, where); !st.ok())
                 return st;
@@ -454,7 +511,7 @@ private:
     // file later, or, when they are not all as they should be, read into its list at once.
     Status readNode(std::size_t node, Key& key) {
         const std::size_t record = node + kCellHeader;
-        if (!inside(node, kNkName) || m_bytes.substr(record, 2) != "nk")
+        if (!inside(node, kNkName) || !isKind(record, "nk"))
             return damaged("a key of " + keyPath(key.parent) + " is not a key record");
         const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
         if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
@@ -464,6 +521,8 @@ private:
         key.source = { node, 1 };
         key.subkeysInFile = le32(m_bytes, record + kNkSubkeyCount) != 0;
         key.valuesInFile = le32(m_bytes, record + kNkValueCount) != 0;
+        // Loading found no two values of one name anywhere: each key's can be served as they stand.
+        key.valuesChecked = !m_valueTwins;
         return readClass(record, key);
     }
 
@@ -478,6 +537,36 @@ private:
         return Status::Ok;
     }
 
+    // The index of the first value of a list whose name an earlier one has already, or -1. The
+    // records must have been checked. Names of different lengths differ: most are told apart
+    // without reading them.
+    std::ptrdiff_t twinValue(std::size_t list, std::size_t count) {
+        if (count < 2) return -1;
+        m_records.clear();
+        m_seen.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t record = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4) + kCellHeader;
+            const std::size_t nameLength = le16(m_bytes, record + kVkNameLength);
+            const bool compressed = le16(m_bytes, record + kVkFlags) & kVkCompressedName;
+            if (count <= kPairwise) {
+                const NameAt name { record + kVkName, nameLength, compressed, compressed ? nameLength : nameLength / 2 };
+                for (const NameAt& earlier : m_records)
+                    if (earlier.units == name.units) {
+                        assignName(m_name, earlier.at, earlier.length, earlier.compressed);
+                        assignName(m_other, name.at, name.length, name.compressed);
+                        if (sameName(m_name, m_other)) return static_cast<std::ptrdiff_t>(i);
+                    }
+                m_records.push_back(name);
+            } else {
+                assignName(m_name, record + kVkName, nameLength, compressed);
+                for (auto& unit : m_name)
+                    unit = foldUnit(unit);
+                if (!m_seen.insert(m_name).second) return static_cast<std::ptrdiff_t>(i);
+            }
+        }
+        return -1;
+    }
+
     // Whether the key's values can be served from the file as they stand: every record inside it
     // and each name once (serving a value checks its data). Otherwise they are read into the key's
     // list now, which says what is wrong.
@@ -485,35 +574,15 @@ private:
         std::size_t list = 0;
         std::size_t count = 0;
         if (const Status st = valueList(key, list, count); !st.ok()) return st;
-        if (count == 0) return Status::Ok;
-        bool unique = true;
-        m_records.clear();
-        m_seen.clear();
+        for (std::size_t i = 0; i < count; ++i)
+            prefetch(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4));
         for (std::size_t i = 0; i < count; ++i) {
             std::size_t record = 0;
             std::size_t nameLength = 0;
             if (const Status st = valueRecord(key, list, i, record, nameLength); !st.ok()) return st;
-            if (!unique) continue;
-            if (count <= kPairwise) {
-                // Names of different lengths differ: most are told apart without reading them.
-                const bool compressed = le16(m_bytes, record + kVkFlags) & kVkCompressedName;
-                const NameAt name { record + kVkName, nameLength, compressed, compressed ? nameLength : nameLength / 2 };
-                for (const NameAt& earlier : m_records)
-                    if (earlier.units == name.units && unique) {
-                        assignName(m_name, earlier.at, earlier.length, earlier.compressed);
-                        assignName(m_other, name.at, name.length, name.compressed);
-                        unique = !sameName(m_name, m_other);
-                    }
-                m_records.push_back(name);
-            } else {
-                assignName(m_name, record + kVkName, nameLength, le16(m_bytes, record + kVkFlags) & kVkCompressedName);
-                for (auto& unit : m_name)
-                    unit = foldUnit(unit);
-                unique = m_seen.insert(m_name).second;
-            }
         }
         key.valuesChecked = true;
-        return unique ? Status(Status::Ok) : readValues(key);
+        return twinValue(list, count) < 0 ? Status(Status::Ok) : readValues(key);
     }
 
     Status valueList(const Key& key, std::size_t& list, std::size_t& count) {
@@ -529,7 +598,7 @@ private:
     Status valueRecord(const Key& key, std::size_t list, std::size_t index, std::size_t& record, std::size_t& nameLength) {
         const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + index * 4);
         record = value + kCellHeader;
-        if (!inside(value, kVkName) || m_bytes.substr(record, 2) != "vk")
+        if (!inside(value, kVkName) || !isKind(record, "vk"))
             return damaged("a value of " + keyPath(&key) + " is not a value record");
         nameLength = le16(m_bytes, record + kVkNameLength);
         if (!inside(value, kVkName + nameLength)) return damaged("a value name of " + keyPath(&key) + " lies outside the file");
@@ -563,7 +632,7 @@ private:
             at = m_bytes.data();
         } else {
             const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
-            if (length > kMaxCellData && inside(cell, 8) && m_bytes.substr(cell + kCellHeader, 2) == "db")
+            if (length > kMaxCellData && inside(cell, 8) && isKind(cell + kCellHeader, "db"))
                 return bigData(cell, length, out, bad);
             if (!inside(cell, length)) return bad("lies outside the file");
             at = m_bytes.data() + cell + kCellHeader;
@@ -608,6 +677,7 @@ private:
     std::vector<bool> m_visited;
     KeyArena m_arena; // the keys read, with the memory of a hive's keys in few large chunks
     bool m_loaded = false;
+    bool m_valueTwins = false; // some key has two values of one name
     // Kept between calls to spare an allocation per key.
     std::vector<std::size_t> m_children;
     struct NameAt {
@@ -703,8 +773,8 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
     m_minorVersion = le32(content, kMinorVersion);
     auto reader = std::make_unique<Reader>(*this, std::move(mapping));
-    if (const Status st2 = reader->readRoot(tree); !st2.ok()) return st2;
     if (const Status st2 = reader->checkAll(); !st2.ok()) return st2;
+    if (const Status st2 = reader->readRoot(tree); !st2.ok()) return st2;
     reader->loaded();
     m_reader = std::move(reader);
     m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
