@@ -808,7 +808,8 @@ Status WinePrefixStore::refresh() {
             || !hive.readOnlyReason.empty();
         if (changed) loadHive(static_cast<HiveId>(i));
     }
-    return Status::Ok;
+    // Hive files loaded beside the prefix that changed on disk are read again as well.
+    return refreshMounted();
 }
 
 RegistryChoice chooseRegistry() {

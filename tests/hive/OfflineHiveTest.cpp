@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <functional>
 #include <string>
@@ -117,7 +118,10 @@ void hivexKeys(hive_h* h, hive_node_h node, const std::string& path, std::map<st
         hive_type type {};
         std::size_t length = 0;
         char* data = hivex_value_value(h, values[i], &type, &length);
-        lines += std::string(name ? name : "?") + " " + std::to_string(type) + " " + hexOf(data, length) + "\n";
+        // Any 32-bit type may stand there, which the enum does not name: read as the bytes it is.
+        std::uint32_t raw = 0;
+        std::memcpy(&raw, &type, sizeof raw);
+        lines += std::string(name ? name : "?") + " " + std::to_string(raw) + " " + hexOf(data, length) + "\n";
         std::free(name);
         std::free(data);
     }
@@ -165,7 +169,7 @@ TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
             hive_h* h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
             ASSERT_NE(h, nullptr);
             const char* names[] = { "Zeta", "alpha", "Beta", "_under", "A.B", "\xc3\x9cml\xc3\xa4ut", "Nummer 10", "Nummer 9" };
-            std::vector<std::uint8_t> big(40000);
+            std::vector<std::uint8_t> big(40000 + 16); // each value starts a few bytes further in
             for (std::size_t i = 0; i < big.size(); ++i)
                 big[i] = static_cast<std::uint8_t>(i * 7);
             std::vector<hive_node_h> level { hivex_root(h) };
@@ -178,7 +182,7 @@ TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
                         next.push_back(child);
                         // Values of every shape the format has: inline data, a cell, empty, the
                         // default value, an unknown type, a non-ASCII name, data past one cell.
-                        const std::size_t sizes[] = { 0, 1, 4, 5, 100, 16344, 16345, big.size() };
+                        const std::size_t sizes[] = { 0, 1, 4, 5, 100, 16344, 16345, 40000 };
                         std::vector<hive_set_value> values;
                         std::vector<std::string> valueNames;
                         const std::size_t count = next.size() % 4 == 0 ? 0 : 2 + next.size() % 7;
@@ -558,6 +562,20 @@ TEST_F(HiveTest, AHiveUnderAWinePrefixStaysOutOfItsFilesAndOutlivesARefresh) {
     ASSERT_EQ(wine->setValue(key, u"Current", kRegDword, bytes({ 2, 0, 0, 0 })), Status::Ok);
     EXPECT_EQ(hivexget(path, "\\Select", "Current"), "2\n");
     EXPECT_EQ(test::readFile(prefix / "system.reg").find("[SYS\\\\"), std::string::npos);
+    (void)wine->closeKey(key);
+
+    // The hive changed by someone else: a refresh of the prefix reads it again too.
+    {
+        MemoryRegistry other;
+        ASSERT_EQ(mountHiveFile(other, kLocalMachine, u"O", path), Status::Ok);
+        HKey outside = kNoKey;
+        ASSERT_EQ(other.createKey(kLocalMachine, u"O\\Select\\FromOutside", Access::Full, kOptionNone, outside), Status::Ok);
+        (void)other.closeKey(outside);
+    }
+    EXPECT_NE(wine->createKey(kLocalMachine, u"SYS\\Select\\Mine", Access::Full, kOptionNone, key), Status::Ok);
+    ASSERT_EQ(wine->refresh(), Status::Ok);
+    EXPECT_EQ(wine->openKey(kLocalMachine, u"SYS\\Select\\FromOutside", Access::Read, kOptionNone, key), Status::Ok);
+    EXPECT_EQ(wine->readOnlyReasonAt(kLocalMachine, u"SYS\\Select"), "");
 }
 
 namespace {
