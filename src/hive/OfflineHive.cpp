@@ -208,6 +208,8 @@ public:
 
     // The load is over: damage found from now on is in a hive that is shown already.
     void loaded() { m_loaded = true; }
+    // Why the hive is read-only, found while it was loaded; empty when nothing was.
+    [[nodiscard]] const std::string& loadProblem() const { return m_loadProblem; }
 
     Status readSubkeys(Key& key) {
         const std::size_t record = nodeOf(key) + kCellHeader;
@@ -218,8 +220,8 @@ public:
                     [&] { return keyPath(&key); });
                 !st.ok())
                 return st;
-        std::size_t depth = 0;
-        for (const Key* k = &key; k->parent; k = k->parent)
+        std::size_t depth = 0; // below the hive's root, as loading counted it
+        for (const Key* k = &key; k->parent && k != m_hive.root; k = k->parent)
             ++depth;
         key.subkeys.reserve(m_children.size());
         // The subkeys' records lie anywhere in the file: asking for them all at once lets their
@@ -349,6 +351,9 @@ public:
             if (!inside(node, kNkName + le16(m_bytes, record + kNkNameLength)))
                 return damaged("the name of a key lies outside the file");
             frames.push_back({ node, pending.size(), pending.size(), pending.size(), {} });
+            if (const std::uint32_t offset = le32(m_bytes, record + kNkClassOffset); offset != 0xffffffffu)
+                if (const std::size_t length = le16(m_bytes, record + kNkClassLength); length != 0 && !inside(kBinsStart + offset, length))
+                    return damaged("the class name of " + where(frames.size()) + " lies outside the file");
             if (frames.size() > 1) {
                 // Names that no path can reach, and two subkeys of one name, which a list in the
                 // hive's order has side by side: the hive is read-only, as a write would drop one.
@@ -429,7 +434,12 @@ public:
         const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
         if (length > kMaxCellData && inside(cell, 8) && isKind(cell + kCellHeader, "db")) {
             const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
-            return segments * kMaxCellData >= length && inside(kBinsStart + le32(m_bytes, cell + kCellHeader + 4), segments * 4);
+            const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
+            if (segments * kMaxCellData < length || !inside(list, segments * 4)) return false;
+            for (std::size_t i = 0, done = 0; i < segments && done < length; ++i, done += kMaxCellData)
+                if (!inside(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kMaxCellData, length - done)))
+                    return false;
+            return true;
         }
         return inside(cell, length);
     }
@@ -441,9 +451,12 @@ private:
         return changed();
     }
 
-    Status changed() const {
-        return Status(Status::ChangedOnDisk,
-            m_hive.m_name + " was changed on disk while Quern read it; refresh (F5) to read it again.");
+    // The hive stays read-only with the same words until it is read again, so the window says why
+    // what it shows ends there.
+    Status changed() {
+        const std::string message = m_hive.m_name + " was changed on disk while Quern read it; refresh (F5) to read it again.";
+        if (m_hive.readOnlyReason.empty()) m_hive.readOnlyReason = message;
+        return Status(Status::ChangedOnDisk, message);
     }
 
     // The file is damaged, or was changed on disk under the mapping: a hive found damaged is never
@@ -456,9 +469,11 @@ private:
         return Status(Status::BadPath, message);
     }
 
-    // Something in the hive would be lost by a write: it is read-only from now on.
+    // Something in the hive would be lost by a write: it is read-only from now on (from the end of
+    // the load, when found while loading).
     void problem(const std::string& what) {
-        if (m_hive.readOnlyReason.empty()) m_hive.readOnlyReason = m_hive.m_name + ": " + what;
+        std::string& reason = m_loaded ? m_hive.readOnlyReason : m_loadProblem;
+        if (reason.empty()) reason = m_hive.m_name + ": " + what;
     }
 
     // Whether a record of length bytes at a cell lies inside the file.
@@ -677,6 +692,7 @@ private:
     std::vector<bool> m_visited;
     KeyArena m_arena; // the keys read, with the memory of a hive's keys in few large chunks
     bool m_loaded = false;
+    std::string m_loadProblem;
     bool m_valueTwins = false; // some key has two values of one name
     // Kept between calls to spare an allocation per key.
     std::vector<std::size_t> m_children;
@@ -761,21 +777,25 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     if (le32(content, kChecksum) != sum && le32(content, kChecksum) != expected)
         return Status(Status::BadPath,
             m_path + " is not a valid registry hive: the checksum of its header is wrong. Quern does not load it.");
-    readOnlyReason = m_options.readOnlyReason;
+    // Nothing of the hive changes until the file is known to be whole: a hive read again that turns
+    // out damaged keeps what it showed.
+    std::string reason = m_options.readOnlyReason;
     // Two sequence numbers that differ mean a write of Windows' own was not finished in the file
     // itself: its changes wait in the .LOG1/.LOG2 files beside it. The file alone is stale, and a
     // hive written from it would lose them for good.
-    if (readOnlyReason.empty() && le32(content, kSequence1) != le32(content, kSequence2))
-        readOnlyReason = m_name
+    if (reason.empty() && le32(content, kSequence1) != le32(content, kSequence2))
+        reason = m_name
             + " has changes in its log files (.LOG1, .LOG2) that were not applied to it, so it is read-only: "
               "what it shows may be out of date, and writing it would drop those changes. Let Windows start once "
               "from this installation, or apply the logs with a tool that replays them, then load it again.";
-    if (readOnlyReason.empty()) readOnlyReason = whyNotWritable(m_path, st);
-    m_minorVersion = le32(content, kMinorVersion);
+    if (reason.empty()) reason = whyNotWritable(m_path, st);
     auto reader = std::make_unique<Reader>(*this, std::move(mapping));
     if (const Status st2 = reader->checkAll(); !st2.ok()) return st2;
     if (const Status st2 = reader->readRoot(tree); !st2.ok()) return st2;
+    if (reason.empty()) reason = reader->loadProblem();
     reader->loaded();
+    readOnlyReason = std::move(reason);
+    m_minorVersion = le32(content, kMinorVersion);
     m_reader = std::move(reader);
     m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
         static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
@@ -820,7 +840,10 @@ bool OfflineHive::changedOnDisk() const {
 }
 
 Status OfflineHive::reload(std::unique_ptr<Key>& tree) {
-    return load(tree);
+    const Status st = load(tree);
+    // What is shown stays, read-only, with the reason: a refresh cannot show the file as it is now.
+    if (!st.ok()) readOnlyReason = m_name + " changed on disk and cannot be read again: " + st.message();
+    return st;
 }
 
 Status OfflineHive::mayChange() {

@@ -268,6 +268,7 @@ void TMainForm::initialiseTree() {
 
 void TMainForm::fillNode(KeyTreeItem* node, bool expanding) {
     fillTreeNode(*m_registry, *node, expanding);
+    updateReadOnlyNotice(); // a hive read key by key may have found it changed on disk
 }
 
 void TMainForm::TreeViewExpanding(QTreeWidgetItem* item) {
