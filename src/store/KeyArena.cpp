@@ -29,6 +29,7 @@ struct KeyArena::Chunk {
     bool abandoned = false; // the arena makes no more keys here
 };
 
+#ifndef QUERN_KEYS_FROM_HEAP
 namespace {
 void* mapChunk() {
     // Twice the size is mapped so that an aligned chunk lies inside; the rest is given back.
@@ -46,6 +47,7 @@ void* mapChunk() {
     return chunk;
 }
 } // namespace
+#endif
 
 KeyArena::~KeyArena() {
     if (!m_chunk) return;

@@ -41,9 +41,9 @@ std::string dump(RegStore& store, KeyWalk::Links links = KeyWalk::Links::AsKeys)
             Bytes data;
             lines.push_back(walk.path());
             for (std::uint32_t i = 0; store.enumValue(walk.key(), i, valueName, &type, &data).ok(); ++i) {
-                std::u16string name;
-                appendEscaped(name, valueName);
-                std::string line = walk.path() + " | " + toUtf8(name) + " | " + std::to_string(type) + " |";
+                std::u16string escaped;
+                appendEscaped(escaped, valueName);
+                std::string line = walk.path() + " | " + toUtf8(escaped) + " | " + std::to_string(type) + " |";
                 for (std::uint8_t b : data)
                     line += " " + std::to_string(b);
                 lines.push_back(line);
@@ -217,11 +217,11 @@ TEST(RegImport, TheSamplePrefixRoundTripsThroughAVersion5File) {
     test::TempDir dir;
     test::copySamplePrefix(dir.path());
     WinePrefixStore sample(test::testPrefixOptions(dir.path(), dir / "servers"));
-    MemoryRegistry target(MemoryRegistryOptions { {}, {}, false });
+    MemoryRegistry target(MemoryRegistryOptions { {}, {}, false, {} });
     ASSERT_EQ(applyImport(target, parsed(version5File(sample))), Status::Ok);
     EXPECT_EQ(difference(dump(sample), dump(target)), "");
     // Quern's own export follows links, so the keys a link leads to arrive a second time below it.
-    MemoryRegistry exported(MemoryRegistryOptions { {}, {}, false });
+    MemoryRegistry exported(MemoryRegistryOptions { {}, {}, false, {} });
     ASSERT_EQ(applyImport(exported, parsed(exportedFile(sample))), Status::Ok);
     EXPECT_EQ(difference(dump(sample, KeyWalk::Links::Follow), dump(exported, KeyWalk::Links::Follow)), "");
 }
@@ -310,7 +310,7 @@ TEST(RegImport, AnImportThatFailsPartWayWritesNothing) {
     EXPECT_EQ(store.openKey(kCurrentUser, u"Software\\Wine", Access::Read, kOptionNone, key.out()), Status::Ok);
 
     // A registry that cannot be written says why and changes nothing; the plan still reads it.
-    MemoryRegistry readOnly(MemoryRegistryOptions { "A wineserver is running.", {}, true });
+    MemoryRegistry readOnly(MemoryRegistryOptions { "A wineserver is running.", {}, true, {} });
     const Status refused = applyImport(readOnly, content);
     EXPECT_EQ(refused, Status::AccessDenied);
     EXPECT_EQ(refused.message(), "t.reg was not imported: A wineserver is running.");
