@@ -802,7 +802,6 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
         static_cast<long long>(st.st_mtim.tv_nsec) };
     // Every writer of hives (Windows, hivex) counts its writes in the header: with the file's size,
     // time and inode it tells whether the file is still the one read, without reading it all now.
-    // The whole file's fingerprint is taken when it is first opened for writing.
     m_header.assign(content.substr(0, kBinsStart));
     m_hash.reset();
     m_newLinks.clear();
@@ -857,18 +856,6 @@ Status OfflineHive::mayChange() {
         (void)openHandle(false);
         return Status(Status::AccessDenied, readOnlyReason);
     }
-    if (!m_hash) {
-        // hivex has just read the file: it must still be the one Quern read, and its fingerprint
-        // is what it must still be when the new hive replaces it.
-        std::string content;
-        struct stat st { };
-        std::string why;
-        if (!readWhole(m_path, content, st, why)) return Status(Status::ChangedOnDisk, m_path + " " + why + ".");
-        if (changedOnDisk() || content.compare(0, kBinsStart, m_header) != 0)
-            return Status(Status::ChangedOnDisk,
-                m_name + " was changed on disk since Quern read it. Nothing was changed; refresh (F5) to read it again.");
-        m_hash = fingerprint(content);
-    }
     return Status::Ok;
 }
 
@@ -880,7 +867,9 @@ Status OfflineHive::checkUnchanged(std::string& content) const {
         m_name + " was changed on disk since Quern read it. Nothing was written; refresh (F5) to read it again.");
     if (changedOnDisk()) return changed;
     if (!readWhole(m_path, content, st, why)) return Status(Status::WriteFailed, m_path + " " + why + "; nothing was written.");
-    if (!m_hash || fingerprint(content) != *m_hash) return changed;
+    // Until the hive is first written, its size, time, inode and header tell: the whole file is not
+    // read at load. From then on the fingerprint of what Quern wrote does.
+    if (m_hash ? fingerprint(content) != *m_hash : content.compare(0, kBinsStart, m_header) != 0) return changed;
     return Status::Ok;
 }
 
