@@ -1,5 +1,7 @@
 #include "hive/HiveImage.h"
 
+#include "hive/HiveFormat.h"
+
 #include "codec/Utf.h"
 
 #include <algorithm>
@@ -13,37 +15,11 @@ namespace quern::reg {
 
 namespace {
 
-// Offsets of the hive format: cells are addressed from the start of the file, their record
-// follows the 4-byte size (negative while the cell is in use), and a cell's offset as records
-// hold it counts from the first bin.
-constexpr std::size_t kBinsStart = 0x1000;
+using namespace hiveformat;
+
+// What only the writer needs of the format: bins, and the big-data record it makes.
 constexpr std::size_t kBinHeader = 0x20;
 constexpr std::size_t kBinUnit = 0x1000;
-constexpr std::size_t kBinsSize = 0x28;
-constexpr std::size_t kChecksum = 0x1fc;
-constexpr std::size_t kCellHeader = 4;
-constexpr std::size_t kNkFlags = 0x02;
-constexpr std::size_t kNkTime = 0x04;
-constexpr std::size_t kNkParent = 0x10;
-constexpr std::size_t kNkSubkeyCount = 0x14;
-constexpr std::size_t kNkSubkeyList = 0x1c;
-constexpr std::size_t kNkValueCount = 0x24;
-constexpr std::size_t kNkValueList = 0x28;
-constexpr std::size_t kNkClass = 0x30;
-constexpr std::size_t kNkMaxClassLength = 0x38;
-constexpr std::size_t kNkMaxDataLength = 0x40;
-constexpr std::size_t kNkNameLength = 0x48;
-constexpr std::size_t kNkClassLength = 0x4a;
-constexpr std::size_t kNkName = 0x4c;
-constexpr std::uint16_t kNkCompressedName = 0x20;
-constexpr std::uint16_t kNkLink = 0x10;
-constexpr std::size_t kVkDataLength = 0x04;
-constexpr std::size_t kVkData = 0x08;
-constexpr std::size_t kVkNameLength = 0x02;
-constexpr std::size_t kVkFlags = 0x10;
-constexpr std::uint16_t kVkCompressedName = 0x01;
-constexpr std::size_t kVkName = 0x14;
-constexpr std::uint32_t kInlineData = 0x80000000u;
 constexpr std::size_t kDbRecord = 12; // "db", segment count, segment list, a spare word
 // Deeper than any registry allows: a subtree walk that goes further is on a damaged list.
 constexpr std::size_t kMaxDepth = 512;

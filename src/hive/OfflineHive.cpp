@@ -3,6 +3,7 @@
 #include "codec/AtomicFile.h"
 #include "codec/Fingerprint.h"
 #include "codec/Utf.h"
+#include "hive/HiveFormat.h"
 #include "hive/HiveImage.h"
 #include "hive/HiveMapping.h"
 #include "store/KeyArena.h"
@@ -25,15 +26,8 @@ namespace quern::reg {
 
 namespace {
 
-// Offsets of the hive format that hivex does not hand out: a node's name, class and flags, and a
-// value's name. Cells are addressed from the start of the file; their record follows the 4-byte size.
-constexpr std::size_t kBinsStart = 0x1000;
-constexpr std::size_t kSequence1 = 0x04;
-constexpr std::size_t kSequence2 = 0x08;
-constexpr std::size_t kMinorVersion = 0x18;
-constexpr std::size_t kRootCell = 0x24;
-constexpr std::size_t kBinsSize = 0x28;
-constexpr std::size_t kChecksum = 0x1FC;
+using namespace hiveformat;
+
 // From version 1.4 on, Windows reads a value longer than this only from a big-data record (a
 // list of segments), which hivex never writes: it writes one long cell Windows misreads. hivex
 // writes such a value empty, and the record is put into the file it wrote.
@@ -41,28 +35,6 @@ constexpr std::size_t kMaxSingleCellData = kBigDataSegment;
 constexpr std::uint32_t kFirstBigDataVersion = 4;
 // hivex reads no longer value back (and a big-data record holds at most 65,535 segments).
 constexpr std::size_t kMaxReadableValue = std::min<std::size_t>(8000000, kMaxBigData);
-constexpr std::size_t kCellHeader = 4;
-constexpr std::size_t kNkFlags = 0x02;
-constexpr std::size_t kNkTime = 0x04;
-constexpr std::size_t kNkSubkeyCount = 0x14;
-constexpr std::size_t kNkSubkeyList = 0x1c;
-constexpr std::size_t kNkValueCount = 0x24;
-constexpr std::size_t kNkValueList = 0x28;
-constexpr std::size_t kNkClassOffset = 0x30;
-constexpr std::size_t kNkNameLength = 0x48;
-constexpr std::size_t kNkClassLength = 0x4A;
-constexpr std::size_t kNkName = 0x4C;
-constexpr std::uint16_t kNkCompressedName = 0x20;
-constexpr std::uint16_t kNkLink = 0x10;
-constexpr std::size_t kVkNameLength = 0x02;
-constexpr std::size_t kVkDataLength = 0x04;
-constexpr std::size_t kVkData = 0x08;
-constexpr std::size_t kVkType = 0x0C;
-// More data than this stands in a list of cells (a big-data record).
-constexpr std::size_t kMaxCellData = 16344;
-constexpr std::size_t kVkFlags = 0x10;
-constexpr std::size_t kVkName = 0x14;
-constexpr std::uint16_t kVkCompressedName = 0x01;
 
 // Little-endian fields of the file, read in place: hive files are little-endian as this machine is.
 static_assert(std::endian::native == std::endian::little);
@@ -351,7 +323,7 @@ public:
             if (!inside(node, kNkName + le16(m_bytes, record + kNkNameLength)))
                 return damaged("the name of a key lies outside the file");
             frames.push_back({ node, pending.size(), pending.size(), pending.size(), {} });
-            if (const std::uint32_t offset = le32(m_bytes, record + kNkClassOffset); offset != 0xffffffffu)
+            if (const std::uint32_t offset = le32(m_bytes, record + kNkClass); offset != 0xffffffffu)
                 if (const std::size_t length = le16(m_bytes, record + kNkClassLength); length != 0 && !inside(kBinsStart + offset, length))
                     return damaged("the class name of " + where(frames.size()) + " lies outside the file");
             if (frames.size() > 1) {
@@ -432,12 +404,12 @@ public:
         if (length & 0x80000000u) return (length & 0x7fffffffu) <= 4;
         if (length == 0) return true;
         const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
-        if (length > kMaxCellData && inside(cell, 8) && isKind(cell + kCellHeader, "db")) {
+        if (length > kBigDataSegment && inside(cell, 8) && isKind(cell + kCellHeader, "db")) {
             const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
             const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
-            if (segments * kMaxCellData < length || !inside(list, segments * 4)) return false;
-            for (std::size_t i = 0, done = 0; i < segments && done < length; ++i, done += kMaxCellData)
-                if (!inside(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kMaxCellData, length - done)))
+            if (segments * kBigDataSegment < length || !inside(list, segments * 4)) return false;
+            for (std::size_t i = 0, done = 0; i < segments && done < length; ++i, done += kBigDataSegment)
+                if (!inside(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kBigDataSegment, length - done)))
                     return false;
             return true;
         }
@@ -542,7 +514,7 @@ private:
     }
 
     Status readClass(std::size_t record, Key& key) {
-        const std::uint32_t offset = le32(m_bytes, record + kNkClassOffset);
+        const std::uint32_t offset = le32(m_bytes, record + kNkClass);
         const std::size_t length = le16(m_bytes, record + kNkClassLength);
         if (offset == 0xffffffffu || length == 0) return Status::Ok;
         const std::size_t cell = kBinsStart + offset;
@@ -647,7 +619,7 @@ private:
             at = m_bytes.data();
         } else {
             const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
-            if (length > kMaxCellData && inside(cell, 8) && isKind(cell + kCellHeader, "db"))
+            if (length > kBigDataSegment && inside(cell, 8) && isKind(cell + kCellHeader, "db"))
                 return bigData(cell, length, out, bad);
             if (!inside(cell, length)) return bad("lies outside the file");
             at = m_bytes.data() + cell + kCellHeader;
@@ -660,13 +632,13 @@ private:
     Status bigData(std::size_t cell, std::size_t length, std::vector<std::uint8_t>* out, const Bad& bad) {
         const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
         const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
-        if (segments * kMaxCellData < length) return bad("claims more than its segments hold");
+        if (segments * kBigDataSegment < length) return bad("claims more than its segments hold");
         if (!inside(list, segments * 4)) return bad("has its segment list outside the file");
         if (out) out->resize(length);
         std::size_t done = 0;
         for (std::size_t i = 0; i < segments && done < length; ++i) {
             const std::size_t segment = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
-            const std::size_t part = std::min(kMaxCellData, length - done);
+            const std::size_t part = std::min(kBigDataSegment, length - done);
             if (!inside(segment, part)) return bad("has a segment outside the file");
             if (out) std::memcpy(out->data() + done, m_bytes.data() + segment + kCellHeader, part);
             done += part;
@@ -797,9 +769,7 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     readOnlyReason = std::move(reason);
     m_minorVersion = le32(content, kMinorVersion);
     m_reader = std::move(reader);
-    m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec) };
+    m_stamp = stampOf(st);
     // Every writer of hives (Windows, hivex) counts its writes in the header: with the file's size,
     // time and inode it tells whether the file is still the one read, without reading it all now.
     m_header.assign(content.substr(0, kBinsStart));
@@ -829,12 +799,16 @@ Status OfflineHive::valueSizesInFile(Key& key, KeyInfo& info) {
     return m_reader->valueSizes(key, info);
 }
 
+OfflineHive::Stamp OfflineHive::stampOf(const struct stat& st) {
+    return { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+}
+
 bool OfflineHive::changedOnDisk() const {
     struct stat st { };
     if (::stat(m_path.c_str(), &st) != 0) return true;
-    const Stamp now { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec) };
+    const Stamp now = stampOf(st);
     return now != m_stamp;
 }
 
@@ -1155,9 +1129,7 @@ Status OfflineHive::placeChanges() {
     }
     struct stat st { };
     ::stat(m_path.c_str(), &st);
-    m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec) };
+    m_stamp = stampOf(st);
     m_hash = m_tempHash;
     // hivex's copy lacks what was put into the file after it wrote it (link flags, big-data
     // records, hashes, times), and would write it over the next time: it reads the file again at
@@ -1190,9 +1162,7 @@ bool OfflineHive::takeBackChanges(std::string& why) {
     --m_writes;
     struct stat st { };
     ::stat(m_path.c_str(), &st);
-    m_stamp = { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec) };
+    m_stamp = stampOf(st);
     m_hash = m_originalHash;
     if (!error.empty()) why = m_path + ": " + error + ".";
     return true;

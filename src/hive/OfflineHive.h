@@ -12,6 +12,7 @@
 #include <vector>
 
 struct hive_h;
+struct stat;
 
 namespace quern::reg {
 
@@ -97,6 +98,8 @@ private:
         friend bool operator==(const Stamp&, const Stamp&) = default;
     };
     class Reader;
+    // What tells that the file was replaced or written since: its device, inode, size and time.
+    static Stamp stampOf(const struct stat& st);
 
     OfflineHive(std::string path, HiveOpenOptions options);
     Status load(std::unique_ptr<Key>& tree);

@@ -23,16 +23,7 @@ using namespace quern::reg;
 
 namespace {
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
+using test::run;
 
 std::uint32_t u16(const std::string& b, std::size_t at) {
     return static_cast<std::uint8_t>(b.at(at))

@@ -27,17 +27,7 @@ using namespace quern::reg;
 
 namespace {
 
-// Runs a shell command; its standard output.
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
+using test::run;
 
 std::string hivexget(const std::string& hive, const std::string& key, const std::string& value = {}) {
     return run("hivexget '" + hive + "' '" + key + "'" + (value.empty() ? "" : " '" + value + "'") + " 2>&1");

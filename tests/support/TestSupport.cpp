@@ -2,6 +2,7 @@
 
 #include "wine/WineServer.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -94,6 +95,17 @@ void writeFile(const std::string& path, const std::string& content) {
 
 bool fileExists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
 }
 
 } // namespace quern::test

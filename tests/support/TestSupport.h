@@ -45,6 +45,8 @@ void copySamplePrefix(const std::string& dir);
 [[nodiscard]] std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 [[nodiscard]] bool fileExists(const std::string& path);
+// Runs a shell command; its standard output.
+[[nodiscard]] std::string run(const std::string& command);
 
 } // namespace quern::test
 

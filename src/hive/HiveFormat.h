@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Offsets and flags of the Windows hive format that both the reader and the writer of hive files
+// use. Cells are addressed from the start of the file; a cell's record follows its 4-byte size
+// (negative while the cell is in use), and the offset of a cell as records hold it counts from the
+// first bin.
+namespace quern::reg::hiveformat {
+
+// The base block.
+inline constexpr std::size_t kBinsStart = 0x1000;
+inline constexpr std::size_t kSequence1 = 0x04;
+inline constexpr std::size_t kSequence2 = 0x08;
+inline constexpr std::size_t kMinorVersion = 0x18;
+inline constexpr std::size_t kRootCell = 0x24;
+inline constexpr std::size_t kBinsSize = 0x28;
+inline constexpr std::size_t kChecksum = 0x1fc;
+
+inline constexpr std::size_t kCellHeader = 4;
+
+// A key's record ("nk").
+inline constexpr std::size_t kNkFlags = 0x02;
+inline constexpr std::size_t kNkTime = 0x04;
+inline constexpr std::size_t kNkParent = 0x10;
+inline constexpr std::size_t kNkSubkeyCount = 0x14;
+inline constexpr std::size_t kNkSubkeyList = 0x1c;
+inline constexpr std::size_t kNkValueCount = 0x24;
+inline constexpr std::size_t kNkValueList = 0x28;
+inline constexpr std::size_t kNkClass = 0x30;
+inline constexpr std::size_t kNkMaxClassLength = 0x38;
+inline constexpr std::size_t kNkMaxDataLength = 0x40;
+inline constexpr std::size_t kNkNameLength = 0x48;
+inline constexpr std::size_t kNkClassLength = 0x4a;
+inline constexpr std::size_t kNkName = 0x4c;
+inline constexpr std::uint16_t kNkLink = 0x10;
+inline constexpr std::uint16_t kNkCompressedName = 0x20;
+
+// A value's record ("vk").
+inline constexpr std::size_t kVkNameLength = 0x02;
+inline constexpr std::size_t kVkDataLength = 0x04;
+inline constexpr std::size_t kVkData = 0x08;
+inline constexpr std::size_t kVkType = 0x0c;
+inline constexpr std::size_t kVkFlags = 0x10;
+inline constexpr std::size_t kVkName = 0x14;
+inline constexpr std::uint16_t kVkCompressedName = 0x01;
+// Set in the data length: the data (up to four bytes) stands in the record itself.
+inline constexpr std::uint32_t kInlineData = 0x80000000u;
+
+} // namespace quern::reg::hiveformat
