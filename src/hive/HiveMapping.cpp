@@ -28,7 +28,10 @@ std::once_flag g_installed;
 
 void onBusError(int signal, siginfo_t* info, void* context) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    // Only a fault of the memory itself is answered here; a SIGBUS another process sent is not.
+    const bool fault = info->si_code > 0;
     for (Guarded& slot : g_slots) {
+        if (!fault) break;
         const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
         if (begin == 0 || address < begin || address >= slot.end.load(std::memory_order_acquire)) continue;
         // The file under the page is gone: a page of zeros takes its place and the read goes on.
@@ -48,8 +51,11 @@ void onBusError(int signal, siginfo_t* info, void* context) {
         g_previous.sa_handler(signal);
         return;
     }
-    // Returning retries the access, which now ends the process as it would have.
+    if (g_previous.sa_handler == SIG_IGN && !fault) return;
+    // The default: the process ends, as it would have. The signal stays blocked until the handler
+    // returns, and is then taken as if this handler had never been.
     ::signal(SIGBUS, SIG_DFL);
+    ::raise(SIGBUS);
 }
 
 void installHandler() {

@@ -297,6 +297,8 @@ public:
             std::size_t next;
             std::size_t end;
             std::u16string lastChild; // the name of the subkey checked last, to tell the next from it
+            // Once a subkey came out of the hive's order, the upper-cased names of all checked so far.
+            std::unique_ptr<std::unordered_set<std::u16string>> names;
         };
         std::vector<Frame> frames;
         std::vector<std::size_t> pending;
@@ -314,6 +316,28 @@ public:
             }
             return path.empty() ? std::string("the root key") : "\"" + toUtf8(path) + "\"";
         };
+        // Whether m_name, the subkey checked now, is one an earlier subkey of parent had. A list in the
+        // hive's order has such two side by side; one out of order is checked through a set of them all.
+        auto twinSubkey = [&](Frame& parent, const std::vector<std::size_t>& cells) {
+            const int order = compareNamesUpper(parent.lastChild, m_name);
+            if (order == 0) return true;
+            if (order < 0 && !parent.names) return false;
+            auto upper = [](std::u16string name) {
+                for (auto& unit : name)
+                    unit = upperUnit(unit);
+                return name;
+            };
+            if (!parent.names) {
+                parent.names = std::make_unique<std::unordered_set<std::u16string>>();
+                for (std::size_t i = parent.start; i + 1 < parent.next; ++i) {
+                    const std::size_t record = cells[i] + kCellHeader;
+                    assignName(m_other, record + kNkName, le16(m_bytes, record + kNkNameLength),
+                        le16(m_bytes, record + kNkFlags) & kNkCompressedName);
+                    parent.names->insert(upper(m_other));
+                }
+            }
+            return !parent.names->insert(upper(m_name)).second;
+        };
         // Checks the key at cell, whose parent the frames lead to, and goes down into it.
         auto enter = [&](std::size_t node) -> Status {
             const std::size_t record = node + kCellHeader;
@@ -322,7 +346,7 @@ public:
                                               : "a key of " + where(frames.size()) + " is not a key record");
             if (!inside(node, kNkName + le16(m_bytes, record + kNkNameLength)))
                 return damaged("the name of a key lies outside the file");
-            frames.push_back({ node, pending.size(), pending.size(), pending.size(), {} });
+            frames.push_back({ node, pending.size(), pending.size(), pending.size(), {}, nullptr });
             if (const std::uint32_t offset = le32(m_bytes, record + kNkClass); offset != 0xffffffffu)
                 if (const std::size_t length = le16(m_bytes, record + kNkClassLength); length != 0 && !inside(kBinsStart + offset, length))
                     return damaged("the class name of " + where(frames.size()) + " lies outside the file");
@@ -335,7 +359,7 @@ public:
                 if (m_name.empty() || m_name.size() > 255 || m_name.find(u'\\') != std::u16string::npos)
                     problem(where(frames.size() - 1) + " has a subkey whose name the registry does not allow (\""
                         + toUtf8(m_name) + "\"), so it is not shown and the hive is read-only.");
-                else if (compareNamesUpper(parent.lastChild, m_name) == 0)
+                else if (twinSubkey(parent, pending))
                     problem(where(frames.size() - 1) + " has two subkeys named \"" + toUtf8(m_name)
                         + "\", so only the first is shown and the hive is read-only.");
                 parent.lastChild = m_name;
@@ -910,6 +934,10 @@ Status OfflineHive::setValues(std::size_t node, const Key& key, bool existing) {
 }
 
 Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
+    // A key put back by Undo may still have its values in the file where it was read: they are
+    // read from there before the key takes the node hivex makes for it.
+    if (key.valuesInFile)
+        if (const Status st = m_reader->readValues(key); !st.ok()) return st;
     std::u16string stand;
     const bool standing = standIn(key.name, stand);
     const std::size_t node = hivex_node_add_child(m_handle, parentNode, toUtf8(standing ? stand : key.name).c_str());
@@ -921,9 +949,6 @@ Status OfflineHive::addTree(std::size_t parentNode, Key& key) {
     // given Windows' hashes and order once written.
     m_addedNodes.insert(node);
     m_grownNodes.insert(parentNode);
-    // A key put back by Undo may still have its values in the file as it was read.
-    if (key.valuesInFile)
-        if (const Status st = m_reader->readValues(key); !st.ok()) return st;
     if (const Status st = setValues(node, key, false); !st.ok()) return st;
     key.dirty = false;
     for (auto& sub : key.subkeys)
