@@ -737,10 +737,23 @@ Status OfflineHive::openHandle(bool writable) {
 }
 
 // Why a hive Quern can read may not be written; empty when it may.
+// The names NAME.quern-orig (and .2 on) beside the hive that are the hive itself: a copy of it as it
+// was kept as a second name, which a write that never got to replace it left behind.
+static nlink_t backupNames(const std::string& target, const struct stat& st) {
+    nlink_t names = 0;
+    const std::string base = target + ".quern-orig";
+    for (int n = 1; n < 100; ++n) {
+        struct stat backup { };
+        if (::lstat((n == 1 ? base : base + "." + std::to_string(n)).c_str(), &backup) != 0) break;
+        if (backup.st_dev == st.st_dev && backup.st_ino == st.st_ino) ++names;
+    }
+    return names;
+}
+
 static std::string whyNotWritable(const std::string& path, const struct stat& st) {
     const std::string name = baseNameOf(path);
     const std::string target = resolveLinks(path);
-    if (otherNames(path, st) > 0)
+    if (otherNames(path, st) > backupNames(target, st))
         return name + " has other names (hard links); replacing it would leave them with the old content, so it is read-only.";
     if (::access(target.c_str(), W_OK) != 0)
         return name + " cannot be written (" + std::strerror(errno) + "), so it is read-only.";
@@ -887,6 +900,19 @@ Status OfflineHive::makeBackup(const std::string& content) {
             }
             continue;
         }
+        // The hive is only ever replaced by a rename, never written in place: a second name of the
+        // file as it is keeps it as it was, with no copy to write and flush. Where the file system
+        // has no hard links, it is copied.
+        const std::string target = resolveLinks(m_path);
+        if ((m_options.hardLink ? m_options.hardLink(target.c_str(), candidate.c_str())
+                                : ::link(target.c_str(), candidate.c_str()))
+                == 0
+            && flushFolder(folderOf(target), {}) == 0) {
+            m_backupPath = candidate;
+            m_backupIsNew = true;
+            return Status::Ok;
+        }
+        ::unlink(candidate.c_str());
         std::string error;
         if (!AtomicFile::writeWhole(candidate, content, error))
             return Status(Status::WriteFailed,

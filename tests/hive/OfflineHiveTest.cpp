@@ -304,6 +304,8 @@ TEST_F(HiveTest, EveryValueTypeWrittenIsWhatHivexReadsBack) {
 
 TEST_F(HiveTest, ARenameAndADeleteAreWhatHivexSeesAndTheOriginalIsKeptOnce) {
     const std::string original = test::readFile(path);
+    struct stat before { };
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
     {
         WriteBatch batch(*store);
         (void)store->closeKey(create(u"Services\\Old\\Deep"));
@@ -315,6 +317,11 @@ TEST_F(HiveTest, ARenameAndADeleteAreWhatHivexSeesAndTheOriginalIsKeptOnce) {
     EXPECT_EQ(part().writes(), 1u) << "one batch, one write";
     EXPECT_EQ(part().backupPath(), path + ".quern-orig");
     EXPECT_EQ(test::readFile(path + ".quern-orig"), original) << "the copy is the hive before Quern first wrote it";
+    // Kept as a second name of the file as it was (the hive is replaced, never written in place),
+    // so the first write costs no copy.
+    struct stat kept { };
+    ASSERT_EQ(::stat((path + ".quern-orig").c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_ino, before.st_ino);
 
     // A rename as the program makes one: a copy, then the old key deleted, in one batch.
     {
@@ -334,6 +341,18 @@ TEST_F(HiveTest, ARenameAndADeleteAreWhatHivexSeesAndTheOriginalIsKeptOnce) {
     EXPECT_EQ(xml.find("\"Gone\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("<node name=\"Deep\""), std::string::npos) << xml;
     EXPECT_EQ(test::readFile(path + ".quern-orig"), original) << "later writes leave the copy alone";
+
+    // A write that linked the copy and then never replaced the hive (Quern ended) leaves the copy
+    // a second name of the hive itself: the hive is no less writable, and the copy serves.
+    const std::string now = test::readFile(path);
+    ASSERT_EQ(std::remove((path + ".quern-orig").c_str()), 0);
+    ASSERT_EQ(::link(path.c_str(), (path + ".quern-orig").c_str()), 0);
+    mount();
+    EXPECT_EQ(store->readOnlyReason(), "");
+    (void)store->closeKey(create(u"AfterACrash"));
+    EXPECT_EQ(part().backupPath(), path + ".quern-orig");
+    EXPECT_EQ(test::readFile(path + ".quern-orig"), now);
+    EXPECT_EQ(hivexget(path, "\\AfterACrash"), "");
 }
 
 TEST_F(HiveTest, AFailedWriteLeavesTheHiveAsItWasAndTheNextOneWorks) {
