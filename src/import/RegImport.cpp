@@ -48,7 +48,11 @@ void shownPair(const RegChange& change, std::string& oldText, std::string& newTe
 
 std::string shownName(const std::u16string& name) {
     if (name.empty()) return "@";
-    return "\"" + EscapeRegText(shownKeyPath(reg::toUtf8(name))) + "\"";
+    // Appended, not "..." + text, which GCC 12 at -O3 mistakes for an overlapping copy (so below).
+    std::string shown(1, '"');
+    shown += EscapeRegText(shownKeyPath(reg::toUtf8(name)));
+    shown += '"';
+    return shown;
 }
 
 std::string plural(std::size_t count, std::string_view what) {
@@ -233,7 +237,7 @@ bool PlannedRegistry::within(const std::u16string& canonical, const std::u16stri
 
 PlannedRegistry::Place PlannedRegistry::placeOf(const RegFileKey& key, std::size_t pathLength) {
     Place place { key.root, key.path.substr(0, pathLength), key.rootName, {} };
-    if (!place.path.empty()) place.shown += "\\" + reg::toUtf8(place.path);
+    if (!place.path.empty()) (place.shown += '\\') += reg::toUtf8(place.path);
     std::u16string_view base = u"HKLM";
     if (key.root == reg::kClassesRoot) base = u"HKLM\\software\\classes";
     if (key.root == reg::kCurrentConfig) base = u"HKLM\\system\\currentcontrolset\\hardware profiles\\current";
@@ -241,7 +245,7 @@ PlannedRegistry::Place PlannedRegistry::placeOf(const RegFileKey& key, std::size
     if (key.root == reg::kUsers) base = u"HKU";
     if (key.root == reg::kDynData) base = u"HKDD";
     place.canonical = std::u16string(base);
-    if (!place.path.empty()) place.canonical += u"\\" + folded(place.path);
+    if (!place.path.empty()) (place.canonical += u'\\') += folded(place.path);
     return place;
 }
 
