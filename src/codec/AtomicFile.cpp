@@ -124,6 +124,12 @@ nlink_t otherNames(const std::string& path, const struct stat& st) {
     return others;
 }
 
+FileStamp stampOf(const struct stat& st) {
+    return { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+        static_cast<long long>(st.st_mtim.tv_nsec) };
+}
+
 int flushFolder(const std::string& folder, const std::function<int(int folderFd)>& hook) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;

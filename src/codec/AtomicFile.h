@@ -50,6 +50,18 @@ private:
 // write left beside it when a crash interrupted it do not count.
 [[nodiscard]] nlink_t otherNames(const std::string& path, const struct stat& st);
 
+// What a file was like when it was last read or written: a file that differs has been changed by
+// someone else and must not be overwritten.
+struct FileStamp {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = -1;
+    long long modifiedSeconds = 0;
+    long long modifiedNanoseconds = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+[[nodiscard]] FileStamp stampOf(const struct stat& st);
+
 // Flushes a folder (through hook when set, else fsync); 0, or the errno of the failure. A file
 // system that cannot flush folders (EINVAL) counts as flushed.
 [[nodiscard]] int flushFolder(const std::string& folder, const std::function<int(int folderFd)>& hook);

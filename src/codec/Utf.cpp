@@ -195,16 +195,26 @@ char16_t foldUnit(char16_t u) {
     return u;
 }
 
-int compareNames(std::u16string_view a, std::u16string_view b) {
+namespace {
+
+// Compares unit by unit after casing each with caseOf, then by length.
+template<char16_t (*caseOf)(char16_t)> int compareCased(std::u16string_view a, std::u16string_view b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
+        // Most units of most names are equal as they stand: only the others need casing.
         if (a[i] == b[i]) continue;
-        const char16_t x = foldUnit(a[i]);
-        const char16_t y = foldUnit(b[i]);
+        const char16_t x = caseOf(a[i]);
+        const char16_t y = caseOf(b[i]);
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
+}
+
+} // namespace
+
+int compareNames(std::u16string_view a, std::u16string_view b) {
+    return compareCased<foldUnit>(a, b);
 }
 
 char16_t upperUnit(char16_t unit) {
@@ -224,16 +234,7 @@ char16_t upperUnit(char16_t unit) {
 }
 
 int compareNamesUpper(std::u16string_view a, std::u16string_view b) {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        // Most units of most names are equal as they stand: only the others need upper-casing.
-        if (a[i] == b[i]) continue;
-        const char16_t x = upperUnit(a[i]);
-        const char16_t y = upperUnit(b[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
+    return compareCased<upperUnit>(a, b);
 }
 
 } // namespace quern::reg

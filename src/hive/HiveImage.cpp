@@ -278,14 +278,20 @@ bool HiveImage::setKeyName(std::size_t node, std::u16string_view name) {
         get16(m_bytes, record + kNkFlags) & kNkCompressedName, name);
 }
 
-bool HiveImage::setValueName(std::size_t node, std::size_t index, std::u16string_view name) {
+bool HiveImage::valueAt(std::size_t node, std::size_t index, std::size_t recordLength, std::size_t& value) {
     if (!isRecord(m_bytes, node, kNkName, "nk")) return fail("a key is not where it was written");
     const std::size_t record = node + kCellHeader;
     const std::size_t count = get32(m_bytes, record + kNkValueCount);
     const std::size_t list = kBinsStart + get32(m_bytes, record + kNkValueList);
     if (index >= count || !allocated(list, 4 * count)) return fail("a value list is not as it was written");
-    const std::size_t value = kBinsStart + get32(m_bytes, list + kCellHeader + 4 * index);
-    if (!isRecord(m_bytes, value, kVkName + 2 * name.size(), "vk")) return fail("a value is not as it was written");
+    value = kBinsStart + get32(m_bytes, list + kCellHeader + 4 * index);
+    if (!isRecord(m_bytes, value, recordLength, "vk")) return fail("a value is not as it was written");
+    return true;
+}
+
+bool HiveImage::setValueName(std::size_t node, std::size_t index, std::u16string_view name) {
+    std::size_t value = 0;
+    if (!valueAt(node, index, kVkName + 2 * name.size(), value)) return false;
     return putName(value + kCellHeader + kVkName, get16(m_bytes, value + kCellHeader + kVkNameLength),
         get16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName, name);
 }
@@ -313,14 +319,10 @@ bool HiveImage::setClassName(std::size_t node, std::u16string_view className) {
 }
 
 bool HiveImage::setBigData(std::size_t node, std::size_t index, std::span<const std::uint8_t> data) {
-    if (!isRecord(m_bytes, node, kNkName, "nk")) return fail("a key is not where it was written");
+    std::size_t value = 0;
+    if (!valueAt(node, index, kVkName, value)) return false;
+    if (get32(m_bytes, value + kCellHeader + kVkDataLength) != kInlineData) return fail("a value is not as it was written");
     const std::size_t record = node + kCellHeader;
-    const std::size_t count = get32(m_bytes, record + kNkValueCount);
-    const std::size_t list = kBinsStart + get32(m_bytes, record + kNkValueList);
-    if (index >= count || !allocated(list, 4 * count)) return fail("a value list is not as it was written");
-    const std::size_t value = kBinsStart + get32(m_bytes, list + kCellHeader + 4 * index);
-    if (!isRecord(m_bytes, value, kVkName, "vk") || get32(m_bytes, value + kCellHeader + kVkDataLength) != kInlineData)
-        return fail("a value is not as it was written");
     if (data.size() <= kBigDataSegment || data.size() > kMaxBigData)
         return fail("a value does not fit a big-data record");
 

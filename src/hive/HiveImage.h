@@ -77,6 +77,9 @@ public:
 private:
     [[nodiscard]] bool allocated(std::size_t cell, std::size_t recordLength) const;
     bool fail(std::string what);
+    // The cell of the value at index of the key at node, when the key's list holds it and it is a
+    // value record of at least recordLength bytes; false, with error set, otherwise.
+    bool valueAt(std::size_t node, std::size_t index, std::size_t recordLength, std::size_t& value);
     std::size_t allocate(std::size_t recordLength);
     void put16(std::size_t at, std::uint16_t value);
     void put32(std::size_t at, std::uint32_t value);

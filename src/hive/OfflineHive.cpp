@@ -167,7 +167,6 @@ public:
         , m_bytes(m_mapping->bytes())
         , m_visited(m_bytes.size() / 4 + 1) { }
 
-    [[nodiscard]] std::string_view bytes() const { return m_bytes; }
     [[nodiscard]] bool faulted() const { return m_mapping->faulted(); }
 
     Status readRoot(std::unique_ptr<Key>& tree) {
@@ -836,16 +835,10 @@ Status OfflineHive::valueSizesInFile(Key& key, KeyInfo& info) {
     return m_reader->valueSizes(key, info);
 }
 
-OfflineHive::Stamp OfflineHive::stampOf(const struct stat& st) {
-    return { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec) };
-}
-
 bool OfflineHive::changedOnDisk() const {
     struct stat st { };
     if (::stat(m_path.c_str(), &st) != 0) return true;
-    const Stamp now = stampOf(st);
+    const FileStamp now = stampOf(st);
     return now != m_stamp;
 }
 

@@ -89,17 +89,7 @@ public:
     [[nodiscard]] std::size_t writes() const { return m_writes; }
 
 private:
-    struct Stamp {
-        unsigned long long device = 0;
-        unsigned long long inode = 0;
-        long long size = -1;
-        long long seconds = 0;
-        long long nanoseconds = 0;
-        friend bool operator==(const Stamp&, const Stamp&) = default;
-    };
     class Reader;
-    // What tells that the file was replaced or written since: its device, inode, size and time.
-    static Stamp stampOf(const struct stat& st);
 
     OfflineHive(std::string path, HiveOpenOptions options);
     Status load(std::unique_ptr<Key>& tree);
@@ -124,7 +114,7 @@ private:
     std::unique_ptr<Reader> m_reader;
     hive_h* m_handle = nullptr;
     bool m_writable = false;
-    Stamp m_stamp;
+    FileStamp m_stamp;
     std::string m_header; // the base block as it was read
     std::optional<std::uint64_t> m_hash; // fingerprint of the whole file, from its first opening for writing on
     std::string m_backupPath;

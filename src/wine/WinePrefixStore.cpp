@@ -26,12 +26,6 @@ std::string systemError(int error) {
     return std::strerror(error);
 }
 
-FileStamp stampOf(const struct stat& st) {
-    return { static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-        static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-        static_cast<long long>(st.st_mtim.tv_nsec) };
-}
-
 // A file's hash, taken a piece at a time as it is read or written: the same bytes give the same
 // hash however they are cut, since it hashes fixed chunks of the text.
 class ContentHash {

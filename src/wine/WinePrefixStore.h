@@ -15,17 +15,6 @@
 
 namespace quern::reg {
 
-// What a file was like when it was last read or written: a file that differs has been changed by
-// someone else and must not be overwritten.
-struct FileStamp {
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    long long size = -1;
-    long long modifiedSeconds = 0;
-    long long modifiedNanoseconds = 0;
-    friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
-
 // One of the prefix's three files and the keys it holds (readOnlyReason set: this file is never
 // written; dirty: changed since it was last written).
 struct HiveFile : Hive {

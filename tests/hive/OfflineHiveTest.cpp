@@ -477,29 +477,28 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
 
     // Two subkeys that are one name to the registry: shown once, and the hive is never written,
     // as a write would drop the other.
-    std::string twins = good;
-    const std::size_t second = 0x1000 + le32At(good, list + 16);
-    ASSERT_EQ(twins.substr(second + 4 + 0x4c, 2), "Ab");
-    twins.replace(second + 4 + 0x4c, 2, "AA");
-    test::writeFile(path, twins);
+    // The hive with the root's nth subkey (named was) given another two-letter name.
+    auto renamedChild = [&](std::size_t nth, const char* was, const char* name) {
+        std::string changed = good;
+        const std::size_t child = 0x1000 + le32At(good, list + 8 + 8 * nth) + 4 + 0x4c;
+        EXPECT_EQ(changed.substr(child, 2), was);
+        changed.replace(child, 2, name);
+        test::writeFile(path, changed);
+        return changed;
+    };
+    const std::string twins = renamedChild(1, "Ab", "AA");
     mount();
     EXPECT_NE(store->readOnlyReason().find("two subkeys named \"AA\""), std::string::npos) << store->readOnlyReason();
     HKey key = kNoKey;
     EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
     EXPECT_EQ(test::readFile(path), twins);
     // Also when the two are not side by side, in a list out of the hive's order.
-    std::string apart = good;
-    const std::size_t third = 0x1000 + le32At(good, list + 24);
-    ASSERT_EQ(apart.substr(third + 4 + 0x4c, 2), "Ac");
-    apart.replace(third + 4 + 0x4c, 2, "AA");
-    test::writeFile(path, apart);
+    (void)renamedChild(2, "Ac", "AA");
     mount();
     EXPECT_NE(store->readOnlyReason().find("two subkeys named \"AA\""), std::string::npos) << store->readOnlyReason();
 
     // A name no path can reach (a backslash in it) is left out, and the hive read-only likewise.
-    std::string slashed = good;
-    slashed.replace(second + 4 + 0x4c, 2, "A\\");
-    test::writeFile(path, slashed);
+    const std::string slashed = renamedChild(1, "Ab", "A\\");
     mount();
     EXPECT_NE(store->readOnlyReason().find("name the registry does not allow"), std::string::npos);
     EXPECT_EQ(test::readFile(path), slashed);
