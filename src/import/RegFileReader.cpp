@@ -1,15 +1,14 @@
 #include "import/RegFileReader.h"
 
+#include "codec/FileRead.h"
 #include "codec/Utf.h"
 #include "store/RegTypes.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
+#include <sys/stat.h>
 
 namespace quern {
 
@@ -448,30 +447,23 @@ bool parseRegFile(std::string_view bytes, std::string_view fileName, RegFileCont
 
 bool readRegFile(const std::string& path, RegFileContent& content, std::string& error) {
     content = {};
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
-        error = path + ": is a folder, not a registry file";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    // Read in one piece: a backup of a whole registry is tens of megabytes.
+    // A backup of a whole registry is tens of megabytes; anything past this is no registry file,
+    // and a device or a FIFO may never end at all.
+    constexpr long long kMaxFileSize = 1LL << 30;
     std::string bytes;
-    std::error_code sizeError;
-    const auto size = std::filesystem::file_size(path, sizeError);
-    if (!sizeError) bytes.resize(static_cast<std::size_t>(size));
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    // A file that grew meanwhile, or one whose size the system does not tell (a pipe), is read to its end.
-    bytes.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = path + ": the file could not be read";
+    struct stat st { };
+    std::string why;
+    switch (readRegularFile(path, kMaxFileSize, bytes, st, why)) {
+    case ReadResult::Ok:
+        return parseRegFile(bytes, path, content, error);
+    case ReadResult::Missing:
+        error = path + ": " + std::strerror(ENOENT);
         return false;
+    case ReadResult::Refused:
+        break;
     }
-    return parseRegFile(bytes, path, content, error);
+    error = path + " " + why;
+    return false;
 }
 
 } // namespace quern

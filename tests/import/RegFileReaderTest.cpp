@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 
 using namespace quern;
@@ -229,6 +231,14 @@ TEST(RegFileReader, AFileThatCannotBeReadSaysWhy) {
     test::TempDir dir;
     EXPECT_FALSE(readRegFile(dir.path(), content, error));
     EXPECT_NE(error.find("is a folder"), std::string::npos);
+    // Endless, blocking or unreadable inputs end at once with a sentence, never a hang or an abort.
+    EXPECT_FALSE(readRegFile("/dev/zero", content, error));
+    EXPECT_EQ(error, "/dev/zero is a character device, not a regular file");
+    ASSERT_EQ(::mkfifo((dir / "fifo.reg").c_str(), 0600), 0);
+    EXPECT_FALSE(readRegFile(dir / "fifo.reg", content, error));
+    EXPECT_NE(error.find("is a FIFO"), std::string::npos) << error;
+    EXPECT_FALSE(readRegFile("/proc/self/mem", content, error));
+    EXPECT_EQ(error, "/proc/self/mem cannot be read (Input/output error)");
     test::writeFile(dir / "a.reg", "REGEDIT4\r\n[HKLM\\A]\r\n");
     EXPECT_TRUE(readRegFile(dir / "a.reg", content, error)) << error;
     EXPECT_EQ(content.fileName, dir / "a.reg");
