@@ -17,5 +17,6 @@ quern_install_packages() {
 # the hives the tests write.
 QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev libhivex-dev)
 # desktop-file-utils validates the installed desktop entry; xvfb (with xauth, which xvfb-run needs
-# and xvfb only recommends) and xdotool start and drive the built program on a virtual display.
-QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool libhivex-bin)
+# and xvfb only recommends) and xdotool start and drive the built program on a virtual display;
+# strace holds a write at its flush while another program acts, and counts what a write reads.
+QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool libhivex-bin strace)

@@ -627,8 +627,10 @@ int runExport(const Context& c, const RegArgs& a) {
         if (!registry.keyExists("\\" + a.key.path))
             return c.fail("The system was unable to find the specified registry key: " + a.key.fullName());
     }
+    // "-" is standard output, for a pipe: nothing to overwrite and nothing to put in place.
+    const bool toOutput = a.file == "-";
     struct stat st { };
-    if (!a.force && ::stat(a.file.c_str(), &st) == 0) {
+    if (!toOutput && !a.force && ::stat(a.file.c_str(), &st) == 0) {
         const std::string question = "The file '" + a.file + "' already exists. Do you want to overwrite it?";
         if (const Answer answer = ask(c, question, false); answer != Answer::Yes)
             return notConfirmed(c, answer, question, "/y");
@@ -640,14 +642,24 @@ int runExport(const Context& c, const RegArgs& a) {
     // writes, whose default is REGEDIT4.
     const bool unicode = a.unicode || (!a.regedit4 && a.selectionFile.empty());
     RegFileExport file(c.store);
-    if (!file.OpenRegFile(a.file, unicode ? RegFileForm::Unicode : RegFileForm::Regedit4)) return c.fail("Cannot create file " + a.file + ": " + file.error());
+    const RegFileForm form = unicode ? RegFileForm::Unicode : RegFileForm::Regedit4;
+    const bool opened = toOutput ? file.OpenRegOutput(
+                                       [&](std::string_view text) {
+                                           c.out.write(text.data(), static_cast<std::streamsize>(text.size()));
+                                           return c.out.good();
+                                       },
+                                       form)
+                                 : file.OpenRegFile(a.file, form);
+    if (!opened) return c.fail("Cannot create file " + a.file + ": " + file.error());
     if (!a.selectionFile.empty()) {
         for (const auto& entry : collectExportEntries(selection.Entries()))
             file.ExportEntry(entry, &selection);
     } else {
         file.ExportTree(a.key.fullName() + "\\");
     }
-    if (!file.CloseRegFile()) return c.fail("Cannot write file " + a.file + ": " + file.error());
+    if (!file.CloseRegFile())
+        return c.fail(toOutput ? "Cannot write the export to standard output." : "Cannot write file " + a.file + ": " + file.error());
+    if (toOutput) c.out.flush();
 
     // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.
     bool complete = a.selectionFile.empty() || reportSelection(c, registry, selection.Entries());
@@ -658,7 +670,8 @@ int runExport(const Context& c, const RegArgs& a) {
             c.err << "    " << shownKeyPath(path) << "\n";
         complete = false;
     }
-    if (!complete) return c.fail(a.file + " was written without what is named above.");
+    if (!complete)
+        return c.fail((toOutput ? std::string("The export") : a.file) + " was written without what is named above.");
     return 0;
 }
 

@@ -1,10 +1,13 @@
 #include "codec/AtomicFile.h"
 
+#include "codec/FileRead.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <cstdio>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -219,12 +222,26 @@ bool AtomicFile::open(const std::string& path, bool allowInPlace, Hooks hooks) {
     m_error.clear();
     m_inPlace = false;
     m_hooks = std::move(hooks);
+    m_changedOnDisk = false;
+    m_expected.reset();
     m_target = resolveLinks(path);
+    // Only a regular file is ever replaced: a rename over a device or a FIFO would put a plain file
+    // in its place (/dev/null among them, for a user who can write /dev), and writing into one in
+    // place is no file written at all.
+    struct stat existing { };
+    const bool exists = ::stat(m_target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode))
+        return fail(kindOfFile(existing.st_mode) + ", not a regular file: Quern writes only regular files");
     const auto slash = m_target.rfind('/');
     const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
     m_temp = folderOf(m_target) + "/." + name + ".quern-XXXXXX";
     m_fd = ::mkstemp(m_temp.data());
     if (m_fd >= 0) {
+        // The new file belongs to whoever owned the old one, where this process may say so (root,
+        // or a member of its group): a file root edits in a user's prefix stays the user's.
+        if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+            && ::fchown(m_fd, existing.st_uid, existing.st_gid) != 0)
+            (void)::fchown(m_fd, static_cast<uid_t>(-1), existing.st_gid);
         if (::fchmod(m_fd, modeFor(m_target)) != 0) return fail(std::strerror(errno));
         return true;
     }
@@ -273,18 +290,89 @@ bool AtomicFile::flush() {
 bool AtomicFile::replace(bool keepOriginal) {
     if (m_inPlace) return m_error.empty();
     if (m_temp.empty()) return fail("the file is not open");
+    if (m_expected && !stillExpected()) return false;
     if (std::string why; keepOriginal && !m_original.keep(m_target, m_hooks.link, why)) {
         (void)fail("its old content cannot be kept beside it (" + why + ")");
         abandon();
         return false;
     }
     if (m_hooks.beforeRename) m_hooks.beforeRename(m_temp);
+    if (m_expected) return exchangeExpected();
     if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
         (void)fail(std::strerror(errno));
         m_original.drop();
         abandon();
         return false;
     }
+    m_temp.clear();
+    return true;
+}
+
+bool AtomicFile::stillExpected() {
+    struct stat st { };
+    if (::stat(m_target.c_str(), &st) == 0 ? stampOf(st) == *m_expected : m_expected->size < 0) return true;
+    return changedMeanwhile();
+}
+
+bool AtomicFile::changedMeanwhile() {
+    m_changedOnDisk = true;
+    (void)fail("it was changed on disk while Quern wrote it");
+    m_original.drop();
+    abandon();
+    return false;
+}
+
+// A check of the target followed by a rename leaves a gap in which another program may rename its
+// own file into place, which the rename would then throw away unseen. Exchanging the two names
+// instead is one step, after which the file that was swapped out is at hand to look at: when it is
+// not the one expected, exchanging them back leaves the other program's file in place. What is
+// left: a reader may see the new content for that moment, and a program that writes the swapped-out
+// file in place after the exchange writes to a file that is going.
+bool AtomicFile::exchangeExpected() {
+    const bool noFile = m_expected->size < 0;
+    if (noFile || ::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_EXCHANGE) != 0) {
+        // No file to exchange with (RENAME_NOREPLACE keeps one made meanwhile), or a file system
+        // without exchanges: the check before stands alone.
+        const int error = errno;
+        const bool fallBack = !noFile && (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP);
+        if (!noFile && !fallBack) {
+            if (error == ENOENT) return changedMeanwhile();
+            (void)fail(std::strerror(error));
+            m_original.drop();
+            abandon();
+            return false;
+        }
+        int renamed = noFile ? ::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE)
+                             : ::rename(m_temp.c_str(), m_target.c_str());
+        if (renamed != 0 && noFile && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+            renamed = ::access(m_target.c_str(), F_OK) == 0 ? (errno = EEXIST, -1)
+                                                             : ::rename(m_temp.c_str(), m_target.c_str());
+        if (renamed != 0) {
+            if (errno == EEXIST) return changedMeanwhile();
+            (void)fail(std::strerror(errno));
+            m_original.drop();
+            abandon();
+            return false;
+        }
+        m_temp.clear();
+        return true;
+    }
+    struct stat out { };
+    if (::lstat(m_temp.c_str(), &out) != 0 || stampOf(out) != *m_expected) {
+        // Someone else's file was in place: it goes back, and the new content with the temporary name.
+        if (::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_EXCHANGE) != 0) {
+            m_changedOnDisk = true;
+            (void)fail("it was changed on disk while Quern wrote it, and the other program's file could not be "
+                       "put back in place ("
+                + std::string(std::strerror(errno)) + "): it is beside it as " + m_temp);
+            m_temp.clear();
+            m_original.drop();
+            return false;
+        }
+        return changedMeanwhile();
+    }
+    // The old file, still reachable as the kept original where one was asked for.
+    ::unlink(m_temp.c_str());
     m_temp.clear();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -121,6 +122,11 @@ public:
     [[nodiscard]] const std::string& keptPath() const { return m_original.keptPath(); }
     // Throws the new content away.
     void abandon();
+    // replace() goes on only while the target is still the file stamp describes, the one the
+    // content was made from; else it fails, the target stays as someone else left it, and
+    // changedOnDisk() tells.
+    void expectTarget(const FileStamp& stamp) { m_expected = stamp; }
+    [[nodiscard]] bool changedOnDisk() const { return m_changedOnDisk; }
 
     [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] bool inPlace() const { return m_inPlace; }
@@ -135,6 +141,9 @@ public:
 
 private:
     bool fail(std::string what);
+    bool stillExpected();
+    bool changedMeanwhile();
+    bool exchangeExpected();
 
     int m_fd = -1;
     bool m_inPlace = false;
@@ -143,6 +152,8 @@ private:
     std::string m_temp;
     std::string m_error;
     KeptOriginal m_original;
+    std::optional<FileStamp> m_expected;
+    bool m_changedOnDisk = false;
 };
 
 // The file a path names after following its symbolic links (to a file that need not exist yet);

@@ -67,15 +67,26 @@ RegFileExport::RegFileExport(reg::RegStore& store)
 RegFileExport::~RegFileExport() = default; // a file never closed is thrown away
 
 bool RegFileExport::OpenRegFile(const std::string& fileName, RegFileForm form) {
+    m_sink = nullptr;
+    if (!m_file.open(fileName)) {
+        m_error = m_file.error();
+        return false;
+    }
+    return start(form);
+}
+
+bool RegFileExport::OpenRegOutput(std::function<bool(std::string_view)> sink, RegFileForm form) {
+    m_file.abandon();
+    m_sink = std::move(sink);
+    return start(form);
+}
+
+bool RegFileExport::start(RegFileForm form) {
     m_form = form;
     m_error.clear();
     m_written = 0;
     m_leftOut.clear();
     m_buffer.clear();
-    if (!m_file.open(fileName)) {
-        m_error = m_file.error();
-        return false;
-    }
     m_buffer.reserve(kBufferSize + 4096);
     if (form == RegFileForm::Unicode) {
         m_buffer += "\xEF\xBB\xBF"; // U+FEFF, the byte-order mark, once it is UTF-16LE
@@ -99,10 +110,10 @@ void RegFileExport::flush() {
             const std::vector<std::uint8_t> bytes = reg::utf16LEBytes(reg::toUtf16(m_buffer));
             m_buffer.assign(bytes.begin(), bytes.end());
         }
-        if (m_file.write(m_buffer))
+        if (m_sink ? m_sink(m_buffer) : m_file.write(m_buffer))
             m_written += m_buffer.size();
         else
-            m_error = m_file.error();
+            m_error = m_sink ? "it could not be written" : m_file.error();
     }
     m_buffer.clear();
 }
@@ -112,6 +123,11 @@ void RegFileExport::leaveOut(const std::string& path) {
 }
 
 bool RegFileExport::CloseRegFile() {
+    if (m_sink) {
+        flush();
+        m_sink = nullptr;
+        return m_error.empty();
+    }
     if (!m_file.isOpen()) return false;
     flush();
     if (!m_error.empty()) {
@@ -167,7 +183,7 @@ void RegFileExport::writeKey(
 }
 
 void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selection) {
-    if (!m_file.isOpen()) return;
+    if (!m_sink && !m_file.isOpen()) return;
     if (entry.empty()) entry = "\\";
     const bool valueEntry = IsValuePath(entry);
     const bool recursive = !valueEntry && entry.back() == '\\';

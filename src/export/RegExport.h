@@ -1,6 +1,8 @@
 #pragma once
 
 #include "codec/AtomicFile.h"
+
+#include <functional>
 #include "registry/RegAccessor.h"
 #include "selection/TreeSelection.h"
 
@@ -47,6 +49,9 @@ public:
     // Registry Editor Version 5.00") and an empty line, and forgets the keys left out of an earlier
     // file. False, with error(), when it cannot be made.
     bool OpenRegFile(const std::string& fileName, RegFileForm form = RegFileForm::Regedit4);
+    // The same, for text that goes to sink as it is made (standard output) instead of a file; a
+    // false from sink ends the export with error.
+    bool OpenRegOutput(std::function<bool(std::string_view)> sink, RegFileForm form = RegFileForm::Regedit4);
     // Finishes the file and puts it in place. False, with error(), when any write failed: then
     // nothing is left of the export.
     bool CloseRegFile();
@@ -66,6 +71,7 @@ public:
     [[nodiscard]] bool writtenInPlace() const { return m_file.inPlace(); }
 
 private:
+    bool start(RegFileForm form);
     void writeLine(std::string_view line);
     void flush();
     // The key's header, its values (all, only valueEntry, or those selected) and an empty line.
@@ -76,6 +82,7 @@ private:
 
     reg::RegAccessor m_registry; // its own, so an export moves no other command's key
     AtomicFile m_file;
+    std::function<bool(std::string_view)> m_sink; // instead of m_file
     RegFileForm m_form = RegFileForm::Regedit4;
     std::string m_buffer; // whole lines in UTF-8, turned into the form's encoding as they are written
     std::string m_error;

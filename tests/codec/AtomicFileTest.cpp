@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace quern;
@@ -86,4 +87,72 @@ TEST(AtomicFile, AWritableFileInAFolderThatIsNotIsWrittenInPlace) {
     ASSERT_TRUE(written) << error;
     EXPECT_TRUE(inPlace);
     EXPECT_EQ(test::readFile(path), "new");
+}
+
+// Only regular files are replaced: a device or a FIFO named as the file (or reached through a
+// link) stays what it is, and the write fails with what it is. The owner and group of a file stay
+// where this process may keep them (as root, always).
+TEST(AtomicFile, OnlyRegularFilesAreReplacedAndTheyKeepTheirOwner) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo.reg").c_str(), 0600), 0);
+    fs::create_symlink("fifo.reg", dir / "to-fifo.reg");
+    std::vector<std::string> specials { dir / "fifo.reg", dir / "to-fifo.reg" };
+    // A copy of /dev/full (character device 1, 7), where this process may make one.
+    if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) specials.push_back(dir / "full");
+    for (const std::string& path : specials) {
+        std::string error;
+        EXPECT_FALSE(AtomicFile::writeWhole(path, "export", error)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    }
+    struct stat st { };
+    EXPECT_TRUE(::lstat((dir / "fifo.reg").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(fs::is_symlink(dir / "to-fifo.reg"));
+    if (specials.size() == 3) {
+        EXPECT_TRUE(::lstat((dir / "full").c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+    }
+    EXPECT_EQ(namesIn(dir.path()).size(), specials.size()) << "no temporary file left";
+
+    if (::geteuid() != 0) return;
+    const std::string owned = dir / "user.reg";
+    test::writeFile(owned, "old");
+    ASSERT_EQ(::chown(owned.c_str(), 1234, 5678), 0);
+    std::string error;
+    ASSERT_TRUE(AtomicFile::writeWhole(owned, "new", error)) << error;
+    ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+}
+
+// A file another program replaced or rewrote after the content was made from it is not replaced:
+// its own file stays in place, nothing is left beside it, and the writer is told it changed.
+TEST(AtomicFile, AnExpectedTargetThatChangedIsLeftAsTheOtherProgramLeftIt) {
+    test::TempDir dir;
+    const std::string path = dir / "user.reg";
+    enum class Other { Renames, WritesInPlace, Creates, Nothing };
+    for (const Other other : { Other::Renames, Other::WritesInPlace, Other::Creates, Other::Nothing }) {
+        fs::remove(path);
+        if (other != Other::Creates) test::writeFile(path, "read");
+        struct stat st { };
+        const FileStamp expected = ::stat(path.c_str(), &st) == 0 ? stampOf(st) : FileStamp {};
+        AtomicFile::Hooks hooks;
+        hooks.beforeRename = [&](const std::string&) {
+            if (other == Other::Renames) {
+                test::writeFile(dir / "theirs", "theirs");
+                fs::rename(dir / "theirs", path);
+            } else if (other != Other::Nothing) {
+                test::writeFile(path, "theirs");
+            }
+        };
+        AtomicFile file;
+        ASSERT_TRUE(file.open(path, false, hooks));
+        file.expectTarget(expected);
+        ASSERT_TRUE(file.write("mine"));
+        ASSERT_TRUE(file.flush());
+        const bool replaced = file.replace(true);
+        EXPECT_EQ(replaced, other == Other::Nothing) << static_cast<int>(other);
+        EXPECT_EQ(file.changedOnDisk(), other != Other::Nothing);
+        EXPECT_EQ(test::readFile(path), other == Other::Nothing ? "mine" : "theirs");
+        if (replaced) file.keepReplaced();
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string> { "user.reg" });
+    }
 }
