@@ -913,13 +913,17 @@ public:
         m_lineOpen = !text.empty() && text.back() != '\n';
         m_cutShort = cutShort;
     }
-    // The empty line that stands before every block.
-    void startBlock() {
+    // The empty line that stands before a block: wineserver's own, or the one the file had there
+    // (a CR LF, or none) for a block copied from it.
+    void startBlock(std::string_view emptyLine = "\n") {
         if (m_lineOpen) m_out.push_back('\n');
         if (m_cutShort) m_out += kCutShortEnd;
         m_lineOpen = m_cutShort = false;
-        m_out.push_back('\n');
+        m_out.append(emptyLine);
     }
+    // Where in the original file the text copied last ended (0: what was written last was not copied).
+    [[nodiscard]] std::uint64_t copiedUpTo() const { return m_copiedUpTo; }
+    void setCopiedUpTo(std::uint64_t end) { m_copiedUpTo = end; }
     // Between blocks: a full buffer goes to the sink.
     void passOnIfFull() {
         if (m_out.size() >= m_bufferSize) passOn();
@@ -939,6 +943,7 @@ private:
     bool m_ok = true;
     bool m_lineOpen = false; // the text ends without its LF
     bool m_cutShort = false; // the text ends inside hex data that the file cut short
+    std::uint64_t m_copiedUpTo = 0;
 };
 
 // The whole original in memory.
@@ -966,6 +971,7 @@ void appendHeader(
             return;
         }
         writer.appendTaken(*text, false);
+        writer.setCopiedUpTo(prefixLength);
         return;
     }
     std::string& out = writer.out();
@@ -988,6 +994,15 @@ std::vector<const UnreadBlock*> unreadInOrder(const Key& root) {
     return unread;
 }
 
+// The empty line the file had before a block, given the bytes that end the line before it:
+// "\r\n" in a file with CR LF line ends, and nothing where the block followed a line of text
+// directly (a kept line that Wine cannot read, say). Wine reads them all alike; the file keeps its bytes.
+std::string_view emptyLineBefore(std::string_view lineBefore) {
+    if (lineBefore.ends_with("\n\r\n") || lineBefore == "\r\n") return "\r\n";
+    if (lineBefore.ends_with("\n\n") || lineBefore == "\n") return "\n";
+    return lineBefore.empty() ? "\n" : "";
+}
+
 // Writes the key's block, if it has one, and says where it went (nowhere: length 0).
 BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root, RegFileOriginal& original) {
     const SourceRange& src = key.source;
@@ -1000,21 +1015,35 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
         || (&key == &root ? !key.values.empty() || key.hasClass || key.isLink || key.hasKeptLines()
                           : key.needsBlock());
     if (!block) return { const_cast<Key*>(&key), { 0, 0 } };
-    writer.startBlock();
-    const std::uint64_t start = writer.position();
-    if (copy) {
-        const auto text = original.read(src.offset, src.length);
-        if (!text) {
+    // A block that was in the file is read with the end of the line before it, which tells what
+    // stood before the block there.
+    const bool wasInFile = src.length > 0 && src.offset <= original.size() && src.length <= original.size() - src.offset;
+    const std::uint64_t before = wasInFile ? std::min<std::uint64_t>(src.offset, 3) : 0;
+    std::optional<std::string_view> withLineBefore;
+    if (wasInFile) {
+        withLineBefore = original.read(src.offset - before, copy ? src.length + before : before);
+        if (!withLineBefore) {
             writer.fail();
             return { const_cast<Key*>(&key), { 0, 0 } };
         }
+    }
+    std::string_view emptyLine = wasInFile ? emptyLineBefore(withLineBefore->substr(0, before)) : "\n";
+    // Without an empty line only behind the text it followed in the file: after anything else
+    // the line before might be one Wine reads on into the key line.
+    if (emptyLine.empty() && writer.copiedUpTo() != src.offset) emptyLine = "\n";
+    writer.startBlock(emptyLine);
+    const std::uint64_t start = writer.position();
+    if (copy) {
+        const std::optional<std::string_view> text = withLineBefore->substr(before);
         // Only a block that still ends with the line the file cut short, as it was read; once
         // written anew, the line was ended there.
         const bool cutShort
             = key.hasKeptLines() && key.extra->kept.back().cutShort && text->ends_with(key.extra->kept.back().text);
         writer.appendTaken(*text, cutShort);
+        writer.setCopiedUpTo(src.offset + src.length);
     } else {
         appendKeyBlock(writer.out(), key, root);
+        writer.setCopiedUpTo(0);
     }
     return { const_cast<Key*>(&key), { start, writer.position() - start } };
 }
@@ -1035,6 +1064,7 @@ std::uint64_t writeFile(FileWriter& writer, const Key& root, RegFileOriginal& or
             nextUnread < unread.size() && (!key || comparePath(unread[nextUnread]->after, *key, root, scratch) < 0)) {
             writer.startBlock();
             writer.appendTaken(unread[nextUnread]->text, false);
+            writer.setCopiedUpTo(0);
             ++nextUnread;
         }
     };

@@ -105,6 +105,37 @@ TEST(WineRegFileOddLines, OneRunningStoreWritingThreeTimesKeepsEveryLineItDoesNo
     EXPECT_EQ(valuesOf(again, kLocalMachine, u"A").size(), 0u);
 }
 
+// What stands between blocks is the file's own: CR LF empty lines stay CR LF, and a block that
+// followed a line directly (a kept line) stays without an empty line before it, as long as it
+// still follows that line. Only the changed block is written anew.
+TEST(WineRegFileOddLines, TheLinesBetweenUnchangedBlocksKeepTheirBytes) {
+    test::TempDir dir;
+    test::TempDir servers;
+    const std::string header = "WINE REGISTRY Version 2\r\n;; All keys relative to REGISTRY\\\\Machine\r\n"
+                               "\r\n#arch=win64\r\n";
+    const std::string a = "[A] 1796672239\r\n\"x\"=\"1\"\r\n";
+    const std::string b = "[B] 1796672239\r\nthis is no line Wine reads\r\n\"y\"=\"2\"\r\njunk\r\n";
+    const std::string c = "[C] 1796672239\r\n\"z\"=\"3\"\r\n";
+    const std::string d = "[D] 1796672239\n\"w\"=dword:00000001\n";
+    const std::string file = header + "\r\n" + a + "\r\n" + b + c + "\r\n" + d;
+    test::writeFile(dir / "system.reg", file);
+    {
+        WinePrefixStore store(optionsFor(dir, servers));
+        ASSERT_EQ(setValue(store, kLocalMachine, u"D", u"w", kRegDword, { 2, 0, 0, 0 }), Status::Ok);
+    }
+    const std::string dNow = "[D] " + kTimeLines + "\"w\"=dword:00000002\n";
+    EXPECT_EQ(test::readFile(dir / "system.reg"), header + "\r\n" + a + "\r\n" + b + c + "\r\n" + dNow);
+
+    // B rewritten: C no longer follows the line it followed, and gets an empty line of its own.
+    {
+        WinePrefixStore store(optionsFor(dir, servers));
+        ASSERT_EQ(setValue(store, kLocalMachine, u"B", u"y", kRegSz, test::utf16zBytes(u"4")), Status::Ok);
+    }
+    const std::string written = test::readFile(dir / "system.reg");
+    EXPECT_TRUE(written.starts_with(header + "\r\n" + a + "\r\n[B] ")) << written;
+    EXPECT_TRUE(written.ends_with("\n\n" + c + "\r\n" + dNow)) << written;
+}
+
 TEST(WineRegFileOddLines, AFailedBatchOfDeletionsPutsEveryValueBackInItsPlace) {
     // Deleting every value of a large key, front first as quern-reg's /va does, then a write that
     // cannot happen: every value is back, in its place and found by its name.
