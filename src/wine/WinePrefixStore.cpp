@@ -1,11 +1,13 @@
 #include "wine/WinePrefixStore.h"
 
 #include "codec/AtomicFile.h"
+#include "codec/FileRead.h"
 #include "codec/Utf.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -69,128 +71,25 @@ std::size_t hashOf(std::string_view content) {
     return hash.value();
 }
 
-std::string kindOfFile(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO (a named pipe)";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "a special file";
-}
-
 std::string readLinkText(const std::string& path) {
     char buffer[4096];
     const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-enum class ReadResult { Ok, Missing, Refused };
-
-std::string sizeLimitText() {
-    static_assert(kMaxRegistryFileSize % (1LL << 30) == 0, "the limit is said in GiB");
-    return std::to_string(kMaxRegistryFileSize >> 30) + " GiB";
-}
-
-// Opens a registry file for reading and checks that it is one that may be read. Refused: why says
-// what is wrong with it, as words that follow its name.
 ReadResult openRegistryFile(const std::string& path, int& fd, struct stat& st, std::string& why) {
-    // Opened without blocking: a FIFO would otherwise wait for a writer that never comes.
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat link { };
-        if (error == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            why = "is a symbolic link to " + readLinkText(path) + ", which does not exist";
-            return ReadResult::Refused;
-        }
-        if (error == ENOENT) return ReadResult::Missing;
-        why = "cannot be read (" + systemError(error) + ")";
-        return ReadResult::Refused;
-    }
-    auto refuse = [&](std::string text) {
-        why = std::move(text);
-        ::close(fd);
-        fd = -1;
-        return ReadResult::Refused;
-    };
-    if (::fstat(fd, &st) != 0) return refuse("cannot be read (" + systemError(errno) + ")");
-    if (!S_ISREG(st.st_mode)) return refuse("is " + kindOfFile(st.st_mode) + ", not a regular file");
-    if (st.st_size > kMaxRegistryFileSize)
-        return refuse("is larger than " + sizeLimitText() + " (" + std::to_string(st.st_size)
-            + " bytes), more than any registry file");
-    return ReadResult::Ok;
-}
-
-// Reads an open registry file to its end, a piece at a time into take. False, with why, when it
-// cannot be read or grows past the limit; read gets how much there was.
-bool readToEnd(int fd, std::uint64_t& read, std::string& why, const std::function<void(std::string_view)>& take) {
-    std::string buffer(kRegFileWriteBuffer, '\0');
-    read = 0;
-    for (;;) {
-        if (read > static_cast<std::uint64_t>(kMaxRegistryFileSize)) {
-            why = "grew past " + sizeLimitText() + " while it was read, more than any registry file";
-            return false;
-        }
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            why = "cannot be read (" + systemError(errno) + ")";
-            return false;
-        }
-        if (n == 0) return true;
-        take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-        read += static_cast<std::uint64_t>(n);
-    }
+    return openRegularFile(path, kMaxRegistryFileSize, fd, st, why);
 }
 
 // Reads a whole registry file. Refused: why says what is wrong with it, as words that follow its name.
 ReadResult readRegistryFile(
     const std::string& path, std::string& content, FileStamp& stamp, nlink_t& links, std::string& why) {
-    int fd = -1;
     struct stat st { };
-    if (const ReadResult opened = openRegistryFile(path, fd, st, why); opened != ReadResult::Ok) return opened;
-    content.clear();
-    content.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    for (;;) {
-        if (done > static_cast<std::size_t>(kMaxRegistryFileSize)) {
-            why = "grew past " + sizeLimitText() + " while it was read, more than any registry file";
-            ::close(fd);
-            return ReadResult::Refused;
-        }
-        if (done == content.size()) {
-            // Full as stat said: most likely the end. Room for more only if the file grew while read,
-            // so that a file read whole is never held one and a half times.
-            char probe[4096];
-            const ssize_t n = ::read(fd, probe, sizeof probe);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                why = "cannot be read (" + systemError(errno) + ")";
-                ::close(fd);
-                return ReadResult::Refused;
-            }
-            if (n == 0) break;
-            content.resize(done + 65536 + done / 2);
-            std::memcpy(content.data() + done, probe, static_cast<std::size_t>(n));
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            why = "cannot be read (" + systemError(errno) + ")";
-            ::close(fd);
-            return ReadResult::Refused;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    content.resize(done);
+    if (const ReadResult read = readRegularFile(path, kMaxRegistryFileSize, content, st, why); read != ReadResult::Ok)
+        return read;
     stamp = stampOf(st);
-    stamp.size = static_cast<long long>(done);
     // A crash in a write may have left a second name Quern made itself: not one of the user's.
     links = 1 + otherNames(path, st);
-    ::close(fd);
     return ReadResult::Ok;
 }
 
@@ -235,9 +134,12 @@ struct OwnedFd {
     }
 };
 
-// The file as it was read or last written, from which a write copies the blocks nobody changed:
-// read a window at a time, so that the old text is never whole in memory beside the new one. The
-// blocks are mostly copied in the order they stand, so most reads fall in the window already read.
+// The file as it was read or last written, from which a write copies the blocks nobody changed,
+// so that the old text is never whole in memory beside the new one. The blocks are copied in the
+// registry's order, which is the file's own when wineserver or Quern wrote it: then a window ahead
+// is read at once and most blocks fall in it. A file in another order (written by a script, or an
+// older Wine) jumps about, and each jump reads only the block it needs: a window read for every
+// block would read the file a thousand times over.
 class OriginalInFile final : public RegFileOriginal {
 public:
     OriginalInFile(int fd, std::uint64_t size)
@@ -247,7 +149,14 @@ public:
     std::optional<std::string_view> read(std::uint64_t offset, std::uint64_t length) override {
         if (offset > m_size || length > m_size - offset) return std::nullopt;
         if (offset < m_windowOffset || offset + length > m_windowOffset + m_window.size()) {
-            m_window.resize(std::max<std::uint64_t>(kRegFileWriteBuffer, length));
+            // Soon after where the last read ended: the file is being read in its order, and the
+            // window ahead grows as long as it stays so, as the kernel's read-ahead does.
+            const bool inOrder = offset >= m_lastEnd && offset - m_lastEnd <= kNearby;
+            m_ahead = inOrder ? std::min<std::uint64_t>(std::max<std::uint64_t>(m_ahead * 2, kFirstAhead),
+                                    kRegFileWriteBuffer)
+                              : 0;
+            const std::uint64_t want = std::min<std::uint64_t>(std::max(m_ahead, length), m_size - offset);
+            m_window.resize(want);
             std::size_t done = 0;
             while (done < length) {
                 const ssize_t n = ::pread(
@@ -263,6 +172,7 @@ public:
             m_window.resize(done);
             m_windowOffset = offset;
         }
+        m_lastEnd = offset + length;
         return std::string_view(m_window).substr(offset - m_windowOffset, length);
     }
     // Whether the file was written in place since it was checked, which would leave the blocks
@@ -273,10 +183,14 @@ public:
     }
 
 private:
+    static constexpr std::uint64_t kNearby = 4096;
+    static constexpr std::uint64_t kFirstAhead = 16384;
     OwnedFd m_fd;
     std::uint64_t m_size;
     std::string m_window;
     std::uint64_t m_windowOffset = 0;
+    std::uint64_t m_lastEnd = 0;
+    std::uint64_t m_ahead = 0;
 };
 
 std::string directoryOf(const std::string& path) {
@@ -363,8 +277,32 @@ void WinePrefixStore::checkServer() {
             + "), so Quern cannot lock it while it writes and shows the registry read-only.";
         return;
     }
-    const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, m_options.scanProcesses);
+    const ServerState server = findServerPatiently(m_options.scanProcesses);
     if (server.running) m_readOnly = serverReason(server.pid);
+}
+
+// Whether another Quern (or another store of this one) holds the writers' lock on the folder now.
+bool WinePrefixStore::anotherQuernWrites() const {
+    const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0) return false;
+    if (::flock(folder.fd, LOCK_SH | LOCK_NB) == 0) {
+        ::flock(folder.fd, LOCK_UN);
+        return false;
+    }
+    return errno == EWOULDBLOCK;
+}
+
+// A Quern that writes the prefix holds wineserver's lock for that moment, as a server would. While
+// Quern's own writers' lock is taken as well, the holder may be that Quern: it is waited for as a
+// writer, for as long as a write waits for another, and only then taken for a server.
+ServerState WinePrefixStore::findServerPatiently(bool withProcessScan) const {
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, m_options.writerWaitMilliseconds));
+    for (;;) {
+        const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, withProcessScan);
+        if (!server.running || !anotherQuernWrites() || std::chrono::steady_clock::now() >= deadline) return server;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 Status WinePrefixStore::takeWriterLock(int& fd) {
@@ -433,6 +371,7 @@ std::vector<std::string> WinePrefixStore::removeStaleTemporaryFiles() {
 void WinePrefixStore::loadAll() {
     for (int i = 0; i < 3; ++i)
         loadHive(static_cast<HiveId>(i));
+    refuseSharedFiles();
 }
 
 // The architecture wineserver gives the prefix once it has read system.reg, which it reads first:
@@ -511,6 +450,42 @@ void WinePrefixStore::parseHive(HiveId id, const std::string& content, nlink_t l
         hive.readOnlyReason += (hive.readOnlyReason.empty() ? "" : " ") + reason;
         m_loadMessages.push_back(hive.path + ": " + reason);
     }
+    // A file its owner marked read-only stays as it is, even for root, who could replace it.
+    if (const std::string reason = notWritableReason(hive); !reason.empty()) {
+        hive.readOnlyReason += (hive.readOnlyReason.empty() ? "" : " ") + reason;
+        m_loadMessages.push_back(hive.path + ": " + reason);
+    }
+}
+
+std::string WinePrefixStore::notWritableReason(const HiveFile& hive) {
+    struct stat st { };
+    if (::stat(hive.path.c_str(), &st) != 0) return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+    if ((st.st_mode & 0222) == 0)
+        return hive.fileName + " is marked read-only (mode " + mode + "), so Quern reads it but does not write it.";
+    if (::access(hive.path.c_str(), W_OK) != 0)
+        return hive.fileName + " cannot be written (" + systemError(errno) + "), so Quern reads it but does not write it.";
+    return {};
+}
+
+// Two of the prefix's names for one file (a symbolic link from user.reg to system.reg, say): each
+// write of one would throw away what the other wrote, so neither is written.
+void WinePrefixStore::refuseSharedFiles() {
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j) {
+            HiveFile& a = file(static_cast<HiveId>(i));
+            HiveFile& b = file(static_cast<HiveId>(j));
+            if (!a.existsOnDisk || !b.existsOnDisk || a.stamp.device != b.stamp.device || a.stamp.inode != b.stamp.inode)
+                continue;
+            const std::string reason = a.fileName + " and " + b.fileName
+                + " are one file (through a symbolic or hard link); a write of either would lose what the "
+                  "other holds, so Quern reads them but does not write them.";
+            for (HiveFile* hive : { &a, &b })
+                if (hive->readOnlyReason.find(reason) == std::string::npos)
+                    hive->readOnlyReason += (hive->readOnlyReason.empty() ? "" : " ") + reason;
+            m_loadMessages.push_back(m_options.prefixDir + ": " + reason);
+        }
 }
 
 void WinePrefixStore::createOwnRegistry() {
@@ -552,7 +527,10 @@ Status WinePrefixStore::mayChange(Hive& part) {
     auto& hive = static_cast<HiveFile&>(part);
     // A server may have started since the files were read, or another program may have written the
     // file: either way nothing may be changed, so say no before anything is.
-    const ServerState server = findWineServer(m_options.prefixDir, m_options.serverPaths, false);
+    const ServerState server = findServerPatiently(false);
+    if (server.running && anotherQuernWrites())
+        return Status(Status::WriteFailed,
+            "Another Quern is writing this registry and did not finish in time; nothing was changed. Try again.");
     if (server.running) {
         checkServer();
         return Status(Status::AccessDenied, m_readOnly.empty() ? "A wineserver runs for this prefix." : m_readOnly);
@@ -643,7 +621,7 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
     OwnedFd owned(fd);
     ContentHash hash;
     std::uint64_t size = 0;
-    if (!readToEnd(fd, size, why, [&](std::string_view piece) { hash.add(piece); }))
+    if (!readToEnd(fd, kMaxRegistryFileSize, size, why, [&](std::string_view piece) { hash.add(piece); }))
         return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
     FileStamp stamp = stampOf(st);
     stamp.size = static_cast<long long>(size);
@@ -683,6 +661,9 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     session.prepared.push_back(std::move(p));
     Prepared& prepared = session.prepared.back();
     if (!opened) return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
+    // Another program that renames its own copy over the file meanwhile (as most editors and
+    // sed -i save) is found out by the rename itself, not only by the look before it.
+    out.expectTarget(hive.existsOnDisk ? hive.stamp : FileStamp {});
 
     ContentHash hash;
     std::uint64_t length = 0;
@@ -711,11 +692,20 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
     // One by one, each kept under a second name as it was: a rename, or the folder flush that
     // makes it last, that fails puts back every file the batch replaced.
     std::string problem;
+    StatusCode failure = StatusCode::WriteFailed;
     std::size_t placed = 0;
     for (; placed < session.prepared.size() && problem.empty(); ++placed) {
         Prepared& p = session.prepared[placed];
         if (!p.file->replace(true)) {
-            problem = p.hive->path + " cannot be replaced: " + p.file->error() + ".";
+            if (p.file->changedOnDisk()) {
+                failure = StatusCode::ChangedOnDisk;
+                const std::string& error = p.file->error();
+                problem = p.hive->fileName + " was changed on disk while Quern wrote it. Nothing was written"
+                    + (error.find("put back") == std::string::npos ? "" : " (" + error + ")")
+                    + "; refresh (F5) to read it again.";
+            } else {
+                problem = p.hive->path + " cannot be replaced: " + p.file->error() + ".";
+            }
             break;
         }
         if (!p.file->syncFolder())
@@ -744,7 +734,7 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
         }
         session.removeTemporaryFiles();
         // The hives go back while the locks are held, so nobody reads the batch half taken back.
-        const Status failed = takeBackBatch(Status(Status::WriteFailed, problem), std::move(putBack),
+        const Status failed = takeBackBatch(Status(failure, problem), std::move(putBack),
             notPutBack.empty() ? std::string() : notPutBack.substr(1));
         session.server.release();
         return failed;
@@ -802,6 +792,7 @@ Status WinePrefixStore::refresh() {
             || !hive.readOnlyReason.empty();
         if (changed) loadHive(static_cast<HiveId>(i));
     }
+    refuseSharedFiles();
     // Hive files loaded beside the prefix that changed on disk are read again as well.
     return refreshMounted();
 }

@@ -105,9 +105,13 @@ private:
     void loadHive(HiveId id);
     // Reads a file's content into root, or replaces root with an empty one when it is no registry file.
     void parseHive(HiveId id, const std::string& content, nlink_t links, std::unique_ptr<Key>& root);
+    static std::string notWritableReason(const HiveFile& hive);
+    void refuseSharedFiles();
     [[nodiscard]] std::string_view prefixArch() const;
     void createOwnRegistry();
     void checkServer();
+    [[nodiscard]] bool anotherQuernWrites() const;
+    [[nodiscard]] ServerState findServerPatiently(bool withProcessScan) const;
     // Removes what a Quern that died while writing left beside the files; returns the old contents
     // it kept of files it had replaced already, which stay.
     std::vector<std::string> removeStaleTemporaryFiles();

@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,11 +27,14 @@ struct ProgramRun {
     std::string err;
 };
 
-// Runs the quern-reg program with only the environment given, as a script would.
-ProgramRun runProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-    const test::TempDir& work, const std::string& input = "", const std::string& outPath = "") {
-    test::writeFile(work / "in", input);
-    std::vector<std::string> argStrings { QUERN_REG_PROGRAM };
+// Starts the quern-reg program with only the environment given, as a script would, behind wrapper
+// (strace and its arguments) when one is given; its output goes to work/NAME.out and NAME.err.
+pid_t startProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+    const test::TempDir& work, const std::string& input = "", const std::string& outPath = "",
+    const std::vector<std::string>& wrapper = {}, const std::string& name = "") {
+    test::writeFile(work / (name + "in"), input);
+    std::vector<std::string> argStrings = wrapper;
+    argStrings.push_back(QUERN_REG_PROGRAM);
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : argStrings)
@@ -38,19 +48,29 @@ ProgramRun runProgram(const std::vector<std::string>& args, const std::vector<st
 
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int in = ::open((work / "in").c_str(), O_RDONLY);
-        const std::string outFile = outPath.empty() ? work / "out" : outPath;
+        const int in = ::open((work / (name + "in")).c_str(), O_RDONLY);
+        const std::string outFile = outPath.empty() ? work / (name + "out") : outPath;
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open((work / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open((work / (name + "err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+ProgramRun waitForProgram(pid_t pid, const test::TempDir& work, const std::string& name = "") {
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(work / "out"), test::readFile(work / "err") };
+    return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(work / (name + "out")),
+        test::readFile(work / (name + "err")) };
+}
+
+ProgramRun runProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+    const test::TempDir& work, const std::string& input = "", const std::string& outPath = "") {
+    return waitForProgram(startProgram(args, environment, work, input, outPath), work);
 }
 
 class ProgramTest : public ::testing::Test {
@@ -203,4 +223,118 @@ TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
     const ProgramRun malformed = runProgram({ "/hive", "SYS", "query", "HKLM" }, environment(false), work);
     EXPECT_EQ(malformed.code, 1);
     EXPECT_NE(malformed.err.find("NAME=FILE"), std::string::npos) << malformed.err;
+}
+
+namespace {
+
+constexpr const char* kStrace = "/usr/bin/strace";
+
+// strace holding every fsync of the program for the time given: the moment between a write's
+// last look at the file and its rename, stretched for another program to act in.
+std::vector<std::string> fsyncDelayed(const char* microseconds) {
+    return { kStrace, "-f", "-o", "/dev/null", "-e", "trace=fsync",
+        "-e", std::string("inject=fsync:delay_enter=") + microseconds };
+}
+
+// Waits until a write of the prefix has its temporary file beside user.reg.
+bool writeUnderWay(const std::string& prefix) {
+    for (int i = 0; i < 1000; ++i) {
+        for (const auto& entry : std::filesystem::directory_iterator(prefix))
+            if (entry.path().filename().string().starts_with(".user.reg.quern-")) return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+} // namespace
+
+// Other programs at the moment a write is held at its flush: one that saves its own copy of the
+// file as editors do (renamed over it) keeps its file and the write fails; another quern-reg waits
+// for the first and both changes arrive. And a file whose blocks are out of order (a script wrote
+// it) is read about once for a write, not once for every block.
+TEST_F(ProgramTest, WritesHeldAtTheirFlushMeetOtherProgramsSafely) {
+    if (::access(kStrace, X_OK) != 0) GTEST_SKIP() << "needs strace";
+    test::copySamplePrefix(prefix.path());
+    const std::string user = prefix / "user.reg";
+    const std::string theirs = test::readFile(user) + ";; saved by another program\n";
+    pid_t held = startProgram({ "add", "HKCU\\Software\\Race", "/v", "A", "/d", "one", "/f" }, environment(true), work,
+        "", "", fsyncDelayed("1500000"), "held.");
+    ASSERT_TRUE(writeUnderWay(prefix.path()));
+    test::writeFile(work / "theirs.reg", theirs);
+    std::filesystem::rename(work / "theirs.reg", user);
+    const ProgramRun lost = waitForProgram(held, work, "held.");
+    EXPECT_EQ(lost.code, 1) << lost.out;
+    EXPECT_NE(lost.err.find("user.reg was changed on disk while Quern wrote it"), std::string::npos) << lost.err;
+    EXPECT_TRUE(test::readFile(user) == theirs);
+
+    held = startProgram({ "add", "HKCU\\Software\\Race", "/v", "A", "/d", "one", "/f" }, environment(true), work, "",
+        "", fsyncDelayed("500000"), "held.");
+    ASSERT_TRUE(writeUnderWay(prefix.path()));
+    const ProgramRun second = runProgram({ "add", "HKCU\\Software\\Race", "/v", "B", "/d", "two", "/f" }, environment(true), work);
+    EXPECT_EQ(second.code, 0) << second.err;
+    EXPECT_EQ(waitForProgram(held, work, "held.").code, 0);
+    const std::string both = test::readFile(user);
+    EXPECT_NE(both.find("\"A\"=\"one\"\n\"B\"=\"two\"\n"), std::string::npos) << both.substr(both.find("Race"), 100);
+
+    // The sample's system.reg with its blocks in a shuffled order.
+    const std::string system = test::readFile(prefix / "system.reg");
+    std::vector<std::string> blocks;
+    const std::size_t first = system.find("\n\n[");
+    for (std::size_t at = first + 2; at < system.size();) {
+        const std::size_t next = system.find("\n\n[", at);
+        blocks.push_back(system.substr(at, (next == std::string::npos ? system.size() : next + 1) - at));
+        at = next == std::string::npos ? system.size() : next + 2;
+    }
+    std::mt19937 random(26);
+    std::shuffle(blocks.begin(), blocks.end(), random);
+    std::string shuffled = system.substr(0, first + 1);
+    for (const auto& block : blocks)
+        shuffled += "\n" + block + (block.ends_with('\n') ? "" : "\n");
+    test::writeFile(prefix / "system.reg", shuffled);
+    const ProgramRun counted = waitForProgram(
+        startProgram({ "add", "HKLM\\Software\\Shuffled", "/v", "x", "/d", "y", "/f" }, environment(true), work, "", "",
+            { kStrace, "-f", "-o", work / "reads", "-e", "trace=pread64" }, "counted."),
+        work, "counted.");
+    ASSERT_EQ(counted.code, 0) << counted.err;
+    std::istringstream reads(test::readFile(work / "reads"));
+    std::uint64_t bytes = 0;
+    for (std::string line; std::getline(reads, line);)
+        if (const auto equals = line.rfind("= "); line.find("pread64(") != std::string::npos && equals != std::string::npos)
+            bytes += std::strtoull(line.c_str() + equals + 2, nullptr, 10);
+    EXPECT_GT(bytes, shuffled.size() / 2);
+    EXPECT_LT(bytes, shuffled.size() * 3 / 2) << blocks.size() << " blocks";
+}
+
+// Export writes regular files only (a FIFO, a device, or a link to one stays what it is) and
+// "-" is standard output; import and compare read regular files only, and say why not.
+TEST_F(ProgramTest, ExportAndImportTakeRegularFilesAndStandardOutput) {
+    test::copySamplePrefix(prefix.path());
+    const std::string fonts = "HKCU\\Software\\Wine\\Fonts";
+    ASSERT_EQ(::mkfifo((work / "fifo").c_str(), 0600), 0);
+    std::vector<std::string> specials { work / "fifo" };
+    if (::mknod((work / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) specials.push_back(work / "full");
+    for (const std::string& special : specials) {
+        const ProgramRun refused = runProgram({ "export", fonts, special, "/y" }, environment(true), work);
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_NE(refused.err.find("not a regular file"), std::string::npos) << refused.err;
+        struct stat st { };
+        EXPECT_TRUE(::lstat(special.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) << special;
+    }
+    const ProgramRun toFile = runProgram({ "export", fonts, work / "fonts.reg" }, environment(true), work);
+    ASSERT_EQ(toFile.code, 0) << toFile.err;
+    const ProgramRun toOutput = runProgram({ "export", fonts, "-" }, environment(true), work);
+    ASSERT_EQ(toOutput.code, 0) << toOutput.err;
+    EXPECT_TRUE(toOutput.out == test::readFile(work / "fonts.reg"));
+    EXPECT_FALSE(test::fileExists(work / "-"));
+
+    const std::string user = test::readFile(prefix / "user.reg");
+    for (const auto& [file, why] : std::vector<std::pair<std::string, std::string>> {
+             { "/dev/zero", "is a character device, not a regular file" }, { work / "fifo", "is a FIFO" },
+             { "/proc/self/mem", "cannot be read (Input/output error)" } }) {
+        const ProgramRun import = runProgram({ "import", file }, environment(true), work);
+        EXPECT_EQ(import.code, 1) << file;
+        EXPECT_NE(import.err.find(file + " " + why), std::string::npos) << import.err;
+        EXPECT_EQ(runProgram({ "compare", file }, environment(true), work).code, 2) << file;
+    }
+    EXPECT_TRUE(test::readFile(prefix / "user.reg") == user);
 }

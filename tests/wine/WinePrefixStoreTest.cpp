@@ -335,6 +335,35 @@ TEST_F(StoreTest, AFileChangedOnDiskIsNeverOverwritten) {
     EXPECT_EQ(store->openKey(kCurrentUser, u"Their\\Key", Access::Read, kOptionNone, key), Status::Ok);
     ASSERT_EQ(setString(*store, kCurrentUser, u"Software", u"Mine", u"x"), Status::Ok);
     EXPECT_NE(test::readFile(file("user.reg")).find("[Their\\\\Key] 1\n"), std::string::npos);
+
+    // Replaced while Quern writes, after its last look: the other program's file stays, and the
+    // change is taken back in memory too. Saved as most editors save (a new file renamed over it),
+    // and written in place.
+    for (const bool inPlace : { false, true }) {
+        const std::string theirsNow = test::readFile(file("user.reg")) + (inPlace ? ";; in place\n" : ";; renamed\n");
+        WinePrefixOptions o = options();
+        o.beforeReplace = [&](const std::string&) {
+            if (inPlace) {
+                test::writeFile(file("user.reg"), theirsNow);
+            } else {
+                test::writeFile(dir / "theirs.tmp", theirsNow);
+                std::filesystem::rename(dir / "theirs.tmp", file("user.reg"));
+            }
+        };
+        WinePrefixStore racing(o);
+        const Status lost = setString(racing, kCurrentUser, u"Software", u"Mine", u"z");
+        EXPECT_EQ(lost, Status::ChangedOnDisk) << lost.message();
+        EXPECT_NE(lost.message().find("changed on disk while Quern wrote it"), std::string::npos) << lost.message();
+        EXPECT_TRUE(test::readFile(file("user.reg")) == theirsNow);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "nothing left beside";
+        std::vector<std::uint8_t> data;
+        std::uint32_t type = 0;
+        HKey software = kNoKey;
+        ASSERT_EQ(racing.openKey(kCurrentUser, u"Software", Access::Read, kOptionNone, software), Status::Ok);
+        ASSERT_EQ(racing.queryValue(software, u"Mine", type, data), Status::Ok);
+        EXPECT_EQ(data, test::utf16zBytes(u"x")) << "the change is taken back";
+        (void)racing.closeKey(software);
+    }
 }
 
 TEST_F(StoreTest, AChangedKeyGetsANewLastWriteTime) {
@@ -665,6 +694,33 @@ TEST_F(StoreTest, AFileWithOtherHardLinksIsReadButNeverWritten) {
     EXPECT_NE(linked.message().find("other name"), std::string::npos) << linked.message();
     EXPECT_TRUE(std::filesystem::equivalent(file("user.reg"), elsewhere / "user-too.reg"));
     EXPECT_TRUE(test::readFile(file("user.reg")) == sample("user.reg"));
+}
+
+// Files whose replacement would lose something are read and never written: two of the prefix's
+// names for one file (the write of one would throw away the other's), and a file its owner
+// marked read-only (root could replace it all the same). The other files stay writable.
+TEST_F(StoreTest, FilesThatMustNotBeReplacedAreReadOnlyWithTheReason) {
+    std::filesystem::remove(file("user.reg"));
+    std::filesystem::create_symlink("system.reg", file("user.reg"));
+    ::chmod(file("userdef.reg").c_str(), 0444);
+    auto store = open();
+    const std::string reason = store->readOnlyReason();
+    EXPECT_NE(reason.find("system.reg and user.reg are one file"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("userdef.reg is marked read-only (mode 444)"), std::string::npos) << reason;
+    EXPECT_EQ(setString(*store, kLocalMachine, u"Software", u"x", u"y"), Status::AccessDenied);
+    EXPECT_EQ(setString(*store, kCurrentUser, u"Software", u"x", u"y"), Status::AccessDenied);
+    EXPECT_EQ(setString(*store, kUsers, u".Default", u"x", u"y"), Status::AccessDenied);
+    EXPECT_TRUE(test::readFile(file("system.reg")) == sample("system.reg"));
+    EXPECT_TRUE(test::readFile(file("userdef.reg")) == sample("userdef.reg"));
+    EXPECT_TRUE(std::filesystem::is_symlink(file("user.reg")));
+
+    // Once the names are two files again and the mode allows it, a refresh makes them writable.
+    std::filesystem::remove(file("user.reg"));
+    test::writeFile(file("user.reg"), sample("user.reg"));
+    ::chmod(file("userdef.reg").c_str(), 0644);
+    ASSERT_EQ(store->refresh(), Status::Ok);
+    EXPECT_EQ(store->readOnlyReason(), "");
+    EXPECT_EQ(setString(*store, kUsers, u".Default", u"x", u"y"), Status::Ok);
 }
 
 TEST_F(StoreTest, MalformedLinesAreReportedOnceAndSurviveAWrite) {
