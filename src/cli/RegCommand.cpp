@@ -670,6 +670,13 @@ int runExport(const Context& c, const RegArgs& a) {
             c.err << "    " << shownKeyPath(path) << "\n";
         complete = false;
     }
+    if (!file.unreachableKeys().empty()) {
+        c.err << "quern-reg: these keys are in the hive file under names no path can reach (the hive is read-only "
+                 "for it), and were left out with all below them:\n";
+        for (const auto& path : file.unreachableKeys())
+            c.err << "    " << shownKeyPath(path) << "\n";
+        complete = false;
+    }
     if (!complete)
         return c.fail((toOutput ? std::string("The export") : a.file) + " was written without what is named above.");
     return 0;

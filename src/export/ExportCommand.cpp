@@ -15,7 +15,8 @@ namespace quern {
 namespace {
 
 // The file holds all but these keys: the user must know the backup lacks them.
-void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut) {
+void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut,
+    const QString& why = QStringLiteral("hold a line break in their names, which a registry file cannot hold,")) {
     if (leftOut.empty()) return;
     constexpr std::size_t kShown = 20; // a box taller than the screen helps nobody
     QString list;
@@ -23,9 +24,7 @@ void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut)
         list += QLatin1Char('\n') + QString::fromStdString(shownKeyPath(leftOut[i]));
     if (leftOut.size() > kShown) list += QStringLiteral("\n... and %1 more").arg(leftOut.size() - kShown);
     QMessageBox::warning(parent, QStringLiteral("Quern"),
-        QStringLiteral("These keys hold a line break in their names, which a registry file cannot hold, and were "
-                       "left out of the file with all below them:\n%1")
-            .arg(list));
+        QStringLiteral("These keys %1 and were left out of the file with all below them:\n%2").arg(why, list));
 }
 
 // The two file types of the dialog. REGEDIT4 comes first, the one chosen at the start: it is the
@@ -73,6 +72,8 @@ void runRegExport(TMainForm& form) {
         return;
     }
     reportLeftOutKeys(&form, exporter.leftOutKeys());
+    reportLeftOutKeys(&form, exporter.unreachableKeys(),
+        QStringLiteral("are in the hive file under names no path can reach (the hive is read-only for it),"));
     if (exporter.writtenInPlace())
         QMessageBox::warning(&form, QStringLiteral("Quern"),
             QStringLiteral("%1 was written in place: its folder cannot be written, so a crash during the export "

@@ -86,6 +86,7 @@ bool RegFileExport::start(RegFileForm form) {
     m_error.clear();
     m_written = 0;
     m_leftOut.clear();
+    m_unreachable.clear();
     m_buffer.clear();
     m_buffer.reserve(kBufferSize + 4096);
     if (form == RegFileForm::Unicode) {
@@ -120,6 +121,13 @@ void RegFileExport::flush() {
 
 void RegFileExport::leaveOut(const std::string& path) {
     if (std::find(m_leftOut.begin(), m_leftOut.end(), path) == m_leftOut.end()) m_leftOut.push_back(path);
+}
+
+void RegFileExport::noteUnreachable(reg::HKey key, const std::string& path) {
+    for (const std::u16string& name : m_registry.store().subkeysLeftOut(key))
+        if (const std::string full = path + "\\" + reg::toUtf8(name);
+            std::find(m_unreachable.begin(), m_unreachable.end(), full) == m_unreachable.end())
+            m_unreachable.push_back(full);
 }
 
 bool RegFileExport::CloseRegFile() {
@@ -167,7 +175,10 @@ void RegFileExport::writeKey(
     while (walk.next()) {
         if (walk.depth() == 0) {
             writeSection(key, path, valueEntry, selection); // the entry's own key, filtered as it asks
-            if (!withSubkeys) walk.skipSubkeys();
+            if (!withSubkeys)
+                walk.skipSubkeys();
+            else
+                noteUnreachable(key, path);
         } else if (std::any_of(
                        walk.name().begin(), walk.name().end(), [](char16_t c) { return c == u'\r' || c == u'\n'; })) {
             leaveOut(walk.path()); // with everything below it: the format cannot hold its name
@@ -178,6 +189,7 @@ void RegFileExport::writeKey(
             writeLine(""); // a key that cannot be read contributes only its empty line
         } else {
             writeSection(walk.key(), walk.path(), {}, nullptr);
+            noteUnreachable(walk.key(), walk.path());
         }
     }
 }

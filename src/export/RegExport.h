@@ -64,6 +64,9 @@ public:
     // The key paths left out because a name on them holds a line break, each once, in the order
     // the export met them.
     [[nodiscard]] const std::vector<std::string>& leftOutKeys() const { return m_leftOut; }
+    // The key paths a hive file holds under names no path can reach (a backslash in one), which
+    // the registry does not show and the file therefore lacks, each once.
+    [[nodiscard]] const std::vector<std::string>& unreachableKeys() const { return m_unreachable; }
     [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] std::uint64_t bytesWritten() const { return m_written; }
     // True when the file was written in place, not atomically: only the file could be written,
@@ -79,6 +82,7 @@ private:
     void writeKey(reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection,
         bool withSubkeys);
     void leaveOut(const std::string& path);
+    void noteUnreachable(reg::HKey key, const std::string& path);
 
     reg::RegAccessor m_registry; // its own, so an export moves no other command's key
     AtomicFile m_file;
@@ -88,6 +92,7 @@ private:
     std::string m_error;
     std::uint64_t m_written = 0;
     std::vector<std::string> m_leftOut; // keys whose names the format cannot hold, each once
+    std::vector<std::string> m_unreachable; // keys the registry holds but cannot show
 };
 
 } // namespace quern

@@ -159,6 +159,14 @@ std::string MemoryRegistry::readOnlyReasonAt(HKey root, std::u16string_view path
     return key->hive ? key->hive->readOnlyReason : readOnlyReason();
 }
 
+std::vector<std::u16string> MemoryRegistry::subkeysLeftOut(HKey handle) {
+    std::vector<std::u16string> names;
+    Key* key = nullptr;
+    Access access = Access::Read;
+    if (resolve(handle, key, access) == Status::Ok && key->hive) key->hive->subkeysLeftOut(*key, names);
+    return names;
+}
+
 Status MemoryRegistry::resolveRoot(HKey root, Key*& key) {
     int links = 0;
     switch (root) {

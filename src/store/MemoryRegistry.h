@@ -41,6 +41,11 @@ struct Hive {
     virtual Status valueInFile(
         Key& key, std::size_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data);
     virtual Status valueSizesInFile(Key& key, KeyInfo& info);
+    // The names of subkeys the part holds below key but cannot show, as no path can reach them.
+    virtual void subkeysLeftOut(const Key& key, std::vector<std::u16string>& names) {
+        (void)key;
+        (void)names;
+    }
 };
 
 // A part mounted into the registry beside the fixed ones, as the system's editor loads a hive
@@ -134,7 +139,10 @@ public:
     Status refresh() override { return refreshMounted(); }
     [[nodiscard]] std::string readOnlyReason() const override;
     [[nodiscard]] std::string readOnlyReasonAt(HKey root, std::u16string_view path) override;
+    [[nodiscard]] std::vector<std::u16string> subkeysLeftOut(HKey key) override;
     [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
+    // Adds what a part mounted into the registry must tell the user about its files as it read them.
+    void addLoadMessage(std::string message) { m_loadMessages.push_back(std::move(message)); }
     [[nodiscard]] std::string location() const override { return "memory"; }
 
     [[nodiscard]] std::size_t openHandleCount() const { return m_openHandles; }

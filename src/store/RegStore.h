@@ -106,6 +106,10 @@ public:
         return readOnlyReason();
     }
 
+    // The names of subkeys the open key has where it is kept but that are not shown, as no path can
+    // reach them (a hive file may hold a name with a backslash): a backup must say it lacks them.
+    [[nodiscard]] virtual std::vector<std::u16string> subkeysLeftOut(HKey /*key*/) { return {}; }
+
     // What the user must be told once about the files as they were read: lines that could not be
     // read (kept as they are), files that could not be read at all.
     [[nodiscard]] virtual const std::vector<std::string>& loadMessages() const = 0;
