@@ -13,10 +13,19 @@ namespace quern::reg::hiveformat {
 inline constexpr std::size_t kBinsStart = 0x1000;
 inline constexpr std::size_t kSequence1 = 0x04;
 inline constexpr std::size_t kSequence2 = 0x08;
+inline constexpr std::size_t kMajorVersion = 0x14;
 inline constexpr std::size_t kMinorVersion = 0x18;
+// 0 in a hive itself; a log file beside it (.LOG1, .LOG2) has the same header with another type.
+inline constexpr std::size_t kFileType = 0x1c;
 inline constexpr std::size_t kRootCell = 0x24;
 inline constexpr std::size_t kBinsSize = 0x28;
 inline constexpr std::size_t kChecksum = 0x1fc;
+
+// A bin: "hbin", its own offset from the first bin, its size (a multiple of 4 KiB), and its cells
+// from kBinHeader on, one after the other.
+inline constexpr std::size_t kBinOffset = 0x04;
+inline constexpr std::size_t kBinSize = 0x08;
+inline constexpr std::size_t kBinHeader = 0x20;
 
 inline constexpr std::size_t kCellHeader = 4;
 
@@ -28,6 +37,7 @@ inline constexpr std::size_t kNkSubkeyCount = 0x14;
 inline constexpr std::size_t kNkSubkeyList = 0x1c;
 inline constexpr std::size_t kNkValueCount = 0x24;
 inline constexpr std::size_t kNkValueList = 0x28;
+inline constexpr std::size_t kNkSecurity = 0x2c;
 inline constexpr std::size_t kNkClass = 0x30;
 inline constexpr std::size_t kNkMaxClassLength = 0x38;
 inline constexpr std::size_t kNkMaxDataLength = 0x40;
@@ -36,6 +46,11 @@ inline constexpr std::size_t kNkClassLength = 0x4a;
 inline constexpr std::size_t kNkName = 0x4c;
 inline constexpr std::uint16_t kNkLink = 0x10;
 inline constexpr std::uint16_t kNkCompressedName = 0x20;
+
+// A security record ("sk"), shared by the keys that count in it and chained to the others.
+inline constexpr std::size_t kSkNext = 0x04;
+inline constexpr std::size_t kSkPrevious = 0x08;
+inline constexpr std::size_t kSkDescriptor = 0x14;
 
 // A value's record ("vk").
 inline constexpr std::size_t kVkNameLength = 0x02;

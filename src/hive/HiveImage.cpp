@@ -17,8 +17,7 @@ namespace {
 
 using namespace hiveformat;
 
-// What only the writer needs of the format: bins, and the big-data record it makes.
-constexpr std::size_t kBinHeader = 0x20;
+// What only the writer needs of the format: the bins it adds, and the big-data record it makes.
 constexpr std::size_t kBinUnit = 0x1000;
 constexpr std::size_t kDbRecord = 12; // "db", segment count, segment list, a spare word
 // Deeper than any registry allows: a subtree walk that goes further is on a damaged list.

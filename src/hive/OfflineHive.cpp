@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -209,10 +210,8 @@ public:
             const std::size_t nameLength = le16(m_bytes, child + kCellHeader + kNkNameLength);
             if (!inside(child, kNkName + nameLength))
                 return damaged("the name of a subkey of " + keyPath(&key) + " lies outside the file");
-            assignName(m_name, child + kCellHeader + kNkName, nameLength,
-                le16(m_bytes, child + kCellHeader + kNkFlags) & kNkCompressedName);
-            // A name that no path can reach (empty, too long, holding a backslash) cannot be shown.
-            if (m_name.empty() || m_name.size() > 255 || m_name.find(u'\\') != std::u16string::npos) {
+            // A name that no path can reach cannot be shown; loading found it and said so.
+            if (!shownName(child, m_name)) {
                 problem(keyPath(&key) + " has a subkey whose name the registry does not allow (\"" + toUtf8(m_name)
                     + "\"), so it is not shown and the hive is read-only.");
                 continue;
@@ -343,39 +342,69 @@ public:
             if (!inside(node, kNkName) || !isKind(record, "nk"))
                 return damaged(frames.empty() ? "its root key lies outside the file"
                                               : "a key of " + where(frames.size()) + " is not a key record");
-            if (!inside(node, kNkName + le16(m_bytes, record + kNkNameLength)))
-                return damaged("the name of a key lies outside the file");
+            const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
+            if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
             frames.push_back({ node, pending.size(), pending.size(), pending.size(), {}, nullptr });
-            if (const std::uint32_t offset = le32(m_bytes, record + kNkClass); offset != 0xffffffffu)
-                if (const std::size_t length = le16(m_bytes, record + kNkClassLength); length != 0 && !inside(kBinsStart + offset, length))
-                    return damaged("the class name of " + where(frames.size()) + " lies outside the file");
+            // What hivex frees or rewrites when it writes must be a cell in use where its bins lay
+            // one out: it ends the process on any other offset.
+            auto unwritable = [&](const std::string& what) {
+                problem(where(frames.size()) + " " + what
+                    + ", which is not a cell of the hive as its bins lay them out, so the hive is read-only.");
+            };
             if (frames.size() > 1) {
                 // Names that no path can reach, and two subkeys of one name, which a list in the
                 // hive's order has side by side: the hive is read-only, as a write would drop one.
                 Frame& parent = frames[frames.size() - 2];
-                assignName(m_name, record + kNkName, le16(m_bytes, record + kNkNameLength),
-                    le16(m_bytes, record + kNkFlags) & kNkCompressedName);
-                if (m_name.empty() || m_name.size() > 255 || m_name.find(u'\\') != std::u16string::npos)
-                    problem(where(frames.size() - 1) + " has a subkey whose name the registry does not allow (\""
-                        + toUtf8(m_name) + "\"), so it is not shown and the hive is read-only.");
-                else if (twinSubkey(parent, pending))
+                const bool fits = shownName(node, m_name);
+                if (!fits) {
+                    problem(where(frames.size() - 1) + " has a subkey whose name "
+                        + (holds(node, kNkName + nameLength) ? "the registry does not allow" : "runs past its record")
+                        + " (\"" + toUtf8(m_name) + "\"), so it is not shown and the hive is read-only.");
+                } else if (twinSubkey(parent, pending)) {
                     problem(where(frames.size() - 1) + " has two subkeys named \"" + toUtf8(m_name)
                         + "\", so only the first is shown and the hive is read-only.");
+                }
                 parent.lastChild = m_name;
+                if (fits && kBinsStart + le32(m_bytes, record + kNkParent) != parent.cell)
+                    problem(where(frames.size()) + " names another key than the one that lists it as its parent, "
+                                                   "so the hive is read-only.");
             }
+            if (!isCell(node, kNkName + nameLength)) unwritable("has its record in part of the file");
+            if (const std::uint32_t offset = le32(m_bytes, record + kNkClass); offset != 0xffffffffu) {
+                const std::size_t length = le16(m_bytes, record + kNkClassLength);
+                if (length != 0 && !inside(kBinsStart + offset, length))
+                    return damaged("the class name of " + where(frames.size()) + " lies outside the file");
+                if (!isCell(kBinsStart + offset, length)) unwritable("has its class name in part of the file");
+            }
+            if (const std::uint32_t offset = le32(m_bytes, record + kNkSecurity); offset != 0xffffffffu)
+                if (!securityCell(kBinsStart + offset)) unwritable("has its security record in part of the file");
             if (const std::size_t count = le32(m_bytes, record + kNkValueCount); count != 0) {
                 const std::size_t list = kBinsStart + le32(m_bytes, record + kNkValueList);
                 if (!inside(list, count * 4)) return damaged("the value list of " + where(frames.size()) + " lies outside the file");
+                if (!isCell(list, count * 4)) unwritable("has its value list in part of the file");
                 for (std::size_t i = 0; i < count; ++i)
                     prefetch(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4));
                 for (std::size_t i = 0; i < count; ++i) {
                     const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
                     if (!inside(value, kVkName) || !isKind(value + kCellHeader, "vk"))
                         return damaged("a value of " + where(frames.size()) + " is not a value record");
-                    if (!inside(value, kVkName + le16(m_bytes, value + kCellHeader + kVkNameLength)))
+                    const std::size_t valueNameLength = le16(m_bytes, value + kCellHeader + kVkNameLength);
+                    if (!inside(value, kVkName + valueNameLength))
                         return damaged("a value name of " + where(frames.size()) + " lies outside the file");
+                    if (!holds(value, kVkName + valueNameLength))
+                        return damaged("a value name of " + where(frames.size()) + " runs past its record");
                     if (!dataInside(value + kCellHeader))
                         return damaged("the data of a value of " + where(frames.size()) + " lies outside the file");
+                    if (!isCell(value, kVkName + valueNameLength)) unwritable("has a value record in part of the file");
+                    else if (!dataInCells(value + kCellHeader)) unwritable("has the data of a value in part of the file");
+                    if (m_loadProblem.empty()
+                        && holdsNul(value + kCellHeader + kVkName, valueNameLength,
+                            le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName)) {
+                        assignName(m_name, value + kCellHeader + kVkName, valueNameLength,
+                            le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName);
+                        problem(where(frames.size()) + " has a value whose name holds a NUL (\"" + toUtf8(m_name)
+                                + "\"), which hivex cannot write, so the hive is read-only.");
+                    }
                 }
                 if (const std::ptrdiff_t twin = twinValue(list, count); twin >= 0) {
                     m_valueTwins = true;
@@ -386,11 +415,16 @@ public:
                         + "\", so only the first is shown and the hive is read-only.");
                 }
             }
-            if (le32(m_bytes, record + kNkSubkeyCount) != 0)
+            if (const std::size_t count = le32(m_bytes, record + kNkSubkeyCount); count != 0) {
                 if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), pending, true,
                         [&] { return where(frames.size()); });
                     !st.ok())
                     return st;
+                // hivex refuses a key whose count is not what its list holds.
+                if (const std::size_t listed = pending.size() - frames.back().start; listed != count)
+                    problem(where(frames.size()) + " says it has " + std::to_string(count) + " subkeys, but its list holds "
+                        + std::to_string(listed) + ", so the hive is read-only.");
+            }
             frames.back().end = pending.size();
             for (std::size_t i = frames.back().next; i < pending.size(); ++i)
                 prefetch(pending[i]);
@@ -439,7 +473,124 @@ public:
         return inside(cell, length);
     }
 
+    // Walks the bins as hivex does when it opens the hive, marking where each cell in use starts:
+    // hivex frees and rewrites only cells that start there, and ends the process (an assertion,
+    // not an error) when asked to free anything else. A hive whose bins are not laid out so is
+    // read-only: hivex does not open it for writing.
+    void walkBins() {
+        m_cells.assign(m_bytes.size() / 4 + 1, false);
+        const std::size_t end = std::min<std::size_t>(m_bytes.size(), kBinsStart + le32(m_bytes, kBinsSize));
+        auto bad = [&](std::size_t at, const std::string& what) {
+            problem("its bins are not laid out as hivex reads them (" + what + " at offset " + std::to_string(at)
+                + "), so it is read-only.");
+        };
+        for (std::size_t bin = kBinsStart; bin < end;) {
+            if (bin + kBinHeader > m_bytes.size() || m_bytes.compare(bin, 4, "hbin") != 0) return bad(bin, "no bin");
+            const std::size_t size = le32(m_bytes, bin + kBinSize);
+            if (size <= kBinHeader || size % 0x1000 != 0 || size > m_bytes.size() - bin) return bad(bin, "a bin of a wrong size");
+            if (le32(m_bytes, bin + kBinOffset) != bin - kBinsStart) return bad(bin, "a bin that gives another offset");
+            for (std::size_t cell = bin + kBinHeader; cell < bin + size;) {
+                if (cell + kCellHeader > m_bytes.size()) return bad(cell, "a cell cut off");
+                const auto raw = static_cast<std::int32_t>(le32(m_bytes, cell));
+                const std::size_t length = raw < 0 ? 0u - static_cast<std::uint32_t>(raw) : static_cast<std::uint32_t>(raw);
+                if (length <= kCellHeader || length % 4 != 0) return bad(cell, "a cell of an impossible size");
+                if (raw < 0) m_cells[cell / 4] = true;
+                cell += length;
+            }
+            bin += size;
+        }
+        m_binsWalked = true;
+    }
+
+    // The names of the subkeys of a key read from the file that are not shown: names no path can
+    // reach, or that run past their record.
+    void subkeysLeftOut(const Key& key, std::vector<std::u16string>& names) {
+        const std::size_t node = nodeOf(key);
+        if (!node || !inside(node, kNkName) || le32(m_bytes, node + kCellHeader + kNkSubkeyCount) == 0) return;
+        std::vector<std::size_t> children;
+        if (!listCells(kBinsStart + le32(m_bytes, node + kCellHeader + kNkSubkeyList), children, true,
+                [&] { return keyPath(&key); })
+                 .ok())
+            return;
+        std::u16string name;
+        for (const std::size_t child : children)
+            if (inside(child, kNkName) && !shownName(child, name)) names.push_back(name);
+    }
+
 private:
+    // Whether a record of length bytes stands in a cell in use, inside the file: a length that runs
+    // past its cell reads the cells beside it.
+    [[nodiscard]] bool holds(std::size_t cell, std::size_t length) const {
+        if (!inside(cell, length)) return false;
+        const auto raw = static_cast<std::int32_t>(le32(m_bytes, cell));
+        if (raw >= 0) return false;
+        const std::size_t size = 0u - static_cast<std::uint32_t>(raw);
+        return size >= kCellHeader + length && size <= m_bytes.size() - cell;
+    }
+
+    // Whether hivex may free or rewrite the cell: one in use, of length bytes at least, that starts
+    // where the bin walk found a cell start.
+    [[nodiscard]] bool isCell(std::size_t cell, std::size_t length) const {
+        return holds(cell, length) && (!m_binsWalked || m_cells[cell / 4]);
+    }
+
+    // A key's security record, which hivex counts down when it deletes the key and unlinks from its
+    // chain when none is left: it and the two it is chained to are written then.
+    bool securityCell(std::size_t cell) {
+        if (m_goodSecurity.count(cell)) return true;
+        auto isRecord = [&](std::size_t at) { return isCell(at, kSkDescriptor) && isKind(at + kCellHeader, "sk"); };
+        if (!isRecord(cell) || !isRecord(kBinsStart + le32(m_bytes, cell + kCellHeader + kSkNext))
+            || !isRecord(kBinsStart + le32(m_bytes, cell + kCellHeader + kSkPrevious)))
+            return false;
+        m_goodSecurity.insert(cell);
+        return true;
+    }
+
+    // Whether a value's data, checked inside the file already, stands in cells hivex may free, each
+    // holding what is read from it.
+    [[nodiscard]] bool dataInCells(std::size_t record) const {
+        const std::size_t length = le32(m_bytes, record + kVkDataLength);
+        if (length & 0x80000000u) return true;
+        // hivex frees the cell of any value not held in its record, even an empty one.
+        const std::size_t cell = kBinsStart + le32(m_bytes, record + kVkData);
+        if (length > kBigDataSegment && inside(cell, 8) && isKind(cell + kCellHeader, "db")) {
+            const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
+            const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
+            if (!isCell(cell, 8) || !isCell(list, segments * 4)) return false;
+            for (std::size_t i = 0, done = 0; i < segments && done < length; ++i, done += kBigDataSegment)
+                if (!isCell(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kBigDataSegment, length - done)))
+                    return false;
+            return true;
+        }
+        return isCell(cell, length);
+    }
+
+    // The name of the subkey at child, whose record lies inside the file, as far as its cell holds
+    // it; false when it is not shown: a name no path can reach (empty, too long, holding a
+    // backslash or a NUL) or one that runs past its record.
+    bool shownName(std::size_t child, std::u16string& name) const {
+        const std::size_t record = child + kCellHeader;
+        const std::size_t length = le16(m_bytes, record + kNkNameLength);
+        const bool compressed = le16(m_bytes, record + kNkFlags) & kNkCompressedName;
+        if (!holds(child, kNkName + length)) {
+            const auto raw = static_cast<std::int32_t>(le32(m_bytes, child));
+            const std::size_t size = raw < 0 ? 0u - static_cast<std::uint32_t>(raw) : 0;
+            const std::size_t room = size > kCellHeader + kNkName ? size - kCellHeader - kNkName : 0;
+            assignName(name, record + kNkName, std::min(length, room), compressed);
+            return false;
+        }
+        assignName(name, record + kNkName, length, compressed);
+        return !name.empty() && name.size() <= 255 && name.find(u'\\') == std::u16string::npos
+            && name.find(u'\0') == std::u16string::npos;
+    }
+
+    [[nodiscard]] bool holdsNul(std::size_t at, std::size_t length, bool compressed) const {
+        if (compressed) return std::memchr(m_bytes.data() + at, 0, length) != nullptr;
+        for (std::size_t i = 0; i + 1 < length; i += 2)
+            if (le16(m_bytes, at + i) == 0) return true;
+        return false;
+    }
+
     // A page of the file that went while it was read reads as zeros: what was read is not the file.
     Status checked() {
         if (!faulted()) return Status::Ok;
@@ -506,6 +657,15 @@ private:
         const std::size_t count = le16(m_bytes, record + 2);
         const std::size_t step = hashed ? 8 : 4;
         if (!inside(cell, 4 + count * step)) return damaged("the subkey list of " + where() + " lies outside the file");
+        if (!m_loaded && m_loadProblem.empty()) {
+            if (!isCell(cell, 4 + count * step))
+                problem(where() + " has its subkey list in part of the file, which is not a cell of the hive as its bins "
+                                  "lay them out, so the hive is read-only.");
+            // hivex deletes a subkey only from an lf or lh list, and fails half-way through on an li.
+            else if (!hashed && !ofLists)
+                problem(where() + " keeps its subkeys in a list of a kind hivex cannot delete from (li), so the hive "
+                                  "is read-only.");
+        }
         out.reserve(out.size() + count);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t entry = kBinsStart + le32(m_bytes, record + 4 + i * step);
@@ -612,6 +772,7 @@ private:
             return damaged("a value of " + keyPath(&key) + " is not a value record");
         nameLength = le16(m_bytes, record + kVkNameLength);
         if (!inside(value, kVkName + nameLength)) return damaged("a value name of " + keyPath(&key) + " lies outside the file");
+        if (!holds(value, kVkName + nameLength)) return damaged("a value name of " + keyPath(&key) + " runs past its record");
         return Status::Ok;
     }
 
@@ -685,6 +846,9 @@ private:
     std::unique_ptr<HiveMapping> m_mapping;
     std::string_view m_bytes;
     std::vector<bool> m_visited;
+    std::vector<bool> m_cells; // a bit a possible cell: a cell in use starts there, as the bin walk found
+    bool m_binsWalked = false;
+    std::unordered_set<std::size_t> m_goodSecurity; // security records checked, shared by many keys
     KeyArena m_arena; // the keys read, with the memory of a hive's keys in few large chunks
     bool m_loaded = false;
     std::string m_loadProblem;
@@ -749,6 +913,27 @@ static nlink_t backupNames(const std::string& target, const struct stat& st) {
     return names;
 }
 
+// The old content that commands left beside the hive when Quern stopped between the hive's
+// rename and another file's: .NAME.quern-old-XXXXXX files that are not the hive itself. They stay
+// until the user decides, as the hive may hold a change whose other half never reached the rest.
+static std::vector<std::string> oldContentBeside(const std::string& target, const struct stat& live) {
+    std::vector<std::string> kept;
+    const std::string folder = folderOf(target);
+    const std::string base = baseNameOf(target);
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            struct stat st { };
+            const std::string path = folder + "/" + entry->d_name;
+            if (isKeptOriginalName(entry->d_name, base) && ::lstat(path.c_str(), &st) == 0
+                && !(st.st_dev == live.st_dev && st.st_ino == live.st_ino))
+                kept.push_back(path);
+        }
+        ::closedir(dir);
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
 static std::string whyNotWritable(const std::string& path, const struct stat& st) {
     const std::string name = baseNameOf(path);
     const std::string target = resolveLinks(path);
@@ -785,9 +970,26 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     if (le32(content, kChecksum) != sum && le32(content, kChecksum) != expected)
         return Status(Status::BadPath,
             m_path + " is not a valid registry hive: the checksum of its header is wrong. Quern does not load it.");
+    if (le32(content, kMajorVersion) != 1)
+        return Status(Status::BadPath,
+            m_path + " is not a registry hive Quern can read: its header gives format version "
+                + std::to_string(le32(content, kMajorVersion)) + "." + std::to_string(le32(content, kMinorVersion))
+                + ". Quern does not load it.");
+    // A log beside a hive (.LOG, .LOG1, .LOG2) begins as a hive does: reading it as one would show
+    // changes that were never made, and writing it would make a hive of it.
+    if (const std::uint32_t type = le32(content, kFileType); type != 0)
+        return Status(Status::BadPath,
+            m_path + " is not a registry hive but " + (type == 1 || type == 2 ? "the log file of one" : "a file of another kind")
+                + " (its header gives file type " + std::to_string(type)
+                + "). Quern does not load it; load the hive the log belongs to.");
     // Nothing of the hive changes until the file is known to be whole: a hive read again that turns
     // out damaged keeps what it showed.
     std::string reason = m_options.readOnlyReason;
+    // Versions 1.1 to 1.6 are the ones Windows has written; a later one may hold records hivex
+    // would write over without knowing them.
+    if (const std::uint32_t minor = le32(content, kMinorVersion); reason.empty() && (minor < 1 || minor > 6))
+        reason = m_name + " has format version 1." + std::to_string(minor)
+            + ", which Quern does not know, so it is read-only: writing it could lose what that version holds.";
     // Two sequence numbers that differ mean a write of Windows' own was not finished in the file
     // itself: its changes wait in the .LOG1/.LOG2 files beside it. The file alone is stale, and a
     // hive written from it would lose them for good.
@@ -798,6 +1000,7 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
               "from this installation, or apply the logs with a tool that replays them, then load it again.";
     if (reason.empty()) reason = whyNotWritable(m_path, st);
     auto reader = std::make_unique<Reader>(*this, std::move(mapping));
+    reader->walkBins();
     if (const Status st2 = reader->checkAll(); !st2.ok()) return st2;
     if (const Status st2 = reader->readRoot(tree); !st2.ok()) return st2;
     if (reason.empty()) reason = reader->loadProblem();
@@ -806,6 +1009,12 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     m_minorVersion = le32(content, kMinorVersion);
     m_reader = std::move(reader);
     m_stamp = stampOf(st);
+    m_loadMessages.clear();
+    for (const std::string& kept : oldContentBeside(resolveLinks(m_path), st))
+        m_loadMessages.push_back("A Quern stopped while it replaced the files of one command: " + m_path
+            + " may hold that command's change while another file of it (a Wine registry file, another hive) does "
+              "not. What the hive held before is kept beside it as "
+            + kept + ": rename it over the hive to take the change back, or delete it to keep the change.");
     // Every writer of hives (Windows, hivex) counts its writes in the header: with the file's size,
     // time and inode it tells whether the file is still the one read, without reading it all now.
     m_header.assign(content.substr(0, kBinsStart));
@@ -833,6 +1042,10 @@ Status OfflineHive::valueInFile(
 
 Status OfflineHive::valueSizesInFile(Key& key, KeyInfo& info) {
     return m_reader->valueSizes(key, info);
+}
+
+void OfflineHive::subkeysLeftOut(const Key& key, std::vector<std::u16string>& names) {
+    m_reader->subkeysLeftOut(key, names);
 }
 
 bool OfflineHive::changedOnDisk() const {
@@ -878,16 +1091,18 @@ Status OfflineHive::checkUnchanged(std::string& content) const {
 }
 
 // Keeps the hive as it was before Quern first wrote it beside it, never over an older copy that
-// differs: NAME.quern-orig, else NAME.quern-orig.2 and on.
+// differs: NAME.quern-orig, else NAME.quern-orig.2 and on. A name taken by anything else (a symbolic
+// link, even one that leads nowhere, a folder) is passed over: it is never followed nor removed.
 Status OfflineHive::makeBackup(const std::string& content) {
-    const std::string base = resolveLinks(m_path) + ".quern-orig";
+    const std::string target = resolveLinks(m_path);
+    const std::string base = target + ".quern-orig";
     for (int n = 1; n < 100; ++n) {
         const std::string candidate = n == 1 ? base : base + "." + std::to_string(n);
-        std::string existing;
         struct stat st { };
-        std::string why;
-        if (::access(candidate.c_str(), F_OK) == 0) {
-            if (readWhole(candidate, existing, st, why) && existing == content) {
+        if (::lstat(candidate.c_str(), &st) == 0) {
+            std::string existing;
+            std::string why;
+            if (S_ISREG(st.st_mode) && readWhole(candidate, existing, st, why) && existing == content) {
                 m_backupPath = candidate;
                 return Status::Ok;
             }
@@ -896,16 +1111,22 @@ Status OfflineHive::makeBackup(const std::string& content) {
         // The hive is only ever replaced by a rename, never written in place: a second name of the
         // file as it is keeps it as it was, with no copy to write and flush. Where the file system
         // has no hard links, it is copied.
-        const std::string target = resolveLinks(m_path);
-        if ((m_options.hardLink ? m_options.hardLink(target.c_str(), candidate.c_str())
-                                : ::link(target.c_str(), candidate.c_str()))
-                == 0
-            && flushFolder(folderOf(target), {}) == 0) {
+        const int linked = m_options.hardLink ? m_options.hardLink(target.c_str(), candidate.c_str())
+                                              : ::link(target.c_str(), candidate.c_str());
+        if (linked != 0 && errno == EEXIST) continue; // taken meanwhile: not ours to touch
+        if (linked == 0) {
+            // The copy must be on disk before the hive is replaced: a crash could otherwise leave
+            // the new hive and no copy of the old one.
+            if (const int error = flushFolder(folderOf(target), m_options.syncFolder); error != 0) {
+                ::unlink(candidate.c_str());
+                return Status(Status::WriteFailed,
+                    "The folder of " + m_path + " could not be flushed to disk after the copy of the hive as it was was "
+                        + "made (" + std::strerror(error) + "); nothing was written.");
+            }
             m_backupPath = candidate;
             m_backupIsNew = true;
             return Status::Ok;
         }
-        ::unlink(candidate.c_str());
         std::string error;
         if (!AtomicFile::writeWhole(candidate, content, error))
             return Status(Status::WriteFailed,
@@ -1237,7 +1458,11 @@ Status mountHiveFile(
     std::unique_ptr<OfflineHive> hive;
     std::unique_ptr<Key> tree;
     if (const Status st = OfflineHive::open(path, std::move(options), hive, tree); !st.ok()) return st;
-    return store.mount(at, name, std::move(hive), std::move(tree));
+    const std::vector<std::string> messages = hive->loadMessages();
+    if (const Status st = store.mount(at, name, std::move(hive), std::move(tree)); !st.ok()) return st;
+    for (const std::string& message : messages)
+        store.addLoadMessage(message);
+    return Status::Ok;
 }
 
 } // namespace quern::reg

@@ -80,11 +80,15 @@ public:
     Status valueInFile(Key& key, std::size_t index, std::u16string& name, std::uint32_t* type,
         std::vector<std::uint8_t>* data) override;
     Status valueSizesInFile(Key& key, KeyInfo& info) override;
+    void subkeysLeftOut(const Key& key, std::vector<std::u16string>& names) override;
     [[nodiscard]] std::string location() const override { return m_path; }
 
     // Where the copy of the hive as it was before Quern first wrote it is; empty until then.
     [[nodiscard]] const std::string& backupPath() const { return m_backupPath; }
     [[nodiscard]] std::string backupLocation() const override { return m_backupPath; }
+    // What the user must be told about the files beside the hive as it was read: the old content a
+    // command left there when Quern stopped half-way through it.
+    [[nodiscard]] const std::vector<std::string>& loadMessages() const { return m_loadMessages; }
     // How many times the hive was replaced on disk since it was opened.
     [[nodiscard]] std::size_t writes() const { return m_writes; }
 
@@ -120,6 +124,7 @@ private:
     std::string m_backupPath;
     bool m_backupIsNew = false; // made by the batch being kept: it goes if the batch does
     std::size_t m_writes = 0;
+    std::vector<std::string> m_loadMessages;
     std::uint32_t m_minorVersion = 0; // of the format, from the base block
     std::string m_temp; // the new hive, complete and flushed, waiting for its rename
     std::uint64_t m_tempHash = 0;
