@@ -1010,6 +1010,9 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     m_reader = std::move(reader);
     m_stamp = stampOf(st);
     m_loadMessages.clear();
+    // Damage that leaves keys out of what is shown is said at once: a query or a search that does
+    // not meet them would otherwise be silent about them.
+    if (!m_reader->loadProblem().empty()) m_loadMessages.push_back(m_reader->loadProblem());
     for (const std::string& kept : oldContentBeside(resolveLinks(m_path), st))
         m_loadMessages.push_back("A Quern stopped while it replaced the files of one command: " + m_path
             + " may hold that command's change while another file of it (a Wine registry file, another hive) does "
