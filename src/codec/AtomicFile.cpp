@@ -328,53 +328,65 @@ bool AtomicFile::changedMeanwhile() {
 // not the one expected, exchanging them back leaves the other program's file in place. What is
 // left: a reader may see the new content for that moment, and a program that writes the swapped-out
 // file in place after the exchange writes to a file that is going.
-bool AtomicFile::exchangeExpected() {
-    const bool noFile = m_expected->size < 0;
-    if (noFile || ::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_EXCHANGE) != 0) {
+ReplaceResult replaceIfStill(const std::string& temp, const std::string& target, const FileStamp& expected,
+    std::string& error) {
+    const bool noFile = expected.size < 0;
+    if (noFile || ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
         // No file to exchange with (RENAME_NOREPLACE keeps one made meanwhile), or a file system
-        // without exchanges: the check before stands alone.
-        const int error = errno;
-        const bool fallBack = !noFile && (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP);
+        // without exchanges: the look before stands alone.
+        const int failed = errno;
+        const bool fallBack = !noFile && (failed == EINVAL || failed == ENOSYS || failed == EOPNOTSUPP);
         if (!noFile && !fallBack) {
-            if (error == ENOENT) return changedMeanwhile();
-            (void)fail(std::strerror(error));
-            m_original.drop();
-            abandon();
-            return false;
+            // The target gone is a change on disk; the new file gone is a failed write.
+            if (failed == ENOENT && ::access(temp.c_str(), F_OK) == 0) return ReplaceResult::Changed;
+            error = std::strerror(failed);
+            return ReplaceResult::Failed;
         }
-        int renamed = noFile ? ::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE)
-                             : ::rename(m_temp.c_str(), m_target.c_str());
+        int renamed = noFile ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
+                             : ::rename(temp.c_str(), target.c_str());
         if (renamed != 0 && noFile && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
-            renamed = ::access(m_target.c_str(), F_OK) == 0 ? (errno = EEXIST, -1)
-                                                             : ::rename(m_temp.c_str(), m_target.c_str());
-        if (renamed != 0) {
-            if (errno == EEXIST) return changedMeanwhile();
-            (void)fail(std::strerror(errno));
-            m_original.drop();
-            abandon();
-            return false;
-        }
-        m_temp.clear();
-        return true;
+            renamed = ::access(target.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(temp.c_str(), target.c_str());
+        if (renamed == 0) return ReplaceResult::Replaced;
+        if (errno == EEXIST) return ReplaceResult::Changed;
+        error = std::strerror(errno);
+        return ReplaceResult::Failed;
     }
     struct stat out { };
-    if (::lstat(m_temp.c_str(), &out) != 0 || stampOf(out) != *m_expected) {
-        // Someone else's file was in place: it goes back, and the new content with the temporary name.
-        if (::renameat2(AT_FDCWD, m_temp.c_str(), AT_FDCWD, m_target.c_str(), RENAME_EXCHANGE) != 0) {
-            m_changedOnDisk = true;
-            (void)fail("it was changed on disk while Quern wrote it, and the other program's file could not be "
-                       "put back in place ("
-                + std::string(std::strerror(errno)) + "): it is beside it as " + m_temp);
-            m_temp.clear();
-            m_original.drop();
-            return false;
+    if (::lstat(temp.c_str(), &out) != 0 || stampOf(out) != expected) {
+        // Someone else's file was in place: it goes back, and the new content to the temporary name.
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+            error = "the other program's file could not be put back in place (" + std::string(std::strerror(errno))
+                + "): it is beside it as " + temp;
+            return ReplaceResult::ChangedAndSwapped;
         }
-        return changedMeanwhile();
+        return ReplaceResult::Changed;
     }
-    // The old file, still reachable as the kept original where one was asked for.
-    ::unlink(m_temp.c_str());
-    m_temp.clear();
-    return true;
+    // The old file, still reachable as a kept original where one was made.
+    ::unlink(temp.c_str());
+    return ReplaceResult::Replaced;
+}
+
+bool AtomicFile::exchangeExpected() {
+    std::string error;
+    switch (replaceIfStill(m_temp, m_target, *m_expected, error)) {
+    case ReplaceResult::Replaced:
+        m_temp.clear();
+        return true;
+    case ReplaceResult::Changed:
+        return changedMeanwhile();
+    case ReplaceResult::ChangedAndSwapped:
+        m_changedOnDisk = true;
+        (void)fail("it was changed on disk while Quern wrote it, and " + error);
+        m_temp.clear();
+        m_original.drop();
+        return false;
+    case ReplaceResult::Failed:
+        break;
+    }
+    (void)fail(error);
+    m_original.drop();
+    abandon();
+    return false;
 }
 
 // The rename is only lasting once the folder that holds the new name is on disk too.

@@ -63,6 +63,14 @@ struct FileStamp {
 };
 [[nodiscard]] FileStamp stampOf(const struct stat& st);
 
+// Puts the file at temp in place of target while target is still the file expected describes
+// (no file, when its size is negative). Changed: target was not, and stays as someone else left it,
+// temp too. ChangedAndSwapped: it was not, and could not be put back (error says where it is).
+// Failed: error says why; target is as it was.
+enum class ReplaceResult { Replaced, Changed, ChangedAndSwapped, Failed };
+[[nodiscard]] ReplaceResult replaceIfStill(
+    const std::string& temp, const std::string& target, const FileStamp& expected, std::string& error);
+
 // Flushes a folder (through hook when set, else fsync); 0, or the errno of the failure. A file
 // system that cannot flush folders (EINVAL) counts as flushed.
 [[nodiscard]] int flushFolder(const std::string& folder, const std::function<int(int folderFd)>& hook);

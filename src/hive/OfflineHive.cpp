@@ -1373,11 +1373,22 @@ Status OfflineHive::placeChanges() {
         return Status(Status::ChangedOnDisk,
             m_name + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
     }
-    if (::rename(m_temp.c_str(), target.c_str()) != 0) {
+    // The look above and the rename are one step: a hive another program renamed into place in
+    // between is found by the exchange and stays.
+    std::string swapped;
+    const ReplaceResult replaced = replaceIfStill(m_temp, target, m_stamp, swapped);
+    if (replaced == ReplaceResult::Changed || replaced == ReplaceResult::ChangedAndSwapped) {
+        if (replaced == ReplaceResult::ChangedAndSwapped) m_temp.clear();
+        m_original.drop();
+        abandonChanges();
+        return Status(Status::ChangedOnDisk,
+            m_name + " was changed on disk while Quern wrote it. Nothing was written"
+                + (swapped.empty() ? std::string() : " (" + swapped + ")") + "; refresh (F5) to read it again.");
+    }
+    if (replaced == ReplaceResult::Failed) {
         // Not "nothing was written": other files of the batch may have been, and are put back.
         const Status st(Status::WriteFailed,
-            m_path + ": the new hive could not replace the old one (" + std::strerror(errno)
-                + "), which stays as it was.");
+            m_path + ": the new hive could not replace the old one (" + swapped + "), which stays as it was.");
         m_original.drop();
         abandonChanges();
         return st;

@@ -391,6 +391,22 @@ TEST_F(HiveTest, AHiveChangedOnDiskOrReadOnlyIsNeverWritten) {
     EXPECT_EQ(test::readFile(path), theirs);
     (void)store->closeKey(key);
 
+    // Someone else renames their copy over it while Quern writes, after its last look: the
+    // rename itself finds it out, and their hive stays.
+    test::writeFile(path, mine);
+    HiveOpenOptions racing;
+    racing.beforeReplace = [&](const std::string&) {
+        test::writeFile(path + ".theirs", theirs);
+        ASSERT_EQ(::rename((path + ".theirs").c_str(), path.c_str()), 0);
+    };
+    mount(racing);
+    HKey raced = kNoKey;
+    ASSERT_EQ(store->openKey(kLocalMachine, u"TEST\\Key", Access::Full, kOptionNone, raced), Status::Ok);
+    const Status lost = store->setValue(raced, u"v", kRegDword, bytes({ 2, 0, 0, 0 }));
+    EXPECT_EQ(lost, Status::ChangedOnDisk) << lost.message();
+    EXPECT_EQ(test::readFile(path), theirs);
+    (void)store->closeKey(raced);
+
     // Read only: a reason, and a browse that writes nothing.
     test::writeFile(path, mine);
     ASSERT_EQ(::unlink((path + ".quern-orig").c_str()), 0);
