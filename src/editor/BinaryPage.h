@@ -99,7 +99,9 @@ private:
 
     std::vector<std::uint8_t> m_bytes;
     std::string m_line;
-    std::vector<Shown> m_shown; // one per cell, rowCount() * 8
+    // One per cell, rowCount() * 8. A page that was never given bytes (a string's or a DWORD's,
+    // or a new value's) still has its empty row: without a cell there is nowhere to type.
+    std::vector<Shown> m_shown = std::vector<Shown>(kColumns, kEmpty);
     std::map<std::size_t, std::string> m_typed; // the text of kTyped cells
 };
 

@@ -52,6 +52,17 @@ TEST(BinaryPage, OpensWithBothViewsAndAnEmptyRowAfterFullRows) {
     EXPECT_EQ(page.GridToBin(), Bytes {});
 }
 
+TEST(BinaryPage, APageNeverGivenBytesStillTakesTyping) {
+    // The dialog opened on a string, a DWORD or a new value fills no bytes into its binary page.
+    BinaryPage page;
+    EXPECT_EQ(page.rowCount(), 1u);
+    EXPECT_TRUE(page.canMoveTo(0));
+    page.setCellText(0, "12");
+    EXPECT_EQ(page.enterInCell(0), 1u);
+    page.setCellText(1, "$ff");
+    EXPECT_EQ(page.GridToBin(), (Bytes { 12, 255 }));
+}
+
 TEST(BinaryPage, TypingIntoCells) {
     BinaryPage page;
     page.BinToGrid(Bytes { 1, 2, 3 });

@@ -356,6 +356,40 @@ private slots:
         QCOMPARE(f.stored(u"b"), (std::pair { reg::kRegBinary, Bytes { 'B', 'X', 44, ' ', 0, 0 } }));
     }
 
+    // A string, a DWORD or a new value brings no bytes to the binary page; its grid still has a
+    // row to type into, and OK writes what was typed there.
+    void theBinaryPageOfAValueWithoutBytesTakesTypedCells() {
+        Fixture f;
+        const auto typeCells = [](TEditForm& form, const QStringList& numbers) {
+            form.PageControl->setCurrentWidget(form.BinarySheet);
+            // The field of the page left, when it had the keyboard, passes it to the grid.
+            if (!form.BinGrid->isAncestorOf(QApplication::focusWidget())) form.BinGrid->setFocus();
+            QCOMPARE(form.BinGrid->currentIndex(), form.BinGrid->cellOf(0));
+            for (const QString& number : numbers) {
+                auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+                QVERIFY2(editor, "a cell editor is open on the current cell");
+                QTest::keyClicks(editor, number);
+                QTest::keyClick(editor, Qt::Key_Return);
+            }
+        };
+        {
+            Dialog d(f, valueRequest("s"));
+            typeCells(d.form, { QStringLiteral("7"), QStringLiteral("$ff") });
+            QCOMPARE(d.form.BinString->text().size(), std::size_t(2));
+            d.form.OKBtn->click();
+            QVERIFY(!d.form.isVisible());
+        }
+        QCOMPARE(f.stored(u"s"), (std::pair { reg::kRegBinary, Bytes { 7, 255 } }));
+        {
+            Dialog d(f, { true, true, kKeyPath, "" });
+            typeInto(d.form.EditName, QStringLiteral("fresh"));
+            typeCells(d.form, { QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3") });
+            d.form.OKBtn->click();
+            QVERIFY(!d.form.isVisible());
+        }
+        QCOMPARE(f.stored(u"fresh"), (std::pair { reg::kRegBinary, Bytes { 1, 2, 3 } }));
+    }
+
     void theGridFollowsTheCaretOfTheLine() {
         Fixture f;
         f.set(u"long", reg::kRegBinary, Bytes(300, 'a'));
