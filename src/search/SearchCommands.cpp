@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QWindow>
@@ -35,6 +36,10 @@ std::string startPosition(TMainForm& form) {
 template<class Walk> void withWaitWindow(TMainForm& form, Walk walk) {
     SearchState& state = form.searchState();
     state.SearchCancelled = false;
+    // Disabling the window takes the keyboard from its pane, and enabling it again does not give
+    // it back: it is given back below, so that a walk that moves nothing leaves the focus where
+    // it was, and the next search starts from there, not from the tree.
+    const QPointer<QWidget> focused = form.focusWidget();
     // The wait window stands apart from the main window, which is disabled meanwhile: a window
     // owned by it would be disabled with it and could not be closed to cancel.
     TWaitForm wait(state);
@@ -55,6 +60,7 @@ template<class Walk> void withWaitWindow(TMainForm& form, Walk walk) {
         = [&](const std::string& position) { wait.LabelProgress->setText(shownText(position)); };
     walk(search, progress);
     form.setEnabled(true);
+    if (focused) focused->setFocus();
     wait.hide(); // hidden, not closed: closing is what cancels
     form.activateWindow();
 }
@@ -83,7 +89,11 @@ void runSearchAgain(TMainForm& form) {
     });
     if (state.SearchCancelled) return;
     if (!found) {
+        // The pane that had the keyboard keeps it through the message too: a search again from
+        // there says the same, instead of starting over from the key.
+        const QPointer<QWidget> focused = form.focusWidget();
         QMessageBox::information(&form, QStringLiteral("Quern"), QStringLiteral("No more matches found"));
+        if (focused) focused->setFocus();
         return;
     }
     goToSearchMatch(form, position);

@@ -159,6 +159,57 @@ private slots:
         QCOMPARE(position(form), QStringLiteral("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor\\Needle"));
     }
 
+    // After the last match, Search again keeps saying so from the value it stands on: the focus
+    // stays in the grid through the wait window and the message, so the search never starts over
+    // from the key and finds that last match again.
+    void searchAgainPastTheLastValueKeepsSayingSo() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        form.flushTreeChange();
+        TreeView(form)->setFocus();
+        form.searchState().expression = "gamma";
+        QStringList said;
+        QTimer answer;
+        answer.setInterval(10);
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                said.push_back(box->text());
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        answer.start();
+        const auto searchAgain = [&] {
+            QApplication::setActiveWindow(&form);
+            QTest::keyClick(form.focusWidget(), Qt::Key_F3);
+        };
+        searchAgain();
+        searchAgain();
+        const QString last = QStringLiteral("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor\\App\\\\gamma");
+        QCOMPARE(position(form), last);
+        QVERIFY(said.isEmpty());
+        for (int time = 1; time <= 3; ++time) {
+            searchAgain();
+            QCOMPARE(said.size(), time);
+            QCOMPARE(form.focusWidget(), KeyGrid(form));
+            QCOMPARE(position(form), last);
+        }
+
+        // From a key the same holds in the tree.
+        form.searchState().expression = "Needle";
+        said.clear();
+        searchAgain();
+        QCOMPARE(position(form), QStringLiteral("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor\\Needle"));
+        QVERIFY(said.isEmpty());
+        searchAgain();
+        searchAgain();
+        QCOMPARE(said.size(), 2);
+        QCOMPARE(form.focusWidget(), TreeView(form));
+    }
+
     // Closing the wait window stops the walk: no message, and the tree and grid stay.
     void cancellingLeavesTheWindowAsItWas() {
         Fixture f;
