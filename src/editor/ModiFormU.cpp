@@ -358,7 +358,7 @@ void TEditForm::EditNameChange() {
     if (name == m_request.EditItemName && !m_request.IsNewItem)
         enabled = true;
     else if (m_request.IsValueEdit)
-        enabled = name.empty() || !m_registry.valueExists(name);
+        enabled = !m_registry.valueExists(name); // the empty name too: the default value, once set, exists
     else if (!name.empty()) {
         const std::string below = pathBelowRoot(m_request.EditKeyPath);
         enabled = !m_registry.keyExists("\\" + (below.empty() ? name : below + "\\" + name));

@@ -285,6 +285,35 @@ private slots:
         QCOMPARE(test::KeyGrid(w.form)->currentIndex().row(), 0);
     }
 
+    // A new value's empty name is the default value's: once that is set, the name is taken, as
+    // any other, and OK refuses it instead of writing over the default.
+    void aNewValueNeverOverwritesASetDefaultValue() {
+        Fixture f;
+        f.set(u"Software\\Def", u"", reg::kRegSz, test::utf16zBytes(u"def"));
+        f.makeKey(u"Software\\NoDef");
+        Window w(*f.store);
+        w.goTo("HKEY_CURRENT_USER\\Software\\Def");
+        const std::string before = test::readFile(f.userFile());
+        bool refused = false;
+        test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
+            refused = dialog.EditName->text().isEmpty() && !dialog.OKBtn->isEnabled();
+            QTest::keyClick(dialog.EditName, Qt::Key_Return);
+            refused = refused && dialog.isVisible();
+            dialog.confirm = [](const QString&) { return true; };
+            dialog.CancelBTN->click();
+        });
+        w.press(test::KeyGrid(w.form), Qt::Key_Insert);
+        QVERIFY2(refused, "OK is refused for the default value's name while the default is set");
+        QVERIFY(test::readFile(f.userFile()) == before);
+
+        // Where no default is set, the empty name makes it.
+        w.goTo("HKEY_CURRENT_USER\\Software\\NoDef");
+        answerDialog(QString());
+        w.press(test::KeyGrid(w.form), Qt::Key_Insert);
+        QVERIFY(test::readFile(f.userFile()).find("[Software\\\\NoDef]") != std::string::npos);
+        QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "" });
+    }
+
     void renamingAKeyMovesItWholeOrNotAtAll() {
         Fixture f;
         // Values of every sort at every level, those of no data included, and raw types.
