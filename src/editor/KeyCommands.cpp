@@ -90,9 +90,12 @@ void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
     std::string rootName;
     std::string subkeyPath;
     splitNodePath(node, rootName, subkeyPath);
-    const QString question
-        = QStringLiteral("Delete \"") + shortName(subkeyPath) + QStringLiteral("\" key, are you sure ?");
-    if (askQuestion(&form, question, false, wholeName(subkeyPath)) != Answer::Yes) return;
+    // The root is named in full, as the same path under another root is another key; only the
+    // path below it is shortened.
+    const QString question = QStringLiteral("Delete \"") + shownText(rootName) + shortName(subkeyPath)
+        + QStringLiteral("\" key, are you sure ?");
+    const QString whole = wholeName(subkeyPath).isEmpty() ? QString() : shownText(rootName + subkeyPath);
+    if (askQuestion(&form, question, false, whole) != Answer::Yes) return;
     reg::RegAccessor registry(form.store());
     if (!selectRootByName(registry, rootName)) return;
     // One batch for the key and everything below it: when any of it cannot go, all of it stays,

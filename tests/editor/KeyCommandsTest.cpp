@@ -186,7 +186,7 @@ private slots:
         w.goTo("HKEY_CURRENT_USER\\Software\\Example\\Sub");
 
         w.press(test::TreeView(w.form), Qt::Key_Delete); // No: nothing goes
-        QCOMPARE(f.questions, QStringList { QStringLiteral("Delete \"\\Software\\Example\\Su...\" key, are you sure ?") });
+        QCOMPARE(f.questions, QStringList { QStringLiteral("Delete \"HKEY_CURRENT_USER\\Software\\Example\\Su...\" key, are you sure ?") });
         QVERIFY(f.exists(u"Software\\Example\\Sub\\Deep"));
 
         f.answers = { Answer::Yes };
