@@ -355,8 +355,8 @@ void TEditForm::EditNameChange() {
     }
     const std::string name = text8(EditName->text());
     bool enabled = false;
-    if (name == m_request.EditItemName && !m_request.IsNewItem)
-        enabled = true;
+    if (!m_request.IsNewItem && reg::sameName(reg::toUtf16(name), reg::toUtf16(m_request.EditItemName)))
+        enabled = true; // the item itself, perhaps with its letters in another case
     else if (m_request.IsValueEdit)
         enabled = !m_registry.valueExists(name); // the empty name too: the default value, once set, exists
     else if (!name.empty()) {
@@ -571,15 +571,18 @@ bool TEditForm::writeValue() {
     // batch that is not finished takes its changes back.
     reg::RegStore& store = m_registry.store();
     reg::WriteBatch batch(store);
+    // The old name goes first: names compare without regard to case, so a value renamed only in
+    // the case of its letters would otherwise be written over and then deleted.
+    if (renamed)
+        if (const reg::Status status = store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)); !status.ok())
+            return finishWrite(batch, status, name);
     try {
         m_registry.writeRaw(name, type, bytes);
     } catch (const reg::RegError& error) {
         showMessage(kValueFailed + QString::fromStdString(error.what()));
         return false;
     }
-    const reg::Status status
-        = renamed ? store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)) : reg::Status();
-    return finishWrite(batch, status, name);
+    return finishWrite(batch, reg::Status(), name);
 }
 
 reg::ChangeLabel TEditForm::valueLabel(const std::string& name) const {
@@ -594,8 +597,9 @@ bool TEditForm::moveValue(const std::string& oldName, const std::string& name) {
     std::vector<std::uint8_t> bytes;
     reg::WriteBatch batch(store);
     reg::Status status = store.queryValue(key, reg::toUtf16(oldName), type, bytes);
-    if (status.ok()) status = store.setValue(key, reg::toUtf16(name), type, bytes);
+    // Deleted before the new name is set, as in writeValue: "Run" becomes "RUN" this way too.
     if (status.ok()) status = store.deleteValue(key, reg::toUtf16(oldName));
+    if (status.ok()) status = store.setValue(key, reg::toUtf16(name), type, bytes);
     return finishWrite(batch, status, name);
 }
 
@@ -636,6 +640,21 @@ bool TEditForm::pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes) 
     return true;
 }
 
+std::string TEditForm::freeKeyName(const std::string& parent, const std::string& name) {
+    // Short enough to stay a valid name, cut between two characters.
+    std::size_t cut = std::min<std::size_t>(name.size(), 200);
+    while (cut > 0 && cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    std::string free = name.substr(0, cut);
+    free += '~';
+    for (int n = 1; m_registry.keyExists(parent + free); ++n) {
+        free = name.substr(0, cut);
+        free += '~';
+        free += std::to_string(n);
+    }
+    return free;
+}
+
 bool TEditForm::renameKey() {
     if (!openKeyPath(m_registry, m_request.EditKeyPath, reg::Access::Full)) {
         showMessage(QStringLiteral("Cannot rename the key: ") + cannotWriteReason());
@@ -646,14 +665,25 @@ bool TEditForm::renameKey() {
     const std::string name = text8(EditName->text());
     // The move's own batch runs inside this one, which names it for Undo.
     reg::WriteBatch batch(m_registry.store());
+    bool moved = false;
     try {
-        (void)m_registry.moveKey(parent + m_request.EditItemName, parent + name, true);
+        const std::string& oldName = m_request.EditItemName;
+        if (reg::sameName(reg::toUtf16(name), reg::toUtf16(oldName))) {
+            // Only the case of its letters changes: to the registry both are one name, so the key
+            // passes through a free name of its own on the way, all in the one write.
+            const std::string through = freeKeyName(parent, oldName);
+            moved = m_registry.moveKey(parent + oldName, parent + through, true)
+                && m_registry.moveKey(parent + through, parent + name, true);
+        } else {
+            (void)m_registry.moveKey(parent + oldName, parent + name, true);
+            moved = m_registry.keyExists(parent + name);
+        }
     } catch (const reg::RegError& error) {
         // The move is all or nothing: the old key is still whole where it was.
         showMessage(QStringLiteral("Cannot rename the key: ") + QString::fromStdString(error.what()));
         return false;
     }
-    if (!m_registry.keyExists(parent + name)) {
+    if (!moved) {
         showMessage(QStringLiteral("Cannot rename the key"));
         return false;
     }

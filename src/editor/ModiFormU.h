@@ -131,6 +131,8 @@ private:
     // The type and bytes the active page holds; false, told to the user, when a cell does not convert.
     bool pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes);
     bool renameKey();
+    // A name no subkey of parent (a path ending in a backslash) has, made from name.
+    [[nodiscard]] std::string freeKeyName(const std::string& parent, const std::string& name);
     bool createKey();
     [[nodiscard]] bool nameUnchanged() const;
     [[nodiscard]] QWidget* openedPage() const;

@@ -314,6 +314,59 @@ private slots:
         QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "" });
     }
 
+    // Names compare without regard to case, yet a key or a value can be renamed to another case of
+    // its own name: one write, undone as one, and the tree and the grid show the new spelling.
+    void renamingToAnotherCaseOfTheSameName() {
+        Fixture f;
+        f.set(u"Software\\Run", u"Path", reg::kRegSz, test::utf16zBytes(u"c:\\x"));
+        f.set(u"Software\\Run\\Below", u"n", reg::kRegDword, { 1, 0, 0, 0 });
+        f.makeKey(u"Software\\Other");
+        const QStringList before = f.dump(u"Software\\Run");
+        Window w(*f.store);
+        w.goTo("HKEY_CURRENT_USER\\Software\\Run");
+
+        std::size_t writes = f.store->filesWritten();
+        bool enabled = false;
+        test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
+            dialog.EditName->setText(QStringLiteral("RUN"));
+            enabled = dialog.OKBtn->isEnabled();
+            dialog.OKBtn->click();
+        });
+        w.press(test::TreeView(w.form), Qt::Key_F2);
+        QVERIFY2(enabled, "another case of the key's own name is no clash");
+        QCOMPARE(f.store->filesWritten(), writes + 1);
+        QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\RUN"));
+        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software"), (QStringList { QStringLiteral("Other"), QStringLiteral("RUN") }));
+        QCOMPARE(f.dump(u"Software\\RUN"), before); // everything below it kept, in order
+        QVERIFY(test::readFile(f.userFile()).find("[Software\\\\RUN]") != std::string::npos);
+        QVERIFY(test::readFile(f.userFile()).find("[Software\\\\Run]") == std::string::npos);
+        QVERIFY(test::readFile(f.userFile()).find("~") == std::string::npos);
+        QVERIFY(f.store->undoChange().ok());
+        QCOMPARE(f.dump(u"Software\\Run"), before);
+
+        // A value: renamed alone, then renamed back with new data.
+        w.form.RefreshMNUClick();
+        w.goTo("HKEY_CURRENT_USER\\Software\\Run");
+        writes = f.store->filesWritten();
+        test::KeyGrid(w.form)->setFocus();
+        test::KeyGrid(w.form)->setCurrentIndex(test::KeyGrid(w.form)->model()->index(0, 0));
+        answerDialog(QStringLiteral("PATH"));
+        w.press(test::KeyGrid(w.form), Qt::Key_Return);
+        QCOMPARE(f.store->filesWritten(), writes + 1);
+        QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "PATH" });
+        QVERIFY(test::readFile(f.userFile()).find("\"PATH\"=\"c:\\\\x\"") != std::string::npos);
+        test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
+            dialog.EditName->setText(QStringLiteral("path"));
+            dialog.EditString->setText(QStringLiteral("d:"));
+            dialog.OKBtn->click();
+        });
+        w.press(test::KeyGrid(w.form), Qt::Key_Return);
+        QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "path" });
+        QVERIFY(test::readFile(f.userFile()).find("\"path\"=\"d:\"") != std::string::npos);
+        QVERIFY(f.store->undoChange().ok());
+        QVERIFY(test::readFile(f.userFile()).find("\"PATH\"=\"c:\\\\x\"") != std::string::npos);
+    }
+
     void renamingAKeyMovesItWholeOrNotAtAll() {
         Fixture f;
         // Values of every sort at every level, those of no data included, and raw types.
