@@ -196,9 +196,21 @@ bool isWritableFolder(const std::string& folder) {
     return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+bool isInstalledProgramFolder(const std::string& programFolder) {
+    std::filesystem::path folder = std::filesystem::path(programFolder).lexically_normal();
+    if (folder.filename().empty()) folder = folder.parent_path(); // written with a slash at its end
+    if (folder.filename() != "bin") return false;
+    // The help file an install lays out beside bin/ (the build tree has it beside the program).
+    std::error_code error;
+    return std::filesystem::is_regular_file(folder.parent_path() / "share" / "quern" / "ENGQuern.hlp", error);
+}
+
 std::string settingsFilePath(const std::string& programFolder, const std::string& xdgConfigHome,
     const std::string& home, const std::function<bool(const std::string&)>& folderIsWritable) {
-    if (folderIsWritable(programFolder)) return (std::filesystem::path(programFolder) / kSettingsFileName).string();
+    // An installed program's folder is shared by every program there, and one the user may write
+    // (~/.local/bin) is still no place for one program's settings.
+    if (folderIsWritable(programFolder) && !isInstalledProgramFolder(programFolder))
+        return (std::filesystem::path(programFolder) / kSettingsFileName).string();
     // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
     std::filesystem::path config;
     if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/')

@@ -116,10 +116,15 @@ struct SettingsToStore {
 // Writes the ten lines in their order and closes the file.
 void writeSettingsLines(QuernIniFile& file, const SettingsToStore& values);
 
-// Where the settings file lives: settings.ini in the program's folder when that folder is writable;
-// otherwise, as for a copy installed system-wide, settings.ini in the folder "quern" of the user's
-// configuration folder ($XDG_CONFIG_HOME when it is an absolute path, else ~/.config). Both reading
-// and writing use the one place this gives. Empty environment values count as unset.
+// Whether a program's folder is the bin/ of an install (/usr/local/bin, ~/.local/bin): a folder
+// named bin whose ../share/quern holds the help.
+[[nodiscard]] bool isInstalledProgramFolder(const std::string& programFolder);
+
+// Where the settings file lives: settings.ini in the program's folder when that folder is writable
+// and no install's bin/ (a build tree, a folder of its own); otherwise, as for an installed copy,
+// settings.ini in the folder "quern" of the user's configuration folder ($XDG_CONFIG_HOME when it
+// is an absolute path, else ~/.config). Both reading and writing use the one place this gives.
+// Empty environment values count as unset.
 [[nodiscard]] std::string settingsFilePath(const std::string& programFolder, const std::string& xdgConfigHome,
     const std::string& home, const std::function<bool(const std::string&)>& folderIsWritable);
 // The same, with this process's environment and the real test of the folder.

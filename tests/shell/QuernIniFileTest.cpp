@@ -282,6 +282,28 @@ TEST(SettingsLocation, UnwritableProgramFolderKeepsTheSettingsInTheConfigFolder)
     EXPECT_EQ(readSettingsLines(file).placement, kMaximised);
 }
 
+TEST(SettingsLocation, AnInstalledBinFolderKeepsTheSettingsInTheConfigFolder) {
+    TempDir dir;
+    const auto writable = [](const std::string&) { return true; };
+    for (const std::string install : { "usr-local", "home/.local" }) {
+        const std::string bin = dir / (install + "/bin");
+        std::filesystem::create_directories(bin);
+        std::filesystem::create_directories(dir / (install + "/share/quern"));
+        EXPECT_EQ(settingsFilePath(bin, dir / "cfg", dir / "home", writable), bin + "/settings.ini")
+            << "a bin folder without the help beside it is no install";
+        writeFile(dir / (install + "/share/quern/ENGQuern.hlp"), "");
+        EXPECT_TRUE(isInstalledProgramFolder(bin + "/"));
+        EXPECT_EQ(settingsFilePath(bin, dir / "cfg", dir / "home", writable), dir / "cfg/quern/settings.ini");
+        EXPECT_EQ(settingsFilePath(bin, "", dir / "home", writable), dir / "home/.config/quern/settings.ini");
+    }
+    // A build tree keeps them beside the program, whatever lies around it.
+    std::filesystem::create_directories(dir / "build/src");
+    std::filesystem::create_directories(dir / "build/share/quern");
+    writeFile(dir / "build/share/quern/ENGQuern.hlp", "");
+    EXPECT_FALSE(isInstalledProgramFolder(dir / "build/src"));
+    EXPECT_EQ(settingsFilePath(dir / "build/src", dir / "cfg", dir / "home", writable), dir / "build/src/settings.ini");
+}
+
 TEST(SettingsLocation, WritableFolderTest) {
     TempDir dir;
     EXPECT_TRUE(isWritableFolder(dir.path()));
