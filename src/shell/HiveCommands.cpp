@@ -6,6 +6,7 @@
 #include "registry/RegU.h"
 #include "shell/KeyTreeItem.h"
 #include "shell/QuernU.h"
+#include "store/KeyWalk.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -53,6 +54,10 @@ public:
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     }
     [[nodiscard]] QString name() const { return m_name->text().trimmed(); }
+    void selectName() {
+        m_name->setFocus();
+        m_name->selectAll();
+    }
     [[nodiscard]] reg::HKey root() const { return m_root->currentIndex() == 1 ? reg::kUsers : reg::kLocalMachine; }
 
 private:
@@ -81,7 +86,21 @@ void loadHiveFile(TMainForm& form) {
     if (file.isEmpty()) return;
     lastHive = file;
     HiveNameDialog ask(&form, file);
-    if (ask.exec() != QDialog::Accepted || ask.name().isEmpty()) return;
+    for (;;) {
+        if (ask.exec() != QDialog::Accepted || ask.name().isEmpty()) return;
+        // A name that cannot be had is asked for again in the same dialog, the file still in it:
+        // the user chose the file with care and only needs another name.
+        const std::u16string name = reg::toUtf16(ask.name().toStdString());
+        reg::KeyHandle taken(*registry);
+        if (name.find(u'\\') != std::u16string::npos)
+            tell(form, QStringLiteral("Cannot load hive"), "\"" + ask.name().toStdString() + "\" is not a valid key name.");
+        else if (registry->openKey(ask.root(), name, reg::Access::Read, reg::kOpenLink, taken.out()).ok())
+            tell(form, QStringLiteral("Cannot load hive"),
+                "There is already a key named \"" + ask.name().toStdString() + "\" there.");
+        else
+            break;
+        ask.selectName();
+    }
     const reg::Status mounted
         = reg::mountHiveFile(*registry, ask.root(), reg::toUtf16(ask.name().toStdString()), file.toStdString());
     if (!mounted.ok()) return tell(form, QStringLiteral("Cannot load hive"), mounted.message());

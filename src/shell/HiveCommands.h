@@ -14,7 +14,8 @@ class TMainForm;
 
 // File > Load hive...: a hive file chosen in the open dialog is mounted under HKEY_LOCAL_MACHINE
 // or HKEY_USERS with the name the user gives (the file's name, upper-cased, unless changed), and
-// the tree moves to it. A file that is no hive, or a name that is taken, is said and changes nothing.
+// the tree moves to it. A file that is no hive is said and changes nothing; a name that is taken
+// is said and the name asked for again, the file and the name kept in the dialog.
 void loadHiveFile(TMainForm& form);
 
 // File > Unload hive: unloads the hive the selected key is in; outside any, says so.

@@ -10,10 +10,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
 
 using namespace quern;
 using namespace quern::test;
@@ -96,6 +99,57 @@ private slots:
         answerNextMessageBox(QMessageBox::Ok, &told);
         control<QAction>(form, "UnloadHiveMNU")->trigger();
         QVERIFY(told.contains(QStringLiteral("in no loaded hive")));
+    }
+
+    // A name already taken keeps the dialog, with the file and the name in it, for another name.
+    void aTakenNameIsAskedForAgain() {
+        TempDir dir;
+        const std::string folder = dir / "a-folder-with-a-rather-long-name-to-be-shortened/and-one-more-below-it";
+        std::filesystem::create_directories(folder);
+        const std::string first = folder + "/SOFTWARE";
+        const std::string second = folder + "/SYSTEM";
+        makeHive(first);
+        makeHive(second);
+        auto store = openTestRegistry(dir / "registry");
+        QCOMPARE(reg::mountHiveFile(*store, reg::kLocalMachine, u"First", first).code(), reg::StatusCode::Ok);
+        TMainForm form(*store);
+        form.resize(1000, 500);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        form.fileDialogs.run = [&](QFileDialog&) { return QString::fromStdString(second); };
+        QStringList names;
+        QStringList files;
+        QString told;
+        int asked = 0;
+        // Whatever is up is answered as it shows: the name dialog, then the message, then the
+        // name dialog again.
+        QTimer answer;
+        answer.setInterval(10);
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                told = box->text();
+                box->button(QMessageBox::Ok)->click();
+                return;
+            }
+            auto* dialog = qobject_cast<QDialog*>(modal);
+            auto* name = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("HiveNameEdit")) : nullptr;
+            if (!name) return;
+            ++asked;
+            names << name->text();
+            for (auto* edit : dialog->findChildren<QLineEdit*>())
+                if (edit != name) files << edit->text();
+            name->setText(asked == 1 ? QStringLiteral("FIRST") : QStringLiteral("Second")); // taken, in another case
+            dialog->accept();
+        });
+        answer.start();
+        control<QAction>(form, "LoadHiveMNU")->trigger();
+        QCOMPARE(asked, 2);
+        QVERIFY2(told.contains(QStringLiteral("already a key named \"FIRST\"")), qPrintable(told));
+        QCOMPARE(names, (QStringList { QStringLiteral("SYSTEM"), QStringLiteral("FIRST") }));
+        QCOMPARE(files, (QStringList { QString::fromStdString(second), QString::fromStdString(second) }));
+        QCOMPARE(selectedPath(form), QStringLiteral("HKEY_LOCAL_MACHINE\\Second"));
     }
 
     void startUpHivesAreLoadedAndTheirProblemsSaid() {
