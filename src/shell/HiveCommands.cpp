@@ -142,18 +142,27 @@ QStringList mountStartupHives(reg::RegStore& store, const QStringList& arguments
     return problems;
 }
 
-QString hiveStatusText(reg::RegStore& store) {
-    QString text;
+std::vector<ElidedLabel::Part> hiveStatusParts(reg::RegStore& store) {
+    std::vector<ElidedLabel::Part> parts;
     reg::MemoryRegistry* registry = mountable(store);
-    if (!registry) return text;
+    if (!registry) return parts;
     for (const auto& part : registry->mountedParts()) {
-        text += QStringLiteral("; ") + rootName(part->mountedAt) + QLatin1Char('\\')
-            + QString::fromStdString(reg::toUtf8(part->root->name)) + QStringLiteral(": ")
-            + QString::fromStdString(part->location());
-        if (const std::string backup = part->backupLocation(); !backup.empty())
-            text += QStringLiteral(" (as it was: ") + QString::fromStdString(backup) + QLatin1Char(')');
+        parts.push_back({ QStringLiteral("; ") + rootName(part->mountedAt) + QLatin1Char('\\')
+                + QString::fromStdString(reg::toUtf8(part->root->name)) + QStringLiteral(": "),
+            false });
+        parts.push_back({ QString::fromStdString(part->location()), true });
+        if (const std::string backup = part->backupLocation(); !backup.empty()) {
+            parts.push_back({ QStringLiteral(" (as it was: "), false });
+            parts.push_back({ QString::fromStdString(backup), true });
+            parts.push_back({ QStringLiteral(")"), false });
+        }
     }
-    return text;
+    return parts;
+}
+
+bool hivesLoaded(reg::RegStore& store) {
+    reg::MemoryRegistry* registry = mountable(store);
+    return registry && !registry->mountedParts().empty();
 }
 
 } // namespace quern

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "shell/RegistryNotice.h"
 #include "store/RegTypes.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace quern {
 
@@ -25,7 +28,10 @@ void unloadSelectedHive(TMainForm& form);
 [[nodiscard]] QStringList mountStartupHives(reg::RegStore& store, const QStringList& arguments);
 
 // The loaded hives for the status bar: each one's key, file, and the copy of it as it was once
-// Quern has written it. Empty without hives.
-[[nodiscard]] QString hiveStatusText(reg::RegStore& store);
+// Quern has written it; the keys' names are parts that always show whole. Empty without hives.
+[[nodiscard]] std::vector<ElidedLabel::Part> hiveStatusParts(reg::RegStore& store);
+
+// Whether any hive file is loaded: File > Unload hive has something to do.
+[[nodiscard]] bool hivesLoaded(reg::RegStore& store);
 
 } // namespace quern

@@ -50,6 +50,12 @@ bool isMenuWidget(const QObject* widget) {
     return qobject_cast<const QMenuBar*>(widget) || qobject_cast<const QMenu*>(widget);
 }
 
+// The widest the status bar's registry label grows: with hives loaded it names several files,
+// and takes up to half the window for them.
+int locationWidth(reg::RegStore& store, int windowWidth) {
+    return hivesLoaded(store) ? std::max(320, windowWidth / 2) : 320;
+}
+
 } // namespace
 
 TMainForm::TMainForm(reg::RegStore& store, QWidget* parent)
@@ -119,6 +125,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    if (m_locationLabel) m_locationLabel->setMaximumWidth(locationWidth(m_store, width()));
     applyDataColumnRule();
 }
 
@@ -244,7 +251,12 @@ void TMainForm::updateReadOnlyNotice() {
     m_readOnlyLabel->setToolTip(reason);
     m_readOnlyLabel->setVisible(!reason.isEmpty());
     const QString location = QString::fromStdString(m_store.location());
-    m_locationLabel->setFullText(QStringLiteral("Registry: ") + location + hiveStatusText(m_store));
+    std::vector<ElidedLabel::Part> parts { { QStringLiteral("Registry: "), false }, { location, true } };
+    for (ElidedLabel::Part& part : hiveStatusParts(m_store))
+        parts.push_back(std::move(part));
+    m_locationLabel->setParts(std::move(parts));
+    // With hives loaded the label names several files, and takes more of the status bar for them.
+    m_locationLabel->setMaximumWidth(locationWidth(m_store, width()));
     m_locationLabel->setStatusTip(QStringLiteral("The registry Quern opened: ") + location);
 }
 

@@ -1,13 +1,23 @@
 #include "shell/RegistryNotice.h"
 
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QStyle>
+
+#include <algorithm>
 
 namespace quern {
 
 void ElidedLabel::setFullText(const QString& text) {
-    m_fullText = text;
-    setToolTip(text);
+    setParts({ Part { text, true } });
+}
+
+void ElidedLabel::setParts(std::vector<Part> parts) {
+    m_parts = std::move(parts);
+    m_fullText.clear();
+    for (const Part& part : m_parts)
+        m_fullText += part.text;
+    setToolTip(m_fullText);
     updateGeometry();
     elide();
 }
@@ -29,7 +39,42 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 }
 
 void ElidedLabel::elide() {
-    setText(fontMetrics().elidedText(m_fullText, Qt::ElideMiddle, contentsRect().width()));
+    const QFontMetrics metrics = fontMetrics();
+    const int width = contentsRect().width();
+    if (metrics.horizontalAdvance(m_fullText) <= width) {
+        setText(m_fullText);
+        return;
+    }
+    // The room the whole parts leave is shared among the others, a few pixels kept back for
+    // what joining the pieces changes in their widths; a part shorter than its share keeps its
+    // whole text and leaves the rest to the longer ones.
+    int room = width - 4;
+    std::vector<std::size_t> shortened;
+    for (std::size_t i = 0; i < m_parts.size(); ++i) {
+        if (m_parts[i].mayShorten)
+            shortened.push_back(i);
+        else
+            room -= metrics.horizontalAdvance(m_parts[i].text);
+    }
+    if (room <= 0 || shortened.empty()) {
+        // Not even the names fit: the end goes, so that the start still says what this is.
+        setText(metrics.elidedText(m_fullText, Qt::ElideRight, width));
+        return;
+    }
+    std::sort(shortened.begin(), shortened.end(), [&](std::size_t a, std::size_t b) {
+        return metrics.horizontalAdvance(m_parts[a].text) < metrics.horizontalAdvance(m_parts[b].text);
+    });
+    std::vector<QString> shown(m_parts.size());
+    for (std::size_t k = 0; k < shortened.size(); ++k) {
+        const Part& part = m_parts[shortened[k]];
+        const int share = room / static_cast<int>(shortened.size() - k);
+        shown[shortened[k]] = metrics.elidedText(part.text, Qt::ElideMiddle, share);
+        room -= metrics.horizontalAdvance(shown[shortened[k]]);
+    }
+    QString text;
+    for (std::size_t i = 0; i < m_parts.size(); ++i)
+        text += m_parts[i].mayShorten ? shown[i] : m_parts[i].text;
+    setText(text);
 }
 
 ReadOnlyBar::ReadOnlyBar(QWidget* parent)

@@ -3,6 +3,8 @@
 #include <QFrame>
 #include <QLabel>
 
+#include <vector>
+
 class QStatusBar;
 
 namespace quern {
@@ -13,8 +15,18 @@ class ElidedLabel final : public QLabel {
     Q_OBJECT
 
 public:
+    // A piece of the text, and whether it may be shortened (a file's path) or always shows whole
+    // (the names that say which registry or hive the path is of).
+    struct Part {
+        QString text;
+        bool mayShorten = true;
+    };
+
     using QLabel::QLabel;
     void setFullText(const QString& text);
+    // The text in parts: where it does not fit, only the parts that may be shortened are, in
+    // their middle, the longest first, so that each keeps as much as there is room for.
+    void setParts(std::vector<Part> parts);
     [[nodiscard]] const QString& fullText() const { return m_fullText; }
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
@@ -25,6 +37,7 @@ protected:
 private:
     void elide();
     QString m_fullText;
+    std::vector<Part> m_parts;
 };
 
 // The bar above the panes that says, in full, why the registry is read-only and what to do about

@@ -101,8 +101,9 @@ private slots:
         QVERIFY(told.contains(QStringLiteral("in no loaded hive")));
     }
 
-    // A name already taken keeps the dialog, with the file and the name in it, for another name.
-    void aTakenNameIsAskedForAgain() {
+    // A name already taken keeps the dialog, with the file and the name in it, for another name;
+    // the status bar then shortens the files' paths and never the hives' names.
+    void aTakenNameIsAskedForAgainAndTheStatusKeepsTheNames() {
         TempDir dir;
         const std::string folder = dir / "a-folder-with-a-rather-long-name-to-be-shortened/and-one-more-below-it";
         std::filesystem::create_directories(folder);
@@ -150,6 +151,12 @@ private slots:
         QCOMPARE(names, (QStringList { QStringLiteral("SYSTEM"), QStringLiteral("FIRST") }));
         QCOMPARE(files, (QStringList { QString::fromStdString(second), QString::fromStdString(second) }));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_LOCAL_MACHINE\\Second"));
+
+        auto* label = control<QLabel>(form, "LocationLabel");
+        QTRY_VERIFY(label->text() != label->toolTip()); // too long for the bar: shortened
+        for (const char* name : { "Registry: ", "; HKEY_LOCAL_MACHINE\\First: ", "; HKEY_LOCAL_MACHINE\\Second: " })
+            QVERIFY2(label->text().contains(QLatin1String(name)), qPrintable(label->text()));
+        QVERIFY2(!label->text().contains(QString::fromStdString(folder)), "the paths are what is cut");
     }
 
     void startUpHivesAreLoadedAndTheirProblemsSaid() {
