@@ -257,6 +257,7 @@ void TMainForm::updateReadOnlyNotice() {
     m_locationLabel->setParts(std::move(parts));
     // With hives loaded the label names several files, and takes more of the status bar for them.
     m_locationLabel->setMaximumWidth(locationWidth(m_store, width()));
+    UnloadHiveMNU->setEnabled(hivesLoaded(m_store));
     m_locationLabel->setStatusTip(QStringLiteral("The registry Quern opened: ") + location);
 }
 

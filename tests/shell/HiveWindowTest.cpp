@@ -54,6 +54,7 @@ private slots:
         makeHive(hive);
         auto store = openTestRegistry(dir / "registry");
         TMainForm form(*store);
+        QVERIFY2(!control<QAction>(form, "UnloadHiveMNU")->isEnabled(), "no hive to unload");
         form.fileDialogs.run = [&](QFileDialog&) { return QString::fromStdString(hive); };
         QString offered;
         whenModalDo<QDialog>([&](QDialog& dialog) {
@@ -65,6 +66,7 @@ private slots:
         });
         control<QAction>(form, "LoadHiveMNU")->trigger();
         QCOMPARE(offered, QStringLiteral("NTUSER")); // the file's name is offered
+        QVERIFY(control<QAction>(form, "UnloadHiveMNU")->isEnabled());
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_USERS\\Offline"));
         QVERIFY(form.locationText().contains(QStringLiteral("HKEY_USERS\\Offline: ") + QString::fromStdString(hive)));
 
@@ -95,10 +97,7 @@ private slots:
         control<QAction>(form, "UnloadHiveMNU")->trigger();
         form.goToKeyPath("HKEY_USERS\\Offline\\Select");
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_USERS"));
-        QString told;
-        answerNextMessageBox(QMessageBox::Ok, &told);
-        control<QAction>(form, "UnloadHiveMNU")->trigger();
-        QVERIFY(told.contains(QStringLiteral("in no loaded hive")));
+        QVERIFY2(!control<QAction>(form, "UnloadHiveMNU")->isEnabled(), "the last hive is gone");
     }
 
     // A name already taken keeps the dialog, with the file and the name in it, for another name;
@@ -117,6 +116,7 @@ private slots:
         form.resize(1000, 500);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY2(control<QAction>(form, "UnloadHiveMNU")->isEnabled(), "a hive loaded at start can be unloaded");
 
         form.fileDialogs.run = [&](QFileDialog&) { return QString::fromStdString(second); };
         QStringList names;
@@ -157,6 +157,14 @@ private slots:
         for (const char* name : { "Registry: ", "; HKEY_LOCAL_MACHINE\\First: ", "; HKEY_LOCAL_MACHINE\\Second: " })
             QVERIFY2(label->text().contains(QLatin1String(name)), qPrintable(label->text()));
         QVERIFY2(!label->text().contains(QString::fromStdString(folder)), "the paths are what is cut");
+
+        // Outside the hives Unload says where to go.
+        form.goToKeyPath("HKEY_USERS");
+        form.flushTreeChange();
+        told.clear();
+        answerNextMessageBox(QMessageBox::Ok, &told);
+        control<QAction>(form, "UnloadHiveMNU")->trigger();
+        QVERIFY(told.contains(QStringLiteral("in no loaded hive")));
     }
 
     void startUpHivesAreLoadedAndTheirProblemsSaid() {
