@@ -5,7 +5,9 @@
 # again, an export in each form, the help, the menus left with Esc, a DWORD changed in the value editor,
 # a value deleted and the deletion undone with Ctrl+Z, a key made with Ins, renamed with F2 and
 # three values deleted with Del and All, a file imported through its preview, and Esc to close
-# with its question. It checks the files the program wrote and that it is alive where it should be.
+# with its question. A second run on the files left types bytes into the binary page of a new value
+# and of a string, tries Ins then Enter on a key with a default value, and presses F3 past the last
+# match three times. It checks the files the program wrote and that it is alive where it should be.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb or xdotool here (the test is skipped).
 set -u
 exe=$(realpath "$1")
@@ -288,4 +290,93 @@ removed=$(diff "$work/pfx-before/user.reg" "$work/pfx/user.reg" | grep '^<' | gr
     -e '^< #time=' -e '^< "CaretWidth"=' | paste -sd '|')
 [ "$removed" = '< "ClickLockTime"=dword:000004b0|< "DoubleClickHeight"="4"|< "DoubleClickWidth"="4"' ] \
     || fail "user.reg lost otherwise than the three deleted values: $removed"
+
+# A second session on the files the first one left, for the value editor and Search again.
+( cd "$work/elsewhere" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_CONFIG_HOME="$work/cfg" \
+    XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" ) >"$work/log" 2>&1 &
+pid=$!
+main=$(window_named '^Quern - THE registry editor') || fail "the main window did not show again"
+sleep 0.5
+focus "$main"
+# Clicks the editor's OK: Enter in a cell of the byte grid moves to the next cell instead.
+click_ok() {
+    local X="" Y="" WIDTH="" HEIGHT=""
+    eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)"
+    [ -n "$X" ] || fail "the value editor was gone before OK was clicked"
+    xdotool mousemove --sync $((X + WIDTH / 2 + 20 + 45)) $((Y + HEIGHT - 44 + 8 + 14)) click 1
+    sleep 0.4
+}
+
+# Ins then Enter on the grid of a key with a default value: the empty name is taken, OK refuses.
+go_to 'HKEY_CURRENT_USER\Software\SmokeImport'
+keys Tab Home Insert
+editor=$(window_named '^Creating new value') || fail "Ins on the grid opened no new-value dialog"
+focus "$editor"
+keys Return
+sleep 0.3
+[ -n "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Creating new value' 2>/dev/null)" ] \
+    || fail "Enter with the default value's name closed the new-value dialog"
+grep -q '^@="imported"$' "$work/pfx/user.reg" || fail "the default value was overwritten: $(grep -a '^@=' "$work/pfx/user.reg")"
+
+# Still in that dialog: a name, the Binary type page, two numbers typed into the first cells, OK.
+type_text 'Bytes'
+keys Tab Right # from the name to the pages' tabs, and to the last page
+keys Tab # into the grid: its first cell
+type_text '7'
+keys Return
+type_text '255'
+keys Return
+import -window root "$work/binary-typed.png" 2>/dev/null
+click_ok "$editor"
+wait_gone '^Creating new value' || fail "OK did not close the new-value dialog"
+grep -q '^"Bytes"=hex:07,ff$' "$work/pfx/user.reg" || fail "the typed bytes were written as: $(grep -a Bytes "$work/pfx/user.reg")"
+grep -q '^@="imported"$' "$work/pfx/user.reg" || fail "the default value changed"
+
+# A string changed on the Binary type page: its bytes are what was typed.
+focus "$main"
+keys ctrl+Home Return # the default value, a string, in the first row
+editor=$(window_named '^Changing value properties') || fail "Enter on the default value opened no editor"
+focus "$editor"
+keys ctrl+Tab ctrl+Tab # the string page's field keeps the keyboard: to the Binary type page
+type_text '65'
+keys Return
+click_ok "$editor"
+wait_gone '^Changing value properties' || fail "OK did not close the value editor"
+grep -q '^@=hex:41$' "$work/pfx/user.reg" || fail "the string changed on the binary page was written as: $(grep -a '^@=' "$work/pfx/user.reg")"
+
+# Search again past the last match says so each time, from the value it stands on.
+focus "$main"
+keys ctrl+f
+find=$(window_named '^Find :') || fail "Ctrl+F opened no Find dialog"
+focus "$find"
+type_text 'Bytes'
+keys Return
+wait_gone '^Find :' || fail "Enter did not start the search"
+wait_gone '^Looking for' || fail "the wait window stayed"
+focus "$main"
+keys F3 # the same value under HKEY_USERS, the last match
+wait_gone '^Looking for' || fail "the wait window stayed"
+[ -z "$(xdotool search --all --onlyvisible --pid "$pid" --name '^Quern$' 2>/dev/null)" ] \
+    || fail "Search again said no more before the last match"
+for time in 1 2 3; do
+    focus "$main"
+    keys F3
+    wait_gone '^Looking for' || fail "the wait window stayed"
+    told=$(window_named '^Quern$') || fail "Search again number $time past the last match did not say so"
+    [ "$time" = 2 ] && import -window root "$work/no-more-matches.png" 2>/dev/null
+    focus "$told"
+    keys Return
+    wait_gone '^Quern$' || fail "the message stayed"
+done
+alive || fail "Search again ended the program"
+
+focus "$main"
+keys alt+f x
+for _ in $(seq 1 50); do alive || break; sleep 0.1; done
+alive && fail "File > Exit left the second session running"
+wait "$pid"
+pid=""
+settings=$(tr -d '\r' <"$work/bin/settings.ini" | sed -n '3p')
+[ "$settings" = 'HKEY_USERS\S-1-5-21-0-0-0-1000\Software\SmokeImport' ] \
+    || fail "the path line did not stay on the last match: $settings"
 echo "smoke: the program did all it was asked, and its files are as expected"

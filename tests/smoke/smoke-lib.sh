@@ -23,7 +23,8 @@ fail() {
 # Starts Xvfb on a display it picks itself, so that drives running at once never share one.
 start_xvfb() {
     exec {display_fd}<> <(:)
-    Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    # -noreset: a drive may start the program twice, and the server outlives the first run.
+    Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     read -r -t 10 display <&"$display_fd" || { echo "$smoke_name: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     export DISPLAY=":$display"
