@@ -175,7 +175,9 @@ bool isValidUtf8(std::string_view text) {
 }
 
 bool parseKey(std::string_view text, KeyArg& key, std::string& error) {
-    const std::string quoted = "'" + std::string(text) + "'";
+    std::string quoted(1, '\'');
+    quoted += text;
+    quoted += '\'';
     if (text.starts_with("\\\\")) {
         error = "Remote registries cannot be reached: " + quoted + " names another computer.";
         return false;
@@ -342,7 +344,8 @@ bool ArgParser::parseFiles(std::size_t& first, std::string& error) {
 
 bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& error) {
     const Operation op = m_info.operation;
-    const std::string shown = "/" + std::string(name);
+    std::string shown(1, '/');
+    shown += name;
     auto flag = [&](bool& set) {
         if (set) error = shown + " is given twice.";
         return !set && (set = true);

@@ -197,8 +197,12 @@ std::string formatBytes(std::span<const std::uint8_t> bytes, int mode) {
 std::string gridText(std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode) {
     switch (type) {
     case reg::kRegSz:
-    case reg::kRegExpandSz:
-        return "\"" + codec::stringUpToNul(raw) + "\"";
+    case reg::kRegExpandSz: {
+        std::string text(1, '"');
+        text += codec::stringUpToNul(raw);
+        text += '"';
+        return text;
+    }
     case reg::kRegDword:
         // More than four bytes are no number; fewer are one whose high bytes are zero.
         if (raw.size() > 4) return "[Invalid Integer Data]";

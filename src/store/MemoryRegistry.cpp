@@ -681,8 +681,12 @@ Status MemoryRegistry::mount(
     Key* parent = mountParent(at);
     if (!parent) return Status(Status::AccessDenied, "A hive can be loaded only under HKEY_LOCAL_MACHINE or HKEY_USERS.");
     if (m_batchDepth > 0) return Status(Status::AccessDenied, "A hive cannot be loaded while a command changes the registry.");
-    if (name.empty() || name.size() > kMaxKeyNameLength || name.find(u'\\') != name.npos)
-        return Status(Status::BadPath, "\"" + toUtf8(name) + "\" is not a valid key name.");
+    if (name.empty() || name.size() > kMaxKeyNameLength || name.find(u'\\') != name.npos) {
+        std::string message(1, '"');
+        message += toUtf8(name);
+        message += "\" is not a valid key name.";
+        return Status(Status::BadPath, message);
+    }
     if (parent->findSubkey(name))
         return Status(Status::BadPath, "There is already a key named \"" + toUtf8(name) + "\" there.");
     tree->name = std::u16string(name);
