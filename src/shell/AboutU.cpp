@@ -24,6 +24,10 @@ QString contactAddress() {
     return QStringLiteral(QUERN_CONTACT_ADDRESS);
 }
 
+QString contactText(const QString& address) {
+    return address.isEmpty() ? QStringLiteral("Problems: Quern's issue tracker") : address;
+}
+
 TAboutForm::TAboutForm(QWidget* parent)
     : QDialog(parent,
         Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -44,17 +48,20 @@ TAboutForm::TAboutForm(QWidget* parent)
     Label1->setGeometry(24, 72, 97, 17);
     // Labels draw no background of their own: the picture shows through around the texts.
 
-    Mail = new QLabel(contactAddress(), this);
+    Mail = new QLabel(contactText(contactAddress()), this);
     Mail->setGeometry(128, 108, 217, 21);
     Mail->setAlignment(Qt::AlignCenter);
-    Mail->setCursor(Qt::PointingHandCursor);
     QFont mailFont = font;
     mailFont.setPointSize(10);
     Mail->setFont(mailFont);
-    QPalette blue = Mail->palette();
-    blue.setColor(QPalette::WindowText, Qt::blue);
-    Mail->setPalette(blue);
-    Mail->installEventFilter(this);
+    // Only an address is a link; the tracker is named, not opened, as the build knows no address of it.
+    if (!contactAddress().isEmpty()) {
+        Mail->setCursor(Qt::PointingHandCursor);
+        QPalette blue = Mail->palette();
+        blue.setColor(QPalette::WindowText, Qt::blue);
+        Mail->setPalette(blue);
+        Mail->installEventFilter(this);
+    }
 
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
     BitBtn1->setGeometry(280, 192, 75, 25);
@@ -95,6 +102,7 @@ void TAboutForm::FormKeyPress(QKeyEvent* event) {
 }
 
 void TAboutForm::MailClick() {
+    if (contactAddress().isEmpty()) return;
     // The desktop hands the address to the user's mail program; if there is none, nothing happens.
     QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + Mail->text() + QStringLiteral("?Subject=Quern")));
 }

@@ -7,11 +7,15 @@ class QPushButton;
 
 namespace quern {
 
-// The address the about dialog shows and mails, fixed when Quern is built.
+// The address the about dialog shows and mails, fixed when Quern is built; empty when the build
+// was given none.
 [[nodiscard]] QString contactAddress();
 
-// The about dialog: the picture, the version, the author's address (a click writes a mail to it)
-// and OK. It holds no state; the command that shows it destroys it afterwards.
+// Where the about dialog sends the user: the address when there is one, else the issue tracker.
+[[nodiscard]] QString contactText(const QString& address);
+
+// The about dialog: the picture, the version, where to report problems (a click on an address
+// writes a mail to it) and OK. It holds no state; the command that shows it destroys it afterwards.
 class TAboutForm final : public QDialog {
     Q_OBJECT
 
