@@ -117,6 +117,7 @@ alive || fail "the view keys or F5 ended the program"
 
 keys alt+h a
 about=$(window_named '^About Quern') || fail "Help > About opened no about box"
+import -window root "$work/about.png" 2>/dev/null
 focus "$about"
 keys Escape
 wait_gone '^About Quern' || fail "Esc did not close the about box"
