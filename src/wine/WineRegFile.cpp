@@ -1028,9 +1028,10 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
         }
     }
     std::string_view emptyLine = wasInFile ? emptyLineBefore(withLineBefore->substr(0, before)) : "\n";
-    // Without an empty line only behind the text it followed in the file: after anything else
-    // the line before might be one Wine reads on into the key line.
-    if (emptyLine.empty() && writer.copiedUpTo() != src.offset) emptyLine = "\n";
+    // Without an empty line only a copied block behind the text it followed in the file: after
+    // anything else the line before might be one Wine reads on into the key line. (The place a
+    // changed key had may be that of a file older than the one on disk, after an Undo.)
+    if (emptyLine.empty() && (!copy || writer.copiedUpTo() != src.offset)) emptyLine = "\n";
     writer.startBlock(emptyLine);
     const std::uint64_t start = writer.position();
     if (copy) {
