@@ -14,6 +14,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -939,6 +940,12 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
     const std::string target = resolveLinks(path);
     if (otherNames(path, st) > backupNames(target, st))
         return name + " has other names (hard links); replacing it would leave them with the old content, so it is read-only.";
+    // A hive its owner marked read-only stays as it is, even for root, who could replace it.
+    if ((st.st_mode & 0222) == 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+        return name + " is marked read-only (mode " + mode + "), so it is read-only.";
+    }
     if (::access(target.c_str(), W_OK) != 0)
         return name + " cannot be written (" + std::strerror(errno) + "), so it is read-only.";
     if (::access(folderOf(target).c_str(), W_OK) != 0)
@@ -1287,7 +1294,13 @@ Status OfflineHive::writeTemporary() {
     const int made = ::mkstemp(temp.data());
     if (made < 0) return hivexFailure("no temporary file can be made beside it");
     struct stat old { };
-    if (::stat(target.c_str(), &old) == 0) (void)::fchmod(made, old.st_mode & 07777);
+    if (::stat(target.c_str(), &old) == 0) {
+        // The hive stays its owner's where this process may say so (root, or a member of its
+        // group): a hive root edits for a user stays the user's.
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(made, old.st_uid, old.st_gid) != 0)
+            (void)::fchown(made, static_cast<uid_t>(-1), old.st_gid);
+        (void)::fchmod(made, old.st_mode & 07777);
+    }
     ::close(made);
     if (hivex_commit(m_handle, temp.c_str(), 0) != 0) {
         const Status st = hivexFailure("the new hive could not be written");

@@ -407,6 +407,24 @@ TEST_F(HiveTest, AHiveChangedOnDiskOrReadOnlyIsNeverWritten) {
     EXPECT_EQ(test::readFile(path), theirs);
     (void)store->closeKey(raced);
 
+    // A hive its owner marked read-only is read-only, even for root; one root writes keeps its owner.
+    test::writeFile(path, mine);
+    ::chmod(path.c_str(), 0444);
+    mount();
+    EXPECT_NE(store->readOnlyReason().find("SYSTEM is marked read-only (mode 444)"), std::string::npos)
+        << store->readOnlyReason();
+    ::chmod(path.c_str(), 0644);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+        mount();
+        (void)store->closeKey(create(u"Owned"));
+        struct stat owned { };
+        ASSERT_EQ(::stat(path.c_str(), &owned), 0);
+        EXPECT_EQ(owned.st_uid, 1234u);
+        EXPECT_EQ(owned.st_gid, 5678u);
+        ::unlink((path + ".quern-orig.2").c_str());
+    }
+
     // Read only: a reason, and a browse that writes nothing.
     test::writeFile(path, mine);
     ASSERT_EQ(::unlink((path + ".quern-orig").c_str()), 0);
