@@ -90,13 +90,16 @@ void loadHiveFile(TMainForm& form) {
         if (ask.exec() != QDialog::Accepted || ask.name().isEmpty()) return;
         // A name that cannot be had is asked for again in the same dialog, the file still in it:
         // the user chose the file with care and only needs another name.
-        const std::u16string name = reg::toUtf16(ask.name().toStdString());
+        const std::string typed = ask.name().toStdString();
+        const std::u16string name = reg::toUtf16(typed);
         reg::KeyHandle taken(*registry);
+        std::string quoted(1, '"');
+        quoted += typed;
+        quoted += '"';
         if (name.find(u'\\') != std::u16string::npos)
-            tell(form, QStringLiteral("Cannot load hive"), "\"" + ask.name().toStdString() + "\" is not a valid key name.");
+            tell(form, QStringLiteral("Cannot load hive"), quoted + " is not a valid key name.");
         else if (registry->openKey(ask.root(), name, reg::Access::Read, reg::kOpenLink, taken.out()).ok())
-            tell(form, QStringLiteral("Cannot load hive"),
-                "There is already a key named \"" + ask.name().toStdString() + "\" there.");
+            tell(form, QStringLiteral("Cannot load hive"), "There is already a key named " + quoted + " there.");
         else
             break;
         ask.selectName();
