@@ -663,20 +663,16 @@ int runExport(const Context& c, const RegArgs& a) {
 
     // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.
     bool complete = a.selectionFile.empty() || reportSelection(c, registry, selection.Entries());
-    if (!file.leftOutKeys().empty()) {
-        c.err << "quern-reg: these keys hold a line break in their names, which a registry file cannot hold, and were "
-                 "left out with all below them:\n";
-        for (const auto& path : file.leftOutKeys())
+    auto reportLeftOut = [&](const std::vector<std::string>& paths, std::string_view why) {
+        if (paths.empty()) return;
+        c.err << "quern-reg: these keys " << why << ", and were left out with all below them:\n";
+        for (const auto& path : paths)
             c.err << "    " << shownKeyPath(path) << "\n";
         complete = false;
-    }
-    if (!file.unreachableKeys().empty()) {
-        c.err << "quern-reg: these keys are in the hive file under names no path can reach (the hive is read-only "
-                 "for it), and were left out with all below them:\n";
-        for (const auto& path : file.unreachableKeys())
-            c.err << "    " << shownKeyPath(path) << "\n";
-        complete = false;
-    }
+    };
+    reportLeftOut(file.leftOutKeys(), "hold a line break in their names, which a registry file cannot hold");
+    reportLeftOut(file.unreachableKeys(),
+        "are in the hive file under names no path can reach (the hive is read-only for it)");
     if (!complete)
         return c.fail((toOutput ? std::string("The export") : a.file) + " was written without what is named above.");
     return 0;
