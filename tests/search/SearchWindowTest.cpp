@@ -48,6 +48,19 @@ template<class T> void whenModal(std::function<void(T&)> act) {
     });
 }
 
+// Answers every message box once it is up, and notes what it said, for as long as timer runs: a
+// failing test cannot hang on one.
+void answerMessages(QTimer& timer, QStringList& said) {
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&said] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            said.push_back(box->text());
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    timer.start();
+}
+
 QString position(TMainForm& form) {
     QString path = PathEdit(form)->text();
     if (form.focusWidget() == KeyGrid(form))
@@ -132,16 +145,8 @@ private slots:
         QStringList said;
         auto searchAgain = [&] {
             QApplication::setActiveWindow(&form);
-            // Any message box is answered once it is up, so that a failing test cannot hang on one.
             QTimer answer;
-            answer.setInterval(10);
-            QObject::connect(&answer, &QTimer::timeout, [&] {
-                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                    said.push_back(box->text());
-                    box->button(QMessageBox::Ok)->click();
-                }
-            });
-            answer.start();
+            answerMessages(answer, said);
             QTest::keyClick(form.focusWidget(), Qt::Key_F3);
         };
         searchAgain();
@@ -174,14 +179,7 @@ private slots:
         form.searchState().expression = "gamma";
         QStringList said;
         QTimer answer;
-        answer.setInterval(10);
-        QObject::connect(&answer, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                said.push_back(box->text());
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        answer.start();
+        answerMessages(answer, said);
         const auto searchAgain = [&] {
             QApplication::setActiveWindow(&form);
             QTest::keyClick(form.focusWidget(), Qt::Key_F3);
