@@ -151,7 +151,8 @@ public:
         if (offset < m_windowOffset || offset + length > m_windowOffset + m_window.size()) {
             // Soon after where the last read ended: the file is being read in its order, and the
             // window ahead grows as long as it stays so, as the kernel's read-ahead does.
-            const bool inOrder = offset >= m_lastEnd && offset - m_lastEnd <= kNearby;
+            // (A block is read with the end of the line before it, a few bytes back.)
+            const bool inOrder = offset + kLookBehind >= m_lastEnd && offset <= m_lastEnd + kNearby;
             m_ahead = inOrder ? std::min<std::uint64_t>(std::max<std::uint64_t>(m_ahead * 2, kFirstAhead),
                                     kRegFileWriteBuffer)
                               : 0;
@@ -184,6 +185,7 @@ public:
 
 private:
     static constexpr std::uint64_t kNearby = 4096;
+    static constexpr std::uint64_t kLookBehind = 16;
     static constexpr std::uint64_t kFirstAhead = 16384;
     OwnedFd m_fd;
     std::uint64_t m_size;

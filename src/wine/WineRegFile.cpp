@@ -994,9 +994,12 @@ std::vector<const UnreadBlock*> unreadInOrder(const Key& root) {
     return unread;
 }
 
-// The empty line the file had before a block, given the bytes that end the line before it:
-// "\r\n" in a file with CR LF line ends, and nothing where the block followed a line of text
-// directly (a kept line that Wine cannot read, say). Wine reads them all alike; the file keeps its bytes.
+// How far apart two blocks may stand in the file for the lines between them to be copied.
+constexpr std::uint64_t kMaxGap = 4096;
+
+// The empty line a file has before a block, given the bytes that end the line before it: "\r\n"
+// in a file with CR LF line ends, and nothing where the block followed a line of text directly (a
+// kept line that Wine cannot read, say). Wine reads them all alike; the file keeps its bytes.
 std::string_view emptyLineBefore(std::string_view lineBefore) {
     if (lineBefore.ends_with("\n\r\n") || lineBefore == "\r\n") return "\r\n";
     if (lineBefore.ends_with("\n\n") || lineBefore == "\n") return "\n";
@@ -1015,10 +1018,14 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
         || (&key == &root ? !key.values.empty() || key.hasClass || key.isLink || key.hasKeptLines()
                           : key.needsBlock());
     if (!block) return { const_cast<Key*>(&key), { 0, 0 } };
-    // A block that was in the file is read with the end of the line before it, which tells what
-    // stood before the block there.
+    // A block that was in the file is read with what stood before it there: behind the block it
+    // followed in the file, the very lines between the two (empty lines, CR LF or not, spaces);
+    // elsewhere the end of the line before it, which tells CR LF from LF.
     const bool wasInFile = src.length > 0 && src.offset <= original.size() && src.length <= original.size() - src.offset;
-    const std::uint64_t before = wasInFile ? std::min<std::uint64_t>(src.offset, 3) : 0;
+    const std::uint64_t copiedUpTo = writer.copiedUpTo();
+    const bool follows = copy && copiedUpTo > 0 && copiedUpTo <= src.offset && src.offset - copiedUpTo <= kMaxGap;
+    const std::uint64_t before
+        = follows ? src.offset - copiedUpTo : (wasInFile ? std::min<std::uint64_t>(src.offset, 3) : 0);
     std::optional<std::string_view> withLineBefore;
     if (wasInFile) {
         withLineBefore = original.read(src.offset - before, copy ? src.length + before : before);
@@ -1027,11 +1034,17 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
             return { const_cast<Key*>(&key), { 0, 0 } };
         }
     }
-    std::string_view emptyLine = wasInFile ? emptyLineBefore(withLineBefore->substr(0, before)) : "\n";
-    // Without an empty line only a copied block behind the text it followed in the file: after
-    // anything else the line before might be one Wine reads on into the key line. (The place a
-    // changed key had may be that of a file older than the one on disk, after an Undo.)
-    if (emptyLine.empty() && (!copy || writer.copiedUpTo() != src.offset)) emptyLine = "\n";
+    const std::string_view lead = wasInFile ? withLineBefore->substr(0, before) : std::string_view();
+    std::string_view emptyLine;
+    if (follows && lead.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        emptyLine = lead;
+    } else {
+        // After anything but the text it followed, the line before might be one Wine reads on into
+        // the key line: an empty line at least. (The place a changed key had may be that of a file
+        // older than the one on disk, after an Undo.)
+        emptyLine = wasInFile ? emptyLineBefore(lead.substr(lead.size() - std::min<std::size_t>(lead.size(), 3))) : "\n";
+        if (emptyLine.empty()) emptyLine = "\n";
+    }
     writer.startBlock(emptyLine);
     const std::uint64_t start = writer.position();
     if (copy) {

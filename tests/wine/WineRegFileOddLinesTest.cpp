@@ -105,9 +105,9 @@ TEST(WineRegFileOddLines, OneRunningStoreWritingThreeTimesKeepsEveryLineItDoesNo
     EXPECT_EQ(valuesOf(again, kLocalMachine, u"A").size(), 0u);
 }
 
-// What stands between blocks is the file's own: CR LF empty lines stay CR LF, and a block that
-// followed a line directly (a kept line) stays without an empty line before it, as long as it
-// still follows that line. Only the changed block is written anew.
+// What stands between blocks is the file's own: its empty lines as they were (CR LF, spaces, two of
+// them), and a block that followed a line directly (a kept line) stays without an empty line
+// before it, as long as it still follows that line. Only the changed block is written anew.
 TEST(WineRegFileOddLines, TheLinesBetweenUnchangedBlocksKeepTheirBytes) {
     test::TempDir dir;
     test::TempDir servers;
@@ -117,14 +117,14 @@ TEST(WineRegFileOddLines, TheLinesBetweenUnchangedBlocksKeepTheirBytes) {
     const std::string b = "[B] 1796672239\r\nthis is no line Wine reads\r\n\"y\"=\"2\"\r\njunk\r\n";
     const std::string c = "[C] 1796672239\r\n\"z\"=\"3\"\r\n";
     const std::string d = "[D] 1796672239\n\"w\"=dword:00000001\n";
-    const std::string file = header + "\r\n" + a + "\r\n" + b + c + "\r\n" + d;
+    const std::string file = header + "\r\n" + a + "\r\n \t\r\n\r\n" + b + c + "\r\n" + d;
     test::writeFile(dir / "system.reg", file);
     {
         WinePrefixStore store(optionsFor(dir, servers));
         ASSERT_EQ(setValue(store, kLocalMachine, u"D", u"w", kRegDword, { 2, 0, 0, 0 }), Status::Ok);
     }
     const std::string dNow = "[D] " + kTimeLines + "\"w\"=dword:00000002\n";
-    EXPECT_EQ(test::readFile(dir / "system.reg"), header + "\r\n" + a + "\r\n" + b + c + "\r\n" + dNow);
+    EXPECT_EQ(test::readFile(dir / "system.reg"), header + "\r\n" + a + "\r\n \t\r\n\r\n" + b + c + "\r\n" + dNow);
 
     // B rewritten: C no longer follows the line it followed, and gets an empty line of its own.
     {
