@@ -1394,9 +1394,11 @@ Status OfflineHive::placeChanges() {
         if (replaced == ReplaceResult::ChangedAndSwapped) m_temp.clear();
         m_original.drop();
         abandonChanges();
+        // Rarely, the other program's hive cannot be put back: Quern's is then in place.
         return Status(Status::ChangedOnDisk,
-            m_name + " was changed on disk while Quern wrote it. Nothing was written"
-                + (swapped.empty() ? std::string() : " (" + swapped + ")") + "; refresh (F5) to read it again.");
+            m_name + " was changed on disk while Quern wrote it"
+                + (swapped.empty() ? ". Nothing was written" : ", and " + swapped + "; Quern's hive is in place")
+                + "; refresh (F5) to read it again.");
     }
     if (replaced == ReplaceResult::Failed) {
         // Not "nothing was written": other files of the batch may have been, and are put back.

@@ -537,6 +537,12 @@ Status WinePrefixStore::mayChange(Hive& part) {
         checkServer();
         return Status(Status::AccessDenied, m_readOnly.empty() ? "A wineserver runs for this prefix." : m_readOnly);
     }
+    // Made read-only since it was read (chmod leaves the file's stamp as it was).
+    if (std::string reason = notWritableReason(hive); !reason.empty()) {
+        if (hive.readOnlyReason.find(reason) == std::string::npos)
+            hive.readOnlyReason += (hive.readOnlyReason.empty() ? "" : " ") + reason;
+        return Status(Status::AccessDenied, reason + " Nothing was changed.");
+    }
     struct stat st { };
     const bool existsNow = ::stat(hive.path.c_str(), &st) == 0;
     if (existsNow != hive.existsOnDisk || (existsNow && stampOf(st) != hive.stamp))
@@ -702,9 +708,11 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
             if (p.file->changedOnDisk()) {
                 failure = StatusCode::ChangedOnDisk;
                 const std::string& error = p.file->error();
-                problem = p.hive->fileName + " was changed on disk while Quern wrote it. Nothing was written"
-                    + (error.find("put back") == std::string::npos ? "" : " (" + error + ")")
-                    + "; refresh (F5) to read it again.";
+                // Rarely, the other program's file cannot be put back: Quern's is then in place.
+                problem = error.find("put back") == std::string::npos
+                    ? p.hive->fileName
+                        + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again."
+                    : p.hive->path + ": " + error + "; Quern's file is in place. Refresh (F5) to read it again.";
             } else {
                 problem = p.hive->path + " cannot be replaced: " + p.file->error() + ".";
             }

@@ -714,6 +714,15 @@ TEST_F(StoreTest, FilesThatMustNotBeReplacedAreReadOnlyWithTheReason) {
     EXPECT_TRUE(test::readFile(file("userdef.reg")) == sample("userdef.reg"));
     EXPECT_TRUE(std::filesystem::is_symlink(file("user.reg")));
 
+    // Marked read-only while it is open: the next change finds it out (a chmod leaves the stamp).
+    ::chmod(file("userdef.reg").c_str(), 0644);
+    auto userDefault = open();
+    ::chmod(file("userdef.reg").c_str(), 0444);
+    const Status marked = setString(*userDefault, kUsers, u".Default", u"x", u"y");
+    EXPECT_EQ(marked, Status::AccessDenied);
+    EXPECT_NE(marked.message().find("mode 444"), std::string::npos) << marked.message();
+    EXPECT_TRUE(test::readFile(file("userdef.reg")) == sample("userdef.reg"));
+
     // Once the names are two files again and the mode allows it, a refresh makes them writable.
     std::filesystem::remove(file("user.reg"));
     test::writeFile(file("user.reg"), sample("user.reg"));
