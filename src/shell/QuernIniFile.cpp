@@ -222,6 +222,13 @@ std::string settingsFilePath(const std::string& programFolder, const std::string
     return (config / "quern" / kSettingsFileName).string();
 }
 
+std::string settingsFileToRead(const std::string& settingsPath, const std::string& programFolder) {
+    std::error_code error;
+    if (std::filesystem::exists(settingsPath, error) || !isInstalledProgramFolder(programFolder)) return settingsPath;
+    const std::filesystem::path earlier = std::filesystem::path(programFolder) / kSettingsFileName;
+    return std::filesystem::is_regular_file(earlier, error) ? earlier.string() : settingsPath;
+}
+
 std::string settingsFilePath(const std::string& programFolder) {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");

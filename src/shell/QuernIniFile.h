@@ -127,6 +127,10 @@ void writeSettingsLines(QuernIniFile& file, const SettingsToStore& values);
 // Empty environment values count as unset.
 [[nodiscard]] std::string settingsFilePath(const std::string& programFolder, const std::string& xdgConfigHome,
     const std::string& home, const std::function<bool(const std::string&)>& folderIsWritable);
+// The file to read the settings from: settingsPath, or, while it is not there, the settings.ini an
+// installed Quern of an earlier version kept in its bin/, so that an upgrade keeps the user's
+// layout (the next write goes to settingsPath).
+[[nodiscard]] std::string settingsFileToRead(const std::string& settingsPath, const std::string& programFolder);
 // The same, with this process's environment and the real test of the folder.
 [[nodiscard]] std::string settingsFilePath(const std::string& programFolder);
 // True when files can be made in the folder by this process.

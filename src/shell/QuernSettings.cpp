@@ -40,6 +40,11 @@ std::string quernSettingsFileName() {
     return settingsFilePath(QCoreApplication::applicationDirPath().toStdString());
 }
 
+std::string quernSettingsFileToRead() {
+    if (!chosenFileName().empty()) return chosenFileName();
+    return settingsFileToRead(quernSettingsFileName(), QCoreApplication::applicationDirPath().toStdString());
+}
+
 void setQuernSettingsFileName(std::string fileName) {
     chosenFileName() = std::move(fileName);
 }

@@ -13,6 +13,9 @@ class TMainForm;
 // The settings file of this run: settings.ini beside the program, or in the user's configuration
 // folder when the program's folder cannot be written (see settingsFilePath).
 [[nodiscard]] std::string quernSettingsFileName();
+// Where the settings are read from at start: quernSettingsFileName(), or the file an earlier
+// version of an installed Quern wrote beside itself while that is not there yet.
+[[nodiscard]] std::string quernSettingsFileToRead();
 // Points this process at another settings file, as tests do so that no run sees another's
 // settings; the empty name goes back to the rule above.
 void setQuernSettingsFileName(std::string fileName);

@@ -78,7 +78,7 @@ void TMainForm::FormCreate() {
     BinViewMode = kBytesCharacters;
     DWViewMode = kDwordDecimal;
     {
-        QuernIniFile settings(quernSettingsFileName());
+        QuernIniFile settings(quernSettingsFileToRead());
         readSettings(*this, settings);
     }
     SelectBvm();

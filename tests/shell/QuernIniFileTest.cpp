@@ -295,6 +295,15 @@ TEST(SettingsLocation, AnInstalledBinFolderKeepsTheSettingsInTheConfigFolder) {
         EXPECT_TRUE(isInstalledProgramFolder(bin + "/"));
         EXPECT_EQ(settingsFilePath(bin, dir / "cfg", dir / "home", writable), dir / "cfg/quern/settings.ini");
         EXPECT_EQ(settingsFilePath(bin, "", dir / "home", writable), dir / "home/.config/quern/settings.ini");
+
+        // An earlier version's settings beside the program are read until the new place has its own.
+        const std::string config = dir / (install + "-cfg/quern/settings.ini");
+        EXPECT_EQ(settingsFileToRead(config, bin), config);
+        writeFile(bin + "/settings.ini", "earlier");
+        EXPECT_EQ(settingsFileToRead(config, bin), bin + "/settings.ini");
+        std::filesystem::create_directories(dir / (install + "-cfg/quern"));
+        writeFile(config, "now");
+        EXPECT_EQ(settingsFileToRead(config, bin), config);
     }
     // A build tree keeps them beside the program, whatever lies around it.
     std::filesystem::create_directories(dir / "build/src");
