@@ -650,7 +650,11 @@ int runExport(const Context& c, const RegArgs& a) {
                                        },
                                        form)
                                  : file.OpenRegFile(a.file, form);
-    if (!opened) return c.fail("Cannot create file " + a.file + ": " + file.error());
+    if (!opened) {
+        const bool special = file.error().find("not a regular file") != std::string::npos;
+        return c.fail("Cannot create file " + a.file + ": " + file.error()
+            + (special ? ". To write the export to standard output, give - as the file." : ""));
+    }
     if (!a.selectionFile.empty()) {
         for (const auto& entry : collectExportEntries(selection.Entries()))
             file.ExportEntry(entry, &selection);

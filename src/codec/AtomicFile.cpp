@@ -228,9 +228,11 @@ bool AtomicFile::open(const std::string& path, bool allowInPlace, Hooks hooks) {
     // Only a regular file is ever replaced: a rename over a device or a FIFO would put a plain file
     // in its place (/dev/null among them, for a user who can write /dev), and writing into one in
     // place is no file written at all.
+    // Looked at through the name as given as well: /dev/stdout leads through /proc to a pipe that
+    // is no path at all, but the kernel still follows it to what it is.
     struct stat existing { };
     const bool exists = ::stat(m_target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode))
+    if ((exists || ::stat(path.c_str(), &existing) == 0) && !S_ISREG(existing.st_mode))
         return fail(kindOfFile(existing.st_mode) + ", not a regular file: Quern writes only regular files");
     const auto slash = m_target.rfind('/');
     const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
