@@ -1,5 +1,6 @@
 #pragma once
 
+#include "registry/HiveMount.h"
 #include "store/MemoryRegistry.h"
 
 #include <string>
@@ -7,13 +8,9 @@
 
 namespace quern::cli {
 
-// A hive file to mount for one command: /hive NAME=FILE, NAME below HKEY_LOCAL_MACHINE unless it
-// begins with HKU\ or HKEY_USERS\ (HKLM\ and HKEY_LOCAL_MACHINE\ may be written too).
-struct HiveMount {
-    reg::HKey at = reg::kLocalMachine;
-    std::string name; // UTF-8
-    std::string file;
-};
+// The mount-name parser lives in the core beside the accessor, where the window reaches it too.
+using quern::HiveMount;
+using quern::parseHiveMount;
 
 // Takes the "/hive NAME=FILE" pairs that stand before the operation off args. False, with error
 // set to what is wrong, for a pair without NAME, "=" or FILE.
@@ -21,8 +18,5 @@ bool takeHiveArgs(std::vector<std::string>& args, std::vector<HiveMount>& mounts
 
 // Mounts each hive; the first failure, naming its file, and nothing mounted after it.
 reg::Status mountHives(reg::MemoryRegistry& store, const std::vector<HiveMount>& mounts);
-
-// Parses NAME=FILE as the window's --hive and the command line's /hive take it.
-bool parseHiveMount(const std::string& text, HiveMount& mount, std::string& error);
 
 } // namespace quern::cli

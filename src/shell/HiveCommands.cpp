@@ -1,8 +1,8 @@
 #include "shell/HiveCommands.h"
 
-#include "cli/HiveArgs.h"
 #include "codec/Utf.h"
 #include "hive/OfflineHive.h"
+#include "registry/HiveMount.h"
 #include "registry/RegU.h"
 #include "shell/KeyTreeItem.h"
 #include "shell/QuernU.h"
@@ -131,9 +131,9 @@ QStringList mountStartupHives(reg::RegStore& store, const QStringList& arguments
     reg::MemoryRegistry* registry = mountable(store);
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         if (arguments[i] != QStringLiteral("--hive")) continue;
-        cli::HiveMount mount;
+        HiveMount mount;
         std::string error;
-        if (i + 1 >= arguments.size() || !cli::parseHiveMount(arguments[++i].toStdString(), mount, error)) {
+        if (i + 1 >= arguments.size() || !parseHiveMount(arguments[++i].toStdString(), mount, error)) {
             problems << (error.empty() ? QStringLiteral("--hive needs NAME=FILE.") : QString::fromStdString(error));
             continue;
         }

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "store/RegTypes.h"
+
+#include <string>
+
+namespace quern {
+
+// A hive file to mount, as the window's --hive and the command line's /hive name it: NAME=FILE,
+// NAME below HKEY_LOCAL_MACHINE unless it begins with HKU\ or HKEY_USERS\ (HKLM\ and
+// HKEY_LOCAL_MACHINE\ may be written too).
+struct HiveMount {
+    reg::HKey at = reg::kLocalMachine;
+    std::string name; // UTF-8
+    std::string file;
+};
+
+// Parses NAME=FILE. False, with error set to what is wrong, for a text without NAME, "=" or FILE,
+// or a NAME that would place the hive deeper than directly below its root.
+bool parseHiveMount(const std::string& text, HiveMount& mount, std::string& error);
+
+} // namespace quern
