@@ -29,20 +29,6 @@ bool hasLineBreak(std::string_view text) {
 
 } // namespace
 
-std::string shownKeyPath(std::string_view path) {
-    std::string shown;
-    shown.reserve(path.size());
-    for (char c : reg::escapeLoneSurrogates(path)) {
-        if (c == '\r')
-            shown += "\xE2\x90\x8D"; // U+240D
-        else if (c == '\n')
-            shown += "\xE2\x90\x8A"; // U+240A
-        else
-            shown.push_back(c);
-    }
-    return shown;
-}
-
 std::vector<std::string> collectExportEntries(const std::vector<std::string>& entries) {
     std::vector<std::string> collected;
     for (const auto& entry : entries) {

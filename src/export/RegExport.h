@@ -4,6 +4,7 @@
 
 #include <functional>
 #include "registry/RegAccessor.h"
+#include "registry/RegU.h" // shownKeyPath, which the file's readers and the messages about it use
 #include "selection/TreeSelection.h"
 
 #include <cstdint>
@@ -18,11 +19,6 @@ namespace quern {
 // already taken names the same key (its alone or recursive entry, or another of its value entries),
 // since that entry's section already writes the value.
 [[nodiscard]] std::vector<std::string> collectExportEntries(const std::vector<std::string>& entries);
-
-// The key path as a list shows it: each CR and LF drawn as its control picture (U+240D, U+240A),
-// so that a name holding a line break stays on its line and can be told from a path separator, and
-// a lone surrogate as its escape, so that the text is UTF-8.
-[[nodiscard]] std::string shownKeyPath(std::string_view path);
 
 // The two forms of a registry file. REGEDIT4 is 8-bit text that cannot hold every value: expand
 // strings and multi-strings, QWORDs and other types become binary, and its readers decode

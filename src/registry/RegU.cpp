@@ -9,6 +9,20 @@
 
 namespace quern {
 
+std::string shownKeyPath(std::string_view path) {
+    std::string shown;
+    shown.reserve(path.size());
+    for (char c : reg::escapeLoneSurrogates(path)) {
+        if (c == '\r')
+            shown += "\xE2\x90\x8D"; // U+240D
+        else if (c == '\n')
+            shown += "\xE2\x90\x8A"; // U+240A
+        else
+            shown.push_back(c);
+    }
+    return shown;
+}
+
 bool selectRootByName(reg::RegAccessor& registry, std::string_view name) {
     for (const auto& root : kRootKeys) {
         if (root.name == name) {

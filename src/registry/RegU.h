@@ -55,6 +55,11 @@ bool openKeyPath(reg::RegAccessor& registry, std::string_view path, reg::Access 
 // A\B\ gives A and leaves B\; a text without a backslash is returned whole and leaves it empty.
 std::string takeFirstComponent(std::string& text);
 
+// The key path as a list shows it: each CR and LF drawn as its control picture (U+240D, U+240A),
+// so that a name holding a line break stays on its line and can be told from a path separator, and
+// a lone surrogate as its escape, so that the text is UTF-8.
+[[nodiscard]] std::string shownKeyPath(std::string_view path);
+
 // --- The key tree ---
 
 struct ChildKey {

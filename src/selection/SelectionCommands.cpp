@@ -1,6 +1,6 @@
 #include "selection/SelectionCommands.h"
 
-#include "export/RegExport.h"
+#include "registry/RegU.h"
 #include "shell/KeyTreeItem.h"
 #include "selection/SelectionFile.h"
 #include "shell/QuernU.h"
