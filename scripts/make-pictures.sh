@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Draws the two pictures of the program with ImageMagick and writes them as JPEGs:
-#   src/shell/pictures/about.jpg  the about dialog's, 360 by 220, progressive
-#   src/shell/pictures/wait.jpg   the search's wait window's, 200 by 85, baseline
+#   src/window/pictures/about.jpg  the about dialog's, 360 by 220, progressive
+#   src/window/pictures/wait.jpg   the search's wait window's, 200 by 85, baseline
 # The JPEGs are kept in the tree, so the build needs no ImageMagick; run this only to redraw them.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-out="$root/src/shell/pictures"
+out="$root/src/window/pictures"
 convert="${CONVERT:-convert}"
 bold="DejaVu-Sans-Bold"
 plain="DejaVu-Sans"

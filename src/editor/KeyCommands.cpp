@@ -5,10 +5,10 @@
 #include "editor/ModiFormU.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
-#include "shell/KeyTreeItem.h"
-#include "shell/QuernIcons.h"
-#include "shell/QuernU.h"
-#include "shell/QuestionBox.h"
+#include "window/KeyTreeItem.h"
+#include "window/QuernIcons.h"
+#include "window/CommandWindow.h"
+#include "window/QuestionBox.h"
 
 #include <QMessageBox>
 #include <QTreeWidget>
@@ -19,8 +19,8 @@ namespace quern {
 
 namespace {
 
-void tell(TMainForm& form, const QString& text) {
-    QMessageBox::warning(&form, QStringLiteral("Quern"), text);
+void tell(CommandWindow& window, const QString& text) {
+    QMessageBox::warning(window.widget(), QStringLiteral("Quern"), text);
 }
 
 // The command's sentence, with the store's reason when it has one.
@@ -43,15 +43,15 @@ QString wholeName(const std::string& name) {
 
 // Opens the key a command works in, on an accessor of the command's own. A registry that cannot
 // be written says so here, before any question or dialog.
-bool openForCommand(TMainForm& form, reg::RegAccessor& registry, const std::string& path) {
+bool openForCommand(CommandWindow& window, reg::RegAccessor& registry, const std::string& path) {
     if (openKeyPath(registry, path, reg::Access::Full)) return true;
-    tell(form, withReason(QStringLiteral("Cannot Open key"), form.store().readOnlyReason()));
+    tell(window, withReason(QStringLiteral("Cannot Open key"), window.store().readOnlyReason()));
     return false;
 }
 
-void select(TMainForm& form, KeyTreeItem* node) {
+void select(CommandWindow& window, KeyTreeItem* node) {
     node->treeWidget()->setCurrentItem(node);
-    form.flushTreeChange();
+    window.flushTreeChange();
 }
 
 KeyTreeItem* childNamed(KeyTreeItem* parent, const std::string& name) {
@@ -75,18 +75,18 @@ KeyTreeItem* addChildSorted(KeyTreeItem* parent, const std::string& name, bool h
 }
 
 // Shows the grid again and puts its cursor on the value the dialog left, or says it is missing.
-void showValueRow(TMainForm& form, KeyTreeItem* node, const std::string& name) {
-    form.FillGrid(node);
-    const std::vector<ValueRow>& rows = form.valueRows();
+void showValueRow(CommandWindow& window, KeyTreeItem* node, const std::string& name) {
+    window.FillGrid(node);
+    const std::vector<ValueRow>& rows = window.valueRows();
     const auto found = std::find_if(rows.begin(), rows.end(), [&](const ValueRow& row) { return row.name == name; });
     if (found == rows.end()) {
-        tell(form, QStringLiteral("Cannot create value"));
+        tell(window, QStringLiteral("Cannot create value"));
         return;
     }
-    form.focusValueRow(static_cast<std::size_t>(found - rows.begin()));
+    window.focusValueRow(static_cast<std::size_t>(found - rows.begin()));
 }
 
-void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
+void deleteKeyNode(CommandWindow& window, KeyTreeItem* node) {
     std::string rootName;
     std::string subkeyPath;
     splitNodePath(node, rootName, subkeyPath);
@@ -95,16 +95,16 @@ void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
     const QString question = QStringLiteral("Delete \"") + shownText(rootName) + shortName(subkeyPath)
         + QStringLiteral("\" key, are you sure ?");
     const QString whole = wholeName(subkeyPath).isEmpty() ? QString() : shownText(rootName + subkeyPath);
-    if (askQuestion(&form, question, false, whole) != Answer::Yes) return;
-    reg::RegAccessor registry(form.store());
+    if (askQuestion(window.widget(), question, false, whole) != Answer::Yes) return;
+    reg::RegAccessor registry(window.store());
     if (!selectRootByName(registry, rootName)) return;
     // One batch for the key and everything below it: when any of it cannot go, all of it stays,
     // and so does its node. The batch around it names it for Undo.
-    reg::WriteBatch batch(form.store());
+    reg::WriteBatch batch(window.store());
     reg::Status status = registry.removeKey(subkeyPath);
     if (status.ok()) status = batch.finish(deleteKeyLabel(keyPathOfNode(node)));
     if (!status.ok()) {
-        tell(form, withReason(QStringLiteral("Error removing key"), status.message()));
+        tell(window, withReason(QStringLiteral("Error removing key"), status.message()));
         return;
     }
     auto* parent = static_cast<KeyTreeItem*>(node->parent());
@@ -113,22 +113,22 @@ void deleteKeyNode(TMainForm& form, KeyTreeItem* node) {
     if (!next) next = parent;
     delete node;
     if (parent->childCount() == 0) parent->markHasChildren(false);
-    select(form, static_cast<KeyTreeItem*>(next));
+    select(window, static_cast<KeyTreeItem*>(next));
 }
 
-void deleteValues(TMainForm& form, KeyTreeItem* node) {
-    const std::vector<ValueRow>& rows = form.valueRows();
-    std::vector<std::size_t> range = form.highlightedValueRows();
-    const int cursor = form.focusedGridRow();
+void deleteValues(CommandWindow& window, KeyTreeItem* node) {
+    const std::vector<ValueRow>& rows = window.valueRows();
+    std::vector<std::size_t> range = window.highlightedValueRows();
+    const int cursor = window.focusedGridRow();
     if (range.empty() && cursor >= 0 && static_cast<std::size_t>(cursor) < rows.size())
         range.push_back(static_cast<std::size_t>(cursor));
     if (range.empty()) return;
     std::vector<std::string> names;
     for (const std::size_t row : range)
         names.push_back(rows[row].name);
-    reg::RegAccessor registry(form.store());
-    if (!openForCommand(form, registry, keyPathOfNode(node))) return;
-    reg::RegStore& store = form.store();
+    reg::RegAccessor registry(window.store());
+    if (!openForCommand(window, registry, keyPathOfNode(node))) return;
+    reg::RegStore& store = window.store();
     // The whole range is written once, after the last question.
     reg::WriteBatch batch(store);
     bool all = false;
@@ -137,40 +137,40 @@ void deleteValues(TMainForm& form, KeyTreeItem* node) {
         if (!all) {
             const QString question
                 = QStringLiteral("Delete \"") + shortName(names[i]) + QStringLiteral("\" value, are you sure ?");
-            const Answer answer = askQuestion(&form, question, i + 1 < names.size(), wholeName(names[i]));
+            const Answer answer = askQuestion(window.widget(), question, i + 1 < names.size(), wholeName(names[i]));
             if (answer == Answer::NoToAll) break;
             if (answer == Answer::No) continue;
             all = answer == Answer::All;
         }
         if (const reg::Status status = store.deleteValue(registry.currentKey(), reg::toUtf16(names[i])); !status.ok())
-            tell(form, withReason(QStringLiteral("Cannot remove the value"), status.message()));
+            tell(window, withReason(QStringLiteral("Cannot remove the value"), status.message()));
         else
             deleted.push_back(names[i]);
     }
     if (const reg::Status status = batch.finish(deleteValuesLabel(keyPathOfNode(node), deleted)); !status.ok())
-        tell(form, withReason(QStringLiteral("Cannot remove the value"), status.message()));
-    form.FillGrid(node);
+        tell(window, withReason(QStringLiteral("Cannot remove the value"), status.message()));
+    window.FillGrid(node);
 }
 
 } // namespace
 
-void runNew(TMainForm& form) {
-    KeyTreeItem* node = form.currentNode();
+void runNew(CommandWindow& window) {
+    KeyTreeItem* node = window.currentNode();
     if (!node || node->level() == 0) return;
     EditRequest request;
-    request.IsValueEdit = form.focusedPane() == TMainForm::Pane::Grid;
+    request.IsValueEdit = window.focusedPane() == CommandWindow::Pane::Grid;
     request.IsNewItem = true;
     request.EditKeyPath = keyPathOfNode(node);
-    reg::RegAccessor registry(form.store());
-    if (!openForCommand(form, registry, request.EditKeyPath)) return;
+    reg::RegAccessor registry(window.store());
+    if (!openForCommand(window, registry, request.EditKeyPath)) return;
     bool accepted = false;
     {
-        TEditForm dialog(registry, request, form.DWViewMode, &form);
+        TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
         accepted = dialog.exec() == QDialog::Accepted;
     }
     if (!accepted) return;
     if (request.IsValueEdit) {
-        showValueRow(form, node, request.EditItemName);
+        showValueRow(window, node, request.EditItemName);
         return;
     }
     if (request.EditItemName.empty()) return;
@@ -182,42 +182,42 @@ void runNew(TMainForm& form) {
     }
     KeyTreeItem* added = childNamed(node, request.EditItemName);
     if (!added) added = addChildSorted(node, request.EditItemName, false);
-    select(form, added);
+    select(window, added);
 }
 
-void runRenameKey(TMainForm& form) {
-    KeyTreeItem* node = form.currentNode();
+void runRenameKey(CommandWindow& window) {
+    KeyTreeItem* node = window.currentNode();
     if (!node || node->level() < 2) return; // the top node and the root keys have no name to change
     EditRequest request;
     request.IsValueEdit = false;
     request.IsNewItem = false;
     request.EditItemName = node->nodeText();
     request.EditKeyPath = parentPath(keyPathOfNode(node));
-    reg::RegAccessor registry(form.store());
-    if (!openForCommand(form, registry, request.EditKeyPath)) return;
+    reg::RegAccessor registry(window.store());
+    if (!openForCommand(window, registry, request.EditKeyPath)) return;
     bool accepted = false;
     {
-        TEditForm dialog(registry, request, form.DWViewMode, &form);
+        TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
         accepted = dialog.exec() == QDialog::Accepted;
     }
     if (!accepted || request.EditItemName == node->nodeText()) return;
     auto* parent = static_cast<KeyTreeItem*>(node->parent());
     const bool hasSubkeys = node->markedHasChildren();
     delete node;
-    select(form, addChildSorted(parent, request.EditItemName, hasSubkeys));
+    select(window, addChildSorted(parent, request.EditItemName, hasSubkeys));
 }
 
-void runDelete(TMainForm& form) {
-    KeyTreeItem* node = form.currentNode();
+void runDelete(CommandWindow& window) {
+    KeyTreeItem* node = window.currentNode();
     if (!node) return;
-    switch (form.focusedPane()) {
-    case TMainForm::Pane::Tree:
-        if (node->level() >= 2) deleteKeyNode(form, node);
+    switch (window.focusedPane()) {
+    case CommandWindow::Pane::Tree:
+        if (node->level() >= 2) deleteKeyNode(window, node);
         break;
-    case TMainForm::Pane::Grid:
-        deleteValues(form, node);
+    case CommandWindow::Pane::Grid:
+        deleteValues(window, node);
         break;
-    case TMainForm::Pane::Other:
+    case CommandWindow::Pane::Other:
         break;
     }
 }

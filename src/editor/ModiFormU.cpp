@@ -6,7 +6,7 @@
 #include "editor/BinGrid.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
-#include "shell/QuernIcons.h"
+#include "window/QuernIcons.h"
 #include "store/KeyWalk.h"
 
 #include <QApplication>

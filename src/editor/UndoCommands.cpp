@@ -1,6 +1,6 @@
 #include "editor/UndoCommands.h"
 
-#include "shell/QuernU.h"
+#include "window/CommandWindow.h"
 
 #include <QAction>
 #include <QMessageBox>
@@ -16,8 +16,8 @@ QString menuText(const std::string& text) {
     return shown;
 }
 
-void runHistory(TMainForm& form, bool undo) {
-    reg::RegStore& store = form.store();
+void runHistory(CommandWindow& window, bool undo) {
+    reg::RegStore& store = window.store();
     const reg::ChangeLabel* label = undo ? store.undoLabel() : store.redoLabel();
     if (!label) return;
     // Copied: the entry moves to the other side once it ran.
@@ -25,29 +25,29 @@ void runHistory(TMainForm& form, bool undo) {
     const reg::Status status = undo ? store.undoChange() : store.redoChange();
     if (!status.ok()) {
         const QString what = undo ? QStringLiteral("Cannot undo ") : QStringLiteral("Cannot redo ");
-        QMessageBox::warning(&form, QStringLiteral("Quern"),
+        QMessageBox::warning(window.widget(), QStringLiteral("Quern"),
             what + QString::fromStdString(change.what) + QStringLiteral(": ") + QString::fromStdString(status.message()));
     }
     // Even a refused change shows the registry as it is now: a failed write may have found a server.
-    form.showTreeAgain(undo ? change.keyBefore : change.keyPath);
+    window.showTreeAgain(undo ? change.keyBefore : change.keyPath);
 }
 
 } // namespace
 
-void runUndo(TMainForm& form) {
-    runHistory(form, true);
+void runUndo(CommandWindow& window) {
+    runHistory(window, true);
 }
 
-void runRedo(TMainForm& form) {
-    runHistory(form, false);
+void runRedo(CommandWindow& window) {
+    runHistory(window, false);
 }
 
-void showUndoItems(TMainForm& form, QAction* undo, QAction* redo) {
-    const reg::ChangeLabel* undoLabel = form.store().undoLabel();
-    const reg::ChangeLabel* redoLabel = form.store().redoLabel();
-    form.setEditCaption(
+void showUndoItems(CommandWindow& window, QAction* undo, QAction* redo) {
+    const reg::ChangeLabel* undoLabel = window.store().undoLabel();
+    const reg::ChangeLabel* redoLabel = window.store().redoLabel();
+    window.setEditCaption(
         undo, undoLabel ? QStringLiteral("&Undo ") + menuText(undoLabel->what) : QStringLiteral("&Undo"));
-    form.setEditCaption(
+    window.setEditCaption(
         redo, redoLabel ? QStringLiteral("&Redo ") + menuText(redoLabel->what) : QStringLiteral("&Redo"));
     undo->setEnabled(undoLabel != nullptr);
     redo->setEnabled(redoLabel != nullptr);

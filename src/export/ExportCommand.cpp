@@ -1,8 +1,9 @@
 #include "export/ExportCommand.h"
 
 #include "export/RegExport.h"
-#include "shell/KeyTreeItem.h"
-#include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
+#include "window/CommandWindow.h"
+#include "window/FileDialogs.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -28,29 +29,28 @@ void reportLeftOutKeys(QWidget* parent, const std::vector<std::string>& leftOut,
 }
 
 // The two file types of the dialog. REGEDIT4 comes first, the one chosen at the start: it is the
-// form every reader takes. The Unicode form keeps every value whole.
+// window every reader takes. The Unicode window keeps every value whole.
 const QString kRegedit4Filter = QStringLiteral("Registry file, REGEDIT4 (*.reg)");
 const QString kUnicodeFilter = QStringLiteral("Unicode registry file, Version 5.00 (*.reg)");
 
 } // namespace
 
-void runRegExport(TMainForm& form) {
+void runRegExport(CommandWindow& window, const TTreeSel& selection) {
     // What to export follows the focus the command was given in, before any dialog takes it.
-    const bool gridFocused = form.focusedPane() == TMainForm::Pane::Grid;
-    const int row = form.focusedGridRow();
+    const bool gridFocused = window.focusedPane() == CommandWindow::Pane::Grid;
+    const int row = window.focusedGridRow();
     QString chosenType;
-    const QString file = form.fileDialogs.chooseSaveFile(QStringLiteral("Save selected keys as .REG..."),
+    const QString file = window.sharedFileDialogs().chooseSaveFile(QStringLiteral("Save selected keys as .REG..."),
         kRegedit4Filter + QStringLiteral(";;") + kUnicodeFilter, QStringLiteral("reg"), &chosenType);
     if (file.isEmpty()) return;
     const RegFileForm fileForm = chosenType == kUnicodeFilter ? RegFileForm::Unicode : RegFileForm::Regedit4;
 
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    const TTreeSel& selection = form.selection();
-    const std::vector<ValueRow>& rows = form.valueRows();
-    RegFileExport exporter(form.store());
+    const std::vector<ValueRow>& rows = window.valueRows();
+    RegFileExport exporter(window.store());
     bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString(), fileForm);
     if (ok) {
-        KeyTreeItem* node = form.currentNode();
+        KeyTreeItem* node = window.currentNode();
         if (!selection.Entries().empty() || !node) {
             for (const auto& entry : collectExportEntries(selection.Entries()))
                 exporter.ExportEntry(entry, &selection);
@@ -68,14 +68,14 @@ void runRegExport(TMainForm& form) {
     QApplication::restoreOverrideCursor();
     // Nothing of a failed export is left behind, and an earlier file of that name is as it was.
     if (!ok) {
-        QMessageBox::critical(&form, QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
+        QMessageBox::critical(window.widget(), QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
         return;
     }
-    reportLeftOutKeys(&form, exporter.leftOutKeys());
-    reportLeftOutKeys(&form, exporter.unreachableKeys(),
+    reportLeftOutKeys(window.widget(), exporter.leftOutKeys());
+    reportLeftOutKeys(window.widget(), exporter.unreachableKeys(),
         QStringLiteral("are in the hive file under names no path can reach (the hive is read-only for it),"));
     if (exporter.writtenInPlace())
-        QMessageBox::warning(&form, QStringLiteral("Quern"),
+        QMessageBox::warning(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("%1 was written in place: its folder cannot be written, so a crash during the export "
                            "could have left it incomplete.")
                 .arg(file));

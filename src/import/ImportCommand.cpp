@@ -3,7 +3,8 @@
 #include "import/ImportPreview.h"
 #include "import/RegImport.h"
 #include "registry/ChangeLabels.h"
-#include "shell/QuernU.h"
+#include "window/CommandWindow.h"
+#include "window/FileDialogs.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -16,31 +17,31 @@ namespace quern {
 namespace {
 
 // Reads and plans; false after telling the user why, with nothing written.
-bool readAndPlan(TMainForm& form, const QString& file, RegFileContent& content, ImportPlan& plan) {
+bool readAndPlan(CommandWindow& window, const QString& file, RegFileContent& content, ImportPlan& plan) {
     std::string error;
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     const bool ok = readRegFile(QFile::encodeName(file).toStdString(), content, error)
-        && planImport(form.store(), content, plan, error);
+        && planImport(window.store(), content, plan, error);
     QApplication::restoreOverrideCursor();
     if (!ok)
-        QMessageBox::critical(&form, QStringLiteral("Quern"),
+        QMessageBox::critical(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("%1 cannot be imported:\n%2\n\nNothing was written.")
                 .arg(file, QString::fromStdString(error)));
     return ok;
 }
 
 // Writes every change of the file, or none of them; Undo then takes them back together.
-bool applyAsOneBatch(TMainForm& form, const RegFileContent& content, const reg::ChangeLabel& label) {
+bool applyAsOneBatch(CommandWindow& window, const RegFileContent& content, const reg::ChangeLabel& label) {
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    reg::WriteBatch batch(form.store());
-    reg::Status status = applyImport(form.store(), content);
+    reg::WriteBatch batch(window.store());
+    reg::Status status = applyImport(window.store(), content);
     if (status.ok())
         status = batch.finish(label);
     else
         batch.abandon();
     QApplication::restoreOverrideCursor();
     if (!status.ok())
-        QMessageBox::critical(&form, QStringLiteral("Quern"),
+        QMessageBox::critical(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("The import failed, and nothing of it was written:\n%1")
                 .arg(QString::fromStdString(status.message())));
     return status.ok();
@@ -48,31 +49,31 @@ bool applyAsOneBatch(TMainForm& form, const RegFileContent& content, const reg::
 
 } // namespace
 
-void runRegImport(TMainForm& form) {
-    const QString file = form.fileDialogs.chooseOpenFile(QStringLiteral("Import .REG file"),
+void runRegImport(CommandWindow& window) {
+    const QString file = window.sharedFileDialogs().chooseOpenFile(QStringLiteral("Import .REG file"),
         QStringLiteral("Registry file (*.reg);;All files (*)"), QStringLiteral("reg"));
     if (file.isEmpty()) return;
     RegFileContent content;
     ImportPlan plan;
-    if (!readAndPlan(form, file, content, plan)) return;
+    if (!readAndPlan(window, file, content, plan)) return;
     const QString name = QFileInfo(file).fileName();
     if (plan.empty()) {
-        QMessageBox::information(&form, QStringLiteral("Quern"),
+        QMessageBox::information(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("Importing %1 changes nothing: the registry already holds what it says.").arg(name));
         return;
     }
     // Only the keys the file changes count: a hive loaded beside no Wine prefix takes an import.
-    const QString readOnly = QString::fromStdString(importReadOnlyReason(form.store(), content));
-    ImportPreview preview(name, plan, readOnly, &form);
+    const QString readOnly = QString::fromStdString(importReadOnlyReason(window.store(), content));
+    ImportPreview preview(name, plan, readOnly, window.widget());
     if (preview.exec() != QDialog::Accepted) return;
     if (!readOnly.isEmpty()) {
-        QMessageBox::warning(&form, QStringLiteral("Quern"),
+        QMessageBox::warning(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("Nothing was imported: the registry is read-only.\n%1").arg(readOnly));
         return;
     }
     // The window shows what is now there, whether the write went through or not.
-    applyAsOneBatch(form, content, importLabel(name.toStdString(), plan.changes.front().keyPath));
-    form.RefreshMNUClick();
+    applyAsOneBatch(window, content, importLabel(name.toStdString(), plan.changes.front().keyPath));
+    window.RefreshMNUClick();
 }
 
 } // namespace quern

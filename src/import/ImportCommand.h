@@ -2,7 +2,7 @@
 
 namespace quern {
 
-class TMainForm;
+class CommandWindow;
 
 // File > Import...: asks for a registry file, reads it (a file that cannot be read, or that the
 // reader refuses, is named with its line and what was expected there, and nothing is written),
@@ -10,6 +10,6 @@ class TMainForm;
 // Cancel writes nothing; a read-only registry writes nothing and says why. Then the tree and the
 // grid show the registry as it is, the selected key kept where it still exists. A file that would
 // change nothing is said to, and nothing is asked.
-void runRegImport(TMainForm& form);
+void runRegImport(CommandWindow& window);
 
 } // namespace quern

@@ -1,7 +1,7 @@
 #include "search/FindU.h"
 
 #include "search/SearchEngine.h"
-#include "shell/QuernSettings.h"
+#include "window/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

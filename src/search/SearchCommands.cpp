@@ -1,13 +1,14 @@
 #include "search/SearchCommands.h"
 
 #include "codec/Utf.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHitsPane.h"
 #include "search/SearchingU.h"
-#include "shell/QuernU.h"
+#include "selection/TreeSelection.h" // the paths of values and keys a search names
+#include "window/CommandWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,35 +24,35 @@ namespace quern {
 namespace {
 
 // Where a search starts: the key the tree shows, or the value the grid's focus is on.
-std::string startPosition(TMainForm& form) {
-    std::string position = keyPathOfNode(form.currentNode());
-    const int row = form.focusedGridRow();
-    if (row >= 0 && row < static_cast<int>(form.valueRows().size()))
-        position += std::string(kValueSeparator) + form.valueRows()[static_cast<std::size_t>(row)].name;
+std::string startPosition(CommandWindow& window) {
+    std::string position = keyPathOfNode(window.currentNode());
+    const int row = window.focusedGridRow();
+    if (row >= 0 && row < static_cast<int>(window.valueRows().size()))
+        position += std::string(kValueSeparator) + window.valueRows()[static_cast<std::size_t>(row)].name;
     return position;
 }
 
 // Runs a walk with the wait window up and the main window disabled, so that no command starts
 // inside it; the window keeps painting and the wait window can cancel it.
-template<class Walk> void withWaitWindow(TMainForm& form, Walk walk) {
-    SearchState& state = form.searchState();
+template<class Walk> void withWaitWindow(CommandWindow& window, SearchState& state, Walk walk) {
+    QWidget& main = *window.widget();
     state.SearchCancelled = false;
     // Disabling the window takes the keyboard from its pane, and enabling it again does not give
     // it back: it is given back below, so that a walk that moves nothing leaves the focus where
     // it was, and the next search starts from there, not from the tree.
-    const QPointer<QWidget> focused = form.focusWidget();
+    const QPointer<QWidget> focused = main.focusWidget();
     // The wait window stands apart from the main window, which is disabled meanwhile: a window
     // owned by it would be disabled with it and could not be closed to cancel.
     TWaitForm wait(state);
     wait.winId();
-    if (QWindow* handle = wait.windowHandle()) handle->setTransientParent(form.windowHandle());
-    form.setEnabled(false);
+    if (QWindow* handle = wait.windowHandle()) handle->setTransientParent(main.windowHandle());
+    main.setEnabled(false);
     wait.setWindowTitle(QStringLiteral("Looking for: \"%1\"").arg(QString::fromStdString(state.expression)));
     wait.show();
     // Messages are handled at most every 30 ms: often enough for the window, and seldom enough
     // that a walk over a quarter of a million keys is not spent in the message loop.
     QElapsedTimer sincePump; // not started: the first key handles them at once
-    RegistrySearch search(form.store(), state, [&] {
+    RegistrySearch search(window.store(), state, [&] {
         if (sincePump.isValid() && sincePump.elapsed() < 30) return;
         QApplication::processEvents();
         sincePump.restart();
@@ -59,60 +60,57 @@ template<class Walk> void withWaitWindow(TMainForm& form, Walk walk) {
     const RegistrySearch::Progress progress
         = [&](const std::string& position) { wait.LabelProgress->setText(shownText(position)); };
     walk(search, progress);
-    form.setEnabled(true);
+    main.setEnabled(true);
     if (focused) focused->setFocus();
     wait.hide(); // hidden, not closed: closing is what cancels
-    form.activateWindow();
+    main.activateWindow();
 }
 
 } // namespace
 
-void runFindDialog(TMainForm& form) {
-    TFindForm dialog(form.searchState(), &form);
+void runFindDialog(CommandWindow& window, SearchState& state, SearchHitsPane& hits) {
+    TFindForm dialog(state, window.widget());
     const int result = dialog.exec();
     if (result == QDialog::Accepted)
-        runSearchAgain(form);
+        runSearchAgain(window, state, hits);
     else if (result == TFindForm::kFindAll)
-        runFindAll(form);
+        runFindAll(window, state, hits);
 }
 
-void runSearchAgain(TMainForm& form) {
-    SearchState& state = form.searchState();
+void runSearchAgain(CommandWindow& window, SearchState& state, SearchHitsPane& hits) {
     if (state.expression.empty()) {
-        runFindDialog(form);
+        runFindDialog(window, state, hits);
         return;
     }
-    std::string position = startPosition(form);
+    std::string position = startPosition(window);
     bool found = false;
-    withWaitWindow(form, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
+    withWaitWindow(window, state, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
         found = search.SearchRegistry(position, true, &progress);
     });
     if (state.SearchCancelled) return;
     if (!found) {
         // The pane that had the keyboard keeps it through the message too: a search again from
         // there says the same, instead of starting over from the key.
-        const QPointer<QWidget> focused = form.focusWidget();
-        QMessageBox::information(&form, QStringLiteral("Quern"), QStringLiteral("No more matches found"));
+        const QPointer<QWidget> focused = window.widget()->focusWidget();
+        QMessageBox::information(window.widget(), QStringLiteral("Quern"), QStringLiteral("No more matches found"));
         if (focused) focused->setFocus();
         return;
     }
-    goToSearchMatch(form, position);
+    goToSearchMatch(window, position);
 }
 
-void runFindAll(TMainForm& form) {
-    SearchState& state = form.searchState();
-    SearchHitsPane& pane = form.hitsPane();
+void runFindAll(CommandWindow& window, SearchState& state, SearchHitsPane& pane) {
     pane.begin(QString::fromStdString(state.expression));
-    const std::string start = startPosition(form);
-    reg::RegAccessor registry(form.store()); // its own: the grid's key stays where it is
-    withWaitWindow(form, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
+    const std::string start = startPosition(window);
+    reg::RegAccessor registry(window.store()); // its own: the grid's key stays where it is
+    withWaitWindow(window, state, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
         (void)search.FindAll(
             start,
             [&](const std::string& position) {
                 QString data;
                 if (IsValuePath(position) && openKeyPath(registry, KeyOfPath(position), reg::Access::Read)) {
                     const ValueRow row = renderValue(
-                        registry, position.substr(KeyOfPath(position).size() + 2), form.BinViewMode, form.DWViewMode);
+                        registry, position.substr(KeyOfPath(position).size() + 2), window.binViewMode(), window.dwordViewMode());
                     data = shownText(row.text);
                 }
                 pane.addHit(position, data);
@@ -124,23 +122,23 @@ void runFindAll(TMainForm& form) {
     if (pane.hitCount() > 0) pane.List->setFocus();
 }
 
-void goToSearchMatch(TMainForm& form, const std::string& position) {
+void goToSearchMatch(CommandWindow& window, const std::string& position) {
     if (!IsValuePath(position)) {
-        form.focusTree();
-        form.goToKeyPath(position);
-        form.flushTreeChange();
+        window.focusTree();
+        window.goToKeyPath(position);
+        window.flushTreeChange();
         return;
     }
     const std::string key = KeyOfPath(position);
     const std::string name = position.substr(key.size() + kValueSeparator.size());
-    form.goToKeyPath(key);
-    form.flushTreeChange();
-    form.FillGrid(form.currentNode());
-    const std::vector<ValueRow>& rows = form.valueRows();
+    window.goToKeyPath(key);
+    window.flushTreeChange();
+    window.FillGrid(window.currentNode());
+    const std::vector<ValueRow>& rows = window.valueRows();
     const std::u16string wanted = reg::toUtf16(name);
     for (std::size_t row = 0; row < rows.size(); ++row) {
         if (!reg::sameName(reg::toUtf16(rows[row].name), wanted)) continue;
-        form.focusValueRow(row);
+        window.focusValueRow(row);
         break;
     }
 }

@@ -1,6 +1,6 @@
 #include "search/SearchHitsPane.h"
 
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

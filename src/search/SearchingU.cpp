@@ -1,7 +1,7 @@
 #include "search/SearchingU.h"
 
 #include "search/SearchEngine.h"
-#include "shell/JpegImage.h"
+#include "window/JpegImage.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,9 +1,11 @@
 #include "selection/SelectionCommands.h"
 
 #include "registry/RegU.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "selection/SelectionFile.h"
-#include "shell/QuernU.h"
+#include "selection/TreeSelection.h"
+#include "window/CommandWindow.h"
+#include "window/FileDialogs.h"
 
 #include <QAction>
 #include <QFile>
@@ -20,14 +22,13 @@ namespace quern {
 
 namespace {
 
-void toggleHighlightedValues(TMainForm& form, KeyTreeItem& node) {
-    TTreeSel& selection = form.selection();
-    const std::vector<ValueRow>& rows = form.valueRows();
+void toggleHighlightedValues(CommandWindow& window, TTreeSel& selection, KeyTreeItem& node) {
+    const std::vector<ValueRow>& rows = window.valueRows();
     const std::string key = keyPathOfNode(&node);
     // The rows the user highlighted, top to bottom; the blank row of a key without values has no
     // value behind it and is passed over.
     std::vector<std::string> paths;
-    for (std::size_t row : form.highlightedValueRows())
+    for (std::size_t row : window.highlightedValueRows())
         paths.push_back(key + std::string(kValueSeparator) + rows[row].name);
     const bool anyUnselected = std::any_of(
         paths.begin(), paths.end(), [&](const std::string& path) { return selection.StateOfPath(path) == selNone; });
@@ -41,19 +42,19 @@ void toggleHighlightedValues(TMainForm& form, KeyTreeItem& node) {
 
 } // namespace
 
-void toggleSelection(TMainForm& form, bool withSubkeys) {
-    KeyTreeItem* node = form.currentNode();
-    const TMainForm::Pane pane = form.focusedPane();
-    if (pane == TMainForm::Pane::Grid && node) {
-        toggleHighlightedValues(form, *node);
-    } else if (pane == TMainForm::Pane::Tree && node) {
-        form.selection().ToggleNode(*node, withSubkeys);
-        form.SelMenu(form.selection().StateOfNode(node) >= selAlone);
+void toggleSelection(CommandWindow& window, TTreeSel& selection, bool withSubkeys) {
+    KeyTreeItem* node = window.currentNode();
+    const CommandWindow::Pane pane = window.focusedPane();
+    if (pane == CommandWindow::Pane::Grid && node) {
+        toggleHighlightedValues(window, selection, *node);
+    } else if (pane == CommandWindow::Pane::Tree && node) {
+        selection.ToggleNode(*node, withSubkeys);
+        window.SelMenu(selection.StateOfNode(node) >= selAlone);
     } else {
         return;
     }
-    form.repaintPanes();
-    form.showSelectionInMemo();
+    window.repaintPanes();
+    window.showSelectionInMemo();
 }
 
 void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item) {
@@ -87,39 +88,39 @@ QString selectionMemoText(const TTreeSel& selection) {
     return lines.join(QLatin1Char('\n'));
 }
 
-void saveSelectionFile(TMainForm& form) {
-    const QString file = form.fileDialogs.chooseSaveFile(QStringLiteral("Save key selection as ..."),
+void saveSelectionFile(CommandWindow& window, const TTreeSel& selection) {
+    const QString file = window.sharedFileDialogs().chooseSaveFile(QStringLiteral("Save key selection as ..."),
         QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
     if (file.isEmpty()) return;
     std::string error;
     std::vector<std::string> leftOut;
-    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), form.selection().Entries(), error, &leftOut)) {
-        QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
+    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), selection.Entries(), error, &leftOut)) {
+        QMessageBox::warning(window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
         return;
     }
     if (leftOut.empty()) return;
     QString list;
     for (const auto& entry : leftOut)
         list += QLatin1Char('\n') + QString::fromStdString(shownKeyPath(entry));
-    QMessageBox::warning(&form, QStringLiteral("Quern"),
+    QMessageBox::warning(window.widget(), QStringLiteral("Quern"),
         QStringLiteral("These entries name keys or values with a line break in their names, which a selection file "
                        "cannot hold, and were left out of it:%1")
             .arg(list));
 }
 
-void loadSelectionFile(TMainForm& form) {
-    const QString file = form.fileDialogs.chooseOpenFile(QStringLiteral("Load key selection from ..."),
+void loadSelectionFile(CommandWindow& window, TTreeSel& selection) {
+    const QString file = window.sharedFileDialogs().chooseOpenFile(QStringLiteral("Load key selection from ..."),
         QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
     if (file.isEmpty()) return;
     std::vector<std::string> entries;
     std::string error;
     if (!readSelectionFile(QFile::encodeName(file).toStdString(), entries, error)) {
-        QMessageBox::warning(&form, QStringLiteral("Quern"), QStringLiteral("Cannot open file %1").arg(file));
+        QMessageBox::warning(window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot open file %1").arg(file));
         return;
     }
-    form.selection().setEntries(std::move(entries));
-    form.RefreshMNUClick();
-    form.showSelectionInMemo();
+    selection.setEntries(std::move(entries));
+    window.RefreshMNUClick();
+    window.showSelectionInMemo();
 }
 
 } // namespace quern

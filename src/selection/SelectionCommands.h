@@ -7,15 +7,16 @@ class QStyleOptionViewItem;
 namespace quern {
 
 class KeyTreeItem;
-class TMainForm;
+class CommandWindow;
 class TTreeSel;
 
-// The selection commands of the main window; its handlers of the same names call them.
+// The selection commands of the main window; its handlers of the same names call them with the
+// window's selection.
 
 // Space: with the grid focused, the highlighted values are selected (or, when every one of them
 // is selected already, deselected); with the tree focused, the selected key is toggled, with its
 // subkeys or alone. The marks and the memo follow.
-void toggleSelection(TMainForm& form, bool withSubkeys);
+void toggleSelection(CommandWindow& window, TTreeSel& selection, bool withSubkeys);
 
 
 // The look of a tree item by its selection state: bold with its subkeys, blue alone, grey with
@@ -27,7 +28,7 @@ void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, cons
 
 // Save key selection and Load key selection, through the window's file dialogs. A load replaces
 // the selection, then refreshes the tree so that it shows the marks.
-void saveSelectionFile(TMainForm& form);
-void loadSelectionFile(TMainForm& form);
+void saveSelectionFile(CommandWindow& window, const TTreeSel& selection);
+void loadSelectionFile(CommandWindow& window, TTreeSel& selection);
 
 } // namespace quern

@@ -1,7 +1,7 @@
 #include "shell/AboutU.h"
 
 #include "QuernVersion.h"
-#include "shell/JpegImage.h"
+#include "window/JpegImage.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -4,7 +4,7 @@
 #include "hive/OfflineHive.h"
 #include "registry/HiveMount.h"
 #include "registry/RegU.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
 #include "store/KeyWalk.h"
 

@@ -1,8 +1,8 @@
 #include "shell/PaneViews.h"
 
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
-#include "shell/QuernIcons.h"
+#include "window/QuernIcons.h"
 #include "shell/QuernU.h"
 
 #include <QPainter>

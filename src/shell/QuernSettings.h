@@ -1,6 +1,7 @@
 #pragma once
 
-#include "shell/QuernIniFile.h"
+#include "window/QuernIniFile.h"
+#include "window/WindowPlacement.h"
 
 #include <string>
 
@@ -27,16 +28,5 @@ void readSettings(TMainForm& form, QuernIniFile& settings);
 // Close: writes the ten lines from the window as it is and closes the file. A file that cannot be
 // written is left as it was, without a message.
 void writeSettings(TMainForm& form, QuernIniFile& settings);
-
-// A top-level window's placement: its restored rectangle and whether it is maximised or minimised.
-[[nodiscard]] WindowPlacement windowPlacement(const QWidget& window);
-// Gives a top-level window the placement, rectangle and show state together, so a maximised window
-// restores to the stored rectangle. A rectangle that lies off every screen is moved onto the
-// primary screen; one without area keeps the window's own size.
-void setWindowPlacement(QWidget& window, const WindowPlacement& placement);
-
-// Moves a top-level window, frame included, wholly onto the screen that holds its centre (or the
-// nearest one), made no larger than that screen's free area.
-void keepOnScreen(QWidget& window);
 
 } // namespace quern

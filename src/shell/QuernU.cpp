@@ -5,7 +5,7 @@
 #include "editor/KeyCommands.h"
 #include "export/ExportCommand.h"
 #include "shell/HiveCommands.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "selection/SelectionCommands.h"
@@ -442,11 +442,11 @@ void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QR
 // --- The selection ---
 
 void TMainForm::SelMNUClick(QObject* sender) {
-    toggleSelection(*this, sender == SelRecurseMNU);
+    toggleSelection(*this, *m_selection, sender == SelRecurseMNU);
 }
 
 void TMainForm::ValueSelMNUClick() {
-    toggleSelection(*this, false);
+    toggleSelection(*this, *m_selection, false);
 }
 
 void TMainForm::TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const {
@@ -458,19 +458,19 @@ void TMainForm::showSelectionInMemo() {
 }
 
 void TMainForm::SaveSelMNUClick() {
-    saveSelectionFile(*this);
+    saveSelectionFile(*this, *m_selection);
 }
 
 void TMainForm::LoadSelMNUClick() {
-    loadSelectionFile(*this);
+    loadSelectionFile(*this, *m_selection);
 }
 
 void TMainForm::SearchMNUClick() {
-    runFindDialog(*this);
+    runFindDialog(*this, m_searchState, *m_hitsPane);
 }
 
 void TMainForm::SearchAgainMNUClick() {
-    runSearchAgain(*this);
+    runSearchAgain(*this, m_searchState, *m_hitsPane);
 }
 
 void TMainForm::NewMNUClick() {
@@ -489,7 +489,7 @@ void TMainForm::DeleteMNUClick() {
 }
 
 void TMainForm::REGExportMNUClick() {
-    runRegExport(*this);
+    runRegExport(*this, *m_selection);
 }
 
 // --- Help ---

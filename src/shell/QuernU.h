@@ -4,8 +4,9 @@
 #include "registry/RegU.h"
 #include "search/SearchEngine.h"
 #include "selection/TreeSelection.h"
-#include "shell/FileDialogs.h"
 #include "store/RegStore.h"
+#include "window/CommandWindow.h"
+#include "window/FileDialogs.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -42,7 +43,7 @@ class ValueGridModel;
 
 // The main window: the path line above, the key tree on the left, the value grid on the right,
 // the memo of the selection below, and every command in its menus.
-class TMainForm : public QMainWindow, private TreeNavigator {
+class TMainForm : public QMainWindow, public CommandWindow, private TreeNavigator {
     Q_OBJECT
 
 public:
@@ -53,27 +54,26 @@ public:
     int BinViewMode = 2;
     int DWViewMode = 1;
 
-    // What commands need of the panes, without reaching into their widgets.
-    enum class Pane { Other, Tree, Grid };
-    [[nodiscard]] Pane focusedPane() const;
-    // The grid's cursor row while the grid has the focus: the row of a value, the blank row of a
-    // key without values (past the names), or -1 where the grid has no cursor.
-    [[nodiscard]] int focusedGridRow() const;
-    // The rows the user highlighted in the grid that hold a value, top to bottom.
-    [[nodiscard]] std::vector<std::size_t> highlightedValueRows() const;
-    void repaintPanes();
-    void focusTree();
-    void focusValueRow(std::size_t row);
+    // What commands need of the panes, without reaching into their widgets (CommandWindow).
+    [[nodiscard]] QWidget* widget() override { return this; }
+    [[nodiscard]] FileDialogs& sharedFileDialogs() override { return fileDialogs; }
+    [[nodiscard]] int binViewMode() const override { return BinViewMode; }
+    [[nodiscard]] int dwordViewMode() const override { return DWViewMode; }
+    [[nodiscard]] Pane focusedPane() const override;
+    [[nodiscard]] int focusedGridRow() const override;
+    [[nodiscard]] std::vector<std::size_t> highlightedValueRows() const override;
+    void repaintPanes() override;
+    void focusTree() override;
+    void focusValueRow(std::size_t row) override;
 
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
-    [[nodiscard]] reg::RegStore& store() { return m_store; }
+    [[nodiscard]] reg::RegStore& store() override { return m_store; }
     [[nodiscard]] TTreeSel& selection() { return *m_selection; }
     [[nodiscard]] SearchState& searchState() { return m_searchState; }
     [[nodiscard]] SearchHitsPane& hitsPane() { return *m_hitsPane; }
-    // The values the grid shows, in its order: name, type, bytes and text.
-    [[nodiscard]] const std::vector<ValueRow>& valueRows() const;
+    [[nodiscard]] const std::vector<ValueRow>& valueRows() const override;
     [[nodiscard]] QString cellText(int column, int row) const; // row 0 is the header
-    [[nodiscard]] KeyTreeItem* currentNode() const; // the tree's selected node
+    [[nodiscard]] KeyTreeItem* currentNode() const override;
     [[nodiscard]] QString readOnlyText() const; // the bar above the panes; empty while writable
     [[nodiscard]] QString locationText() const; // the registry's folder, as the status bar names it
     // How many times each command that a later part of the program fills has been asked for.
@@ -84,21 +84,16 @@ public:
     void TreeViewCollapsing(QTreeWidgetItem* item);
     void TreeViewChange(QTreeWidgetItem* item);
     void PathEditChange();
-    void RefreshMNUClick();
-    // Selects the key at a key path (as the registry names it) in the tree, as far as it exists.
-    void goToKeyPath(const std::string& path);
-    // Reads the tree again from the registry after a change the tree did not follow, and selects
-    // the key at path as far as it exists.
-    void showTreeAgain(const std::string& path);
-    // Runs the tree's change now when it is still waiting for its delay: the grid and the path
-    // line then show the selected key at once.
-    void flushTreeChange();
+    void RefreshMNUClick() override;
+    void goToKeyPath(const std::string& path) override;
+    void showTreeAgain(const std::string& path) override;
+    void flushTreeChange() override;
     // Tells the user, once each, what the store found wrong in the files as it read them.
     void showNewLoadMessages();
     void GoToPath(const QString& path);
 
     // Value grid
-    void FillGrid(KeyTreeItem* node);
+    void FillGrid(KeyTreeItem* node) override;
     void SelectBvm();
     void SelectIvm();
     void KeyGridDrawCell(QPainter& painter, int column, int row, const QRect& rect, bool selected);
@@ -107,12 +102,12 @@ public:
     // The selection
     void SelMNUClick(QObject* sender);
     void ValueSelMNUClick();
-    void SelMenu(bool selected);
+    void SelMenu(bool selected) override;
     void TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const;
     void SaveSelMNUClick();
     void REGExportMNUClick();
     void LoadSelMNUClick();
-    void showSelectionInMemo();
+    void showSelectionInMemo() override;
 
     // The search
     void SearchMNUClick();
@@ -121,8 +116,7 @@ public:
     FileDialogs fileDialogs { this };
 
     // Menu states by focus
-    // Sets the caption of an edit item, with its key beside it while the edit keys are on.
-    void setEditCaption(QAction* action, const QString& caption);
+    void setEditCaption(QAction* action, const QString& caption) override;
     void KeySelectable(bool selectable);
     void DisableShortcut();
     void EnableShortcut();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
 
 #include <QAbstractTableModel>

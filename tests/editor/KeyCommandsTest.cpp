@@ -3,9 +3,9 @@
 #include "editor/ModiFormU.h"
 #include "store/KeyWalk.h"
 #include "wine/WinePrefixStore.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
-#include "shell/QuestionBox.h"
+#include "window/QuestionBox.h"
 
 #include <QApplication>
 #include <QLineEdit>

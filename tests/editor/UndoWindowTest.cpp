@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "store/KeyWalk.h"
 #include "shell/QuernU.h"
-#include "shell/QuestionBox.h"
+#include "window/QuestionBox.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QAction>

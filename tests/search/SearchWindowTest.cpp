@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHitsPane.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 #include "wine/WinePrefixStore.h"

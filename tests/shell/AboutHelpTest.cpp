@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "shell/AboutU.h"
 #include "shell/HelpU.h"
-#include "shell/JpegImage.h"
+#include "window/JpegImage.h"
 
 #include <QApplication>
 #include <QDesktopServices>

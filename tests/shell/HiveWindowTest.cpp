@@ -3,7 +3,7 @@
 #include "hive/OfflineHive.h"
 #include "registry/RegU.h"
 #include "shell/HiveCommands.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
 #include "wine/WinePrefixStore.h"
 

@@ -2,7 +2,7 @@
 #include "WindowTestSupport.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "shell/KeyTreeItem.h"
+#include "window/KeyTreeItem.h"
 #include "shell/HelpU.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"

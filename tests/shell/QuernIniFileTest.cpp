@@ -1,4 +1,4 @@
-#include "shell/QuernIniFile.h"
+#include "window/QuernIniFile.h"
 
 #include "TestSupport.h"
 

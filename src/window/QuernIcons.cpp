@@ -1,4 +1,4 @@
-#include "shell/QuernIcons.h"
+#include "window/QuernIcons.h"
 
 #include <QPainter>
 #include <QPixmap>

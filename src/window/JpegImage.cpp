@@ -1,4 +1,4 @@
-#include "shell/JpegImage.h"
+#include "window/JpegImage.h"
 
 #include <QFile>
 

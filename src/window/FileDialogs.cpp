@@ -1,4 +1,4 @@
-#include "shell/FileDialogs.h"
+#include "window/FileDialogs.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "shell/QuestionBox.h"
+#include "window/QuestionBox.h"
 
 #include <QMessageBox>
 #include <QPushButton>
