@@ -154,6 +154,7 @@ void TMainForm::buildControls() {
     setTabOrder(PathEdit, Memo);
 
     m_changeTimer = new QTimer(this);
+    m_changeTimer->setObjectName(QStringLiteral("TreeChangeTimer")); // what tests wait on to rest
     m_changeTimer->setSingleShot(true);
     m_changeTimer->setInterval(50);
     connect(m_changeTimer, &QTimer::timeout, this, [this] { TreeViewChange(TreeView->currentItem()); });

@@ -1,3 +1,4 @@
+#include "SettleEvents.h"
 #include "TestSupport.h"
 #include "shell/AboutU.h"
 #include "shell/HelpU.h"
@@ -239,7 +240,7 @@ private slots:
         // without one, it finds that.
         answerNextMessageBox(&shown);
         QVERIFY(checkHelpFile(nullptr));
-        QTest::qWait(20);
+        QUERN_TRY_SETTLE();
         QVERIFY(shown.isEmpty());
         QCOMPARE(applicationHelpFile(), QCoreApplication::applicationDirPath() + QStringLiteral("/ENGQuern.hlp"));
 
@@ -251,7 +252,7 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(QUERN_HELP_SOURCE), installed));
         answerNextMessageBox(&shown);
         QVERIFY(checkHelpFile(nullptr, helpFileFolders(bin)));
-        QTest::qWait(20);
+        QUERN_TRY_SETTLE();
         QVERIFY(shown.isEmpty());
         QCOMPARE(applicationHelpFile(), installed); // a plain path, without "bin/.."
         THelpForm help(applicationHelpFile());
@@ -286,7 +287,7 @@ private slots:
             QString shown;
             answerNextMessageBox(&shown);
             QVERIFY(checkHelpFile(nullptr, helpFileFolders(QStringLiteral("/nonexistent/bin"))));
-            QTest::qWait(20);
+            QUERN_TRY_SETTLE();
             QVERIFY(shown.isEmpty()); // no message
         }
         // Found by its full path, so leaving the folder does not lose it.

@@ -266,7 +266,7 @@ private slots:
         QTest::keyClicks(PathEdit(form), QStringLiteral("or"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         QVERIFY(form.currentNode()->isExpanded());
-        QTest::qWait(80);
+        QTRY_VERIFY_WITH_TIMEOUT(!control<QTimer>(form, "TreeChangeTimer")->isActive(), 5000);
         QCOMPARE(PathEdit(form)->text(),
             QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor")); // what the user types is never overwritten
         PathEdit(form)->setText(QStringLiteral("HKEY_CURRENT_USER\\\\Software"));
@@ -313,7 +313,7 @@ private slots:
         QVERIFY2(told.join(QLatin1Char('\n')).contains(QStringLiteral("user.reg, line")),
             qPrintable(told.join(QLatin1Char('\n'))));
         form.RefreshMNUClick(); // the same lines again: said once
-        QTest::qWait(20);
+        QUERN_TRY_SETTLE();
         QVERIFY(!QApplication::activeModalWidget());
         QVERIFY(!form.currentNode()->markedHasChildren());
     }
@@ -473,7 +473,7 @@ private slots:
             QCOMPARE(DeleteMNU(form)->text(), deleteText); // the path edit's withdrawn keys stay withdrawn
             countQuestions();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-            QTest::qWait(20);
+            QUERN_TRY_SETTLE();
             QVERIFY(form.isVisible());
             QTRY_VERIFY(pane->hasFocus());
         }
@@ -489,7 +489,7 @@ private slots:
         QTRY_VERIFY(!QApplication::activePopupWidget());
         countQuestions();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        QTest::qWait(20);
+        QUERN_TRY_SETTLE();
         QVERIFY(form.isVisible());
         QCOMPARE(questions, 0);
         TreeView(form)->setFocus();

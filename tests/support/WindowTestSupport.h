@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "SettleEvents.h"
 #include "TestSupport.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
