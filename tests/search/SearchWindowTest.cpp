@@ -8,6 +8,7 @@
 #include "shell/QuernU.h"
 #include "store/KeyWalk.h"
 
+#include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -250,6 +251,9 @@ private slots:
             dialog.EditFind->setText(QStringLiteral("need*"));
             dialog.FindAllBTN->click();
         });
+        // The list is filled row by row during the walk: its model keeps the rules views rely on.
+        QAbstractItemModelTester hitRules(
+            form.hitsPane().List->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         form.SearchMNUClick();
         SearchHitsPane& pane = form.hitsPane();
         QVERIFY(pane.isVisible());
