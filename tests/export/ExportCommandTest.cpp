@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "shell/QuernSettings.h"
@@ -22,10 +23,11 @@ namespace {
 
 const std::string K = "HKEY_CURRENT_USER\\Software\\K";
 
-class Window {
+// A registry with K (a = "1", b = 2, and the subkey Sub) shown in a window whose save dialog
+// answers with answer.
+class Window : public test::MainWindowFixture {
 public:
     Window() {
-        store = test::openTestRegistry(dir / "registry");
         {
             reg::RegAccessor registry(*store);
             registry.selectRoot(reg::kCurrentUser);
@@ -34,16 +36,9 @@ public:
             registry.writeString("a", "1");
             registry.writeInteger("b", 2);
         }
-        form = std::make_unique<TMainForm>(*store);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        form->fileDialogs.run = [this](QFileDialog& dialog) {
-            title = dialog.windowTitle();
-            filter = dialog.nameFilters().join(QLatin1Char(';'));
-            suffix = dialog.defaultSuffix();
-            if (!fileType.isEmpty()) dialog.selectNameFilter(fileType);
-            return answer;
-        };
+        // Before the show is checked: a test that goes on after a failed show never meets a real dialog.
+        answerFileDialogs([this] { return answer; });
+        QVERIFY(showWindow());
         form->GoToPath(QString::fromStdString(K));
         QTRY_VERIFY(valueNames(*form).size() == 2);
     }
@@ -52,14 +47,7 @@ public:
         return test::readFile(dir / "out.reg");
     }
 
-    test::TempDir dir;
-    std::unique_ptr<reg::WinePrefixStore> store;
-    std::unique_ptr<TMainForm> form;
     QString answer = QString::fromStdString(dir / "out.reg");
-    QString title;
-    QString filter;
-    QString suffix;
-    QString fileType; // the file type the user picks; none leaves the dialog's own choice
 };
 
 } // namespace
@@ -76,10 +64,10 @@ private slots:
         TreeView(*w.form)->setFocus();
         QCOMPARE(w.exportNow(),
             "REGEDIT4\r\n\r\n[" + K + "]\r\n\"a\"=\"1\"\r\n\"b\"=dword:2\r\n\r\n[" + K + "\\Sub]\r\n\r\n");
-        QCOMPARE(w.title, QStringLiteral("Save selected keys as .REG..."));
-        QCOMPARE(w.filter,
+        QCOMPARE(w.fileDialog.title, QStringLiteral("Save selected keys as .REG..."));
+        QCOMPARE(w.fileDialog.filter,
             QStringLiteral("Registry file, REGEDIT4 (*.reg);Unicode registry file, Version 5.00 (*.reg)"));
-        QCOMPARE(w.suffix, QStringLiteral("reg"));
+        QCOMPARE(w.fileDialog.suffix, QStringLiteral("reg"));
 
         KeyGrid(*w.form)->setFocus();
         KeyGrid(*w.form)->setCurrentIndex(KeyGrid(*w.form)->model()->index(1, 0));
