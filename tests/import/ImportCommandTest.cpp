@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "hive/OfflineHive.h"
@@ -25,10 +26,9 @@ const std::string K = "HKEY_CURRENT_USER\\Software\\K";
 
 // A registry with K (a = "1", b = 2, and the subkey Sub) shown in a window whose file dialog
 // answers with the test's file.
-class Window {
+class Window : public test::MainWindowFixture {
 public:
     explicit Window(bool readOnly = false) {
-        store = test::openTestRegistry(dir / "registry");
         {
             reg::RegAccessor registry(*store);
             registry.selectRoot(reg::kCurrentUser);
@@ -37,24 +37,15 @@ public:
             registry.writeString("a", "1");
             registry.writeInteger("b", 2);
         }
-        if (readOnly) {
-            lock = std::make_unique<test::HeldLock>(test::testRegistryServerLock(dir / "registry"));
-            store = test::openTestRegistry(dir / "registry", false);
-        }
+        if (readOnly) window(openWhileServerRuns());
         userBefore = userFile();
-        form = std::make_unique<TMainForm>(*store);
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        form->fileDialogs.run = [this](QFileDialog& dialog) {
-            title = dialog.windowTitle();
-            offered = dialog.selectedFiles().value(0);
-            return QString::fromStdString(file);
-        };
-        form->GoToPath(QString::fromStdString(K));
-        form->flushTreeChange();
+        // Before the show is checked: a test that goes on after a failed show never meets a real dialog.
+        answerFileDialogs([this] { return QString::fromStdString(file); });
+        QVERIFY(showWindow());
+        goTo(K);
         QTRY_VERIFY(valueNames(*form).size() == 2);
     }
-    [[nodiscard]] std::string userFile() const { return test::readFile(dir / "registry/user.reg"); }
+    [[nodiscard]] std::string userFile() const { return test::readFile(userFilePath()); }
     // Writes the file, runs File > Import... and answers the preview with OK or Cancel.
     void import(const std::string& text, bool ok) {
         test::writeFile(file, text);
@@ -75,14 +66,8 @@ public:
         control<QAction>(*form, "ImportMNU")->trigger();
     }
 
-    test::TempDir dir;
-    std::unique_ptr<test::HeldLock> lock;
-    std::unique_ptr<reg::WinePrefixStore> store;
-    std::unique_ptr<TMainForm> form;
     std::string file = dir / "in.reg";
     std::string userBefore;
-    QString title;
-    QString offered; // the file the dialog started on
     QString summary;
     QStringList rows;
 };
@@ -111,7 +96,7 @@ private slots:
     void thePreviewListsTheChangesAndOnlyOkWrites() {
         Window w;
         w.import(kChanges, false);
-        QCOMPARE(w.title, QStringLiteral("Import .REG file"));
+        QCOMPARE(w.fileDialog.title, QStringLiteral("Import .REG file"));
         const QString k = QString::fromStdString(K);
         QCOMPARE(w.rows,
             QStringList({ QStringLiteral("Key deleted, with all below it|%1\\Sub|||").arg(k),
@@ -225,7 +210,7 @@ private slots:
         QVERIFY(test::fileExists(w.dir / "backup.reg"));
         w.file.clear(); // Cancel
         control<QAction>(*w.form, "ImportMNU")->trigger();
-        QCOMPARE(w.offered, QString::fromStdString(w.dir / "backup.reg"));
+        QCOMPARE(w.fileDialog.offered, QString::fromStdString(w.dir / "backup.reg"));
         QCOMPARE(w.userFile(), w.userBefore);
     }
 
