@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "window/KeyTreeItem.h"
@@ -28,10 +29,10 @@ namespace {
 
 const std::string U = "HKEY_CURRENT_USER";
 
-class Window {
+// A registry with A (the subkeys B and C, the values v1 to v4) in a window.
+class Window : public test::MainWindowFixture {
 public:
     Window() {
-        store = test::openTestRegistry(dir / "registry");
         {
             reg::RegAccessor registry(*store);
             registry.selectRoot(reg::kCurrentUser);
@@ -41,9 +42,7 @@ public:
             for (const char* name : { "v1", "v2", "v3", "v4" })
                 registry.writeString(name, "x");
         }
-        form = std::make_unique<TMainForm>(*store);
-        form->show();
-        QApplication::setActiveWindow(form.get());
+        QVERIFY(showWindow());
     }
 
     // Selects the key in the tree and gives the tree the focus.
@@ -67,10 +66,6 @@ public:
             .arg(option.font.bold() ? QStringLiteral("bold") : QStringLiteral("normal"),
                 option.palette.color(QPalette::Text).name(), option.palette.color(QPalette::HighlightedText).name());
     }
-
-    test::TempDir dir;
-    std::unique_ptr<reg::WinePrefixStore> store;
-    std::unique_ptr<TMainForm> form;
 };
 
 QString caption(QAction* action) {
@@ -189,22 +184,12 @@ private slots:
         Window w;
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
         QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
-        QString title;
-        QString filter;
-        QString suffix;
-        QString offered;
         QString answer = QString::fromStdString(w.dir / "backup");
-        w.form->fileDialogs.run = [&](QFileDialog& dialog) {
-            title = dialog.windowTitle();
-            filter = dialog.nameFilters().join(QLatin1Char(';'));
-            suffix = dialog.defaultSuffix();
-            offered = dialog.selectedFiles().value(0);
-            return answer.isEmpty() ? QString() : answer + QStringLiteral(".qks");
-        };
+        w.answerFileDialogs([&] { return answer.isEmpty() ? QString() : answer + QStringLiteral(".qks"); });
         w.form->SaveSelMNUClick();
-        QCOMPARE(title, QStringLiteral("Save key selection as ..."));
-        QCOMPARE(filter, QStringLiteral("Quern key selection (*.qks)"));
-        QCOMPARE(suffix, QStringLiteral("qks"));
+        QCOMPARE(w.fileDialog.title, QStringLiteral("Save key selection as ..."));
+        QCOMPARE(w.fileDialog.filter, QStringLiteral("Quern key selection (*.qks)"));
+        QCOMPARE(w.fileDialog.suffix, QStringLiteral("qks"));
         QCOMPARE(test::readFile(w.dir / "backup.qks"), "HKEY_CURRENT_USER\\Software\\A\\\r\n");
 
         QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
@@ -217,7 +202,7 @@ private slots:
         // Loading replaces whatever was selected, marks the tree and fills the memo.
         QTest::keyClick(TreeView(*w.form), Qt::Key_Space, Qt::ShiftModifier);
         w.form->LoadSelMNUClick();
-        QCOMPARE(title, QStringLiteral("Load key selection from ..."));
+        QCOMPARE(w.fileDialog.title, QStringLiteral("Load key selection from ..."));
         QCOMPARE(w.entries(), Entries { U + "\\Software\\A\\" });
         QCOMPARE(w.memo(), QStringLiteral("HKEY_CURRENT_USER\\Software\\A\\"));
         QTRY_COMPARE(caption(SelRecurseMNU(*w.form)), QStringLiteral("De&select current with subkey"));
@@ -233,7 +218,7 @@ private slots:
         w.at(QStringLiteral("HKEY_CURRENT_USER\\Software\\A"));
         QTest::keyClick(TreeView(*w.form), Qt::Key_Space);
         const QString missing = QString::fromStdString(w.dir / "no/such/folder/sel.qks");
-        w.form->fileDialogs.run = [&](QFileDialog&) { return missing; };
+        w.answerFileDialogs([&] { return missing; });
         QString message;
         test::answerNextMessageBox(QMessageBox::Ok, &message);
         w.form->SaveSelMNUClick();
