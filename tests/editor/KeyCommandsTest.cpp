@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "editor/ModiFormU.h"
@@ -21,33 +22,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // A registry of its own, and a window over it whose questions the test answers from a script.
-struct Fixture {
-    Fixture() {
-        store = test::openTestRegistry(dir / "registry");
-        setQuestionHook([this](const QString& question, bool offerAll) {
-            questions << question + (offerAll ? QStringLiteral(" [all]") : QString());
-            if (answers.empty()) return Answer::No;
-            const Answer answer = answers.front();
-            answers.pop_front();
-            return answer;
-        });
-    }
-    ~Fixture() { setQuestionHook({}); }
-    void set(std::u16string_view key, std::u16string_view name, std::uint32_t type, const Bytes& data) {
-        reg::KeyHandle handle(*store);
-        QCOMPARE(store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()),
-            reg::Status::Ok);
-        QCOMPARE(store->setValue(handle.get(), name, type, data), reg::Status::Ok);
-    }
-    void makeKey(std::u16string_view key) {
-        reg::KeyHandle handle(*store);
-        QCOMPARE(store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()),
-            reg::Status::Ok);
-    }
-    bool exists(std::u16string_view key) {
-        reg::KeyHandle handle(*store);
-        return store->openKey(reg::kCurrentUser, key, reg::Access::Read, reg::kOptionNone, handle.out()).ok();
-    }
+struct Fixture : test::MainWindowFixture {
+    Fixture()
+        : MainWindowFixture(Questions::Recorded) { }
     // Every key below path with its values, as "depth name" and "  value type bytes" lines: two
     // keys that read alike hold the same things in the same order.
     QStringList dump(std::u16string_view path) {
@@ -69,25 +46,14 @@ struct Fixture {
         }
         return lines;
     }
-    std::string userFile() const { return dir / "registry/user.reg"; }
-
-    test::TempDir dir;
-    std::unique_ptr<reg::WinePrefixStore> store;
-    QStringList questions;
-    std::deque<Answer> answers;
 };
 
+// The commands' keys and what they leave in the shown window.
 struct Window {
-    explicit Window(reg::RegStore& store)
-        : form(store) {
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
-    }
-    void goTo(const char* path) {
-        form.GoToPath(QString::fromLatin1(path));
-        form.flushTreeChange();
-    }
+    explicit Window(Fixture& owner)
+        : fixture(owner)
+        , form(owner.window()) { }
+    void goTo(const char* path) { fixture.goTo(path); }
     void press(QWidget* pane, Qt::Key key) {
         QApplication::setActiveWindow(&form); // as the desktop gives it back after a dialog
         pane->setFocus();
@@ -109,7 +75,8 @@ struct Window {
             names << form.currentNode()->child(i)->text(0);
         return names;
     }
-    TMainForm form;
+    Fixture& fixture;
+    TMainForm& form;
 };
 
 // Types a name into the editor dialog that the next command opens and presses OK.
@@ -136,7 +103,8 @@ private slots:
             f.set(u"Software\\V", name, reg::kRegSz, test::utf16zBytes(u"x"));
         f.set(u"Software\\V", u"exactly twenty chars", reg::kRegDword, { 1, 0, 0, 0 });
         f.set(u"Software\\V", u"twenty-one characters", reg::kRegDword, { 1, 0, 0, 0 });
-        Window w(*f.store);
+        QVERIFY(f.showWindow());
+        Window w(f);
         w.goTo("HKEY_CURRENT_USER\\Software\\V");
         const std::size_t writesBefore = f.store->filesWritten();
 
@@ -174,7 +142,7 @@ private slots:
         QCOMPARE(f.questions, QStringList { QStringLiteral("Delete \"exactly twenty chars\" value, are you sure ?") });
         QCOMPARE(test::valueNames(w.form),
             (std::vector<std::string> { "e", "exactly twenty chars", "f", "g", "h" }));
-        QVERIFY(test::readFile(f.userFile()).find("twenty-one") == std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("twenty-one") == std::string::npos);
     }
 
     void deletingAKeyAsksByItsFirstTwentyCharactersAndSelectsANeighbour() {
@@ -182,7 +150,8 @@ private slots:
         f.makeKey(u"Software\\Example\\Sub\\Deep");
         f.makeKey(u"Software\\Pair\\A");
         f.makeKey(u"Software\\Pair\\B");
-        Window w(*f.store);
+        QVERIFY(f.showWindow());
+        Window w(f);
         w.goTo("HKEY_CURRENT_USER\\Software\\Example\\Sub");
 
         w.press(test::TreeView(w.form), Qt::Key_Delete); // No: nothing goes
@@ -199,7 +168,7 @@ private slots:
         f.answers = { Answer::Yes };
         w.press(test::TreeView(w.form), Qt::Key_Delete);
         QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Pair\\B")); // the next sibling
-        QVERIFY(test::readFile(f.userFile()).find("Pair\\\\A]") == std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("Pair\\\\A]") == std::string::npos);
 
         // The top node and the root keys are never deleted, and not asked about.
         f.questions.clear();
@@ -212,12 +181,13 @@ private slots:
         Fixture f;
         f.makeKey(u"Software\\Kept\\Below");
         f.set(u"Software\\Kept", u"v", reg::kRegSz, test::utf16zBytes(u"x"));
-        const std::string before = test::readFile(f.userFile());
-        test::HeldLock server(test::testRegistryServerLock(f.dir / "registry"));
-        const auto readOnly = test::openTestRegistry(f.dir / "registry", false);
-        const QString reason = QString::fromStdString(readOnly->readOnlyReason());
+        const std::string before = test::readFile(f.userFilePath());
+        reg::WinePrefixStore& readOnly = f.openWhileServerRuns();
+        const QString reason = QString::fromStdString(readOnly.readOnlyReason());
         QVERIFY(!reason.isEmpty());
-        Window w(*readOnly);
+        f.window(readOnly);
+        QVERIFY(f.showWindow());
+        Window w(f);
         w.goTo("HKEY_CURRENT_USER\\Software\\Kept");
 
         QString told;
@@ -237,13 +207,14 @@ private slots:
         test::answerNextMessageBox(QMessageBox::Ok, &told);
         w.press(test::TreeView(w.form), Qt::Key_Insert);
         QVERIFY2(told.startsWith(QStringLiteral("Cannot Open key: ")) && told.contains(reason), qPrintable(told));
-        QVERIFY(test::readFile(f.userFile()) == before);
+        QVERIFY(test::readFile(f.userFilePath()) == before);
     }
 
     void newMakesAValueOrAKeyByFocusAndShowsANewKeyOnce() {
         Fixture f;
         f.makeKey(u"Software\\Parent\\Old");
-        Window w(*f.store);
+        QVERIFY(f.showWindow());
+        Window w(f);
 
         int shown = 0;
         test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
@@ -291,9 +262,10 @@ private slots:
         Fixture f;
         f.set(u"Software\\Def", u"", reg::kRegSz, test::utf16zBytes(u"def"));
         f.makeKey(u"Software\\NoDef");
-        Window w(*f.store);
+        QVERIFY(f.showWindow());
+        Window w(f);
         w.goTo("HKEY_CURRENT_USER\\Software\\Def");
-        const std::string before = test::readFile(f.userFile());
+        const std::string before = test::readFile(f.userFilePath());
         bool refused = false;
         test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
             refused = dialog.EditName->text().isEmpty() && !dialog.OKBtn->isEnabled();
@@ -304,13 +276,13 @@ private slots:
         });
         w.press(test::KeyGrid(w.form), Qt::Key_Insert);
         QVERIFY2(refused, "OK is refused for the default value's name while the default is set");
-        QVERIFY(test::readFile(f.userFile()) == before);
+        QVERIFY(test::readFile(f.userFilePath()) == before);
 
         // Where no default is set, the empty name makes it.
         w.goTo("HKEY_CURRENT_USER\\Software\\NoDef");
         answerDialog(QString());
         w.press(test::KeyGrid(w.form), Qt::Key_Insert);
-        QVERIFY(test::readFile(f.userFile()).find("[Software\\\\NoDef]") != std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("[Software\\\\NoDef]") != std::string::npos);
         QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "" });
     }
 
@@ -322,7 +294,8 @@ private slots:
         f.set(u"Software\\Run\\Below", u"n", reg::kRegDword, { 1, 0, 0, 0 });
         f.makeKey(u"Software\\Other");
         const QStringList before = f.dump(u"Software\\Run");
-        Window w(*f.store);
+        QVERIFY(f.showWindow());
+        Window w(f);
         w.goTo("HKEY_CURRENT_USER\\Software\\Run");
 
         std::size_t writes = f.store->filesWritten();
@@ -338,9 +311,9 @@ private slots:
         QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\RUN"));
         QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software"), (QStringList { QStringLiteral("Other"), QStringLiteral("RUN") }));
         QCOMPARE(f.dump(u"Software\\RUN"), before); // everything below it kept, in order
-        QVERIFY(test::readFile(f.userFile()).find("[Software\\\\RUN]") != std::string::npos);
-        QVERIFY(test::readFile(f.userFile()).find("[Software\\\\Run]") == std::string::npos);
-        QVERIFY(test::readFile(f.userFile()).find("~") == std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("[Software\\\\RUN]") != std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("[Software\\\\Run]") == std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("~") == std::string::npos);
         QVERIFY(f.store->undoChange().ok());
         QCOMPARE(f.dump(u"Software\\Run"), before);
 
@@ -354,7 +327,7 @@ private slots:
         w.press(test::KeyGrid(w.form), Qt::Key_Return);
         QCOMPARE(f.store->filesWritten(), writes + 1);
         QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "PATH" });
-        QVERIFY(test::readFile(f.userFile()).find("\"PATH\"=\"c:\\\\x\"") != std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("\"PATH\"=\"c:\\\\x\"") != std::string::npos);
         test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
             dialog.EditName->setText(QStringLiteral("path"));
             dialog.EditString->setText(QStringLiteral("d:"));
@@ -362,9 +335,9 @@ private slots:
         });
         w.press(test::KeyGrid(w.form), Qt::Key_Return);
         QCOMPARE(test::valueNames(w.form), std::vector<std::string> { "path" });
-        QVERIFY(test::readFile(f.userFile()).find("\"path\"=\"d:\"") != std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("\"path\"=\"d:\"") != std::string::npos);
         QVERIFY(f.store->undoChange().ok());
-        QVERIFY(test::readFile(f.userFile()).find("\"PATH\"=\"c:\\\\x\"") != std::string::npos);
+        QVERIFY(test::readFile(f.userFilePath()).find("\"PATH\"=\"c:\\\\x\"") != std::string::npos);
     }
 
     void renamingAKeyMovesItWholeOrNotAtAll() {
@@ -381,11 +354,12 @@ private slots:
         f.makeKey(u"Software\\Src\\Uno");
         f.makeKey(u"Software\\Other");
         const QStringList before = f.dump(u"Software\\Src");
-        Window w(*f.store);
+        QVERIFY(f.showWindow());
+        Window w(f);
         w.goTo("HKEY_CURRENT_USER\\Software\\Src");
 
         // A disk too full for the renamed key: the key stays, whole, and so does the file.
-        const std::string fileBefore = test::readFile(f.userFile());
+        const std::string fileBefore = test::readFile(f.userFilePath());
         QString told;
         {
             test::FileSizeLimit fullDisk(fileBefore.size() + 10);
@@ -399,7 +373,7 @@ private slots:
             w.press(test::TreeView(w.form), Qt::Key_F2);
         }
         QVERIFY2(told.startsWith(QStringLiteral("Cannot rename the key: ")), qPrintable(told));
-        QVERIFY(test::readFile(f.userFile()) == fileBefore);
+        QVERIFY(test::readFile(f.userFilePath()) == fileBefore);
         QCOMPARE(f.dump(u"Software\\Src"), before);
         QVERIFY(!f.exists(u"Software\\Destination"));
         QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Src"));
