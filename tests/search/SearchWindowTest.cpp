@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "window/KeyTreeItem.h"
@@ -24,22 +25,13 @@ using namespace quern::test;
 namespace {
 
 // A registry of its own with a few keys and values to find.
-struct Fixture {
+struct Fixture : test::MainWindowFixture {
     Fixture() {
-        store = test::openTestRegistry(dir / "registry");
-        set(u"Software\\Vendor\\App", u"alpha", { 'n', 0, 'e', 0, 'e', 0, 'd', 0, 0, 0 });
-        set(u"Software\\Vendor\\App", u"beta", { 'x', 0, 0, 0 });
-        set(u"Software\\Vendor\\App", u"gamma", { 'n', 0, 'e', 0, 'e', 0, 'd', 0, 0, 0 });
-        set(u"Software\\Vendor\\Needle", u"v", { 0, 0 });
+        set(u"Software\\Vendor\\App", u"alpha", reg::kRegSz, { 'n', 0, 'e', 0, 'e', 0, 'd', 0, 0, 0 });
+        set(u"Software\\Vendor\\App", u"beta", reg::kRegSz, { 'x', 0, 0, 0 });
+        set(u"Software\\Vendor\\App", u"gamma", reg::kRegSz, { 'n', 0, 'e', 0, 'e', 0, 'd', 0, 0, 0 });
+        set(u"Software\\Vendor\\Needle", u"v", reg::kRegSz, { 0, 0 });
     }
-    void set(std::u16string_view path, std::u16string_view name, const std::vector<std::uint8_t>& data) {
-        reg::KeyHandle key(*store);
-        QCOMPARE(
-            store->createKey(reg::kCurrentUser, path, reg::Access::Full, reg::kOptionNone, key.out()), reg::Status::Ok);
-        QCOMPARE(store->setValue(key.get(), name, reg::kRegSz, data), reg::Status::Ok);
-    }
-    test::TempDir dir;
-    std::unique_ptr<reg::WinePrefixStore> store;
 };
 
 // Runs something once the next modal dialog of type T is up.
@@ -119,10 +111,8 @@ private slots:
     // F3 steps from match to match from wherever the focus is; the end is said, and moves nothing.
     void searchAgainStepsFromTheFocusToEachMatch() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         bool asked = false;
         whenModal<TFindForm>([&](TFindForm& dialog) {
             asked = true;
@@ -170,10 +160,8 @@ private slots:
     // from the key and finds that last match again.
     void searchAgainPastTheLastValueKeepsSayingSo() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         form.flushTreeChange();
         TreeView(form)->setFocus();
@@ -212,10 +200,8 @@ private slots:
     // Closing the wait window stops the walk: no message, and the tree and grid stay.
     void cancellingLeavesTheWindowAsItWas() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software"));
         form.flushTreeChange();
         form.searchState().expression = "need*";
@@ -240,10 +226,8 @@ private slots:
     // Find all lists each hit once, in the walk's order; Enter on one goes to it.
     void findAllListsEveryHit() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         QVERIFY(!form.hitsPane().isVisible());
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         TreeView(form)->setFocus();
