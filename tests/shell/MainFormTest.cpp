@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "codec/Utf.h"
@@ -35,9 +36,8 @@ using namespace quern::test;
 namespace {
 
 // A registry of its own in a temporary folder, with a few keys and values to browse.
-struct Fixture {
+struct Fixture : test::MainWindowFixture {
     Fixture() {
-        store = test::openTestRegistry(dir / "registry");
         reg::RegAccessor registry(*store);
         registry.selectRoot(reg::kCurrentUser);
         registry.createKey("\\Software\\Vendor\\App\\Deep");
@@ -54,8 +54,6 @@ struct Fixture {
         (void)store->setValue(registry.currentKey(), u"Wide", reg::kRegDword, wide);
         (void)store->setValue(registry.currentKey(), u"Multi", reg::kRegMultiSz, multi);
     }
-    test::TempDir dir;
-    std::unique_ptr<reg::WinePrefixStore> store;
 };
 
 QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const QString& name) {
@@ -85,9 +83,8 @@ private slots:
 
     void startsWithTheTreeAndTheMenus() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(f.showWindow(Fixture::Shown::Exposed));
+        TMainForm& form = f.window();
         QCOMPARE(form.windowTitle(), QStringLiteral("Quern - THE registry editor & backupper"));
         QTreeWidgetItem* top = TreeView(form)->topLevelItem(0);
         QCOMPARE(top->text(0), QStringLiteral("Local Registry"));
@@ -105,10 +102,8 @@ private slots:
 
     void menuStatesFollowTheFocus() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         auto state = [&] {
             return QStringList { SelRecurseMNU(form)->isVisible() ? QStringLiteral("sel") : QStringLiteral("-"),
                 ValueSelMNU(form)->isVisible() ? QStringLiteral("val") : QStringLiteral("-"),
@@ -135,10 +130,8 @@ private slots:
 
     void editKeysTypeIntoThePathEditAndRunCommandsElsewhere() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         PathEdit(form)->setFocus();
         PathEdit(form)->setText(QStringLiteral("ab"));
         PathEdit(form)->setCursorPosition(1);
@@ -169,10 +162,8 @@ private slots:
 
     void escapeClosesAndTheSelectionAsksFirst() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         Memo(form)->setPlainText(QStringLiteral("HKEY_CURRENT_USER\\Software"));
         QString question;
         test::answerNextMessageBox(QMessageBox::No, &question);
@@ -191,7 +182,7 @@ private slots:
 
     void treeFillsLazilyAndDropsOnCollapse() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         QTreeWidgetItem* top = TreeView(form)->topLevelItem(0);
         QTreeWidgetItem* user = top->child(1);
         QCOMPARE(user->childCount(), 0);
@@ -221,7 +212,7 @@ private slots:
 
     void theGridFollowsTheSelectedKeyAfterADelay() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         // Every refill below (a new key, a new view mode, a key without values) keeps the rules
         // views rely on: rows, columns, data and the signals between them agree.
         QAbstractItemModelTester gridRules(
@@ -261,10 +252,8 @@ private slots:
 
     void typingAPathMovesTheTree() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         PathEdit(form)->clear();
         typeInto(PathEdit(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vend"));
         QCOMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software"));
@@ -284,7 +273,7 @@ private slots:
 
     void refreshAfterTheSelectedKeyWasDeleted() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QVERIFY(form.currentNode()->isExpanded());
         form.registry().selectRoot(reg::kCurrentUser);
@@ -300,7 +289,7 @@ private slots:
     // keeps an expand button only when it has subkeys.
     void refreshReportsUnreadableLinesAndShowsOnlyRealSubkeys() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Other"));
         QTRY_COMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Other"));
         form.currentNode()->setExpanded(false);
@@ -325,9 +314,7 @@ private slots:
 
     void aReadOnlyRegistryStillShowsValuesAndSaysWhy() {
         Fixture f;
-        test::HeldLock server(test::testRegistryServerLock(f.dir / "registry"));
-        const auto readOnly = test::openTestRegistry(f.dir / "registry");
-        TMainForm form(*readOnly);
+        TMainForm& form = f.window(f.openWhileServerRuns(true));
         QVERIFY(form.readOnlyText().contains(QStringLiteral("wineserver")));
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 });
@@ -349,10 +336,8 @@ private slots:
 
     void tabMovesThroughThePanesInOrder() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         TreeView(form)->setFocus();
         QList<QWidget*> seen;
         for (int i = 0; i < 4; ++i) {
@@ -364,11 +349,9 @@ private slots:
 
     void theGridDrawsItsHeaderAndSelectionItself() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         form.resize(700, 400);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 });
         KeyGrid(form)->selectRow(0);
@@ -391,10 +374,8 @@ private slots:
     // here in the dialog itself, as a user would, through the keys of the menus.
     void fileCommandsShowTheRealDialog() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         QTRY_COMPARE(selectedPath(form), QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
         TreeView(form)->setFocus();
@@ -446,10 +427,8 @@ private slots:
     // and the Edit menu keeps showing the items of the pane the focus comes back to.
     void theMenusTakeTheKeyboardWithoutClosingOrChangingTheEditMenu() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         form.selection().setEntries({ "HKEY_CURRENT_USER\\Software\\" });
         form.showSelectionInMemo();
         int questions = 0;
@@ -506,10 +485,8 @@ private slots:
     // A command on the highlighted values never reaches a row the user did not highlight.
     void theGridSelectsOneRangeOfRows() {
         Fixture f;
-        TMainForm form(*f.store);
-        form.show();
-        QApplication::setActiveWindow(&form);
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
         form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\App"));
         QTRY_COMPARE(valueNames(form).size(), std::size_t { 7 }); // "", Bytes, Multi, Nothing, Number, Text, Wide
         KeyGrid(form)->setFocus();
@@ -542,17 +519,14 @@ private slots:
     void theStatusSaysWhichRegistryAndWhyItIsReadOnly() {
         Fixture f;
         {
-            TMainForm form(*f.store);
+            TMainForm form(*f.store); // its own, gone before the fixture's over the read-only store
             QVERIFY(form.readOnlyText().isEmpty());
             QCOMPARE(form.locationText(), QStringLiteral("Registry: ") + QString::fromStdString(f.store->location()));
         }
-        test::HeldLock server(test::testRegistryServerLock(f.dir / "registry"));
-        const auto readOnly = test::openTestRegistry(f.dir / "registry");
-        reg::WinePrefixStore& second = *readOnly;
-        TMainForm form(second);
+        reg::WinePrefixStore& second = f.openWhileServerRuns(true);
+        TMainForm& form = f.window(second);
         form.resize(640, 400);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(f.showWindow(Fixture::Shown::Exposed));
         const QString reason = QString::fromStdString(second.readOnlyReason());
         QVERIFY(!reason.isEmpty());
         QVERIFY(form.readOnlyText().contains(reason));
@@ -584,9 +558,8 @@ private slots:
             registry.writeString(reg::toUtf8(u"v\xd800"), "text");
             registry.writeInteger("w", 1);
         }
-        TMainForm form(*f.store);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(f.showWindow(Fixture::Shown::Exposed));
+        TMainForm& form = f.window();
         const QString shownKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Odd<U+DC00>");
         form.GoToPath(shownKey);
         QTRY_COMPARE(form.currentNode()->text(0), QStringLiteral("Odd<U+DC00>"));
@@ -605,11 +578,10 @@ private slots:
 
     void theHelpWindowOpensOnTheScreen() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         const QRect screen = form.screen()->availableGeometry();
         form.setGeometry(screen.left(), screen.top(), 300, 200); // its centre is near the top edge
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(f.showWindow(Fixture::Shown::Exposed));
         QTest::keyClick(TreeView(form), Qt::Key_F1);
         THelpForm* help = form.findChild<THelpForm*>();
         QVERIFY(help && help->isVisible());
@@ -619,10 +591,9 @@ private slots:
 
     void theSplitterNeverHidesTheTree() {
         Fixture f;
-        TMainForm form(*f.store);
+        TMainForm& form = f.window();
         form.resize(600, 400);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(f.showWindow(Fixture::Shown::Exposed));
         Splitter(form)->setSizes({ 0, 600 });
         QVERIFY(TreeView(form)->width() >= 1);
         KeyGrid(form)->setColumnWidth(0, 120);
