@@ -3,7 +3,7 @@
 #include "codec/NumberText.h"
 #include "codec/Utf.h"
 #include "codec/ValueData.h"
-#include "store/RegTypes.h"
+#include "base/RegTypes.h"
 
 #include <array>
 

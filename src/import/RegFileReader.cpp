@@ -2,7 +2,7 @@
 
 #include "codec/FileRead.h"
 #include "codec/Utf.h"
-#include "store/RegTypes.h"
+#include "base/RegTypes.h"
 
 #include <array>
 #include <cerrno>

@@ -2,7 +2,7 @@
 
 #include "registry/RegAccessor.h"
 #include "registry/TreeNode.h"
-#include "store/RegTypes.h"
+#include "base/RegTypes.h"
 
 #include <array>
 #include <string>

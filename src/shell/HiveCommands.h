@@ -1,7 +1,7 @@
 #pragma once
 
 #include "shell/RegistryNotice.h"
-#include "store/RegTypes.h"
+#include "base/RegTypes.h"
 
 #include <QString>
 #include <QStringList>

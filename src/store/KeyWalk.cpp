@@ -1,6 +1,6 @@
 #include "store/KeyWalk.h"
 
-#include "codec/Utf.h"
+#include "base/Names.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "store/MemoryRegistry.h"
 
-#include "codec/Utf.h"
+#include "base/Names.h"
 
 #include <algorithm>
 #include <cstring>

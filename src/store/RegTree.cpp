@@ -1,13 +1,12 @@
 #include "store/RegTree.h"
 
-#include "codec/Utf.h"
+#include "base/Names.h"
 #include "store/KeyArena.h"
 #include "store/MemoryRegistry.h"
 
 #include <algorithm>
 #include <bit>
 #include <chrono>
-#include <ostream>
 #include <unordered_map>
 
 namespace quern::reg {
@@ -17,42 +16,6 @@ namespace {
 constexpr std::size_t kIndexThreshold = 32;
 
 } // namespace
-
-std::string_view statusText(StatusCode code) {
-    switch (code) {
-    case StatusCode::Ok:
-        return "Done.";
-    case StatusCode::NotFound:
-        return "Not found.";
-    case StatusCode::AccessDenied:
-        return "Access denied.";
-    case StatusCode::HasSubkeys:
-        return "The key has subkeys.";
-    case StatusCode::InvalidHandle:
-        return "Not an open key.";
-    case StatusCode::KeyDeleted:
-        return "The key was deleted.";
-    case StatusCode::NoMoreItems:
-        return "No more items.";
-    case StatusCode::BadPath:
-        return "Not a valid key name or path.";
-    case StatusCode::LinkLoop:
-        return "A chain of link keys loops.";
-    case StatusCode::ChangedOnDisk:
-        return "The file was changed on disk.";
-    case StatusCode::WriteFailed:
-        return "The file could not be written.";
-    }
-    return "Unknown error.";
-}
-
-void PrintTo(StatusCode code, std::ostream* out) {
-    *out << statusText(code);
-}
-
-void PrintTo(const Status& status, std::ostream* out) {
-    *out << status.message();
-}
 
 std::uint64_t fileTimeNow() {
     const auto since1970 = std::chrono::system_clock::now().time_since_epoch();

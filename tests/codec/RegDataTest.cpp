@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "store/RegTypes.h"
+#include "base/RegTypes.h"
 
 #include <gtest/gtest.h>
 
