@@ -26,10 +26,12 @@ enum class StatusCode {
 // For test failure output.
 void PrintTo(StatusCode code, std::ostream* out);
 
-// The result of a store call: its code, and where the store knows more (which file, which
-// process, what the system said), the sentence that tells the user. It travels with the result, so
-// a caller never reads a reason left behind by an earlier call.
-class Status {
+// The result of a store call or a file helper: its code, and where the callee knows more (which
+// file, which process, what the system said), the sentence that tells the user. It travels with the
+// result, so a caller never reads a reason left behind by an earlier call. A status dropped unread
+// is a failure nobody hears of, so the compiler refuses it; a caller that truly does not care
+// (closing a key on the way out) says so with (void).
+class [[nodiscard]] Status {
 public:
     // The codes under the type's own name, so that callers write Status::NotFound.
     static constexpr StatusCode Ok = StatusCode::Ok;
