@@ -28,6 +28,8 @@ std::string_view statusText(StatusCode code) {
         return "The file was changed on disk.";
     case StatusCode::WriteFailed:
         return "The file could not be written.";
+    case StatusCode::ReadFailed:
+        return "The file could not be read.";
     }
     return "Unknown error.";
 }

@@ -19,6 +19,7 @@ enum class StatusCode {
     LinkLoop, // a chain of link keys loops or runs longer than the store follows
     ChangedOnDisk, // the file was changed by someone else since it was read; nothing was written
     WriteFailed, // the file could not be written; nothing was changed
+    ReadFailed, // a file could not be read, or is not one a reader takes (a device, one far too large)
 };
 
 // The code's plain sentence for the user ("Not found."), for a status the store gave no words of its own.
@@ -45,6 +46,7 @@ public:
     static constexpr StatusCode LinkLoop = StatusCode::LinkLoop;
     static constexpr StatusCode ChangedOnDisk = StatusCode::ChangedOnDisk;
     static constexpr StatusCode WriteFailed = StatusCode::WriteFailed;
+    static constexpr StatusCode ReadFailed = StatusCode::ReadFailed;
 
     // Implicit, so that a plain code is a status without words of its own.
     Status(StatusCode code = StatusCode::Ok) // NOLINT(google-explicit-constructor)

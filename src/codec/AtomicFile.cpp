@@ -1,6 +1,7 @@
 #include "codec/AtomicFile.h"
 
 #include "codec/FileRead.h"
+#include "codec/UniqueFd.h"
 
 #include <cerrno>
 #include <climits>
@@ -39,45 +40,44 @@ std::string randomSuffix() {
     return out;
 }
 
-// The old file's content, mode and times copied into a new file at pattern (mkstemp's), flushed.
-bool copyBeside(const std::string& from, const struct stat& st, std::string& pattern, std::string& error) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const int out = ::mkstemp(pattern.data());
-    if (out < 0) {
-        error = std::strerror(errno);
-        ::close(in);
-        return false;
-    }
-    bool ok = ::fchmod(out, st.st_mode & 07777) == 0;
+// A failure of the system, errno being error, in its own words.
+reg::Status systemFailure(int error) {
+    return reg::Status(reg::Status::WriteFailed, std::strerror(error));
+}
+
+// Copies in's bytes into out; false, with errno set, when a read or write fails.
+bool copyBytes(int in, int out) {
     char buffer[65536];
-    while (ok) {
+    for (;;) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        for (ssize_t done = 0; ok && done < n;) {
+        if (n <= 0) return n == 0;
+        for (ssize_t done = 0; done < n;) {
             const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
-            ok = w > 0;
-            done += w > 0 ? w : 0;
+            if (w <= 0) return false;
+            done += w;
         }
     }
+}
+
+// The old file's content, mode and times copied into a new file at pattern (mkstemp's), flushed.
+reg::Status copyBeside(const std::string& from, const struct stat& st, std::string& pattern) {
+    const UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) return systemFailure(errno);
+    UniqueFd out(::mkstemp(pattern.data()));
+    if (!out.valid()) return systemFailure(errno);
     const timespec times[2] = { st.st_atim, st.st_mtim };
-    ok = ok && ::futimens(out, times) == 0 && ::fsync(out) == 0;
-    if (!ok) error = std::strerror(errno);
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        error = std::strerror(errno);
+    bool ok = ::fchmod(out.get(), st.st_mode & 07777) == 0 && copyBytes(in.get(), out.get())
+        && ::futimens(out.get(), times) == 0 && ::fsync(out.get()) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(out.release()) != 0 && ok) {
+        error = errno;
         ok = false;
     }
-    if (!ok) ::unlink(pattern.c_str());
-    return ok;
+    if (ok) return reg::Status::Ok;
+    ::unlink(pattern.c_str());
+    return systemFailure(error);
 }
 
 mode_t modeFor(const std::string& path) {
@@ -145,18 +145,17 @@ KeptOriginal::~KeptOriginal() {
     drop();
 }
 
-bool KeptOriginal::keep(const std::string& target, const LinkFunction& link, std::string& error) {
+reg::Status KeptOriginal::keep(const std::string& target, const LinkFunction& link) {
     drop();
     m_target = target;
     m_kept.clear();
     struct stat st { };
     if (::lstat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) {
-            error = std::strerror(errno);
-            return false;
+            return systemFailure(errno);
         }
         m_holds = true; // no file: putting back removes the new one
-        return true;
+        return reg::Status::Ok;
     }
     const std::string prefix = folderOf(target) + "/." + baseOf(target) + std::string(kKeptMark);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -164,19 +163,18 @@ bool KeptOriginal::keep(const std::string& target, const LinkFunction& link, std
         if ((link ? link(target.c_str(), name.c_str()) : ::link(target.c_str(), name.c_str())) == 0) {
             m_kept = name;
             m_holds = true;
-            return true;
+            return reg::Status::Ok;
         }
         if (errno == EEXIST) continue;
         // A file system without hard links (FAT, some network shares), or a file with too many.
         if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK || errno == ENOSYS || errno == EXDEV) break;
-        error = std::strerror(errno);
-        return false;
+        return systemFailure(errno);
     }
     std::string pattern = prefix + std::string(kKeptSuffix, 'X');
-    if (!copyBeside(target, st, pattern, error)) return false;
+    if (reg::Status copied = copyBeside(target, st, pattern); !copied.ok()) return copied;
     m_kept = pattern;
     m_holds = true;
-    return true;
+    return reg::Status::Ok;
 }
 
 bool KeptOriginal::putBack(const std::function<int(int folderFd)>& syncFolder, std::string& error) {
@@ -293,8 +291,8 @@ bool AtomicFile::replace(bool keepOriginal) {
     if (m_inPlace) return m_error.empty();
     if (m_temp.empty()) return fail("the file is not open");
     if (m_expected && !stillExpected()) return false;
-    if (std::string why; keepOriginal && !m_original.keep(m_target, m_hooks.link, why)) {
-        (void)fail("its old content cannot be kept beside it (" + why + ")");
+    if (const reg::Status kept = keepOriginal ? m_original.keep(m_target, m_hooks.link) : reg::Status::Ok; !kept.ok()) {
+        (void)fail("its old content cannot be kept beside it (" + kept.message() + ")");
         abandon();
         return false;
     }
@@ -412,12 +410,11 @@ void AtomicFile::abandon() {
     m_temp.clear();
 }
 
-bool AtomicFile::writeWhole(const std::string& path, std::string_view content, std::string& error, bool* inPlace) {
+reg::Status AtomicFile::writeWhole(const std::string& path, std::string_view content, bool* inPlace) {
     AtomicFile file;
     const bool ok = file.open(path) && file.write(content) && file.commit();
-    if (!ok) error = file.error();
     if (inPlace) *inPlace = file.inPlace();
-    return ok;
+    return ok ? reg::Status::Ok : reg::Status(reg::Status::WriteFailed, file.error());
 }
 
 } // namespace quern

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Status.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,8 +28,8 @@ public:
     KeptOriginal(const KeptOriginal&) = delete;
     KeptOriginal& operator=(const KeptOriginal&) = delete;
 
-    // Keeps what target holds now. False, with error, when it cannot be kept.
-    bool keep(const std::string& target, const LinkFunction& link, std::string& error);
+    // Keeps what target holds now. WriteFailed, with the system's words, when it cannot be kept.
+    reg::Status keep(const std::string& target, const LinkFunction& link);
     // Puts the old content back in place of the new and flushes the folder (through syncFolder
     // when set). False, with error, when it could not: the kept name then stays, so that it can be
     // put back by hand. True with error set: it is back, but its folder could not be flushed.
@@ -143,9 +145,8 @@ public:
     [[nodiscard]] const std::string& target() const { return m_target; }
     [[nodiscard]] std::string folder() const;
 
-    // open, write and commit in one; error is set on failure.
-    static bool writeWhole(
-        const std::string& path, std::string_view content, std::string& error, bool* inPlace = nullptr);
+    // open, write and commit in one; WriteFailed with error()'s words on failure.
+    static reg::Status writeWhole(const std::string& path, std::string_view content, bool* inPlace = nullptr);
 
 private:
     bool fail(std::string what);

@@ -9,6 +9,8 @@
 
 namespace quern {
 
+using reg::Status;
+
 namespace {
 
 std::string readLinkText(const std::string& path) {
@@ -17,12 +19,57 @@ std::string readLinkText(const std::string& path) {
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-std::string cannotRead(int error) {
-    return "cannot be read (" + std::string(std::strerror(error)) + ")";
+Status refused(std::string words) {
+    return Status(Status::ReadFailed, std::move(words));
 }
 
-std::string grewPast(long long maxSize) {
-    return "grew past " + sizeText(maxSize) + " while it was read, more than any registry file";
+Status cannotRead(int error) {
+    return refused("cannot be read (" + std::string(std::strerror(error)) + ")");
+}
+
+Status grewPast(long long maxSize) {
+    return refused("grew past " + sizeText(maxSize) + " while it was read, more than any registry file");
+}
+
+std::string notRegularFile(mode_t mode) {
+    return "is " + kindOfFile(mode) + ", not a regular file";
+}
+
+std::string largerThanAnyRegistry(long long maxSize, long long size) {
+    return "is larger than " + sizeText(maxSize) + " (" + std::to_string(size) + " bytes), more than any registry file";
+}
+
+// Why open(2) failed on path, errno being error.
+Status openFailure(const std::string& path, const FileLimit& limit, int error) {
+    if (error != ENOENT || limit.mustExist) return cannotRead(error);
+    struct stat link { };
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        return refused("is a symbolic link to " + readLinkText(path) + ", which does not exist");
+    return Status::NotFound;
+}
+
+// Reads past the size fstat gave, for a file that grew while it was read: a piece at a time, so
+// that a file read whole is never held one and a half times. done is how much content holds.
+Status readGrowth(int fd, long long maxSize, std::string& content, std::size_t& done) {
+    for (;;) {
+        if (done > static_cast<std::size_t>(maxSize)) return grewPast(maxSize);
+        if (done == content.size()) {
+            char probe[4096];
+            const ssize_t n = ::read(fd, probe, sizeof probe);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return cannotRead(errno);
+            if (n == 0) return Status::Ok;
+            content.resize(done + 65536 + done / 2);
+            std::memcpy(content.data() + done, probe, static_cast<std::size_t>(n));
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return cannotRead(errno);
+        if (n == 0) return Status::Ok;
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 } // namespace
@@ -42,95 +89,45 @@ std::string sizeText(long long bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-ReadResult openRegularFile(const std::string& path, long long maxSize, int& fd, struct stat& st, std::string& why) {
+Status openRegularFile(const std::string& path, const FileLimit& limit, UniqueFd& fd, struct stat& st) {
     // Opened without blocking: a FIFO would otherwise wait for a writer that never comes.
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat link { };
-        if (error == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            why = "is a symbolic link to " + readLinkText(path) + ", which does not exist";
-            return ReadResult::Refused;
-        }
-        if (error == ENOENT) return ReadResult::Missing;
-        why = cannotRead(error);
-        return ReadResult::Refused;
-    }
-    auto refuse = [&](std::string text) {
-        why = std::move(text);
-        ::close(fd);
-        fd = -1;
-        return ReadResult::Refused;
-    };
-    if (::fstat(fd, &st) != 0) return refuse(cannotRead(errno));
-    if (!S_ISREG(st.st_mode)) return refuse("is " + kindOfFile(st.st_mode) + ", not a regular file");
-    if (st.st_size > maxSize)
-        return refuse("is larger than " + sizeText(maxSize) + " (" + std::to_string(st.st_size)
-            + " bytes), more than any registry file");
-    return ReadResult::Ok;
+    UniqueFd opened(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!opened.valid()) return openFailure(path, limit, errno);
+    if (::fstat(opened.get(), &st) != 0) return cannotRead(errno);
+    if (!S_ISREG(st.st_mode)) return refused((limit.notRegular ? limit.notRegular : notRegularFile)(st.st_mode));
+    if (st.st_size > limit.maxSize)
+        return refused((limit.tooLarge ? limit.tooLarge : largerThanAnyRegistry)(limit.maxSize, st.st_size));
+    fd = std::move(opened);
+    return Status::Ok;
 }
 
-bool readToEnd(int fd, long long maxSize, std::uint64_t& read, std::string& why,
-    const std::function<void(std::string_view)>& take) {
+Status readToEnd(int fd, long long maxSize, std::uint64_t& read, const std::function<void(std::string_view)>& take) {
     std::string buffer(std::size_t(1) << 20, '\0');
     read = 0;
     for (;;) {
-        if (read > static_cast<std::uint64_t>(maxSize)) {
-            why = grewPast(maxSize);
-            return false;
-        }
+        if (read > static_cast<std::uint64_t>(maxSize)) return grewPast(maxSize);
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            why = cannotRead(errno);
-            return false;
+            return cannotRead(errno);
         }
-        if (n == 0) return true;
+        if (n == 0) return Status::Ok;
         take(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
         read += static_cast<std::uint64_t>(n);
     }
 }
 
-ReadResult readRegularFile(
-    const std::string& path, long long maxSize, std::string& content, struct stat& st, std::string& why) {
-    int fd = -1;
-    if (const ReadResult opened = openRegularFile(path, maxSize, fd, st, why); opened != ReadResult::Ok)
-        return opened;
-    auto refuse = [&](std::string text) {
-        why = std::move(text);
-        ::close(fd);
-        return ReadResult::Refused;
-    };
+Status readRegularFile(const std::string& path, const FileLimit& limit, std::string& content, struct stat& st) {
+    UniqueFd fd;
+    if (Status opened = openRegularFile(path, limit, fd, st); !opened.ok()) return opened;
     content.clear();
     content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
-    for (;;) {
-        if (done > static_cast<std::size_t>(maxSize)) return refuse(grewPast(maxSize));
-        if (done == content.size()) {
-            // Full as stat said: most likely the end. Room for more only if the file grew while read,
-            // so that a file read whole is never held one and a half times.
-            char probe[4096];
-            const ssize_t n = ::read(fd, probe, sizeof probe);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return refuse(cannotRead(errno));
-            if (n == 0) break;
-            content.resize(done + 65536 + done / 2);
-            std::memcpy(content.data() + done, probe, static_cast<std::size_t>(n));
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return refuse(cannotRead(errno));
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
+    // Full as stat said is most likely the end; readGrowth makes room only if the file grew.
+    if (Status read = readGrowth(fd.get(), limit.maxSize, content, done); !read.ok()) return read;
     content.resize(done);
     st.st_size = static_cast<off_t>(done);
-    ::close(fd);
-    return ReadResult::Ok;
+    return Status::Ok;
 }
 
 } // namespace quern

@@ -88,7 +88,9 @@ bool writeEmptyHive(const std::string& path, std::string& error) {
 
     // The rest of the bin is one free cell.
     put32(hive, kBin + 0xb0, static_cast<std::uint32_t>(kBin - 0xb0));
-    return AtomicFile::writeWhole(path, hive, error);
+    const reg::Status written = AtomicFile::writeWhole(path, hive);
+    if (!written.ok()) error = written.message();
+    return written.ok();
 }
 
 } // namespace quern::reg

@@ -1,6 +1,7 @@
 #include "hive/OfflineHive.h"
 
 #include "codec/AtomicFile.h"
+#include "codec/FileRead.h"
 #include "codec/Fingerprint.h"
 #include "codec/Utf.h"
 #include "hive/HiveFormat.h"
@@ -101,55 +102,18 @@ bool standIn(std::u16string_view name, std::u16string& out) {
     return lone;
 }
 
-// A descriptor closed when it goes.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f)
-        : fd(f) { }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-// Opens a file for reading that must be a regular one of a hive's size: a device or a pipe named
-// by mistake is never read, and nothing larger than a hive is taken into memory. False with why
-// (words that follow the file's name) otherwise.
-bool openHiveFile(const std::string& path, Fd& file, struct stat& st, std::string& why) {
-    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
-        why = std::string("cannot be read (") + std::strerror(errno) + ")";
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = "is not a regular file";
-        return false;
-    }
-    if (st.st_size > kMaxHiveFileSize) {
-        why = "is larger than any registry hive (" + std::to_string(st.st_size) + " bytes)";
-        return false;
-    }
-    return true;
+// The words of a file refused as a hive, which follow the file's name.
+std::string notAHiveFile(mode_t) {
+    return "is not a regular file";
 }
 
-// Reads a whole hive file. False with why (words that follow the file's name) otherwise.
-bool readWhole(const std::string& path, std::string& content, struct stat& st, std::string& why) {
-    Fd file(-1);
-    if (!openHiveFile(path, file, st, why)) return false;
-    content.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::read(file.fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            why = n < 0 ? std::string("cannot be read (") + std::strerror(errno) + ")" : "was cut short while it was read";
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+std::string largerThanAnyHive(long long, long long size) {
+    return "is larger than any registry hive (" + std::to_string(size) + " bytes)";
 }
+
+// A file read as a hive must be a regular one of a hive's size: a device or a pipe named by
+// mistake is never read, and nothing larger than a hive is taken into memory.
+constexpr FileLimit kHiveFileLimit { kMaxHiveFileSize, notAHiveFile, largerThanAnyHive, true };
 
 } // namespace
 
@@ -955,12 +919,12 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
 }
 
 Status OfflineHive::load(std::unique_ptr<Key>& tree) {
-    Fd file(-1);
+    UniqueFd file;
     struct stat st { };
-    std::string why;
-    if (!openHiveFile(m_path, file, st, why)) return Status(Status::BadPath, m_path + " " + why + ".");
+    if (const Status opened = openRegularFile(m_path, kHiveFileLimit, file, st); !opened.ok())
+        return Status(Status::BadPath, m_path + " " + opened.message() + ".");
     auto mapping = std::make_unique<HiveMapping>();
-    if (!mapping->map(file.fd, static_cast<std::size_t>(st.st_size)))
+    if (!mapping->map(file.get(), static_cast<std::size_t>(st.st_size)))
         return Status(Status::BadPath, m_path + " cannot be read (" + std::strerror(errno) + ").");
     const std::string_view content = mapping->bytes();
     if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
@@ -1089,11 +1053,11 @@ Status OfflineHive::mayChange() {
 // The hive as it is on disk now, which must be the one that was read; content gets its bytes.
 Status OfflineHive::checkUnchanged(std::string& content) const {
     struct stat st { };
-    std::string why;
     const Status changed(Status::ChangedOnDisk,
         m_name + " was changed on disk since Quern read it. Nothing was written; refresh (F5) to read it again.");
     if (changedOnDisk()) return changed;
-    if (!readWhole(m_path, content, st, why)) return Status(Status::WriteFailed, m_path + " " + why + "; nothing was written.");
+    if (const Status read = readRegularFile(m_path, kHiveFileLimit, content, st); !read.ok())
+        return Status(Status::WriteFailed, m_path + " " + read.message() + "; nothing was written.");
     // Until the hive is first written, its size, time, inode and header tell: the whole file is not
     // read at load. From then on the fingerprint of what Quern wrote does.
     if (m_hash ? fingerprint(content) != *m_hash : content.compare(0, kBinsStart, m_header) != 0) return changed;
@@ -1111,8 +1075,7 @@ Status OfflineHive::makeBackup(const std::string& content) {
         struct stat st { };
         if (::lstat(candidate.c_str(), &st) == 0) {
             std::string existing;
-            std::string why;
-            if (S_ISREG(st.st_mode) && readWhole(candidate, existing, st, why) && existing == content) {
+            if (S_ISREG(st.st_mode) && readRegularFile(candidate, kHiveFileLimit, existing, st).ok() && existing == content) {
                 m_backupPath = candidate;
                 return Status::Ok;
             }
@@ -1137,10 +1100,9 @@ Status OfflineHive::makeBackup(const std::string& content) {
             m_backupIsNew = true;
             return Status::Ok;
         }
-        std::string error;
-        if (!AtomicFile::writeWhole(candidate, content, error))
+        if (const Status written = AtomicFile::writeWhole(candidate, content); !written.ok())
             return Status(Status::WriteFailed,
-                "The copy of " + m_name + " as it was could not be written to " + candidate + " (" + error
+                "The copy of " + m_name + " as it was could not be written to " + candidate + " (" + written.message()
                     + "); nothing was written.");
         m_backupPath = candidate;
         m_backupIsNew = true;
@@ -1320,8 +1282,7 @@ Status OfflineHive::writeTemporary() {
 // Puts what hivex cannot write into the hive it wrote at temp, flushes it, and gives its bytes.
 Status OfflineHive::completeTemporary(const std::string& temp, std::string& written) {
     struct stat st { };
-    std::string why;
-    if (!readWhole(temp, written, st, why)) return hivexFailure("the new hive could not be read back");
+    if (!readRegularFile(temp, kHiveFileLimit, written, st).ok()) return hivexFailure("the new hive could not be read back");
     HiveImage image(std::move(written));
     auto patched = [&](bool ok) {
         return ok ? Status::Ok
@@ -1350,22 +1311,22 @@ Status OfflineHive::completeTemporary(const std::string& temp, std::string& writ
     }
     image.freeCells(m_freedCells);
     image.finish();
-    const Fd file(::open(temp.c_str(), O_WRONLY | O_CLOEXEC));
-    if (file.fd < 0) return hivexFailure("the new hive could not be opened");
+    const UniqueFd file(::open(temp.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!file.valid()) return hivexFailure("the new hive could not be opened");
     for (const auto& [begin, end] : image.changedRanges()) {
         for (std::size_t at = begin; at < end;) {
-            const ssize_t n = ::pwrite(file.fd, image.bytes().data() + at, end - at, static_cast<off_t>(at));
+            const ssize_t n = ::pwrite(file.get(), image.bytes().data() + at, end - at, static_cast<off_t>(at));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return hivexFailure("the new hive could not be completed");
             at += static_cast<std::size_t>(n);
         }
     }
     if (image.changed()) {
-        if (::ftruncate(file.fd, static_cast<off_t>(image.bytes().size())) != 0)
+        if (::ftruncate(file.get(), static_cast<off_t>(image.bytes().size())) != 0)
             return hivexFailure("the new hive could not be completed");
         m_handleStale = true;
     }
-    if (::fsync(file.fd) != 0) return hivexFailure("the new hive could not be flushed to disk");
+    if (::fsync(file.get()) != 0) return hivexFailure("the new hive could not be flushed to disk");
     written = image.bytes();
     return Status::Ok;
 }
@@ -1373,11 +1334,11 @@ Status OfflineHive::completeTemporary(const std::string& temp, std::string& writ
 Status OfflineHive::placeChanges() {
     if (m_temp.empty()) return Status::Ok;
     const std::string target = resolveLinks(m_path);
-    if (std::string why; !m_original.keep(target, m_options.hardLink, why)) {
+    if (const Status kept = m_original.keep(target, m_options.hardLink); !kept.ok()) {
         abandonChanges();
         return Status(Status::WriteFailed,
-            m_path + ": the old hive cannot be kept beside it until the command's other files are in place (" + why
-                + "); nothing was written.");
+            m_path + ": the old hive cannot be kept beside it until the command's other files are in place ("
+                + kept.message() + "); nothing was written.");
     }
     if (m_options.beforeReplace) m_options.beforeReplace(m_temp);
     if (changedOnDisk()) {

@@ -452,17 +452,9 @@ bool readRegFile(const std::string& path, RegFileContent& content, std::string& 
     constexpr long long kMaxFileSize = 1LL << 30;
     std::string bytes;
     struct stat st { };
-    std::string why;
-    switch (readRegularFile(path, kMaxFileSize, bytes, st, why)) {
-    case ReadResult::Ok:
-        return parseRegFile(bytes, path, content, error);
-    case ReadResult::Missing:
-        error = path + ": " + std::strerror(ENOENT);
-        return false;
-    case ReadResult::Refused:
-        break;
-    }
-    error = path + " " + why;
+    const reg::Status read = readRegularFile(path, kMaxFileSize, bytes, st);
+    if (read.ok()) return parseRegFile(bytes, path, content, error);
+    error = read == reg::Status::NotFound ? path + ": " + std::strerror(ENOENT) : path + " " + read.message();
     return false;
 }
 

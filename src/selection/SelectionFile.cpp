@@ -45,7 +45,9 @@ std::vector<std::string> parseSelectionFile(std::string_view text) {
 
 bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error,
     std::vector<std::string>* leftOut) {
-    return AtomicFile::writeWhole(path, formatSelectionFile(entries, leftOut), error);
+    const reg::Status written = AtomicFile::writeWhole(path, formatSelectionFile(entries, leftOut));
+    if (!written.ok()) error = written.message();
+    return written.ok();
 }
 
 bool readSelectionFile(const std::string& path, std::vector<std::string>& entries, std::string& error) {

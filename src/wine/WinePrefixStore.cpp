@@ -77,20 +77,15 @@ std::string readLinkText(const std::string& path) {
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-ReadResult openRegistryFile(const std::string& path, int& fd, struct stat& st, std::string& why) {
-    return openRegularFile(path, kMaxRegistryFileSize, fd, st, why);
-}
-
-// Reads a whole registry file. Refused: why says what is wrong with it, as words that follow its name.
-ReadResult readRegistryFile(
-    const std::string& path, std::string& content, FileStamp& stamp, nlink_t& links, std::string& why) {
+// Reads a whole registry file: a Status as readRegularFile gives it (ReadFailed with the words
+// that follow the file's name).
+Status readRegistryFile(const std::string& path, std::string& content, FileStamp& stamp, nlink_t& links) {
     struct stat st { };
-    if (const ReadResult read = readRegularFile(path, kMaxRegistryFileSize, content, st, why); read != ReadResult::Ok)
-        return read;
+    if (Status read = readRegularFile(path, kMaxRegistryFileSize, content, st); !read.ok()) return read;
     stamp = stampOf(st);
     // A crash in a write may have left a second name Quern made itself: not one of the user's.
     links = 1 + otherNames(path, st);
-    return ReadResult::Ok;
+    return Status::Ok;
 }
 
 std::string hardLinkReason(const std::string& fileName, nlink_t links) {
@@ -106,33 +101,20 @@ std::string serverReason(pid_t pid) {
 }
 
 // The file a write replaces: through a symbolic link, the file it leads to, so that the link stays.
-bool writeTarget(const std::string& path, std::string& target, std::string& why) {
+// WriteFailed, with the words that follow the file's name, when the link cannot be followed.
+Status writeTarget(const std::string& path, std::string& target) {
     struct stat st { };
     target = path;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return Status::Ok;
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) {
-        why = "is a symbolic link to " + readLinkText(path) + ", which cannot be followed (" + systemError(errno) + ")";
-        return false;
-    }
+    if (!resolved)
+        return Status(Status::WriteFailed,
+            "is a symbolic link to " + readLinkText(path) + ", which cannot be followed (" + systemError(errno) + ")");
     target = resolved;
     std::free(resolved);
-    return true;
+    return Status::Ok;
 }
 
-// A descriptor closed when it goes.
-struct OwnedFd {
-    int fd = -1;
-    OwnedFd() = default;
-    explicit OwnedFd(int f)
-        : fd(f) { }
-    OwnedFd(OwnedFd&& other) noexcept
-        : fd(std::exchange(other.fd, -1)) { }
-    OwnedFd& operator=(OwnedFd&&) = delete;
-    ~OwnedFd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // The file as it was read or last written, from which a write copies the blocks nobody changed,
 // so that the old text is never whole in memory beside the new one. The blocks are copied in the
@@ -142,8 +124,8 @@ struct OwnedFd {
 // block would read the file a thousand times over.
 class OriginalInFile final : public RegFileOriginal {
 public:
-    OriginalInFile(int fd, std::uint64_t size)
-        : m_fd(fd)
+    OriginalInFile(UniqueFd fd, std::uint64_t size)
+        : m_fd(std::move(fd))
         , m_size(size) { }
     [[nodiscard]] std::uint64_t size() const override { return m_size; }
     std::optional<std::string_view> read(std::uint64_t offset, std::uint64_t length) override {
@@ -161,7 +143,7 @@ public:
             std::size_t done = 0;
             while (done < length) {
                 const ssize_t n = ::pread(
-                    m_fd.fd, m_window.data() + done, m_window.size() - done, static_cast<off_t>(offset + done));
+                    m_fd.get(), m_window.data() + done, m_window.size() - done, static_cast<off_t>(offset + done));
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) {
                     m_window.clear();
@@ -178,16 +160,17 @@ public:
     }
     // Whether the file was written in place since it was checked, which would leave the blocks
     // copied from it torn.
+    [[nodiscard]] bool holdsFile() const { return m_fd.valid(); }
     [[nodiscard]] bool changedSince(const FileStamp& stamp) const {
         struct stat st { };
-        return ::fstat(m_fd.fd, &st) != 0 || stampOf(st) != stamp;
+        return ::fstat(m_fd.get(), &st) != 0 || stampOf(st) != stamp;
     }
 
 private:
     static constexpr std::uint64_t kNearby = 4096;
     static constexpr std::uint64_t kLookBehind = 16;
     static constexpr std::uint64_t kFirstAhead = 16384;
-    OwnedFd m_fd;
+    UniqueFd m_fd;
     std::uint64_t m_size;
     std::string m_window;
     std::uint64_t m_windowOffset = 0;
@@ -254,8 +237,8 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
     if (m_readOnly.empty()) {
         // A Quern that died while writing leaves its temporary files. They go only under the writers'
         // lock, when no write can be under way; a Quern writing just now cleans up at its next write.
-        const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.fd >= 0 && ::flock(folder.fd, LOCK_EX | LOCK_NB) == 0)
+        const UniqueFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() >= 0 && ::flock(folder.get(), LOCK_EX | LOCK_NB) == 0)
             for (const std::string& kept : removeStaleTemporaryFiles())
                 m_loadMessages.push_back("A Quern stopped while it replaced the files of one command: the file "
                     + kept.substr(0, kept.rfind(".quern-old-")).erase(kept.rfind('/') + 1, 1)
@@ -273,8 +256,8 @@ void WinePrefixStore::checkServer() {
     if (m_prefixMissing) return;
     m_readOnly.clear();
     // Every write takes Quern's own lock on the prefix folder, and never goes without it.
-    const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0) {
+    const UniqueFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
         m_readOnly = "The registry folder " + m_options.prefixDir + " cannot be opened (" + systemError(errno)
             + "), so Quern cannot lock it while it writes and shows the registry read-only.";
         return;
@@ -285,10 +268,10 @@ void WinePrefixStore::checkServer() {
 
 // Whether another Quern (or another store of this one) holds the writers' lock on the folder now.
 bool WinePrefixStore::anotherQuernWrites() const {
-    const OwnedFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd < 0) return false;
-    if (::flock(folder.fd, LOCK_SH | LOCK_NB) == 0) {
-        ::flock(folder.fd, LOCK_UN);
+    const UniqueFd folder(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return false;
+    if (::flock(folder.get(), LOCK_SH | LOCK_NB) == 0) {
+        ::flock(folder.get(), LOCK_UN);
         return false;
     }
     return errno == EWOULDBLOCK;
@@ -307,9 +290,9 @@ ServerState WinePrefixStore::findServerPatiently(bool withProcessScan) const {
     }
 }
 
-Status WinePrefixStore::takeWriterLock(int& fd) {
-    fd = ::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+Status WinePrefixStore::takeWriterLock(UniqueFd& fd) {
+    fd.reset(::open(m_options.prefixDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) {
         const int error = errno;
         m_readOnly = "The registry folder " + m_options.prefixDir + " cannot be opened (" + systemError(error)
             + "), so Quern cannot lock it while it writes and shows the registry read-only.";
@@ -318,12 +301,11 @@ Status WinePrefixStore::takeWriterLock(int& fd) {
     // Another Quern's write takes milliseconds; one that goes on longer is waited for only so long.
     const auto deadline
         = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, m_options.writerWaitMilliseconds));
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EINTR) continue;
         if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-            ::close(fd);
-            fd = -1;
+            fd.reset();
             if (error != EWOULDBLOCK)
                 return Status(Status::WriteFailed,
                     "The registry folder " + m_options.prefixDir + " cannot be locked for writing ("
@@ -343,8 +325,7 @@ std::vector<std::string> WinePrefixStore::removeStaleTemporaryFiles() {
     std::vector<std::string> oldContent;
     for (int i = 0; i < 3; ++i) {
         std::string target;
-        std::string why;
-        if (!writeTarget(file(static_cast<HiveId>(i)).path, target, why)) continue;
+        if (!writeTarget(file(static_cast<HiveId>(i)).path, target).ok()) continue;
         const std::string base = baseNameOf(target);
         const std::string pattern = "." + base + ".quern-";
         const std::string folder = directoryOf(target);
@@ -399,14 +380,13 @@ void WinePrefixStore::loadHive(HiveId id) {
     hive.dirty = false;
 
     std::string content;
-    std::string why;
     nlink_t links = 1;
-    const ReadResult read
-        = m_prefixMissing ? ReadResult::Missing : readRegistryFile(hive.path, content, hive.stamp, links, why);
-    if (read == ReadResult::Refused) {
+    const Status read = m_prefixMissing ? Status(Status::NotFound) : readRegistryFile(hive.path, content, hive.stamp, links);
+    if (read == Status::ReadFailed) {
+        const std::string why = read.message();
         hive.readOnlyReason = hive.fileName + " " + why + "; nothing was read from it and Quern will not write it.";
         m_loadMessages.push_back(hive.path + " " + why + "; nothing was read from it and it is left as it is.");
-    } else if (read == ReadResult::Ok) {
+    } else if (read.ok()) {
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(content);
         parseHive(id, content, links, root);
@@ -515,7 +495,7 @@ struct WinePrefixStore::Prepared {
 // What one write holds from its last look at the files until they are in place: the two locks and
 // the files made so far.
 struct WinePrefixStore::WriteSession {
-    OwnedFd writer;
+    UniqueFd writer;
     ServerLock server;
     std::vector<Prepared> prepared;
 
@@ -579,7 +559,7 @@ Status WinePrefixStore::commitChanges() {
 
 // From here until the files are in place no other Quern writes and no wineserver starts.
 Status WinePrefixStore::lockForWrite(WriteSession& session) {
-    if (const Status st = takeWriterLock(session.writer.fd); !st.ok()) return st;
+    if (const Status st = takeWriterLock(session.writer); !st.ok()) return st;
     pid_t holder = 0;
     std::string why;
     // Quern's own registry is no Wine prefix unless someone makes it one: no server folders are
@@ -607,9 +587,8 @@ Status WinePrefixStore::lockForWrite(WriteSession& session) {
 
 // The file as it is on disk now, which must be the one that was read: fd gets it, open, to copy
 // the unchanged blocks from (-1 when there is no file).
-Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
-    fd = -1;
-    std::string why;
+Status WinePrefixStore::checkUnchanged(HiveFile& hive, UniqueFd& fd) {
+    fd.reset();
     if (!hive.existsOnDisk) {
         if (::access(hive.path.c_str(), F_OK) != 0) return Status::Ok;
         return Status(Status::ChangedOnDisk,
@@ -622,15 +601,15 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
             + " was changed on disk since Quern read it. "
               "Nothing was written; refresh (F5) to read it again.");
     struct stat st { };
-    const ReadResult opened = openRegistryFile(hive.path, fd, st, why);
-    if (opened == ReadResult::Refused)
-        return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
-    if (opened == ReadResult::Missing) return changed;
-    OwnedFd owned(fd);
+    UniqueFd opened;
+    if (const Status open = openRegularFile(hive.path, FileLimit { kMaxRegistryFileSize }, opened, st); !open.ok())
+        return open == Status::NotFound ? changed
+                                        : Status(Status::WriteFailed, hive.path + " " + open.message() + "; nothing was written.");
     ContentHash hash;
     std::uint64_t size = 0;
-    if (!readToEnd(fd, kMaxRegistryFileSize, size, why, [&](std::string_view piece) { hash.add(piece); }))
-        return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
+    const Status read
+        = readToEnd(opened.get(), kMaxRegistryFileSize, size, [&](std::string_view piece) { hash.add(piece); });
+    if (!read.ok()) return Status(Status::WriteFailed, hive.path + " " + read.message() + "; nothing was written.");
     FileStamp stamp = stampOf(st);
     stamp.size = static_cast<long long>(size);
     if (stamp != hive.stamp || hash.value() != hive.contentHash) return changed;
@@ -638,7 +617,7 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
         hive.readOnlyReason = hardLinkReason(hive.fileName, others + 1);
         return Status(Status::AccessDenied, hive.readOnlyReason + " Nothing was written.");
     }
-    owned.fd = -1;
+    fd = std::move(opened);
     return Status::Ok;
 }
 
@@ -647,16 +626,16 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, int& fd) {
 // file to the new one through a small buffer: a large registry is never twice in memory.
 Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     std::string target;
-    std::string why;
-    if (!writeTarget(hive.path, target, why))
-        return Status(Status::WriteFailed, hive.path + " " + why + "; nothing was written.");
-    int fd = -1;
+    if (const Status followed = writeTarget(hive.path, target); !followed.ok())
+        return Status(Status::WriteFailed, hive.path + " " + followed.message() + "; nothing was written.");
+    UniqueFd fd;
     if (const Status st = checkUnchanged(hive, fd); !st.ok()) return st;
-    OriginalInFile original(fd, fd >= 0 ? static_cast<std::uint64_t>(hive.stamp.size) : 0);
+    const std::uint64_t originalSize = fd.valid() ? static_cast<std::uint64_t>(hive.stamp.size) : 0;
+    OriginalInFile original(std::move(fd), originalSize);
 
     // The folder is flushed after the rename; one that cannot even be opened for it is found out now.
     const std::string folder = directoryOf(target);
-    if (const OwnedFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); opened.fd < 0)
+    if (const UniqueFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); !opened.valid())
         return Status(Status::WriteFailed,
             "The folder " + folder + " cannot be opened (" + systemError(errno) + ") to flush " + baseNameOf(target)
                 + " to disk once it is replaced; nothing was written.");
@@ -689,7 +668,7 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     if (!serialized || !out.flush())
         return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
     // Someone who wrote the file in place meanwhile, past the locks, would leave the copied blocks torn.
-    if (fd >= 0 && original.changedSince(hive.stamp))
+    if (original.holdsFile() && original.changedSince(hive.stamp))
         return Status(Status::ChangedOnDisk,
             hive.fileName
                 + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/AtomicFile.h"
+#include "codec/UniqueFd.h"
 #include "store/MemoryRegistry.h"
 #include "wine/WineRegFile.h"
 #include "wine/WineServer.h"
@@ -115,9 +116,9 @@ private:
     // Removes what a Quern that died while writing left beside the files; returns the old contents
     // it kept of files it had replaced already, which stay.
     std::vector<std::string> removeStaleTemporaryFiles();
-    Status takeWriterLock(int& fd);
+    Status takeWriterLock(UniqueFd& fd);
     Status lockForWrite(WriteSession& session);
-    Status checkUnchanged(HiveFile& hive, int& fd);
+    Status checkUnchanged(HiveFile& hive, UniqueFd& fd);
     Status prepareFile(HiveFile& hive, WriteSession& session);
     Status replaceFiles(WriteSession& session);
     void recordWritten(const Prepared& p);

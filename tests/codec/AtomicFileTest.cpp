@@ -40,16 +40,16 @@ TEST(AtomicFile, TheFileHasTheOldContentUntilTheCommitAndKeepsItsPermissions) {
     EXPECT_EQ(test::readFile(path), "old");
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string> { "backup.reg" });
 
-    std::string error;
-    ASSERT_TRUE(AtomicFile::writeWhole(path, "new content", error)) << error;
+    ASSERT_EQ(AtomicFile::writeWhole(path, "new content"), reg::Status::Ok);
     EXPECT_EQ(test::readFile(path), "new content");
     struct stat st { };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string> { "backup.reg" });
 
-    EXPECT_FALSE(AtomicFile::writeWhole(dir / "missing/file.reg", "x", error));
-    EXPECT_FALSE(error.empty());
+    const reg::Status missing = AtomicFile::writeWhole(dir / "missing/file.reg", "x");
+    EXPECT_EQ(missing, reg::Status::WriteFailed);
+    EXPECT_NE(missing.message(), reg::statusText(reg::StatusCode::WriteFailed)) << "the system's words";
 }
 
 // A backup kept behind a link (in a synced folder, say) stays behind it: the link is not replaced
@@ -61,12 +61,11 @@ TEST(AtomicFile, ALinkIsWrittenThroughAndStaysALink) {
     fs::create_symlink("real/selection.qks", dir / "relative.qks");
     fs::create_symlink(dir / "relative.qks", dir / "chain.qks");
     fs::create_symlink("real/new.qks", dir / "dangling.qks");
-    std::string error;
-    ASSERT_TRUE(AtomicFile::writeWhole(dir / "chain.qks", "through two links", error)) << error;
+    ASSERT_EQ(AtomicFile::writeWhole(dir / "chain.qks", "through two links"), reg::Status::Ok);
     EXPECT_TRUE(fs::is_symlink(dir / "chain.qks"));
     EXPECT_TRUE(fs::is_symlink(dir / "relative.qks"));
     EXPECT_EQ(test::readFile(dir / "real/selection.qks"), "through two links");
-    ASSERT_TRUE(AtomicFile::writeWhole(dir / "dangling.qks", "made", error)) << error;
+    ASSERT_EQ(AtomicFile::writeWhole(dir / "dangling.qks", "made"), reg::Status::Ok);
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.qks"));
     EXPECT_EQ(test::readFile(dir / "real/new.qks"), "made");
     EXPECT_EQ(resolveLinks(dir / "plain"), dir / "plain");
@@ -80,11 +79,10 @@ TEST(AtomicFile, AWritableFileInAFolderThatIsNotIsWrittenInPlace) {
     const std::string path = dir / "locked/settings.ini";
     test::writeFile(path, "old");
     ::chmod((dir / "locked").c_str(), 0555);
-    std::string error;
     bool inPlace = false;
-    const bool written = AtomicFile::writeWhole(path, "new", error, &inPlace);
+    const reg::Status written = AtomicFile::writeWhole(path, "new", &inPlace);
     ::chmod((dir / "locked").c_str(), 0755);
-    ASSERT_TRUE(written) << error;
+    ASSERT_EQ(written, reg::Status::Ok);
     EXPECT_TRUE(inPlace);
     EXPECT_EQ(test::readFile(path), "new");
 }
@@ -100,9 +98,9 @@ TEST(AtomicFile, OnlyRegularFilesAreReplacedAndTheyKeepTheirOwner) {
     // A copy of /dev/full (character device 1, 7), where this process may make one.
     if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) specials.push_back(dir / "full");
     for (const std::string& path : specials) {
-        std::string error;
-        EXPECT_FALSE(AtomicFile::writeWhole(path, "export", error)) << path;
-        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+        const reg::Status refused = AtomicFile::writeWhole(path, "export");
+        EXPECT_EQ(refused, reg::Status::WriteFailed) << path;
+        EXPECT_NE(refused.message().find("not a regular file"), std::string::npos) << refused.message();
     }
     struct stat st { };
     EXPECT_TRUE(::lstat((dir / "fifo.reg").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
@@ -116,8 +114,7 @@ TEST(AtomicFile, OnlyRegularFilesAreReplacedAndTheyKeepTheirOwner) {
     const std::string owned = dir / "user.reg";
     test::writeFile(owned, "old");
     ASSERT_EQ(::chown(owned.c_str(), 1234, 5678), 0);
-    std::string error;
-    ASSERT_TRUE(AtomicFile::writeWhole(owned, "new", error)) << error;
+    ASSERT_EQ(AtomicFile::writeWhole(owned, "new"), reg::Status::Ok);
     ASSERT_EQ(::stat(owned.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 1234u);
     EXPECT_EQ(st.st_gid, 5678u);
