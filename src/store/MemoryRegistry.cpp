@@ -77,7 +77,7 @@ MemoryRegistry::MemoryRegistry(MemoryRegistryOptions options, const std::functio
     for (int i = 0; i < 3; ++i) {
         m_hives[i] = makeHive();
         replaceHiveRoot(
-            static_cast<HiveId>(i), std::make_unique<Key>(std::u16string(kRootNames[i]), nullptr, m_hives[i].get()));
+            static_cast<HivePlace>(i), std::make_unique<Key>(std::u16string(kRootNames[i]), nullptr, m_hives[i].get()));
     }
 }
 
@@ -87,11 +87,11 @@ std::uint64_t MemoryRegistry::now() const {
     return m_clock ? m_clock() : fileTimeNow();
 }
 
-void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
-    Hive& part = *m_hives[id];
+void MemoryRegistry::replaceHiveRoot(HivePlace place, std::unique_ptr<Key> root) {
+    Hive& part = *m_hives[place];
     // Parts mounted below HKEY_LOCAL_MACHINE are no part of its file: they move to the new root.
     std::vector<std::unique_ptr<Key>> mounts;
-    if (id == kSystem && m_machine) {
+    if (place == kMachineHive && m_machine) {
         auto& list = m_machine->subkeys;
         for (auto& key : list)
             if (key->hive != &part) mounts.push_back(std::move(key));
@@ -103,7 +103,7 @@ void MemoryRegistry::replaceHiveRoot(HiveId id, std::unique_ptr<Key> root) {
     }
     root->hive = &part;
     part.root = root.get();
-    if (id == kSystem) {
+    if (place == kMachineHive) {
         for (auto& mounted : mounts) {
             if (root->findSubkey(mounted->name)) {
                 // The file now has a key of the mount's name: the file's key wins, the part goes.
@@ -174,7 +174,7 @@ Status MemoryRegistry::resolveRoot(HKey root, Key*& key) {
         key = m_machine.get();
         return Status::Ok;
     case kCurrentUser:
-        key = m_hives[kUser]->root;
+        key = m_hives[kCurrentUserHive]->root;
         return Status::Ok;
     case kUsers:
         key = m_users.get();

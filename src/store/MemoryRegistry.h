@@ -158,7 +158,10 @@ public:
     [[nodiscard]] MountedHive* mountedPartOf(HKey key);
     [[nodiscard]] const std::vector<std::unique_ptr<MountedHive>>& mountedParts() const { return m_mounted; }
 
-    enum HiveId { kSystem = 0, kUser = 1, kUserDefault = 2 };
+    // The three hives every registry has, by where they hang: the one that is HKEY_LOCAL_MACHINE,
+    // the current user's (HKEY_CURRENT_USER, below HKEY_USERS) and the default user's (below
+    // HKEY_USERS). A backend names its own files after them.
+    enum HivePlace { kMachineHive = 0, kCurrentUserHive = 1, kDefaultUserHive = 2 };
 
 protected:
     // For a backend that keeps more about each hive: hives made by makeHive, each with an empty root.
@@ -184,8 +187,8 @@ protected:
 
     // Puts root in place of the hive's root: what was there goes, with every handle into it, and the
     // history of changes to it can no longer run.
-    void replaceHiveRoot(HiveId id, std::unique_ptr<Key> root);
-    [[nodiscard]] Hive& hivePart(HiveId id) const { return *m_hives[id]; }
+    void replaceHiveRoot(HivePlace place, std::unique_ptr<Key> root);
+    [[nodiscard]] Hive& hivePart(HivePlace place) const { return *m_hives[place]; }
     // Takes back the changes of the undo log that touch the given hives (all when empty) and
     // forgets the log.
     void undo(const std::vector<Hive*>& hives);

@@ -399,7 +399,7 @@ void WinePrefixStore::loadHive(HiveId id) {
     if (id == kUser) root->name = sidOf(hive.relativeTo);
     invalidateHistory(hive,
         hive.fileName + " was changed on disk and read again since this change, so it can no longer be undone or redone.");
-    replaceHiveRoot(id, std::move(root));
+    replaceHiveRoot(static_cast<HivePlace>(id), std::move(root));
 }
 
 void WinePrefixStore::parseHive(HiveId id, const std::string& content, nlink_t links, std::unique_ptr<Key>& root) {

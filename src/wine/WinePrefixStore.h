@@ -81,6 +81,10 @@ inline constexpr long long kMaxRegistryFileSize = 1LL << 30;
 // a server runs, and writes the dirty files at the end of each batch.
 class WinePrefixStore final : public MemoryRegistry {
 public:
+    // The prefix's three files, system.reg, user.reg and userdef.reg, in the places of the hives
+    // they hold.
+    enum HiveId { kSystem = kMachineHive, kUser = kCurrentUserHive, kUserDefault = kDefaultUserHive };
+
     explicit WinePrefixStore(WinePrefixOptions options);
     ~WinePrefixStore() override;
     WinePrefixStore(const WinePrefixStore&) = delete;
@@ -101,7 +105,7 @@ private:
     struct Prepared;
     struct WriteSession;
 
-    [[nodiscard]] HiveFile& file(HiveId id) const { return static_cast<HiveFile&>(hivePart(id)); }
+    [[nodiscard]] HiveFile& file(HiveId id) const { return static_cast<HiveFile&>(hivePart(static_cast<HivePlace>(id))); }
     void loadAll();
     void loadHive(HiveId id);
     // Reads a file's content into root, or replaces root with an empty one when it is no registry file.

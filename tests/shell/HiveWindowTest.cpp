@@ -82,8 +82,8 @@ private slots:
         QVERIFY(form.locationText().contains(QStringLiteral("(as it was: ") + QString::fromStdString(hive)
             + QStringLiteral(".quern-orig)")));
         // The hive stays out of the prefix's own files.
-        QVERIFY(test::readFile(store->hive(reg::MemoryRegistry::kSystem).path).find("Offline") == std::string::npos);
-        QVERIFY(test::readFile(store->hive(reg::MemoryRegistry::kUser).path).find("Current") == std::string::npos);
+        QVERIFY(test::readFile(store->hive(reg::WinePrefixStore::kSystem).path).find("Offline") == std::string::npos);
+        QVERIFY(test::readFile(store->hive(reg::WinePrefixStore::kUser).path).find("Current") == std::string::npos);
 
         // The next load starts where the last hive was.
         QString startedIn;
