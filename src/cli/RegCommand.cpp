@@ -47,31 +47,26 @@ struct Context {
 };
 
 // An open key that closes itself.
+// A key the command opens, closed when it goes: the store's KeyHandle, with the open and create
+// calls the commands make.
 class OpenKey {
 public:
     explicit OpenKey(reg::RegStore& store)
-        : m_store(store) { }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    ~OpenKey() { close(); }
+        : m_store(store)
+        , m_key(store) { }
 
     Status open(HKey parent, std::u16string_view path, Access access, unsigned options = reg::kOptionNone) {
-        close();
-        return m_store.openKey(parent, path, access, options, m_key);
+        return m_store.openKey(parent, path, access, options, m_key.out());
     }
     Status create(HKey parent, std::u16string_view path, unsigned options, bool* created) {
-        close();
-        return m_store.createKey(parent, path, Access::Full, options, m_key, created);
+        return m_store.createKey(parent, path, Access::Full, options, m_key.out(), created);
     }
-    void close() {
-        if (m_key != reg::kNoKey) (void)m_store.closeKey(m_key);
-        m_key = reg::kNoKey;
-    }
-    [[nodiscard]] HKey handle() const { return m_key; }
+    void close() { m_key.reset(); }
+    [[nodiscard]] HKey handle() const { return m_key.get(); }
 
 private:
     reg::RegStore& m_store;
-    HKey m_key = reg::kNoKey;
+    reg::KeyHandle m_key;
 };
 
 // Unasked: nobody is there to answer, and the question was not put.
