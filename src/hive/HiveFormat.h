@@ -1,7 +1,10 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 // Offsets and flags of the Windows hive format that both the reader and the writer of hive files
 // use. Cells are addressed from the start of the file; a cell's record follows its 4-byte size
@@ -62,5 +65,26 @@ inline constexpr std::size_t kVkName = 0x14;
 inline constexpr std::uint16_t kVkCompressedName = 0x01;
 // Set in the data length: the data (up to four bytes) stands in the record itself.
 inline constexpr std::uint32_t kInlineData = 0x80000000u;
+
+// Little-endian fields of the file, read in place: hive files are little-endian as this machine is.
+static_assert(std::endian::native == std::endian::little);
+
+template<typename T> inline T field(std::string_view bytes, std::size_t at) {
+    T value;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return value;
+}
+
+inline std::uint16_t le16(std::string_view bytes, std::size_t at) {
+    return field<std::uint16_t>(bytes, at);
+}
+
+inline std::uint32_t le32(std::string_view bytes, std::size_t at) {
+    return field<std::uint32_t>(bytes, at);
+}
+
+inline std::uint64_t le64(std::string_view bytes, std::size_t at) {
+    return field<std::uint64_t>(bytes, at);
+}
 
 } // namespace quern::reg::hiveformat
