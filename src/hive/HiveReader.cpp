@@ -130,167 +130,172 @@ Status OfflineHive::Reader::valueSizes(Key& key, KeyInfo& info) {
 }
 
 Status OfflineHive::Reader::checkAll() {
-    // Depth first; the keys on the way down are the frames, their subkeys still to check lie
-    // in pending from each frame's next on.
-    struct Frame {
-        std::size_t cell;
-        std::size_t start; // its subkeys in pending: [start, end), checked up to next
-        std::size_t next;
-        std::size_t end;
-        std::u16string lastChild; // the name of the subkey checked last, to tell the next from it
-        // Once a subkey came out of the hive's order, the upper-cased names of all checked so far.
-        std::unique_ptr<std::unordered_set<std::u16string>> names;
-    };
-    std::vector<Frame> frames;
-    std::vector<std::size_t> pending;
-    std::vector<bool> seen(m_visited.size());
-    // The key the frames lead to as messages name it, read from the file only when something
-    // is wrong.
-    auto where = [&](std::size_t depth) {
-        std::u16string path;
-        for (std::size_t i = 1; i < depth; ++i) {
-            const std::size_t record = frames[i].cell + kCellHeader;
-            std::u16string name;
-            assignName(name, record + kNkName, le16(m_bytes, record + kNkNameLength),
-                le16(m_bytes, record + kNkFlags) & kNkCompressedName);
-            path += (path.empty() ? u"" : u"\\") + name;
-        }
-        return path.empty() ? std::string("the root key") : "\"" + toUtf8(path) + "\"";
-    };
-    // Whether m_name, the subkey checked now, is one an earlier subkey of parent had. A list in the
-    // hive's order has such two side by side; one out of order is checked through a set of them all.
-    auto twinSubkey = [&](Frame& parent, const std::vector<std::size_t>& cells) {
-        const int order = compareNamesUpper(parent.lastChild, m_name);
-        if (order == 0) return true;
-        if (order < 0 && !parent.names) return false;
-        auto upper = [](std::u16string name) {
-            for (auto& unit : name)
-                unit = upperUnit(unit);
-            return name;
-        };
-        if (!parent.names) {
-            parent.names = std::make_unique<std::unordered_set<std::u16string>>();
-            for (std::size_t i = parent.start; i + 1 < parent.next; ++i) {
-                const std::size_t record = cells[i] + kCellHeader;
-                assignName(m_other, record + kNkName, le16(m_bytes, record + kNkNameLength),
-                    le16(m_bytes, record + kNkFlags) & kNkCompressedName);
-                parent.names->insert(upper(m_other));
-            }
-        }
-        return !parent.names->insert(upper(m_name)).second;
-    };
-    // Checks the key at cell, whose parent the frames lead to, and goes down into it.
-    auto enter = [&](std::size_t node) -> Status {
-        const std::size_t record = node + kCellHeader;
-        if (!inside(node, kNkName) || !isKind(record, "nk"))
-            return damaged(frames.empty() ? "its root key lies outside the file"
-                                          : "a key of " + where(frames.size()) + " is not a key record");
-        const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
-        if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
-        frames.push_back({ node, pending.size(), pending.size(), pending.size(), {}, nullptr });
-        // What hivex frees or rewrites when it writes must be a cell in use where its bins lay
-        // one out: it ends the process on any other offset.
-        auto unwritable = [&](const std::string& what) {
-            problem(where(frames.size()) + " " + what
-                + ", which is not a cell of the hive as its bins lay them out, so the hive is read-only.");
-        };
-        if (frames.size() > 1) {
-            // Names that no path can reach, and two subkeys of one name, which a list in the
-            // hive's order has side by side: the hive is read-only, as a write would drop one.
-            Frame& parent = frames[frames.size() - 2];
-            const bool fits = shownName(node, m_name);
-            if (!fits) {
-                problem(where(frames.size() - 1) + " has a subkey whose name "
-                    + (holds(node, kNkName + nameLength) ? "the registry does not allow" : "runs past its record")
-                    + " (\"" + toUtf8(m_name) + "\"), so it is not shown and the hive is read-only.");
-            } else if (twinSubkey(parent, pending)) {
-                problem(where(frames.size() - 1) + " has two subkeys named \"" + toUtf8(m_name)
-                    + "\", so only the first is shown and the hive is read-only.");
-            }
-            parent.lastChild = m_name;
-            if (fits && kBinsStart + le32(m_bytes, record + kNkParent) != parent.cell)
-                problem(where(frames.size()) + " names another key than the one that lists it as its parent, "
-                                               "so the hive is read-only.");
-        }
-        if (!isCell(node, kNkName + nameLength)) unwritable("has its record in part of the file");
-        if (const std::uint32_t offset = le32(m_bytes, record + kNkClass); offset != 0xffffffffu) {
-            const std::size_t length = le16(m_bytes, record + kNkClassLength);
-            if (length != 0 && !inside(kBinsStart + offset, length))
-                return damaged("the class name of " + where(frames.size()) + " lies outside the file");
-            if (!isCell(kBinsStart + offset, length)) unwritable("has its class name in part of the file");
-        }
-        if (const std::uint32_t offset = le32(m_bytes, record + kNkSecurity); offset != 0xffffffffu)
-            if (!securityCell(kBinsStart + offset)) unwritable("has its security record in part of the file");
-        if (const std::size_t count = le32(m_bytes, record + kNkValueCount); count != 0) {
-            const std::size_t list = kBinsStart + le32(m_bytes, record + kNkValueList);
-            if (!inside(list, count * 4)) return damaged("the value list of " + where(frames.size()) + " lies outside the file");
-            if (!isCell(list, count * 4)) unwritable("has its value list in part of the file");
-            for (std::size_t i = 0; i < count; ++i)
-                prefetch(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4));
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + i * 4);
-                if (!inside(value, kVkName) || !isKind(value + kCellHeader, "vk"))
-                    return damaged("a value of " + where(frames.size()) + " is not a value record");
-                const std::size_t valueNameLength = le16(m_bytes, value + kCellHeader + kVkNameLength);
-                if (!inside(value, kVkName + valueNameLength))
-                    return damaged("a value name of " + where(frames.size()) + " lies outside the file");
-                if (!holds(value, kVkName + valueNameLength))
-                    return damaged("a value name of " + where(frames.size()) + " runs past its record");
-                if (!dataInside(value + kCellHeader))
-                    return damaged("the data of a value of " + where(frames.size()) + " lies outside the file");
-                if (!isCell(value, kVkName + valueNameLength)) unwritable("has a value record in part of the file");
-                else if (!dataInCells(value + kCellHeader)) unwritable("has the data of a value in part of the file");
-                if (m_loadProblem.empty()
-                    && holdsNul(value + kCellHeader + kVkName, valueNameLength,
-                        le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName)) {
-                    assignName(m_name, value + kCellHeader + kVkName, valueNameLength,
-                        le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName);
-                    problem(where(frames.size()) + " has a value whose name holds a NUL (\"" + toUtf8(m_name)
-                            + "\"), which hivex cannot write, so the hive is read-only.");
-                }
-            }
-            if (const std::ptrdiff_t twin = twinValue(list, count); twin >= 0) {
-                m_valueTwins = true;
-                const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + static_cast<std::size_t>(twin) * 4);
-                assignName(m_name, value + kCellHeader + kVkName, le16(m_bytes, value + kCellHeader + kVkNameLength),
-                    le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName);
-                problem(where(frames.size()) + " has two values named \"" + toUtf8(m_name)
-                    + "\", so only the first is shown and the hive is read-only.");
-            }
-        }
-        if (const std::size_t count = le32(m_bytes, record + kNkSubkeyCount); count != 0) {
-            if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), pending, true,
-                    [&] { return where(frames.size()); });
-                !st.ok())
-                return st;
-            // hivex refuses a key whose count is not what its list holds.
-            if (const std::size_t listed = pending.size() - frames.back().start; listed != count)
-                problem(where(frames.size()) + " says it has " + std::to_string(count) + " subkeys, but its list holds "
-                    + std::to_string(listed) + ", so the hive is read-only.");
-        }
-        frames.back().end = pending.size();
-        for (std::size_t i = frames.back().next; i < pending.size(); ++i)
-            prefetch(pending[i]);
-        return Status::Ok;
-    };
+    CheckWalk walk;
+    walk.seen.resize(m_visited.size());
     const std::size_t root = kBinsStart + le32(m_bytes, kRootCell);
-    if (root / 4 < seen.size()) seen[root / 4] = true;
-    if (const Status st = enter(root); !st.ok()) return st;
-    while (!frames.empty()) {
-        Frame& at = frames.back();
+    if (root / 4 < walk.seen.size()) walk.seen[root / 4] = true;
+    if (const Status st = enterKey(walk, root); !st.ok()) return st;
+    while (!walk.frames.empty()) {
+        CheckFrame& at = walk.frames.back();
         if (at.next == at.end) {
-            pending.resize(at.start);
-            frames.pop_back();
+            walk.pending.resize(at.start);
+            walk.frames.pop_back();
             continue;
         }
-        const std::size_t child = pending[at.next++];
-        if (frames.size() > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
-        if (!inside(child, kNkName)) return damaged("a subkey of " + where(frames.size()) + " lies outside the file");
-        if (seen[child / 4]) return damaged("the subkeys of " + where(frames.size()) + " lead back to a key already read");
-        seen[child / 4] = true;
-        if (const Status st = enter(child); !st.ok()) return st;
+        const std::size_t child = walk.pending[at.next++];
+        const std::size_t depth = walk.frames.size();
+        if (depth > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
+        if (!inside(child, kNkName)) return damaged("a subkey of " + checkedPath(walk, depth) + " lies outside the file");
+        if (walk.seen[child / 4])
+            return damaged("the subkeys of " + checkedPath(walk, depth) + " lead back to a key already read");
+        walk.seen[child / 4] = true;
+        if (const Status st = enterKey(walk, child); !st.ok()) return st;
     }
     return checked();
+}
+
+std::string OfflineHive::Reader::checkedPath(const CheckWalk& walk, std::size_t depth) const {
+    std::u16string path;
+    for (std::size_t i = 1; i < depth; ++i) {
+        const std::size_t record = walk.frames[i].cell + kCellHeader;
+        std::u16string name;
+        assignName(name, record + kNkName, le16(m_bytes, record + kNkNameLength),
+            le16(m_bytes, record + kNkFlags) & kNkCompressedName);
+        path += (path.empty() ? u"" : u"\\") + name;
+    }
+    return path.empty() ? std::string("the root key") : "\"" + toUtf8(path) + "\"";
+}
+
+bool OfflineHive::Reader::twinSubkey(CheckFrame& parent, const std::vector<std::size_t>& cells) {
+    const int order = compareNamesUpper(parent.lastChild, m_name);
+    if (order == 0) return true;
+    if (order < 0 && !parent.names) return false;
+    auto upper = [](std::u16string name) {
+        for (auto& unit : name)
+            unit = upperUnit(unit);
+        return name;
+    };
+    if (!parent.names) {
+        parent.names = std::make_unique<std::unordered_set<std::u16string>>();
+        for (std::size_t i = parent.start; i + 1 < parent.next; ++i) {
+            const std::size_t record = cells[i] + kCellHeader;
+            assignName(m_other, record + kNkName, le16(m_bytes, record + kNkNameLength),
+                le16(m_bytes, record + kNkFlags) & kNkCompressedName);
+            parent.names->insert(upper(m_other));
+        }
+    }
+    return !parent.names->insert(upper(m_name)).second;
+}
+
+void OfflineHive::Reader::unwritable(const CheckWalk& walk, const std::string& what) {
+    problem(checkedPath(walk, walk.frames.size()) + " " + what
+        + ", which is not a cell of the hive as its bins lay them out, so the hive is read-only.");
+}
+
+Status OfflineHive::Reader::enterKey(CheckWalk& walk, std::size_t node) {
+    const std::size_t record = node + kCellHeader;
+    if (!inside(node, kNkName) || !isKind(record, "nk"))
+        return damaged(walk.frames.empty() ? "its root key lies outside the file"
+                                           : "a key of " + checkedPath(walk, walk.frames.size()) + " is not a key record");
+    const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
+    if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
+    walk.frames.push_back({ node, walk.pending.size(), walk.pending.size(), walk.pending.size(), {}, nullptr });
+    if (walk.frames.size() > 1) checkSubkeyName(walk, node, nameLength);
+    if (!isCell(node, kNkName + nameLength)) unwritable(walk, "has its record in part of the file");
+    if (const Status st = checkKeyCells(walk, record); !st.ok()) return st;
+    if (const Status st = checkValueRecords(walk, record); !st.ok()) return st;
+    if (const Status st = listCheckedSubkeys(walk, record); !st.ok()) return st;
+    walk.frames.back().end = walk.pending.size();
+    for (std::size_t i = walk.frames.back().next; i < walk.pending.size(); ++i)
+        prefetch(walk.pending[i]);
+    return Status::Ok;
+}
+
+void OfflineHive::Reader::checkSubkeyName(CheckWalk& walk, std::size_t node, std::size_t nameLength) {
+    const std::size_t record = node + kCellHeader;
+    CheckFrame& parent = walk.frames[walk.frames.size() - 2];
+    const bool fits = shownName(node, m_name);
+    if (!fits) {
+        problem(checkedPath(walk, walk.frames.size() - 1) + " has a subkey whose name "
+            + (holds(node, kNkName + nameLength) ? "the registry does not allow" : "runs past its record") + " (\""
+            + toUtf8(m_name) + "\"), so it is not shown and the hive is read-only.");
+    } else if (twinSubkey(parent, walk.pending)) {
+        problem(checkedPath(walk, walk.frames.size() - 1) + " has two subkeys named \"" + toUtf8(m_name)
+            + "\", so only the first is shown and the hive is read-only.");
+    }
+    parent.lastChild = m_name;
+    if (fits && kBinsStart + le32(m_bytes, record + kNkParent) != parent.cell)
+        problem(checkedPath(walk, walk.frames.size())
+            + " names another key than the one that lists it as its parent, so the hive is read-only.");
+}
+
+Status OfflineHive::Reader::checkKeyCells(const CheckWalk& walk, std::size_t record) {
+    if (const std::uint32_t offset = le32(m_bytes, record + kNkClass); offset != 0xffffffffu) {
+        const std::size_t length = le16(m_bytes, record + kNkClassLength);
+        if (length != 0 && !inside(kBinsStart + offset, length))
+            return damaged("the class name of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
+        if (!isCell(kBinsStart + offset, length)) unwritable(walk, "has its class name in part of the file");
+    }
+    if (const std::uint32_t offset = le32(m_bytes, record + kNkSecurity); offset != 0xffffffffu)
+        if (!securityCell(kBinsStart + offset)) unwritable(walk, "has its security record in part of the file");
+    return Status::Ok;
+}
+
+Status OfflineHive::Reader::checkValueRecords(const CheckWalk& walk, std::size_t record) {
+    const std::size_t count = le32(m_bytes, record + kNkValueCount);
+    if (count == 0) return Status::Ok;
+    const std::size_t list = kBinsStart + le32(m_bytes, record + kNkValueList);
+    if (!inside(list, count * 4)) return damaged("the value list of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
+    if (!isCell(list, count * 4)) unwritable(walk, "has its value list in part of the file");
+    for (std::size_t i = 0; i < count; ++i)
+        prefetch(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4));
+    for (std::size_t i = 0; i < count; ++i)
+        if (const Status st = checkValueRecord(walk, kBinsStart + le32(m_bytes, list + kCellHeader + i * 4)); !st.ok())
+            return st;
+    if (const std::ptrdiff_t twin = twinValue(list, count); twin >= 0) {
+        m_valueTwins = true;
+        const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + static_cast<std::size_t>(twin) * 4);
+        assignName(m_name, value + kCellHeader + kVkName, le16(m_bytes, value + kCellHeader + kVkNameLength),
+            le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName);
+        problem(checkedPath(walk, walk.frames.size()) + " has two values named \"" + toUtf8(m_name)
+            + "\", so only the first is shown and the hive is read-only.");
+    }
+    return Status::Ok;
+}
+
+Status OfflineHive::Reader::checkValueRecord(const CheckWalk& walk, std::size_t value) {
+    if (!inside(value, kVkName) || !isKind(value + kCellHeader, "vk"))
+        return damaged("a value of " + checkedPath(walk, walk.frames.size()) + " is not a value record");
+    const std::size_t valueNameLength = le16(m_bytes, value + kCellHeader + kVkNameLength);
+    if (!inside(value, kVkName + valueNameLength))
+        return damaged("a value name of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
+    if (!holds(value, kVkName + valueNameLength))
+        return damaged("a value name of " + checkedPath(walk, walk.frames.size()) + " runs past its record");
+    if (!dataInside(value + kCellHeader))
+        return damaged("the data of a value of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
+    if (!isCell(value, kVkName + valueNameLength)) unwritable(walk, "has a value record in part of the file");
+    else if (!dataInCells(value + kCellHeader)) unwritable(walk, "has the data of a value in part of the file");
+    const bool compressed = le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName;
+    if (m_loadProblem.empty() && holdsNul(value + kCellHeader + kVkName, valueNameLength, compressed)) {
+        assignName(m_name, value + kCellHeader + kVkName, valueNameLength, compressed);
+        problem(checkedPath(walk, walk.frames.size()) + " has a value whose name holds a NUL (\"" + toUtf8(m_name)
+            + "\"), which hivex cannot write, so the hive is read-only.");
+    }
+    return Status::Ok;
+}
+
+Status OfflineHive::Reader::listCheckedSubkeys(CheckWalk& walk, std::size_t record) {
+    const std::size_t count = le32(m_bytes, record + kNkSubkeyCount);
+    if (count == 0) return Status::Ok;
+    if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), walk.pending, true,
+            [&] { return checkedPath(walk, walk.frames.size()); });
+        !st.ok())
+        return st;
+    // hivex refuses a key whose count is not what its list holds.
+    if (const std::size_t listed = walk.pending.size() - walk.frames.back().start; listed != count)
+        problem(checkedPath(walk, walk.frames.size()) + " says it has " + std::to_string(count)
+            + " subkeys, but its list holds " + std::to_string(listed) + ", so the hive is read-only.");
+    return Status::Ok;
 }
 
 void OfflineHive::Reader::prefetch(std::size_t cell) const {

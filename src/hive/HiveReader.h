@@ -77,6 +77,46 @@ public:
     void subkeysLeftOut(const Key& key, std::vector<std::u16string>& names);
 
 private:
+    // The walk of checkAll, depth first: the keys on the way down are the frames, their subkeys
+    // still to check lie in pending from each frame's next on.
+    struct CheckFrame {
+        std::size_t cell;
+        std::size_t start; // its subkeys in pending: [start, end), checked up to next
+        std::size_t next;
+        std::size_t end;
+        std::u16string lastChild; // the name of the subkey checked last, to tell the next from it
+        // Once a subkey came out of the hive's order, the upper-cased names of all checked so far.
+        std::unique_ptr<std::unordered_set<std::u16string>> names;
+    };
+    struct CheckWalk {
+        std::vector<CheckFrame> frames;
+        std::vector<std::size_t> pending;
+        std::vector<bool> seen; // a bit a possible cell: a key checked there
+    };
+    // The key the first depth frames lead to as messages name it, read from the file only when
+    // something is wrong.
+    [[nodiscard]] std::string checkedPath(const CheckWalk& walk, std::size_t depth) const;
+    // Whether m_name, the subkey checked now, is one an earlier subkey of parent had. A list in the
+    // hive's order has such two side by side; one out of order is checked through a set of them all.
+    bool twinSubkey(CheckFrame& parent, const std::vector<std::size_t>& cells);
+    // What hivex frees or rewrites when it writes must be a cell in use where its bins lay one out:
+    // it ends the process on any other offset. The key checked now has what, so it is read-only.
+    void unwritable(const CheckWalk& walk, const std::string& what);
+    // Checks the key at node, whose parent the frames lead to, and goes down into it: a frame of
+    // its own, its subkeys listed in pending.
+    Status enterKey(CheckWalk& walk, std::size_t node);
+    // Names that no path can reach, and two subkeys of one name, which a list in the hive's order
+    // has side by side: the hive is read-only, as a write would drop one.
+    void checkSubkeyName(CheckWalk& walk, std::size_t node, std::size_t nameLength);
+    // The key's class name and security record, which hivex rewrites.
+    Status checkKeyCells(const CheckWalk& walk, std::size_t record);
+    // The key's value list and each value record in it.
+    Status checkValueRecords(const CheckWalk& walk, std::size_t record);
+    Status checkValueRecord(const CheckWalk& walk, std::size_t value);
+    // Lists the key's subkeys in pending, and tells when the list holds another number than the
+    // key says it has.
+    Status listCheckedSubkeys(CheckWalk& walk, std::size_t record);
+
     // Whether a record of length bytes stands in a cell in use, inside the file: a length that runs
     // past its cell reads the cells beside it.
     [[nodiscard]] bool holds(std::size_t cell, std::size_t length) const;
