@@ -570,27 +570,25 @@ Status MemoryRegistry::queryValue(
 
 void MemoryRegistry::beginBatch() {
     ++m_batchDepth;
-    m_batchMarks.push_back(m_undo.size());
+    m_changes.beginBatch();
 }
 
 Status MemoryRegistry::endBatch() {
     if (m_batchDepth == 0) return Status::Ok;
-    m_batchMarks.pop_back();
+    m_changes.endBatch();
     if (--m_batchDepth > 0) return Status::Ok;
     return keep();
 }
 
 void MemoryRegistry::abandonBatch() {
     if (m_batchDepth == 0) return;
-    const std::size_t mark = std::min(m_batchMarks.back(), m_undo.size());
-    m_batchMarks.pop_back();
-    for (std::size_t i = m_undo.size(); i-- > mark;)
-        (void)revert(m_undo[i], false);
-    m_undo.resize(mark);
+    const std::size_t mark = m_changes.abandonBatch();
+    std::vector<UndoEntry>& log = m_changes.log();
+    for (std::size_t i = log.size(); i-- > mark;)
+        (void)revert(log[i], false);
+    log.resize(mark);
     // A hive stays to be kept only for the changes of the batches around this one.
-    forEachPart([&](Hive& part) {
-        part.dirty = std::any_of(m_undo.begin(), m_undo.end(), [&](const UndoEntry& e) { return e.hive == &part; });
-    });
+    forEachPart([&](Hive& part) { part.dirty = m_changes.touches(part); });
     if (--m_batchDepth == 0) (void)keep();
 }
 
@@ -614,8 +612,7 @@ Status MemoryRegistry::keep() {
     m_placed.clear();
     // The next batch asks the backend again before its first change.
     forEachPart([](Hive& part) { part.checkedInBatch = false; });
-    m_batchNamed = false;
-    m_batchLabel = {};
+    m_changes.forgetBatchName();
     return kept;
 }
 
@@ -757,52 +754,20 @@ Status MemoryRegistry::commitChanges() {
 }
 
 void MemoryRegistry::forgetUndo() {
-    std::vector<UndoEntry> changes = std::move(m_undo);
-    m_undo.clear();
-    keepHistory(std::move(changes));
+    m_changes.keepLog();
 }
 
 void MemoryRegistry::record(UndoEntry entry) {
     entry.hive = entry.key->hive;
-    m_undo.push_back(std::move(entry));
-}
-
-void MemoryRegistry::keepHistory(std::vector<UndoEntry> changes) {
-    if (changes.empty()) return;
-    if (m_replay == Replay::Undo) {
-        m_redoHistory.push_back({ m_replayLabel, std::move(changes), {} });
-        return;
-    }
-    if (m_replay == Replay::Redo) {
-        m_undoHistory.push_back({ m_replayLabel, std::move(changes), {} });
-        return;
-    }
-    // An unnamed change cannot be undone, and the older entries could not run past it.
-    if (!m_batchNamed) {
-        m_undoHistory.clear();
-        m_redoHistory.clear();
-        return;
-    }
-    m_undoHistory.push_back({ m_batchLabel, std::move(changes), {} });
-    m_redoHistory.clear();
+    m_changes.record(std::move(entry));
 }
 
 void MemoryRegistry::invalidateHistory(const Hive& hive, const std::string& reason) {
-    for (auto* stack : { &m_undoHistory, &m_redoHistory })
-        for (HistoryEntry& entry : *stack)
-            if (entry.stale.empty()
-                && std::any_of(entry.changes.begin(), entry.changes.end(),
-                    [&](const UndoEntry& change) { return change.hive == &hive; }))
-                entry.stale = reason;
+    m_changes.invalidate(hive, reason);
 }
 
 void MemoryRegistry::invalidateHistoryAt(const Key* mountParent, const std::string& reason) {
-    for (auto* stack : { &m_undoHistory, &m_redoHistory })
-        for (HistoryEntry& entry : *stack)
-            if (entry.stale.empty()
-                && std::any_of(entry.changes.begin(), entry.changes.end(),
-                    [&](const UndoEntry& change) { return change.key == mountParent; }))
-                entry.stale = reason;
+    m_changes.invalidateAt(mountParent, reason);
 }
 
 void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
@@ -810,7 +775,8 @@ void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
         = [&](const Hive* part) { return hives.empty() || std::find(hives.begin(), hives.end(), part) != hives.end(); };
     std::vector<UndoEntry> kept;
     std::vector<UndoEntry> takenBack;
-    for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
+    std::vector<UndoEntry>& log = m_changes.log();
+    for (auto it = log.rbegin(); it != log.rend(); ++it)
         if (applies(it->hive))
             takenBack.push_back(revert(*it, false));
         else
@@ -819,16 +785,8 @@ void MemoryRegistry::undo(const std::vector<Hive*>& hives) {
         if (applies(&part)) part.dirty = false;
         part.checkedInBatch = false;
     });
-    m_undo.clear();
     std::reverse(kept.begin(), kept.end());
-    // An Undo or Redo that could not be written goes back where it came from, as far as it was
-    // taken back: the registry is again as that entry expects it.
-    if (m_replay != Replay::None && !takenBack.empty()) {
-        std::reverse(takenBack.begin(), takenBack.end());
-        auto& from = m_replay == Replay::Undo ? m_undoHistory : m_redoHistory;
-        from.push_back({ m_replayLabel, std::move(takenBack), {} });
-    }
-    keepHistory(std::move(kept));
+    m_changes.keepAfterTakingBack(std::move(kept), std::move(takenBack));
 }
 
 namespace {
@@ -843,7 +801,7 @@ void markWhole(Key& key) {
 
 } // namespace
 
-MemoryRegistry::UndoEntry MemoryRegistry::revert(UndoEntry& entry, bool fromHistory) {
+UndoEntry MemoryRegistry::revert(UndoEntry& entry, bool fromHistory) {
     Key* key = entry.key;
     UndoEntry inverse { entry.kind, key, entry.index, {}, nullptr, nullptr, 0, false, entry.hive };
     if (fromHistory && key->hive) key->hive->dirty = true;
@@ -894,16 +852,15 @@ MemoryRegistry::UndoEntry MemoryRegistry::revert(UndoEntry& entry, bool fromHist
 
 void MemoryRegistry::nameBatch(ChangeLabel label) {
     if (m_batchDepth == 0) return;
-    m_batchLabel = std::move(label);
-    m_batchNamed = true;
+    m_changes.nameBatch(std::move(label));
 }
 
 const ChangeLabel* MemoryRegistry::undoLabel() const {
-    return m_undoHistory.empty() ? nullptr : &m_undoHistory.back().label;
+    return m_changes.undoLabel();
 }
 
 const ChangeLabel* MemoryRegistry::redoLabel() const {
-    return m_redoHistory.empty() ? nullptr : &m_redoHistory.back().label;
+    return m_changes.redoLabel();
 }
 
 Status MemoryRegistry::undoChange() {
@@ -929,7 +886,7 @@ Status MemoryRegistry::mayReplay(const HistoryEntry& entry) {
 }
 
 Status MemoryRegistry::replay(Replay direction) {
-    auto& from = direction == Replay::Undo ? m_undoHistory : m_redoHistory;
+    auto& from = m_changes.entries(direction);
     if (from.empty())
         return Status(Status::NotFound, direction == Replay::Undo ? "There is nothing to undo." : "There is nothing to redo.");
     if (m_batchDepth > 0) return Status(Status::AccessDenied, "A change is still being made.");
@@ -940,14 +897,12 @@ Status MemoryRegistry::replay(Replay direction) {
     }
     HistoryEntry entry = std::move(from.back());
     from.pop_back();
-    m_replay = direction;
-    m_replayLabel = entry.label;
+    m_changes.startReplay(direction, entry.label);
     beginBatch();
     for (auto it = entry.changes.rbegin(); it != entry.changes.rend(); ++it)
-        m_undo.push_back(revert(*it, true));
+        m_changes.record(revert(*it, true));
     const Status kept = endBatch();
-    m_replay = Replay::None;
-    m_replayLabel = {};
+    m_changes.endReplay();
     return kept;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/ChangeLog.h"
 #include "store/RegStore.h"
 #include "store/RegTree.h"
 
@@ -215,24 +216,7 @@ private:
         bool open = false;
         std::uint32_t generation = 0;
     };
-    struct UndoEntry {
-        enum Kind { ValueReplaced, ValueAdded, ValueDeleted, KeyCreated, KeyRemoved, Touched } kind;
-        Key* key = nullptr;
-        std::size_t index = 0;
-        RawValue value;
-        std::unique_ptr<Key> node; // a removed key, kept until the batch is kept
-        Key* created = nullptr;
-        std::uint64_t modified = 0;
-        bool dirty = false;
-        Hive* hive = nullptr; // of key; kept apart because the key goes when its hive is read again
-    };
-    // One named batch that was kept: its changes in the order they were made.
-    struct HistoryEntry {
-        ChangeLabel label;
-        std::vector<UndoEntry> changes;
-        std::string stale; // set: a hive it touched was read again; why it cannot run
-    };
-    enum class Replay { None, Undo, Redo };
+    using Replay = ChangeLog::Replay;
 
     Status resolve(HKey handle, Key*& key, Access& access);
     // The key's subkeys, or values, in its list: a key of a hive read on first use has its hive read them.
@@ -263,7 +247,6 @@ private:
     // Takes one change back and returns the change that makes it again. A change from the history
     // leaves the keys it touches to be written anew: the file was written since it was logged.
     UndoEntry revert(UndoEntry& entry, bool fromHistory);
-    void keepHistory(std::vector<UndoEntry> changes);
     Status replay(Replay direction);
     Status mayReplay(const HistoryEntry& entry);
     // A new handle to the key; kNoKey when the table is full.
@@ -287,14 +270,7 @@ private:
     const Key* m_enumParent = nullptr;
     Key* m_enumChild = nullptr;
     int m_batchDepth = 0;
-    std::vector<std::size_t> m_batchMarks; // where each open batch began in the undo log
-    std::vector<UndoEntry> m_undo;
-    ChangeLabel m_batchLabel;
-    bool m_batchNamed = false;
-    std::vector<HistoryEntry> m_undoHistory;
-    std::vector<HistoryEntry> m_redoHistory;
-    Replay m_replay = Replay::None; // set while Undo or Redo runs its batch
-    ChangeLabel m_replayLabel;
+    ChangeLog m_changes; // the undo log of the batches under way and the history for Undo and Redo
 };
 
 // Makes the keys every registry has: HKEY_LOCAL_MACHINE\Software\Classes (HKEY_CLASSES_ROOT),
