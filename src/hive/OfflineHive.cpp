@@ -172,6 +172,57 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
     return {};
 }
 
+// Refuses a file whose header is not that of a whole hive Quern can read (BadPath, with the
+// sentence that says why); Ok otherwise.
+static Status checkHeader(const std::string& path, std::string_view content) {
+    if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
+        return Status(Status::BadPath, path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
+    if (content.size() < 2 * kBinsStart || content.size() - kBinsStart < le32(content, kBinsSize))
+        return Status(Status::BadPath,
+            path + " is not a whole registry hive: it is cut short, " + std::to_string(content.size())
+                + " bytes, fewer than its header says it has. Quern does not load it.");
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < kChecksum; at += 4)
+        sum ^= le32(content, at);
+    // Windows never writes 0 or all ones as the checksum: it writes 1 and all ones but the last bit.
+    const std::uint32_t expected = sum == 0 ? 1 : sum == 0xffffffffu ? 0xfffffffeu : sum;
+    if (le32(content, kChecksum) != sum && le32(content, kChecksum) != expected)
+        return Status(Status::BadPath,
+            path + " is not a valid registry hive: the checksum of its header is wrong. Quern does not load it.");
+    if (le32(content, kMajorVersion) != 1)
+        return Status(Status::BadPath,
+            path + " is not a registry hive Quern can read: its header gives format version "
+                + std::to_string(le32(content, kMajorVersion)) + "." + std::to_string(le32(content, kMinorVersion))
+                + ". Quern does not load it.");
+    // A log beside a hive (.LOG, .LOG1, .LOG2) begins as a hive does: reading it as one would show
+    // changes that were never made, and writing it would make a hive of it.
+    if (const std::uint32_t type = le32(content, kFileType); type != 0)
+        return Status(Status::BadPath,
+            path + " is not a registry hive but " + (type == 1 || type == 2 ? "the log file of one" : "a file of another kind")
+                + " (its header gives file type " + std::to_string(type)
+                + "). Quern does not load it; load the hive the log belongs to.");
+    return Status::Ok;
+}
+
+// Why a hive whose header Quern accepts must still stay read-only; empty when nothing in the
+// header says so.
+static std::string headerReadOnlyReason(const std::string& name, std::string_view content) {
+    // Versions 1.1 to 1.6 are the ones Windows has written; a later one may hold records hivex
+    // would write over without knowing them.
+    if (const std::uint32_t minor = le32(content, kMinorVersion); minor < 1 || minor > 6)
+        return name + " has format version 1." + std::to_string(minor)
+            + ", which Quern does not know, so it is read-only: writing it could lose what that version holds.";
+    // Two sequence numbers that differ mean a write of Windows' own was not finished in the file
+    // itself: its changes wait in the .LOG1/.LOG2 files beside it. The file alone is stale, and a
+    // hive written from it would lose them for good.
+    if (le32(content, kSequence1) != le32(content, kSequence2))
+        return name
+            + " has changes in its log files (.LOG1, .LOG2) that were not applied to it, so it is read-only: "
+              "what it shows may be out of date, and writing it would drop those changes. Let Windows start once "
+              "from this installation, or apply the logs with a tool that replays them, then load it again.";
+    return {};
+}
+
 Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     UniqueFd file;
     struct stat st { };
@@ -181,48 +232,11 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     if (!mapping->map(file.get(), static_cast<std::size_t>(st.st_size)))
         return Status(Status::BadPath, m_path + " cannot be read (" + std::strerror(errno) + ").");
     const std::string_view content = mapping->bytes();
-    if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
-        return Status(Status::BadPath, m_path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
-    if (content.size() < 2 * kBinsStart || content.size() - kBinsStart < le32(content, kBinsSize))
-        return Status(Status::BadPath,
-            m_path + " is not a whole registry hive: it is cut short, " + std::to_string(content.size())
-                + " bytes, fewer than its header says it has. Quern does not load it.");
-    std::uint32_t sum = 0;
-    for (std::size_t at = 0; at < kChecksum; at += 4)
-        sum ^= le32(content, at);
-    // Windows never writes 0 or all ones as the checksum: it writes 1 and all ones but the last bit.
-    const std::uint32_t expected = sum == 0 ? 1 : sum == 0xffffffffu ? 0xfffffffeu : sum;
-    if (le32(content, kChecksum) != sum && le32(content, kChecksum) != expected)
-        return Status(Status::BadPath,
-            m_path + " is not a valid registry hive: the checksum of its header is wrong. Quern does not load it.");
-    if (le32(content, kMajorVersion) != 1)
-        return Status(Status::BadPath,
-            m_path + " is not a registry hive Quern can read: its header gives format version "
-                + std::to_string(le32(content, kMajorVersion)) + "." + std::to_string(le32(content, kMinorVersion))
-                + ". Quern does not load it.");
-    // A log beside a hive (.LOG, .LOG1, .LOG2) begins as a hive does: reading it as one would show
-    // changes that were never made, and writing it would make a hive of it.
-    if (const std::uint32_t type = le32(content, kFileType); type != 0)
-        return Status(Status::BadPath,
-            m_path + " is not a registry hive but " + (type == 1 || type == 2 ? "the log file of one" : "a file of another kind")
-                + " (its header gives file type " + std::to_string(type)
-                + "). Quern does not load it; load the hive the log belongs to.");
+    if (const Status header = checkHeader(m_path, content); !header.ok()) return header;
     // Nothing of the hive changes until the file is known to be whole: a hive read again that turns
     // out damaged keeps what it showed.
     std::string reason = m_options.readOnlyReason;
-    // Versions 1.1 to 1.6 are the ones Windows has written; a later one may hold records hivex
-    // would write over without knowing them.
-    if (const std::uint32_t minor = le32(content, kMinorVersion); reason.empty() && (minor < 1 || minor > 6))
-        reason = m_name + " has format version 1." + std::to_string(minor)
-            + ", which Quern does not know, so it is read-only: writing it could lose what that version holds.";
-    // Two sequence numbers that differ mean a write of Windows' own was not finished in the file
-    // itself: its changes wait in the .LOG1/.LOG2 files beside it. The file alone is stale, and a
-    // hive written from it would lose them for good.
-    if (reason.empty() && le32(content, kSequence1) != le32(content, kSequence2))
-        reason = m_name
-            + " has changes in its log files (.LOG1, .LOG2) that were not applied to it, so it is read-only: "
-              "what it shows may be out of date, and writing it would drop those changes. Let Windows start once "
-              "from this installation, or apply the logs with a tool that replays them, then load it again.";
+    if (reason.empty()) reason = headerReadOnlyReason(m_name, content);
     if (reason.empty()) reason = whyNotWritable(m_path, st);
     auto reader = std::make_unique<Reader>(*this, std::move(mapping));
     reader->walkBins();
@@ -601,6 +615,13 @@ Status OfflineHive::placeChanges() {
         return Status(Status::ChangedOnDisk,
             m_name + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again.");
     }
+    if (const Status replaced = replaceWithTemporary(target); !replaced.ok()) return replaced;
+    return settleReplaced(target);
+}
+
+// Renames the new hive over target while target is still the file read; on any other outcome the
+// new hive goes and the old one stays.
+Status OfflineHive::replaceWithTemporary(const std::string& target) {
     // The look above and the rename are one step: a hive another program renamed into place in
     // between is found by the exchange and stays.
     std::string swapped;
@@ -623,6 +644,12 @@ Status OfflineHive::placeChanges() {
         abandonChanges();
         return st;
     }
+    return Status::Ok;
+}
+
+// The new hive is in place: it lasts once its folder is flushed, and becomes what the registry
+// compares the file with.
+Status OfflineHive::settleReplaced(const std::string& target) {
     m_temp.clear();
     m_originalHash = m_hash;
     ++m_writes;

@@ -99,6 +99,8 @@ private:
     Status load(std::unique_ptr<Key>& tree);
     Status openHandle(bool writable);
     Status checkUnchanged(std::string& content) const;
+    Status replaceWithTemporary(const std::string& target);
+    Status settleReplaced(const std::string& target);
     Status makeBackup(const std::string& content);
     Status replay(Key& key);
     Status writeKey(Key& key);
