@@ -701,33 +701,7 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
             problem = "The folder " + p.file->folder() + " could not be flushed to disk after " + p.hive->fileName
                 + " was replaced (" + p.file->error() + ").";
     }
-    if (!problem.empty()) {
-        std::vector<std::string> putBack;
-        std::string notPutBack;
-        while (placed-- > 0) {
-            Prepared& p = session.prepared[placed];
-            const bool back = p.file->putBack();
-            if (back) putBack.push_back(p.hive->path);
-            if (back && !p.file->error().empty()) notPutBack += " " + p.hive->path + ": " + p.file->error() + ".";
-            if (!back) {
-                notPutBack += " " + p.hive->path + " could not be put back as it was (" + p.file->error()
-                    + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
-                    + p.file->keptPath() + ". Refresh (F5) to read it again.";
-                // Never written over: the next change finds it changed on disk.
-                p.hive->stamp = FileStamp {};
-                continue;
-            }
-            // The old file itself, or a copy of it where hard links were refused: the same bytes.
-            struct stat st { };
-            if (::stat(p.hive->path.c_str(), &st) == 0) p.hive->stamp = stampOf(st);
-        }
-        session.removeTemporaryFiles();
-        // The hives go back while the locks are held, so nobody reads the batch half taken back.
-        const Status failed = takeBackBatch(Status(failure, problem), std::move(putBack),
-            notPutBack.empty() ? std::string() : notPutBack.substr(1));
-        session.server.release();
-        return failed;
-    }
+    if (!problem.empty()) return putBackPlaced(session, placed, Status(failure, problem));
     // A server that got going all the same, where the lock did not reach, may have read the old files.
     const ServerState late = session.server.serverStartedElsewhere(m_options.scanProcesses);
     session.server.release();
@@ -743,6 +717,36 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
         return Status(Status::WriteFailed, lateServerText(replaced, late.pid));
     }
     return Status::Ok;
+}
+
+// Puts back the first placed files of the batch, newest first, after failure stopped it; then the
+// whole batch is taken back in memory, while the locks are still held.
+Status WinePrefixStore::putBackPlaced(WriteSession& session, std::size_t placed, const Status& failure) {
+    std::vector<std::string> putBack;
+    std::string notPutBack;
+    while (placed-- > 0) {
+        Prepared& p = session.prepared[placed];
+        const bool back = p.file->putBack();
+        if (back) putBack.push_back(p.hive->path);
+        if (back && !p.file->error().empty()) notPutBack += " " + p.hive->path + ": " + p.file->error() + ".";
+        if (!back) {
+            notPutBack += " " + p.hive->path + " could not be put back as it was (" + p.file->error()
+                + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
+                + p.file->keptPath() + ". Refresh (F5) to read it again.";
+            // Never written over: the next change finds it changed on disk.
+            p.hive->stamp = FileStamp {};
+            continue;
+        }
+        // The old file itself, or a copy of it where hard links were refused: the same bytes.
+        struct stat st { };
+        if (::stat(p.hive->path.c_str(), &st) == 0) p.hive->stamp = stampOf(st);
+    }
+    session.removeTemporaryFiles();
+    // The hives go back while the locks are held, so nobody reads the batch half taken back.
+    const Status failed = takeBackBatch(failure, std::move(putBack),
+        notPutBack.empty() ? std::string() : notPutBack.substr(1));
+    session.server.release();
+    return failed;
 }
 
 // The hive as written: what the next write compares the file with, and where each block now stands.

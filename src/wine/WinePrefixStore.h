@@ -125,6 +125,7 @@ private:
     Status checkUnchanged(HiveFile& hive, UniqueFd& fd);
     Status prepareFile(HiveFile& hive, WriteSession& session);
     Status replaceFiles(WriteSession& session);
+    Status putBackPlaced(WriteSession& session, std::size_t placed, const Status& failure);
     void recordWritten(const Prepared& p);
 
     WinePrefixOptions m_options;
