@@ -608,6 +608,26 @@ bool reportSelection(const Context& c, reg::RegAccessor& registry, const std::ve
     return allThere;
 }
 
+// Opens the export: the file, or with "-" standard output.
+bool openExport(const Context& c, RegFileExport& file, const std::string& path, RegFileForm form) {
+    if (path != "-") return file.OpenRegFile(path, form);
+    return file.OpenRegOutput(
+        [&out = c.out](std::string_view text) {
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+            return out.good();
+        },
+        form);
+}
+
+// Names on standard error the keys an export left out, and why; false when there were any.
+bool reportLeftOut(const Context& c, const std::vector<std::string>& paths, std::string_view why) {
+    if (paths.empty()) return true;
+    c.err << "quern-reg: these keys " << why << ", and were left out with all below them:\n";
+    for (const auto& path : paths)
+        c.err << "    " << shownKeyPath(path) << "\n";
+    return false;
+}
+
 int runExport(const Context& c, const RegArgs& a) {
     reg::RegAccessor registry(c.store);
     TTreeSel selection(c.store);
@@ -637,15 +657,7 @@ int runExport(const Context& c, const RegArgs& a) {
     // writes, whose default is REGEDIT4.
     const bool unicode = a.unicode || (!a.regedit4 && a.selectionFile.empty());
     RegFileExport file(c.store);
-    const RegFileForm form = unicode ? RegFileForm::Unicode : RegFileForm::Regedit4;
-    const bool opened = toOutput ? file.OpenRegOutput(
-                                       [&](std::string_view text) {
-                                           c.out.write(text.data(), static_cast<std::streamsize>(text.size()));
-                                           return c.out.good();
-                                       },
-                                       form)
-                                 : file.OpenRegFile(a.file, form);
-    if (!opened) {
+    if (!openExport(c, file, a.file, unicode ? RegFileForm::Unicode : RegFileForm::Regedit4)) {
         const bool special = file.error().find("not a regular file") != std::string::npos;
         return c.fail("Cannot create file " + a.file + ": " + file.error()
             + (special ? ". To write the export to standard output, give - as the file." : ""));
@@ -662,16 +674,11 @@ int runExport(const Context& c, const RegArgs& a) {
 
     // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.
     bool complete = a.selectionFile.empty() || reportSelection(c, registry, selection.Entries());
-    auto reportLeftOut = [&](const std::vector<std::string>& paths, std::string_view why) {
-        if (paths.empty()) return;
-        c.err << "quern-reg: these keys " << why << ", and were left out with all below them:\n";
-        for (const auto& path : paths)
-            c.err << "    " << shownKeyPath(path) << "\n";
-        complete = false;
-    };
-    reportLeftOut(file.leftOutKeys(), "hold a line break in their names, which a registry file cannot hold");
-    reportLeftOut(file.unreachableKeys(),
-        "are in the hive file under names no path can reach (the hive is read-only for it)");
+    complete = reportLeftOut(c, file.leftOutKeys(), "hold a line break in their names, which a registry file cannot hold")
+        && complete;
+    complete = reportLeftOut(c, file.unreachableKeys(),
+                   "are in the hive file under names no path can reach (the hive is read-only for it)")
+        && complete;
     if (!complete)
         return c.fail((toOutput ? std::string("The export") : a.file) + " was written without what is named above.");
     return 0;
