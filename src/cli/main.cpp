@@ -11,6 +11,38 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// The registry the command runs on, made here and never freed.
+quern::reg::MemoryRegistry* openRegistry(const quern::reg::RegistryChoice& choice, bool withHives) {
+    if (withHives && choice.ownRegistry) {
+        // Only hives, and no Wine prefix: nothing outside them is kept anywhere, so nothing there may change.
+        quern::reg::MemoryRegistryOptions scratch;
+        scratch.withBaseKeys = false;
+        scratch.fixedPartsReadOnlyReason = "No Wine prefix is open: only the loaded hives can be changed.";
+        return new quern::reg::MemoryRegistry(std::move(scratch));
+    }
+    quern::reg::WinePrefixOptions options;
+    options.prefixDir = choice.prefixDir;
+    options.createIfMissing = choice.ownRegistry;
+    return new quern::reg::WinePrefixStore(std::move(options));
+}
+
+// The exit code of a command whose output could not be written, said on standard error. A change
+// that is on disk stays a success: a script that took it for a failure might make it again, or
+// undo what it did before. Only a query, whose output is its result, fails.
+int outputLost(quern::cli::Operation operation, int exitCode) {
+    const bool listing = operation == quern::cli::Operation::Query || operation == quern::cli::Operation::Compare;
+    if (exitCode == 0 && !listing) {
+        std::cerr << "quern-reg: the command succeeded, but its report could not be written.\n";
+        return exitCode;
+    }
+    std::cerr << "quern-reg: the output could not be written.\n";
+    return operation == quern::cli::Operation::Compare ? 2 : 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -45,37 +77,14 @@ int main(int argc, char** argv) {
     }
     // The registry is left to the end of the process: every change is on disk when the command
     // returns, and freeing a whole registry key by key would only delay the exit.
-    quern::reg::MemoryRegistry* store = nullptr;
-    if (!hives.empty() && choice.ownRegistry) {
-        // Only hives, and no Wine prefix: nothing outside them is kept anywhere, so nothing there may change.
-        quern::reg::MemoryRegistryOptions scratch;
-        scratch.withBaseKeys = false;
-        scratch.fixedPartsReadOnlyReason = "No Wine prefix is open: only the loaded hives can be changed.";
-        store = new quern::reg::MemoryRegistry(std::move(scratch));
-    } else {
-        quern::reg::WinePrefixOptions options;
-        options.prefixDir = choice.prefixDir;
-        options.createIfMissing = choice.ownRegistry;
-        store = new quern::reg::WinePrefixStore(std::move(options));
-    }
+    quern::reg::MemoryRegistry* store = openRegistry(choice, !hives.empty());
     if (const quern::reg::Status mounted = quern::cli::mountHives(*store, hives); !mounted.ok()) {
         std::cerr << "quern-reg: " << mounted.message() << '\n';
         return 1;
     }
     exitCode = quern::cli::runRegCommand(parsed, *store, std::cin, std::cout, std::cerr);
     std::cout.flush();
-    if (!std::cout) {
-        // A change that is on disk stays a success: a script that took it for a failure might make
-        // it again, or undo what it did before. Only a query, whose output is its result, fails.
-        const bool listing = parsed.operation == quern::cli::Operation::Query
-            || parsed.operation == quern::cli::Operation::Compare;
-        if (exitCode == 0 && !listing) {
-            std::cerr << "quern-reg: the command succeeded, but its report could not be written.\n";
-        } else {
-            std::cerr << "quern-reg: the output could not be written.\n";
-            exitCode = parsed.operation == quern::cli::Operation::Compare ? 2 : 1;
-        }
-    }
+    if (!std::cout) exitCode = outputLost(parsed.operation, exitCode);
     std::cerr.flush();
     std::_Exit(exitCode);
 }
