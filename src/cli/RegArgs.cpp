@@ -252,6 +252,8 @@ public:
 
 private:
     bool parseSwitch(std::string_view name, std::size_t& i, std::string& error);
+    // The separator of add's /s: one character, given once.
+    bool parseSeparator(std::size_t& i, std::string& error);
     bool parseFiles(std::size_t& first, std::string& error);
 
     const std::vector<std::string>& m_args;
@@ -388,22 +390,26 @@ bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& 
     if (name == "s" && (op == Operation::Query || op == Operation::Copy)) return flag(m_parsed.recurse);
     if (name == "t" && op == Operation::Add) return text(m_parsed.typeName, "a type");
     if (name == "d" && op == Operation::Add) return text(m_parsed.data, "the data");
-    if (name == "s" && op == Operation::Add) {
-        std::optional<std::string> separator;
-        if (m_parsed.separator) {
-            error = "/s is given twice.";
-            return false;
-        }
-        if (!text(separator, "a separator")) return false;
-        const std::u16string units = reg::toUtf16(*separator);
-        if (units.size() != 1) {
-            error = "The separator of /s must be one character.";
-            return false;
-        }
-        m_parsed.separator = units[0];
-        return true;
-    }
+    if (name == "s" && op == Operation::Add) return parseSeparator(i, error);
     return false;
+}
+
+bool ArgParser::parseSeparator(std::size_t& i, std::string& error) {
+    if (m_parsed.separator) {
+        error = "/s is given twice.";
+        return false;
+    }
+    if (i + 1 >= m_args.size()) {
+        error = "/s needs a separator.";
+        return false;
+    }
+    const std::u16string units = reg::toUtf16(m_args[++i]);
+    if (units.size() != 1) {
+        error = "The separator of /s must be one character.";
+        return false;
+    }
+    m_parsed.separator = units[0];
+    return true;
 }
 
 void writeInvalid(std::ostream& err, const std::string& problem, const OperationInfo* info) {
