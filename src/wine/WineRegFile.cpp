@@ -207,23 +207,30 @@ enum class ValueRead { Read, NameUnread, DataUnread };
 // A value line, and its continuation lines for long hex data, read as wineserver's load_value reads
 // it: text after a closing quote and after a number is ignored, numbers are read as strtoul reads
 // them.
-ValueRead readValue(LineReader& reader, std::string_view line, RawValue& value, std::u16string& text, bool& cutShort) {
-    cutShort = false;
-    std::size_t pos = 0;
+// The name of a value line (@ for the default value) and its '=', pos left at the data; false when
+// Wine would not read the name.
+bool readValueName(std::string_view line, std::size_t& pos, std::u16string& name) {
     skipSpaces(line, pos);
-    value.name.clear();
-    value.data.clear();
+    name.clear();
     if (line[pos] == '@') {
         ++pos;
     } else {
         ++pos;
-        if (!parseEscaped(line, pos, '"', value.name)) return ValueRead::NameUnread;
+        if (!parseEscaped(line, pos, '"', name)) return false;
     }
     skipSpaces(line, pos);
-    if (pos >= line.size() || line[pos] != '=') return ValueRead::NameUnread;
-    if (value.name.size() > kWineMaxValueName) return ValueRead::NameUnread;
+    if (pos >= line.size() || line[pos] != '=') return false;
+    if (name.size() > kWineMaxValueName) return false;
     ++pos;
     skipSpaces(line, pos);
+    return true;
+}
+
+ValueRead readValue(LineReader& reader, std::string_view line, RawValue& value, std::u16string& text, bool& cutShort) {
+    cutShort = false;
+    std::size_t pos = 0;
+    value.data.clear();
+    if (!readValueName(line, pos, value.name)) return ValueRead::NameUnread;
 
     const std::string_view tag = line.substr(pos);
     auto readString = [&](std::uint32_t type, std::size_t tagLength) {
