@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -317,4 +318,27 @@ TEST_F(DamagedHiveTest, TheCopyAsItWasNeverGoesUnflushedOrOverAUsersNameAndOldCo
     EXPECT_EQ(query.code, 0);
     EXPECT_NE(query.err.find("warning: A Quern stopped"), std::string::npos) << query.err;
     EXPECT_EQ(test::readFile(kept), good) << "it stays for the user to decide";
+}
+
+// A path named as a hive that is no hive file at all is refused before anything is mapped, in the
+// hive's own words after its name: a FIFO is never opened for a writer that never comes, a device
+// never read, and a missing file is as unreadable as any other.
+TEST(HiveFileTest, WhatIsNoRegularFileIsRefusedInTheHivesOwnWords) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string said;
+    } cases[] = {
+        { dir / "fifo", dir / "fifo" + " is not a regular file." },
+        { "/dev/null", "/dev/null is not a regular file." },
+        { dir / "missing", dir / "missing" + " cannot be read (" + std::strerror(ENOENT) + ")." },
+    };
+    for (const auto& c : cases) {
+        MemoryRegistry store;
+        const Status mounted = mountHiveFile(store, kLocalMachine, u"T", c.path);
+        EXPECT_EQ(mounted, Status::BadPath) << c.path;
+        EXPECT_EQ(mounted.message(), c.said);
+        EXPECT_TRUE(store.mountedParts().empty()) << c.path;
+    }
 }
