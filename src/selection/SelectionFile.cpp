@@ -1,6 +1,7 @@
 #include "selection/SelectionFile.h"
 
 #include "codec/AtomicFile.h"
+#include "codec/UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -51,25 +52,23 @@ bool writeSelectionFile(const std::string& path, const std::vector<std::string>&
 }
 
 bool readSelectionFile(const std::string& path, std::vector<std::string>& entries, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
         error = std::strerror(errno);
         return false;
     }
     std::string text;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             error = std::strerror(errno);
-            ::close(fd);
             return false;
         }
         if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     entries = parseSelectionFile(text);
     return true;
 }

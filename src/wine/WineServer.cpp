@@ -1,5 +1,7 @@
 #include "wine/WineServer.h"
 
+#include "codec/UniqueFd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -32,17 +34,16 @@ bool heldHere(const struct stat& st) {
 pid_t lockHolder(const std::string& lockPath) {
     struct stat st { };
     if (::stat(lockPath.c_str(), &st) != 0 || heldHere(st)) return 0;
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 0;
+    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) fd.reset(::open(lockPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return 0;
     struct flock query { };
     query.l_type = F_WRLCK;
     query.l_whence = SEEK_SET;
     query.l_start = 0;
     query.l_len = 1;
     pid_t holder = 0;
-    if (::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK) holder = query.l_pid > 0 ? query.l_pid : 1;
-    ::close(fd);
+    if (::fcntl(fd.get(), F_GETLK, &query) == 0 && query.l_type != F_UNLCK) holder = query.l_pid > 0 ? query.l_pid : 1;
     return holder;
 }
 
@@ -61,14 +62,13 @@ bool endsWithFolder(const std::string& path, const std::string& folder) {
 // only a name Debian's wine would go on using; it replaces a file of any mode but 0400 with a new
 // name when its server starts. The file is opened without blocking: a FIFO there hangs nothing.
 std::string debianRootName(const std::string& prefixDir, bool strict) {
-    const int fd = ::open((prefixDir + "/wineserver").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
+    const UniqueFd fd(::open((prefixDir + "/wineserver").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return {};
     struct stat st { };
     char buffer[256];
     ssize_t n = -1;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!strict || (st.st_mode & 07777) == 0400))
-        n = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && (!strict || (st.st_mode & 07777) == 0400))
+        n = ::read(fd.get(), buffer, sizeof buffer);
     if (n <= 0) return {};
     std::string name(buffer, static_cast<std::size_t>(n));
     name = name.substr(0, name.find('\n'));
