@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/RegTypes.h"
+#include "base/RegTypes.h"
 
 #include <string>
 
