@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace quern;
@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     }
     reg::RegAccessor registry(store);
     using Clock = std::chrono::steady_clock;
-    auto ms = [](Clock::time_point from) { return std::chrono::duration<double, std::milli>(Clock::now() - from).count(); };
+    auto ms
+        = [](Clock::time_point from) { return std::chrono::duration<double, std::milli>(Clock::now() - from).count(); };
 
     std::vector<double> opened, unchanged, changed;
     for (int run = 0; run < 7; ++run) {

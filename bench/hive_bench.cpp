@@ -145,7 +145,8 @@ void commitOneValue(const std::string& path) {
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         const auto start = Clock::now();
-        const Status st = store.setValue(key, u"Number", kRegDword, std::vector<std::uint8_t> { 3, 0, 0, static_cast<std::uint8_t>(run) });
+        const Status st = store.setValue(
+            key, u"Number", kRegDword, std::vector<std::uint8_t> { 3, 0, 0, static_cast<std::uint8_t>(run) });
         best = std::min(best, secondsSince(start));
         if (!st.ok()) std::fprintf(stderr, "hive_bench: %s\n", st.message().c_str());
     }

@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     std::printf("Import of the sample prefix's HKEY_LOCAL_MACHINE (%.1f MB, Version 5.00) into an empty prefix\n",
         static_cast<double>(fs::file_size(file)) / 1e6);
-    std::printf("  best %.1f ms, median %.1f ms (target: under 150 ms)\n", times.front() * 1e3,
-        times[times.size() / 2] * 1e3);
+    std::printf(
+        "  best %.1f ms, median %.1f ms (target: under 150 ms)\n", times.front() * 1e3, times[times.size() / 2] * 1e3);
     fs::remove_all(work);
     return 0;
 }

@@ -152,8 +152,10 @@ void benchDeleteEveryValue(const fs::path& work) {
             continue;
         }
         std::printf("  %6d values %9.1f ms  %6.2f us a value", count, seconds * 1e3, seconds * 1e6 / count);
-        if (first > 0) std::printf("   %5.1f x the time of 10000 (linear: %d x)", seconds / first, count / 10000);
-        else first = seconds;
+        if (first > 0)
+            std::printf("   %5.1f x the time of 10000 (linear: %d x)", seconds / first, count / 10000);
+        else
+            first = seconds;
         std::printf("\n");
     }
     std::printf("\n");

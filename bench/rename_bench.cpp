@@ -3,8 +3,8 @@
 // with the write, and the memory the rename takes beside what the loaded registry holds. Prints
 // the figures and the targets; run it from scripts/bench.sh.
 
-#include "generated_registry.h"
 #include "codec/Utf.h"
+#include "generated_registry.h"
 #include "registry/RegAccessor.h"
 #include "store/KeyWalk.h"
 #include "wine/WinePrefixStore.h"
@@ -54,13 +54,14 @@ void makeBigKey(reg::RegStore& store, const std::u16string& path) {
     (void)store.createKey(reg::kLocalMachine, path, reg::Access::Full, reg::kOptionNone, key.out());
     for (int i = 0; i < 10000; ++i) {
         const std::u16string name = reg::toUtf16("value " + std::to_string(i));
-        const std::vector<std::uint8_t> data(static_cast<std::size_t>(i % 3 == 0 ? 4 : 40), static_cast<std::uint8_t>(i));
+        const std::vector<std::uint8_t> data(
+            static_cast<std::size_t>(i % 3 == 0 ? 4 : 40), static_cast<std::uint8_t>(i));
         (void)store.setValue(key.get(), name, i % 3 == 0 ? reg::kRegDword : reg::kRegBinary, data);
     }
     for (int i = 0; i < 1000; ++i) {
         reg::KeyHandle sub(store);
-        (void)store.createKey(key.get(), reg::toUtf16("sub " + std::to_string(i)), reg::Access::Full, reg::kOptionNone,
-            sub.out());
+        (void)store.createKey(
+            key.get(), reg::toUtf16("sub " + std::to_string(i)), reg::Access::Full, reg::kOptionNone, sub.out());
         (void)store.setValue(sub.get(), u"v", reg::kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 });
     }
     if (!batch.finish().ok()) std::printf("  the key could not be written\n");

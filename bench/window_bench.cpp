@@ -2,9 +2,9 @@
 // sample prefix, expanding a key with 100,000 subkeys, selecting a key with 100,000 values, and
 // the memory the window holds. Runs on Qt's offscreen platform; prints a table.
 
-#include "window/KeyTreeItem.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QApplication>

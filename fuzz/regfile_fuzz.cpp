@@ -74,8 +74,10 @@ bool readsBackTheSame(const Key& root, const std::string& written) {
     const std::string_view header = std::string_view(written).substr(0, parsed.prefixLength);
     for (const std::string& block : unreadBlocks(root)) {
         const auto at = std::find(found.begin(), found.end(), block);
-        if (at != found.end()) found.erase(at);
-        else if (header.find(std::string_view(block).substr(0, block.size() - 1)) == std::string_view::npos) return false;
+        if (at != found.end())
+            found.erase(at);
+        else if (header.find(std::string_view(block).substr(0, block.size() - 1)) == std::string_view::npos)
+            return false;
     }
     return found.empty();
 }

@@ -669,12 +669,14 @@ int runExport(const Context& c, const RegArgs& a) {
         file.ExportTree(a.key.fullName() + "\\");
     }
     if (!file.CloseRegFile())
-        return c.fail(toOutput ? "Cannot write the export to standard output." : "Cannot write file " + a.file + ": " + file.error());
+        return c.fail(toOutput ? "Cannot write the export to standard output."
+                               : "Cannot write file " + a.file + ": " + file.error());
     if (toOutput) c.out.flush();
 
     // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.
     bool complete = a.selectionFile.empty() || reportSelection(c, registry, selection.Entries());
-    complete = reportLeftOut(c, file.leftOutKeys(), "hold a line break in their names, which a registry file cannot hold")
+    complete
+        = reportLeftOut(c, file.leftOutKeys(), "hold a line break in their names, which a registry file cannot hold")
         && complete;
     complete = reportLeftOut(c, file.unreachableKeys(),
                    "are in the hive file under names no path can reach (the hive is read-only for it)")

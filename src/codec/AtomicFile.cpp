@@ -5,10 +5,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <cstdio>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -328,8 +328,8 @@ bool AtomicFile::changedMeanwhile() {
 // not the one expected, exchanging them back leaves the other program's file in place. What is
 // left: a reader may see the new content for that moment, and a program that writes the swapped-out
 // file in place after the exchange writes to a file that is going.
-ReplaceResult replaceIfStill(const std::string& temp, const std::string& target, const FileStamp& expected,
-    std::string& error) {
+ReplaceResult replaceIfStill(
+    const std::string& temp, const std::string& target, const FileStamp& expected, std::string& error) {
     const bool noFile = expected.size < 0;
     if (noFile || ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
         // No file to exchange with (RENAME_NOREPLACE keeps one made meanwhile), or a file system
@@ -345,7 +345,8 @@ ReplaceResult replaceIfStill(const std::string& temp, const std::string& target,
         int renamed = noFile ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
                              : ::rename(temp.c_str(), target.c_str());
         if (renamed != 0 && noFile && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
-            renamed = ::access(target.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(temp.c_str(), target.c_str());
+            renamed
+                = ::access(target.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(temp.c_str(), target.c_str());
         if (renamed == 0) return ReplaceResult::Replaced;
         if (errno == EEXIST) return ReplaceResult::Changed;
         error = std::strerror(errno);

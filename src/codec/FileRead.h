@@ -41,7 +41,8 @@ struct FileLimit {
 
 // Opens path for reading, without blocking on a FIFO, and checks that it is a regular file of at
 // most limit.maxSize bytes. fd holds the file only when the result is Ok.
-[[nodiscard]] reg::Status openRegularFile(const std::string& path, const FileLimit& limit, UniqueFd& fd, struct stat& st);
+[[nodiscard]] reg::Status openRegularFile(
+    const std::string& path, const FileLimit& limit, UniqueFd& fd, struct stat& st);
 
 // Reads an open file to its end, a piece at a time into take; ReadFailed when it cannot be read or
 // grows past maxSize. read gets how much there was.

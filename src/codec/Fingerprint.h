@@ -12,7 +12,8 @@ namespace quern::reg {
 // a change of one 8-byte word always changes the fingerprint. Not for adversaries.
 [[nodiscard]] inline std::uint64_t fingerprint(std::string_view bytes) {
     constexpr std::uint64_t kPrime = 0x9e3779b97f4a7c15ULL;
-    std::uint64_t lane[4] = { 0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL };
+    std::uint64_t lane[4]
+        = { 0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL };
     const char* at = bytes.data();
     std::size_t left = bytes.size();
     auto step = [](std::uint64_t state, std::uint64_t word) {

@@ -16,7 +16,7 @@ int digitValue(char c) {
     return -1;
 }
 
-template <std::size_t N> std::uint64_t fromLittleEndian(std::span<const std::uint8_t> bytes) {
+template<std::size_t N> std::uint64_t fromLittleEndian(std::span<const std::uint8_t> bytes) {
     std::uint64_t value = 0;
     for (std::size_t i = std::min(bytes.size(), N); i-- > 0;)
         value = value << 8 | bytes[i];

@@ -1,9 +1,9 @@
 #include "codec/RegData.h"
 
+#include "base/RegTypes.h"
 #include "codec/NumberText.h"
 #include "codec/Utf.h"
 #include "codec/ValueData.h"
-#include "base/RegTypes.h"
 
 #include <array>
 

@@ -36,7 +36,8 @@ std::u16string joinMultiString(std::span<const std::u16string_view> strings) {
     return units;
 }
 
-void appendHexBytes(std::string& out, std::span<const std::uint8_t> bytes, std::string_view separator, ByteDigits digits) {
+void appendHexBytes(
+    std::string& out, std::span<const std::uint8_t> bytes, std::string_view separator, ByteDigits digits) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     out.reserve(out.size() + bytes.size() * (2 + separator.size()));
     for (std::size_t i = 0; i < bytes.size(); ++i) {

@@ -1,9 +1,9 @@
 #include "codec/ValueText.h"
 
+#include "base/RegTypes.h"
 #include "codec/NumberText.h"
 #include "codec/Utf.h"
 #include "codec/ValueData.h"
-#include "base/RegTypes.h"
 
 #include <algorithm>
 
@@ -214,7 +214,8 @@ std::string gridText(std::uint32_t type, std::span<const std::uint8_t> raw, int 
     }
 }
 
-void appendRegFileValue(std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw) {
+void appendRegFileValue(
+    std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw) {
     out.push_back('"');
     appendEscapedName(out, name);
     out += "\"=";

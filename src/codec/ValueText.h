@@ -34,7 +34,8 @@ enum BinaryViewMode : int { kBytesHex = 0, kBytesDecimal = 1, kBytesCharacters =
 // four bytes by dwordMode (shorter data has its high bytes zero), a longer one as
 // [Invalid Integer Data]; everything else as bytes by binaryMode, a multi-string's being its
 // text in UTF-8 with every NUL.
-[[nodiscard]] std::string gridText(std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode);
+[[nodiscard]] std::string gridText(
+    std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode);
 
 // Appends the value's line of a REGEDIT4 file, without its line end: the quoted name (line breaks
 // as \r and \n), then strings quoted, DWORDs of four bytes as dword: and hex digits, everything

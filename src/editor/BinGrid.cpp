@@ -33,7 +33,9 @@ int BinGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString rowOffsetText(std::size_t row) {
-    return QStringLiteral("%1").arg(static_cast<qulonglong>(row * BinaryPage::kColumns), 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("%1")
+        .arg(static_cast<qulonglong>(row * BinaryPage::kColumns), 2, 16, QLatin1Char('0'))
+        .toUpper();
 }
 
 QVariant BinGridModel::data(const QModelIndex& index, int role) const {
@@ -86,7 +88,8 @@ public:
             painter->drawText(rect.adjusted(2, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
         } else {
             const bool lit = m_grid.highlighted && m_grid.highlighted(BinGridView::byteIndex(index));
-            painter->fillRect(rect, lit ? option.palette.color(QPalette::Active, QPalette::Highlight) : QColor(Qt::white));
+            painter->fillRect(
+                rect, lit ? option.palette.color(QPalette::Active, QPalette::Highlight) : QColor(Qt::white));
             painter->setPen(lit ? QColor(Qt::white) : QColor(Qt::black));
             painter->setFont(option.font);
             painter->drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
@@ -158,7 +161,8 @@ std::size_t BinGridView::byteIndex(const QModelIndex& index) {
 }
 
 QModelIndex BinGridView::cellOf(std::size_t byte) const {
-    return m_model->index(static_cast<int>(byte / BinaryPage::kColumns), static_cast<int>(byte % BinaryPage::kColumns) + 1);
+    return m_model->index(
+        static_cast<int>(byte / BinaryPage::kColumns), static_cast<int>(byte % BinaryPage::kColumns) + 1);
 }
 
 bool BinGridView::BinGridSelectCell(const QModelIndex& index) const {

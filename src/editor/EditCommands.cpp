@@ -2,9 +2,9 @@
 
 #include "editor/KeyCommands.h"
 #include "editor/ModiFormU.h"
-#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
 #include "window/CommandWindow.h"
+#include "window/KeyTreeItem.h"
 
 #include <QMessageBox>
 

@@ -5,9 +5,9 @@
 #include "editor/ModiFormU.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
+#include "window/CommandWindow.h"
 #include "window/KeyTreeItem.h"
 #include "window/QuernIcons.h"
-#include "window/CommandWindow.h"
 #include "window/QuestionBox.h"
 
 #include <QMessageBox>

@@ -6,17 +6,17 @@
 #include "editor/BinGrid.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
-#include "window/QuernIcons.h"
 #include "store/KeyWalk.h"
+#include "window/QuernIcons.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -168,8 +168,8 @@ void TEditForm::buildControls() {
 
     connect(EditName, &QLineEdit::textChanged, this, [this] { EditNameChange(); });
     connect(EditInt, &QLineEdit::textEdited, this, [this] { EditIntChange(); });
-    for (auto [button, base] : { std::pair { IntBinary, DwordBase::Binary }, std::pair { IntDecimal, DwordBase::Decimal },
-             std::pair { IntHex, DwordBase::Hex } })
+    for (auto [button, base] : { std::pair { IntBinary, DwordBase::Binary },
+             std::pair { IntDecimal, DwordBase::Decimal }, std::pair { IntHex, DwordBase::Hex } })
         connect(button, &QRadioButton::toggled, this, [this, base = base](bool on) {
             if (!on) return;
             m_base = base;
@@ -324,11 +324,11 @@ void TEditForm::FormResize() {
     if (!page || page->height() == 0) return;
     const int w = page->width();
     const int h = page->height();
-    EditString->setGeometry(EditString->x(), h / 2 - EditString->height() / 2, w - EditString->x() - 10,
-        EditString->height());
+    EditString->setGeometry(
+        EditString->x(), h / 2 - EditString->height() / 2, w - EditString->x() - 10, EditString->height());
     IntTypeGroup->move(w - IntTypeGroup->width() - 10, h / 2 - IntTypeGroup->height() / 2);
-    EditInt->setGeometry(EditInt->x(), h / 2 - EditInt->height() / 2, IntTypeGroup->x() - EditInt->x() - 10,
-        EditInt->height());
+    EditInt->setGeometry(
+        EditInt->x(), h / 2 - EditInt->height() / 2, IntTypeGroup->x() - EditInt->x() - 10, EditInt->height());
     const int columnWidth = std::max(24, (BinGrid->viewport()->width() - 60) / 8);
     BinGrid->setColumnWidth(0, 60);
     for (int column = 1; column <= 8; ++column)
@@ -452,7 +452,8 @@ void TEditForm::UpdateCellSelection() {
     const int top = BinGrid->rowAt(0);
     int bottom = BinGrid->rowAt(BinGrid->viewport()->height() - 1);
     if (bottom < 0) bottom = BinGrid->model()->rowCount() - 1;
-    if (row < top || row > bottom) BinGrid->scrollTo(BinGrid->gridModel().index(row, 1), QAbstractItemView::PositionAtTop);
+    if (row < top || row > bottom)
+        BinGrid->scrollTo(BinGrid->gridModel().index(row, 1), QAbstractItemView::PositionAtTop);
     BinGrid->viewport()->update();
 }
 
@@ -503,8 +504,7 @@ bool TEditForm::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::KeyPress) BinStringKeyDown();
         if (event->type() == QEvent::KeyRelease) BinStringKeyUp();
         if (event->type() == QEvent::MouseButtonRelease
-            || (event->type() == QEvent::MouseMove
-                && (static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)))
+            || (event->type() == QEvent::MouseMove && (static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)))
             BinStringMouseUp();
         return false;
     }

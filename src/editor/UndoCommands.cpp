@@ -26,7 +26,8 @@ void runHistory(CommandWindow& window, bool undo) {
     if (!status.ok()) {
         const QString what = undo ? QStringLiteral("Cannot undo ") : QStringLiteral("Cannot redo ");
         QMessageBox::warning(window.widget(), QStringLiteral("Quern"),
-            what + QString::fromStdString(change.what) + QStringLiteral(": ") + QString::fromStdString(status.message()));
+            what + QString::fromStdString(change.what) + QStringLiteral(": ")
+                + QString::fromStdString(status.message()));
     }
     // Even a refused change shows the registry as it is now: a failed write may have found a server.
     window.showTreeAgain(undo ? change.keyBefore : change.keyPath);

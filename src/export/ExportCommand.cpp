@@ -1,9 +1,9 @@
 #include "export/ExportCommand.h"
 
 #include "export/RegExport.h"
-#include "window/KeyTreeItem.h"
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
+#include "window/KeyTreeItem.h"
 
 #include <QApplication>
 #include <QCursor>

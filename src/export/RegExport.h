@@ -2,10 +2,10 @@
 
 #include "codec/AtomicFile.h"
 
-#include <functional>
 #include "registry/RegAccessor.h"
 #include "registry/RegU.h" // shownKeyPath, which the file's readers and the messages about it use
 #include "selection/TreeSelection.h"
+#include <functional>
 
 #include <cstdint>
 #include <string>

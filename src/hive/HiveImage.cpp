@@ -320,7 +320,8 @@ bool HiveImage::setClassName(std::size_t node, std::u16string_view className) {
 bool HiveImage::setBigData(std::size_t node, std::size_t index, std::span<const std::uint8_t> data) {
     std::size_t value = 0;
     if (!valueAt(node, index, kVkName, value)) return false;
-    if (get32(m_bytes, value + kCellHeader + kVkDataLength) != kInlineData) return fail("a value is not as it was written");
+    if (get32(m_bytes, value + kCellHeader + kVkDataLength) != kInlineData)
+        return fail("a value is not as it was written");
     const std::size_t record = node + kCellHeader;
     if (data.size() <= kBigDataSegment || data.size() > kMaxBigData)
         return fail("a value does not fit a big-data record");

@@ -35,8 +35,8 @@ Status OfflineHive::Reader::readSubkeys(Key& key) {
     if (!inside(nodeOf(key), kNkName)) return damaged("the key " + keyPath(&key) + " lies outside the file");
     m_children.clear();
     if (le32(m_bytes, record + kNkSubkeyCount) != 0)
-        if (const Status st = listCells(kBinsStart + le32(m_bytes, record + kNkSubkeyList), m_children, true,
-                [&] { return keyPath(&key); });
+        if (const Status st = listCells(
+                kBinsStart + le32(m_bytes, record + kNkSubkeyList), m_children, true, [&] { return keyPath(&key); });
             !st.ok())
             return st;
     std::size_t depth = 0; // below the hive's root, as loading counted it
@@ -98,8 +98,8 @@ Status OfflineHive::Reader::readValues(Key& key) {
     return Status::Ok;
 }
 
-Status OfflineHive::Reader::valueInFile(Key& key, std::size_t index, std::u16string& name, std::uint32_t* type,
-    std::vector<std::uint8_t>* data) {
+Status OfflineHive::Reader::valueInFile(
+    Key& key, std::size_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) {
     if (!key.valuesChecked)
         if (const Status st = checkValues(key); !st.ok() || !key.valuesInFile) return st;
     std::size_t list = 0;
@@ -124,7 +124,8 @@ Status OfflineHive::Reader::valueSizes(Key& key, KeyInfo& info) {
         const bool compressed = le16(m_bytes, record + kVkFlags) & kVkCompressedName;
         info.maxValueNameLength
             = std::max(info.maxValueNameLength, static_cast<std::uint32_t>(compressed ? nameLength : nameLength / 2));
-        info.maxValueDataLength = std::max(info.maxValueDataLength, le32(m_bytes, record + kVkDataLength) & 0x7fffffffu);
+        info.maxValueDataLength
+            = std::max(info.maxValueDataLength, le32(m_bytes, record + kVkDataLength) & 0x7fffffffu);
     }
     return checked();
 }
@@ -145,7 +146,8 @@ Status OfflineHive::Reader::checkAll() {
         const std::size_t child = walk.pending[at.next++];
         const std::size_t depth = walk.frames.size();
         if (depth > kMaxKeyDepth) return damaged("its keys nest deeper than any registry allows");
-        if (!inside(child, kNkName)) return damaged("a subkey of " + checkedPath(walk, depth) + " lies outside the file");
+        if (!inside(child, kNkName))
+            return damaged("a subkey of " + checkedPath(walk, depth) + " lies outside the file");
         if (walk.seen[child / 4])
             return damaged("the subkeys of " + checkedPath(walk, depth) + " lead back to a key already read");
         walk.seen[child / 4] = true;
@@ -195,8 +197,9 @@ void OfflineHive::Reader::unwritable(const CheckWalk& walk, const std::string& w
 Status OfflineHive::Reader::enterKey(CheckWalk& walk, std::size_t node) {
     const std::size_t record = node + kCellHeader;
     if (!inside(node, kNkName) || !isKind(record, "nk"))
-        return damaged(walk.frames.empty() ? "its root key lies outside the file"
-                                           : "a key of " + checkedPath(walk, walk.frames.size()) + " is not a key record");
+        return damaged(walk.frames.empty()
+                ? "its root key lies outside the file"
+                : "a key of " + checkedPath(walk, walk.frames.size()) + " is not a key record");
     const std::size_t nameLength = le16(m_bytes, record + kNkNameLength);
     if (!inside(node, kNkName + nameLength)) return damaged("the name of a key lies outside the file");
     walk.frames.push_back({ node, walk.pending.size(), walk.pending.size(), walk.pending.size(), {}, nullptr });
@@ -245,7 +248,8 @@ Status OfflineHive::Reader::checkValueRecords(const CheckWalk& walk, std::size_t
     const std::size_t count = le32(m_bytes, record + kNkValueCount);
     if (count == 0) return Status::Ok;
     const std::size_t list = kBinsStart + le32(m_bytes, record + kNkValueList);
-    if (!inside(list, count * 4)) return damaged("the value list of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
+    if (!inside(list, count * 4))
+        return damaged("the value list of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
     if (!isCell(list, count * 4)) unwritable(walk, "has its value list in part of the file");
     for (std::size_t i = 0; i < count; ++i)
         prefetch(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4));
@@ -273,8 +277,10 @@ Status OfflineHive::Reader::checkValueRecord(const CheckWalk& walk, std::size_t 
         return damaged("a value name of " + checkedPath(walk, walk.frames.size()) + " runs past its record");
     if (!dataInside(value + kCellHeader))
         return damaged("the data of a value of " + checkedPath(walk, walk.frames.size()) + " lies outside the file");
-    if (!isCell(value, kVkName + valueNameLength)) unwritable(walk, "has a value record in part of the file");
-    else if (!dataInCells(value + kCellHeader)) unwritable(walk, "has the data of a value in part of the file");
+    if (!isCell(value, kVkName + valueNameLength))
+        unwritable(walk, "has a value record in part of the file");
+    else if (!dataInCells(value + kCellHeader))
+        unwritable(walk, "has the data of a value in part of the file");
     const bool compressed = le16(m_bytes, value + kCellHeader + kVkFlags) & kVkCompressedName;
     if (m_loadProblem.empty() && holdsNul(value + kCellHeader + kVkName, valueNameLength, compressed)) {
         assignName(m_name, value + kCellHeader + kVkName, valueNameLength, compressed);
@@ -312,7 +318,8 @@ bool OfflineHive::Reader::dataInside(std::size_t record) const {
         const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
         if (segments * kBigDataSegment < length || !inside(list, segments * 4)) return false;
         for (std::size_t i = 0, done = 0; i < segments && done < length; ++i, done += kBigDataSegment)
-            if (!inside(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kBigDataSegment, length - done)))
+            if (!inside(
+                    kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kBigDataSegment, length - done)))
                 return false;
         return true;
     }
@@ -329,7 +336,8 @@ void OfflineHive::Reader::walkBins() {
     for (std::size_t bin = kBinsStart; bin < end;) {
         if (bin + kBinHeader > m_bytes.size() || m_bytes.compare(bin, 4, "hbin") != 0) return bad(bin, "no bin");
         const std::size_t size = le32(m_bytes, bin + kBinSize);
-        if (size <= kBinHeader || size % 0x1000 != 0 || size > m_bytes.size() - bin) return bad(bin, "a bin of a wrong size");
+        if (size <= kBinHeader || size % 0x1000 != 0 || size > m_bytes.size() - bin)
+            return bad(bin, "a bin of a wrong size");
         if (le32(m_bytes, bin + kBinOffset) != bin - kBinsStart) return bad(bin, "a bin that gives another offset");
         for (std::size_t cell = bin + kBinHeader; cell < bin + size;) {
             if (cell + kCellHeader > m_bytes.size()) return bad(cell, "a cell cut off");
@@ -348,9 +356,9 @@ void OfflineHive::Reader::subkeysLeftOut(const Key& key, std::vector<std::u16str
     const std::size_t node = nodeOf(key);
     if (!node || !inside(node, kNkName) || le32(m_bytes, node + kCellHeader + kNkSubkeyCount) == 0) return;
     std::vector<std::size_t> children;
-    if (!listCells(kBinsStart + le32(m_bytes, node + kCellHeader + kNkSubkeyList), children, true,
-            [&] { return keyPath(&key); })
-             .ok())
+    if (!listCells(kBinsStart + le32(m_bytes, node + kCellHeader + kNkSubkeyList), children, true, [&] {
+            return keyPath(&key);
+        }).ok())
         return;
     std::u16string name;
     for (const std::size_t child : children)
@@ -389,7 +397,8 @@ bool OfflineHive::Reader::dataInCells(std::size_t record) const {
         const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
         if (!isCell(cell, 8) || !isCell(list, segments * 4)) return false;
         for (std::size_t i = 0, done = 0; i < segments && done < length; ++i, done += kBigDataSegment)
-            if (!isCell(kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kBigDataSegment, length - done)))
+            if (!isCell(
+                    kBinsStart + le32(m_bytes, list + kCellHeader + i * 4), std::min(kBigDataSegment, length - done)))
                 return false;
         return true;
     }
@@ -425,7 +434,8 @@ Status OfflineHive::Reader::checked() {
 }
 
 Status OfflineHive::Reader::changed() {
-    const std::string message = m_hive.m_name + " was changed on disk while Quern read it; refresh (F5) to read it again.";
+    const std::string message
+        = m_hive.m_name + " was changed on disk while Quern read it; refresh (F5) to read it again.";
     if (m_hive.readOnlyReason.empty()) m_hive.readOnlyReason = message;
     return Status(Status::ChangedOnDisk, message);
 }
@@ -433,7 +443,8 @@ Status OfflineHive::Reader::changed() {
 Status OfflineHive::Reader::damaged(const std::string& what) {
     if (faulted() || (m_loaded && m_hive.changedOnDisk())) return changed();
     std::string message = m_hive.m_path + " is not a valid registry hive: " + what + ".";
-    message += m_loaded ? " Quern shows what it can read of it, and never writes it." : " Quern does not load it, and never writes it.";
+    message += m_loaded ? " Quern shows what it can read of it, and never writes it."
+                        : " Quern does not load it, and never writes it.";
     if (m_loaded && m_hive.readOnlyReason.empty()) m_hive.readOnlyReason = message;
     return Status(Status::BadPath, message);
 }
@@ -444,8 +455,7 @@ void OfflineHive::Reader::problem(const std::string& what) {
 }
 
 bool OfflineHive::Reader::inside(std::size_t cell, std::size_t length) const {
-    return cell >= kBinsStart && cell + kCellHeader <= m_bytes.size()
-        && length <= m_bytes.size() - cell - kCellHeader;
+    return cell >= kBinsStart && cell + kCellHeader <= m_bytes.size() && length <= m_bytes.size() - cell - kCellHeader;
 }
 
 void OfflineHive::Reader::assignName(std::u16string& name, std::size_t at, std::size_t length, bool compressed) const {
@@ -461,7 +471,8 @@ void OfflineHive::Reader::assignName(std::u16string& name, std::size_t at, std::
 }
 
 bool OfflineHive::Reader::isKind(std::size_t at, const char (&kind)[3]) const {
-    return le16(m_bytes, at) == static_cast<std::uint16_t>(static_cast<unsigned char>(kind[0]) | static_cast<unsigned char>(kind[1]) << 8);
+    return le16(m_bytes, at)
+        == static_cast<std::uint16_t>(static_cast<unsigned char>(kind[0]) | static_cast<unsigned char>(kind[1]) << 8);
 }
 
 template<typename Where>
@@ -476,12 +487,14 @@ Status OfflineHive::Reader::listCells(std::size_t cell, std::vector<std::size_t>
     if (!inside(cell, 4 + count * step)) return damaged("the subkey list of " + where() + " lies outside the file");
     if (!m_loaded && m_loadProblem.empty()) {
         if (!isCell(cell, 4 + count * step))
-            problem(where() + " has its subkey list in part of the file, which is not a cell of the hive as its bins "
-                              "lay them out, so the hive is read-only.");
+            problem(where()
+                + " has its subkey list in part of the file, which is not a cell of the hive as its bins "
+                  "lay them out, so the hive is read-only.");
         // hivex deletes a subkey only from an lf or lh list, and fails half-way through on an li.
         else if (!hashed && !ofLists)
-            problem(where() + " keeps its subkeys in a list of a kind hivex cannot delete from (li), so the hive "
-                              "is read-only.");
+            problem(where()
+                + " keeps its subkeys in a list of a kind hivex cannot delete from (li), so the hive "
+                  "is read-only.");
     }
     out.reserve(out.size() + count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -574,19 +587,22 @@ Status OfflineHive::Reader::valueList(const Key& key, std::size_t& list, std::si
     return Status::Ok;
 }
 
-Status OfflineHive::Reader::valueRecord(const Key& key, std::size_t list, std::size_t index, std::size_t& record, std::size_t& nameLength) {
+Status OfflineHive::Reader::valueRecord(
+    const Key& key, std::size_t list, std::size_t index, std::size_t& record, std::size_t& nameLength) {
     const std::size_t value = kBinsStart + le32(m_bytes, list + kCellHeader + index * 4);
     record = value + kCellHeader;
     if (!inside(value, kVkName) || !isKind(record, "vk"))
         return damaged("a value of " + keyPath(&key) + " is not a value record");
     nameLength = le16(m_bytes, record + kVkNameLength);
-    if (!inside(value, kVkName + nameLength)) return damaged("a value name of " + keyPath(&key) + " lies outside the file");
-    if (!holds(value, kVkName + nameLength)) return damaged("a value name of " + keyPath(&key) + " runs past its record");
+    if (!inside(value, kVkName + nameLength))
+        return damaged("a value name of " + keyPath(&key) + " lies outside the file");
+    if (!holds(value, kVkName + nameLength))
+        return damaged("a value name of " + keyPath(&key) + " runs past its record");
     return Status::Ok;
 }
 
-Status OfflineHive::Reader::value(const Key& key, std::size_t list, std::size_t index, std::u16string& name, std::uint32_t* type,
-    std::vector<std::uint8_t>* data) {
+Status OfflineHive::Reader::value(const Key& key, std::size_t list, std::size_t index, std::u16string& name,
+    std::uint32_t* type, std::vector<std::uint8_t>* data) {
     std::size_t record = 0;
     std::size_t nameLength = 0;
     if (const Status st = valueRecord(key, list, index, record, nameLength); !st.ok()) return st;
@@ -598,7 +614,8 @@ Status OfflineHive::Reader::value(const Key& key, std::size_t list, std::size_t 
     return dataOf(key, record, at, length, data);
 }
 
-Status OfflineHive::Reader::dataOf(const Key& key, std::size_t record, const char*& at, std::size_t& length, std::vector<std::uint8_t>* out) {
+Status OfflineHive::Reader::dataOf(
+    const Key& key, std::size_t record, const char*& at, std::size_t& length, std::vector<std::uint8_t>* out) {
     length = le32(m_bytes, record + kVkDataLength);
     auto bad = [&](const std::string& what) { return damaged("the data of a value of " + keyPath(&key) + " " + what); };
     if (length & 0x80000000u) {
@@ -619,7 +636,8 @@ Status OfflineHive::Reader::dataOf(const Key& key, std::size_t record, const cha
 }
 
 template<typename Bad>
-Status OfflineHive::Reader::bigData(std::size_t cell, std::size_t length, std::vector<std::uint8_t>* out, const Bad& bad) {
+Status OfflineHive::Reader::bigData(
+    std::size_t cell, std::size_t length, std::vector<std::uint8_t>* out, const Bad& bad) {
     const std::size_t segments = le16(m_bytes, cell + kCellHeader + 2);
     const std::size_t list = kBinsStart + le32(m_bytes, cell + kCellHeader + 4);
     if (segments * kBigDataSegment < length) return bad("claims more than its segments hold");

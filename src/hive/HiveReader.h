@@ -49,8 +49,8 @@ public:
 
     Status readValues(Key& key);
 
-    Status valueInFile(Key& key, std::size_t index, std::u16string& name, std::uint32_t* type,
-        std::vector<std::uint8_t>* data);
+    Status valueInFile(
+        Key& key, std::size_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data);
 
     Status valueSizes(Key& key, KeyInfo& info);
 
@@ -186,7 +186,8 @@ private:
 
     Status valueList(const Key& key, std::size_t& list, std::size_t& count);
 
-    Status valueRecord(const Key& key, std::size_t list, std::size_t index, std::size_t& record, std::size_t& nameLength);
+    Status valueRecord(
+        const Key& key, std::size_t list, std::size_t index, std::size_t& record, std::size_t& nameLength);
 
     Status value(const Key& key, std::size_t list, std::size_t index, std::u16string& name, std::uint32_t* type,
         std::vector<std::uint8_t>* data);
@@ -194,7 +195,8 @@ private:
     // Where a value's data stands: up to four bytes in the record itself, else in a cell of its
     // own, and data too large for one cell, from version 1.4 on, in a big-data record: a list of
     // segments of at most 16,344 bytes. With out set, the data is copied there.
-    Status dataOf(const Key& key, std::size_t record, const char*& at, std::size_t& length, std::vector<std::uint8_t>* out);
+    Status dataOf(
+        const Key& key, std::size_t record, const char*& at, std::size_t& length, std::vector<std::uint8_t>* out);
 
     template<typename Bad>
     Status bigData(std::size_t cell, std::size_t length, std::vector<std::uint8_t>* out, const Bad& bad);
@@ -228,6 +230,7 @@ private:
     std::u16string m_name;
     std::u16string m_other;
     std::vector<NameAt> m_records;
-    std::unordered_set<std::u16string> m_seen;};
+    std::unordered_set<std::u16string> m_seen;
+};
 
 } // namespace quern::reg

@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -84,7 +84,6 @@ std::string largerThanAnyHive(long long, long long size) {
 constexpr FileLimit kHiveFileLimit { kMaxHiveFileSize, notAHiveFile, largerThanAnyHive, true };
 
 } // namespace
-
 
 OfflineHive::OfflineHive(std::string path, HiveOpenOptions options)
     : m_path(std::move(path))
@@ -157,7 +156,8 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
     const std::string name = baseNameOf(path);
     const std::string target = resolveLinks(path);
     if (otherNames(path, st) > backupNames(target, st))
-        return name + " has other names (hard links); replacing it would leave them with the old content, so it is read-only.";
+        return name
+            + " has other names (hard links); replacing it would leave them with the old content, so it is read-only.";
     // A hive its owner marked read-only stays as it is, even for root, who could replace it.
     if ((st.st_mode & 0222) == 0) {
         char mode[8];
@@ -176,7 +176,8 @@ static std::string whyNotWritable(const std::string& path, const struct stat& st
 // sentence that says why); Ok otherwise.
 static Status checkHeader(const std::string& path, std::string_view content) {
     if (content.size() < 4 || content.compare(0, 4, "regf") != 0)
-        return Status(Status::BadPath, path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
+        return Status(Status::BadPath,
+            path + " is not a registry hive (it does not begin with \"regf\"). Quern does not load it.");
     if (content.size() < 2 * kBinsStart || content.size() - kBinsStart < le32(content, kBinsSize))
         return Status(Status::BadPath,
             path + " is not a whole registry hive: it is cut short, " + std::to_string(content.size())
@@ -198,7 +199,8 @@ static Status checkHeader(const std::string& path, std::string_view content) {
     // changes that were never made, and writing it would make a hive of it.
     if (const std::uint32_t type = le32(content, kFileType); type != 0)
         return Status(Status::BadPath,
-            path + " is not a registry hive but " + (type == 1 || type == 2 ? "the log file of one" : "a file of another kind")
+            path + " is not a registry hive but "
+                + (type == 1 || type == 2 ? "the log file of one" : "a file of another kind")
                 + " (its header gives file type " + std::to_string(type)
                 + "). Quern does not load it; load the hive the log belongs to.");
     return Status::Ok;
@@ -343,7 +345,8 @@ Status OfflineHive::makeBackup(const std::string& content) {
         struct stat st { };
         if (::lstat(candidate.c_str(), &st) == 0) {
             std::string existing;
-            if (S_ISREG(st.st_mode) && readRegularFile(candidate, kHiveFileLimit, existing, st).ok() && existing == content) {
+            if (S_ISREG(st.st_mode) && readRegularFile(candidate, kHiveFileLimit, existing, st).ok()
+                && existing == content) {
                 m_backupPath = candidate;
                 return Status::Ok;
             }
@@ -361,8 +364,9 @@ Status OfflineHive::makeBackup(const std::string& content) {
             if (const int error = flushFolder(folderOf(target), m_options.syncFolder); error != 0) {
                 ::unlink(candidate.c_str());
                 return Status(Status::WriteFailed,
-                    "The folder of " + m_path + " could not be flushed to disk after the copy of the hive as it was was "
-                        + "made (" + std::strerror(error) + "); nothing was written.");
+                    "The folder of " + m_path
+                        + " could not be flushed to disk after the copy of the hive as it was was " + "made ("
+                        + std::strerror(error) + "); nothing was written.");
             }
             m_backupPath = candidate;
             m_backupIsNew = true;
@@ -380,8 +384,7 @@ Status OfflineHive::makeBackup(const std::string& content) {
 }
 
 Status OfflineHive::hivexFailure(const std::string& what) const {
-    return Status(Status::WriteFailed,
-        m_path + ": " + what + " (" + std::strerror(errno) + "); nothing was written.");
+    return Status(Status::WriteFailed, m_path + ": " + what + " (" + std::strerror(errno) + "); nothing was written.");
 }
 
 Status OfflineHive::setValues(std::size_t node, const Key& key, bool existing) {
@@ -469,8 +472,8 @@ Status OfflineHive::writeSubkeys(std::size_t node, Key& key) {
     for (const std::size_t child : present)
         if (!staying.count(child)) gone.push_back(child);
     // hivex drops the list it emptied (still in use) when it then adds a subkey to an empty key.
-    const bool adding = std::any_of(key.subkeys.begin(), key.subkeys.end(),
-        [&](const auto& sub) { return !staying.count(nodeOf(*sub)); });
+    const bool adding = std::any_of(
+        key.subkeys.begin(), key.subkeys.end(), [&](const auto& sub) { return !staying.count(nodeOf(*sub)); });
     if (adding && staying.empty()) collectSubkeyListCells(m_before, node, m_freedCells);
     for (const std::size_t child : gone) {
         m_newLinks.erase(child);
@@ -550,12 +553,14 @@ Status OfflineHive::writeTemporary() {
 // Puts what hivex cannot write into the hive it wrote at temp, flushes it, and gives its bytes.
 Status OfflineHive::completeTemporary(const std::string& temp, std::string& written) {
     struct stat st { };
-    if (!readRegularFile(temp, kHiveFileLimit, written, st).ok()) return hivexFailure("the new hive could not be read back");
+    if (!readRegularFile(temp, kHiveFileLimit, written, st).ok())
+        return hivexFailure("the new hive could not be read back");
     HiveImage image(std::move(written));
     auto patched = [&](bool ok) {
         return ok ? Status::Ok
-                  : Status(Status::WriteFailed, m_path + ": the new hive is not as hivex was asked to write it ("
-                          + image.error + "); nothing was written.");
+                  : Status(Status::WriteFailed,
+                      m_path + ": the new hive is not as hivex was asked to write it (" + image.error
+                          + "); nothing was written.");
     };
     for (const Name& name : m_names)
         if (const Status s = patched(name.index == SIZE_MAX ? image.setKeyName(name.node, *name.units)

@@ -163,8 +163,8 @@ private:
 
 // Reads the hive file at path and mounts it in store as the key name below at (kLocalMachine or
 // kUsers). On failure nothing is mounted and the status says why.
-Status mountHiveFile(MemoryRegistry& store, HKey at, std::u16string_view name, const std::string& path,
-    HiveOpenOptions options = {});
+Status mountHiveFile(
+    MemoryRegistry& store, HKey at, std::u16string_view name, const std::string& path, HiveOpenOptions options = {});
 
 // Writes an empty hive (a base block and one bin holding a root key) to path, for a new hive that
 // hivex then fills: hivex itself cannot make one. False, with error set, when it cannot be written.

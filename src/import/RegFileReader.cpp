@@ -1,8 +1,8 @@
 #include "import/RegFileReader.h"
 
+#include "base/RegTypes.h"
 #include "codec/FileRead.h"
 #include "codec/Utf.h"
-#include "base/RegTypes.h"
 
 #include <array>
 #include <cerrno>
@@ -35,9 +35,9 @@ constexpr std::array<RootName, 6> kRoots { {
 
 // The characters Windows-1252 puts at 0x80..0x9F; the five codes it leaves unused map to the
 // control of the same number, as the system's conversion does.
-constexpr std::array<char16_t, 32> kCp1252High { 0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178 };
+constexpr std::array<char16_t, 32> kCp1252High { 0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6,
+    0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013,
+    0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178 };
 
 char16_t cp1252Unit(unsigned char byte) {
     return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
@@ -250,7 +250,8 @@ bool Parser::rootAndPath(std::u16string_view keyPath, RegFileKey& key) {
             key.rootName = reg::toUtf8(candidate.longName);
         }
     }
-    if (key.root == reg::kNoKey) return fail("a root key (HKEY_LOCAL_MACHINE, HKLM, HKCU, ...) at the start of the key path");
+    if (key.root == reg::kNoKey)
+        return fail("a root key (HKEY_LOCAL_MACHINE, HKLM, HKCU, ...) at the start of the key path");
     std::u16string_view path = slash == std::u16string_view::npos ? std::u16string_view {} : keyPath.substr(slash + 1);
     if (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
     if (path.starts_with(u'\\') || path.find(u"\\\\") != std::u16string_view::npos)
@@ -290,11 +291,23 @@ bool Parser::quoted(std::u16string_view& text, std::u16string& out, std::string_
         }
         const char16_t next = text[i + 1];
         switch (next) {
-        case u'\\': case u'"': out.push_back(next); break;
-        case u'n': out.push_back(u'\n'); break;
-        case u'r': out.push_back(u'\r'); break;
-        case u'0': out.push_back(u'\0'); break;
-        default: out.push_back(u'\\'); out.push_back(next); break;
+        case u'\\':
+        case u'"':
+            out.push_back(next);
+            break;
+        case u'n':
+            out.push_back(u'\n');
+            break;
+        case u'r':
+            out.push_back(u'\r');
+            break;
+        case u'0':
+            out.push_back(u'\0');
+            break;
+        default:
+            out.push_back(u'\\');
+            out.push_back(next);
+            break;
         }
         i += 2;
     }

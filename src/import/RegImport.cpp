@@ -70,11 +70,21 @@ std::u16string folded(std::u16string_view name) {
 
 void ImportPlan::add(RegChange change) {
     switch (change.kind) {
-    case RegChange::Kind::KeyAdded: ++keysAdded; break;
-    case RegChange::Kind::KeyDeleted: ++keysDeleted; break;
-    case RegChange::Kind::ValueAdded: ++valuesAdded; break;
-    case RegChange::Kind::ValueChanged: ++valuesChanged; break;
-    case RegChange::Kind::ValueDeleted: ++valuesDeleted; break;
+    case RegChange::Kind::KeyAdded:
+        ++keysAdded;
+        break;
+    case RegChange::Kind::KeyDeleted:
+        ++keysDeleted;
+        break;
+    case RegChange::Kind::ValueAdded:
+        ++valuesAdded;
+        break;
+    case RegChange::Kind::ValueChanged:
+        ++valuesChanged;
+        break;
+    case RegChange::Kind::ValueDeleted:
+        ++valuesDeleted;
+        break;
     }
     changes.push_back(std::move(change));
 }
@@ -250,7 +260,7 @@ PlannedRegistry::Place PlannedRegistry::placeOf(const RegFileKey& key, std::size
 }
 
 bool PlannedRegistry::wipedAt(const std::u16string& canonical) const {
-    for (std::size_t end = canonical.find(u'\\'); ; end = canonical.find(u'\\', end + 1)) {
+    for (std::size_t end = canonical.find(u'\\');; end = canonical.find(u'\\', end + 1)) {
         const auto it = m_keys.find(canonical.substr(0, end));
         if (it != m_keys.end() && it->second.wiped) return true;
         if (end == std::u16string::npos) return false;
@@ -275,7 +285,8 @@ std::optional<RawValue> PlannedRegistry::valueOf(const Place& place, const std::
     if (wipedAt(place.canonical)) return std::nullopt;
     KeyHandle key(m_store);
     RawValue value { name, reg::kRegNone, {} };
-    if (!m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOptionNone, key.out()).ok()) return std::nullopt;
+    if (!m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOptionNone, key.out()).ok())
+        return std::nullopt;
     if (!m_store.queryValue(key.get(), name, value.type, value.data).ok()) return std::nullopt;
     return value;
 }
@@ -308,7 +319,8 @@ bool PlannedRegistry::create(const RegFileKey& key, ImportPlan& plan, std::strin
 
 void PlannedRegistry::value(const Place& place, const RegFileValue& value, ImportPlan& plan) {
     const std::optional<RawValue> old = valueOf(place, value.name);
-    RegChange change { RegChange::Kind::ValueAdded, place.shown, value.name, 0, {}, value.type, value.data, value.line };
+    RegChange change { RegChange::Kind::ValueAdded, place.shown, value.name, 0, {}, value.type, value.data,
+        value.line };
     if (value.remove) {
         if (!old) return;
         change.kind = RegChange::Kind::ValueDeleted;
@@ -357,7 +369,8 @@ void PlannedRegistry::finish(ImportPlan& plan) {
     std::vector<std::u16string> done;
     for (const auto& deleted : m_deleted) {
         const std::u16string& canonical = deleted.first.canonical;
-        const bool inside = std::any_of(done.begin(), done.end(), [&](const auto& top) { return within(canonical, top); });
+        const bool inside
+            = std::any_of(done.begin(), done.end(), [&](const auto& top) { return within(canonical, top); });
         if (!m_keys.contains(canonical) || inside) continue; // a later deletion above it took it
         replaceRegion(plan, deleted.first, deleted.second);
         done.push_back(canonical);
@@ -389,7 +402,8 @@ void PlannedRegistry::replaceRegion(ImportPlan& plan, const Place& place, std::s
     m_canonical = std::move(kept);
 }
 
-void PlannedRegistry::valuesDiff(HKey key, const std::string& path, const KeyState& now, std::size_t line, ImportPlan& diff) {
+void PlannedRegistry::valuesDiff(
+    HKey key, const std::string& path, const KeyState& now, std::size_t line, ImportPlan& diff) {
     std::vector<std::u16string> seen;
     std::u16string name;
     RawValue old;
@@ -404,7 +418,8 @@ void PlannedRegistry::valuesDiff(HKey key, const std::string& path, const KeySta
     }
     for (const auto& [foldedName, value] : now.values)
         if (value && std::find(seen.begin(), seen.end(), foldedName) == seen.end())
-            diff.changes.push_back({ RegChange::Kind::ValueAdded, path, value->name, 0, {}, value->type, value->data, line });
+            diff.changes.push_back(
+                { RegChange::Kind::ValueAdded, path, value->name, 0, {}, value->type, value->data, line });
 }
 
 void PlannedRegistry::regionDiff(
@@ -414,7 +429,8 @@ void PlannedRegistry::regionDiff(
     if (m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOpenLink, start.out()).ok()) {
         reg::KeyWalk walk(m_store, start.get(), place.shown, reg::KeyWalk::Links::AsKeys);
         while (walk.next()) {
-            const std::u16string canonical = place.canonical + folded(reg::toUtf16(walk.path().substr(place.shown.size())));
+            const std::u16string canonical
+                = place.canonical + folded(reg::toUtf16(walk.path().substr(place.shown.size())));
             const auto now = m_keys.find(canonical);
             if (now == m_keys.end() || !now->second.exists) {
                 diff.changes.push_back({ RegChange::Kind::KeyDeleted, walk.path(), {}, 0, {}, 0, {}, line });
@@ -426,7 +442,8 @@ void PlannedRegistry::regionDiff(
             canonicals.resize(diff.changes.size(), canonical);
         }
     }
-    for (auto it = m_keys.lower_bound(place.canonical); it != m_keys.end() && it->first.starts_with(place.canonical); ++it) {
+    for (auto it = m_keys.lower_bound(place.canonical); it != m_keys.end() && it->first.starts_with(place.canonical);
+         ++it) {
         if (!within(it->first, place.canonical) || !it->second.exists) continue;
         if (std::find(seen.begin(), seen.end(), it->first) != seen.end()) continue;
         diff.changes.push_back({ RegChange::Kind::KeyAdded, it->second.shown, {}, 0, {}, 0, {}, line });
@@ -533,7 +550,9 @@ void StoreDiff::keys(HKey oldKey, HKey newKey, const std::string& path) {
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < oldNames.size() || j < newNames.size()) {
-        const int order = i == oldNames.size() ? 1 : j == newNames.size() ? -1 : reg::compareNames(oldNames[i], newNames[j]);
+        const int order = i == oldNames.size() ? 1
+            : j == newNames.size()             ? -1
+                                               : reg::compareNames(oldNames[i], newNames[j]);
         const std::u16string& name = order <= 0 ? oldNames[i] : newNames[j];
         const std::string childPath = path + "\\" + reg::toUtf8(name);
         KeyHandle oldChild(m_old);

@@ -17,7 +17,8 @@ std::string below(const std::string& parentPath, const std::string& name) {
 reg::ChangeLabel valueEditLabel(
     const std::string& keyPath, const std::string& name, bool created, const std::string& oldName) {
     std::string what = created ? "new " + valueName(name) : "edit of " + valueName(oldName.empty() ? name : oldName);
-    if (!created && !oldName.empty() && oldName != name) what = "rename of " + valueName(oldName) + " to \"" + name + "\"";
+    if (!created && !oldName.empty() && oldName != name)
+        what = "rename of " + valueName(oldName) + " to \"" + name + "\"";
     return { what + " in " + keyPath, keyPath, keyPath };
 }
 

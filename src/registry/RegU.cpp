@@ -173,7 +173,8 @@ void fillGridRows(
         renderRow(row, binaryMode, dwordMode);
         rows.push_back(std::move(row));
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const ValueRow& a, const ValueRow& b) { return nameLess(a.name, b.name); });
+    std::stable_sort(
+        rows.begin(), rows.end(), [](const ValueRow& a, const ValueRow& b) { return nameLess(a.name, b.name); });
 }
 
 ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode) {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/RegTypes.h"
 #include "registry/RegAccessor.h"
 #include "registry/TreeNode.h"
-#include "base/RegTypes.h"
 
 #include <array>
 #include <string>

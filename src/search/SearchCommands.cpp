@@ -1,7 +1,6 @@
 #include "search/SearchCommands.h"
 
 #include "codec/Utf.h"
-#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
@@ -9,6 +8,7 @@
 #include "search/SearchingU.h"
 #include "selection/TreeSelection.h" // the paths of values and keys a search names
 #include "window/CommandWindow.h"
+#include "window/KeyTreeItem.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -109,8 +109,8 @@ void runFindAll(CommandWindow& window, SearchState& state, SearchHitsPane& pane)
             [&](const std::string& position) {
                 QString data;
                 if (IsValuePath(position) && openKeyPath(registry, KeyOfPath(position), reg::Access::Read)) {
-                    const ValueRow row = renderValue(
-                        registry, position.substr(KeyOfPath(position).size() + 2), window.binViewMode(), window.dwordViewMode());
+                    const ValueRow row = renderValue(registry, position.substr(KeyOfPath(position).size() + 2),
+                        window.binViewMode(), window.dwordViewMode());
                     data = shownText(row.text);
                 }
                 pane.addHit(position, data);

@@ -1,11 +1,11 @@
 #include "selection/SelectionCommands.h"
 
 #include "registry/RegU.h"
-#include "window/KeyTreeItem.h"
 #include "selection/SelectionFile.h"
 #include "selection/TreeSelection.h"
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
+#include "window/KeyTreeItem.h"
 
 #include <QAction>
 #include <QFile>
@@ -95,7 +95,8 @@ void saveSelectionFile(CommandWindow& window, const TTreeSel& selection) {
     std::string error;
     std::vector<std::string> leftOut;
     if (!writeSelectionFile(QFile::encodeName(file).toStdString(), selection.Entries(), error, &leftOut)) {
-        QMessageBox::warning(window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
+        QMessageBox::warning(
+            window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
         return;
     }
     if (leftOut.empty()) return;

@@ -18,7 +18,6 @@ class TTreeSel;
 // subkeys or alone. The marks and the memo follow.
 void toggleSelection(CommandWindow& window, TTreeSel& selection, bool withSubkeys);
 
-
 // The look of a tree item by its selection state: bold with its subkeys, blue alone, grey with
 // something selected below it.
 void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item);

@@ -9,7 +9,8 @@
 namespace quern {
 
 QuernApplication::QuernApplication(int& argc, char** argv)
-    : QApplication(argc, argv) { }
+    : QApplication(argc, argv) {
+}
 
 bool QuernApplication::notify(QObject* receiver, QEvent* event) {
     try {

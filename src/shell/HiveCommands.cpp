@@ -4,9 +4,9 @@
 #include "hive/OfflineHive.h"
 #include "registry/HiveMount.h"
 #include "registry/RegU.h"
-#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
 #include "store/KeyWalk.h"
+#include "window/KeyTreeItem.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -115,10 +115,10 @@ void unloadSelectedHive(TMainForm& form) {
     reg::MemoryRegistry* registry = mountable(form.store());
     const QStringList parts = QString::fromStdString(keyPathOfNode(form.currentNode())).split(QLatin1Char('\\'));
     const reg::HKey at = parts.value(0) == rootName(reg::kUsers) ? reg::kUsers : reg::kLocalMachine;
-    const bool underRoot = parts.size() >= 2 && (parts[0] == rootName(reg::kUsers) || parts[0] == rootName(reg::kLocalMachine));
-    const reg::Status unmounted = registry && underRoot
-        ? registry->unmount(at, reg::toUtf16(parts[1].toStdString()))
-        : reg::Status(reg::Status::NotFound);
+    const bool underRoot
+        = parts.size() >= 2 && (parts[0] == rootName(reg::kUsers) || parts[0] == rootName(reg::kLocalMachine));
+    const reg::Status unmounted = registry && underRoot ? registry->unmount(at, reg::toUtf16(parts[1].toStdString()))
+                                                        : reg::Status(reg::Status::NotFound);
     if (unmounted == reg::Status::NotFound)
         return tell(form, QStringLiteral("Unload hive"),
             "The selected key is in no loaded hive. Select a hive's key, or a key inside it, to unload it.");

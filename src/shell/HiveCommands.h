@@ -1,7 +1,7 @@
 #pragma once
 
-#include "shell/RegistryNotice.h"
 #include "base/RegTypes.h"
+#include "shell/RegistryNotice.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,9 +1,9 @@
 #include "shell/PaneViews.h"
 
-#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
-#include "window/QuernIcons.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
+#include "window/QuernIcons.h"
 
 #include <QPainter>
 #include <QTreeWidget>

@@ -4,16 +4,16 @@
 #include "editor/EditCommands.h"
 #include "editor/KeyCommands.h"
 #include "export/ExportCommand.h"
-#include "shell/HiveCommands.h"
-#include "window/KeyTreeItem.h"
-#include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "selection/SelectionCommands.h"
 #include "shell/AboutU.h"
 #include "shell/HelpU.h"
+#include "shell/HiveCommands.h"
 #include "shell/PaneViews.h"
 #include "shell/QuernSettings.h"
 #include "shell/RegistryNotice.h"
+#include "shell/ValueGridModel.h"
+#include "window/KeyTreeItem.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,12 +3,12 @@
 #include "codec/ValueText.h"
 #include "editor/UndoCommands.h"
 #include "import/ImportCommand.h"
-#include "shell/HiveCommands.h"
-#include "shell/ValueGridModel.h"
 #include "search/SearchCommands.h"
 #include "search/SearchHitsPane.h"
+#include "shell/HiveCommands.h"
 #include "shell/PaneViews.h"
 #include "shell/RegistryNotice.h"
+#include "shell/ValueGridModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -322,17 +322,18 @@ void TMainForm::buildMenus() {
 void TMainForm::nameMenus() {
     // Menus and items carry their names as object names, so that tests and accessibility tools
     // find them as they find the panes.
-    const std::pair<QObject*, const char*> named[] = { { FileMNU, "FileMNU" }, { REGExportMNU, "REGExportMNU" },
-        { LoadSelMNU, "LoadSelMNU" }, { SaveSelMNU, "SaveSelMNU" }, { LoadHiveMNU, "LoadHiveMNU" },
-        { UnloadHiveMNU, "UnloadHiveMNU" }, { ExitMNU, "ExitMNU" }, { EditMNU, "EditMNU" },
-        { SelRecurseMNU, "SelRecurseMNU" }, { SelMNU, "SelMNU" }, { ValueSelMNU, "ValueSelMNU" }, { N2, "N2" },
-        { NewMNU, "NewMNU" }, { ModifyMNU, "ModifyMNU" }, { DeleteMNU, "DeleteMNU" }, { UndoMNU, "UndoMNU" }, { RedoMNU, "RedoMNU" }, { FindMNU, "FindMNU" },
-        { SearchMNU, "SearchMNU" }, { SearchAgainMNU, "SearchAgainMNU" }, { ViewMNU, "ViewMNU" },
-        { DWORDviewas1, "DWORDviewas1" }, { DWBinMNU, "DWBinMNU" }, { DWDecMNU, "DWDecMNU" },
-        { DWHexMNU, "DWHexMNU" }, { BinaryviewasMNU, "BinaryviewasMNU" }, { DecMNU, "DecMNU" }, { HexMNU, "HexMNU" },
-        { CharMNU, "CharMNU" }, { RefreshMNU, "RefreshMNU" }, { HelpMNU, "HelpMNU" }, { Contents1, "Contents1" },
-        { AboutMNU, "AboutMNU" }, { TreePopupMenu, "TreePopupMenu" }, { GridPopupMenu, "GridPopupMenu" },
-        { NewkeyPMNU, "NewkeyPMNU" }, { NewValuePMNU, "NewValuePMNU" } };
+    const std::pair<QObject*, const char*> named[]
+        = { { FileMNU, "FileMNU" }, { REGExportMNU, "REGExportMNU" }, { LoadSelMNU, "LoadSelMNU" },
+              { SaveSelMNU, "SaveSelMNU" }, { LoadHiveMNU, "LoadHiveMNU" }, { UnloadHiveMNU, "UnloadHiveMNU" },
+              { ExitMNU, "ExitMNU" }, { EditMNU, "EditMNU" }, { SelRecurseMNU, "SelRecurseMNU" }, { SelMNU, "SelMNU" },
+              { ValueSelMNU, "ValueSelMNU" }, { N2, "N2" }, { NewMNU, "NewMNU" }, { ModifyMNU, "ModifyMNU" },
+              { DeleteMNU, "DeleteMNU" }, { UndoMNU, "UndoMNU" }, { RedoMNU, "RedoMNU" }, { FindMNU, "FindMNU" },
+              { SearchMNU, "SearchMNU" }, { SearchAgainMNU, "SearchAgainMNU" }, { ViewMNU, "ViewMNU" },
+              { DWORDviewas1, "DWORDviewas1" }, { DWBinMNU, "DWBinMNU" }, { DWDecMNU, "DWDecMNU" },
+              { DWHexMNU, "DWHexMNU" }, { BinaryviewasMNU, "BinaryviewasMNU" }, { DecMNU, "DecMNU" },
+              { HexMNU, "HexMNU" }, { CharMNU, "CharMNU" }, { RefreshMNU, "RefreshMNU" }, { HelpMNU, "HelpMNU" },
+              { Contents1, "Contents1" }, { AboutMNU, "AboutMNU" }, { TreePopupMenu, "TreePopupMenu" },
+              { GridPopupMenu, "GridPopupMenu" }, { NewkeyPMNU, "NewkeyPMNU" }, { NewValuePMNU, "NewValuePMNU" } };
     for (const auto& [object, name] : named)
         object->setObjectName(QLatin1String(name));
 }
@@ -342,10 +343,10 @@ void TMainForm::SelMenu(bool selected) {
     setEditCaption(SelRecurseMNU,
         selected ? QStringLiteral("De&select current with subkey") : QStringLiteral("Select current with subkey"));
     SelRecurseMNU->setStatusTip(selected ? QStringLiteral("Deselect current key and all child keys (bold marked)")
-                                              : QStringLiteral("Select current key and all child keys (bold marked)"));
+                                         : QStringLiteral("Select current key and all child keys (bold marked)"));
     setEditCaption(SelMNU, selected ? QStringLiteral("Deselect current") : QStringLiteral("Select current"));
     SelMNU->setStatusTip(selected ? QStringLiteral("Deselect only current key (blue marked)")
-                                       : QStringLiteral("Select only current key (blue marked)"));
+                                  : QStringLiteral("Select only current key (blue marked)"));
 }
 
 const std::vector<ValueRow>& TMainForm::valueRows() const {

@@ -1,7 +1,7 @@
 #include "shell/RegistryNotice.h"
 
-#include <QHBoxLayout>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QStyle>
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "window/KeyTreeItem.h"
 #include "registry/RegU.h"
+#include "window/KeyTreeItem.h"
 
 #include <QAbstractTableModel>
 

@@ -19,8 +19,8 @@ namespace quern::reg {
 
 namespace {
 constexpr std::size_t kChunkSize = std::size_t { 2 } << 20;
-constexpr std::size_t kBlock = (sizeof(Key) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t)
-    * alignof(std::max_align_t);
+constexpr std::size_t kBlock
+    = (sizeof(Key) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
 } // namespace
 
 // At the start of each chunk, which is aligned to its size: a key finds its chunk by its address.

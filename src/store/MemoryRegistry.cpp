@@ -446,8 +446,7 @@ Status MemoryRegistry::setValue(
     const std::ptrdiff_t index = key->findValue(name);
     if (index >= 0) {
         RawValue& value = key->values[static_cast<std::size_t>(index)];
-        record(
-            { UndoEntry::ValueReplaced, key, static_cast<std::size_t>(index), value, nullptr, nullptr, 0, false });
+        record({ UndoEntry::ValueReplaced, key, static_cast<std::size_t>(index), value, nullptr, nullptr, 0, false });
         value.type = type;
         value.data.assign(data.begin(), data.end());
     } else {
@@ -676,8 +675,10 @@ Key* MemoryRegistry::mountParent(HKey at) {
 Status MemoryRegistry::mount(
     HKey at, std::u16string_view name, std::unique_ptr<MountedHive> part, std::unique_ptr<Key> tree) {
     Key* parent = mountParent(at);
-    if (!parent) return Status(Status::AccessDenied, "A hive can be loaded only under HKEY_LOCAL_MACHINE or HKEY_USERS.");
-    if (m_batchDepth > 0) return Status(Status::AccessDenied, "A hive cannot be loaded while a command changes the registry.");
+    if (!parent)
+        return Status(Status::AccessDenied, "A hive can be loaded only under HKEY_LOCAL_MACHINE or HKEY_USERS.");
+    if (m_batchDepth > 0)
+        return Status(Status::AccessDenied, "A hive cannot be loaded while a command changes the registry.");
     if (name.empty() || name.size() > kMaxKeyNameLength || name.find(u'\\') != name.npos) {
         std::string message(1, '"');
         message += toUtf8(name);
@@ -704,7 +705,8 @@ Status MemoryRegistry::unmount(HKey at, std::u16string_view name) {
     Key* root = parent ? parent->findSubkey(name) : nullptr;
     if (!root || !root->hive || !root->hive->asMounted() || root->hive->root != root)
         return Status(Status::NotFound, "No hive is loaded as \"" + toUtf8(name) + "\" there.");
-    if (m_batchDepth > 0) return Status(Status::AccessDenied, "A hive cannot be unloaded while a command changes the registry.");
+    if (m_batchDepth > 0)
+        return Status(Status::AccessDenied, "A hive cannot be unloaded while a command changes the registry.");
     const Hive* part = root->hive;
     invalidateHistory(*part, "The hive it changed was unloaded since, so it cannot run.");
     invalidateHistoryAt(parent, "A hive was unloaded beside the key it changed since, so it cannot run.");
@@ -888,7 +890,8 @@ Status MemoryRegistry::mayReplay(const HistoryEntry& entry) {
 Status MemoryRegistry::replay(Replay direction) {
     auto& from = m_changes.entries(direction);
     if (from.empty())
-        return Status(Status::NotFound, direction == Replay::Undo ? "There is nothing to undo." : "There is nothing to redo.");
+        return Status(
+            Status::NotFound, direction == Replay::Undo ? "There is nothing to undo." : "There is nothing to redo.");
     if (m_batchDepth > 0) return Status(Status::AccessDenied, "A change is still being made.");
     // Every hive the change touches is asked before anything changes, so a refusal changes nothing.
     if (Status st = mayReplay(from.back()); !st.ok()) {

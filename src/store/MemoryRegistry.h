@@ -99,8 +99,8 @@ struct MemoryRegistryOptions {
 
 // The registry held in memory: keys with their values in creation order, link keys followed on
 // every path (a chain that loops or runs past 16 links ends the open), handles, an undo log
-// that takes a batch back, and the history of named batches that Undo and Redo run. The roots are laid out as Wine lays them out: HKEY_LOCAL_MACHINE,
-// HKEY_USERS with the user's hive (HKEY_CURRENT_USER) and .Default, HKEY_CLASSES_ROOT and
+// that takes a batch back, and the history of named batches that Undo and Redo run. The roots are laid out as Wine lays
+// them out: HKEY_LOCAL_MACHINE, HKEY_USERS with the user's hive (HKEY_CURRENT_USER) and .Default, HKEY_CLASSES_ROOT and
 // HKEY_CURRENT_CONFIG as keys below HKEY_LOCAL_MACHINE, and an empty HKEY_DYN_DATA that never
 // changes.
 //

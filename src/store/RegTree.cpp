@@ -58,7 +58,9 @@ void Key::operator delete(Key* key, std::destroying_delete_t) {
 
 Key* Key::findOrAddSubkey(std::u16string_view subName, bool* added, KeyArena* arena) {
     if (added) *added = false;
-    auto make = [&] { return arena ? arena->make(subName, this, hive) : std::make_unique<Key>(std::u16string(subName), this, hive); };
+    auto make = [&] {
+        return arena ? arena->make(subName, this, hive) : std::make_unique<Key>(std::u16string(subName), this, hive);
+    };
     if (!subkeys.empty()) {
         const int order = compareSubkeyNames(subkeys.back()->name, subName);
         if (order == 0) return subkeys.back().get();

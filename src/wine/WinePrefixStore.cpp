@@ -115,7 +115,6 @@ Status writeTarget(const std::string& path, std::string& target) {
     return Status::Ok;
 }
 
-
 // The file as it was read or last written, from which a write copies the blocks nobody changed,
 // so that the old text is never whole in memory beside the new one. The blocks are copied in the
 // registry's order, which is the file's own when wineserver or Quern wrote it: then a window ahead
@@ -135,9 +134,9 @@ public:
             // window ahead grows as long as it stays so, as the kernel's read-ahead does.
             // (A block is read with the end of the line before it, a few bytes back.)
             const bool inOrder = offset + kLookBehind >= m_lastEnd && offset <= m_lastEnd + kNearby;
-            m_ahead = inOrder ? std::min<std::uint64_t>(std::max<std::uint64_t>(m_ahead * 2, kFirstAhead),
-                                    kRegFileWriteBuffer)
-                              : 0;
+            m_ahead = inOrder
+                ? std::min<std::uint64_t>(std::max<std::uint64_t>(m_ahead * 2, kFirstAhead), kRegFileWriteBuffer)
+                : 0;
             const std::uint64_t want = std::min<std::uint64_t>(std::max(m_ahead, length), m_size - offset);
             m_window.resize(want);
             std::size_t done = 0;
@@ -211,7 +210,8 @@ std::string lateServerText(const std::vector<std::string>& replaced, pid_t pid) 
 } // namespace
 
 WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
-    : MemoryRegistry(MemoryRegistryOptions { {}, options.clock, false, {} }, [] { return std::make_unique<HiveFile>(); })
+    : MemoryRegistry(
+        MemoryRegistryOptions { {}, options.clock, false, {} }, [] { return std::make_unique<HiveFile>(); })
     , m_options(std::move(options)) {
     static const char* const kFiles[3] = { "system.reg", "user.reg", "userdef.reg" };
     for (int i = 0; i < 3; ++i) {
@@ -381,7 +381,8 @@ void WinePrefixStore::loadHive(HiveId id) {
 
     std::string content;
     nlink_t links = 1;
-    const Status read = m_prefixMissing ? Status(Status::NotFound) : readRegistryFile(hive.path, content, hive.stamp, links);
+    const Status read
+        = m_prefixMissing ? Status(Status::NotFound) : readRegistryFile(hive.path, content, hive.stamp, links);
     if (read == Status::ReadFailed) {
         const std::string why = read.message();
         hive.readOnlyReason = hive.fileName + " " + why + "; nothing was read from it and Quern will not write it.";
@@ -398,7 +399,8 @@ void WinePrefixStore::loadHive(HiveId id) {
     }
     if (id == kUser) root->name = sidOf(hive.relativeTo);
     invalidateHistory(hive,
-        hive.fileName + " was changed on disk and read again since this change, so it can no longer be undone or redone.");
+        hive.fileName
+            + " was changed on disk and read again since this change, so it can no longer be undone or redone.");
     replaceHiveRoot(static_cast<HivePlace>(id), std::move(root));
 }
 
@@ -447,7 +449,8 @@ std::string WinePrefixStore::notWritableReason(const HiveFile& hive) {
     if ((st.st_mode & 0222) == 0)
         return hive.fileName + " is marked read-only (mode " + mode + "), so Quern reads it but does not write it.";
     if (::access(hive.path.c_str(), W_OK) != 0)
-        return hive.fileName + " cannot be written (" + systemError(errno) + "), so Quern reads it but does not write it.";
+        return hive.fileName + " cannot be written (" + systemError(errno)
+            + "), so Quern reads it but does not write it.";
     return {};
 }
 
@@ -458,7 +461,8 @@ void WinePrefixStore::refuseSharedFiles() {
         for (int j = i + 1; j < 3; ++j) {
             HiveFile& a = file(static_cast<HiveId>(i));
             HiveFile& b = file(static_cast<HiveId>(j));
-            if (!a.existsOnDisk || !b.existsOnDisk || a.stamp.device != b.stamp.device || a.stamp.inode != b.stamp.inode)
+            if (!a.existsOnDisk || !b.existsOnDisk || a.stamp.device != b.stamp.device
+                || a.stamp.inode != b.stamp.inode)
                 continue;
             const std::string reason = a.fileName + " and " + b.fileName
                 + " are one file (through a symbolic or hard link); a write of either would lose what the "
@@ -603,8 +607,9 @@ Status WinePrefixStore::checkUnchanged(HiveFile& hive, UniqueFd& fd) {
     struct stat st { };
     UniqueFd opened;
     if (const Status open = openRegularFile(hive.path, FileLimit { kMaxRegistryFileSize }, opened, st); !open.ok())
-        return open == Status::NotFound ? changed
-                                        : Status(Status::WriteFailed, hive.path + " " + open.message() + "; nothing was written.");
+        return open == Status::NotFound
+            ? changed
+            : Status(Status::WriteFailed, hive.path + " " + open.message() + "; nothing was written.");
     ContentHash hash;
     std::uint64_t size = 0;
     const Status read
@@ -690,7 +695,8 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
                 // Rarely, the other program's file cannot be put back: Quern's is then in place.
                 problem = error.find("put back") == std::string::npos
                     ? p.hive->fileName
-                        + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it again."
+                        + " was changed on disk while Quern wrote it. Nothing was written; refresh (F5) to read it "
+                          "again."
                     : p.hive->path + ": " + error + "; Quern's file is in place. Refresh (F5) to read it again.";
             } else {
                 problem = p.hive->path + " cannot be replaced: " + p.file->error() + ".";
@@ -743,8 +749,8 @@ Status WinePrefixStore::putBackPlaced(WriteSession& session, std::size_t placed,
     }
     session.removeTemporaryFiles();
     // The hives go back while the locks are held, so nobody reads the batch half taken back.
-    const Status failed = takeBackBatch(failure, std::move(putBack),
-        notPutBack.empty() ? std::string() : notPutBack.substr(1));
+    const Status failed
+        = takeBackBatch(failure, std::move(putBack), notPutBack.empty() ? std::string() : notPutBack.substr(1));
     session.server.release();
     return failed;
 }

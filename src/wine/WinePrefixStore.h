@@ -105,7 +105,9 @@ private:
     struct Prepared;
     struct WriteSession;
 
-    [[nodiscard]] HiveFile& file(HiveId id) const { return static_cast<HiveFile&>(hivePart(static_cast<HivePlace>(id))); }
+    [[nodiscard]] HiveFile& file(HiveId id) const {
+        return static_cast<HiveFile&>(hivePart(static_cast<HivePlace>(id)));
+    }
     void loadAll();
     void loadHive(HiveId id);
     // Reads a file's content into root, or replaces root with an empty one when it is no registry file.

@@ -598,15 +598,24 @@ namespace {
 // The unit a letter escape stands for (\a \b \e \f \n \r \t \v); 0 for any other character.
 char16_t letterEscape(char e) {
     switch (e) {
-    case 'a': return u'\a';
-    case 'b': return u'\b';
-    case 'e': return u'\x1b';
-    case 'f': return u'\f';
-    case 'n': return u'\n';
-    case 'r': return u'\r';
-    case 't': return u'\t';
-    case 'v': return u'\v';
-    default: return 0;
+    case 'a':
+        return u'\a';
+    case 'b':
+        return u'\b';
+    case 'e':
+        return u'\x1b';
+    case 'f':
+        return u'\f';
+    case 'n':
+        return u'\n';
+    case 'r':
+        return u'\r';
+    case 't':
+        return u'\t';
+    case 'v':
+        return u'\v';
+    default:
+        return 0;
     }
 }
 
@@ -1022,13 +1031,13 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
     // An empty hive is written as its header alone: a block for the hive's own key only when it
     // holds something.
     const bool block = copy
-        || (&key == &root ? !key.values.empty() || key.hasClass || key.isLink || key.hasKeptLines()
-                          : key.needsBlock());
+        || (&key == &root ? !key.values.empty() || key.hasClass || key.isLink || key.hasKeptLines() : key.needsBlock());
     if (!block) return { const_cast<Key*>(&key), { 0, 0 } };
     // A block that was in the file is read with what stood before it there: behind the block it
     // followed in the file, the very lines between the two (empty lines, CR LF or not, spaces);
     // elsewhere the end of the line before it, which tells CR LF from LF.
-    const bool wasInFile = src.length > 0 && src.offset <= original.size() && src.length <= original.size() - src.offset;
+    const bool wasInFile
+        = src.length > 0 && src.offset <= original.size() && src.length <= original.size() - src.offset;
     const std::uint64_t copiedUpTo = writer.copiedUpTo();
     const bool follows = copy && copiedUpTo > 0 && copiedUpTo <= src.offset && src.offset - copiedUpTo <= kMaxGap;
     const std::uint64_t before
@@ -1049,7 +1058,8 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
         // After anything but the text it followed, the line before might be one Wine reads on into
         // the key line: an empty line at least. (The place a changed key had may be that of a file
         // older than the one on disk, after an Undo.)
-        emptyLine = wasInFile ? emptyLineBefore(lead.substr(lead.size() - std::min<std::size_t>(lead.size(), 3))) : "\n";
+        emptyLine
+            = wasInFile ? emptyLineBefore(lead.substr(lead.size() - std::min<std::size_t>(lead.size(), 3))) : "\n";
         if (emptyLine.empty()) emptyLine = "\n";
     }
     writer.startBlock(emptyLine);

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <random>
 #include <sstream>
+#include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -151,13 +151,12 @@ TEST_F(ProgramTest, AQuestionWithoutATerminalFailsAndNamesTheSwitchThatAnswersIt
 // while a query, whose output is all it does, fails.
 TEST_F(ProgramTest, AReportThatCannotBeWrittenFailsOnlyWhatHadNothingElseToDo) {
     test::copySamplePrefix(prefix.path());
-    const ProgramRun add = runProgram({ "add", "HKCU\\Software\\Cli", "/v", "x", "/d", "y", "/f" }, environment(true),
-        work, "", "/dev/full");
+    const ProgramRun add = runProgram(
+        { "add", "HKCU\\Software\\Cli", "/v", "x", "/d", "y", "/f" }, environment(true), work, "", "/dev/full");
     EXPECT_EQ(add.code, 0) << add.err;
     EXPECT_EQ(add.err, "quern-reg: the command succeeded, but its report could not be written.\n");
     EXPECT_NE(test::readFile(prefix / "user.reg").find("\n\"x\"=\"y\"\n"), std::string::npos);
-    const ProgramRun query
-        = runProgram({ "query", "HKCU\\Software\\Cli" }, environment(true), work, "", "/dev/full");
+    const ProgramRun query = runProgram({ "query", "HKCU\\Software\\Cli" }, environment(true), work, "", "/dev/full");
     EXPECT_EQ(query.code, 1);
     EXPECT_EQ(query.err, "quern-reg: the output could not be written.\n");
 }
@@ -192,12 +191,13 @@ TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
     std::string error;
     ASSERT_TRUE(reg::writeEmptyHive(hive, error)) << error;
     // Without a Wine prefix: the hive alone, in a registry that keeps nothing else.
-    const ProgramRun add = runProgram({ "/hive", "SYS=" + hive, "add", "HKLM\\SYS\\Select", "/v", "Current", "/t",
-                                          "REG_DWORD", "/d", "1", "/f" },
+    const ProgramRun add = runProgram(
+        { "/hive", "SYS=" + hive, "add", "HKLM\\SYS\\Select", "/v", "Current", "/t", "REG_DWORD", "/d", "1", "/f" },
         environment(false), work);
     ASSERT_EQ(add.code, 0) << add.err;
     EXPECT_FALSE(test::fileExists(home.path() + "/data/quern/registry/system.reg")) << "no registry of its own is made";
-    const ProgramRun query = runProgram({ "-HIVE", "HKLM\\SYS=" + hive, "query", "HKLM\\SYS\\Select" }, environment(false), work);
+    const ProgramRun query
+        = runProgram({ "-HIVE", "HKLM\\SYS=" + hive, "query", "HKLM\\SYS\\Select" }, environment(false), work);
     ASSERT_EQ(query.code, 0) << query.err;
     EXPECT_EQ(query.out, "\nHKEY_LOCAL_MACHINE\\SYS\\Select\n    Current    REG_DWORD    0x1\n\n");
     const ProgramRun outside
@@ -217,7 +217,8 @@ TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
         = runProgram({ "/hive", "HKU\\Offline=" + user, "query", "HKU\\Offline\\Copied" }, environment(true), work);
     EXPECT_NE(copied.out.find("Current    REG_DWORD    0x1"), std::string::npos) << copied.out << copied.err;
 
-    const ProgramRun bad = runProgram({ "/hive", "SYS=" + work / "in", "query", "HKLM\\SYS" }, environment(false), work);
+    const ProgramRun bad
+        = runProgram({ "/hive", "SYS=" + work / "in", "query", "HKLM\\SYS" }, environment(false), work);
     EXPECT_EQ(bad.code, 1);
     EXPECT_NE(bad.err.find("is not a registry hive"), std::string::npos) << bad.err;
     const ProgramRun malformed = runProgram({ "/hive", "SYS", "query", "HKLM" }, environment(false), work);
@@ -232,8 +233,8 @@ constexpr const char* kStrace = "/usr/bin/strace";
 // strace holding every fsync of the program for the time given: the moment between a write's
 // last look at the file and its rename, stretched for another program to act in.
 std::vector<std::string> fsyncDelayed(const char* microseconds) {
-    return { kStrace, "-f", "-o", "/dev/null", "-e", "trace=fsync",
-        "-e", std::string("inject=fsync:delay_enter=") + microseconds };
+    return { kStrace, "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+        std::string("inject=fsync:delay_enter=") + microseconds };
 }
 
 // Waits until a write of the prefix has its temporary file beside user.reg.
@@ -270,7 +271,8 @@ TEST_F(ProgramTest, WritesHeldAtTheirFlushMeetOtherProgramsSafely) {
     held = startProgram({ "add", "HKCU\\Software\\Race", "/v", "A", "/d", "one", "/f" }, environment(true), work, "",
         "", fsyncDelayed("500000"), "held.");
     ASSERT_TRUE(writeUnderWay(prefix.path()));
-    const ProgramRun second = runProgram({ "add", "HKCU\\Software\\Race", "/v", "B", "/d", "two", "/f" }, environment(true), work);
+    const ProgramRun second
+        = runProgram({ "add", "HKCU\\Software\\Race", "/v", "B", "/d", "two", "/f" }, environment(true), work);
     EXPECT_EQ(second.code, 0) << second.err;
     EXPECT_EQ(waitForProgram(held, work, "held.").code, 0);
     const std::string both = test::readFile(user);
@@ -288,7 +290,8 @@ TEST_F(ProgramTest, WritesHeldAtTheirFlushMeetOtherProgramsSafely) {
         std::size_t calls = 0;
         bytes = 0;
         for (std::string line; std::getline(reads, line);)
-            if (const auto equals = line.rfind("= "); line.find("pread64(") != std::string::npos && equals != std::string::npos) {
+            if (const auto equals = line.rfind("= ");
+                line.find("pread64(") != std::string::npos && equals != std::string::npos) {
                 bytes += std::strtoull(line.c_str() + equals + 2, nullptr, 10);
                 ++calls;
             }
@@ -342,9 +345,9 @@ TEST_F(ProgramTest, ExportAndImportTakeRegularFilesAndStandardOutput) {
     EXPECT_FALSE(test::fileExists(work / "-"));
 
     const std::string user = test::readFile(prefix / "user.reg");
-    for (const auto& [file, why] : std::vector<std::pair<std::string, std::string>> {
-             { "/dev/zero", "is a character device, not a regular file" }, { work / "fifo", "is a FIFO" },
-             { "/proc/self/mem", "cannot be read (Input/output error)" } }) {
+    for (const auto& [file, why] :
+        std::vector<std::pair<std::string, std::string>> { { "/dev/zero", "is a character device, not a regular file" },
+            { work / "fifo", "is a FIFO" }, { "/proc/self/mem", "cannot be read (Input/output error)" } }) {
         const ProgramRun import = runProgram({ "import", file }, environment(true), work);
         EXPECT_EQ(import.code, 1) << file;
         EXPECT_NE(import.err.find(file + " " + why), std::string::npos) << import.err;

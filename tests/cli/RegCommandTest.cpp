@@ -28,9 +28,7 @@ class RegCommandTest : public ::testing::Test {
 protected:
     void SetUp() override { test::copySamplePrefix(dir.path()); }
 
-    WinePrefixOptions options() const {
-        return test::testPrefixOptions(dir.path(), tmp.path());
-    }
+    WinePrefixOptions options() const { return test::testPrefixOptions(dir.path(), tmp.path()); }
 
     // Runs one command on a registry opened for it alone, as one run of quern-reg does.
     Result run(const std::vector<std::string>& args, const std::string& input = "") const {
@@ -753,8 +751,7 @@ TEST_F(RegCommandTest, TheFormSwitchesChooseTheFileFormAnywhere) {
     };
     const std::string out = dir / "out.reg";
     const std::vector<Case> cases {
-        { { "export", key, out, "/regedit4", "/y" }, regedit4 },
-        { { "export", key, out, "-UNICODE", "/y" }, unicode },
+        { { "export", key, out, "/regedit4", "/y" }, regedit4 }, { { "export", key, out, "-UNICODE", "/y" }, unicode },
         { { "export", "--selection", qks, out, "/y" }, regedit4 }, // what the window writes
         { { "export", "--selection", qks, out, "/unicode", "/y" }, unicode },
         { { "export", "/regedit4", key, out }, "" }, // switches follow the key and the file
@@ -850,8 +847,9 @@ TEST_F(RegCommandTest, ExportNamesTheKeysItLeavesOutAndKeepsEveryValueWhole) {
 
 TEST_F(RegCommandTest, ImportWritesTheWholeFileOrNothing) {
     const std::string file = tmp / "in.reg";
-    test::writeFile(file, "REGEDIT4\r\n\r\n[HKCU\\Software\\Imported]\r\n\"v\"=\"caf\xC3\xA9\"\r\n"
-                          "[-HKEY_CURRENT_USER\\Software\\Wine]\r\n");
+    test::writeFile(file,
+        "REGEDIT4\r\n\r\n[HKCU\\Software\\Imported]\r\n\"v\"=\"caf\xC3\xA9\"\r\n"
+        "[-HKEY_CURRENT_USER\\Software\\Wine]\r\n");
     Result result = run({ "import", file });
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.out, "The operation completed successfully.\n");
@@ -864,8 +862,10 @@ TEST_F(RegCommandTest, ImportWritesTheWholeFileOrNothing) {
     test::writeFile(file, "REGEDIT4\r\n[HKCU\\Software\\Other]\r\n\"v\"=dword:1\r\n\"w\"=hex(zz):00\r\n");
     result = run({ "import", file });
     EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.err, "quern-reg: " + file + ":4: expected hex: or hex(TYPE): with TYPE in 1 to 8 hex digits"
-                                                 "; nothing was imported.\n");
+    EXPECT_EQ(result.err,
+        "quern-reg: " + file
+            + ":4: expected hex: or hex(TYPE): with TYPE in 1 to 8 hex digits"
+              "; nothing was imported.\n");
     test::writeFile(file, "REGEDIT4\r\n[HKCU\\Software\\Other]\r\n[HKEY_DYN_DATA\\X]\r\n");
     result = run({ "import", file });
     EXPECT_EQ(result.code, 1);
@@ -882,9 +882,10 @@ TEST_F(RegCommandTest, CompareListsWhatAnImportWouldChangeWithItsExitCode) {
     const std::string before = files();
     Result result = run({ "compare", file });
     EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.out, "value changed: HKEY_CURRENT_USER\\Software\\App \"n\" = REG_DWORD 0x1 -> REG_DWORD 0x2\n"
-                          "key added: HKEY_CURRENT_USER\\Software\\Other\n"
-                          "1 key added, 1 value changed.\n");
+    EXPECT_EQ(result.out,
+        "value changed: HKEY_CURRENT_USER\\Software\\App \"n\" = REG_DWORD 0x1 -> REG_DWORD 0x2\n"
+        "key added: HKEY_CURRENT_USER\\Software\\Other\n"
+        "1 key added, 1 value changed.\n");
     result = run({ "compare", file, "HKCU\\Software\\Other" });
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.out, "key added: HKEY_CURRENT_USER\\Software\\Other\n1 key added.\n");
@@ -899,9 +900,10 @@ TEST_F(RegCommandTest, CompareListsWhatAnImportWouldChangeWithItsExitCode) {
     test::writeFile(newer, "REGEDIT4\r\n[HKCU\\Software\\App]\r\n\"n\"=dword:2\r\n\"m\"=\"x\"\r\n");
     result = run({ "compare", file, newer });
     EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.out, "value added: HKEY_CURRENT_USER\\Software\\App \"m\" = REG_SZ x\n"
-                          "key deleted: HKEY_CURRENT_USER\\Software\\Other (with everything below it)\n"
-                          "1 key deleted, 1 value added.\n");
+    EXPECT_EQ(result.out,
+        "value added: HKEY_CURRENT_USER\\Software\\App \"m\" = REG_SZ x\n"
+        "key deleted: HKEY_CURRENT_USER\\Software\\Other (with everything below it)\n"
+        "1 key deleted, 1 value added.\n");
     EXPECT_EQ(run({ "compare", file, file }).code, 0);
 
     // Errors are told from both answers.

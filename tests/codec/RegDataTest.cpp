@@ -1,9 +1,9 @@
 #include "codec/RegData.h"
 
 #include "TestSupport.h"
+#include "base/RegTypes.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "base/RegTypes.h"
 
 #include <gtest/gtest.h>
 

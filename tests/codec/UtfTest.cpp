@@ -26,8 +26,10 @@ TEST(Utf, InvalidInputBecomesReplacementCharacters) {
 // Wine's files can hold names with a lone surrogate; each must come back to the units it had, or
 // the key or value of that name could not be opened again.
 TEST(Utf, LoneSurrogatesRoundTripAndShowAsEscapes) {
-    const std::u16string names[] = { u"\xd800", u"x\xdc00", u"a\xdbff\xdbff" u"b", u"\xdfff\xd800",
-        u"pair \U0001F30E then lone \xd83c", std::u16string(u"\0\xd800", 2) };
+    const std::u16string names[] = { u"\xd800", u"x\xdc00",
+        u"a\xdbff\xdbff"
+        u"b",
+        u"\xdfff\xd800", u"pair \U0001F30E then lone \xd83c", std::u16string(u"\0\xd800", 2) };
     for (const auto& name : names) {
         const std::string utf8 = toUtf8(name);
         EXPECT_EQ(toUtf16(utf8), name);
@@ -46,7 +48,10 @@ TEST(Utf, LoneSurrogatesRoundTripAndShowAsEscapes) {
     // Escapes that name no surrogate, and text that only looks like one, stay as typed.
     for (const char* typed : { "<U+0041>", "<U+D80>", "<U+D800", "<U+DG00>", "U+D800>", "<u+D800>" })
         EXPECT_EQ(unescapeLoneSurrogates(typed), typed);
-    EXPECT_EQ(unescapeLoneSurrogates("a<U+dc01>b"), toUtf8(u"a\xdc01" u"b")) << "lower-case digits";
+    EXPECT_EQ(unescapeLoneSurrogates("a<U+dc01>b"),
+        toUtf8(u"a\xdc01"
+               u"b"))
+        << "lower-case digits";
 }
 
 TEST(Utf, NamesCompareAfterFoldingAsWineDoes) {
@@ -113,8 +118,8 @@ std::u16string referenceUtf16(std::string_view bytes) {
 
 char16_t randomUnit(std::mt19937& random) {
     // Mostly the units where the policy has edges: surrogates alone and in pairs, block limits.
-    static constexpr char16_t kEdges[] = { 0, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000,
-        0xFFFD, 0xFFFF };
+    static constexpr char16_t kEdges[]
+        = { 0, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF };
     switch (random() % 4) {
     case 0:
         return kEdges[random() % std::size(kEdges)];
@@ -150,7 +155,8 @@ TEST(Utf, ConversionsMatchAReferenceOverRandomAndEdgeInput) {
         // Bytes: valid text cut at random places, with random bytes among it.
         std::string bytes = utf8.substr(0, random() % (utf8.size() + 1));
         for (int k = 0; k < 3; ++k)
-            bytes.insert(random() % (bytes.size() + 1), 1, static_cast<char>(random() % 4 ? 0x80 + random() % 0x80 : random()));
+            bytes.insert(
+                random() % (bytes.size() + 1), 1, static_cast<char>(random() % 4 ? 0x80 + random() % 0x80 : random()));
         ASSERT_EQ(toUtf16(bytes), referenceUtf16(bytes));
     }
 }

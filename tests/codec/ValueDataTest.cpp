@@ -53,8 +53,9 @@ TEST(ValueData, MultiStringsSplitWhatTheyJoin) {
             string = std::u16string(1 + random() % 4, static_cast<char16_t>(u'a' + random() % 3));
         const std::vector<std::u16string_view> views(strings.begin(), strings.end());
         const std::u16string units = joinMultiString(views);
-        ASSERT_EQ(units.size(), std::accumulate(strings.begin(), strings.end(), std::size_t { 1 },
-                                    [](std::size_t n, const std::u16string& s) { return n + s.size() + 1; }));
+        ASSERT_EQ(units.size(),
+            std::accumulate(strings.begin(), strings.end(), std::size_t { 1 },
+                [](std::size_t n, const std::u16string& s) { return n + s.size() + 1; }));
         const auto split = splitMultiString(units);
         if (strings.empty()) {
             EXPECT_EQ(split, std::vector<std::u16string_view> { u"" }) << "no strings show as one empty text";
@@ -62,7 +63,8 @@ TEST(ValueData, MultiStringsSplitWhatTheyJoin) {
             EXPECT_EQ(split, views);
         }
     }
-    EXPECT_EQ(splitMultiString(std::u16string_view(u"a\0\0b\0\0", 6)), (std::vector<std::u16string_view> { u"a", u"", u"b" }))
+    EXPECT_EQ(
+        splitMultiString(std::u16string_view(u"a\0\0b\0\0", 6)), (std::vector<std::u16string_view> { u"a", u"", u"b" }))
         << "an empty string inside the list stays visible";
     EXPECT_EQ(splitMultiString(std::u16string_view(u"a\0", 2)), std::vector<std::u16string_view> { u"a" })
         << "the closing NUL missing";

@@ -98,7 +98,8 @@ std::vector<std::string> splitAt(const std::string& text, const std::string& sep
 
 reg::HKey openSampleKey(reg::RegStore& store, std::string path) {
     const std::string rootName = takeFirstComponent(path);
-    const auto root = std::find_if(kRootKeys.begin(), kRootKeys.end(), [&](const RootKey& r) { return r.name == rootName; });
+    const auto root
+        = std::find_if(kRootKeys.begin(), kRootKeys.end(), [&](const RootKey& r) { return r.name == rootName; });
     reg::HKey key = reg::kNoKey;
     if (root != kRootKeys.end())
         (void)store.openKey(root->handle, reg::toUtf16(path), reg::Access::Read, reg::kOptionNone, key);
@@ -154,7 +155,8 @@ TEST(ValueText, SamplePrefixValuesKeepTheirTextInEveryForm) {
             appendRegFileValue(line, reg::toUtf8(name), type, raw);
             EXPECT_EQ(line, exported[index + 1]);
             const std::string query = queryText(type, raw);
-            EXPECT_TRUE(queried[index + 1].ends_with("    " + codec::typeName(type) + "    " + query)) << queried[index + 1];
+            EXPECT_TRUE(queried[index + 1].ends_with("    " + codec::typeName(type) + "    " + query))
+                << queried[index + 1];
             expectFormsAgree(type, raw, query);
         }
         EXPECT_EQ(index + 1, exported.size()) << path;
@@ -177,11 +179,13 @@ TEST(ValueText, EachPlaceShowsOddDataItsOwnWay) {
         { reg::kRegDword, { 0xFF, 0xFF }, "65535", "65535", "\"v\"=hex(4):FF,FF", "FFFF" },
         { reg::kRegDword, { 1, 2, 3, 4, 5 }, "[Invalid Integer Data]", "", "\"v\"=hex(4):1,2,3,4,5", "0102030405" },
         { reg::kRegDword, { 0xFF, 0xFF, 0xFF, 0xFF }, "-1", "-1", "\"v\"=dword:FFFFFFFF", "0xffffffff" },
-        { reg::kRegMultiSz, { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 }, "61 00 62 00 00 ", "", "\"v\"=hex:61,0,62,0,0", "a\\0b" },
+        { reg::kRegMultiSz, { 'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0 }, "61 00 62 00 00 ", "", "\"v\"=hex:61,0,62,0,0",
+            "a\\0b" },
         { reg::kRegSz, { 'a', 0, '\r', 0, '\n', 0, 'b', 0, 0, 0 }, "\"a\r\nb\"", "a\r\nb", "\"v\"=hex(1):61,D,A,62,0",
             "a\r\nb" },
         { reg::kRegExpandSz, { '"', 0, '\\', 0, 0, 0, 'x', 0 }, "\"\"\\\"", "\"\\", "\"v\"=\"\\\"\\\\\"", "\"\\" },
-        { reg::kRegQword, { 1, 0, 0, 0, 0, 0, 0, 0 }, "01 00 00 00 00 00 00 00 ", "", "\"v\"=hex:1,0,0,0,0,0,0,0", "0x1" },
+        { reg::kRegQword, { 1, 0, 0, 0, 0, 0, 0, 0 }, "01 00 00 00 00 00 00 00 ", "", "\"v\"=hex:1,0,0,0,0,0,0,0",
+            "0x1" },
         { reg::kRegBinary, { 0, 0x41 }, "00 41 ", std::string("\0A", 2), "\"v\"=hex:0,41", "0041" },
         { reg::kRegNone, {}, "", "", "\"v\"=hex:", "" },
     };

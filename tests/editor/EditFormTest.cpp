@@ -222,7 +222,8 @@ private slots:
             d.form.OKBtn->click();
             QVERIFY(!d.form.isVisible());
         }
-        QCOMPARE(f.stored(u"m"), (std::pair { reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"c\0b\0\0", 5)) }));
+        QCOMPARE(
+            f.stored(u"m"), (std::pair { reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"c\0b\0\0", 5)) }));
         {
             Dialog d(f, valueRequest("q"));
             d.form.BinString->setFocus();
@@ -402,8 +403,7 @@ private slots:
         const int visible = form.BinGrid->rowAt(form.BinGrid->viewport()->height() - 1);
         QVERIFY(visible > 0 && visible < 20);
         const auto rowShown = [&](int row) {
-            return row >= form.BinGrid->rowAt(0)
-                && row <= form.BinGrid->rowAt(form.BinGrid->viewport()->height() - 1);
+            return row >= form.BinGrid->rowAt(0) && row <= form.BinGrid->rowAt(form.BinGrid->viewport()->height() - 1);
         };
         for (int i = 0; i < 8 * (visible + 2); ++i) {
             QTest::keyClick(form.BinString, Qt::Key_Right);
@@ -512,7 +512,8 @@ private slots:
         QTest::keyClick(test::KeyGrid(form), Qt::Key_Return);
         QCOMPARE(title, QStringLiteral("Changing value properties..."));
         QCOMPARE(f.stored(u"n"), (std::pair { reg::kRegDword, Bytes { 0x00, 0x28, 0x6B, 0xEE } }));
-        QCOMPARE(form.cellText(1, row + 1), QString::fromStdString(formatDword(static_cast<std::int32_t>(4000000000u), form.DWViewMode)));
+        QCOMPARE(form.cellText(1, row + 1),
+            QString::fromStdString(formatDword(static_cast<std::int32_t>(4000000000u), form.DWViewMode)));
         QCOMPARE(form.focusWidget(), test::KeyGrid(form));
         QCOMPARE(test::KeyGrid(form)->currentIndex().row(), row);
         QVERIFY(test::readFile(f.userFile()).find("\"n\"=dword:ee6b2800") != std::string::npos);

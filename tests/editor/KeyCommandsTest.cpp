@@ -2,11 +2,11 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "editor/ModiFormU.h"
-#include "store/KeyWalk.h"
-#include "wine/WinePrefixStore.h"
-#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
+#include "store/KeyWalk.h"
+#include "window/KeyTreeItem.h"
 #include "window/QuestionBox.h"
+#include "wine/WinePrefixStore.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -40,9 +40,9 @@ struct Fixture : test::MainWindowFixture {
             for (std::uint32_t i = 0; store->enumValue(walk.key(), i, name, &type, &data).ok(); ++i)
                 lines << QStringLiteral("  ") + QString::fromStdU16String(name) + QLatin1Char(' ')
                         + QString::number(type) + QLatin1Char(' ')
-                        + QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(data.data()),
-                                                  static_cast<qsizetype>(data.size()))
-                                                  .toHex());
+                        + QString::fromLatin1(
+                            QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()))
+                                .toHex());
         }
         return lines;
     }
@@ -140,8 +140,7 @@ private slots:
         w.highlightRows(1, 1);
         w.press(test::KeyGrid(w.form), Qt::Key_Delete);
         QCOMPARE(f.questions, QStringList { QStringLiteral("Delete \"exactly twenty chars\" value, are you sure ?") });
-        QCOMPARE(test::valueNames(w.form),
-            (std::vector<std::string> { "e", "exactly twenty chars", "f", "g", "h" }));
+        QCOMPARE(test::valueNames(w.form), (std::vector<std::string> { "e", "exactly twenty chars", "f", "g", "h" }));
         QVERIFY(test::readFile(f.userFilePath()).find("twenty-one") == std::string::npos);
     }
 
@@ -155,7 +154,9 @@ private slots:
         w.goTo("HKEY_CURRENT_USER\\Software\\Example\\Sub");
 
         w.press(test::TreeView(w.form), Qt::Key_Delete); // No: nothing goes
-        QCOMPARE(f.questions, QStringList { QStringLiteral("Delete \"HKEY_CURRENT_USER\\Software\\Example\\Su...\" key, are you sure ?") });
+        QCOMPARE(f.questions,
+            QStringList {
+                QStringLiteral("Delete \"HKEY_CURRENT_USER\\Software\\Example\\Su...\" key, are you sure ?") });
         QVERIFY(f.exists(u"Software\\Example\\Sub\\Deep"));
 
         f.answers = { Answer::Yes };
@@ -240,11 +241,13 @@ private slots:
         answerDialog(QStringLiteral("Added"));
         w.press(test::TreeView(w.form), Qt::Key_Insert);
         QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Parent\\Added"));
-        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software\\Parent"), (QStringList { QStringLiteral("Added"), QStringLiteral("Old") }));
+        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software\\Parent"),
+            (QStringList { QStringLiteral("Added"), QStringLiteral("Old") }));
         // Under an open node it is added among its siblings.
         answerDialog(QStringLiteral("Zed"));
         w.press(test::TreeView(w.form), Qt::Key_Insert);
-        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software\\Parent"), (QStringList { QStringLiteral("Added"), QStringLiteral("Old"), QStringLiteral("Zed") }));
+        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software\\Parent"),
+            (QStringList { QStringLiteral("Added"), QStringLiteral("Old"), QStringLiteral("Zed") }));
 
         // With the grid focused the same key makes a value, and the grid's cursor lands on it.
         w.goTo("HKEY_CURRENT_USER\\Software\\Parent");
@@ -309,7 +312,8 @@ private slots:
         QVERIFY2(enabled, "another case of the key's own name is no clash");
         QCOMPARE(f.store->filesWritten(), writes + 1);
         QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\RUN"));
-        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software"), (QStringList { QStringLiteral("Other"), QStringLiteral("RUN") }));
+        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software"),
+            (QStringList { QStringLiteral("Other"), QStringLiteral("RUN") }));
         QCOMPARE(f.dump(u"Software\\RUN"), before); // everything below it kept, in order
         QVERIFY(test::readFile(f.userFilePath()).find("[Software\\\\RUN]") != std::string::npos);
         QVERIFY(test::readFile(f.userFilePath()).find("[Software\\\\Run]") == std::string::npos);
@@ -387,7 +391,8 @@ private slots:
         QVERIFY(!f.exists(u"Software\\Src"));
         QCOMPARE(f.dump(u"Software\\Dst"), before); // every level, in order, each byte and type kept
         QCOMPARE(w.current(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Dst"));
-        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software"), (QStringList { QStringLiteral("Dst"), QStringLiteral("Other") }));
+        QCOMPARE(w.childNames("HKEY_CURRENT_USER\\Software"),
+            (QStringList { QStringLiteral("Dst"), QStringLiteral("Other") }));
 
         // Root keys have no name to change.
         int shown = 0;

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "window/KeyTreeItem.h"
-#include "store/KeyWalk.h"
 #include "shell/QuernU.h"
+#include "store/KeyWalk.h"
+#include "window/KeyTreeItem.h"
 #include "window/QuestionBox.h"
 #include "wine/WinePrefixStore.h"
 
@@ -29,7 +29,8 @@ struct UndoWindow {
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
     ~UndoWindow() { setQuestionHook({}); }
-    void set(std::u16string_view key, std::u16string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
+    void set(
+        std::u16string_view key, std::u16string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
         reg::KeyHandle handle(*store);
         QCOMPARE(store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()),
             reg::Status::Ok);
@@ -71,7 +72,8 @@ private slots:
 
     void theItemsNameTheChangeAndThePanesShowItsKeyAfterUndoAndRedo() {
         UndoWindow w;
-        QCOMPARE(w.undoItems(), (QStringList { QStringLiteral("&Undo\tCtrl+Z (off)"), QStringLiteral("&Redo\tCtrl+Y (off)") }));
+        QCOMPARE(w.undoItems(),
+            (QStringList { QStringLiteral("&Undo\tCtrl+Z (off)"), QStringLiteral("&Redo\tCtrl+Y (off)") }));
         w.goTo("HKEY_CURRENT_USER\\Software\\Example");
         const std::string before = w.userFile();
 

@@ -31,8 +31,8 @@ protected:
         ASSERT_EQ(store->setValue(registry->currentKey(), name, type, data), reg::Status::Ok);
     }
     // Exports the entries as the command does and gives the file's bytes.
-    std::string exported(const std::vector<std::string>& entries, bool withSelection = true,
-        RegFileForm form = RegFileForm::Regedit4) {
+    std::string exported(
+        const std::vector<std::string>& entries, bool withSelection = true, RegFileForm form = RegFileForm::Regedit4) {
         selection->setEntries(entries);
         RegFileExport file(registry->store());
         EXPECT_TRUE(file.OpenRegFile(dir / "out.reg", form));
@@ -324,6 +324,6 @@ TEST_F(ExportTest, LongHexDataBreaksWhereWineBreaksIt) {
     };
     EXPECT_EQ(exported({ K }, true, RegFileForm::Unicode),
         unicodeFile("Windows Registry Editor Version 5.00\r\n\r\n[" + K + "]\r\n\"b\"=hex:" + pairs("11,", 23)
-            + "\\\r\n  " + pairs("11,", 25) + "\\\r\n  " + pairs("11,", 11) + "11\r\n\"\U0001F600\"=hex(0):"
-            + pairs("22,", 22) + "\\\r\n  22,22,22\r\n\r\n"));
+            + "\\\r\n  " + pairs("11,", 25) + "\\\r\n  " + pairs("11,", 11)
+            + "11\r\n\"\U0001F600\"=hex(0):" + pairs("22,", 22) + "\\\r\n  22,22,22\r\n\r\n"));
 }

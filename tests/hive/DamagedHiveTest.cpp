@@ -94,8 +94,8 @@ protected:
     // quern-reg run by a shell as a user would run it, on the hive alone; an abort shows as 134.
     Ran quernReg(const std::string& args) const {
         const std::string code = test::run("cd '" + dir.path() + "' && env -i HOME='" + dir.path() + "' XDG_DATA_HOME='"
-            + dir.path() + "/data' '" QUERN_REG_PROGRAM "' /hive 'T=" + path + "' " + args
-            + " >'" + dir / "out.txt" + "' 2>'" + dir / "err.txt" + "'; echo $?");
+            + dir.path() + "/data' '" QUERN_REG_PROGRAM "' /hive 'T=" + path + "' " + args + " >'" + dir / "out.txt"
+            + "' 2>'" + dir / "err.txt" + "'; echo $?");
         return { std::stoi(code), test::readFile(dir / "out.txt"), test::readFile(dir / "err.txt") };
     }
 
@@ -130,15 +130,20 @@ TEST_F(DamagedHiveTest, WhatHivexWouldAbortOnOrRefuseMakesTheHiveReadOnlyAndItIs
 
     const Damage damages[] = {
         { "value data that starts inside a cell",
-            [](std::string& h, const Layout& at) { put32(h, at.value + 4 + 0x08, static_cast<std::uint32_t>(at.data + 8 - 0x1000)); },
+            [](std::string& h, const Layout& at) {
+                put32(h, at.value + 4 + 0x08, static_cast<std::uint32_t>(at.data + 8 - 0x1000));
+            },
             "has the data of a value in part of the file" },
         { "a value list in a free cell",
-            [](std::string& h, const Layout& at) { put32(h, at.values, -static_cast<std::int32_t>(le32At(h, at.values))); },
+            [](std::string& h, const Layout& at) {
+                put32(h, at.values, -static_cast<std::int32_t>(le32At(h, at.values)));
+            },
             "has its value list in part of the file" },
         { "a subkey list in a free cell",
             [](std::string& h, const Layout& at) { put32(h, at.list, -static_cast<std::int32_t>(le32At(h, at.list))); },
             "has its subkey list in part of the file" },
-        { "a security record chained to no record", [](std::string& h, const Layout& at) { put32(h, at.security + 4 + 0x04, 0x0ff0); },
+        { "a security record chained to no record",
+            [](std::string& h, const Layout& at) { put32(h, at.security + 4 + 0x04, 0x0ff0); },
             "has its security record in part of the file" },
         { "a class name that starts inside a cell",
             [](std::string& h, const Layout& at) {
@@ -159,7 +164,8 @@ TEST_F(DamagedHiveTest, WhatHivexWouldAbortOnOrRefuseMakesTheHiveReadOnlyAndItIs
             ASSERT_EQ(mountHiveFile(store, kLocalMachine, u"T", path), Status::Ok);
             EXPECT_NE(store.readOnlyReason().find(damage.said), std::string::npos) << store.readOnlyReason();
             HKey key = kNoKey;
-            EXPECT_EQ(store.createKey(kLocalMachine, u"T\\K\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
+            EXPECT_EQ(
+                store.createKey(kLocalMachine, u"T\\K\\New", Access::Full, kOptionNone, key), Status::AccessDenied);
         }
         const Ran add = quernReg("add 'HKLM\\T\\K' /v S /t REG_SZ /d x /f");
         EXPECT_EQ(add.code, 1) << add.err;
@@ -208,18 +214,20 @@ TEST_F(DamagedHiveTest, NamesAndCountsPastTheirRecordsAndWrongHeadersAreRefusedO
             "name the registry does not allow", false, "HKEY_LOCAL_MACHINE\\T\\K\\S\\b" },
         { "a key name past its cell", [](std::string& h, const Layout& l) { put16(h, l.sub + 4 + 0x48, 0x40); },
             "runs past its record", false, "HKEY_LOCAL_MACHINE\\T\\K\\Sub" },
-        { "a key name that runs into the NULs after it", [](std::string& h, const Layout& l) { put16(h, l.sub + 4 + 0x48, 5); },
-            "name the registry does not allow", false, "HKEY_LOCAL_MACHINE\\T\\K\\Sub" },
+        { "a key name that runs into the NULs after it",
+            [](std::string& h, const Layout& l) { put16(h, l.sub + 4 + 0x48, 5); }, "name the registry does not allow",
+            false, "HKEY_LOCAL_MACHINE\\T\\K\\Sub" },
         { "a value name past its cell", [](std::string& h, const Layout& l) { put16(h, l.value + 4 + 0x02, 0x40); },
             "a value name of \"K\" runs past its record", true, nullptr },
-        { "a value name that runs into the NULs after it", [](std::string& h, const Layout& l) { put16(h, l.value + 4 + 0x02, 3); },
-            "whose name holds a NUL", false, nullptr },
+        { "a value name that runs into the NULs after it",
+            [](std::string& h, const Layout& l) { put16(h, l.value + 4 + 0x02, 3); }, "whose name holds a NUL", false,
+            nullptr },
         { "a subkey count its list does not hold", [](std::string& h, const Layout& l) { put32(h, l.k + 4 + 0x14, 2); },
             "says it has 2 subkeys, but its list holds 1", false, nullptr },
         { "a log file's header", [](std::string& h, const Layout&) { put32(h, 0x1c, 1); }, "the log file of one", true,
             nullptr },
-        { "a format version not known", [](std::string& h, const Layout&) { put32(h, 0x18, 42); }, "format version 1.42",
-            false, nullptr },
+        { "a format version not known", [](std::string& h, const Layout&) { put32(h, 0x18, 42); },
+            "format version 1.42", false, nullptr },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,7 +1,7 @@
+#include "hive/OfflineHive.h"
 #include "RegistryDump.h"
 #include "TestSupport.h"
 #include "codec/Utf.h"
-#include "hive/OfflineHive.h"
 #include "import/RegFileReader.h"
 #include "import/RegImport.h"
 
@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <functional>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,7 +59,6 @@ void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
         putLe32(bytes, 0x1fc, sum);
     }
 }
-
 
 class HiveTest : public ::testing::Test {
 protected:
@@ -159,7 +158,8 @@ TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
         {
             hive_h* h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
             ASSERT_NE(h, nullptr);
-            const char* names[] = { "Zeta", "alpha", "Beta", "_under", "A.B", "\xc3\x9cml\xc3\xa4ut", "Nummer 10", "Nummer 9" };
+            const char* names[]
+                = { "Zeta", "alpha", "Beta", "_under", "A.B", "\xc3\x9cml\xc3\xa4ut", "Nummer 10", "Nummer 9" };
             std::vector<std::uint8_t> big(40000 + 16); // each value starts a few bytes further in
             for (std::size_t i = 0; i < big.size(); ++i)
                 big[i] = static_cast<std::uint8_t>(i * 7);
@@ -179,12 +179,16 @@ TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
                         const std::size_t count = next.size() % 4 == 0 ? 0 : 2 + next.size() % 7;
                         valueNames.reserve(count);
                         for (std::size_t v = 0; v < count; ++v) {
-                            valueNames.push_back(v == 0 ? "" : v == 1 ? "Gr\xc3\xb6\xc3\x9f" "e" : "v" + std::to_string(v));
+                            valueNames.push_back(v == 0 ? ""
+                                    : v == 1            ? "Gr\xc3\xb6\xc3\x9f"
+                                                          "e"
+                                                        : "v" + std::to_string(v));
                             // Big values only where hivex writes what Windows reads.
                             std::size_t size = sizes[(v + next.size()) % 8];
                             if (minor >= 4 && size > 16344) size = 16344;
-                            values.push_back({ valueNames.back().data(), static_cast<hive_type>(v == 3 ? 0x12345678 : v % 12),
-                                size, reinterpret_cast<char*>(big.data() + v) });
+                            values.push_back(
+                                { valueNames.back().data(), static_cast<hive_type>(v == 3 ? 0x12345678 : v % 12), size,
+                                    reinterpret_cast<char*>(big.data() + v) });
                         }
                         ASSERT_EQ(hivex_node_set_values(h, child, values.size(), values.data(), 0), 0);
                     }
@@ -205,11 +209,13 @@ TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
         mount();
         // Some keys first asked for out of order, their values by name, before the whole walk.
         const auto deepest = std::find_if(expected.rbegin(), expected.rend(), [](const auto& key) {
-            return std::count(key.first.begin(), key.first.end(), '\\') == 3 && key.second.find("Gr") != std::string::npos;
+            return std::count(key.first.begin(), key.first.end(), '\\') == 3
+                && key.second.find("Gr") != std::string::npos;
         });
         ASSERT_NE(deepest, expected.rend());
         HKey deep = kNoKey;
-        ASSERT_EQ(store->openKey(kLocalMachine, u"TEST" + toUtf16(deepest->first), Access::Read, kOptionNone, deep), Status::Ok);
+        ASSERT_EQ(store->openKey(kLocalMachine, u"TEST" + toUtf16(deepest->first), Access::Read, kOptionNone, deep),
+            Status::Ok);
         std::uint32_t type = 0;
         std::vector<std::uint8_t> data;
         EXPECT_EQ(store->queryValue(deep, u"gr\u00d6\u00dfE", type, data), Status::Ok);
@@ -246,7 +252,8 @@ TEST_F(HiveTest, AHiveCutShortUnderneathSaysItChangedAndEndsNothing) {
     std::string dump = test::dumpRegistry(*store);
     EXPECT_NE(dump.find("TEST"), std::string::npos);
     HKey key = kNoKey;
-    EXPECT_EQ(store->openKey(kLocalMachine, u"TEST\\Key150\\Below", Access::Read, kOptionNone, key), Status::ChangedOnDisk);
+    EXPECT_EQ(
+        store->openKey(kLocalMachine, u"TEST\\Key150\\Below", Access::Read, kOptionNone, key), Status::ChangedOnDisk);
     EXPECT_EQ(store->createKey(kLocalMachine, u"TEST\\New", Access::Full, kOptionNone, key), Status::ChangedOnDisk);
     struct stat st { };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -285,9 +292,10 @@ TEST_F(HiveTest, EveryValueTypeWrittenIsWhatHivexReadsBack) {
     EXPECT_EQ(hivexget(path, "\\Types", "dword"), "42\n");
     EXPECT_EQ(hivexget(path, "\\Types", "qword"), "578437695752307201\n");
     const std::string listed = hivexget(path, "\\Types");
-    for (const char* line : { "\"bin\"=hex(3):de,ad,be,ef,00\n", "\"multi\"=hex(7):61,00,00,00,62,00,63,00,00,00,00,00\n",
-             "\"big-endian\"=dword:00000007\n", "\"odd type\"=hex(4294901778):09,08,07\n", "\"none\"=hex(0):\n",
-             "\"caf\u00e9 \u0416\"=dword:00000001\n", "\"expand\"=str(2):\"%SystemRoot%\"\n" })
+    for (const char* line :
+        { "\"bin\"=hex(3):de,ad,be,ef,00\n", "\"multi\"=hex(7):61,00,00,00,62,00,63,00,00,00,00,00\n",
+            "\"big-endian\"=dword:00000007\n", "\"odd type\"=hex(4294901778):09,08,07\n", "\"none\"=hex(0):\n",
+            "\"caf\u00e9 \u0416\"=dword:00000001\n", "\"expand\"=str(2):\"%SystemRoot%\"\n" })
         EXPECT_NE(listed.find(line), std::string::npos) << line << " in " << listed.substr(0, 400);
     EXPECT_EQ(run("hivexml '" + path + "' >/dev/null 2>&1; echo $?"), "0\n") << "hivexml reads the whole hive";
 
@@ -467,7 +475,6 @@ TEST_F(HiveTest, SubkeysComeInTheHivesUpperCaseOrderAndUnloadingDropsHandles) {
     EXPECT_EQ(mountHiveFile(*store, kCurrentUser, u"X", path), Status::AccessDenied);
 }
 
-
 TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
     (void)store->closeKey(create(u"Aa"));
     (void)store->closeKey(create(u"Ab"));
@@ -490,9 +497,14 @@ TEST_F(HiveTest, ADamagedHiveIsRefusedWithAClearMessageAndNeverWritten) {
         { "cut short inside its bin", [](std::string& h) { h.resize(h.size() - 100); }, "it is cut short" },
         { "wrong signature", [](std::string& h) { h.replace(0, 4, "rexf"); }, "does not begin with \"regf\"" },
         { "a subkey outside the file", [&](std::string& h) { putLe32(h, list + 8, 0x7ffff000u); }, path.c_str() },
-        { "a subkey list that leads back to the root", [&](std::string& h) { putLe32(h, list + 8, static_cast<std::uint32_t>(root - 0x1000)); },
+        { "a subkey list that leads back to the root",
+            [&](std::string& h) { putLe32(h, list + 8, static_cast<std::uint32_t>(root - 0x1000)); },
             "the subkeys of the root key lead back to a key already read" },
-        { "a key name past the file's end", [&](std::string& h) { h[firstChild + 4 + 0x48] = '\xff'; h[firstChild + 4 + 0x49] = '\x7f'; },
+        { "a key name past the file's end",
+            [&](std::string& h) {
+                h[firstChild + 4 + 0x48] = '\xff';
+                h[firstChild + 4 + 0x49] = '\x7f';
+            },
             path.c_str() },
     };
     for (const Damage& damage : damages) {
@@ -596,7 +608,8 @@ TEST_F(HiveTest, UndoAndRedoOfADeletedTreeReachTheHiveOnDisk) {
     {
         WriteBatch batch(*store);
         ASSERT_EQ(store->deleteKey(kLocalMachine, u"TEST\\Services\\Old\\Deep"), Status::Ok);
-        ASSERT_EQ(batch.finish(ChangeLabel { "Delete", "HKEY_LOCAL_MACHINE\\TEST\\Services\\Old\\Deep", {} }), Status::Ok);
+        ASSERT_EQ(
+            batch.finish(ChangeLabel { "Delete", "HKEY_LOCAL_MACHINE\\TEST\\Services\\Old\\Deep", {} }), Status::Ok);
     }
     ASSERT_NE(hivexget(path, "\\Services\\Old\\Deep").find("not found"), std::string::npos);
     const Status undone = store->undoChange();
@@ -645,7 +658,8 @@ TEST_F(HiveTest, AHiveUnderAWinePrefixStaysOutOfItsFilesAndOutlivesARefresh) {
         MemoryRegistry other;
         ASSERT_EQ(mountHiveFile(other, kLocalMachine, u"O", path), Status::Ok);
         HKey outside = kNoKey;
-        ASSERT_EQ(other.createKey(kLocalMachine, u"O\\Select\\FromOutside", Access::Full, kOptionNone, outside), Status::Ok);
+        ASSERT_EQ(
+            other.createKey(kLocalMachine, u"O\\Select\\FromOutside", Access::Full, kOptionNone, outside), Status::Ok);
         (void)other.closeKey(outside);
     }
     EXPECT_NE(wine->createKey(kLocalMachine, u"SYS\\Select\\Mine", Access::Full, kOptionNone, key), Status::Ok);

@@ -4,8 +4,8 @@
 #include "hive/OfflineHive.h"
 #include "import/ImportPreview.h"
 #include "registry/RegU.h"
-#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QDialogButtonBox>
@@ -73,14 +73,20 @@ public:
 };
 
 const std::string kChanges = "Windows Registry Editor Version 5.00\r\n\r\n"
-                             "[-" + K + "\\Sub]\r\n\r\n"
-                             "[" + K + "\\New]\r\n"
-                             "@=\"d\"\r\n\r\n"
-                             "[" + K + "]\r\n"
-                             "\"a\"=\"one\\r\\ntwo\"\r\n"
-                             "\"b\"=-\r\n"
-                             "\"c\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-                             "\"b\"=-\r\n";
+                             "[-"
+    + K
+    + "\\Sub]\r\n\r\n"
+      "["
+    + K
+    + "\\New]\r\n"
+      "@=\"d\"\r\n\r\n"
+      "["
+    + K
+    + "]\r\n"
+      "\"a\"=\"one\\r\\ntwo\"\r\n"
+      "\"b\"=-\r\n"
+      "\"c\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+      "\"b\"=-\r\n";
 
 } // namespace
 
@@ -191,7 +197,8 @@ private slots:
         const auto inside = import("[HKEY_LOCAL_MACHINE\\T\\In]\r\n\"v\"=dword:00000001\r\n");
         QVERIFY(!inside.first);
         reg::HKey key = reg::kNoKey;
-        QCOMPARE(store.openKey(reg::kLocalMachine, u"T\\In", reg::Access::Read, reg::kOptionNone, key), reg::Status::Ok);
+        QCOMPARE(
+            store.openKey(reg::kLocalMachine, u"T\\In", reg::Access::Read, reg::kOptionNone, key), reg::Status::Ok);
 
         const std::string before = readFile(dir / "SYSTEM");
         const auto outside = import("[HKEY_LOCAL_MACHINE\\T\\Also]\r\n\"v\"=dword:00000001\r\n\r\n"

@@ -85,13 +85,13 @@ std::string hex(std::uint32_t number, int digits) {
     return text;
 }
 
-
 // A Version 5.00 file of everything below the two roots, written here in the plainest way (every
 // value in hex(N): form, bytes wrapped over continuation lines) so that the reader is checked
 // against a writer of its own.
 std::string version5File(RegStore& store) {
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n";
-    for (auto [root, name] : { std::pair { kLocalMachine, "HKEY_LOCAL_MACHINE" }, std::pair { kCurrentUser, "HKEY_CURRENT_USER" } }) {
+    for (auto [root, name] :
+        { std::pair { kLocalMachine, "HKEY_LOCAL_MACHINE" }, std::pair { kCurrentUser, "HKEY_CURRENT_USER" } }) {
         KeyWalk walk(store, root, name, KeyWalk::Links::AsKeys);
         while (walk.next()) {
             text += u"\r\n[" + toUtf16(walk.path()) + u"]\r\n";
@@ -138,8 +138,8 @@ RegFileContent parsed(std::string_view bytes) {
 }
 
 std::u16string randomName(std::mt19937& random, bool forKey) {
-    static const std::u16string pieces[] = { u"a", u"Z", u"\"", u"\\", u" ", u"\u00e9", u"\u20ac", u"\u4e2d",
-        u"]", u"[", u"=", u";", u"@", u"-", u"\n", u"\r", u"\xD83D\xDE00" };
+    static const std::u16string pieces[] = { u"a", u"Z", u"\"", u"\\", u" ", u"\u00e9", u"\u20ac", u"\u4e2d", u"]",
+        u"[", u"=", u";", u"@", u"-", u"\n", u"\r", u"\xD83D\xDE00" };
     std::u16string name;
     const int length = static_cast<int>(random() % 6);
     for (int i = 0; i < length; ++i) {
@@ -155,8 +155,8 @@ std::u16string randomName(std::mt19937& random, bool forKey) {
 // A registry of random keys and values of every type, odd lengths and odd types included.
 void fillRandom(RegStore& store, unsigned seed) {
     std::mt19937 random(seed);
-    const std::uint32_t types[] = { kRegNone, kRegSz, kRegExpandSz, kRegBinary, kRegDword, kRegDwordBigEndian,
-        kRegLink, kRegMultiSz, 8, 9, 10, kRegQword, 0x12345678u, 0xffffffffu };
+    const std::uint32_t types[] = { kRegNone, kRegSz, kRegExpandSz, kRegBinary, kRegDword, kRegDwordBigEndian, kRegLink,
+        kRegMultiSz, 8, 9, 10, kRegQword, 0x12345678u, 0xffffffffu };
     std::vector<std::u16string> keys { u"Software\\Random" };
     WriteBatch batch(store);
     for (int k = 0; k < 60; ++k) {
@@ -233,8 +233,8 @@ TEST(RegImport, ThePlanListsEachChangeOnceInFileOrder) {
         ASSERT_EQ(store.createKey(kLocalMachine, u"Software\\Classes\\.x\\Sub", Access::Full, kOptionNone, key.out()),
             Status::Ok);
         ASSERT_EQ(store.setValue(key.get(), u"old", kRegSz, test::utf16zBytes(u"1")), Status::Ok);
-        ASSERT_EQ(store.createKey(kCurrentUser, u"Software\\Gone\\Child", Access::Full, kOptionNone, key.out()),
-            Status::Ok);
+        ASSERT_EQ(
+            store.createKey(kCurrentUser, u"Software\\Gone\\Child", Access::Full, kOptionNone, key.out()), Status::Ok);
         ASSERT_EQ(store.createKey(kCurrentUser, u"Software\\App", Access::Full, kOptionNone, key.out()), Status::Ok);
         ASSERT_EQ(store.setValue(key.get(), u"same", kRegSz, test::utf16zBytes(u"v")), Status::Ok);
         ASSERT_EQ(store.setValue(key.get(), u"old", kRegDword, Bytes { 1, 0, 0, 0 }), Status::Ok);
@@ -293,13 +293,15 @@ TEST(RegImport, AnImportThatFailsPartWayWritesNothing) {
     test::TempDir dir;
     test::copySamplePrefix(dir.path());
     const auto files = [&] {
-        return test::readFile(dir / "system.reg") + test::readFile(dir / "user.reg") + test::readFile(dir / "userdef.reg");
+        return test::readFile(dir / "system.reg") + test::readFile(dir / "user.reg")
+            + test::readFile(dir / "userdef.reg");
     };
     const std::string before = files();
     WinePrefixStore store(test::testPrefixOptions(dir.path(), dir / "servers"));
     // Good lines in two files, then a key that cannot be made: HKEY_DYN_DATA never changes.
-    const RegFileContent content = parsed("REGEDIT4\r\n[HKLM\\Software\\A]\r\n\"v\"=\"1\"\r\n[-HKCU\\Software\\Wine]\r\n"
-                                          "[HKEY_DYN_DATA\\X]\r\n");
+    const RegFileContent content
+        = parsed("REGEDIT4\r\n[HKLM\\Software\\A]\r\n\"v\"=\"1\"\r\n[-HKCU\\Software\\Wine]\r\n"
+                 "[HKEY_DYN_DATA\\X]\r\n");
     const Status status = applyImport(store, content);
     EXPECT_NE(status, Status::Ok);
     EXPECT_EQ(status.message().rfind("t.reg:5: could not create HKEY_DYN_DATA\\X: ", 0), 0u) << status.message();
@@ -333,7 +335,8 @@ TEST(RegImport, DeletingALinkKeyLeavesItsTarget) {
     ASSERT_EQ(applyImport(store, parsed("REGEDIT4\r\n[-HKLM\\Software\\Link]\r\n")), Status::Ok);
     KeyHandle key(store);
     EXPECT_EQ(store.openKey(kLocalMachine, u"Software\\Link", Access::Read, kOpenLink, key.out()), Status::NotFound);
-    EXPECT_EQ(store.openKey(kLocalMachine, u"Software\\Target\\Child", Access::Read, kOptionNone, key.out()), Status::Ok);
+    EXPECT_EQ(
+        store.openKey(kLocalMachine, u"Software\\Target\\Child", Access::Read, kOptionNone, key.out()), Status::Ok);
 }
 
 TEST(RegImport, ARegedit4ExportRestoresWhatItsFormHolds) {

@@ -131,8 +131,8 @@ int compareKinds(reg::WinePrefixStore& imported, reg::HKey parent) {
         const std::size_t n = expected.size();
         if (sample.type == reg::kRegMultiSz && n >= 2 && n % 2 == 0 && (expected[n - 2] || expected[n - 1]))
             expected.insert(expected.end(), { 0, 0 });
-        const bool same = imported.queryValue(kinds, sample.name, type, data) == reg::Status::Ok
-            && type == sample.type && data == expected;
+        const bool same = imported.queryValue(kinds, sample.name, type, data) == reg::Status::Ok && type == sample.type
+            && data == expected;
         if (!same) {
             std::printf("FAIL: Kinds \"%s\" type %u bytes %s\n", shownKeyPath(reg::toUtf8(sample.name)).c_str(), type,
                 shown(data).c_str());
@@ -233,7 +233,8 @@ int main(int argc, char** argv) {
         std::vector<std::uint8_t> expected = sample.data;
         // The lossless form: everything arrives as it was.
         if (!unicode && sample.type == reg::kRegExpandSz && sample.name != u"Expand lines") expectedType = reg::kRegSz;
-        if (!unicode && (sample.type == reg::kRegMultiSz || sample.type == reg::kRegQword || sample.type == reg::kRegNone)) {
+        if (!unicode
+            && (sample.type == reg::kRegMultiSz || sample.type == reg::kRegQword || sample.type == reg::kRegNone)) {
             expectedType = reg::kRegBinary;
             expected = reg::programData(sample.type, sample.data);
         }

@@ -16,7 +16,6 @@ std::vector<std::string> namesOf(const std::vector<quern::ValueRow>& rows) {
     return names;
 }
 
-
 // A plain tree that fills nodes from the registry as the window's tree does.
 class PlainTree final : public TreeNavigator {
 public:

@@ -403,8 +403,8 @@ TEST_F(AccessorTest, LinkKeysAreMovedAndDeletedAsLinks) {
     registry->writeString("kept", "yes");
     {
         HKey link = kNoKey;
-        ASSERT_EQ(store->createKey(kCurrentUser, u"Software\\Link", Access::Full, kCreateLink | kOpenLink, link),
-            Status::Ok);
+        ASSERT_EQ(
+            store->createKey(kCurrentUser, u"Software\\Link", Access::Full, kCreateLink | kOpenLink, link), Status::Ok);
         const std::u16string to = u"\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Target";
         std::vector<std::uint8_t> bytes(to.size() * 2);
         std::memcpy(bytes.data(), to.data(), bytes.size());
@@ -491,7 +491,8 @@ TEST_F(AccessorTest, WriteRawKeepsAnyTypeAndStoresStringsAsUtf16) {
     // Strings arrive as the program sees them, UTF-8 with their NULs, and reach the store as the
     // registry keeps them; every other type passes byte for byte, whatever its number.
     const std::string multi("Caf\xc3\xa9\0b\0\0", 9);
-    registry->writeRaw("multi", kRegMultiSz, std::span(reinterpret_cast<const std::uint8_t*>(multi.data()), multi.size()));
+    registry->writeRaw(
+        "multi", kRegMultiSz, std::span(reinterpret_cast<const std::uint8_t*>(multi.data()), multi.size()));
     const std::vector<std::uint8_t> qword { 1, 2, 3, 4, 5, 6, 7, 8 };
     registry->writeRaw("qword", kRegQword, qword);
     const std::vector<std::uint8_t> odd { 0xde, 0xad, 0xbe };

@@ -1,13 +1,13 @@
 #include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "window/KeyTreeItem.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHitsPane.h"
 #include "search/SearchingU.h"
 #include "shell/QuernU.h"
 #include "store/KeyWalk.h"
+#include "window/KeyTreeItem.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #include "MainWindowFixture.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
-#include "window/KeyTreeItem.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QAbstractButton>

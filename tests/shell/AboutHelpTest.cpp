@@ -330,9 +330,9 @@ private slots:
         QFile file(QStringLiteral(QUERN_HELP_SOURCE));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(file.readAll());
-        for (const char* item : { "Export to .REG file...", "Import .REG file...", "Load key selection...",
-                 "Save key selection...", "Load hive...", "Unload hive", "Exit", "Edit &#9656; Undo",
-                 "quern-reg compare" })
+        for (const char* item :
+            { "Export to .REG file...", "Import .REG file...", "Load key selection...", "Save key selection...",
+                "Load hive...", "Unload hive", "Exit", "Edit &#9656; Undo", "quern-reg compare" })
             QVERIFY2(html.contains(QLatin1String(item)), item);
         THelpForm help(QStringLiteral(QUERN_HELP_SOURCE));
         for (const char* page : { "import", "hives", "undo" })

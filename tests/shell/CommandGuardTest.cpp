@@ -1,6 +1,6 @@
+#include "shell/CommandGuard.h"
 #include "WindowTestSupport.h"
 #include "registry/RegAccessor.h"
-#include "shell/CommandGuard.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -42,7 +42,7 @@ private slots:
             QTest::mouseClick(&button, Qt::LeftButton);
             QCOMPARE(text, c.shown);
         }
-        raise = [] { };
+        raise = [] {};
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(runs, 4);
     }

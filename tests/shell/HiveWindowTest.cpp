@@ -3,8 +3,8 @@
 #include "hive/OfflineHive.h"
 #include "registry/RegU.h"
 #include "shell/HiveCommands.h"
-#include "window/KeyTreeItem.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QComboBox>
@@ -30,7 +30,8 @@ void makeHive(const std::string& path) {
     reg::MemoryRegistry scratch;
     QCOMPARE(reg::mountHiveFile(scratch, reg::kLocalMachine, u"H", path).code(), reg::StatusCode::Ok);
     reg::HKey key = reg::kNoKey;
-    QCOMPARE(scratch.createKey(reg::kLocalMachine, u"H\\Select", reg::Access::Full, 0, key).code(), reg::StatusCode::Ok);
+    QCOMPARE(
+        scratch.createKey(reg::kLocalMachine, u"H\\Select", reg::Access::Full, 0, key).code(), reg::StatusCode::Ok);
     QCOMPARE(scratch.setValue(key, u"Current", reg::kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }).code(),
         reg::StatusCode::Ok);
     std::remove((path + ".quern-orig").c_str()); // the copy of the empty hive: the window's write keeps its own
@@ -75,12 +76,13 @@ private slots:
         QCOMPARE(valueNames(form), std::vector<std::string> { "Current" });
         // A change through the registry reaches the hive, and the status names the copy kept of it.
         reg::HKey key = reg::kNoKey;
-        QCOMPARE(store->openKey(reg::kUsers, u"Offline\\Select", reg::Access::Full, 0, key).code(), reg::StatusCode::Ok);
+        QCOMPARE(
+            store->openKey(reg::kUsers, u"Offline\\Select", reg::Access::Full, 0, key).code(), reg::StatusCode::Ok);
         QCOMPARE(store->setValue(key, u"Current", reg::kRegDword, std::vector<std::uint8_t> { 2, 0, 0, 0 }).code(),
             reg::StatusCode::Ok);
         form.RefreshMNUClick();
-        QVERIFY(form.locationText().contains(QStringLiteral("(as it was: ") + QString::fromStdString(hive)
-            + QStringLiteral(".quern-orig)")));
+        QVERIFY(form.locationText().contains(
+            QStringLiteral("(as it was: ") + QString::fromStdString(hive) + QStringLiteral(".quern-orig)")));
         // The hive stays out of the prefix's own files.
         QVERIFY(test::readFile(store->hive(reg::WinePrefixStore::kSystem).path).find("Offline") == std::string::npos);
         QVERIFY(test::readFile(store->hive(reg::WinePrefixStore::kUser).path).find("Current") == std::string::npos);

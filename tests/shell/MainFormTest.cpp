@@ -3,10 +3,10 @@
 #include "WindowTestSupport.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
-#include "window/KeyTreeItem.h"
 #include "shell/HelpU.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QAbstractButton>

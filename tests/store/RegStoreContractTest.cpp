@@ -110,7 +110,8 @@ public:
 
 private:
     std::unique_ptr<RegStore> mounted(const std::string& userReadOnly) {
-        auto store = std::make_unique<MemoryRegistry>(MemoryRegistryOptions { {}, [] { return kFixedTime; }, true, {} });
+        auto store
+            = std::make_unique<MemoryRegistry>(MemoryRegistryOptions { {}, [] { return kFixedTime; }, true, {} });
         EXPECT_EQ(mountHiveFile(*store, kLocalMachine, u"QuernTest", m_dir / "MACHINE"), Status::Ok);
         HiveOpenOptions options;
         options.readOnlyReason = userReadOnly;
@@ -232,11 +233,9 @@ TEST_P(StoreContract, NamesCompareWithoutCaseAndKeepTheSpellingTheyWereMadeWith)
     const HKey key = create(user(), u"Software\\MixedCase");
     bool created = true;
     HKey again = kNoKey;
-    ASSERT_EQ(
-        store->createKey(user(), u"SOFTWARE\\mixedcase", Access::Read, kOptionNone, again, &created), Status::Ok);
+    ASSERT_EQ(store->createKey(user(), u"SOFTWARE\\mixedcase", Access::Read, kOptionNone, again, &created), Status::Ok);
     EXPECT_FALSE(created);
-    EXPECT_EQ(
-        identity(*store, user(), u"software\\MIXEDCASE"), identity(*store, user(), u"Software\\MixedCase"));
+    EXPECT_EQ(identity(*store, user(), u"software\\MIXEDCASE"), identity(*store, user(), u"Software\\MixedCase"));
     EXPECT_EQ(subkeys(*store, user()), std::vector<std::u16string> { u"Software" });
     EXPECT_EQ(subkeys(*store, again), std::vector<std::u16string> {});
 
@@ -257,10 +256,8 @@ TEST_P(StoreContract, NamesCompareWithoutCaseAndKeepTheSpellingTheyWereMadeWith)
     EXPECT_EQ(store->openKey(machine(), u"\\Software", Access::Read, kOptionNone, bad), Status::BadPath);
     EXPECT_EQ(store->openKey(machine(), u"Software\\", Access::Read, kOptionNone, bad), Status::Ok);
     (void)store->closeKey(bad);
-    EXPECT_EQ(
-        store->createKey(machine(), std::u16string(256, u'k'), Access::Read, kOptionNone, bad), Status::BadPath);
-    EXPECT_EQ(
-        store->createKey(machine(), u"Software\\Fine\\\\Bad", Access::Read, kOptionNone, bad), Status::BadPath);
+    EXPECT_EQ(store->createKey(machine(), std::u16string(256, u'k'), Access::Read, kOptionNone, bad), Status::BadPath);
+    EXPECT_EQ(store->createKey(machine(), u"Software\\Fine\\\\Bad", Access::Read, kOptionNone, bad), Status::BadPath);
     EXPECT_EQ(identity(*store, machine(), u"Software\\Fine"), 0u) << "a bad name late in a path makes nothing";
 }
 
@@ -293,8 +290,7 @@ TEST_P(StoreContract, LinksAreFollowedAndAChainThatLoopsEndsWithAnError) {
     makeLink(u"Software\\ToTarget", u"\\REGISTRY\\machine" + base.substr(17) + u"\\software\\target");
     HKey key = kNoKey;
     EXPECT_EQ(store->openKey(machine(), u"Software\\LoopA", Access::Read, kOptionNone, key), Status::LinkLoop);
-    EXPECT_EQ(
-        store->openKey(machine(), u"Software\\LoopA\\Below", Access::Read, kOptionNone, key), Status::LinkLoop);
+    EXPECT_EQ(store->openKey(machine(), u"Software\\LoopA\\Below", Access::Read, kOptionNone, key), Status::LinkLoop);
     EXPECT_EQ(identity(*store, machine(), u"Software\\ToTarget\\Inside"),
         identity(*store, machine(), u"Software\\Target\\Inside"));
 

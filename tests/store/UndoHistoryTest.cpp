@@ -144,14 +144,19 @@ TEST(UndoHistory, EveryCommandIsUndoneAndRedoneExactly) {
     const std::string base = "HKEY_CURRENT_USER\\Software\\Undo";
     const std::string data = base + "\\Data";
     const std::vector<std::pair<std::string, std::function<Status()>>> commands = {
-        { "edit of value \"odd\" in " + data, [&] { return editValue(store, data, "odd", "odd", 0x12345678, bytes({ 9 })); } },
+        { "edit of value \"odd\" in " + data,
+            [&] { return editValue(store, data, "odd", "odd", 0x12345678, bytes({ 9 })); } },
         { "rename of value \"odd\" to \"odd 2\" in " + data,
             [&] { return editValue(store, data, "odd", "odd 2", kRegBinary, {}); } },
         { "new value \"added\" in " + data,
-            [&] { return editValue(store, data, "", "added", kRegDword, bytes({ 1, 0, 0, 0 }), true); } },
+            [&] {
+                return editValue(store, data, "", "added", kRegDword, bytes({ 1, 0, 0, 0 }), true);
+            } },
         { "new key " + data + "\\New", [&] { return newKey(store, data, "New"); } },
         { "delete of 3 values in " + data,
-            [&] { return deleteValues(store, data, { "empty", "emptysz", "oddsz" }); } },
+            [&] {
+                return deleteValues(store, data, { "empty", "emptysz", "oddsz" });
+            } },
         { "delete of the default value in " + data, [&] { return deleteValues(store, data, { "" }); } },
         { "rename of " + base + "\\Link to Link 2", [&] { return renameKey(store, base, "Link", "Link 2"); } },
         { "rename of " + data + " to Moved", [&] { return renameKey(store, base, "Data", "Moved"); } },
@@ -340,8 +345,8 @@ Status randomCommand(RegStore& store, std::mt19937& rng, int step, std::string& 
     }
     default: {
         const std::size_t first = rng() % values.size();
-        const std::vector<std::string> range(
-            values.begin() + static_cast<std::ptrdiff_t>(first), values.begin() + static_cast<std::ptrdiff_t>(std::min(values.size(), first + 3)));
+        const std::vector<std::string> range(values.begin() + static_cast<std::ptrdiff_t>(first),
+            values.begin() + static_cast<std::ptrdiff_t>(std::min(values.size(), first + 3)));
         label = "delete of values in " + key;
         return deleteValues(store, key, range);
     }

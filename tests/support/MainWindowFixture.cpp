@@ -30,15 +30,15 @@ MainWindowFixture::~MainWindowFixture() {
 void MainWindowFixture::set(
     std::u16string_view key, std::u16string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
     reg::KeyHandle handle(*store);
-    QCOMPARE(store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()),
-        reg::Status::Ok);
+    QCOMPARE(
+        store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()), reg::Status::Ok);
     QCOMPARE(store->setValue(handle.get(), name, type, data), reg::Status::Ok);
 }
 
 void MainWindowFixture::makeKey(std::u16string_view key) {
     reg::KeyHandle handle(*store);
-    QCOMPARE(store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()),
-        reg::Status::Ok);
+    QCOMPARE(
+        store->createKey(reg::kCurrentUser, key, reg::Access::Full, reg::kOptionNone, handle.out()), reg::Status::Ok);
 }
 
 bool MainWindowFixture::exists(std::u16string_view key) {

@@ -41,8 +41,8 @@ public:
     [[nodiscard]] std::string userFilePath() const { return dir / "registry/user.reg"; }
 
     // Sets a value under HKEY_CURRENT_USER, its key made first when missing.
-    void set(std::u16string_view key, std::u16string_view name, std::uint32_t type,
-        const std::vector<std::uint8_t>& data);
+    void set(
+        std::u16string_view key, std::u16string_view name, std::uint32_t type, const std::vector<std::uint8_t>& data);
     // Makes a key under HKEY_CURRENT_USER, with the keys above it.
     void makeKey(std::u16string_view key);
     [[nodiscard]] bool exists(std::u16string_view key);

@@ -56,8 +56,8 @@ void dumpKey(reg::RegStore& store, reg::HKey key, const std::string& indent, std
 
 std::string dumpRegistry(reg::RegStore& store) {
     std::string out;
-    for (const auto& [root, rootName] : { std::pair { reg::kLocalMachine, "HKEY_LOCAL_MACHINE" },
-             std::pair { reg::kUsers, "HKEY_USERS" } }) {
+    for (const auto& [root, rootName] :
+        { std::pair { reg::kLocalMachine, "HKEY_LOCAL_MACHINE" }, std::pair { reg::kUsers, "HKEY_USERS" } }) {
         out += std::string("[") + rootName + "]\n";
         dumpKey(store, root, "", out);
     }

@@ -21,7 +21,8 @@ TempDir::~TempDir() {
     std::error_code ignored;
     // A store that wrote in this folder or one below it, as a prefix, made the wineserver's folder for
     // it in upstream's place, which holds nothing once the prefix is gone (unless its server still runs).
-    const reg::ServerSearchPaths upstream { "/nonexistent", reg::defaultServerSearchPaths().upstreamDir, "/nonexistent" };
+    const reg::ServerSearchPaths upstream { "/nonexistent", reg::defaultServerSearchPaths().upstreamDir,
+        "/nonexistent" };
     std::vector<std::string> prefixes { m_path };
     for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))

@@ -2,15 +2,15 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTableView>
-#include <QTreeWidget>
-#include <QApplication>
-#include <QMessageBox>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "SettleEvents.h"
 #include "TestSupport.h"
@@ -43,7 +43,6 @@ private:
     int m_run = 0;
 };
 
-
 // The main window's controls, found by the names they carry as object names, as a user's tools
 // would find them: the window keeps its widgets to itself.
 template<class T> T* control(const QObject& form, const char* name) {
@@ -51,8 +50,10 @@ template<class T> T* control(const QObject& form, const char* name) {
     if (!found) qFatal("the main window has no control named %s", name);
     return found;
 }
-#define QUERN_MAIN_CONTROL(Type, Name) \
-    inline Type* Name(const QObject& form) { return control<Type>(form, #Name); }
+#define QUERN_MAIN_CONTROL(Type, Name)                                                                                 \
+    inline Type* Name(const QObject& form) {                                                                           \
+        return control<Type>(form, #Name);                                                                             \
+    }
 QUERN_MAIN_CONTROL(QAction, CharMNU)
 QUERN_MAIN_CONTROL(QAction, DWBinMNU)
 QUERN_MAIN_CONTROL(QAction, DWDecMNU)
