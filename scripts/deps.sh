@@ -18,5 +18,7 @@ quern_install_packages() {
 QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev libhivex-dev)
 # desktop-file-utils validates the installed desktop entry; xvfb (with xauth, which xvfb-run needs
 # and xvfb only recommends) and xdotool start and drive the built program on a virtual display;
-# strace holds a write at its flush while another program acts, and counts what a write reads.
-QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool libhivex-bin strace)
+# strace holds a write at its flush while another program acts, and counts what a write reads;
+# clang-format checks the layout of the sources.
+QUERN_TEST_PACKAGES=(libgtest-dev libbenchmark-dev desktop-file-utils xvfb xauth xdotool libhivex-bin strace
+    clang-format)

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quern with its tests and runs every test: once in a normal build
 # (core and window tests), then an install of that build into a temporary prefix, then the core
-# tests again under AddressSanitizer and UBSan.
+# tests again under AddressSanitizer and UBSan. Before the build, it checks that includes between the
+# folders of src/ run one way and that every C++ file is as clang-format lays it out.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 quern_install_packages "${QUERN_BUILD_PACKAGES[@]}" "${QUERN_TEST_PACKAGES[@]}"
 jobs="$(nproc)"
+
+echo "== Layers and formatting"
+"$root/scripts/check-layers.sh"
+"$root/scripts/check-format.sh"
 
 echo "== Build and test"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
