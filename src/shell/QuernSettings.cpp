@@ -9,6 +9,7 @@
 #include <QTableView>
 #include <QTreeWidget>
 
+#include <filesystem>
 #include <numeric>
 
 namespace quern {
@@ -37,6 +38,10 @@ std::string quernSettingsFileName() {
 std::string quernSettingsFileToRead() {
     if (!chosenFileName().empty()) return chosenFileName();
     return settingsFileToRead(quernSettingsFileName(), QCoreApplication::applicationDirPath().toStdString());
+}
+
+std::string quernPreferencesFileName() {
+    return (std::filesystem::path(quernSettingsFileName()).parent_path() / kPreferencesFileName).string();
 }
 
 void setQuernSettingsFileName(std::string fileName) {

@@ -21,6 +21,9 @@ class TMainForm;
 // settings; the empty name goes back to the rule above.
 void setQuernSettingsFileName(std::string fileName);
 
+// preferences.ini beside the settings file of this run.
+[[nodiscard]] std::string quernPreferencesFileName();
+
 // Start-up: reads the ten lines in order and applies each value that reads well: the tree width
 // (at least 1), the name column's width, the path text (not navigated to yet), the two view modes
 // (without their check marks) and the window placement. Closes the file.

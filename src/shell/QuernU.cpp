@@ -81,6 +81,9 @@ void TMainForm::FormCreate() {
         QuernIniFile settings(quernSettingsFileToRead());
         readSettings(*this, settings);
     }
+    m_preferences = Preferences(quernPreferencesFileName());
+    if (const reg::Status loaded = m_preferences.load(); !loaded.ok())
+        statusBar()->showMessage(QString::fromStdString(loaded.message()));
     SelectBvm();
     SelectIvm();
     m_registry = std::make_unique<reg::RegAccessor>(m_store);
@@ -95,6 +98,11 @@ void TMainForm::FormCreate() {
     m_startupNavigation = false;
     TreeView->setFocus();
     updateReadOnlyNotice();
+}
+
+void TMainForm::preferencesChanged() {
+    if (const reg::Status saved = m_preferences.save(); !saved.ok())
+        statusBar()->showMessage(QString::fromStdString(saved.message()));
 }
 
 bool TMainForm::FormCloseQuery() {

@@ -7,6 +7,7 @@
 #include "store/RegStore.h"
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
+#include "window/Preferences.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -57,6 +58,8 @@ public:
     // What commands need of the panes, without reaching into their widgets (CommandWindow).
     [[nodiscard]] QWidget* widget() override { return this; }
     [[nodiscard]] FileDialogs& sharedFileDialogs() override { return fileDialogs; }
+    [[nodiscard]] Preferences& preferences() override { return m_preferences; }
+    void preferencesChanged() override;
     [[nodiscard]] int binViewMode() const override { return BinViewMode; }
     [[nodiscard]] int dwordViewMode() const override { return DWViewMode; }
     [[nodiscard]] Pane focusedPane() const override;
@@ -222,6 +225,7 @@ private:
     void selectNode(TreeNode* node) override;
 
     reg::RegStore& m_store;
+    Preferences m_preferences;
     std::unique_ptr<TTreeSel> m_selection;
     std::unique_ptr<reg::RegAccessor> m_registry;
     ValueGridModel* m_gridModel = nullptr;

@@ -16,6 +16,7 @@ namespace quern {
 
 class FileDialogs;
 class KeyTreeItem;
+class Preferences;
 
 // The main window as the commands see it: which pane has the keyboard, the key and values it
 // shows, the store, and the moves a command makes in it afterwards. The commands of editor/,
@@ -31,6 +32,11 @@ public:
     [[nodiscard]] virtual reg::RegStore& store() = 0;
     // The save and open dialogs the file commands share, each remembering its last file.
     [[nodiscard]] virtual FileDialogs& sharedFileDialogs() = 0;
+    // What the user turned on or kept beyond settings.ini (preferences.ini beside it). A command
+    // that changes them calls preferencesChanged(), which writes them at once, so a crash or a second
+    // window does not lose them, and tells the user when they could not be written.
+    [[nodiscard]] virtual Preferences& preferences() = 0;
+    virtual void preferencesChanged() = 0;
     // The grid's view modes, by which a value's text is made.
     [[nodiscard]] virtual int binViewMode() const = 0;
     [[nodiscard]] virtual int dwordViewMode() const = 0;
