@@ -163,4 +163,11 @@ int compareNamesUpper(std::u16string_view a, std::u16string_view b) {
     return compareCased<upperUnit>(a, b);
 }
 
+std::string upperAscii(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return upper;
+}
+
 } // namespace quern::reg

@@ -38,4 +38,8 @@ bool decodeUtf8Char(std::string_view text, std::size_t& pos, std::u16string& out
     return a.size() == b.size() && compareNames(a, b) == 0;
 }
 
+// The text with a to z made capitals and every other byte kept: how the tree and pasted paths
+// compare key names typed by hand.
+[[nodiscard]] std::string upperAscii(std::string_view text);
+
 } // namespace quern::reg

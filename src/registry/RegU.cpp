@@ -81,16 +81,6 @@ std::string takeFirstComponent(std::string& text) {
     return first;
 }
 
-namespace {
-
-std::string upperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return text;
-}
-
-} // namespace
-
 bool readChildKeys(reg::RegAccessor& registry, const TreeNode& node, std::vector<ChildKey>& children) {
     children.clear();
     if (node.level() == 0) {
@@ -125,10 +115,10 @@ void goToPath(TreeNavigator& tree, std::string text) {
     if (cursor->childNodeCount() == 0) tree.expandNode(cursor);
     if (!text.empty() && text.back() != '\\') text += '\\';
     while (!text.empty()) {
-        const std::string component = upperAscii(takeFirstComponent(text));
+        const std::string component = reg::upperAscii(takeFirstComponent(text));
         TreeNode* match = nullptr;
         for (std::size_t i = 0; i < cursor->childNodeCount() && !match; ++i)
-            if (upperAscii(cursor->childNode(i)->nodeText()) == component) match = cursor->childNode(i);
+            if (reg::upperAscii(cursor->childNode(i)->nodeText()) == component) match = cursor->childNode(i);
         if (!match) break;
         cursor = match;
         if (!cursor->nodeExpanded()) tree.expandNode(cursor);

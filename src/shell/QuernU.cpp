@@ -105,6 +105,10 @@ void TMainForm::preferencesChanged() {
         statusBar()->showMessage(QString::fromStdString(saved.message()));
 }
 
+void TMainForm::showStatusMessage(const QString& text) {
+    statusBar()->showMessage(text);
+}
+
 bool TMainForm::FormCloseQuery() {
     if (Memo->toPlainText().isEmpty()) return true;
     return QMessageBox::question(this, QStringLiteral("Confirm"), QStringLiteral("Exit program, are you sure ?"),

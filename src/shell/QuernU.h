@@ -60,6 +60,7 @@ public:
     [[nodiscard]] FileDialogs& sharedFileDialogs() override { return fileDialogs; }
     [[nodiscard]] Preferences& preferences() override { return m_preferences; }
     void preferencesChanged() override;
+    void showStatusMessage(const QString& text) override;
     [[nodiscard]] int binViewMode() const override { return BinViewMode; }
     [[nodiscard]] int dwordViewMode() const override { return DWViewMode; }
     [[nodiscard]] Pane focusedPane() const override;
@@ -194,6 +195,9 @@ private:
     void FormClose();
     void buildControls();
     void buildMenus();
+    void buildTreePopup(); // QuernUPopups.cpp
+    void buildGridPopup();
+    void buildNavigationItems();
     void nameMenus();
     void focusChanged(QWidget* old, QWidget* now);
     void TreeViewEnter();

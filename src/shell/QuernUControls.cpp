@@ -310,10 +310,9 @@ void TMainForm::buildMenus() {
     connect(NewkeyPMNU, &QAction::triggered, this, &TMainForm::NewMNUClick);
     connect(NewValuePMNU, &QAction::triggered, this, &TMainForm::NewMNUClick);
     ValueSelMNU->setVisible(false); // only while the grid has the focus
-    connect(TreeView, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint& at) { TreePopupMenu->popup(TreeView->viewport()->mapToGlobal(at)); });
-    connect(KeyGrid, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint& at) { GridPopupMenu->popup(KeyGrid->viewport()->mapToGlobal(at)); });
+    buildTreePopup();
+    buildGridPopup();
+    buildNavigationItems();
     nameMenus();
     EnableShortcut();
     showUndoItems(*this, UndoMNU, RedoMNU);

@@ -37,6 +37,8 @@ public:
     // window does not lose them, and tells the user when they could not be written.
     [[nodiscard]] virtual Preferences& preferences() = 0;
     virtual void preferencesChanged() = 0;
+    // Says something in the status bar until the next message (the empty text clears it).
+    virtual void showStatusMessage(const QString& text) = 0;
     // The grid's view modes, by which a value's text is made.
     [[nodiscard]] virtual int binViewMode() const = 0;
     [[nodiscard]] virtual int dwordViewMode() const = 0;
