@@ -37,6 +37,8 @@ entry="$prefix/share/applications/quern.desktop"
 desktop-file-validate "$entry" || fail "desktop-file-validate rejects quern.desktop"
 exec_line="$(sed -n 's/^Exec=//p' "$entry")"
 [ -x "$prefix/bin/${exec_line%% *}" ] || fail "the entry starts '$exec_line', which is not in bin/"
+# A file manager opens .reg files with Quern, which shows their import preview.
+grep -qx 'MimeType=text/x-ms-regedit;' "$entry" || fail "the entry does not offer to open .reg files"
 icon="$(sed -n 's/^Icon=//p' "$entry")"
 # Every size the theme holds, as a PNG of that size: bytes 16 to 23 are its width and height.
 for size in 16 22 24 32 48 64 128 256; do
@@ -55,6 +57,12 @@ answer="$(cd "$elsewhere" && "$prefix/bin/quern-reg" --version)"
 [ "$answer" = "quern-reg $version" ] || fail "quern-reg --version says '$answer', not 'quern-reg $version'"
 (cd "$elsewhere" && WINEPREFIX="$work/prefix-registry" "$prefix/bin/quern-reg" query 'HKLM\Software\Wine' >/dev/null) \
     || fail "the installed quern-reg cannot query the sample prefix"
+
+# Asked in a terminal without a display, quern answers and starts nothing.
+answer="$(cd "$elsewhere" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/quern" --version)"
+[ "$answer" = "quern $version" ] || fail "quern --version says '$answer', not 'quern $version'"
+(cd "$elsewhere" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/quern" --help | grep -q '^Usage: quern') \
+    || fail "quern --help does not print its usage"
 
 echo "== quern from the installed place, started in another folder"
 # Quern checks for its help before it shows the main window, and a missing help holds the window

@@ -53,6 +53,10 @@ void runRegImport(CommandWindow& window) {
     const QString file = window.sharedFileDialogs().chooseOpenFile(QStringLiteral("Import .REG file"),
         QStringLiteral("Registry file (*.reg);;All files (*)"), QStringLiteral("reg"));
     if (file.isEmpty()) return;
+    importRegFile(window, file);
+}
+
+void importRegFile(CommandWindow& window, const QString& file) {
     RegFileContent content;
     ImportPlan plan;
     if (!readAndPlan(window, file, content, plan)) return;

@@ -1,5 +1,7 @@
 #pragma once
 
+class QString;
+
 namespace quern {
 
 class CommandWindow;
@@ -11,5 +13,8 @@ class CommandWindow;
 // grid show the registry as it is, the selected key kept where it still exists. A file that would
 // change nothing is said to, and nothing is asked.
 void runRegImport(CommandWindow& window);
+
+// The same for a file already chosen: quern FILE.reg, as the file manager opens a registry file.
+void importRegFile(CommandWindow& window, const QString& file);
 
 } // namespace quern

@@ -1,13 +1,19 @@
+#include "QuernVersion.h"
+#include "import/ImportCommand.h"
 #include "shell/CommandGuard.h"
 #include "shell/HiveCommands.h"
 #include "shell/QuernProgramIcon.h"
 #include "shell/QuernU.h"
+#include "window/ProgramArgs.h"
 #include "wine/WinePrefixStore.h"
 
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -19,9 +25,31 @@ bool haveDisplay() {
     return false;
 }
 
+std::vector<std::string> argumentsAfterProgram(const QStringList& arguments) {
+    std::vector<std::string> args;
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        args.push_back(arguments[i].toStdString());
+    return args;
+}
+
+// --help and --version print and exit; anything else not understood says so and exits 2.
+int answerTextOnly(const quern::ProgramArgs& args) {
+    if (!args.error.empty()) {
+        std::fprintf(stderr, "quern: %s\nTry 'quern --help' for more information.\n", args.error.c_str());
+        return 2;
+    }
+    if (args.help) std::fputs(quern::programHelpText().c_str(), stdout);
+    if (args.version) std::printf("quern %s\n", quern::kQuernVersion);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Asked before a display is needed: a terminal without one may ask for the help.
+    const quern::ProgramArgs textOnly
+        = quern::textOnlyArgs(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+    if (textOnly.help || textOnly.version) return answerTextOnly(textOnly);
     if (!haveDisplay()) {
         std::fputs("Quern is a desktop program and needs a display, but neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
                    "Run it in a desktop session, or on a machine without one under a virtual display:\n"
@@ -30,6 +58,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     quern::QuernApplication app(argc, argv);
+    // Qt has taken its own options (-style, -platform, ...) out by now.
+    const quern::ProgramArgs args = quern::parseProgramArgs(argumentsAfterProgram(QApplication::arguments()));
+    if (!args.error.empty()) return answerTextOnly(args);
     QApplication::setApplicationName(QStringLiteral("Quern"));
     // The icon of every window, and the desktop entry that names the same icon.
     QApplication::setWindowIcon(quern::quernProgramIcon());
@@ -42,5 +73,10 @@ int main(int argc, char* argv[]) {
     form.showNewLoadMessages();
     for (const QString& problem : hiveProblems)
         QMessageBox::warning(&form, QStringLiteral("Cannot load hive"), problem);
+    // quern FILE.reg, as a file manager opens one: its preview over the registry just shown.
+    if (!args.registryFile.empty()) {
+        const QString file = QString::fromStdString(args.registryFile);
+        QTimer::singleShot(0, &form, [&form, file] { quern::importRegFile(form, file); });
+    }
     return app.exec();
 }
