@@ -3,6 +3,7 @@
 #include "export/RegExport.h"
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
+#include "window/JobProgress.h"
 #include "window/KeyTreeItem.h"
 
 #include <QApplication>
@@ -46,8 +47,12 @@ void runRegExport(CommandWindow& window, const TTreeSel& selection) {
     const RegFileForm fileForm = chosenType == kUnicodeFilter ? RegFileForm::Unicode : RegFileForm::Regedit4;
 
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    const std::vector<ValueRow>& rows = window.valueRows();
+    const std::vector<ValueRow> rows = window.valueRows(); // a copy: the window is painted meanwhile
     RegFileExport exporter(window.store());
+    JobProgress progress(window.widget(), QStringLiteral("Exporting"));
+    exporter.progress = [&](std::uint64_t keys, std::uint64_t values) {
+        return progress.update(QStringLiteral("Exported %1 keys and %2 values so far...").arg(keys).arg(values));
+    };
     bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString(), fileForm);
     if (ok) {
         KeyTreeItem* node = window.currentNode();
@@ -67,10 +72,18 @@ void runRegExport(CommandWindow& window, const TTreeSel& selection) {
     }
     QApplication::restoreOverrideCursor();
     // Nothing of a failed export is left behind, and an earlier file of that name is as it was.
+    if (progress.cancelled()) {
+        window.showStatusMessage(QString::fromLatin1(kExportCancelled));
+        return;
+    }
     if (!ok) {
         QMessageBox::critical(window.widget(), QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
         return;
     }
+    window.showStatusMessage(QStringLiteral("Exported %1 keys and %2 values to %3")
+                                 .arg(exporter.keysWritten())
+                                 .arg(exporter.valuesWritten())
+                                 .arg(file));
     reportLeftOutKeys(window.widget(), exporter.leftOutKeys());
     reportLeftOutKeys(window.widget(), exporter.unreachableKeys(),
         QStringLiteral("are in the hive file under names no path can reach (the hive is read-only for it),"));

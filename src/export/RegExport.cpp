@@ -71,6 +71,8 @@ bool RegFileExport::start(RegFileForm form) {
     m_form = form;
     m_error.clear();
     m_written = 0;
+    m_keysWritten = 0;
+    m_valuesWritten = 0;
     m_leftOut.clear();
     m_unreachable.clear();
     m_buffer.clear();
@@ -138,6 +140,7 @@ bool RegFileExport::CloseRegFile() {
 void RegFileExport::writeSection(
     reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection) {
     writeLine("[" + path + "]");
+    ++m_keysWritten;
     const std::string prefix = path + std::string(kValueSeparator);
     std::u16string name16;
     std::uint32_t type = 0;
@@ -151,14 +154,19 @@ void RegFileExport::writeSection(
         else
             appendRegFileValue(m_buffer, name, type, raw);
         writeLine({});
+        ++m_valuesWritten;
     }
     writeLine("");
+    // Asked every few hundred keys: often enough to stop at once, rarely enough to cost nothing.
+    constexpr std::uint64_t kProgressEvery = 256;
+    if (progress && m_keysWritten % kProgressEvery == 0 && m_error.empty() && !progress(m_keysWritten, m_valuesWritten))
+        m_error = kExportCancelled;
 }
 
 void RegFileExport::writeKey(
     reg::HKey key, const std::string& path, std::string_view valueEntry, const TTreeSel* selection, bool withSubkeys) {
     reg::KeyWalk walk(m_registry.store(), key, path);
-    while (walk.next()) {
+    while (m_error.empty() && walk.next()) {
         if (walk.depth() == 0) {
             writeSection(key, path, valueEntry, selection); // the entry's own key, filtered as it asks
             if (!withSubkeys)
@@ -181,7 +189,7 @@ void RegFileExport::writeKey(
 }
 
 void RegFileExport::ExportEntry(std::string_view entry, const TTreeSel* selection) {
-    if (!m_sink && !m_file.isOpen()) return;
+    if ((!m_sink && !m_file.isOpen()) || !m_error.empty()) return;
     if (entry.empty()) entry = "\\";
     const bool valueEntry = IsValuePath(entry);
     const bool recursive = !valueEntry && entry.back() == '\\';

@@ -26,6 +26,9 @@ namespace quern {
 // UTF-16LE with a byte-order mark and keeps every value's type and bytes.
 enum class RegFileForm { Regedit4, Unicode };
 
+// error() of an export its progress hook stopped.
+inline constexpr const char* kExportCancelled = "The export was cancelled; no file was written.";
+
 // Writes keys and values, read live from the registry, as a registry file with CR LF lines.
 // The file is built beside its target under a temporary name and takes the target's place only
 // when it is complete, so a failed export leaves no partial file and any earlier file untouched.
@@ -65,6 +68,13 @@ public:
     [[nodiscard]] const std::vector<std::string>& unreachableKeys() const { return m_unreachable; }
     [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] std::uint64_t bytesWritten() const { return m_written; }
+    // The key sections and values the file holds so far.
+    [[nodiscard]] std::uint64_t keysWritten() const { return m_keysWritten; }
+    [[nodiscard]] std::uint64_t valuesWritten() const { return m_valuesWritten; }
+
+    // Told the counts now and then while the export runs; false stops it, and the export then fails
+    // with kExportCancelled and leaves nothing behind, as any failed export.
+    std::function<bool(std::uint64_t keys, std::uint64_t values)> progress;
     // True when the file was written in place, not atomically: only the file could be written,
     // not its folder.
     [[nodiscard]] bool writtenInPlace() const { return m_file.inPlace(); }
@@ -87,6 +97,8 @@ private:
     std::string m_buffer; // whole lines in UTF-8, turned into the form's encoding as they are written
     std::string m_error;
     std::uint64_t m_written = 0;
+    std::uint64_t m_keysWritten = 0;
+    std::uint64_t m_valuesWritten = 0;
     std::vector<std::string> m_leftOut; // keys whose names the format cannot hold, each once
     std::vector<std::string> m_unreachable; // keys the registry holds but cannot show
 };

@@ -1,9 +1,16 @@
 #include "MainWindowFixture.h"
+#include "export/RegExport.h"
+#include "window/JobProgress.h"
+
+#include <QProgressDialog>
+#include <QStatusBar>
+
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
 #include "wine/WinePrefixStore.h"
+#include <filesystem>
 
 #include <QAbstractButton>
 #include <QFileDialog>
@@ -73,6 +80,36 @@ private slots:
         KeyGrid(*w.form)->setCurrentIndex(KeyGrid(*w.form)->model()->index(1, 0));
         test::answerNextMessageBox(QMessageBox::Yes);
         QCOMPARE(w.exportNow(), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"b\"=dword:2\r\n\r\n");
+    }
+
+    // The status bar says what went where; a Cancel in the progress of a long export leaves no
+    // file, and the export says so instead of reporting success.
+    void theStatusBarCountsAndCancelLeavesNoFile() {
+        Window w;
+        TreeView(*w.form)->setFocus();
+        (void)w.exportNow();
+        QCOMPARE(w.form->statusBar()->currentMessage(), QStringLiteral("Exported 2 keys and 2 values to ") + w.answer);
+
+        {
+            reg::RegAccessor registry(*w.store);
+            registry.selectRoot(reg::kCurrentUser);
+            w.store->beginBatch();
+            for (int k = 0; k < 600; ++k)
+                registry.createKey("\\Software\\K\\Sub\\" + std::to_string(k));
+            QVERIFY(w.store->endBatch().ok());
+        }
+        const int before = JobProgress::showAfterMilliseconds;
+        JobProgress::showAfterMilliseconds = 0;
+        w.answer = QString::fromStdString(w.dir / "cancelled.reg");
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (dialog) dialog->cancel();
+        });
+        TreeView(*w.form)->setFocus();
+        w.form->REGExportMNUClick();
+        JobProgress::showAfterMilliseconds = before;
+        QVERIFY(!std::filesystem::exists(w.dir / "cancelled.reg"));
+        QCOMPARE(w.form->statusBar()->currentMessage(), QString::fromLatin1(kExportCancelled));
     }
 
     void theSelectionIsExportedWhenThereIsOne() {

@@ -327,3 +327,47 @@ TEST_F(ExportTest, LongHexDataBreaksWhereWineBreaksIt) {
             + "\\\r\n  " + pairs("11,", 25) + "\\\r\n  " + pairs("11,", 11)
             + "11\r\n\"\U0001F600\"=hex(0):" + pairs("22,", 22) + "\\\r\n  22,22,22\r\n\r\n"));
 }
+
+// The counts the window reports agree with the file itself (its section and value lines), and a
+// progress hook that says stop leaves no file and the old one as it was, wherever it stops.
+TEST_F(ExportTest, CountsMatchTheFileAndACancelLeavesNothing) {
+    store->beginBatch(); // one write, not one per key
+    for (int k = 0; k < 700; ++k) {
+        registry->createKey("\\Software\\K\\Sub" + std::to_string(k));
+        registry->openKey("\\Software\\K\\Sub" + std::to_string(k));
+        for (int v = 0; v < k % 3; ++v)
+            registry->writeString("v" + std::to_string(v), "x");
+    }
+    ASSERT_TRUE(store->endBatch().ok());
+    RegFileExport whole(registry->store());
+    std::vector<std::uint64_t> told;
+    whole.progress = [&](std::uint64_t keys, std::uint64_t) { return told.push_back(keys), true; };
+    ASSERT_TRUE(whole.OpenRegFile(dir / "whole.reg"));
+    whole.ExportTree(K + "\\");
+    ASSERT_TRUE(whole.CloseRegFile()) << whole.error();
+    const std::string text = test::readFile(dir / "whole.reg");
+    std::uint64_t sections = 0;
+    std::uint64_t values = 0;
+    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) {
+        const char next = at + 2 < text.size() ? text[at + 2] : '\0';
+        sections += next == '[';
+        values += next == '"';
+    }
+    EXPECT_EQ(whole.keysWritten(), sections);
+    EXPECT_EQ(whole.keysWritten(), 701u);
+    EXPECT_EQ(whole.valuesWritten(), values);
+    EXPECT_EQ(told, (std::vector<std::uint64_t> { 256, 512 }));
+
+    test::writeFile(dir / "old.reg", "earlier backup");
+    RegFileExport cancelled(registry->store());
+    cancelled.progress = [](std::uint64_t keys, std::uint64_t) { return keys < 512; };
+    ASSERT_TRUE(cancelled.OpenRegFile(dir / "old.reg"));
+    cancelled.ExportTree(K + "\\");
+    cancelled.ExportTree("HKEY_LOCAL_MACHINE\\");
+    EXPECT_FALSE(cancelled.CloseRegFile());
+    EXPECT_EQ(cancelled.error(), kExportCancelled);
+    EXPECT_EQ(cancelled.keysWritten(), 512u); // stopped where it was told to, not at the end
+    EXPECT_EQ(test::readFile(dir / "old.reg"), "earlier backup");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3)
+        << "registry folder, whole.reg and old.reg only";
+}
