@@ -109,11 +109,13 @@ std::vector<std::string> RegistrySearch::sortedValueNames(HKey key) {
     return names;
 }
 
-std::vector<std::string> RegistrySearch::sortedSubkeyNames(HKey key) {
+// In the registry's own order, the one the walk below a key goes in: a loaded hive keeps its
+// subkeys in upper-case order, where '_' comes after the letters, so sorting them here would
+// send the way up past siblings the way down never reached.
+std::vector<std::string> RegistrySearch::subkeyNames(HKey key) {
     std::vector<std::string> names;
     for (std::uint32_t i = 0; m_store.enumKey(key, i, m_name16) == Status::Ok; ++i)
         names.push_back(reg::toUtf8(m_name16));
-    std::sort(names.begin(), names.end(), nameLess);
     return names;
 }
 
@@ -178,7 +180,7 @@ bool RegistrySearch::SearchRegistry(std::string& position, bool topLevel, const 
         for (std::string parent = parentPath(key); !parent.empty(); parent = parentPath(parent)) {
             std::vector<std::string> siblings;
             reg::KeyHandle parentKey(m_store);
-            if (openPath(parent, parentKey.out())) siblings = sortedSubkeyNames(parentKey.get());
+            if (openPath(parent, parentKey.out())) siblings = subkeyNames(parentKey.get());
             parentKey.reset();
             const std::string from = position.substr(parent.size() + 1);
             for (std::size_t i = after(siblings, from); i < siblings.size(); ++i) {

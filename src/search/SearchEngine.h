@@ -75,7 +75,7 @@ private:
     // The keys the path passes through above its last one.
     [[nodiscard]] std::vector<std::uint64_t> identitiesAbove(const std::string& keyPath);
     [[nodiscard]] std::vector<std::string> sortedValueNames(reg::HKey key);
-    [[nodiscard]] std::vector<std::string> sortedSubkeyNames(reg::HKey key);
+    [[nodiscard]] std::vector<std::string> subkeyNames(reg::HKey key);
 
     reg::RegStore& m_store;
     reg::RegAccessor m_registry; // its own, so a search moves no other command's key

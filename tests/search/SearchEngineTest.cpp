@@ -2,7 +2,9 @@
 
 #include "TestSupport.h"
 #include "codec/Utf.h"
+#include "hive/OfflineHive.h"
 #include "store/KeyWalk.h"
+#include "store/MemoryRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -213,4 +215,27 @@ TEST(SearchEngine, FindAllMeetsWhatSearchAgainMeets) {
         EXPECT_EQ(all, again) << c.expression;
         EXPECT_FALSE(all.empty()) << c.expression;
     }
+}
+
+// A loaded hive lists its subkeys in upper-case order, where '[' and '_' come after the letters:
+// Search again goes on up in that order too, so it meets every key the walk down meets.
+TEST(SearchEngine, SearchAgainKeepsALoadedHivesOwnOrder) {
+    test::TempDir dir;
+    MemoryRegistry store;
+    std::string error;
+    ASSERT_TRUE(writeEmptyHive(dir / "hive", error)) << error;
+    ASSERT_EQ(mountHiveFile(store, kLocalMachine, u"HIVE", dir / "hive"), Status::Ok);
+    for (const std::u16string_view name : { u"HIVE\\_b", u"HIVE\\a", u"HIVE\\[x]", u"HIVE\\C" }) {
+        KeyHandle key(store);
+        ASSERT_EQ(store.createKey(kLocalMachine, name, Access::Full, kOptionNone, key.out()), Status::Ok);
+    }
+    SearchState state { "*", true, false, false };
+    RegistrySearch search(store, state);
+    std::vector<std::string> again;
+    for (std::string position = "HKEY_LOCAL_MACHINE\\HIVE"; again.size() < 10 && search.SearchRegistry(position, true);)
+        again.push_back(position);
+    const std::string hive = "HKEY_LOCAL_MACHINE\\HIVE\\";
+    ASSERT_GE(again.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(again.begin(), again.begin() + 4),
+        (std::vector<std::string> { hive + "a", hive + "C", hive + "[x]", hive + "_b" }));
 }
