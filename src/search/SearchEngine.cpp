@@ -21,19 +21,19 @@ constexpr std::string_view kClassesPath = "HKEY_LOCAL_MACHINE\\Software\\CLASSES
 
 enum class Walked { Found, Done, Unopened };
 
-bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
-    return reg::sameName(reg::toUtf16(a), reg::toUtf16(b));
-}
+} // namespace
 
-// Where name stands in names, letter case ignored, plus one; 0 when it is not there, so that the
-// walk then starts at the first name.
-std::size_t after(const std::vector<std::string>& names, std::string_view name) {
+std::size_t RegistrySearch::positionAfter(const std::vector<std::string>& names, std::string_view name) {
+    const std::u16string wanted = reg::toUtf16(name);
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (sameNameIgnoringCase(names[i], name)) return i + 1;
+        if (reg::sameName(reg::toUtf16(names[i]), wanted)) return i + 1;
     return 0;
 }
 
-} // namespace
+bool RegistrySearch::leftOut(const reg::KeyWalk& walk) const {
+    if (m_leaveOut != 0 && walk.identity() == m_leaveOut) return true;
+    return !m_state.SearchClasses && walk.path() == kClassesPath;
+}
 
 RegistrySearch::RegistrySearch(reg::RegStore& store, SearchState& state, std::function<void()> pump)
     : m_store(store)
@@ -74,10 +74,38 @@ std::size_t RegistrySearch::FindAll(std::string position, const Hit& hit, const 
     return count;
 }
 
+std::size_t RegistrySearch::FindEverywhere(const Hit& hit, const Progress* progress) {
+    std::size_t count = 0;
+    const Hit counting = [&](const std::string& match) {
+        ++count;
+        return hit(match);
+    };
+    m_hit = &counting;
+    // HKEY_CURRENT_USER is a key of HKEY_USERS under its user's name: met first by the name the
+    // user knows, and left out when HKEY_USERS comes to it.
+    reg::KeyInfo user;
+    const std::uint64_t currentUser
+        = m_store.queryInfo(reg::kCurrentUser, user) == Status::Ok ? user.identity : std::uint64_t { 0 };
+    for (const std::string_view root : { "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS", "HKEY_DYN_DATA" }) {
+        if (m_state.SearchCancelled) break;
+        m_state.SearchClasses = true;
+        m_leaveOut = root == "HKEY_USERS" ? currentUser : 0;
+        std::string position(root);
+        (void)SearchRegistry(position, false, progress);
+    }
+    m_leaveOut = 0;
+    m_hit = nullptr;
+    return count;
+}
+
 bool RegistrySearch::yield(const std::string& position, const Progress* progress) {
     ++m_keys;
     if (progress && *progress) (*progress)(position);
-    if (m_pump) m_pump();
+    if (m_pump) {
+        m_visiting = &position;
+        m_pump();
+        m_visiting = nullptr;
+    }
     return !m_state.SearchCancelled;
 }
 
@@ -140,7 +168,7 @@ bool RegistrySearch::searchSubtree(const std::string& keyPath, const std::string
         walk.addAbove(identity);
     while (walk.next()) {
         if (walk.depth() > 0) {
-            if (!m_state.SearchClasses && walk.path() == kClassesPath) {
+            if (leftOut(walk)) {
                 walk.skipSubkeys();
                 continue;
             }
@@ -152,7 +180,7 @@ bool RegistrySearch::searchSubtree(const std::string& keyPath, const std::string
             if (!yield(walk.path(), nullptr)) return false;
         }
         const std::vector<std::string> names = sortedValueNames(walk.key());
-        const std::size_t first = walk.depth() == 0 && afterValue ? after(names, *afterValue) : 0;
+        const std::size_t first = walk.depth() == 0 && afterValue ? positionAfter(names, *afterValue) : 0;
         for (std::size_t i = first; i < names.size(); ++i) {
             if (MatchValue(walk.key(), names[i])) {
                 position = walk.path() + std::string(kValueSeparator) + names[i];
@@ -183,7 +211,7 @@ bool RegistrySearch::SearchRegistry(std::string& position, bool topLevel, const 
             if (openPath(parent, parentKey.out())) siblings = subkeyNames(parentKey.get());
             parentKey.reset();
             const std::string from = position.substr(parent.size() + 1);
-            for (std::size_t i = after(siblings, from); i < siblings.size(); ++i) {
+            for (std::size_t i = positionAfter(siblings, from); i < siblings.size(); ++i) {
                 position = parent + "\\" + siblings[i];
                 if (m_state.SearchKeys && matchesName(siblings[i]) && found(position)) return true;
                 if (SearchRegistry(position, false, progress)) return true;

@@ -267,6 +267,26 @@ void TTreeSel::DeselectNode(const TreeNode& node, bool withSubkeys) {
     }
 }
 
+std::size_t TTreeSel::MarkPaths(const std::vector<std::string>& paths) {
+    const std::size_t before = m_entries.size();
+    // Keys first, so that a value of a key marked here is not marked again on its own; the index
+    // is built once for each of the two passes, not once per path.
+    for (const bool values : { false, true }) {
+        std::vector<std::string> added;
+        std::unordered_map<std::string_view, bool> seen;
+        for (const std::string& path : paths) {
+            if (path.empty() || IsValuePath(path) != values || seen.contains(path)) continue;
+            seen.emplace(path, true);
+            const SelState state = StateOfPath(path);
+            if (values ? state == selNone : state < selAlone) added.push_back(path);
+        }
+        if (added.empty()) continue;
+        m_entries.insert(m_entries.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+        changed();
+    }
+    return m_entries.size() - before;
+}
+
 void TTreeSel::ToggleNode(const TreeNode& node, bool withSubkeys) {
     if (node.level() == 0 && !withSubkeys) return;
     if (StateOfNode(&node) < selAlone)

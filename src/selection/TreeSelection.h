@@ -48,6 +48,10 @@ public:
 
     void SelectNode(const TreeNode& node, bool withSubkeys);
     void DeselectNode(const TreeNode& node, bool withSubkeys);
+    // Marks keys alone (a key path: the key and its values) and values (value paths) that the
+    // selection does not hold yet, as the list of Find all's hits marks them: each becomes an
+    // entry of its own, in the order given. Returns how many entries it added.
+    std::size_t MarkPaths(const std::vector<std::string>& paths);
     // Selects or deselects by the node's state, then asks the tree to repaint.
     void ToggleNode(const TreeNode& node, bool withSubkeys);
     void SelectValue(const TreeNode& node, std::string_view valuePath);

@@ -52,6 +52,7 @@ bool KeyWalk::next() {
             std::u16string name;
             for (std::uint32_t i = 0; m_store.enumKey(at.key, i, name) == Status::Ok; ++i)
                 at.subkeys.push_back(name);
+            if (m_backwards) std::reverse(at.subkeys.begin(), at.subkeys.end());
         }
         if (descend && at.nextSubkey < at.subkeys.size()) {
             Frame child;

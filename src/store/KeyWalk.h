@@ -98,6 +98,10 @@ public:
     // Counts a key outside the walk as one it is inside: a walk that starts below a link would
     // otherwise go round the loop once more through the keys above its start.
     void addAbove(std::uint64_t identity) { m_above.push_back(identity); }
+    // Goes through each key's subkeys last to first, set before the first next(). With leaving,
+    // the keys' second meetings then come in the exact reverse of a forward walk's first ones: what
+    // a search backwards needs.
+    void goBackwards() { m_backwards = true; }
 
 private:
     struct Frame {
@@ -120,6 +124,7 @@ private:
     RegStore& m_store;
     Links m_links;
     bool m_leaving;
+    bool m_backwards = false;
     bool m_started = false;
     bool m_leavingNow = false;
     Status m_status = Status::Ok;
