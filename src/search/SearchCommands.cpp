@@ -4,15 +4,19 @@
 #include "registry/RegU.h"
 #include "search/FindU.h"
 #include "search/SearchEngine.h"
+#include "search/SearchHitsCommands.h"
+#include "search/SearchHitsModel.h"
 #include "search/SearchHitsPane.h"
 #include "search/SearchingU.h"
 #include "selection/TreeSelection.h" // the paths of values and keys a search names
 #include "window/CommandWindow.h"
 #include "window/KeyTreeItem.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTableView>
@@ -33,8 +37,11 @@ std::string startPosition(CommandWindow& window) {
 }
 
 // Runs a walk with the wait window up and the main window disabled, so that no command starts
-// inside it; the window keeps painting and the wait window can cancel it.
-template<class Walk> void withWaitWindow(CommandWindow& window, SearchState& state, Walk walk) {
+// inside it; the window keeps painting and the wait window can cancel it. tick, when given, runs
+// each time the window handles its messages.
+template<class Walk>
+void withWaitWindow(CommandWindow& window, SearchState& state, Walk walk,
+    const std::function<void(RegistrySearch&, TWaitForm&)>& tick = {}) {
     QWidget& main = *window.widget();
     state.SearchCancelled = false;
     // Disabling the window takes the keyboard from its pane, and enabling it again does not give
@@ -52,11 +59,14 @@ template<class Walk> void withWaitWindow(CommandWindow& window, SearchState& sta
     // Messages are handled at most every 30 ms: often enough for the window, and seldom enough
     // that a walk over a quarter of a million keys is not spent in the message loop.
     QElapsedTimer sincePump; // not started: the first key handles them at once
+    RegistrySearch* running = nullptr;
     RegistrySearch search(window.store(), state, [&] {
         if (sincePump.isValid() && sincePump.elapsed() < 30) return;
+        if (tick) tick(*running, wait);
         QApplication::processEvents();
         sincePump.restart();
     });
+    running = &search;
     const RegistrySearch::Progress progress
         = [&](const std::string& position) { wait.LabelProgress->setText(shownText(position)); };
     walk(search, progress);
@@ -66,26 +76,17 @@ template<class Walk> void withWaitWindow(CommandWindow& window, SearchState& sta
     main.activateWindow();
 }
 
-} // namespace
-
-void runFindDialog(CommandWindow& window, SearchState& state, SearchHitsPane& hits) {
-    TFindForm dialog(state, window.widget());
-    const int result = dialog.exec();
-    if (result == QDialog::Accepted)
-        runSearchAgain(window, state, hits);
-    else if (result == TFindForm::kFindAll)
-        runFindAll(window, state, hits);
-}
-
-void runSearchAgain(CommandWindow& window, SearchState& state, SearchHitsPane& hits) {
+// Search again and Find previous: from where the user stands to the next match either way.
+void runSearchStep(CommandWindow& window, SearchState& state, SearchHitsPane& hits, bool backwards) {
     if (state.expression.empty()) {
-        runFindDialog(window, state, hits);
+        runFindDialog(window, state, hits, backwards);
         return;
     }
     std::string position = startPosition(window);
     bool found = false;
     withWaitWindow(window, state, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
-        found = search.SearchRegistry(position, true, &progress);
+        found
+            = backwards ? search.SearchBackward(position, &progress) : search.SearchRegistry(position, true, &progress);
     });
     if (state.SearchCancelled) return;
     if (!found) {
@@ -99,27 +100,66 @@ void runSearchAgain(CommandWindow& window, SearchState& state, SearchHitsPane& h
     goToSearchMatch(window, position);
 }
 
+} // namespace
+
+void runFindDialog(CommandWindow& window, SearchState& state, SearchHitsPane& hits, bool backwards) {
+    TFindForm dialog(state, window.widget());
+    const int result = dialog.exec();
+    if (result == QDialog::Accepted)
+        runSearchStep(window, state, hits, backwards);
+    else if (result == TFindForm::kFindAll)
+        runFindAll(window, state, hits);
+}
+
+void runSearchAgain(CommandWindow& window, SearchState& state, SearchHitsPane& hits) {
+    runSearchStep(window, state, hits, false);
+}
+
+void runFindPrevious(CommandWindow& window, SearchState& state, SearchHitsPane& hits) {
+    runSearchStep(window, state, hits, true);
+}
+
 void runFindAll(CommandWindow& window, SearchState& state, SearchHitsPane& pane) {
     pane.begin(QString::fromStdString(state.expression));
-    const std::string start = startPosition(window);
-    reg::RegAccessor registry(window.store()); // its own: the grid's key stays where it is
-    withWaitWindow(window, state, [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
-        (void)search.FindAll(
-            start,
-            [&](const std::string& position) {
-                QString data;
-                if (IsValuePath(position) && openKeyPath(registry, KeyOfPath(position), reg::Access::Read)) {
-                    const ValueRow row = renderValue(registry, position.substr(KeyOfPath(position).size() + 2),
-                        window.binViewMode(), window.dwordViewMode());
-                    data = shownText(row.text);
-                }
-                pane.addHit(position, data);
-                return !state.SearchCancelled;
-            },
-            &progress);
-    });
+    QElapsedTimer sinceCounts;
+    sinceCounts.start();
+    const auto tick = [&](RegistrySearch& search, TWaitForm& wait) {
+        // New hits get their rows at every pass through the message loop, so they show as they
+        // come; the counts change a few times a second, where they can still be read.
+        pane.showNewHits();
+        if (sinceCounts.elapsed() < 250 && !wait.LabelCounts->isHidden()) return;
+        sinceCounts.restart();
+        wait.showCounts(search.keysVisited(), pane.model().hits().size());
+        if (!search.visiting().empty()) wait.LabelProgress->setText(shownText(search.visiting()));
+    };
+    withWaitWindow(
+        window, state,
+        [&](RegistrySearch& search, const RegistrySearch::Progress& progress) {
+            (void)search.FindEverywhere(
+                [&](const std::string& position) {
+                    pane.addHit(position);
+                    return !state.SearchCancelled;
+                },
+                &progress);
+        },
+        tick);
     pane.finish(state.SearchCancelled);
     if (pane.hitCount() > 0) pane.List->setFocus();
+}
+
+void addFindItems(QMenu& findMenu, CommandWindow& window, SearchState& state, SearchHitsPane& hits,
+    std::function<TTreeSel&()> selection) {
+    QAction* previous = findMenu.addAction(QStringLiteral("Find &previous"));
+    previous->setObjectName(QStringLiteral("SearchPreviousMNU"));
+    previous->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    previous->setStatusTip(QStringLiteral("Find the previous match of the search before the current key/value"));
+    QObject::connect(previous, &QAction::triggered, &hits, [&] { runFindPrevious(window, state, hits); });
+    hits.setSource(window.store(), [&window] { return std::pair { window.binViewMode(), window.dwordViewMode() }; });
+    QObject::connect(&hits, &SearchHitsPane::hitActivated, &hits,
+        [&window](const std::string& position) { goToSearchMatch(window, position); });
+    QObject::connect(&hits, &SearchHitsPane::saveRequested, &hits, [&] { saveSearchHits(window, hits); });
+    QObject::connect(&hits, &SearchHitsPane::markRequested, &hits,
+        [&window, &hits, selection] { markSearchHits(window, selection(), hits); });
 }
 
 void goToSearchMatch(CommandWindow& window, const std::string& position) {

@@ -74,6 +74,11 @@ TWaitForm::TWaitForm(SearchState& state, QWidget* parent)
     LabelProgress->setObjectName(QStringLiteral("LabelProgress"));
     LabelProgress->setGeometry(0, 92, 290, 17);
     LabelProgress->setTextFormat(Qt::PlainText);
+    LabelCounts = new QLabel(this);
+    LabelCounts->setObjectName(QStringLiteral("LabelCounts"));
+    LabelCounts->setGeometry(0, 92, 290, 17);
+    LabelCounts->setTextFormat(Qt::PlainText);
+    LabelCounts->hide();
     StopBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
     StopBtn->setObjectName(QStringLiteral("StopBtn"));
     StopBtn->setGeometry(207, 56, 75, 25);
@@ -84,6 +89,18 @@ TWaitForm::TWaitForm(SearchState& state, QWidget* parent)
     if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     FormCreate();
+}
+
+void TWaitForm::showCounts(std::uint64_t keys, std::size_t hits) {
+    if (LabelCounts->isHidden()) {
+        setFixedSize(290, 126);
+        LabelProgress->move(0, 109);
+        LabelCounts->show();
+    }
+    LabelCounts->setText(QStringLiteral("Whole registry: %L1 keys searched, %L2 %3")
+                             .arg(static_cast<qulonglong>(keys))
+                             .arg(static_cast<qulonglong>(hits))
+                             .arg(hits == 1 ? QStringLiteral("hit") : QStringLiteral("hits")));
 }
 
 void TWaitForm::FormCreate() {

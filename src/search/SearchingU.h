@@ -3,6 +3,9 @@
 #include <QDialog>
 #include <QWidget>
 
+#include <cstddef>
+#include <cstdint>
+
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -39,6 +42,10 @@ public:
 
     QLabel* Image = nullptr;
     QLabel* LabelProgress = nullptr;
+    QLabel* LabelCounts = nullptr; // Find all's line of counts, shown by showCounts
+    // Find all's counts: the keys visited and the hits found so far in the whole registry. The
+    // first call makes room for the line below the picture.
+    void showCounts(std::uint64_t keys, std::size_t hits);
     QPushButton* StopBtn = nullptr;
     SearchAnimation* Animate = nullptr;
 

@@ -5,6 +5,7 @@
 #include "editor/KeyCommands.h"
 #include "export/ExportCommand.h"
 #include "search/SearchCommands.h"
+#include "search/SearchHitsPane.h"
 #include "selection/SelectionCommands.h"
 #include "shell/AboutU.h"
 #include "shell/HelpU.h"
@@ -367,6 +368,7 @@ void TMainForm::RefreshMNUClick() {
     showTreeAgain(path);
     if (KeyTreeItem* now = currentNode()) now->setExpanded(expanded);
     showNewLoadMessages(); // a file read again may hold lines that cannot be read
+    m_hitsPane->recheck(); // hits whose key or value went show as gone
 }
 
 void TMainForm::showTreeAgain(const std::string& path) {

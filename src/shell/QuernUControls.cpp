@@ -125,8 +125,6 @@ void TMainForm::buildControls() {
     layout->addWidget(Splitter, 1);
     m_hitsPane = new SearchHitsPane(central);
     m_hitsPane->setMinimumHeight(120);
-    connect(m_hitsPane, &SearchHitsPane::hitActivated, this,
-        [this](const std::string& position) { goToSearchMatch(*this, position); });
     layout->addWidget(m_hitsPane);
 
     Memo = new QPlainTextEdit(central);
@@ -262,6 +260,7 @@ void TMainForm::buildMenus() {
         QStringLiteral("Continue the previous search from current key/value"));
     connect(SearchMNU, &QAction::triggered, this, &TMainForm::SearchMNUClick);
     connect(SearchAgainMNU, &QAction::triggered, this, &TMainForm::SearchAgainMNUClick);
+    addFindItems(*FindMNU, *this, m_searchState, *m_hitsPane, [this]() -> TTreeSel& { return *m_selection; });
 
     ViewMNU = bar->addMenu(QStringLiteral("&View"));
     DWORDviewas1 = ViewMNU->addMenu(QStringLiteral("&DWORD view as"));

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "search/FindU.h"
+#include "search/SearchCommands.h"
 #include "search/SearchEngine.h"
 #include "search/SearchHitsPane.h"
 #include "search/SearchingU.h"
@@ -11,6 +12,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -223,37 +225,138 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
-    // Find all lists each hit once, in the walk's order; Enter on one goes to it.
+    // Find all lists each hit once, in the walk's order, from the whole registry wherever the
+    // user stands; Enter on one goes to it.
     void findAllListsEveryHit() {
         Fixture f;
         QVERIFY(f.showWindow());
         TMainForm& form = f.window();
         QVERIFY(!form.hitsPane().isVisible());
-        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Needle"));
         TreeView(form)->setFocus();
         whenModal<TFindForm>([](TFindForm& dialog) {
             dialog.EditFind->setText(QStringLiteral("need*"));
             dialog.FindAllBTN->click();
         });
-        // The list is filled row by row during the walk: its model keeps the rules views rely on.
+        // The list is filled a few rows at a time during the walk: its model keeps the rules views rely on.
         QAbstractItemModelTester hitRules(
             form.hitsPane().List->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         form.SearchMNUClick();
         SearchHitsPane& pane = form.hitsPane();
         QVERIFY(pane.isVisible());
         const std::string app = "HKEY_CURRENT_USER\\Software\\Vendor\\App";
-        const std::string users = "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Vendor";
         std::vector<std::string> hits;
         for (int row = 0; row < pane.hitCount(); ++row)
             hits.push_back(pane.hitAt(row));
         QCOMPARE(hits,
-            (std::vector<std::string> { app + "\\\\alpha", app + "\\\\gamma",
-                "HKEY_CURRENT_USER\\Software\\Vendor\\Needle", users + "\\App\\\\alpha", users + "\\App\\\\gamma",
-                users + "\\Needle" }));
-        QCOMPARE(pane.List->topLevelItem(0)->text(1), QStringLiteral("\"need\""));
-        pane.List->setCurrentItem(pane.List->topLevelItem(1));
+            (std::vector<std::string> {
+                app + "\\\\alpha", app + "\\\\gamma", "HKEY_CURRENT_USER\\Software\\Vendor\\Needle" }));
+        QVERIFY(pane.title().contains(QStringLiteral("whole registry")));
+        const QAbstractItemModel* model = pane.List->model();
+        QCOMPARE(model->index(0, 0).data().toString(), QString::fromStdString(app));
+        QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("alpha"));
+        QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("\"need\""));
+        pane.List->setCurrentIndex(model->index(1, 0));
         QTest::keyClick(pane.List, Qt::Key_Return);
         QCOMPARE(position(form), QString::fromStdString(app) + QStringLiteral("\\\\gamma"));
+    }
+
+    // The list of hits: a filter by the matcher, sorting by a header, hits gone since greyed
+    // once the list is refreshed, the saved file byte for byte, marking into the selection, and
+    // the whole path in a tooltip only where the column cuts it off.
+    void theHitsPaneFiltersSortsSavesAndMarks() {
+        Fixture f;
+        f.set(u"Software\\Vendor\\Zeta", u"", reg::kRegSz, { 'e', 0, 0, 0 });
+        QVERIFY(f.showWindow());
+        TMainForm& form = f.window();
+        form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor\\Zeta"));
+        form.searchState().expression = "*e*";
+        SearchHitsPane& pane = form.hitsPane();
+        runFindAll(form, form.searchState(), pane);
+        auto rows = [&] {
+            QStringList shown;
+            for (int row = 0; row < pane.hitCount(); ++row)
+                shown.push_back(QString::fromStdString(pane.hitAt(row)));
+            return shown;
+        };
+        auto column = [&](int at) {
+            QStringList shown;
+            for (int row = 0; row < pane.hitCount(); ++row)
+                shown.push_back(pane.List->model()->index(row, at).data().toString());
+            return shown;
+        };
+        const QString v = QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor");
+        const QString app = v + QLatin1String("\\App\\\\");
+        QCOMPARE(rows().mid(0, 8),
+            (QStringList { QStringLiteral("HKEY_CURRENT_USER\\Software"), v, app + QLatin1String("alpha"),
+                app + QLatin1String("beta"), app + QLatin1String("gamma"), v + QLatin1String("\\Needle"),
+                v + QLatin1String("\\Zeta"), v + QLatin1String("\\Zeta\\\\") }));
+        const int total = pane.hitCount();
+
+        // The filter takes the matcher's expressions, on the path with a value's name after a backslash.
+        QTest::keyClicks(pane.Filter, QStringLiteral("*\\Vendor\\* AND NOT *Zeta*"));
+        QTRY_COMPARE(rows(),
+            (QStringList { app + QLatin1String("alpha"), app + QLatin1String("beta"), app + QLatin1String("gamma"),
+                v + QLatin1String("\\Needle") }));
+        pane.Filter->clear();
+        QTRY_COMPARE(pane.hitCount(), total);
+        pane.Filter->setText(QStringLiteral("*\\Vendor*"));
+        QTRY_COMPARE(pane.hitCount(), 7);
+
+        // A header sorts, ascending then descending; by value, the keys come first.
+        QHeaderView* header = pane.List->horizontalHeader();
+        const auto clickHeader = [&](int section) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+        };
+        clickHeader(1);
+        QCOMPARE(column(1),
+            (QStringList { {}, {}, {}, QStringLiteral("(Default)"), QStringLiteral("alpha"), QStringLiteral("beta"),
+                QStringLiteral("gamma") }));
+        QCOMPARE(column(0).mid(0, 3), (QStringList { v, v + QLatin1String("\\Needle"), v + QLatin1String("\\Zeta") }));
+        clickHeader(1);
+        QCOMPARE(column(1).front(), QStringLiteral("gamma"));
+        clickHeader(0);
+        QCOMPARE(rows(),
+            (QStringList { v, app + QLatin1String("alpha"), app + QLatin1String("beta"), app + QLatin1String("gamma"),
+                v + QLatin1String("\\Needle"), v + QLatin1String("\\Zeta"), v + QLatin1String("\\Zeta\\\\") }));
+
+        // Gone since: shown so once the list is refreshed, greyed and said in the data column.
+        {
+            reg::KeyHandle key(*f.store);
+            QCOMPARE(f.store->openKey(
+                         reg::kCurrentUser, u"Software\\Vendor\\App", reg::Access::Full, reg::kOptionNone, key.out()),
+                reg::Status::Ok);
+            QCOMPARE(f.store->deleteValue(key.get(), u"beta"), reg::Status::Ok);
+        }
+        QCOMPARE(reg::deleteKeyTree(*f.store, reg::kCurrentUser, u"Software\\Vendor\\Needle"), reg::Status::Ok);
+        form.RefreshMNUClick();
+        const QAbstractItemModel* model = pane.List->model();
+        QCOMPARE(column(2),
+            (QStringList { {}, QStringLiteral("\"need\""), QStringLiteral("(deleted)"), QStringLiteral("\"need\""),
+                QStringLiteral("(deleted)"), {}, QStringLiteral("\"e\"") }));
+        QVERIFY(model->index(2, 0).data(Qt::ForegroundRole).isValid());
+        QVERIFY(!model->index(1, 0).data(Qt::ForegroundRole).isValid());
+
+        // Saved as the list shows it, byte for byte.
+        const std::string file = f.dir / "hits.txt";
+        f.answerFileDialogs([&] { return QString::fromStdString(file); });
+        QTest::mouseClick(pane.SaveBtn, Qt::LeftButton);
+        const std::string u = "HKEY_CURRENT_USER\\Software\\Vendor";
+        QCOMPARE(test::readFile(file),
+            u + "\n" + u + "\\App\talpha\t\"need\"\n" + u + "\\App\tbeta\t(deleted)\n" + u + "\\App\tgamma\t\"need\"\n"
+                + u + "\\Needle\t\t(deleted)\n" + u + "\\Zeta\n" + u + "\\Zeta\t(Default)\t\"e\"\n");
+
+        // Marked: the keys alone and the values not under them, those gone left out.
+        QTest::mouseClick(pane.MarkBtn, Qt::LeftButton);
+        QCOMPARE(form.selection().Entries(),
+            (std::vector<std::string> { u, u + "\\Zeta", u + "\\App\\\\alpha", u + "\\App\\\\gamma" }));
+
+        // The whole path shows in a tooltip where the column is too narrow for it, and only there.
+        header->resizeSection(0, 60);
+        QCOMPARE(pane.toolTipAt(pane.List->visualRect(model->index(0, 0)).center()), v);
+        header->resizeSection(0, 2000);
+        QVERIFY(pane.toolTipAt(pane.List->visualRect(model->index(0, 0)).center()).isEmpty());
     }
 
     // The wait window shows its picture, and its animation moves.
