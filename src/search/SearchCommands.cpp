@@ -138,6 +138,11 @@ void runFindAll(CommandWindow& window, SearchState& state, SearchHitsPane& pane)
             (void)search.FindEverywhere(
                 [&](const std::string& position) {
                     pane.addHit(position);
+                    if (pane.hitCount() == 0) {
+                        // The first hit shows at once, not at the next pass through the messages.
+                        pane.showNewHits();
+                        pane.List->viewport()->repaint();
+                    }
                     return !state.SearchCancelled;
                 },
                 &progress);
