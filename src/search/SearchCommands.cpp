@@ -127,7 +127,7 @@ void runFindAll(CommandWindow& window, SearchState& state, SearchHitsPane& pane)
         // New hits get their rows at every pass through the message loop, so they show as they
         // come; the counts change a few times a second, where they can still be read.
         pane.showNewHits();
-        if (sinceCounts.elapsed() < 250 && !wait.LabelCounts->isHidden()) return;
+        if (sinceCounts.elapsed() < 200 && !wait.LabelCounts->isHidden()) return;
         sinceCounts.restart();
         wait.showCounts(search.keysVisited(), pane.model().hits().size());
         if (!search.visiting().empty()) wait.LabelProgress->setText(shownText(search.visiting()));

@@ -171,7 +171,7 @@ void SearchHitsPane::finish(bool cancelled) {
     showNewHits();
     const int count = static_cast<int>(m_model->hits().size());
     QString text = count == 1 ? QStringLiteral("1 hit for \"%1\"").arg(m_expression)
-                              : QStringLiteral("%1 hits for \"%2\"").arg(count).arg(m_expression);
+                              : QStringLiteral("%L1 hits for \"%2\"").arg(count).arg(m_expression);
     text += cancelled ? QStringLiteral(" (the search was cancelled before its end)")
                       : QStringLiteral(" (searched the whole registry)");
     m_title->setText(text);
