@@ -97,7 +97,7 @@ void TWaitForm::showCounts(std::uint64_t keys, std::size_t hits) {
         LabelProgress->move(0, 109);
         LabelCounts->show();
     }
-    LabelCounts->setText(QStringLiteral("Whole registry: %L1 %2 searched, %L3 %4")
+    LabelCounts->setText(QStringLiteral("Whole registry: %L1 %2, %L3 %4")
                              .arg(static_cast<qulonglong>(keys))
                              .arg(keys == 1 ? QStringLiteral("key") : QStringLiteral("keys"))
                              .arg(static_cast<qulonglong>(hits))
