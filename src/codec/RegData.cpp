@@ -113,6 +113,12 @@ std::string typeName(std::uint32_t type) {
     return "0x" + formatUnsigned(type, 16, LetterCase::Lower);
 }
 
+std::string typeColumnName(std::uint32_t type) {
+    if (type < kTypeNames.size()) return std::string(kTypeNames[type]);
+    std::string digits = formatUnsigned(type, 16, LetterCase::Lower);
+    return "0x" + std::string(8 - digits.size(), '0') + digits;
+}
+
 bool encodeData(std::uint32_t type, std::string_view text, std::optional<char16_t> separator,
     std::vector<std::uint8_t>& bytes, std::string& error) {
     switch (type) {

@@ -18,6 +18,10 @@ namespace quern::codec {
 // (0xffff0012) for any other, since that is the only name such a type has.
 [[nodiscard]] std::string typeName(std::uint32_t type);
 
+// The name the value grid's Type column shows: typeName for the types the registry defines, any
+// other as 0x and all eight hex digits (0x0000000c), so that such names line up in the column.
+[[nodiscard]] std::string typeColumnName(std::uint32_t type);
+
 // Turns the text of a /d switch into the bytes the registry keeps for a value of that type:
 // strings (and REG_NONE, as reg stores it) as UTF-16LE with their NUL; DWORDs and QWORDs from
 // decimal or 0x-prefixed hex, little-endian; binary from hex digits, an odd count making the first

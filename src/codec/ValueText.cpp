@@ -214,6 +214,54 @@ std::string gridText(std::uint32_t type, std::span<const std::uint8_t> raw, int 
     }
 }
 
+namespace {
+
+std::string multiStringReadable(std::span<const std::uint8_t> raw) {
+    const std::u16string units = reg::unitsFromUtf16LE(raw);
+    std::string text;
+    bool first = true;
+    for (const std::u16string_view string : codec::splitMultiString(units)) {
+        if (!first) text += kMultiStringSeparator;
+        first = false;
+        for (const char c : reg::toUtf8(string)) {
+            if (c == '\r')
+                text += "\xE2\x90\x8D"; // U+240D
+            else if (c == '\n')
+                text += "\xE2\x90\x8A"; // U+240A
+            else
+                text.push_back(c);
+        }
+    }
+    return text;
+}
+
+std::string formatQword(std::uint64_t value, int mode) {
+    switch (mode) {
+    case kDwordHex:
+        return codec::formatUnsigned(value, 16) + 'h';
+    case kDwordDecimal:
+        return std::to_string(value);
+    case kDwordBinary:
+        return codec::formatUnsigned(value, 2) + 'b';
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+std::string readableGridText(std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode) {
+    if (binaryMode != kBytesCharacters) return gridText(type, raw, binaryMode, dwordMode);
+    if (type == reg::kRegMultiSz) return multiStringReadable(raw);
+    if (type == reg::kRegQword && raw.size() == 8) return formatQword(codec::qwordFromBytes(raw), dwordMode);
+    if (type == reg::kRegDwordBigEndian && raw.size() == 4) {
+        const std::uint32_t value = std::uint32_t(raw[0]) << 24 | std::uint32_t(raw[1]) << 16
+            | std::uint32_t(raw[2]) << 8 | std::uint32_t(raw[3]);
+        return formatDword(static_cast<std::int32_t>(value), dwordMode);
+    }
+    return gridText(type, raw, binaryMode, dwordMode);
+}
+
 void appendRegFileValue(
     std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw) {
     out.push_back('"');

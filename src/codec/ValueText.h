@@ -37,6 +37,20 @@ enum BinaryViewMode : int { kBytesHex = 0, kBytesDecimal = 1, kBytesCharacters =
 [[nodiscard]] std::string gridText(
     std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode);
 
+// What stands between two strings of a multi-string in readableGridText: U+2400, the symbol for
+// NUL, the very unit that separates them in the data. It adds no spaces, so a string's own
+// leading and trailing blanks stay visible, and no ordinary text holds it.
+inline constexpr std::string_view kMultiStringSeparator = "\xE2\x90\x80";
+
+// The grid's cell while its Type column names each value's type, so that the cell need not show
+// the bytes to tell the kinds apart. In the characters view (binaryMode 2) a multi-string shows its
+// strings with kMultiStringSeparator between them (line breaks as their control pictures, U+240D and
+// U+240A), a QWORD of eight bytes and a big-endian DWORD of four bytes show their number by
+// dwordMode (the big-endian one as a DWORD shows, the QWORD unsigned in decimal); everything else,
+// and every kind in the other views, is gridText.
+[[nodiscard]] std::string readableGridText(
+    std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode);
+
 // Appends the value's line of a REGEDIT4 file, without its line end: the quoted name (line breaks
 // as \r and \n), then strings quoted, DWORDs of four bytes as dword: and hex digits, everything
 // else as hex: or hex(N): bytes. A string holding a line break, which would end the line for

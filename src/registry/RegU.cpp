@@ -138,13 +138,14 @@ char kindLetter(reg::ValueKind kind) {
     }
 }
 
-void renderRow(ValueRow& row, int binaryMode, int dwordMode) {
+void renderRow(ValueRow& row, int binaryMode, int dwordMode, GridTexts texts) {
     row.kind = kindLetter(reg::kindOfType(row.type));
-    row.text = gridText(row.type, row.data, binaryMode, dwordMode);
+    row.text = texts == GridTexts::Readable ? readableGridText(row.type, row.data, binaryMode, dwordMode)
+                                            : gridText(row.type, row.data, binaryMode, dwordMode);
 }
 
-void fillGridRows(
-    reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode, std::vector<ValueRow>& rows) {
+void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
+    std::vector<ValueRow>& rows, GridTexts texts) {
     rows.clear();
     if (!node || node->level() == 0) return;
     std::string rootName;
@@ -160,7 +161,7 @@ void fillGridRows(
         ValueRow row;
         if (!registry.store().enumValue(registry.currentKey(), index, name, &row.type, &row.data).ok()) break;
         row.name = reg::toUtf8(name);
-        renderRow(row, binaryMode, dwordMode);
+        renderRow(row, binaryMode, dwordMode, texts);
         rows.push_back(std::move(row));
     }
     std::stable_sort(

@@ -101,14 +101,19 @@ struct ValueRow {
     std::string text; // the data as the view modes show it
 };
 
+// How the data cells read: as the view modes show bytes (gridText), or, while the grid's Type
+// column names each value's type, with multi-strings and the other numbers readable
+// (readableGridText).
+enum class GridTexts { Bytes, Readable };
+
 // The row's letter and text, from its type and bytes, by the view modes.
-void renderRow(ValueRow& row, int binaryMode, int dwordMode);
+void renderRow(ValueRow& row, int binaryMode, int dwordMode, GridTexts texts = GridTexts::Bytes);
 
 // The grid's content for a node: a row for each value, sorted by name (the default value first).
 // The key is opened with full access and stays the current key; a key that refuses full access is
 // opened for reading, so that a read-only registry still shows its values.
-void fillGridRows(
-    reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode, std::vector<ValueRow>& rows);
+void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
+    std::vector<ValueRow>& rows, GridTexts texts = GridTexts::Bytes);
 
 // One value of the accessor's current key as the grid shows it, by the view modes; a value that
 // is missing gives a row of empty binary data.
