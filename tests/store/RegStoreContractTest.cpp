@@ -335,6 +335,31 @@ TEST_P(StoreContract, SubkeysEnumerateInCaseInsensitiveOrderAndValuesInCreationO
     (void)store->closeKey(key);
 }
 
+// The status bar shows when the selected key was last written and how many subkeys and values it
+// has: every backend tells them, and keeps the time with the key where it keeps the registry.
+TEST_P(StoreContract, AKeysLastWriteTimeAndCountsAreToldAndKept) {
+    const HKey key = create(user(), u"Software\\Written");
+    for (auto name : { u"One", u"Two" })
+        (void)store->closeKey(create(key, name));
+    for (auto name : { u"a", u"b", u"c" })
+        ASSERT_EQ(store->setValue(key, name, kRegDword, std::vector<std::uint8_t> { 1, 0, 0, 0 }), Status::Ok);
+    KeyInfo info;
+    ASSERT_EQ(store->queryInfo(key, info), Status::Ok);
+    EXPECT_EQ(info.subkeyCount, 2u);
+    EXPECT_EQ(info.valueCount, 3u);
+    constexpr std::uint64_t kYear2000 = 125911584000000000ull; // FILETIME of 2000-01-01
+    EXPECT_GT(info.lastWriteTime, kYear2000) << "a change gives its key the time of the change";
+
+    RegStore& again = kept();
+    HKey reread = kNoKey;
+    ASSERT_EQ(again.openKey(user(again), u"software\\written", Access::Read, kOptionNone, reread), Status::Ok);
+    KeyInfo after;
+    ASSERT_EQ(again.queryInfo(reread, after), Status::Ok);
+    EXPECT_EQ(after.lastWriteTime, info.lastWriteTime);
+    EXPECT_EQ(after.subkeyCount, 2u);
+    EXPECT_EQ(after.valueCount, 3u);
+}
+
 TEST_P(StoreContract, AnyTypeAndAnyBytesAreKeptAsTheyAre) {
     const std::vector<RawValue> odd {
         { u"odd", kRegSz, { 0x41, 0x00, 0x42 } }, // a string type with an odd byte count
