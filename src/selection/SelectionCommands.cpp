@@ -6,6 +6,7 @@
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
 #include "window/KeyTreeItem.h"
+#include "window/PaneColours.h"
 
 #include <QAction>
 #include <QFile>
@@ -57,23 +58,24 @@ void toggleSelection(CommandWindow& window, TTreeSel& selection, bool withSubkey
     window.showSelectionInMemo();
 }
 
-void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item) {
+void styleTreeItem(
+    const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item, const PaneColours& colours) {
     if (!item) return;
     const SelState state = selection.StateOfNode(item);
-    const QColor grey(0x80, 0x80, 0x80); // the classic grey of text that is not available
-    QColor normal = Qt::black;
-    QColor highlighted = Qt::white;
+    QColor normal = colours.text;
+    QColor highlighted = colours.highlightedText;
     switch (state) {
     case selNone:
         break;
     case selBelow:
-        normal = highlighted = grey;
+        normal = colours.greyText;
+        highlighted = colours.greyHighlightedText;
         break;
     case selAlone:
-        normal = QColor(0, 0, 255), highlighted = QColor(255, 255, 0);
+        normal = colours.aloneText, highlighted = colours.aloneHighlightedText;
         break;
     case selWithSubkeys:
-        highlighted = QColor(255, 255, 0);
+        highlighted = colours.withSubkeysHighlightedText;
         break;
     }
     option.font.setBold(state == selBelow || state == selWithSubkeys);

@@ -7,6 +7,7 @@ class QStyleOptionViewItem;
 namespace quern {
 
 class KeyTreeItem;
+struct PaneColours;
 class CommandWindow;
 class TTreeSel;
 
@@ -19,8 +20,9 @@ class TTreeSel;
 void toggleSelection(CommandWindow& window, TTreeSel& selection, bool withSubkeys);
 
 // The look of a tree item by its selection state: bold with its subkeys, blue alone, grey with
-// something selected below it.
-void styleTreeItem(const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item);
+// something selected below it; in the colours the panes are drawn in.
+void styleTreeItem(
+    const TTreeSel& selection, QStyleOptionViewItem& option, const KeyTreeItem* item, const PaneColours& colours);
 
 // The memo's text: every entry of the selection on a line of its own.
 [[nodiscard]] QString selectionMemoText(const TTreeSel& selection);

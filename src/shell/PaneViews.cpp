@@ -3,6 +3,7 @@
 #include "registry/RegU.h"
 #include "shell/QuernU.h"
 #include "window/KeyTreeItem.h"
+#include "window/PaneColours.h"
 #include "window/QuernIcons.h"
 
 #include <QPainter>
@@ -68,36 +69,49 @@ void KeyTreeDelegate::initStyleOption(QStyleOptionViewItem* option, const QModel
 
 // --- The value grid ---
 
-void drawGridHeaderCell(QPainter& painter, const QRect& rect, const QString& text) {
+void drawGridHeaderCell(
+    QPainter& painter, const QRect& rect, const QString& text, const PaneColours& colours, int sortMark) {
     painter.save();
     painter.setClipRect(rect);
     const int left = rect.left();
     const int top = rect.top();
     const int right = rect.left() + rect.width();
     const int bottom = rect.top() + rect.height();
-    painter.setPen(QColor(0x80, 0x80, 0x80));
+    painter.setPen(colours.headerShadow);
     painter.drawLine(left, bottom - 1, right - 1, bottom - 1);
     painter.drawLine(right - 1, top, right - 1, bottom - 1);
-    painter.setPen(Qt::white);
+    painter.setPen(colours.headerLight);
     painter.drawLine(left, top, right - 2, top);
     painter.drawLine(left, top, left, bottom - 2);
     const QRect inner(left + 1, top + 1, rect.width() - 2, rect.height() - 2);
-    painter.fillRect(inner, QColor(0xc0, 0xc0, 0xc0));
+    painter.fillRect(inner, colours.headerFace);
     QFont bold = painter.font();
     bold.setBold(true);
     painter.setFont(bold);
-    painter.setPen(Qt::black);
-    painter.drawText(inner.adjusted(4, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter.setPen(colours.headerText);
+    const int markRoom = sortMark != 0 ? 12 : 0;
+    painter.drawText(inner.adjusted(4, 1, -markRoom, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    if (sortMark != 0 && inner.width() > 2 * markRoom) {
+        // Up for ascending, down for descending, in the text's colour.
+        const int x = inner.right() - 9;
+        const int y = inner.center().y();
+        const QPolygon triangle = sortMark > 0
+            ? QPolygon({ QPoint(x, y + 2), QPoint(x + 7, y + 2), QPoint(x + 3, y - 2) })
+            : QPolygon({ QPoint(x, y - 2), QPoint(x + 7, y - 2), QPoint(x + 3, y + 2) });
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setBrush(colours.headerText);
+        painter.drawPolygon(triangle);
+    }
     painter.restore();
 }
 
 void drawGridValueCell(QPainter& painter, const QRect& rect, int column, const QString& text, const std::string* name,
-    bool marked, bool bold, const QColor& highlight) {
+    bool marked, bool bold, const PaneColours& colours) {
     painter.save();
     painter.setClipRect(rect);
-    painter.fillRect(rect, marked ? highlight : QColor(Qt::white));
+    painter.fillRect(rect, marked ? colours.highlight : colours.base);
     if (name) {
-        painter.setPen(marked ? Qt::white : Qt::black);
+        painter.setPen(marked ? colours.highlightedText : colours.text);
         if (column == 0) {
             QFont font = painter.font();
             font.setBold(bold);
@@ -112,6 +126,8 @@ void drawGridValueCell(QPainter& painter, const QRect& rect, int column, const Q
                 const QIcon& icon = kind == QLatin1Char('s') ? strings : kind == QLatin1Char('n') ? dword : binary;
                 icon.paint(&painter, QRect(rect.left() + 2, rect.top(), 16, 16));
             }
+        } else if (column == 2) {
+            painter.drawText(rect.adjusted(2, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
         } else {
             painter.drawText(rect.adjusted(2, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                 text.isEmpty() ? QStringLiteral("[ Empty binary data ]") : text);

@@ -14,6 +14,7 @@ namespace quern {
 
 class KeyTreeItem;
 class TMainForm;
+struct PaneColours;
 
 // How the key tree and the value grid of the main window look; the window keeps their state.
 
@@ -42,14 +43,18 @@ private:
 
 // --- The value grid ---
 
-// A raised header cell: dark lines bottom and right, white top and left, silver inside, bold text.
-void drawGridHeaderCell(QPainter& painter, const QRect& rect, const QString& text);
+// A raised header cell: dark lines bottom and right, white top and left, silver inside, bold text
+// (in the classic colours). sortMark: a small triangle at the right end, pointing up (1) or down
+// (-1), for the column the user sorted by; 0 for none.
+void drawGridHeaderCell(
+    QPainter& painter, const QRect& rect, const QString& text, const PaneColours& colours, int sortMark = 0);
 
 // A value cell. Column 0 gets the name (bold when selected) after the icon of the kind letter
-// that text starts with; column 1 the data, or "[ Empty binary data ]" for none. No name: the
-// blank row of a key without values, only its background. marked: drawn highlighted.
+// that text starts with; column 1 the data, or "[ Empty binary data ]" for none; column 2 the
+// type. No name: the blank row of a key without values, only its background. marked: drawn
+// highlighted.
 void drawGridValueCell(QPainter& painter, const QRect& rect, int column, const QString& text, const std::string* name,
-    bool marked, bool bold, const QColor& highlight);
+    bool marked, bool bold, const PaneColours& colours);
 
 // The grid draws every cell itself, through the window's KeyGridDrawCell.
 class KeyGridDelegate final : public QStyledItemDelegate {

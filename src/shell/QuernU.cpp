@@ -8,6 +8,7 @@
 #include "search/SearchHitsPane.h"
 #include "selection/SelectionCommands.h"
 #include "shell/AboutU.h"
+#include "shell/GridViewOptions.h"
 #include "shell/HelpU.h"
 #include "shell/HiveCommands.h"
 #include "shell/PaneViews.h"
@@ -85,6 +86,7 @@ void TMainForm::FormCreate() {
     m_preferences = Preferences(quernPreferencesFileName());
     if (const reg::Status loaded = m_preferences.load(); !loaded.ok())
         statusBar()->showMessage(QString::fromStdString(loaded.message()));
+    m_gridView->load();
     SelectBvm();
     SelectIvm();
     m_registry = std::make_unique<reg::RegAccessor>(m_store);
@@ -404,7 +406,8 @@ void TMainForm::showNewLoadMessages() {
 
 void TMainForm::FillGrid(KeyTreeItem* node) {
     std::vector<ValueRow> rows;
-    if (node) fillGridRows(*m_registry, node, BinViewMode, DWViewMode, rows);
+    if (node) fillGridRows(*m_registry, node, BinViewMode, DWViewMode, rows, m_gridView->texts());
+    m_gridView->arrange(rows, DWViewMode);
     m_gridModel->setRows(std::move(rows));
     if (!node) return;
     applyDataColumnRule();
@@ -433,14 +436,15 @@ void TMainForm::SelectIvm() {
 
 void TMainForm::applyDataColumnRule() {
     if (!KeyGrid) return;
-    const int width = KeyGrid->viewport()->width() - KeyGrid->columnWidth(0) - 2;
+    // The Type column, while it shows, takes its width from the data column too (a hidden one has none).
+    const int width = KeyGrid->viewport()->width() - KeyGrid->columnWidth(0) - KeyGrid->columnWidth(2) - 2;
     KeyGrid->setColumnWidth(1, std::max(0, width));
 }
 
 void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QRect& rect, bool selected) {
     const QString text = cellText(column, row);
     if (row == 0) {
-        drawGridHeaderCell(painter, rect, text);
+        drawGridHeaderCell(painter, rect, text, m_gridView->colours(), m_gridView->sortMark(column));
         return;
     }
     const std::vector<ValueRow>& rows = valueRows();
@@ -449,8 +453,7 @@ void TMainForm::KeyGridDrawCell(QPainter& painter, int column, int row, const QR
     const bool bold = name && column == 0
         && m_selection->StateOfPath(keyPathOfNode(currentNode()) + std::string(kValueSeparator) + *name) != selNone;
     // The selection shows only while the grid has the focus.
-    drawGridValueCell(painter, rect, column, text, name, selected && KeyGrid->hasFocus(), bold,
-        palette().color(QPalette::Active, QPalette::Highlight));
+    drawGridValueCell(painter, rect, column, text, name, selected && KeyGrid->hasFocus(), bold, m_gridView->colours());
 }
 
 // --- The selection ---
@@ -464,7 +467,7 @@ void TMainForm::ValueSelMNUClick() {
 }
 
 void TMainForm::TreeViewCustomDrawItem(QStyleOptionViewItem& option, const KeyTreeItem* item) const {
-    if (m_selection) styleTreeItem(*m_selection, option, item);
+    if (m_selection) styleTreeItem(*m_selection, option, item, m_gridView->colours());
 }
 
 void TMainForm::showSelectionInMemo() {

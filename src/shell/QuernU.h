@@ -36,6 +36,7 @@ class QTreeWidgetItem;
 namespace quern {
 
 class ElidedLabel;
+class GridViewOptions;
 class QuernIniFile;
 class KeyTreeItem;
 class ReadOnlyBar;
@@ -233,6 +234,7 @@ private:
     std::unique_ptr<TTreeSel> m_selection;
     std::unique_ptr<reg::RegAccessor> m_registry;
     ValueGridModel* m_gridModel = nullptr;
+    GridViewOptions* m_gridView = nullptr;
     QTimer* m_changeTimer = nullptr;
     ReadOnlyBar* m_readOnlyBar = nullptr;
     SearchHitsPane* m_hitsPane = nullptr;

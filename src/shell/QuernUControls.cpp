@@ -5,6 +5,7 @@
 #include "import/ImportCommand.h"
 #include "search/SearchCommands.h"
 #include "search/SearchHitsPane.h"
+#include "shell/GridViewOptions.h"
 #include "shell/HiveCommands.h"
 #include "shell/PaneViews.h"
 #include "shell/RegistryNotice.h"
@@ -111,7 +112,7 @@ void TMainForm::buildControls() {
     KeyGrid->installEventFilter(this);
     KeyGrid->viewport()->installEventFilter(this);
     connect(KeyGrid->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
-        if (section == 0) applyDataColumnRule();
+        if (section != 1) applyDataColumnRule(); // the name or the type column
     });
     connect(KeyGrid, &QTableView::doubleClicked, this, [this] { ModifyMNUClick(); });
 
@@ -136,6 +137,7 @@ void TMainForm::buildControls() {
     Memo->setStatusTip(QStringLiteral("This is the list of selected keys"));
     layout->addWidget(Memo);
     setCentralWidget(central);
+    m_gridView = new GridViewOptions(*this, KeyGrid, m_gridModel, TreeView, Memo);
 
     // The hints keep the status bar's stretch; which registry is open, and whether it is
     // read-only, sit at its right end.
@@ -295,6 +297,7 @@ void TMainForm::buildMenus() {
     RefreshMNU = addItem(
         ViewMNU, QStringLiteral("&Refresh view"), QKeySequence(Qt::Key_F5), QStringLiteral("Refresh registry view"));
     connect(RefreshMNU, &QAction::triggered, this, &TMainForm::RefreshMNUClick);
+    m_gridView->addItems(ViewMNU);
 
     HelpMNU = bar->addMenu(QStringLiteral("&Help"));
     Contents1 = addItem(HelpMNU, QStringLiteral("Contents..."), QKeySequence(Qt::Key_F1), {});
