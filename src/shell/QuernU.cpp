@@ -11,6 +11,7 @@
 #include "shell/GridViewOptions.h"
 #include "shell/HelpU.h"
 #include "shell/HiveCommands.h"
+#include "shell/KeyDetailsPart.h"
 #include "shell/PaneViews.h"
 #include "shell/QuernSettings.h"
 #include "shell/RegistryNotice.h"
@@ -409,6 +410,7 @@ void TMainForm::FillGrid(KeyTreeItem* node) {
     if (node) fillGridRows(*m_registry, node, BinViewMode, DWViewMode, rows, m_gridView->texts());
     m_gridView->arrange(rows, DWViewMode);
     m_gridModel->setRows(std::move(rows));
+    m_keyDetails->showKey(keyPathOfNode(node));
     if (!node) return;
     applyDataColumnRule();
     KeyGrid->viewport()->update();

@@ -37,6 +37,7 @@ namespace quern {
 
 class ElidedLabel;
 class GridViewOptions;
+class KeyDetailsPart;
 class QuernIniFile;
 class KeyTreeItem;
 class ReadOnlyBar;
@@ -235,6 +236,7 @@ private:
     std::unique_ptr<reg::RegAccessor> m_registry;
     ValueGridModel* m_gridModel = nullptr;
     GridViewOptions* m_gridView = nullptr;
+    KeyDetailsPart* m_keyDetails = nullptr;
     QTimer* m_changeTimer = nullptr;
     ReadOnlyBar* m_readOnlyBar = nullptr;
     SearchHitsPane* m_hitsPane = nullptr;

@@ -7,6 +7,7 @@
 #include "search/SearchHitsPane.h"
 #include "shell/GridViewOptions.h"
 #include "shell/HiveCommands.h"
+#include "shell/KeyDetailsPart.h"
 #include "shell/PaneViews.h"
 #include "shell/RegistryNotice.h"
 #include "shell/ValueGridModel.h"
@@ -148,6 +149,7 @@ void TMainForm::buildControls() {
     m_locationLabel->setObjectName(QStringLiteral("LocationLabel"));
     m_locationLabel->setMaximumWidth(320);
     statusBar()->addPermanentWidget(m_locationLabel);
+    m_keyDetails = new KeyDetailsPart(m_store, statusBar(), KeyGrid, m_gridModel);
 
     setTabOrder(TreeView, KeyGrid);
     setTabOrder(KeyGrid, PathEdit);

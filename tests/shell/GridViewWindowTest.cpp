@@ -69,6 +69,10 @@ void clickHeader(TMainForm& form, int column) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
 }
 
+QString keyDetails(const TMainForm& form) {
+    return control<ElidedLabel>(form, "KeyDetailsLabel")->fullText();
+}
+
 // A dark desktop, as a dark theme gives one.
 QPalette darkPalette() {
     QPalette dark;
@@ -206,6 +210,44 @@ private slots:
             QCOMPARE(TreeView(again)->palette().color(QPalette::Base), darkPalette().color(QPalette::Base));
         }
         QApplication::setPalette(before);
+    }
+
+    // The status bar tells when the key was written, as the file's #time says, in local time,
+    // its counts, and the size of the value under the grid's cursor.
+    void statusBarTellsTheKeysTimeCountsAndValueSize() {
+        const char* zone = std::getenv("TZ");
+        const QByteArray savedZone = zone ? QByteArray(zone) : QByteArray();
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        {
+            TempDir dir;
+            setQuernSettingsFileName(dir / "settings.ini");
+            std::filesystem::create_directories(dir / "prefix");
+            copySamplePrefix(dir / "prefix");
+            reg::WinePrefixStore store(testPrefixOptions(dir / "prefix", dir / "servers"));
+            TMainForm form(store);
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            form.GoToPath(QStringLiteral("HKEY_CURRENT_USER\\Control Panel\\Desktop"));
+            form.flushTreeChange();
+            // [Control Panel\\Desktop] has #time=1dd86825f56f9b8, one subkey and 24 values.
+            QCOMPARE(keyDetails(form), QStringLiteral("Written 2026-12-07 19:37:19 \u00b7 1 subkey \u00b7 24 values"));
+            const int caret = rowOf(form, "CaretWidth");
+            form.focusValueRow(static_cast<std::size_t>(caret));
+            QVERIFY(keyDetails(form).endsWith(QStringLiteral("\u00b7 value 4 bytes")));
+            form.GoToPath(QStringLiteral("HKEY_CURRENT_USER"));
+            form.flushTreeChange();
+            QVERIFY(keyDetails(form).contains(QStringLiteral(" subkeys \u00b7 0 values")));
+            form.GoToPath(QString());
+            form.flushTreeChange();
+            QCOMPARE(keyDetails(form), QString()); // the top node is no key
+            setQuernSettingsFileName({});
+        }
+        if (savedZone.isEmpty())
+            ::unsetenv("TZ");
+        else
+            ::setenv("TZ", savedZone.constData(), 1);
+        ::tzset();
     }
 };
 
