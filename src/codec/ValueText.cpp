@@ -224,10 +224,8 @@ std::string multiStringReadable(std::span<const std::uint8_t> raw) {
         if (!first) text += kMultiStringSeparator;
         first = false;
         for (const char c : reg::toUtf8(string)) {
-            if (c == '\r')
-                text += "\xE2\x90\x8D"; // U+240D
-            else if (c == '\n')
-                text += "\xE2\x90\x8A"; // U+240A
+            if (c == '\r' || c == '\n')
+                text += "\xE2\x86\xB5"; // U+21B5, the return arrow
             else
                 text.push_back(c);
         }

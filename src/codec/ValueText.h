@@ -37,17 +37,18 @@ enum BinaryViewMode : int { kBytesHex = 0, kBytesDecimal = 1, kBytesCharacters =
 [[nodiscard]] std::string gridText(
     std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode);
 
-// What stands between two strings of a multi-string in readableGridText: U+2400, the symbol for
-// NUL, the very unit that separates them in the data. It adds no spaces, so a string's own
-// leading and trailing blanks stay visible, and no ordinary text holds it.
-inline constexpr std::string_view kMultiStringSeparator = "\xE2\x90\x80";
+// What stands between two strings of a multi-string in readableGridText: a pilcrow with a space
+// on each side, " \u00b6 ". Every font of the desktop has it (unlike the control pictures), it reads
+// as a break between two texts, and the lists a registry keeps (paths, file names, commands) hold
+// it no more than they hold a NUL; the separators they use themselves (|, ;, commas) stay theirs.
+inline constexpr std::string_view kMultiStringSeparator = " \xC2\xB6 ";
 
 // The grid's cell while its Type column names each value's type, so that the cell need not show
 // the bytes to tell the kinds apart. In the characters view (binaryMode 2) a multi-string shows its
-// strings with kMultiStringSeparator between them (line breaks as their control pictures, U+240D and
-// U+240A), a QWORD of eight bytes and a big-endian DWORD of four bytes show their number by
-// dwordMode (the big-endian one as a DWORD shows, the QWORD unsigned in decimal); everything else,
-// and every kind in the other views, is gridText.
+// strings with kMultiStringSeparator between them (a line break inside one as U+21B5, so that the
+// cell keeps one line), a QWORD of eight bytes and a big-endian DWORD of four bytes show their
+// number by dwordMode (the big-endian one as a DWORD shows, the QWORD unsigned in decimal);
+// everything else, and every kind in the other views, is gridText.
 [[nodiscard]] std::string readableGridText(
     std::uint32_t type, std::span<const std::uint8_t> raw, int binaryMode, int dwordMode);
 

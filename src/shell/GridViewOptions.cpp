@@ -18,7 +18,6 @@ namespace quern {
 namespace {
 
 constexpr int kTypeColumn = 2;
-constexpr int kDefaultTypeWidth = 110; // REG_EXPAND_SZ whole; longer names are cut at the edge
 
 constexpr const char* kTypeColumnPreference = "grid.typeColumn";
 constexpr const char* kTypeWidthPreference = "grid.typeColumnWidth";
@@ -49,7 +48,9 @@ GridViewOptions::GridViewOptions(
     QHeaderView* header = m_grid->horizontalHeader();
     // Name, Type, Data: the data, the widest, keeps the rest of the row, as the column rule wants.
     header->moveSection(kTypeColumn, 1);
-    header->resizeSection(kTypeColumn, kDefaultTypeWidth);
+    // Wide enough for every name but the two resource lists' long ones.
+    m_defaultTypeWidth = m_grid->fontMetrics().horizontalAdvance(QStringLiteral("REG_DWORD_BIG_ENDIAN")) + 12;
+    header->resizeSection(kTypeColumn, m_defaultTypeWidth);
     header->setSectionsClickable(true);
     m_grid->setColumnHidden(kTypeColumn, true);
     connect(header, &QHeaderView::sectionClicked, this, [this](int column) { sortBy(column); });
@@ -63,8 +64,8 @@ void GridViewOptions::load() {
     m_desktopColours = preferences.flag(kDesktopColoursPreference);
     m_sort = gridSortFrom(preferences.number(kSortColumnPreference, 0), preferences.flag(kSortDescendingPreference));
     if (m_sort.column == GridColumn::Type && !m_typeColumn) m_sort = {};
-    const int width = preferences.number(kTypeWidthPreference, kDefaultTypeWidth);
-    m_grid->horizontalHeader()->resizeSection(kTypeColumn, width > 0 ? width : kDefaultTypeWidth);
+    const int width = preferences.number(kTypeWidthPreference, m_defaultTypeWidth);
+    m_grid->horizontalHeader()->resizeSection(kTypeColumn, width > 0 ? width : m_defaultTypeWidth);
     m_grid->setColumnHidden(kTypeColumn, !m_typeColumn);
     if (m_typeItem) m_typeItem->setChecked(m_typeColumn);
     if (m_coloursItem) m_coloursItem->setChecked(m_desktopColours);
@@ -153,7 +154,7 @@ bool GridViewOptions::eventFilter(QObject* watched, QEvent* event) {
 void GridViewOptions::keepTypeColumnWidth() {
     if (!m_typeColumn) return;
     const int width = m_grid->columnWidth(kTypeColumn);
-    if (width == m_window.preferences().number(kTypeWidthPreference, kDefaultTypeWidth)) return;
+    if (width == m_window.preferences().number(kTypeWidthPreference, m_defaultTypeWidth)) return;
     m_window.preferences().setNumber(kTypeWidthPreference, width);
     m_window.preferencesChanged();
 }

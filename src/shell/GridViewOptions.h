@@ -66,6 +66,7 @@ private:
     QPlainTextEdit* m_memo;
     QAction* m_typeItem = nullptr;
     QAction* m_coloursItem = nullptr;
+    int m_defaultTypeWidth = 0;
     bool m_typeColumn = false;
     bool m_desktopColours = false;
     GridSort m_sort;

@@ -127,7 +127,10 @@ void drawGridValueCell(QPainter& painter, const QRect& rect, int column, const Q
                 icon.paint(&painter, QRect(rect.left() + 2, rect.top(), 16, 16));
             }
         } else if (column == 2) {
-            painter.drawText(rect.adjusted(2, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+            // A name cut short says so: 0x and REG_ names differ only at their ends.
+            const QRect room = rect.adjusted(2, 1, 0, 0);
+            painter.drawText(room, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                painter.fontMetrics().elidedText(text, Qt::ElideRight, room.width()));
         } else {
             painter.drawText(rect.adjusted(2, 1, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                 text.isEmpty() ? QStringLiteral("[ Empty binary data ]") : text);

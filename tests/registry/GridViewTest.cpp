@@ -82,6 +82,7 @@ TEST(GridView, TypeColumnNamesEveryTypeAndPadsTheOthers) {
 
 TEST(GridView, ReadableTextsOnlyInTheCharactersView) {
     const std::string nul(kMultiStringSeparator);
+    EXPECT_EQ(nul, " \xC2\xB6 ");
     struct Case {
         std::uint32_t type;
         std::vector<std::uint8_t> raw;
@@ -91,7 +92,7 @@ TEST(GridView, ReadableTextsOnlyInTheCharactersView) {
     const std::vector<Case> table {
         { reg::kRegMultiSz, utf16zBytes(std::u16string(u"one\0 two \0\0three\0", 17)), kDwordDecimal,
             "one" + nul + " two " + nul + nul + "three" },
-        { reg::kRegMultiSz, utf16zBytes(std::u16string(u"x\r\ny\0", 5)), kDwordDecimal, "x\xE2\x90\x8D\xE2\x90\x8Ay" },
+        { reg::kRegMultiSz, utf16zBytes(std::u16string(u"x\r\ny\0", 5)), kDwordDecimal, "x\xE2\x86\xB5\xE2\x86\xB5y" },
         { reg::kRegMultiSz, utf16zBytes(std::u16string(u"caf\u00e9\0", 5)), kDwordDecimal, "caf\xC3\xA9" },
         { reg::kRegQword, bytes({ 0, 0, 0, 0, 1, 0, 0, 0 }), kDwordDecimal, "4294967296" },
         { reg::kRegQword, bytes({ 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff }), kDwordDecimal,
