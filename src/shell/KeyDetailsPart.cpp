@@ -55,8 +55,8 @@ void KeyDetailsPart::showValue() {
 
 bool KeyDetailsPart::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize) {
-        // The hints keep most of the bar.
-        m_label->setMaximumWidth(std::max(160, static_cast<QWidget*>(watched)->width() / 3));
+        // The hints keep more than half of the bar.
+        m_label->setMaximumWidth(std::max(160, static_cast<QWidget*>(watched)->width() * 2 / 5));
     }
     return false;
 }
