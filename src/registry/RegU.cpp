@@ -1,5 +1,7 @@
 #include "registry/RegU.h"
 
+#include "registry/GridOrder.h"
+
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 
@@ -164,8 +166,9 @@ void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMo
         renderRow(row, binaryMode, dwordMode, texts);
         rows.push_back(std::move(row));
     }
-    std::stable_sort(
-        rows.begin(), rows.end(), [](const ValueRow& a, const ValueRow& b) { return nameLess(a.name, b.name); });
+    // By name, the default value first: the grid's own order, sorted through an index so that a key
+    // of 100,000 values moves each row once.
+    sortValueRows(rows, GridSort {}, dwordMode);
 }
 
 ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode) {
