@@ -3,6 +3,8 @@
 #include "codec/NumberText.h"
 #include "codec/Utf.h"
 
+#include <algorithm>
+
 namespace quern::codec {
 
 std::string stringUpToNul(std::span<const std::uint8_t> data) {
@@ -34,6 +36,41 @@ std::u16string joinMultiString(std::span<const std::u16string_view> strings) {
     }
     units.push_back(u'\0'); // the empty string that closes the list
     return units;
+}
+
+MultiStringLines multiStringLines(std::span<const std::uint8_t> data) {
+    const std::u16string units = reg::unitsFromUtf16LE(data);
+    MultiStringLines lines;
+    if (data.size() % 2) lines.losses |= kMultiStringOddByte;
+    std::vector<std::u16string_view> strings = splitMultiString(units);
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        if (i) lines.text.push_back(u'\n');
+        lines.text += strings[i];
+        if (strings[i].find(u'\n') != std::u16string_view::npos) lines.losses |= kMultiStringLineBreak;
+    }
+    // The end as the text writes it: the strings up to the last one that is not empty.
+    while (!strings.empty() && strings.back().empty())
+        strings.pop_back();
+    const std::u16string canonical = joinMultiString(strings);
+    if (canonical != units) {
+        // Data that ends in its closing NUL (a second NUL after a string's own, or the one NUL
+        // of no strings) only has more NULs than the text keeps; any other misses its end.
+        const bool closed = units.size() >= 2 ? units.ends_with(std::u16string_view(u"\0\0", 2)) : units == canonical;
+        lines.losses |= closed ? kMultiStringExtraEnd : kMultiStringNoEnd;
+    }
+    return lines;
+}
+
+std::vector<std::uint8_t> multiStringFromLines(std::u16string_view text) {
+    std::vector<std::u16string_view> strings;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find(u'\n', start), text.size());
+        strings.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    while (!strings.empty() && strings.back().empty())
+        strings.pop_back();
+    return reg::utf16LEBytes(joinMultiString(strings));
 }
 
 void appendHexBytes(

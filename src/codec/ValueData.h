@@ -25,6 +25,30 @@ namespace quern::codec {
 // The caller keeps empty strings out, as one would end the list early.
 [[nodiscard]] std::u16string joinMultiString(std::span<const std::u16string_view> strings);
 
+// A multi-string as lines of text, one string a line, as the value editor shows it. The lines
+// are the strings split at each NUL, with '\n' between them; an empty line before the last
+// non-empty one is an empty string of the list. Text back to data: the lines in order, empty lines
+// at the end left out, each string with its NUL, then the closing NUL (one NUL alone for no
+// strings).
+//
+// Not every shape of data has a text that gives it back; what the text cannot hold is told, so
+// that the editor can leave such data as it is until the user changes the text.
+enum MultiStringLoss : unsigned {
+    kMultiStringExact = 0,
+    kMultiStringOddByte = 1, // an odd byte count: the last byte is no part of any character
+    kMultiStringLineBreak = 2, // a string holds a line break, which its line would split
+    kMultiStringNoEnd = 4, // the data does not end in the closing NUL, which the text adds back
+    kMultiStringExtraEnd = 8, // NULs beyond the closing one (empty strings at the end)
+};
+
+struct MultiStringLines {
+    std::u16string text;
+    unsigned losses = kMultiStringExact; // MultiStringLoss flags; exact when none
+};
+
+[[nodiscard]] MultiStringLines multiStringLines(std::span<const std::uint8_t> data);
+[[nodiscard]] std::vector<std::uint8_t> multiStringFromLines(std::u16string_view text);
+
 // How many digits a byte takes: always two (0A), or as few as its value needs (A), as REGEDIT4
 // files write them.
 enum class ByteDigits { Two, Fewest };
