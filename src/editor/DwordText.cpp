@@ -55,4 +55,13 @@ std::string dwordText(std::uint32_t value, DwordBase base) {
     return codec::formatUnsigned(value, radix(base));
 }
 
+std::optional<std::uint64_t> parseQword(std::string_view digits, DwordBase base) {
+    if (digits.empty()) return 0u;
+    return codec::parseUnsigned(digits, radix(base), 64);
+}
+
+std::string qwordText(std::uint64_t value, DwordBase base) {
+    return codec::formatUnsigned(value, radix(base));
+}
+
 } // namespace quern

@@ -8,7 +8,7 @@
 
 namespace quern {
 
-// The input bases of the DWORD page, in the order of its radio items.
+// The input bases of the DWORD and QWORD pages, in the order of their radio items.
 enum class DwordBase { Binary, Decimal, Hex };
 
 // Whether the character is a digit of the base: 0 and 1; 0 to 9; 0 to 9 and A to F in either case.
@@ -28,5 +28,9 @@ enum class DwordBase { Binary, Decimal, Hex };
 // The number in the base, without leading zeros ("0" for zero): binary digits of all 32 bits,
 // unsigned decimal, upper-case hex.
 [[nodiscard]] std::string dwordText(std::uint32_t value, DwordBase base);
+
+// The same for the QWORD page: 64 bits, decimal 0 to 18446744073709551615.
+[[nodiscard]] std::optional<std::uint64_t> parseQword(std::string_view digits, DwordBase base);
+[[nodiscard]] std::string qwordText(std::uint64_t value, DwordBase base);
 
 } // namespace quern

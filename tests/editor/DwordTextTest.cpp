@@ -80,3 +80,34 @@ TEST(DwordText, KeepsOnlyTheDigitsOfTheBaseAndTheCaretWithThem) {
         EXPECT_EQ(isDwordDigit(c, DwordBase::Hex), std::isxdigit(static_cast<unsigned char>(c)) != 0);
     }
 }
+
+// The QWORD page's numbers at their limits, in every base, against the C library; one digit more
+// than 64 bits hold is refused, never cut to its low bits.
+TEST(DwordText, QwordsReadAndWriteAllSixtyFourBits) {
+    for (std::uint64_t value : { std::uint64_t { 0 }, std::uint64_t { 1 }, std::uint64_t { 0xFFFFFFFF },
+             std::uint64_t { 1 } << 32, (std::uint64_t { 1 } << 32) + 1, std::uint64_t { 0x8000000000000000 },
+             std::uint64_t { 0x0102030405060708 }, ~std::uint64_t { 0 } }) {
+        char hex[24];
+        char decimal[24];
+        std::snprintf(hex, sizeof hex, "%" PRIX64, value);
+        std::snprintf(decimal, sizeof decimal, "%" PRIu64, value);
+        std::string bits = std::bitset<64>(value).to_string();
+        bits = value == 0 ? "0" : bits.substr(bits.find('1'));
+        const std::pair<DwordBase, std::string> forms[]
+            = { { DwordBase::Hex, hex }, { DwordBase::Decimal, decimal }, { DwordBase::Binary, bits } };
+        for (const auto& [base, text] : forms) {
+            EXPECT_EQ(qwordText(value, base), text) << value;
+            EXPECT_EQ(parseQword(text, base), value) << text;
+        }
+    }
+    EXPECT_EQ(parseQword("4294967296", DwordBase::Decimal), std::uint64_t { 1 } << 32) << "2^32 needs no trick";
+    EXPECT_EQ(parseQword("18446744073709551615", DwordBase::Decimal), ~std::uint64_t { 0 });
+    EXPECT_FALSE(parseQword("18446744073709551616", DwordBase::Decimal));
+    EXPECT_FALSE(parseQword("1" + std::string(16, '0'), DwordBase::Hex)) << "seventeen hex digits";
+    EXPECT_EQ(parseQword(std::string(20, '0') + "FFFFFFFFFFFFFFFF", DwordBase::Hex), ~std::uint64_t { 0 });
+    EXPECT_FALSE(parseQword(std::string(65, '1'), DwordBase::Binary));
+    EXPECT_FALSE(parseQword("12x", DwordBase::Decimal)) << "digits only";
+    EXPECT_FALSE(parseQword("2", DwordBase::Binary));
+    for (DwordBase base : kBases)
+        EXPECT_EQ(parseQword("", base), 0u) << "an empty field is 0";
+}
