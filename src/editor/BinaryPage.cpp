@@ -1,5 +1,7 @@
 #include "editor/BinaryPage.h"
 
+#include "codec/NumberText.h"
+#include "codec/ValueData.h"
 #include "codec/ValueText.h"
 
 #include <algorithm>
@@ -58,6 +60,18 @@ std::optional<std::int32_t> cellNumber(std::string_view text) {
     return static_cast<std::int32_t>(number);
 }
 
+std::optional<std::uint32_t> hexCellNumber(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    if (text.starts_with('$'))
+        text.remove_prefix(1);
+    else if (text.starts_with("0x") || text.starts_with("0X"))
+        text.remove_prefix(2);
+    const auto number = codec::parseUnsigned(text, 16, 32);
+    if (!number) return std::nullopt;
+    return static_cast<std::uint32_t>(*number);
+}
+
 std::string BinToStr(std::span<const std::uint8_t> bytes) {
     std::string line(bytes.size(), ' ');
     std::transform(bytes.begin(), bytes.end(), line.begin(), lineCharacter);
@@ -74,6 +88,21 @@ std::optional<std::uint8_t> byteOfCharacter(char16_t c) {
 
 BinaryCellError::BinaryCellError(const std::string& text)
     : std::runtime_error("'" + text + "' is not a valid integer value") {
+}
+
+std::optional<std::uint8_t> BinaryPage::cellByte(std::string_view text) const {
+    if (m_hex) {
+        if (const auto number = hexCellNumber(text)) return static_cast<std::uint8_t>(*number & 0xFF);
+    } else if (const auto number = cellNumber(text)) {
+        return static_cast<std::uint8_t>(*number & 0xFF);
+    }
+    return std::nullopt;
+}
+
+void BinaryPage::setHexCells(bool hex) {
+    if (hex == m_hex) return;
+    m_hex = hex;
+    rebuildGrid();
 }
 
 void BinaryPage::BinToGrid(std::span<const std::uint8_t> bytes) {
@@ -93,6 +122,11 @@ std::string BinaryPage::cellText(std::size_t index) const {
     if (index >= m_shown.size()) return {};
     switch (m_shown[index]) {
     case kNumber:
+        if (m_hex) {
+            std::string digits;
+            codec::appendHexBytes(digits, std::span(&m_bytes[index], 1), {});
+            return digits;
+        }
         return std::to_string(m_bytes[index]);
     case kDoubleZero:
         return "00";
@@ -126,9 +160,9 @@ void BinaryPage::setCellText(std::size_t index, std::string_view text) {
         m_bytes.resize(index + 1, 0);
         m_line.resize(index + 1, ' ');
     }
-    if (const auto number = cellNumber(text)) {
-        m_bytes[index] = static_cast<std::uint8_t>(*number & 0xFF);
-        m_line[index] = lineCharacter(m_bytes[index]);
+    if (const auto byte = cellByte(text)) {
+        m_bytes[index] = *byte;
+        m_line[index] = lineCharacter(*byte);
     }
 }
 
@@ -142,7 +176,7 @@ bool BinaryPage::canMoveTo(std::size_t index) const {
 void BinaryPage::leaveCell(std::size_t index) {
     if (index >= m_shown.size() || m_shown[index] != kTyped) return;
     const std::string& text = m_typed.at(index);
-    if (trimmed(text).empty() || cellNumber(text)) return;
+    if (trimmed(text).empty() || cellByte(text)) return;
     m_typed.erase(index);
     m_shown[index] = index < m_bytes.size() ? (m_bytes[index] == 0 ? kDoubleZero : kNumber) : kEmpty;
 }
@@ -174,7 +208,7 @@ void BinaryPage::rebuildGrid() {
 
 std::optional<std::size_t> BinaryPage::invalidCell() const {
     for (const auto& [index, text] : m_typed)
-        if (!trimmed(text).empty() && !cellNumber(text)) return index;
+        if (!trimmed(text).empty() && !cellByte(text)) return index;
     return std::nullopt;
 }
 

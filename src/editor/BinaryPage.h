@@ -17,6 +17,10 @@ namespace quern {
 // for any other text.
 [[nodiscard]] std::optional<std::int32_t> cellNumber(std::string_view text);
 
+// A number as the cells read it in hex: optional leading blanks, an optional "$" or "0x", then
+// hex digits in either case that fit 32 bits. Nothing for any other text.
+[[nodiscard]] std::optional<std::uint32_t> hexCellNumber(std::string_view text);
+
 // The character line for the bytes: each byte's own code, a blank for a zero byte.
 [[nodiscard]] std::string BinToStr(std::span<const std::uint8_t> bytes);
 
@@ -52,6 +56,12 @@ public:
     [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return m_bytes; }
     // One character per byte, a blank for a zero byte.
     [[nodiscard]] const std::string& line() const { return m_line; }
+
+    // Cells in hex: each byte as two hex digits, typed text read as hex digits (hexCellNumber).
+    // Off, as at first, they are decimal (cellNumber). Switching shows every byte anew in the
+    // other base; text that is no number gives way to its byte, as when its cell is left.
+    void setHexCells(bool hex);
+    [[nodiscard]] bool hexCells() const { return m_hex; }
 
     // The text of the cell of a byte index: its number, "00" for a zero byte under a blank of the
     // line, what the user typed, or nothing.
@@ -96,6 +106,8 @@ public:
 private:
     enum Shown : std::uint8_t { kEmpty, kNumber, kDoubleZero, kTyped };
     void resizeRows(std::size_t rows);
+    // The byte a cell's text stands for in the page's base: the number's low 8 bits.
+    [[nodiscard]] std::optional<std::uint8_t> cellByte(std::string_view text) const;
 
     std::vector<std::uint8_t> m_bytes;
     std::string m_line;
@@ -103,6 +115,7 @@ private:
     // or a new value's) still has its empty row: without a cell there is nowhere to type.
     std::vector<Shown> m_shown = std::vector<Shown>(kColumns, kEmpty);
     std::map<std::size_t, std::string> m_typed; // the text of kTyped cells
+    bool m_hex = false;
 };
 
 } // namespace quern

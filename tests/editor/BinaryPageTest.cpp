@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -184,4 +185,52 @@ TEST(BinaryPage, CharactersTakeTheBytesTheGridShowsThemAs) {
     EXPECT_FALSE(byteOfCharacter(u'\u4e2d')) << "a character no byte shows as";
     const std::string line = BinToStr(Bytes { 0, 1, 0xff });
     EXPECT_EQ(line, std::string("\x20\x01\xff"));
+}
+
+// Cells in hex show each byte as two digits and read what is typed as hex; switching the base back
+// and forth between random cell and line edits never changes a byte, against plain bytes.
+TEST(BinaryPage, HexCellsShowAndReadTheSameBytes) {
+    const std::pair<const char*, std::optional<std::uint32_t>> cases[]
+        = { { "ff", 255 }, { "0A", 10 }, { " 1f", 31 }, { "$7F", 127 }, { "0x100", 256 }, { "FFFFFFFF", 0xFFFFFFFF },
+              { "100000000", std::nullopt }, { "", std::nullopt }, { "g", std::nullopt }, { "-1", std::nullopt },
+              { "1 ", std::nullopt }, { "0x", std::nullopt } };
+    for (const auto& [text, number] : cases)
+        EXPECT_EQ(hexCellNumber(text), number) << '"' << text << '"';
+
+    std::mt19937 random(99);
+    BinaryPage page;
+    page.BinToGrid(Bytes { 0, 10, 255 });
+    page.setHexCells(true);
+    EXPECT_EQ(cells(page), (std::vector<std::string> { "00", "0A", "FF", "", "", "", "", "" }));
+    Bytes oracle = page.bytes();
+    for (int round = 0; round < 1000; ++round) {
+        const int what = static_cast<int>(random() % 4);
+        if (what == 0) {
+            page.setHexCells(!page.hexCells());
+        } else if (what == 1) {
+            const std::size_t at = random() % (oracle.size() + 1);
+            const std::string inserted(1, static_cast<char>(random() % 256));
+            page.editLine(at, 0, inserted);
+            oracle.insert(oracle.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
+        } else {
+            const std::size_t index = random() % (oracle.size() + 1);
+            if (!page.canMoveTo(index)) continue;
+            const unsigned number = static_cast<unsigned>(random() % 0x400);
+            char text[16];
+            std::snprintf(text, sizeof text, page.hexCells() ? (random() % 2 ? "%x" : "0x%X") : "%u", number);
+            page.setCellText(index, text);
+            if (index >= oracle.size()) oracle.resize(index + 1, 0);
+            oracle[index] = static_cast<std::uint8_t>(number & 0xFF);
+            if (random() % 3 == 0) page.setCellText(index, "zz"); // no number in either base
+            page.leaveCell(index);
+        }
+        ASSERT_EQ(page.GridToBin(), oracle) << "round " << round;
+        ASSERT_EQ(page.line(), BinToStr(oracle));
+    }
+    page.setHexCells(true);
+    for (std::size_t i = 0; i < oracle.size(); ++i) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02X", oracle[i]);
+        ASSERT_EQ(page.cellText(i), digits);
+    }
 }
