@@ -127,6 +127,7 @@ protected:
                 if (current.isValid()) emit m_grid.enterPressed(BinGridView::byteIndex(current));
                 return true;
             }
+            if (auto* editor = qobject_cast<QLineEdit*>(object); editor && m_grid.moveByKey(*key, *editor)) return true;
         }
         return QStyledItemDelegate::eventFilter(object, event);
     }
@@ -163,6 +164,46 @@ std::size_t BinGridView::byteIndex(const QModelIndex& index) {
 QModelIndex BinGridView::cellOf(std::size_t byte) const {
     return m_model->index(
         static_cast<int>(byte / BinaryPage::kColumns), static_cast<int>(byte % BinaryPage::kColumns) + 1);
+}
+
+bool BinGridView::moveToByte(std::size_t byte) {
+    const QModelIndex target = cellOf(byte);
+    if (target == currentIndex() || !BinGridSelectCell(target)) return false;
+    setCurrentIndex(target);
+    scrollTo(target);
+    return true;
+}
+
+bool BinGridView::moveByKey(const QKeyEvent& key, const QLineEdit& editor) {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || current.column() < 1 || (key.modifiers() & (Qt::ShiftModifier | Qt::AltModifier)))
+        return false;
+    const std::size_t byte = byteIndex(current);
+    const std::size_t rowStart = byte - byte % BinaryPage::kColumns;
+    const std::size_t count = m_page.bytes().size();
+    // A cell's text whole selected, as the editor opens, is at both of its edges.
+    const bool whole = editor.selectedText() == editor.text();
+    const bool atStart = whole || (!editor.hasSelectedText() && editor.cursorPosition() == 0);
+    const bool atEnd = whole || (!editor.hasSelectedText() && editor.cursorPosition() == editor.text().size());
+    const bool control = key.modifiers() & Qt::ControlModifier;
+    switch (key.key()) {
+    case Qt::Key_Left:
+        return !control && atStart && byte > 0 && moveToByte(byte - 1);
+    case Qt::Key_Right:
+        return !control && atEnd && moveToByte(byte + 1);
+    case Qt::Key_Home:
+        (void)moveToByte(control ? 0 : rowStart);
+        return true;
+    case Qt::Key_End: {
+        // The last byte of the row (of the value): the cells after the data hold none.
+        const std::size_t first = control ? 0 : rowStart;
+        const std::size_t end = control ? count : std::min(rowStart + BinaryPage::kColumns, count);
+        (void)moveToByte(end > first ? end - 1 : first);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 bool BinGridView::BinGridSelectCell(const QModelIndex& index) const {

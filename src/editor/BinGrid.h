@@ -10,6 +10,9 @@
 #include <functional>
 #include <string>
 
+class QKeyEvent;
+class QLineEdit;
+
 namespace quern {
 
 // The byte grid's cells over a BinaryPage: column 0 the offset of the row's first byte in hex,
@@ -47,6 +50,12 @@ public:
     [[nodiscard]] BinGridModel& gridModel() { return *m_model; }
     [[nodiscard]] static std::size_t byteIndex(const QModelIndex& index);
     [[nodiscard]] QModelIndex cellOf(std::size_t byteIndex) const;
+    // Makes the cell of a byte index the current one, where the grid allows it; false otherwise.
+    bool moveToByte(std::size_t byteIndex);
+    // The moves of a hex editor, by a key pressed in the cell editor: Left and Right at the edge of
+    // the cell's text to the cell before or after (across rows), Home and End to the first and last
+    // byte of the row, Ctrl+Home and Ctrl+End to those of the value. True when the key was one.
+    bool moveByKey(const QKeyEvent& key, const QLineEdit& editor);
     // Whether the cell of a byte index is drawn highlighted: set by the dialog.
     std::function<bool(std::size_t)> highlighted;
 
