@@ -12,6 +12,35 @@
 
 namespace quern {
 
+namespace {
+
+void tell(CommandWindow& window, const QString& text) {
+    QMessageBox::warning(window.widget(), QStringLiteral("Quern"), text);
+}
+
+// Shows the key's values again and puts the grid's cursor on the value the dialog left, or says
+// it is missing.
+void showValueRow(CommandWindow& window, KeyTreeItem* node, const std::string& name) {
+    window.FillGrid(node);
+    const std::vector<ValueRow>& now = window.valueRows();
+    const auto found = std::find_if(now.begin(), now.end(), [&](const ValueRow& value) { return value.name == name; });
+    if (found == now.end()) {
+        tell(window, QStringLiteral("Cannot create value"));
+        return;
+    }
+    window.focusValueRow(static_cast<std::size_t>(found - now.begin()));
+}
+
+} // namespace
+
+bool runEditForm(
+    CommandWindow& window, reg::RegAccessor& registry, EditRequest& request, std::optional<std::uint32_t> newType) {
+    TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
+    if (newType) dialog.startNewValueAs(*newType);
+    dialog.usePreferences(window.preferences(), [&window] { window.preferencesChanged(); });
+    return dialog.exec() == QDialog::Accepted;
+}
+
 void runModify(CommandWindow& window) {
     if (window.focusedPane() == CommandWindow::Pane::Tree) {
         runRenameKey(window);
@@ -32,24 +61,28 @@ void runModify(CommandWindow& window) {
     reg::RegAccessor registry(window.store());
     if (!openKeyPath(registry, request.EditKeyPath, reg::Access::Full)
         && !openKeyPath(registry, request.EditKeyPath, reg::Access::Read)) {
-        QMessageBox::warning(window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot Open key"));
+        tell(window, QStringLiteral("Cannot Open key"));
         return;
     }
-    bool accepted = false;
-    {
-        TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
-        accepted = dialog.exec() == QDialog::Accepted;
-    }
-    if (!accepted) return;
-    window.FillGrid(node);
-    const std::vector<ValueRow>& now = window.valueRows();
-    const auto found = std::find_if(
-        now.begin(), now.end(), [&](const ValueRow& value) { return value.name == request.EditItemName; });
-    if (found == now.end()) {
-        QMessageBox::warning(window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot create value"));
+    if (runEditForm(window, registry, request)) showValueRow(window, node, request.EditItemName);
+}
+
+void newValueOfType(CommandWindow& window, std::uint32_t type) {
+    KeyTreeItem* node = window.currentNode();
+    if (!node || node->level() == 0) return;
+    EditRequest request;
+    request.IsValueEdit = true;
+    request.IsNewItem = true;
+    request.EditKeyPath = keyPathOfNode(node);
+    reg::RegAccessor registry(window.store());
+    if (!openKeyPath(registry, request.EditKeyPath, reg::Access::Full)) {
+        const std::string why = window.store().readOnlyReason();
+        tell(window,
+            why.empty() ? QStringLiteral("Cannot Open key")
+                        : QStringLiteral("Cannot Open key: ") + QString::fromStdString(why));
         return;
     }
-    window.focusValueRow(static_cast<std::size_t>(found - now.begin()));
+    if (runEditForm(window, registry, request, type)) showValueRow(window, node, request.EditItemName);
 }
 
 } // namespace quern

@@ -2,6 +2,7 @@
 
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
+#include "editor/EditCommands.h"
 #include "editor/ModiFormU.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
@@ -163,11 +164,7 @@ void runNew(CommandWindow& window) {
     request.EditKeyPath = keyPathOfNode(node);
     reg::RegAccessor registry(window.store());
     if (!openForCommand(window, registry, request.EditKeyPath)) return;
-    bool accepted = false;
-    {
-        TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
-        accepted = dialog.exec() == QDialog::Accepted;
-    }
+    const bool accepted = runEditForm(window, registry, request);
     if (!accepted) return;
     if (request.IsValueEdit) {
         showValueRow(window, node, request.EditItemName);
@@ -195,11 +192,7 @@ void runRenameKey(CommandWindow& window) {
     request.EditKeyPath = parentPath(keyPathOfNode(node));
     reg::RegAccessor registry(window.store());
     if (!openForCommand(window, registry, request.EditKeyPath)) return;
-    bool accepted = false;
-    {
-        TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
-        accepted = dialog.exec() == QDialog::Accepted;
-    }
+    const bool accepted = runEditForm(window, registry, request);
     if (!accepted || request.EditItemName == node->nodeText()) return;
     auto* parent = static_cast<KeyTreeItem*>(node->parent());
     const bool hasSubkeys = node->markedHasChildren();

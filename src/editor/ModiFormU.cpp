@@ -1,15 +1,20 @@
 #include "editor/ModiFormU.h"
 
 #include "codec/NumberText.h"
+#include "codec/RegData.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
 #include "editor/BinGrid.h"
+#include "editor/MultiStringPage.h"
+#include "editor/QwordPage.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
 #include "store/KeyWalk.h"
+#include "window/Preferences.h"
 #include "window/QuernIcons.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -17,6 +22,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -49,6 +55,9 @@ DwordBase baseOfViewMode(int mode) {
     }
 }
 
+// Whether the byte grid shows hex cells, in preferences.ini.
+constexpr const char* kHexCellsPreference = "ByteGridHex";
+
 constexpr int kNamePanelHeight = 68;
 constexpr int kButtonPanelHeight = 44;
 
@@ -78,7 +87,16 @@ void TEditForm::buildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    buildNamePanel(*layout);
+    buildValuePanel(*layout);
+    buildButtonPanel(*layout);
+    setTabOrder(EditName, PageControl);
+    setTabOrder(PageControl, OKBtn);
+    setTabOrder(OKBtn, CancelBTN);
+    connectControls();
+}
 
+void TEditForm::buildNamePanel(QVBoxLayout& layout) {
     NamePanel = new QFrame(this);
     NamePanel->setFixedHeight(kNamePanelHeight);
     LabName = new QLabel(NamePanel);
@@ -95,15 +113,17 @@ void TEditForm::buildControls() {
     bold.setBold(true);
     LabValuepath->setFont(bold);
     LabValuepath->setGeometry(100, 6, 190, 19);
-    layout->addWidget(NamePanel);
+    layout.addWidget(NamePanel);
+}
 
+void TEditForm::buildValuePanel(QVBoxLayout& layout) {
     ValuePanel = new QFrame(this);
     auto* valueLayout = new QVBoxLayout(ValuePanel);
     valueLayout->setContentsMargins(6, 2, 6, 2);
     PageControl = new QTabWidget(ValuePanel);
     PageControl->setToolTip(QStringLiteral("Choose the new type for this value"));
     valueLayout->addWidget(PageControl);
-    layout->addWidget(ValuePanel, 1);
+    layout.addWidget(ValuePanel, 1);
 
     StringSheet = new QWidget;
     StringSheet->setToolTip(QStringLiteral("String type can contain characters"));
@@ -126,11 +146,35 @@ void TEditForm::buildControls() {
     IntHex = new QRadioButton(QStringLiteral("Hex"), IntTypeGroup);
     IntHex->setGeometry(10, 68, 95, 22);
 
+    buildBinarySheet();
+    PageControl->addTab(StringSheet, quernIcon(QuernIcon::Strings), QStringLiteral("String type"));
+    PageControl->addTab(IntSheet, quernIcon(QuernIcon::Dword), QStringLiteral("DWORD type"));
+    PageControl->addTab(BinarySheet, quernIcon(QuernIcon::Binary), QStringLiteral("Binary type"));
+    MultiSheet = new MultiStringPage;
+    PageControl->addTab(MultiSheet, quernIcon(QuernIcon::Strings), QStringLiteral("Multi-string type"));
+    QwordSheet = new QwordPage;
+    PageControl->addTab(QwordSheet, quernIcon(QuernIcon::Dword), QStringLiteral("QWORD type"));
+    // Made after the pages: the focus goes from the tabs through the page to OK, and a widget
+    // made between them would end the tabs' part of that chain.
+    KindLabel = new QLabel(ValuePanel);
+    KindLabel->setObjectName(QStringLiteral("KindLabel"));
+    KindLabel->setFixedHeight(KindLabel->fontMetrics().height() + 2);
+    valueLayout->addWidget(KindLabel);
+}
+
+void TEditForm::buildBinarySheet() {
     BinarySheet = new QWidget;
     BinarySheet->setToolTip(QStringLiteral("Binary type is an enumeration of byte without rules"));
     auto* binLayout = new QVBoxLayout(BinarySheet);
     binLayout->setContentsMargins(4, 4, 4, 0);
     binLayout->setSpacing(2);
+    BinHexCheck = new QCheckBox(QStringLiteral("&Hexadecimal cells"), BinarySheet);
+    BinHexCheck->setObjectName(QStringLiteral("BinHexCheck"));
+    BinHexCheck->setToolTip(QStringLiteral("Show and type the bytes of the grid in hex"));
+    // A way of showing, not a field: Alt+H ticks it where the keyboard is, and Tab goes from the
+    // tabs straight into the grid, as it always has.
+    BinHexCheck->setFocusPolicy(Qt::NoFocus);
+    binLayout->addWidget(BinHexCheck);
     BinGrid = new BinGridView(m_page, BinarySheet);
     BinGrid->setObjectName(QStringLiteral("BinGrid"));
     BinGrid->highlighted = [this](std::size_t byte) { return highlighted(byte); };
@@ -144,11 +188,9 @@ void TEditForm::buildControls() {
     BinString->setObjectName(QStringLiteral("BinString"));
     BinString->setGeometry(62, 3, 200, 28);
     binLayout->addWidget(BinPanel);
+}
 
-    PageControl->addTab(StringSheet, quernIcon(QuernIcon::Strings), QStringLiteral("String type"));
-    PageControl->addTab(IntSheet, quernIcon(QuernIcon::Dword), QStringLiteral("DWORD type"));
-    PageControl->addTab(BinarySheet, quernIcon(QuernIcon::Binary), QStringLiteral("Binary type"));
-
+void TEditForm::buildButtonPanel(QVBoxLayout& layout) {
     ButtonPanel = new QFrame(this);
     ButtonPanel->setFixedHeight(kButtonPanelHeight);
     OKBtn = new QPushButton(QStringLiteral("OK"), ButtonPanel);
@@ -160,12 +202,10 @@ void TEditForm::buildControls() {
     CancelBTN->setObjectName(QStringLiteral("CancelBTN"));
     CancelBTN->setToolTip(QStringLiteral("Discard current changes"));
     CancelBTN->setGeometry(0, 8, 90, 28);
-    layout->addWidget(ButtonPanel);
+    layout.addWidget(ButtonPanel);
+}
 
-    setTabOrder(EditName, PageControl);
-    setTabOrder(PageControl, OKBtn);
-    setTabOrder(OKBtn, CancelBTN);
-
+void TEditForm::connectControls() {
     connect(EditName, &QLineEdit::textChanged, this, [this] { EditNameChange(); });
     connect(EditInt, &QLineEdit::textEdited, this, [this] { EditIntChange(); });
     for (auto [button, base] : { std::pair { IntBinary, DwordBase::Binary },
@@ -175,7 +215,11 @@ void TEditForm::buildControls() {
             m_base = base;
             IntTypeGroupClick();
         });
-    connect(PageControl, &QTabWidget::currentChanged, this, [this] { FormResize(); });
+    connect(PageControl, &QTabWidget::currentChanged, this, [this] {
+        FormResize();
+        updateKindLabel();
+    });
+    connect(BinHexCheck, &QCheckBox::toggled, this, &TEditForm::setHexCells);
     connect(OKBtn, &QPushButton::clicked, this, [this] {
         OKBtnClick();
         if (m_committed) accept();
@@ -206,7 +250,7 @@ void TEditForm::FormCreate() {
         setWindowTitle(m_request.IsNewItem ? QStringLiteral("Creating new value...")
                                            : QStringLiteral("Changing value properties..."));
         LabName->setText(QStringLiteral("Value name :"));
-        resize(440, 380);
+        resize(700, 380); // wide enough for the five pages' tabs
     } else {
         setWindowTitle(
             m_request.IsNewItem ? QStringLiteral("Creating new key...") : QStringLiteral("Changing key name..."));
@@ -234,6 +278,8 @@ void TEditForm::FormCreate() {
     if (value && !m_request.IsNewItem) loadValue();
     m_committed = false;
     setIntBase(baseOfViewMode(m_dwordViewMode));
+    QwordSheet->setBase(baseOfViewMode(m_dwordViewMode));
+    updateKindLabel();
 }
 
 void TEditForm::loadValue() {
@@ -280,21 +326,87 @@ void TEditForm::loadValue() {
         m_page.BinToGrid(m_origBytes);
         BinGrid->gridModel().pageChanged();
         BinString->setText(m_page.line());
+        loadOwnPage(raw);
         break;
     }
 }
 
-QWidget* TEditForm::openedPage() const {
-    if (m_request.IsNewItem) return nullptr;
-    switch (m_origKind) {
-    case reg::ValueKind::String:
-    case reg::ValueKind::ExpandString:
+void TEditForm::loadOwnPage(const std::vector<std::uint8_t>& raw) {
+    // Multi-strings and QWORDs open on pages of their own; their bytes are on the binary page too,
+    // where they can be changed as bytes and keep their type.
+    QWidget* page = pageOfType(m_origType);
+    if (page == MultiSheet) {
+        MultiSheet->load(raw);
+        m_focusBefore = MultiSheet->EditMulti;
+    } else if (page == QwordSheet && raw.size() == 8) {
+        m_origQword = codec::qwordFromBytes(raw);
+        QwordSheet->setValue(*m_origQword);
+        m_focusBefore = QwordSheet->EditQword;
+    } else {
+        return;
+    }
+    PageControl->setCurrentWidget(page);
+}
+
+QWidget* TEditForm::pageOfType(std::uint32_t type) const {
+    switch (type) {
+    case reg::kRegSz:
+    case reg::kRegExpandSz:
         return StringSheet;
-    case reg::ValueKind::Integer:
+    case reg::kRegDword:
         return IntSheet;
+    case reg::kRegMultiSz:
+        return MultiSheet;
+    case reg::kRegQword:
+        return QwordSheet;
     default:
         return BinarySheet;
     }
+}
+
+std::uint32_t TEditForm::pageType() const {
+    QWidget* page = PageControl->currentWidget();
+    if (page == StringSheet) {
+        // An expand string changed in place stays one: the programs that read it expand it.
+        const bool expand
+            = m_request.IsNewItem ? m_newType == reg::kRegExpandSz : m_origKind == reg::ValueKind::ExpandString;
+        return expand ? reg::kRegExpandSz : reg::kRegSz;
+    }
+    if (page == IntSheet) return reg::kRegDword;
+    if (page == MultiSheet) return reg::kRegMultiSz;
+    if (page == QwordSheet) return reg::kRegQword;
+    // The kinds that open with their bytes on this page keep their type.
+    const bool asBytes = m_origKind == reg::ValueKind::Binary || m_origKind == reg::ValueKind::Other;
+    return !m_request.IsNewItem && asBytes ? m_origType : reg::kRegBinary;
+}
+
+void TEditForm::updateKindLabel() {
+    const std::uint32_t type = pageType();
+    const bool says = m_request.IsValueEdit && (m_request.IsNewItem ? m_newType.has_value() : type != m_origType);
+    KindLabel->setText(
+        says ? QStringLiteral("Will be saved as ") + QString::fromStdString(codec::typeName(type)) : QString());
+}
+
+void TEditForm::startNewValueAs(std::uint32_t type) {
+    if (!m_request.IsValueEdit || !m_request.IsNewItem) return;
+    m_newType = type;
+    PageControl->setCurrentWidget(pageOfType(type));
+    updateKindLabel();
+}
+
+void TEditForm::usePreferences(Preferences& preferences, std::function<void()> changed) {
+    m_preferences = nullptr; // the box set from the preferences is no change of them
+    BinHexCheck->setChecked(preferences.flag(kHexCellsPreference));
+    m_preferences = &preferences;
+    m_preferencesChanged = std::move(changed);
+}
+
+void TEditForm::setHexCells(bool hex) {
+    m_page.setHexCells(hex);
+    BinGrid->gridModel().pageChanged();
+    if (!m_preferences) return;
+    m_preferences->setFlag(kHexCellsPreference, hex);
+    if (m_preferencesChanged) m_preferencesChanged();
 }
 
 void TEditForm::showEvent(QShowEvent* event) {
@@ -525,6 +637,8 @@ bool TEditForm::Modified() const {
         return (m_origKind != reg::ValueKind::String && m_origKind != reg::ValueKind::ExpandString)
             || text8(EditString->text()) != m_origString;
     if (page == IntSheet) return m_origKind != reg::ValueKind::Integer || m_curDWord != m_origDWord;
+    if (page == MultiSheet) return m_origType != reg::kRegMultiSz || MultiSheet->changed();
+    if (page == QwordSheet) return m_origQword != QwordSheet->value();
     if (m_origKind == reg::ValueKind::String || m_origKind == reg::ValueKind::ExpandString
         || m_origKind == reg::ValueKind::Integer)
         return true;
@@ -616,17 +730,23 @@ bool TEditForm::finishWrite(reg::WriteBatch& batch, reg::Status status, const st
 
 bool TEditForm::pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes) {
     QWidget* page = PageControl->currentWidget();
-    const bool samePage = page == openedPage();
+    type = pageType();
     if (page == StringSheet) {
-        // An expand string changed in place stays one: the programs that read it expand it.
-        type = samePage && m_origKind == reg::ValueKind::ExpandString ? reg::kRegExpandSz : reg::kRegSz;
         const std::string text = text8(EditString->text());
         bytes.assign(text.begin(), text.end());
         bytes.push_back(0);
     } else if (page == IntSheet) {
-        type = reg::kRegDword;
         const auto number = codec::dwordBytes(m_curDWord);
         bytes.assign(number.begin(), number.end());
+    } else if (page == QwordSheet) {
+        const auto number = codec::qwordBytes(QwordSheet->value());
+        bytes.assign(number.begin(), number.end());
+    } else if (page == MultiSheet) {
+        // The accessor takes strings as UTF-8 and keeps them as UTF-16; a lone surrogate goes
+        // through in the three bytes of its code and comes back as the same unit.
+        const std::vector<std::uint8_t> units = MultiSheet->data();
+        const std::string text = reg::toUtf8(reg::unitsFromUtf16LE(units));
+        bytes.assign(text.begin(), text.end());
     } else {
         try {
             bytes = m_page.GridToBin();
@@ -634,8 +754,6 @@ bool TEditForm::pageData(std::uint32_t& type, std::vector<std::uint8_t>& bytes) 
             showMessage(QString::fromStdString(error.what()));
             return false;
         }
-        // A multi-string, a QWORD or any other kind changed as bytes keeps its type.
-        type = samePage ? m_origType : reg::kRegBinary;
     }
     return true;
 }

@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QButtonGroup;
+class QCheckBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -19,11 +21,15 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QVBoxLayout;
 
 namespace quern {
 
 class BinGridView;
 class BinLineEdit;
+class MultiStringPage;
+class Preferences;
+class QwordPage;
 
 // What a command asks of the editor dialog, and what it reads back after OK.
 struct EditRequest {
@@ -41,7 +47,13 @@ struct EditRequest {
 //
 // A value keeps its kind unless the user picks another page: an expand string changed on the
 // string page stays an expand string, and a multi-string, a QWORD or any other kind changed on
-// the binary page keeps its type. Picking another page is how the kind is changed.
+// the binary page keeps its type. Picking another page is how the kind is changed, and a label
+// under the pages says so before OK ("Will be saved as REG_DWORD"); for a new value made as a
+// given type it names the type it will have.
+//
+// Beside the string, DWORD and binary pages, multi-strings have a page of their own (one string a
+// line) and so have QWORDs (a 64-bit number in the DWORD page's three bases). The byte grid shows
+// decimal cells, or hex cells once the user ticks its box, which preferences.ini remembers.
 class TEditForm final : public QDialog {
     Q_OBJECT
 
@@ -68,6 +80,7 @@ public:
     QRadioButton* IntDecimal = nullptr;
     QRadioButton* IntHex = nullptr;
     QWidget* BinarySheet = nullptr;
+    QCheckBox* BinHexCheck = nullptr;
     BinGridView* BinGrid = nullptr;
     QFrame* BinPanel = nullptr;
     QLabel* BinPosLabel = nullptr;
@@ -75,6 +88,17 @@ public:
     QFrame* ButtonPanel = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBTN = nullptr;
+    MultiStringPage* MultiSheet = nullptr;
+    QwordPage* QwordSheet = nullptr;
+    QLabel* KindLabel = nullptr; // the type the value will be saved as, when the page changes it
+
+    // For a new value: the type it is made as, whose page the dialog shows (an expand string on
+    // the string page). Without it New opens on the DWORD page.
+    void startNewValueAs(std::uint32_t type);
+
+    // Where the byte grid's base is kept between showings: its box starts as the preferences have
+    // it, and changed() runs after each change of it.
+    void usePreferences(Preferences& preferences, std::function<void()> changed);
 
     // The dialog's state, as the tests look at it.
     [[nodiscard]] bool committed() const { return m_committed; }
@@ -83,6 +107,8 @@ public:
     [[nodiscard]] int binCaretPos() const { return m_binCaretPos; }
     [[nodiscard]] DwordBase intBase() const { return m_base; }
     void setIntBase(DwordBase base); // as a click on its radio item
+    // The type OK writes from the active page.
+    [[nodiscard]] std::uint32_t pageType() const;
 
     // The handlers.
     void FormResize();
@@ -119,6 +145,12 @@ protected:
 
 private:
     void buildControls();
+    void buildNamePanel(QVBoxLayout& layout);
+    // The pages, and under them the label that names a type the page changes.
+    void buildValuePanel(QVBoxLayout& layout);
+    void buildBinarySheet();
+    void buildButtonPanel(QVBoxLayout& layout);
+    void connectControls();
     void FormCreate();
     void loadValue();
     bool writeValue();
@@ -135,7 +167,11 @@ private:
     [[nodiscard]] std::string freeKeyName(const std::string& parent, const std::string& name);
     bool createKey();
     [[nodiscard]] bool nameUnchanged() const;
-    [[nodiscard]] QWidget* openedPage() const;
+    void loadOwnPage(const std::vector<std::uint8_t>& raw);
+    // The page the value's stored type, or the type asked for a new one, opens on.
+    [[nodiscard]] QWidget* pageOfType(std::uint32_t type) const;
+    void updateKindLabel();
+    void setHexCells(bool hex);
     void focusChanged(QWidget* old, QWidget* now);
     [[nodiscard]] bool highlighted(std::size_t byteIndex) const;
     [[nodiscard]] QString cannotWriteReason() const;
@@ -148,6 +184,7 @@ private:
     std::uint32_t m_origType = reg::kRegBinary; // the stored type number, kept when the kind is
     std::string m_origString;
     std::uint32_t m_origDWord = 0;
+    std::optional<std::uint64_t> m_origQword; // a stored QWORD of 8 bytes, shown on its page
     std::vector<std::uint8_t> m_origBytes; // the stored bytes of the binary page
     std::uint32_t m_curDWord = 0;
     DwordBase m_base = DwordBase::Decimal;
@@ -158,6 +195,9 @@ private:
     BinaryPage m_page;
     int m_binCaretPos = 0;
     QWidget* m_focusBefore = nullptr;
+    std::optional<std::uint32_t> m_newType;
+    Preferences* m_preferences = nullptr;
+    std::function<void()> m_preferencesChanged;
 };
 
 } // namespace quern

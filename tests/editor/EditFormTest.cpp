@@ -1,23 +1,35 @@
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
+#include "base/Names.h"
+#include "codec/RegData.h"
+#include "codec/ValueData.h"
 #include "codec/ValueText.h"
 #include "editor/BinGrid.h"
+#include "editor/EditCommands.h"
 #include "editor/ModiFormU.h"
+#include "editor/MultiStringPage.h"
+#include "editor/QwordPage.h"
 #include "shell/QuernU.h"
 #include "store/KeyWalk.h"
+#include "window/Preferences.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
+#include <numeric>
 
 using namespace quern;
 
@@ -106,6 +118,17 @@ void typeInto(QLineEdit* edit, const QString& text) {
 
 QString cell(TEditForm& form, int row, int column) {
     return form.BinGrid->model()->index(row, column).data().toString();
+}
+
+Bytes units(std::u16string_view text) {
+    return test::utf16Bytes(text);
+}
+
+// The key goes to the open cell editor of the byte grid.
+void keyInCell(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY2(qobject_cast<QLineEdit*>(editor), "a cell editor has the keyboard");
+    QTest::keyClick(editor, key, modifiers);
 }
 
 } // namespace
@@ -214,7 +237,8 @@ private slots:
         {
             // A multi-string changed as bytes stays a multi-string.
             Dialog d(f, valueRequest("m"));
-            QCOMPARE(d.form.PageControl->currentWidget(), d.form.BinarySheet);
+            QCOMPARE(d.form.PageControl->currentWidget(), d.form.MultiSheet);
+            d.form.PageControl->setCurrentWidget(d.form.BinarySheet);
             d.form.BinString->setFocus();
             QTest::keyClick(d.form.BinString, Qt::Key_Home);
             QTest::keyClick(d.form.BinString, Qt::Key_Right, Qt::ShiftModifier);
@@ -226,6 +250,8 @@ private slots:
             f.stored(u"m"), (std::pair { reg::kRegMultiSz, test::utf16Bytes(std::u16string_view(u"c\0b\0\0", 5)) }));
         {
             Dialog d(f, valueRequest("q"));
+            QCOMPARE(d.form.PageControl->currentWidget(), d.form.QwordSheet);
+            d.form.PageControl->setCurrentWidget(d.form.BinarySheet);
             d.form.BinString->setFocus();
             QTest::keyClick(d.form.BinString, Qt::Key_End);
             QTest::keyClick(d.form.BinString, Qt::Key_Backspace);
@@ -488,6 +514,293 @@ private slots:
         }
         QVERIFY(f.registry->keyExists("\\Software\\Renamed"));
         QVERIFY(!f.registry->keyExists("\\Software\\NewKey2"));
+    }
+
+    // Every shape of multi-string data opens on its page; OK without a change leaves the file as
+    // it was, whether or not the lines can show the data, and the page says when they cannot.
+    // A changed text is written as its lines give it, and the page says before OK what changes.
+    void theMultiStringPageKeepsWhatItCannotShow() {
+        using S = std::u16string_view;
+        struct Shape {
+            const char* name;
+            Bytes data;
+            bool shown; // the lines give the data back
+        };
+        const Shape shapes[] = {
+            { "two strings", units(S(u"a\0b\0\0", 5)), true },
+            { "an empty string inside", units(S(u"a\0\0b\0\0", 6)), true },
+            { "no strings", units(S(u"\0", 1)), true },
+            { "non-ASCII and a surrogate pair", units(S(u"\u00e9\U0001F600\0\u20ac\0\0", 7)), true },
+            { "a no-break space", units(S(u"a\u00a0b\0\0", 5)), true },
+            { "an unpaired surrogate", units(S(u"\xD800x\0\xDC00\0\0", 6)), true },
+            { "no final NUL", units(S(u"a\0b", 3)), false },
+            { "a lone trailing NUL", units(S(u"a\0b\0", 4)), false },
+            { "NULs only", units(S(u"\0\0\0\0", 4)), false },
+            { "no data", {}, false },
+            { "an odd byte count", Bytes { 'a', 0, 0, 0, 0, 0, 7 }, false },
+            { "a line break in a string", units(S(u"a\nb\0\0", 5)), false },
+            { "a carriage return", units(S(u"a\rb\0\0", 5)), false },
+            { "a paragraph separator", units(S(u"a\u2029b\0\0", 5)), false },
+        };
+        Fixture f;
+        for (const Shape& shape : shapes) {
+            f.set(u"ms", reg::kRegMultiSz, shape.data);
+            const FileState before(f.userFile());
+            {
+                Dialog d(f, valueRequest("ms"));
+                QCOMPARE(d.form.PageControl->currentWidget(), d.form.MultiSheet);
+                QVERIFY2(d.form.MultiSheet->MultiWarning->isVisible() != shape.shown, shape.name);
+                QVERIFY(d.form.KindLabel->text().isEmpty());
+                d.form.OKBtn->click();
+                QVERIFY(!d.form.isVisible());
+            }
+            QVERIFY2(FileState(f.userFile()) == before, shape.name);
+            QCOMPARE(f.stored(u"ms"), (std::pair { reg::kRegMultiSz, shape.data }));
+
+            Dialog d(f, valueRequest("ms"));
+            QTRY_VERIFY(d.form.MultiSheet->EditMulti->hasFocus());
+            QTest::keyClick(d.form.MultiSheet->EditMulti, Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(d.form.MultiSheet->EditMulti, Qt::Key_Return);
+            QTest::keyClicks(d.form.MultiSheet->EditMulti, QStringLiteral("z"));
+            const QString lines = d.form.MultiSheet->lines();
+            QVERIFY2(lines.endsWith(QStringLiteral("\nz")), shape.name);
+            QVERIFY2(shape.shown || d.form.MultiSheet->MultiWarning->text().startsWith(QStringLiteral("Will change")),
+                shape.name);
+            d.form.OKBtn->click();
+            QVERIFY(!d.form.isVisible());
+            const std::u16string typed(reinterpret_cast<const char16_t*>(lines.utf16()), lines.size());
+            QCOMPARE(f.stored(u"ms"), (std::pair { reg::kRegMultiSz, codec::multiStringFromLines(typed) }));
+        }
+        {
+            // One line changed in the middle: the empty string beside it stays, nothing is added.
+            f.set(u"ms", reg::kRegMultiSz, units(S(u"a\0\0b\0\0", 6)));
+            Dialog d(f, valueRequest("ms"));
+            QCOMPARE(d.form.MultiSheet->EditMulti->toPlainText(), QStringLiteral("a\n\nb"));
+            QTRY_VERIFY(d.form.MultiSheet->EditMulti->hasFocus());
+            QTest::keyClick(d.form.MultiSheet->EditMulti, Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(d.form.MultiSheet->EditMulti, Qt::Key_Backspace);
+            d.form.MultiSheet->EditMulti->insertPlainText(QStringLiteral("\u00e9"));
+            QTest::keyClick(d.form.MultiSheet->EditMulti, Qt::Key_Return);
+            QTest::keyClick(d.form.MultiSheet->EditMulti, Qt::Key_Return);
+            d.form.OKBtn->click();
+        }
+        QCOMPARE(f.stored(u"ms"), (std::pair { reg::kRegMultiSz, units(S(u"a\0\0\u00e9\0\0", 6)) }));
+        QVERIFY(test::readFile(f.userFile()).find("\"ms\"=str(7):\"a\\0\\0\\xe9\\0\"") != std::string::npos);
+    }
+
+    void theQwordPageInThreeBases() {
+        Fixture f;
+        const FileState before(f.userFile());
+        {
+            Dialog d(f, valueRequest("q"), kDwordHex);
+            QCOMPARE(d.form.PageControl->currentWidget(), d.form.QwordSheet);
+            QVERIFY(d.form.QwordSheet->QwordHex->isChecked());
+            QCOMPARE(d.form.QwordSheet->EditQword->text(), QStringLiteral("807060504030201"));
+            d.form.OKBtn->click();
+            QVERIFY(!d.form.isVisible());
+        }
+        QVERIFY2(FileState(f.userFile()) == before, "OK without a change writes nothing");
+        {
+            Dialog d(f, valueRequest("q"));
+            QwordPage& page = *d.form.QwordSheet;
+            QCOMPARE(page.EditQword->text(), QStringLiteral("578437695752307201"));
+            typeInto(page.EditQword, QStringLiteral("18446744073709551615"));
+            QCOMPARE(page.value(), ~std::uint64_t { 0 });
+            QTest::keyClick(page.EditQword, Qt::Key_0);
+            QCOMPARE(page.EditQword->text(), QStringLiteral("18446744073709551615")); // 2^64 does not fit
+            typeInto(page.EditQword, QStringLiteral("4294967296x"));
+            QCOMPARE(page.value(), std::uint64_t { 1 } << 32);
+            page.QwordBinary->click();
+            QCOMPARE(page.EditQword->text(), QStringLiteral("1") + QString(32, QLatin1Char('0')));
+            page.QwordHex->click();
+            QCOMPARE(page.EditQword->text(), QStringLiteral("100000000"));
+            QTest::keyClick(page.EditQword, Qt::Key_G);
+            QCOMPARE(page.EditQword->text(), QStringLiteral("100000000"));
+            QApplication::clipboard()->setText(QStringLiteral("0x1f"));
+            page.EditQword->selectAll();
+            QTest::keyClick(page.EditQword, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(page.EditQword->text(), QStringLiteral("01f")); // a paste keeps the digits of the base
+            typeInto(page.EditQword, QStringLiteral("100000000"));
+            d.form.OKBtn->click();
+            QVERIFY(!d.form.isVisible());
+        }
+        QCOMPARE(f.stored(u"q"), (std::pair { reg::kRegQword, Bytes { 0, 0, 0, 0, 1, 0, 0, 0 } }));
+        QVERIFY(test::readFile(f.userFile()).find("\"q\"=hex(b):00,00,00,00,01,00,00,00") != std::string::npos);
+        {
+            Dialog d(f, valueRequest("n"));
+            d.form.PageControl->setCurrentWidget(d.form.QwordSheet);
+            QCOMPARE(d.form.KindLabel->text(), QStringLiteral("Will be saved as REG_QWORD"));
+            typeInto(d.form.QwordSheet->EditQword, QStringLiteral("0"));
+            d.form.OKBtn->click();
+        }
+        QCOMPARE(f.stored(u"n"), (std::pair { reg::kRegQword, Bytes(8, 0) }));
+    }
+
+    // The label under the pages names the type OK will write whenever the page changes it, and
+    // is empty while the type stays.
+    void theDialogSaysBeforeOKWhenThePageChangesTheType() {
+        Fixture f;
+        const std::pair<const char*, std::vector<std::pair<QWidget * TEditForm::*, const char*>>> cases[] = {
+            { "s",
+                { { &TEditForm::StringSheet, "" }, { &TEditForm::IntSheet, "REG_DWORD" },
+                    { &TEditForm::BinarySheet, "REG_BINARY" }, { &TEditForm::StringSheet, "" } } },
+            { "e", { { &TEditForm::StringSheet, "" }, { &TEditForm::IntSheet, "REG_DWORD" } } },
+            { "m", { { &TEditForm::BinarySheet, "" }, { &TEditForm::StringSheet, "REG_SZ" } } },
+            { "q", { { &TEditForm::BinarySheet, "" }, { &TEditForm::IntSheet, "REG_DWORD" } } },
+            { "b",
+                { { &TEditForm::BinarySheet, "" }, { &TEditForm::StringSheet, "REG_SZ" },
+                    { &TEditForm::BinarySheet, "" } } },
+        };
+        for (const auto& [name, steps] : cases) {
+            Dialog d(f, valueRequest(name));
+            QVERIFY2(d.form.KindLabel->text().isEmpty(), name);
+            for (const auto& [sheet, type] : steps) {
+                d.form.PageControl->setCurrentIndex(d.form.PageControl->indexOf(d.form.*sheet));
+                const QString said = *type ? QStringLiteral("Will be saved as ") + QLatin1String(type) : QString();
+                QCOMPARE(d.form.KindLabel->text(), said);
+            }
+        }
+        Dialog d(f, valueRequest("b"));
+        d.form.PageControl->setCurrentWidget(d.form.MultiSheet);
+        QCOMPARE(d.form.KindLabel->text(), QStringLiteral("Will be saved as REG_MULTI_SZ"));
+        QTest::keyClicks(d.form.MultiSheet->EditMulti, QStringLiteral("x"));
+        d.form.OKBtn->click();
+        QCOMPARE(f.stored(u"b"), (std::pair { reg::kRegMultiSz, units(std::u16string_view(u"x\0\0", 3)) }));
+    }
+
+    // Hex cells once the box is ticked, kept in the preferences for the next showing; and the keys
+    // of a hex editor in the cell editor.
+    void theByteGridInHexWithTheKeysOfAHexEditor() {
+        Fixture f;
+        Bytes twenty(20);
+        std::iota(twenty.begin(), twenty.end(), std::uint8_t { 0 });
+        f.set(u"g", reg::kRegBinary, twenty);
+        Preferences preferences;
+        int saves = 0;
+        {
+            Dialog d(f, valueRequest("g"));
+            TEditForm& form = d.form;
+            form.usePreferences(preferences, [&] { ++saves; });
+            QVERIFY(!form.BinHexCheck->isChecked());
+            QCOMPARE(cell(form, 1, 3), QStringLiteral("10"));
+            form.BinHexCheck->click();
+            QCOMPARE(saves, 1);
+            QVERIFY(preferences.flag("ByteGridHex"));
+            QCOMPARE(cell(form, 1, 3), QStringLiteral("0A"));
+            QCOMPARE(cell(form, 1, 8), QStringLiteral("0F"));
+
+            // Tab goes from the tabs into the page's grid, past the box, which takes no focus.
+            form.PageControl->tabBar()->setFocus();
+            QTest::keyClick(form.PageControl->tabBar(), Qt::Key_Tab);
+            QVERIFY(form.BinGrid->isAncestorOf(QApplication::focusWidget()));
+            QCOMPARE(form.BinGrid->currentIndex(), form.BinGrid->cellOf(0));
+            const auto at
+                = [&](std::size_t byte) { return form.BinGrid->currentIndex() == form.BinGrid->cellOf(byte); };
+            for (int i = 0; i < 8; ++i)
+                keyInCell(Qt::Key_Right);
+            QVERIFY2(at(8), "Right wraps to the next row");
+            keyInCell(Qt::Key_Left);
+            QVERIFY2(at(7), "Left wraps back");
+            keyInCell(Qt::Key_Home);
+            QVERIFY(at(0));
+            keyInCell(Qt::Key_End);
+            QVERIFY(at(7));
+            keyInCell(Qt::Key_End, Qt::ControlModifier);
+            QVERIFY(at(19));
+            keyInCell(Qt::Key_Home);
+            QVERIFY(at(16));
+            keyInCell(Qt::Key_End);
+            QVERIFY2(at(19), "the last byte of a short row");
+            keyInCell(Qt::Key_Right);
+            QVERIFY2(at(20), "the cell after the data, where a byte is appended");
+            keyInCell(Qt::Key_Right);
+            QVERIFY2(at(20), "no further");
+            keyInCell(Qt::Key_Home, Qt::ControlModifier);
+            QVERIFY(at(0));
+            keyInCell(Qt::Key_Right);
+            QVERIFY2(at(1), "a cell's text is all selected as it opens: at both its edges");
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("fF"));
+            QCOMPARE(form.BinString->text()[1], '\xff');
+            keyInCell(Qt::Key_Left);
+            keyInCell(Qt::Key_Left);
+            QVERIFY2(at(1), "inside the text Left moves the caret");
+            keyInCell(Qt::Key_Left);
+            QVERIFY2(at(0), "at its edge, to the cell before");
+            keyInCell(Qt::Key_Left);
+            keyInCell(Qt::Key_Left);
+            QVERIFY2(at(0), "there is none before the first");
+            form.OKBtn->click();
+            QVERIFY(!form.isVisible());
+        }
+        twenty[1] = 0xFF;
+        QCOMPARE(f.stored(u"g"), (std::pair { reg::kRegBinary, twenty }));
+        Dialog d(f, valueRequest("g"));
+        d.form.usePreferences(preferences, [&] { ++saves; });
+        QVERIFY(d.form.BinHexCheck->isChecked());
+        QCOMPARE(cell(d.form, 0, 2), QStringLiteral("FF"));
+        QCOMPARE(saves, 1);
+    }
+
+    // The New ... value commands: the dialog opens on the page of the type, names it, and OK
+    // writes a value of that type, whose row the grid then shows.
+    void newValueOfTypeOpensItsPageAndWritesThatType() {
+        Fixture f;
+        TMainForm form(*f.store);
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.GoToPath(QString::fromStdString(kKeyPath));
+        form.flushTreeChange();
+        struct Case {
+            std::uint32_t type;
+            std::function<QWidget*(TEditForm&)> page;
+            std::function<void(TEditForm&)> fill;
+            Bytes stored;
+        };
+        const Case cases[] = {
+            { reg::kRegSz, [](TEditForm& d) { return d.StringSheet; },
+                [](TEditForm& d) { d.EditString->setText(QStringLiteral("x")); }, test::utf16zBytes(u"x") },
+            { reg::kRegExpandSz, [](TEditForm& d) { return d.StringSheet; },
+                [](TEditForm& d) { d.EditString->setText(QStringLiteral("%T%")); }, test::utf16zBytes(u"%T%") },
+            { reg::kRegDword, [](TEditForm& d) { return d.IntSheet; },
+                [](TEditForm& d) { QTest::keyClicks(d.EditInt, QStringLiteral("5")); }, Bytes { 5, 0, 0, 0 } },
+            { reg::kRegQword, [](TEditForm& d) -> QWidget* { return d.QwordSheet; },
+                [](TEditForm& d) { QTest::keyClicks(d.QwordSheet->EditQword, QStringLiteral("6")); },
+                Bytes { 6, 0, 0, 0, 0, 0, 0, 0 } },
+            { reg::kRegBinary, [](TEditForm& d) { return d.BinarySheet; },
+                [](TEditForm& d) { QTest::keyClicks(d.BinString, QStringLiteral("AB")); }, Bytes { 'A', 'B' } },
+            { reg::kRegMultiSz, [](TEditForm& d) -> QWidget* { return d.MultiSheet; },
+                [](TEditForm& d) { d.MultiSheet->EditMulti->setPlainText(QStringLiteral("l1\n\nl2")); },
+                units(std::u16string_view(u"l1\0\0l2\0\0", 8)) },
+        };
+        for (const Case& c : cases) {
+            const std::string name = "new " + codec::typeName(c.type);
+            bool opened = false;
+            bool onItsPage = false;
+            QString title;
+            QString said;
+            test::whenModalDo<TEditForm>([&](TEditForm& dialog) {
+                // What it shows is kept for the checks after it; it always closes.
+                opened = true;
+                title = dialog.windowTitle();
+                onItsPage = dialog.PageControl->currentWidget() == c.page(dialog);
+                said = dialog.KindLabel->text();
+                dialog.EditName->setText(QString::fromStdString(name));
+                c.fill(dialog);
+                dialog.OKBtn->click();
+                if (dialog.isVisible()) dialog.reject();
+            });
+            newValueOfType(form, c.type);
+            QVERIFY(opened);
+            QCOMPARE(title, QStringLiteral("Creating new value..."));
+            QVERIFY2(onItsPage, name.c_str());
+            QCOMPARE(said, QStringLiteral("Will be saved as ") + QString::fromStdString(codec::typeName(c.type)));
+            QCOMPARE(f.stored(reg::toUtf16(name)), (std::pair { c.type, c.stored }));
+            const int row = test::KeyGrid(form)->currentIndex().row();
+            QCOMPARE(test::valueNames(form).at(static_cast<std::size_t>(row)), name);
+            QApplication::setActiveWindow(&form);
+            QVERIFY(QTest::qWaitForWindowActive(&form));
+        }
     }
 
     void modifyFromTheWindowWritesAndTheGridShowsIt() {

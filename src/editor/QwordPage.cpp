@@ -1,0 +1,107 @@
+#include "editor/QwordPage.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace quern {
+
+QwordPage::QwordPage(QWidget* parent)
+    : QWidget(parent) {
+    setToolTip(QStringLiteral("QWORD type must be a number of up to 64 bits"));
+    EditQword = new QLineEdit(this);
+    EditQword->setObjectName(QStringLiteral("EditQword"));
+    QwordTypeGroup = new QGroupBox(QStringLiteral("Input type"), this);
+    QwordTypeGroup->setFixedSize(110, 96);
+    QwordBinary = new QRadioButton(QStringLiteral("Binary"), QwordTypeGroup);
+    QwordBinary->setGeometry(10, 20, 95, 22);
+    QwordDecimal = new QRadioButton(QStringLiteral("Decimal"), QwordTypeGroup);
+    QwordDecimal->setGeometry(10, 44, 95, 22);
+    QwordHex = new QRadioButton(QStringLiteral("Hex"), QwordTypeGroup);
+    QwordHex->setGeometry(10, 68, 95, 22);
+    QwordDecimal->setChecked(true);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(10, 0, 10, 0);
+    layout->setSpacing(10);
+    layout->addWidget(EditQword, 1, Qt::AlignVCenter);
+    layout->addWidget(QwordTypeGroup, 0, Qt::AlignVCenter);
+
+    connect(EditQword, &QLineEdit::textEdited, this, [this] { textEdited(); });
+    for (auto [button, base] : { std::pair { QwordBinary, DwordBase::Binary },
+             std::pair { QwordDecimal, DwordBase::Decimal }, std::pair { QwordHex, DwordBase::Hex } })
+        connect(button, &QRadioButton::toggled, this, [this, base = base](bool on) {
+            if (!on) return;
+            m_base = base;
+            showValue();
+        });
+    EditQword->installEventFilter(this);
+    showValue();
+}
+
+void QwordPage::setValue(std::uint64_t value) {
+    m_value = value;
+    showValue();
+}
+
+void QwordPage::setBase(DwordBase base) {
+    QRadioButton* button = base == DwordBase::Binary ? QwordBinary : base == DwordBase::Hex ? QwordHex : QwordDecimal;
+    button->setChecked(true);
+}
+
+void QwordPage::showValue() {
+    m_text = QString::fromStdString(qwordText(m_value, m_base));
+    EditQword->setText(m_text);
+}
+
+void QwordPage::textEdited() {
+    // Pasted text keeps only the digits of the base, the caret where it was among them.
+    const QString shown = EditQword->text();
+    std::size_t caret = static_cast<std::size_t>(EditQword->cursorPosition());
+    const std::string digits = keepDwordDigits(shown.toLatin1().toStdString(), m_base, &caret);
+    const auto number = parseQword(digits, m_base);
+    if (!number) {
+        const int back = std::max(0, EditQword->cursorPosition() - static_cast<int>(shown.size() - m_text.size()));
+        EditQword->setText(m_text);
+        EditQword->setCursorPosition(back);
+        QApplication::beep();
+        return;
+    }
+    if (QString::fromLatin1(digits) != shown) {
+        EditQword->setText(QString::fromLatin1(digits));
+        EditQword->setCursorPosition(static_cast<int>(caret));
+    }
+    m_text = EditQword->text();
+    m_value = *number;
+}
+
+bool QwordPage::refusesKey(const QKeyEvent& key) const {
+    // Keys without a character (arrows, Delete), the dialog's own and the editing shortcuts (what
+    // a paste brings is kept to the digits of the base) pass on.
+    if (key.modifiers() & Qt::ControlModifier) return false;
+    switch (key.key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        return false;
+    default:
+        break;
+    }
+    const QString text = key.text();
+    return !text.isEmpty() && (text.size() != 1 || !isDwordDigit(text.front().toLatin1(), m_base));
+}
+
+bool QwordPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == EditQword && event->type() == QEvent::KeyPress) return refusesKey(*static_cast<QKeyEvent*>(event));
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace quern
