@@ -177,19 +177,19 @@ reg::Status KeptOriginal::keep(const std::string& target, const LinkFunction& li
     return reg::Status::Ok;
 }
 
-bool KeptOriginal::putBack(const std::function<int(int folderFd)>& syncFolder, std::string& error) {
-    if (!m_holds) return true;
+KeptOriginal::PutBack KeptOriginal::putBack(const std::function<int(int folderFd)>& syncFolder) {
+    if (!m_holds) return {};
     m_holds = false;
     const bool removed = m_kept.empty() && (::unlink(m_target.c_str()) == 0 || errno == ENOENT);
-    if (!removed && (m_kept.empty() || ::rename(m_kept.c_str(), m_target.c_str()) != 0)) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (!removed && (m_kept.empty() || ::rename(m_kept.c_str(), m_target.c_str()) != 0))
+        return { systemFailure(errno), reg::Status::Ok };
     m_kept.clear();
     if (const int flushed = flushFolder(folderOf(m_target), syncFolder); flushed != 0)
-        error = "its folder could not be flushed to disk afterwards (" + std::string(std::strerror(flushed))
-            + "), so a crash may still bring the new content back";
-    return true;
+        return { reg::Status::Ok,
+            reg::Status(reg::Status::WriteFailed,
+                "its folder could not be flushed to disk afterwards (" + std::string(std::strerror(flushed))
+                    + "), so a crash may still bring the new content back") };
+    return {};
 }
 
 void KeptOriginal::drop() {
@@ -202,12 +202,12 @@ AtomicFile::~AtomicFile() {
     abandon();
 }
 
-bool AtomicFile::fail(std::string what) {
-    if (m_error.empty()) m_error = std::move(what);
-    return false;
+reg::Status AtomicFile::fail(reg::Status failure) {
+    if (m_failure.ok()) m_failure = std::move(failure);
+    return m_failure;
 }
 
-bool AtomicFile::open(const std::string& path) {
+reg::Status AtomicFile::open(const std::string& path) {
     return open(path, true, {});
 }
 
@@ -215,12 +215,11 @@ std::string AtomicFile::folder() const {
     return folderOf(m_target);
 }
 
-bool AtomicFile::open(const std::string& path, bool allowInPlace, Hooks hooks) {
+reg::Status AtomicFile::open(const std::string& path, bool allowInPlace, Hooks hooks) {
     abandon();
-    m_error.clear();
+    m_failure = reg::Status::Ok;
     m_inPlace = false;
     m_hooks = std::move(hooks);
-    m_changedOnDisk = false;
     m_expected.reset();
     m_target = resolveLinks(path);
     // Only a regular file is ever replaced: a rename over a device or a FIFO would put a plain file
@@ -235,66 +234,66 @@ bool AtomicFile::open(const std::string& path, bool allowInPlace, Hooks hooks) {
     const auto slash = m_target.rfind('/');
     const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
     m_temp = folderOf(m_target) + "/." + name + ".quern-XXXXXX";
-    m_fd = ::mkstemp(m_temp.data());
-    if (m_fd >= 0) {
+    m_fd.reset(::mkstemp(m_temp.data()));
+    if (m_fd.valid()) {
         // The new file belongs to whoever owned the old one, where this process may say so (root,
         // or a member of its group): a file root edits in a user's prefix stays the user's.
         if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
-            && ::fchown(m_fd, existing.st_uid, existing.st_gid) != 0)
-            (void)::fchown(m_fd, static_cast<uid_t>(-1), existing.st_gid);
-        if (::fchmod(m_fd, modeFor(m_target)) != 0) return fail(std::strerror(errno));
-        return true;
+            && ::fchown(m_fd.get(), existing.st_uid, existing.st_gid) != 0)
+            (void)::fchown(m_fd.get(), static_cast<uid_t>(-1), existing.st_gid);
+        if (::fchmod(m_fd.get(), modeFor(m_target)) != 0) return fail(std::strerror(errno));
+        return reg::Status::Ok;
     }
     const int tempError = errno;
     m_temp.clear();
     // No room beside it, but the file itself may be writable: better a write that is not atomic
     // than none at all.
     if (allowInPlace && (tempError == EACCES || tempError == EPERM || tempError == EROFS)) {
-        m_fd = ::open(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (m_fd >= 0) {
+        m_fd.reset(::open(m_target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+        if (m_fd.valid()) {
             m_inPlace = true;
-            return true;
+            return reg::Status::Ok;
         }
     }
     return fail(std::strerror(tempError));
 }
 
-bool AtomicFile::write(std::string_view data) {
-    if (m_fd < 0) return fail("the file is not open");
-    if (!m_error.empty()) return false;
+reg::Status AtomicFile::write(std::string_view data) {
+    if (!m_fd.valid()) return fail("the file is not open");
+    if (!m_failure.ok()) return m_failure;
     while (!data.empty()) {
-        const ssize_t n = ::write(m_fd, data.data(), data.size());
+        const ssize_t n = ::write(m_fd.get(), data.data(), data.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return fail(std::strerror(errno));
         data.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return reg::Status::Ok;
 }
 
-bool AtomicFile::commit() {
-    return flush() && replace() && syncFolder();
+reg::Status AtomicFile::commit() {
+    if (reg::Status flushed = flush(); !flushed.ok()) return flushed;
+    if (reg::Status replaced = replace(); !replaced.ok()) return replaced;
+    return syncFolder();
 }
 
-bool AtomicFile::flush() {
-    if (m_fd < 0) return fail("the file is not open");
-    if (m_error.empty() && ::fsync(m_fd) != 0) (void)fail(std::strerror(errno));
-    if (::close(m_fd) != 0) (void)fail(std::strerror(errno));
-    m_fd = -1;
-    if (!m_error.empty()) {
-        abandon();
-        return false;
-    }
-    return true;
+reg::Status AtomicFile::flush() {
+    if (!m_fd.valid()) return fail("the file is not open");
+    if (m_failure.ok() && ::fsync(m_fd.get()) != 0) (void)fail(std::strerror(errno));
+    if (::close(m_fd.release()) != 0) (void)fail(std::strerror(errno));
+    if (!m_failure.ok()) abandon();
+    return m_failure;
 }
 
-bool AtomicFile::replace(bool keepOriginal) {
-    if (m_inPlace) return m_error.empty();
+reg::Status AtomicFile::replace(bool keepOriginal) {
+    if (m_inPlace) return m_failure;
     if (m_temp.empty()) return fail("the file is not open");
-    if (m_expected && !stillExpected()) return false;
+    if (m_expected) {
+        if (reg::Status still = stillExpected(); !still.ok()) return still;
+    }
     if (const reg::Status kept = keepOriginal ? m_original.keep(m_target, m_hooks.link) : reg::Status::Ok; !kept.ok()) {
         (void)fail("its old content cannot be kept beside it (" + kept.message() + ")");
         abandon();
-        return false;
+        return m_failure;
     }
     if (m_hooks.beforeRename) m_hooks.beforeRename(m_temp);
     if (m_expected) return exchangeExpected();
@@ -302,24 +301,23 @@ bool AtomicFile::replace(bool keepOriginal) {
         (void)fail(std::strerror(errno));
         m_original.drop();
         abandon();
-        return false;
+        return m_failure;
     }
     m_temp.clear();
-    return true;
+    return reg::Status::Ok;
 }
 
-bool AtomicFile::stillExpected() {
+reg::Status AtomicFile::stillExpected() {
     struct stat st { };
-    if (::stat(m_target.c_str(), &st) == 0 ? stampOf(st) == *m_expected : m_expected->size < 0) return true;
+    if (::stat(m_target.c_str(), &st) == 0 ? stampOf(st) == *m_expected : m_expected->size < 0) return reg::Status::Ok;
     return changedMeanwhile();
 }
 
-bool AtomicFile::changedMeanwhile() {
-    m_changedOnDisk = true;
-    (void)fail("it was changed on disk while Quern wrote it");
+reg::Status AtomicFile::changedMeanwhile() {
+    (void)fail(reg::Status(reg::Status::ChangedOnDisk, "it was changed on disk while Quern wrote it"));
     m_original.drop();
     abandon();
-    return false;
+    return m_failure;
 }
 
 // A check of the target followed by a rename leaves a gap in which another program may rename its
@@ -328,8 +326,7 @@ bool AtomicFile::changedMeanwhile() {
 // not the one expected, exchanging them back leaves the other program's file in place. What is
 // left: a reader may see the new content for that moment, and a program that writes the swapped-out
 // file in place after the exchange writes to a file that is going.
-ReplaceResult replaceIfStill(
-    const std::string& temp, const std::string& target, const FileStamp& expected, std::string& error) {
+reg::Status replaceIfStill(std::string& temp, const std::string& target, const FileStamp& expected) {
     const bool noFile = expected.size < 0;
     if (noFile || ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
         // No file to exchange with (RENAME_NOREPLACE keeps one made meanwhile), or a file system
@@ -338,84 +335,75 @@ ReplaceResult replaceIfStill(
         const bool fallBack = !noFile && (failed == EINVAL || failed == ENOSYS || failed == EOPNOTSUPP);
         if (!noFile && !fallBack) {
             // The target gone is a change on disk; the new file gone is a failed write.
-            if (failed == ENOENT && ::access(temp.c_str(), F_OK) == 0) return ReplaceResult::Changed;
-            error = std::strerror(failed);
-            return ReplaceResult::Failed;
+            if (failed == ENOENT && ::access(temp.c_str(), F_OK) == 0) return reg::Status::ChangedOnDisk;
+            return systemFailure(failed);
         }
         int renamed = noFile ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
                              : ::rename(temp.c_str(), target.c_str());
         if (renamed != 0 && noFile && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
             renamed
                 = ::access(target.c_str(), F_OK) == 0 ? (errno = EEXIST, -1) : ::rename(temp.c_str(), target.c_str());
-        if (renamed == 0) return ReplaceResult::Replaced;
-        if (errno == EEXIST) return ReplaceResult::Changed;
-        error = std::strerror(errno);
-        return ReplaceResult::Failed;
+        if (renamed == 0) {
+            temp.clear();
+            return reg::Status::Ok;
+        }
+        if (errno == EEXIST) return reg::Status::ChangedOnDisk;
+        return systemFailure(errno);
     }
     struct stat out { };
     if (::lstat(temp.c_str(), &out) != 0 || stampOf(out) != expected) {
         // Someone else's file was in place: it goes back, and the new content to the temporary name.
         if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
-            error = "the other program's file could not be put back in place (" + std::string(std::strerror(errno))
-                + "): it is beside it as " + temp;
-            return ReplaceResult::ChangedAndSwapped;
+            reg::Status swapped(reg::Status::ChangedOnDisk,
+                "the other program's file could not be put back in place (" + std::string(std::strerror(errno))
+                    + "): it is beside it as " + temp);
+            temp.clear();
+            return swapped;
         }
-        return ReplaceResult::Changed;
+        return reg::Status::ChangedOnDisk;
     }
     // The old file, still reachable as a kept original where one was made.
     ::unlink(temp.c_str());
-    return ReplaceResult::Replaced;
+    temp.clear();
+    return reg::Status::Ok;
 }
 
-bool AtomicFile::exchangeExpected() {
-    std::string error;
-    switch (replaceIfStill(m_temp, m_target, *m_expected, error)) {
-    case ReplaceResult::Replaced:
-        m_temp.clear();
-        return true;
-    case ReplaceResult::Changed:
-        return changedMeanwhile();
-    case ReplaceResult::ChangedAndSwapped:
-        m_changedOnDisk = true;
-        (void)fail("it was changed on disk while Quern wrote it, and " + error);
-        m_temp.clear();
+reg::Status AtomicFile::exchangeExpected() {
+    const reg::Status replaced = replaceIfStill(m_temp, m_target, *m_expected);
+    if (replaced.ok()) return replaced;
+    if (replaced == reg::Status::ChangedOnDisk && !m_temp.empty()) return changedMeanwhile();
+    if (replaced == reg::Status::ChangedOnDisk) {
+        (void)fail(reg::Status(
+            reg::Status::ChangedOnDisk, "it was changed on disk while Quern wrote it, and " + replaced.message()));
         m_original.drop();
-        return false;
-    case ReplaceResult::Failed:
-        break;
+        return m_failure;
     }
-    (void)fail(error);
+    (void)fail(replaced);
     m_original.drop();
     abandon();
-    return false;
+    return m_failure;
 }
 
 // The rename is only lasting once the folder that holds the new name is on disk too.
-bool AtomicFile::syncFolder() {
+reg::Status AtomicFile::syncFolder() {
     if (const int error = flushFolder(folderOf(m_target), m_hooks.syncFolder); error != 0)
         return fail(std::strerror(error));
-    return true;
-}
-
-bool AtomicFile::putBack() {
-    std::string why;
-    const bool back = m_original.putBack(m_hooks.syncFolder, why);
-    m_error = why;
-    return back;
+    return reg::Status::Ok;
 }
 
 void AtomicFile::abandon() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
     if (!m_temp.empty()) ::unlink(m_temp.c_str());
     m_temp.clear();
 }
 
 reg::Status AtomicFile::writeWhole(const std::string& path, std::string_view content, bool* inPlace) {
     AtomicFile file;
-    const bool ok = file.open(path) && file.write(content) && file.commit();
+    reg::Status written = file.open(path);
+    if (written.ok()) written = file.write(content);
+    if (written.ok()) written = file.commit();
     if (inPlace) *inPlace = file.inPlace();
-    return ok ? reg::Status::Ok : reg::Status(reg::Status::WriteFailed, file.error());
+    return written.ok() ? reg::Status::Ok : reg::Status(reg::Status::WriteFailed, written.message());
 }
 
 } // namespace quern

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Status.h"
+#include "codec/UniqueFd.h"
 
 #include <functional>
 #include <optional>
@@ -30,10 +31,17 @@ public:
 
     // Keeps what target holds now. WriteFailed, with the system's words, when it cannot be kept.
     reg::Status keep(const std::string& target, const LinkFunction& link);
+    // What putting the old content back came to, step by step.
+    struct PutBack {
+        // Ok: the old content is in place again. WriteFailed, with the system's words, when it
+        // could not be put back: the kept name then stays, so that it can be put back by hand.
+        reg::Status back;
+        // Once it is back: WriteFailed, saying so, when its folder could not be flushed to disk.
+        reg::Status flushed;
+    };
     // Puts the old content back in place of the new and flushes the folder (through syncFolder
-    // when set). False, with error, when it could not: the kept name then stays, so that it can be
-    // put back by hand. True with error set: it is back, but its folder could not be flushed.
-    bool putBack(const std::function<int(int folderFd)>& syncFolder, std::string& error);
+    // when set).
+    [[nodiscard]] PutBack putBack(const std::function<int(int folderFd)>& syncFolder);
     // The new content stays: the kept name goes.
     void drop();
     [[nodiscard]] bool holds() const { return m_holds; }
@@ -66,12 +74,12 @@ struct FileStamp {
 [[nodiscard]] FileStamp stampOf(const struct stat& st);
 
 // Puts the file at temp in place of target while target is still the file expected describes
-// (no file, when its size is negative). Changed: target was not, and stays as someone else left it,
-// temp too. ChangedAndSwapped: it was not, and could not be put back (error says where it is).
-// Failed: error says why; target is as it was.
-enum class ReplaceResult { Replaced, Changed, ChangedAndSwapped, Failed };
-[[nodiscard]] ReplaceResult replaceIfStill(
-    const std::string& temp, const std::string& target, const FileStamp& expected, std::string& error);
+// (no file, when its size is negative); temp is then cleared, its name being gone. ChangedOnDisk:
+// target was not, and stays as someone else left it, temp too; rarely, the other program's file
+// went to temp and could not be put back: the message then says where it is, Quern's file is in
+// place and temp is cleared, since the name holds the other program's file. WriteFailed, with the
+// system's words: target is as it was.
+[[nodiscard]] reg::Status replaceIfStill(std::string& temp, const std::string& target, const FileStamp& expected);
 
 // Flushes a folder (through hook when set, else fsync); 0, or the errno of the failure. A file
 // system that cannot flush folders (EINVAL) counts as flushed.
@@ -106,63 +114,60 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Starts the new content of path. False, with error() telling why, when neither a temporary
-    // file nor the file itself can be written.
-    bool open(const std::string& path);
+    // Starts the new content of path. WriteFailed, with the reason, when neither a temporary file
+    // nor the file itself can be written.
+    reg::Status open(const std::string& path);
     // The same, for a writer that must not write in place: without a temporary file, it fails.
-    bool open(const std::string& path, bool allowInPlace, Hooks hooks);
-    // Adds to the new content. False once anything failed; the error is kept.
-    bool write(std::string_view data);
-    // Makes the new content the file's. False, with error() telling why, when it could not; the
-    // file is then as it was (unless it was being written in place).
-    bool commit();
-    // commit() in its three steps, each false with error() telling why. After flush the new content
-    // is on disk and only the rename is left; a failed flush or replace leaves the file as it was.
-    bool flush();
+    reg::Status open(const std::string& path, bool allowInPlace, Hooks hooks);
+    // Adds to the new content. Once anything failed, that first failure again: it is kept.
+    reg::Status write(std::string_view data);
+    // Makes the new content the file's. When it could not, the status says why and the file is as
+    // it was (unless it was being written in place).
+    reg::Status commit();
+    // commit() in its three steps, each failing with the reason. After flush the new content is on
+    // disk and only the rename is left; a failed flush or replace leaves the file as it was.
+    reg::Status flush();
     // keepOriginal: the old content stays reachable beside the file until keepReplaced() or
     // putBack(), for a writer that replaces several files and must be able to take them all back.
-    bool replace(bool keepOriginal = false);
-    bool syncFolder();
+    reg::Status replace(bool keepOriginal = false);
+    reg::Status syncFolder();
     // After replace(true): the old content goes back in place of the new and the folder is
-    // flushed; false, with error() telling why, when it could not (the old content then stays
-    // beside it, under keptPath()); true with error() set when it is back but its folder could not
-    // be flushed. keepReplaced() lets the new content stay for good.
-    bool putBack();
+    // flushed (when it cannot go back, it stays beside it, under keptPath()). keepReplaced() lets
+    // the new content stay for good.
+    [[nodiscard]] KeptOriginal::PutBack putBack() { return m_original.putBack(m_hooks.syncFolder); }
     void keepReplaced() { m_original.drop(); }
     [[nodiscard]] const std::string& keptPath() const { return m_original.keptPath(); }
     // Throws the new content away.
     void abandon();
     // replace() goes on only while the target is still the file stamp describes, the one the
-    // content was made from; else it fails, the target stays as someone else left it, and
-    // changedOnDisk() tells.
+    // content was made from; else it fails with ChangedOnDisk, and the target stays as someone
+    // else left it.
     void expectTarget(const FileStamp& stamp) { m_expected = stamp; }
-    [[nodiscard]] bool changedOnDisk() const { return m_changedOnDisk; }
 
-    [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] bool inPlace() const { return m_inPlace; }
-    [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
+    [[nodiscard]] bool isOpen() const { return m_fd.valid(); }
     // The file replaced, after following symbolic links, and its folder.
     [[nodiscard]] const std::string& target() const { return m_target; }
     [[nodiscard]] std::string folder() const;
 
-    // open, write and commit in one; WriteFailed with error()'s words on failure.
+    // open, write and commit in one; WriteFailed with the reason on failure.
     static reg::Status writeWhole(const std::string& path, std::string_view content, bool* inPlace = nullptr);
 
 private:
-    bool fail(std::string what);
-    bool stillExpected();
-    bool changedMeanwhile();
-    bool exchangeExpected();
+    reg::Status fail(reg::Status failure);
+    reg::Status fail(std::string what) { return fail(reg::Status(reg::Status::WriteFailed, std::move(what))); }
+    reg::Status stillExpected();
+    reg::Status changedMeanwhile();
+    reg::Status exchangeExpected();
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     bool m_inPlace = false;
     Hooks m_hooks;
     std::string m_target; // the file the content is for, after following symbolic links
     std::string m_temp;
-    std::string m_error;
+    reg::Status m_failure; // the first failure since open, which every later step gives again
     KeptOriginal m_original;
     std::optional<FileStamp> m_expected;
-    bool m_changedOnDisk = false;
 };
 
 // The file a path names after following its symbolic links (to a file that need not exist yet);

@@ -54,8 +54,8 @@ RegFileExport::~RegFileExport() = default; // a file never closed is thrown away
 
 bool RegFileExport::OpenRegFile(const std::string& fileName, RegFileForm form) {
     m_sink = nullptr;
-    if (!m_file.open(fileName)) {
-        m_error = m_file.error();
+    if (const reg::Status opened = m_file.open(fileName); !opened.ok()) {
+        m_error = opened.message();
         return false;
     }
     return start(form);
@@ -99,10 +99,13 @@ void RegFileExport::flush() {
             const std::vector<std::uint8_t> bytes = reg::utf16LEBytes(reg::toUtf16(m_buffer));
             m_buffer.assign(bytes.begin(), bytes.end());
         }
-        if (m_sink ? m_sink(m_buffer) : m_file.write(m_buffer))
+        const reg::Status written = m_sink
+            ? (m_sink(m_buffer) ? reg::Status::Ok : reg::Status(reg::Status::WriteFailed, "it could not be written"))
+            : m_file.write(m_buffer);
+        if (written.ok())
             m_written += m_buffer.size();
         else
-            m_error = m_sink ? "it could not be written" : m_file.error();
+            m_error = written.message();
     }
     m_buffer.clear();
 }
@@ -130,8 +133,8 @@ bool RegFileExport::CloseRegFile() {
         m_file.abandon();
         return false;
     }
-    if (!m_file.commit()) {
-        m_error = m_file.error();
+    if (const reg::Status committed = m_file.commit(); !committed.ok()) {
+        m_error = committed.message();
         return false;
     }
     return true;

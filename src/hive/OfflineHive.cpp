@@ -629,22 +629,23 @@ Status OfflineHive::placeChanges() {
 Status OfflineHive::replaceWithTemporary(const std::string& target) {
     // The look above and the rename are one step: a hive another program renamed into place in
     // between is found by the exchange and stays.
-    std::string swapped;
-    const ReplaceResult replaced = replaceIfStill(m_temp, target, m_stamp, swapped);
-    if (replaced == ReplaceResult::Changed || replaced == ReplaceResult::ChangedAndSwapped) {
-        if (replaced == ReplaceResult::ChangedAndSwapped) m_temp.clear();
+    const Status replaced = replaceIfStill(m_temp, target, m_stamp);
+    if (replaced == Status::ChangedOnDisk) {
+        // Rarely, the other program's hive cannot be put back: Quern's is then in place, and the
+        // temporary name, cleared, holds the other one.
+        const bool swapped = m_temp.empty();
         m_original.drop();
         abandonChanges();
-        // Rarely, the other program's hive cannot be put back: Quern's is then in place.
         return Status(Status::ChangedOnDisk,
             m_name + " was changed on disk while Quern wrote it"
-                + (swapped.empty() ? ". Nothing was written" : ", and " + swapped + "; Quern's hive is in place")
+                + (swapped ? ", and " + replaced.message() + "; Quern's hive is in place" : ". Nothing was written")
                 + "; refresh (F5) to read it again.");
     }
-    if (replaced == ReplaceResult::Failed) {
+    if (!replaced.ok()) {
         // Not "nothing was written": other files of the batch may have been, and are put back.
         const Status st(Status::WriteFailed,
-            m_path + ": the new hive could not replace the old one (" + swapped + "), which stays as it was.");
+            m_path + ": the new hive could not replace the old one (" + replaced.message()
+                + "), which stays as it was.");
         m_original.drop();
         abandonChanges();
         return st;
@@ -689,13 +690,13 @@ Status OfflineHive::settleReplaced(const std::string& target) {
 // file with; reverted() then reads hivex's copy again from it.
 bool OfflineHive::takeBackChanges(std::string& why) {
     if (!m_original.holds()) return true;
-    std::string error;
-    if (!m_original.putBack(m_options.syncFolder, error)) {
+    const KeptOriginal::PutBack putBack = m_original.putBack(m_options.syncFolder);
+    if (!putBack.back.ok()) {
         // The file holds a change the registry no longer shows: it must be read again before any
         // other change, never written over. The copy of the original stays, whatever made it.
         m_stamp = {};
         m_backupIsNew = false;
-        why = m_path + " could not be put back as it was (" + error
+        why = m_path + " could not be put back as it was (" + putBack.back.message()
             + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
             + m_original.keptPath() + ". Refresh (F5) to read it again.";
         return false;
@@ -705,7 +706,7 @@ bool OfflineHive::takeBackChanges(std::string& why) {
     ::stat(m_path.c_str(), &st);
     m_stamp = stampOf(st);
     m_hash = m_originalHash;
-    if (!error.empty()) why = m_path + ": " + error + ".";
+    if (!putBack.flushed.ok()) why = m_path + ": " + putBack.flushed.message() + ".";
     return true;
 }
 

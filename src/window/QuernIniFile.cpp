@@ -108,7 +108,7 @@ bool QuernIniFile::openForWriting() {
     const std::filesystem::path path(m_fileName);
     std::error_code error;
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), error);
-    if (!m_writer.open(m_fileName)) {
+    if (!m_writer.open(m_fileName).ok()) {
         m_writeFailed = true;
         m_lostLine = true;
         return false;
@@ -118,7 +118,7 @@ bool QuernIniFile::openForWriting() {
 
 void QuernIniFile::writeLine(const std::string& line) {
     if (!openForWriting()) return;
-    if (!m_writer.write(line + "\r\n")) {
+    if (!m_writer.write(line + "\r\n").ok()) {
         m_writeFailed = true;
         m_lostLine = true;
     }
@@ -145,7 +145,7 @@ void QuernIniFile::closeWriting() {
     if (m_lostLine) {
         m_writer.abandon();
         m_writeFailed = true;
-    } else if (!m_writer.commit()) {
+    } else if (!m_writer.commit().ok()) {
         m_writeFailed = true;
     }
     m_lostLine = false;

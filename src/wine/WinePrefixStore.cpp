@@ -649,29 +649,32 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     // Never in place: a registry file half written is worse than one not written.
     p.file = std::make_unique<AtomicFile>();
     AtomicFile& out = *p.file;
-    const bool opened = out.open(target, false, { m_options.beforeReplace, m_options.syncFolder, m_options.hardLink });
+    const Status opened
+        = out.open(target, false, { m_options.beforeReplace, m_options.syncFolder, m_options.hardLink });
     session.prepared.push_back(std::move(p));
     Prepared& prepared = session.prepared.back();
-    if (!opened) return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
+    if (!opened.ok()) return Status(Status::WriteFailed, hive.path + " cannot be written: " + opened.message());
     // Another program that renames its own copy over the file meanwhile (as most editors and
     // sed -i save) is found out by the rename itself, not only by the look before it.
     out.expectTarget(hive.existsOnDisk ? hive.stamp : FileStamp {});
 
     ContentHash hash;
     std::uint64_t length = 0;
+    Status written;
     const bool serialized = serializeRegFile(
         *hive.root, original, hive.prefixLength, hive.relativeTo,
         [&](std::string_view piece) {
             hash.add(piece);
-            return out.write(piece);
+            written = out.write(piece);
+            return written.ok();
         },
         prepared.placements, prepared.headerLength, length);
     prepared.contentHash = hash.value();
-    if (!serialized && out.error().empty())
+    if (!serialized && written.ok())
         return Status(Status::WriteFailed,
             hive.path + " could not be read back to copy its unchanged keys; nothing was written.");
-    if (!serialized || !out.flush())
-        return Status(Status::WriteFailed, hive.path + " cannot be written: " + out.error());
+    if (serialized) written = out.flush();
+    if (!written.ok()) return Status(Status::WriteFailed, hive.path + " cannot be written: " + written.message());
     // Someone who wrote the file in place meanwhile, past the locks, would leave the copied blocks torn.
     if (original.holdsFile() && original.changedSince(hive.stamp))
         return Status(Status::ChangedOnDisk,
@@ -688,10 +691,10 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
     std::size_t placed = 0;
     for (; placed < session.prepared.size() && problem.empty(); ++placed) {
         Prepared& p = session.prepared[placed];
-        if (!p.file->replace(true)) {
-            if (p.file->changedOnDisk()) {
+        if (const Status replaced = p.file->replace(true); !replaced.ok()) {
+            if (replaced == Status::ChangedOnDisk) {
                 failure = StatusCode::ChangedOnDisk;
-                const std::string& error = p.file->error();
+                const std::string error = replaced.message();
                 // Rarely, the other program's file cannot be put back: Quern's is then in place.
                 problem = error.find("put back") == std::string::npos
                     ? p.hive->fileName
@@ -699,13 +702,13 @@ Status WinePrefixStore::replaceFiles(WriteSession& session) {
                           "again."
                     : p.hive->path + ": " + error + "; Quern's file is in place. Refresh (F5) to read it again.";
             } else {
-                problem = p.hive->path + " cannot be replaced: " + p.file->error() + ".";
+                problem = p.hive->path + " cannot be replaced: " + replaced.message() + ".";
             }
             break;
         }
-        if (!p.file->syncFolder())
+        if (const Status synced = p.file->syncFolder(); !synced.ok())
             problem = "The folder " + p.file->folder() + " could not be flushed to disk after " + p.hive->fileName
-                + " was replaced (" + p.file->error() + ").";
+                + " was replaced (" + synced.message() + ").";
     }
     if (!problem.empty()) return putBackPlaced(session, placed, Status(failure, problem));
     // A server that got going all the same, where the lock did not reach, may have read the old files.
@@ -732,11 +735,12 @@ Status WinePrefixStore::putBackPlaced(WriteSession& session, std::size_t placed,
     std::string notPutBack;
     while (placed-- > 0) {
         Prepared& p = session.prepared[placed];
-        const bool back = p.file->putBack();
+        const KeptOriginal::PutBack result = p.file->putBack();
+        const bool back = result.back.ok();
         if (back) putBack.push_back(p.hive->path);
-        if (back && !p.file->error().empty()) notPutBack += " " + p.hive->path + ": " + p.file->error() + ".";
+        if (back && !result.flushed.ok()) notPutBack += " " + p.hive->path + ": " + result.flushed.message() + ".";
         if (!back) {
-            notPutBack += " " + p.hive->path + " could not be put back as it was (" + p.file->error()
+            notPutBack += " " + p.hive->path + " could not be put back as it was (" + result.back.message()
                 + "): it holds the command's change, which Quern no longer shows; its old content is beside it as "
                 + p.file->keptPath() + ". Refresh (F5) to read it again.";
             // Never written over: the next change finds it changed on disk.

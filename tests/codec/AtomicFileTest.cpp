@@ -33,8 +33,8 @@ TEST(AtomicFile, TheFileHasTheOldContentUntilTheCommitAndKeepsItsPermissions) {
     ::chmod(path.c_str(), 0640);
     {
         AtomicFile file;
-        ASSERT_TRUE(file.open(path));
-        ASSERT_TRUE(file.write("new, "));
+        ASSERT_EQ(file.open(path), reg::Status::Ok);
+        ASSERT_EQ(file.write("new, "), reg::Status::Ok);
         EXPECT_EQ(test::readFile(path), "old");
     } // never committed
     EXPECT_EQ(test::readFile(path), "old");
@@ -50,6 +50,15 @@ TEST(AtomicFile, TheFileHasTheOldContentUntilTheCommitAndKeepsItsPermissions) {
     const reg::Status missing = AtomicFile::writeWhole(dir / "missing/file.reg", "x");
     EXPECT_EQ(missing, reg::Status::WriteFailed);
     EXPECT_NE(missing.message(), reg::statusText(reg::StatusCode::WriteFailed)) << "the system's words";
+
+    // Each step after a failure gives that first failure again, in its words.
+    AtomicFile file;
+    const reg::Status opened = file.open(dir / "missing/file.reg");
+    EXPECT_EQ(opened, reg::Status::WriteFailed);
+    for (const reg::Status& later : { file.write("x"), file.flush(), file.replace(), file.commit() }) {
+        EXPECT_EQ(later, reg::Status::WriteFailed);
+        EXPECT_EQ(later.message(), opened.message());
+    }
 }
 
 // A backup kept behind a link (in a synced folder, say) stays behind it: the link is not replaced
@@ -141,15 +150,15 @@ TEST(AtomicFile, AnExpectedTargetThatChangedIsLeftAsTheOtherProgramLeftIt) {
             }
         };
         AtomicFile file;
-        ASSERT_TRUE(file.open(path, false, hooks));
+        ASSERT_EQ(file.open(path, false, hooks), reg::Status::Ok);
         file.expectTarget(expected);
-        ASSERT_TRUE(file.write("mine"));
-        ASSERT_TRUE(file.flush());
-        const bool replaced = file.replace(true);
-        EXPECT_EQ(replaced, other == Other::Nothing) << static_cast<int>(other);
-        EXPECT_EQ(file.changedOnDisk(), other != Other::Nothing);
+        ASSERT_EQ(file.write("mine"), reg::Status::Ok);
+        ASSERT_EQ(file.flush(), reg::Status::Ok);
+        const reg::Status replaced = file.replace(true);
+        EXPECT_EQ(replaced, other == Other::Nothing ? reg::Status::Ok : reg::Status::ChangedOnDisk)
+            << static_cast<int>(other);
         EXPECT_EQ(test::readFile(path), other == Other::Nothing ? "mine" : "theirs");
-        if (replaced) file.keepReplaced();
+        if (replaced.ok()) file.keepReplaced();
         EXPECT_EQ(namesIn(dir.path()), std::vector<std::string> { "user.reg" });
     }
 }
