@@ -47,9 +47,8 @@ double timedImport(const fs::path& file, const fs::path& target) {
     reg::WinePrefixStore store(prefixOptions(target));
     const auto start = std::chrono::steady_clock::now();
     RegFileContent content;
-    std::string error;
-    if (!readRegFile(file.string(), content, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (const reg::Status read = readRegFile(file.string(), content); !read.ok()) {
+        std::fprintf(stderr, "%s\n", read.message().c_str());
         return -1;
     }
     if (const reg::Status status = applyImport(store, content); !status.ok()) {

@@ -42,16 +42,15 @@ std::string exported(reg::RegStore& store) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     RegFileContent content;
-    std::string error;
-    if (!parseRegFile(withHeader(data, size), "f.reg", content, error)) {
-        if (error.rfind("f.reg:", 0) != 0 || !content.keys.empty()) std::abort();
+    if (const reg::Status parsed = parseRegFile(withHeader(data, size), "f.reg", content); !parsed.ok()) {
+        if (parsed.message().rfind("f.reg:", 0) != 0 || !content.keys.empty()) std::abort();
         return 0;
     }
     reg::MemoryRegistry store;
     ImportPlan plan;
     // A key the registry refuses (HKEY_DYN_DATA, a long name) fails the import; one it cannot even
     // look for fails the plan as well.
-    const bool planned = planImport(store, content, plan, error);
+    const bool planned = planImport(store, content, plan).ok();
     const bool imported = applyImport(store, content).ok();
     if (!imported) return 0;
     if (!planned) std::abort();
@@ -65,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = exported(store);
     if (path.empty()) return 0;
     RegFileContent again;
-    if (!readRegFile(path, again, error)) std::abort();
+    if (!readRegFile(path, again).ok()) std::abort();
     reg::MemoryRegistry copy;
     if (const reg::Status status = applyImport(copy, again); !status.ok()) {
         std::fprintf(stderr, "%s\n", status.message().c_str());

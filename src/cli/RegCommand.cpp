@@ -717,8 +717,8 @@ int runFind(const Context& c, const RegArgs& a) {
 
 int runImport(const Context& c, const RegArgs& a) {
     RegFileContent content;
-    std::string error;
-    if (!readRegFile(a.file, content, error)) return c.fail(error + "; nothing was imported.");
+    if (const Status read = readRegFile(a.file, content); !read.ok())
+        return c.fail(read.message() + "; nothing was imported.");
     if (const Status status = applyImport(c.store, content); !status.ok())
         return c.fail(status.message() + " Nothing was imported.");
     c.out << "The operation completed successfully.\n";
@@ -730,17 +730,17 @@ constexpr int kCompareError = 2;
 
 int runCompare(const Context& c, const RegArgs& a) {
     RegFileContent content;
-    std::string error;
     ImportPlan plan;
-    bool done = readRegFile(a.file, content, error);
-    if (done && a.newerFile.empty()) {
-        done = planImport(c.store, content, plan, error);
-    } else if (done) {
+    Status done = readRegFile(a.file, content);
+    if (done.ok() && a.newerFile.empty()) {
+        done = planImport(c.store, content, plan);
+    } else if (done.ok()) {
         RegFileContent newer;
-        done = readRegFile(a.newerFile, newer, error) && compareFiles(content, newer, plan, error);
+        done = readRegFile(a.newerFile, newer);
+        if (done.ok()) done = compareFiles(content, newer, plan);
     }
-    if (!done) {
-        c.err << "quern-reg: " << error << "\n";
+    if (!done.ok()) {
+        c.err << "quern-reg: " << done.message() << "\n";
         return kCompareError;
     }
     if (a.key.root != reg::kNoKey) plan = planBelow(plan, a.key.fullName());

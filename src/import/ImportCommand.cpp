@@ -18,16 +18,15 @@ namespace {
 
 // Reads and plans; false after telling the user why, with nothing written.
 bool readAndPlan(CommandWindow& window, const QString& file, RegFileContent& content, ImportPlan& plan) {
-    std::string error;
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    const bool ok = readRegFile(QFile::encodeName(file).toStdString(), content, error)
-        && planImport(window.store(), content, plan, error);
+    reg::Status read = readRegFile(QFile::encodeName(file).toStdString(), content);
+    if (read.ok()) read = planImport(window.store(), content, plan);
     QApplication::restoreOverrideCursor();
-    if (!ok)
+    if (!read.ok())
         QMessageBox::critical(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("%1 cannot be imported:\n%2\n\nNothing was written.")
-                .arg(file, QString::fromStdString(error)));
-    return ok;
+                .arg(file, QString::fromStdString(read.message())));
+    return read.ok();
 }
 
 // Writes every change of the file, or none of them; Undo then takes them back together.

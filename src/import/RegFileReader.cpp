@@ -163,10 +163,11 @@ public:
         , m_fileName(fileName)
         , m_content(content) { }
 
-    bool run();
-    [[nodiscard]] const std::string& error() const { return m_error; }
+    // ReadFailed, with "FILE:LINE: expected ...", at the first thing the text gets wrong.
+    reg::Status run();
 
 private:
+    // The steps stop at the first failure and leave its words in m_error.
     bool fail(std::string_view expected) { return failAt(m_lines.number(), expected); }
     bool failAt(std::size_t line, std::string_view expected);
     bool header();
@@ -192,12 +193,12 @@ bool Parser::failAt(std::size_t line, std::string_view expected) {
     return false;
 }
 
-bool Parser::run() {
-    if (!header()) return false;
+reg::Status Parser::run() {
+    bool parsed = header();
     std::u16string_view text;
-    while (m_lines.next(text))
-        if (!line(trimLeft(text))) return false;
-    return true;
+    while (parsed && m_lines.next(text))
+        parsed = line(trimLeft(text));
+    return parsed ? reg::Status::Ok : reg::Status(reg::Status::ReadFailed, m_error);
 }
 
 bool Parser::header() {
@@ -411,30 +412,24 @@ void Parser::narrowTextToUnits(RegFileValue& value) const {
 }
 
 // The text of the file: UTF-16LE after its byte-order mark, otherwise UTF-8 (its mark skipped)
-// when valid, else Windows-1252. False with error for a file that cannot be text.
-bool decodeFile(std::string_view bytes, std::string_view fileName, std::u16string& text, std::string& error) {
+// when valid, else Windows-1252. ReadFailed for a file that cannot be text.
+reg::Status decodeFile(std::string_view bytes, std::string_view fileName, std::u16string& text) {
     const auto startsWith = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+    const auto refused = [&](std::string_view why) {
+        return reg::Status(reg::Status::ReadFailed, std::string(fileName) + ":1: expected " + std::string(why));
+    };
     if (startsWith("\xFF\xFE")) {
         bytes.remove_prefix(2);
-        if (bytes.size() % 2 != 0) {
-            error = std::string(fileName)
-                + ":1: expected UTF-16LE text of whole two-byte units; the file's length is odd, so it was cut short";
-            return false;
-        }
+        if (bytes.size() % 2 != 0)
+            return refused("UTF-16LE text of whole two-byte units; the file's length is odd, so it was cut short");
         text = reg::unitsFromUtf16LE({ reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size() });
-        return true;
+        return reg::Status::Ok;
     }
-    if (startsWith("\xFE\xFF")) {
-        error = std::string(fileName) + ":1: expected UTF-16LE or UTF-8 text; the file is UTF-16 big-endian";
-        return false;
-    }
-    if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
-        error = std::string(fileName) + ":1: expected a byte-order mark before UTF-16LE text";
-        return false;
-    }
+    if (startsWith("\xFE\xFF")) return refused("UTF-16LE or UTF-8 text; the file is UTF-16 big-endian");
+    if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) return refused("a byte-order mark before UTF-16LE text");
     if (startsWith("\xEF\xBB\xBF")) bytes.remove_prefix(3);
     text = unitsFromNarrow(bytes);
-    return true;
+    return reg::Status::Ok;
 }
 
 } // namespace
@@ -443,22 +438,19 @@ std::string RegFileKey::fullPath() const {
     return path.empty() ? rootName : rootName + "\\" + reg::toUtf8(path);
 }
 
-bool parseRegFile(std::string_view bytes, std::string_view fileName, RegFileContent& content, std::string& error) {
+reg::Status parseRegFile(std::string_view bytes, std::string_view fileName, RegFileContent& content) {
     content = {};
     std::u16string text;
-    if (!decodeFile(bytes, fileName, text, error)) return false;
+    if (reg::Status decoded = decodeFile(bytes, fileName, text); !decoded.ok()) return decoded;
     RegFileContent parsed;
     parsed.fileName = std::string(fileName);
     Parser parser(text, fileName, parsed);
-    if (!parser.run()) {
-        error = parser.error();
-        return false;
-    }
+    if (reg::Status read = parser.run(); !read.ok()) return read;
     content = std::move(parsed);
-    return true;
+    return reg::Status::Ok;
 }
 
-bool readRegFile(const std::string& path, RegFileContent& content, std::string& error) {
+reg::Status readRegFile(const std::string& path, RegFileContent& content) {
     content = {};
     // A backup of a whole registry is tens of megabytes; anything past this is no registry file,
     // and a device or a FIFO may never end at all.
@@ -466,9 +458,9 @@ bool readRegFile(const std::string& path, RegFileContent& content, std::string& 
     std::string bytes;
     struct stat st { };
     const reg::Status read = readRegularFile(path, kMaxFileSize, bytes, st);
-    if (read.ok()) return parseRegFile(bytes, path, content, error);
-    error = read == reg::Status::NotFound ? path + ": " + std::strerror(ENOENT) : path + " " + read.message();
-    return false;
+    if (read.ok()) return parseRegFile(bytes, path, content);
+    return reg::Status(
+        read.code(), read == reg::Status::NotFound ? path + ": " + std::strerror(ENOENT) : path + " " + read.message());
 }
 
 } // namespace quern

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/RegTypes.h"
+#include "base/Status.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,13 +44,14 @@ struct RegFileContent {
     std::vector<RegFileKey> keys;
 };
 
-// Reads the bytes of a registry file. True with content filled, or false with error set to
-// "FILE:LINE: expected ..." (the first thing the file got wrong) and content left empty. Time is
-// linear in the size of the input, however long its lines are; memory beyond the input is about
-// the size of the decoded text and of the values it holds.
-bool parseRegFile(std::string_view bytes, std::string_view fileName, RegFileContent& content, std::string& error);
+// Reads the bytes of a registry file. Ok with content filled, or ReadFailed with "FILE:LINE:
+// expected ..." (the first thing the file got wrong) and content left empty. Time is linear in the
+// size of the input, however long its lines are; memory beyond the input is about the size of the
+// decoded text and of the values it holds.
+[[nodiscard]] reg::Status parseRegFile(std::string_view bytes, std::string_view fileName, RegFileContent& content);
 
-// Reads the file at path and parses it; a file that cannot be read gives "FILE: " and the system's reason.
-bool readRegFile(const std::string& path, RegFileContent& content, std::string& error);
+// Reads the file at path and parses it; a file that cannot be read gives ReadFailed (NotFound when
+// it is not there) with "FILE: " and the system's reason.
+[[nodiscard]] reg::Status readRegFile(const std::string& path, RegFileContent& content);
 
 } // namespace quern

@@ -199,7 +199,8 @@ public:
     explicit PlannedRegistry(RegStore& store)
         : m_store(store) { }
 
-    bool section(const RegFileKey& key, ImportPlan& plan, std::string& error);
+    // Fails, with the store's code and words, when a key the section names cannot be read.
+    Status section(const RegFileKey& key, ImportPlan& plan);
     // Nets out each key the file deletes and makes again, and counts the changes.
     void finish(ImportPlan& plan);
 
@@ -218,11 +219,11 @@ private:
     };
 
     static Place placeOf(const RegFileKey& key, std::size_t pathLength);
-    bool exists(const Place& place, std::string& error);
+    Status exists(const Place& place, bool& there);
     [[nodiscard]] bool wipedAt(const std::u16string& canonical) const;
     std::optional<RawValue> valueOf(const Place& place, const std::u16string& name);
     void deleteTree(const Place& place);
-    bool create(const RegFileKey& key, ImportPlan& plan, std::string& error);
+    Status create(const RegFileKey& key, ImportPlan& plan);
     void value(const Place& place, const RegFileValue& value, ImportPlan& plan);
     void record(ImportPlan& plan, RegChange change, const std::u16string& canonical);
     [[nodiscard]] static bool within(const std::u16string& canonical, const std::u16string& top);
@@ -267,14 +268,19 @@ bool PlannedRegistry::wipedAt(const std::u16string& canonical) const {
     }
 }
 
-bool PlannedRegistry::exists(const Place& place, std::string& error) {
-    if (const auto it = m_keys.find(place.canonical); it != m_keys.end()) return it->second.exists;
-    if (wipedAt(place.canonical)) return false;
+// Whether the key is there, in the plan or else in the store; a key the store cannot read fails.
+Status PlannedRegistry::exists(const Place& place, bool& there) {
+    there = false;
+    if (const auto it = m_keys.find(place.canonical); it != m_keys.end()) {
+        there = it->second.exists;
+        return Status::Ok;
+    }
+    if (wipedAt(place.canonical)) return Status::Ok;
     KeyHandle key(m_store);
     const Status status = m_store.openKey(place.root, place.path, reg::Access::Read, reg::kOptionNone, key.out());
-    if (status.ok()) return true;
-    if (status != Status::NotFound) error = shownKeyPath(place.shown) + ": " + status.message();
-    return false;
+    there = status.ok();
+    if (status.ok() || status == Status::NotFound) return Status::Ok;
+    return Status(status.code(), shownKeyPath(place.shown) + ": " + status.message());
 }
 
 std::optional<RawValue> PlannedRegistry::valueOf(const Place& place, const std::u16string& name) {
@@ -300,21 +306,22 @@ void PlannedRegistry::deleteTree(const Place& place) {
 }
 
 // Makes the key and each missing key above it, top down, as the store's create does.
-bool PlannedRegistry::create(const RegFileKey& key, ImportPlan& plan, std::string& error) {
+Status PlannedRegistry::create(const RegFileKey& key, ImportPlan& plan) {
     std::vector<std::size_t> ends;
     for (std::size_t end = key.path.find(u'\\'); end != std::u16string::npos; end = key.path.find(u'\\', end + 1))
         ends.push_back(end);
     ends.push_back(key.path.size());
     for (std::size_t end : ends) {
         const Place place = placeOf(key, end);
-        if (exists(place, error)) continue;
-        if (!error.empty()) return false;
+        bool there = false;
+        if (Status st = exists(place, there); !st.ok()) return st;
+        if (there) continue;
         KeyState& state = m_keys[place.canonical];
         state.exists = true;
         state.shown = place.shown;
         record(plan, { RegChange::Kind::KeyAdded, place.shown, {}, 0, {}, 0, {}, key.line }, place.canonical);
     }
-    return true;
+    return Status::Ok;
 }
 
 void PlannedRegistry::value(const Place& place, const RegFileValue& value, ImportPlan& plan) {
@@ -344,22 +351,22 @@ void PlannedRegistry::value(const Place& place, const RegFileValue& value, Impor
     record(plan, std::move(change), place.canonical);
 }
 
-bool PlannedRegistry::section(const RegFileKey& key, ImportPlan& plan, std::string& error) {
+Status PlannedRegistry::section(const RegFileKey& key, ImportPlan& plan) {
     const Place place = placeOf(key, key.path.size());
     if (key.remove) {
-        const bool there = exists(place, error);
-        if (!error.empty()) return false;
+        bool there = false;
+        if (Status st = exists(place, there); !st.ok()) return st;
         if (there) {
             record(plan, { RegChange::Kind::KeyDeleted, place.shown, {}, 0, {}, 0, {}, key.line }, place.canonical);
             m_deleted.emplace_back(place, key.line);
         }
         deleteTree(place);
-        return true;
+        return Status::Ok;
     }
-    if (!create(key, plan, error)) return false;
+    if (Status st = create(key, plan); !st.ok()) return st;
     for (const RegFileValue& v : key.values)
         value(place, v, plan);
-    return true;
+    return Status::Ok;
 }
 
 // The changes at or below a key the file deleted are replaced by what differs between the store's
@@ -457,19 +464,17 @@ void PlannedRegistry::regionDiff(
 
 } // namespace
 
-bool planImport(RegStore& store, const RegFileContent& content, ImportPlan& plan, std::string& error) {
+Status planImport(RegStore& store, const RegFileContent& content, ImportPlan& plan) {
     plan = {};
-    error.clear();
     PlannedRegistry planned(store);
     for (const RegFileKey& key : content.keys) {
-        if (!planned.section(key, plan, error)) {
-            error = content.fileName + ":" + std::to_string(key.line) + ": " + error;
+        if (const Status st = planned.section(key, plan); !st.ok()) {
             plan = {};
-            return false;
+            return Status(st.code(), content.fileName + ":" + std::to_string(key.line) + ": " + st.message());
         }
     }
     planned.finish(plan);
-    return true;
+    return Status::Ok;
 }
 
 // --- comparing two registries ------------------------------------------------------------------
@@ -592,18 +597,14 @@ ImportPlan compareStores(RegStore& oldStore, RegStore& newStore) {
     return plan;
 }
 
-bool compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan, std::string& error) {
+Status compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan) {
     plan = {};
     reg::MemoryRegistry oldStore;
     reg::MemoryRegistry newStore;
-    for (auto [store, file] : { std::pair { &oldStore, &oldFile }, std::pair { &newStore, &newFile } }) {
-        if (const Status status = applyImport(*store, *file); !status.ok()) {
-            error = status.message();
-            return false;
-        }
-    }
+    for (auto [store, file] : { std::pair { &oldStore, &oldFile }, std::pair { &newStore, &newFile } })
+        if (Status status = applyImport(*store, *file); !status.ok()) return status;
     plan = compareStores(oldStore, newStore);
-    return true;
+    return Status::Ok;
 }
 
 ImportPlan planBelow(const ImportPlan& plan, std::string_view keyPath) {

@@ -44,9 +44,9 @@ struct ImportPlan {
 
 // What importing content would change, read from the registry without writing anything (so a
 // read-only registry can be compared too). A [-KEY] of a key that is not there, a value set to
-// what it holds and a deletion of a missing value change nothing and are left out. False, with
-// error set, when a key the file names cannot be read.
-bool planImport(reg::RegStore& store, const RegFileContent& content, ImportPlan& plan, std::string& error);
+// what it holds and a deletion of a missing value change nothing and are left out. When a key the
+// file names cannot be read, the store's status, its words after "FILE:LINE: KEY: ", and no plan.
+reg::Status planImport(reg::RegStore& store, const RegFileContent& content, ImportPlan& plan);
 
 // Imports content as one batch: every key made, value set and key or value deleted is written
 // together, or, when any of it fails, none of it and the files stay as they were; the status then
@@ -61,8 +61,8 @@ reg::Status applyImport(reg::RegStore& store, const RegFileContent& content);
 ImportPlan compareStores(reg::RegStore& oldStore, reg::RegStore& newStore);
 
 // Compares two backups: each is imported into an empty registry in memory and the two compared.
-// False, with error set, when either cannot be imported.
-bool compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan, std::string& error);
+// The import's status when either cannot be imported.
+reg::Status compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan);
 
 // The changes at or below keyPath (a key path with the root's long name), and the deletion of a
 // key above it, which takes it too.

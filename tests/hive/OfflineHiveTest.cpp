@@ -879,9 +879,7 @@ TEST_F(HiveTest, AnImportIntoAHiveLoadedBesideNoPrefixIsRefusedOnlyWhereTheFileR
     ASSERT_EQ(mountHiveFile(*store, kLocalMachine, u"TEST", path), Status::Ok);
     auto import = [&](const std::string& text) {
         RegFileContent content;
-        std::string error;
-        EXPECT_TRUE(parseRegFile("Windows Registry Editor Version 5.00\r\n\r\n" + text, "f.reg", content, error))
-            << error;
+        EXPECT_EQ(parseRegFile("Windows Registry Editor Version 5.00\r\n\r\n" + text, "f.reg", content), Status::Ok);
         return applyImport(*store, content);
     };
     ASSERT_EQ(import("[HKEY_LOCAL_MACHINE\\TEST\\Imported]\r\n\"v\"=dword:00000001\r\n"), Status::Ok);

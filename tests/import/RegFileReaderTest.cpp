@@ -26,17 +26,16 @@ std::string utf16File(std::u16string_view text) {
 
 RegFileContent parsed(std::string_view bytes) {
     RegFileContent content;
-    std::string error;
-    EXPECT_TRUE(parseRegFile(bytes, "t.reg", content, error)) << error;
+    EXPECT_EQ(parseRegFile(bytes, "t.reg", content), reg::Status::Ok);
     return content;
 }
 
 std::string parseError(std::string_view bytes) {
     RegFileContent content;
-    std::string error;
-    EXPECT_FALSE(parseRegFile(bytes, "t.reg", content, error)) << "accepted: " << std::string(bytes.substr(0, 80));
+    const reg::Status status = parseRegFile(bytes, "t.reg", content);
+    EXPECT_EQ(status, reg::Status::ReadFailed) << "accepted: " << std::string(bytes.substr(0, 80));
     EXPECT_TRUE(content.keys.empty()) << "a file that fails gives nothing";
-    return error;
+    return status.message();
 }
 
 } // namespace
@@ -225,21 +224,23 @@ TEST(RegFileReader, AHundredMegabyteLineTakesLinearTime) {
 
 TEST(RegFileReader, AFileThatCannotBeReadSaysWhy) {
     RegFileContent content;
-    std::string error;
-    EXPECT_FALSE(readRegFile("/nonexistent/x.reg", content, error));
-    EXPECT_EQ(error, "/nonexistent/x.reg: No such file or directory");
+    reg::Status read = readRegFile("/nonexistent/x.reg", content);
+    EXPECT_EQ(read, reg::Status::NotFound);
+    EXPECT_EQ(read.message(), "/nonexistent/x.reg: No such file or directory");
     test::TempDir dir;
-    EXPECT_FALSE(readRegFile(dir.path(), content, error));
-    EXPECT_NE(error.find("is a folder"), std::string::npos);
+    read = readRegFile(dir.path(), content);
+    EXPECT_EQ(read, reg::Status::ReadFailed);
+    EXPECT_NE(read.message().find("is a folder"), std::string::npos);
     // Endless, blocking or unreadable inputs end at once with a sentence, never a hang or an abort.
-    EXPECT_FALSE(readRegFile("/dev/zero", content, error));
-    EXPECT_EQ(error, "/dev/zero is a character device, not a regular file");
+    read = readRegFile("/dev/zero", content);
+    EXPECT_EQ(read, reg::Status::ReadFailed);
+    EXPECT_EQ(read.message(), "/dev/zero is a character device, not a regular file");
     ASSERT_EQ(::mkfifo((dir / "fifo.reg").c_str(), 0600), 0);
-    EXPECT_FALSE(readRegFile(dir / "fifo.reg", content, error));
-    EXPECT_NE(error.find("is a FIFO"), std::string::npos) << error;
-    EXPECT_FALSE(readRegFile("/proc/self/mem", content, error));
-    EXPECT_EQ(error, "/proc/self/mem cannot be read (Input/output error)");
+    read = readRegFile(dir / "fifo.reg", content);
+    EXPECT_NE(read.message().find("is a FIFO"), std::string::npos) << read.message();
+    read = readRegFile("/proc/self/mem", content);
+    EXPECT_EQ(read.message(), "/proc/self/mem cannot be read (Input/output error)");
     test::writeFile(dir / "a.reg", "REGEDIT4\r\n[HKLM\\A]\r\n");
-    EXPECT_TRUE(readRegFile(dir / "a.reg", content, error)) << error;
+    EXPECT_EQ(readRegFile(dir / "a.reg", content), reg::Status::Ok);
     EXPECT_EQ(content.fileName, dir / "a.reg");
 }

@@ -233,8 +233,7 @@ TEST(UndoHistory, AnImportIsUndoneAndRedoneAsOneChange) {
                              "\"odd\"=dword:00000005\r\n\"empty\"=-\r\n\"fresh\"=hex(7):41,00,00,00,00,00\r\n\r\n"
                              "[HKEY_CURRENT_USER\\Software\\Undo\\Made\\Below]\r\n@=\"x\"\r\n";
     RegFileContent content;
-    std::string error;
-    ASSERT_TRUE(parseRegFile(file, "test.reg", content, error)) << error;
+    ASSERT_EQ(parseRegFile(file, "test.reg", content), Status::Ok);
     {
         WriteBatch batch(store);
         ASSERT_EQ(applyImport(store, content), Status::Ok);
