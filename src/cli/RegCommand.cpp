@@ -633,9 +633,8 @@ int runExport(const Context& c, const RegArgs& a) {
     TTreeSel selection(c.store);
     if (!a.selectionFile.empty()) {
         std::vector<std::string> entries;
-        std::string error;
-        if (!readSelectionFile(a.selectionFile, entries, error))
-            return c.fail("Cannot open file " + a.selectionFile + ": " + error);
+        if (const Status read = readSelectionFile(a.selectionFile, entries); !read.ok())
+            return c.fail("Cannot open file " + a.selectionFile + ": " + read.message());
         selection.setEntries(std::move(entries));
     } else {
         registry.selectRoot(a.key.root);

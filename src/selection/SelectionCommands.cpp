@@ -94,9 +94,8 @@ void saveSelectionFile(CommandWindow& window, const TTreeSel& selection) {
     const QString file = window.sharedFileDialogs().chooseSaveFile(QStringLiteral("Save key selection as ..."),
         QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
     if (file.isEmpty()) return;
-    std::string error;
     std::vector<std::string> leftOut;
-    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), selection.Entries(), error, &leftOut)) {
+    if (!writeSelectionFile(QFile::encodeName(file).toStdString(), selection.Entries(), &leftOut).ok()) {
         QMessageBox::warning(
             window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot create file %1").arg(file));
         return;
@@ -116,8 +115,7 @@ void loadSelectionFile(CommandWindow& window, TTreeSel& selection) {
         QStringLiteral("Quern key selection (*.qks)"), QStringLiteral("qks"));
     if (file.isEmpty()) return;
     std::vector<std::string> entries;
-    std::string error;
-    if (!readSelectionFile(QFile::encodeName(file).toStdString(), entries, error)) {
+    if (!readSelectionFile(QFile::encodeName(file).toStdString(), entries).ok()) {
         QMessageBox::warning(window.widget(), QStringLiteral("Quern"), QStringLiteral("Cannot open file %1").arg(file));
         return;
     }

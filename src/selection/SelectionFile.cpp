@@ -44,33 +44,26 @@ std::vector<std::string> parseSelectionFile(std::string_view text) {
     return entries;
 }
 
-bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error,
-    std::vector<std::string>* leftOut) {
-    const reg::Status written = AtomicFile::writeWhole(path, formatSelectionFile(entries, leftOut));
-    if (!written.ok()) error = written.message();
-    return written.ok();
+reg::Status writeSelectionFile(
+    const std::string& path, const std::vector<std::string>& entries, std::vector<std::string>* leftOut) {
+    return AtomicFile::writeWhole(path, formatSelectionFile(entries, leftOut));
 }
 
-bool readSelectionFile(const std::string& path, std::vector<std::string>& entries, std::string& error) {
+reg::Status readSelectionFile(const std::string& path, std::vector<std::string>& entries) {
+    const auto failed = [] { return reg::Status(reg::Status::ReadFailed, std::strerror(errno)); };
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (!fd.valid()) return failed();
     std::string text;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            return false;
-        }
+        if (n < 0) return failed();
         if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
     }
     entries = parseSelectionFile(text);
-    return true;
+    return reg::Status::Ok;
 }
 
 } // namespace quern

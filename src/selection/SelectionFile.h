@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Status.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,11 +21,12 @@ namespace quern {
 [[nodiscard]] std::vector<std::string> parseSelectionFile(std::string_view text);
 
 // Writes the entries to path through a temporary file renamed over it, so that a failed save
-// leaves any earlier file as it was. False, with error set to the system's reason, on failure.
-bool writeSelectionFile(const std::string& path, const std::vector<std::string>& entries, std::string& error,
-    std::vector<std::string>* leftOut = nullptr);
+// leaves any earlier file as it was. WriteFailed, with the system's reason, on failure.
+[[nodiscard]] reg::Status writeSelectionFile(
+    const std::string& path, const std::vector<std::string>& entries, std::vector<std::string>* leftOut = nullptr);
 
-// Reads and splits a file. False, with error set, when it cannot be read; entries are then untouched.
-bool readSelectionFile(const std::string& path, std::vector<std::string>& entries, std::string& error);
+// Reads and splits a file. ReadFailed, with the system's reason, when it cannot be read; entries
+// are then untouched.
+[[nodiscard]] reg::Status readSelectionFile(const std::string& path, std::vector<std::string>& entries);
 
 } // namespace quern

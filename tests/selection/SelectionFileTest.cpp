@@ -42,30 +42,32 @@ TEST(SelectionFile, AnyLineEndReadsTheSame) {
 TEST(SelectionFile, SaveThenLoadGivesTheSameList) {
     test::TempDir dir;
     const Entries entries { "HKEY_CURRENT_USER\\Software\\", "HKEY_LOCAL_MACHINE\\A", "\\", "HKEY_USERS\\K\\\\v" };
-    std::string error;
-    ASSERT_TRUE(writeSelectionFile(dir / "sel.qks", entries, error)) << error;
+    ASSERT_EQ(writeSelectionFile(dir / "sel.qks", entries), reg::Status::Ok);
     Entries loaded { "stale" };
-    ASSERT_TRUE(readSelectionFile(dir / "sel.qks", loaded, error)) << error;
+    ASSERT_EQ(readSelectionFile(dir / "sel.qks", loaded), reg::Status::Ok);
     EXPECT_EQ(loaded, entries);
-    ASSERT_TRUE(writeSelectionFile(dir / "sel.qks", {}, error));
+    ASSERT_EQ(writeSelectionFile(dir / "sel.qks", {}), reg::Status::Ok);
     EXPECT_EQ(std::filesystem::file_size(dir / "sel.qks"), 0u);
 }
 
 TEST(SelectionFile, AFailedSaveLeavesTheOldFileAndAFailedLoadTheEntries) {
     test::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(writeSelectionFile(dir / "sel.qks", { "old" }, error));
-    EXPECT_FALSE(writeSelectionFile(dir / "missing/sel.qks", { "x" }, error));
-    EXPECT_FALSE(error.empty());
+    ASSERT_EQ(writeSelectionFile(dir / "sel.qks", { "old" }), reg::Status::Ok);
+    const reg::Status missing = writeSelectionFile(dir / "missing/sel.qks", { "x" });
+    EXPECT_EQ(missing, reg::Status::WriteFailed);
+    EXPECT_EQ(missing.message(), "No such file or directory");
     std::filesystem::create_directory(dir / "dir.qks");
-    EXPECT_FALSE(writeSelectionFile(dir / "dir.qks", { "new" }, error)) << "a folder cannot be replaced by a file";
+    EXPECT_EQ(writeSelectionFile(dir / "dir.qks", { "new" }), reg::Status::WriteFailed)
+        << "a folder cannot be replaced by a file";
     EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.qks"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary file is left";
     EXPECT_EQ(test::readFile(dir / "sel.qks"), "old\r\n");
 
     Entries entries { "kept" };
-    EXPECT_FALSE(readSelectionFile(dir / "nothing.qks", entries, error));
-    EXPECT_FALSE(readSelectionFile(dir / "dir.qks", entries, error));
+    const reg::Status nothing = readSelectionFile(dir / "nothing.qks", entries);
+    EXPECT_EQ(nothing, reg::Status::ReadFailed);
+    EXPECT_EQ(nothing.message(), "No such file or directory");
+    EXPECT_EQ(readSelectionFile(dir / "dir.qks", entries), reg::Status::ReadFailed);
     EXPECT_EQ(entries, Entries { "kept" });
 }
 
@@ -76,12 +78,11 @@ TEST(SelectionFile, BinaryHugeAndLongFilesLoad) {
         binary.push_back(static_cast<char>(i));
     test::writeFile(dir / "binary.qks", binary + std::string(1, '\0') + "after");
     Entries entries;
-    std::string error;
-    ASSERT_TRUE(readSelectionFile(dir / "binary.qks", entries, error));
+    ASSERT_EQ(readSelectionFile(dir / "binary.qks", entries), reg::Status::Ok);
     EXPECT_EQ(entries.size(), 3u) << "split at the LF and the CR, and nothing after the NUL";
 
     test::writeFile(dir / "long.qks", std::string(1 << 20, 'k') + "\r\n" + std::string(1 << 20, 'j'));
-    ASSERT_TRUE(readSelectionFile(dir / "long.qks", entries, error));
+    ASSERT_EQ(readSelectionFile(dir / "long.qks", entries), reg::Status::Ok);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].size(), 1u << 20);
 
@@ -89,7 +90,7 @@ TEST(SelectionFile, BinaryHugeAndLongFilesLoad) {
     million.reserve(1000000);
     for (int i = 0; i < 1000000; ++i)
         million.push_back("HKEY_CURRENT_USER\\K" + std::to_string(i) + "\\");
-    ASSERT_TRUE(writeSelectionFile(dir / "million.qks", million, error));
-    ASSERT_TRUE(readSelectionFile(dir / "million.qks", entries, error));
+    ASSERT_EQ(writeSelectionFile(dir / "million.qks", million), reg::Status::Ok);
+    ASSERT_EQ(readSelectionFile(dir / "million.qks", entries), reg::Status::Ok);
     EXPECT_EQ(entries, million);
 }
