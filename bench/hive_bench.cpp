@@ -50,9 +50,8 @@ void fill(MemoryRegistry& store, HKey key, int fanOut, int levels, std::size_t d
 // for each subkey added and never reuses the old one's cell, so keys are added a few to a parent
 // over several levels, as in a real hive, to keep the file near the size a real one would have.
 void makeHive(const std::string& path, int fanOut, int levels, std::size_t dataBytes) {
-    std::string error;
-    if (!writeEmptyHive(path, error)) {
-        std::fprintf(stderr, "hive_bench: %s\n", error.c_str());
+    if (const Status written = writeEmptyHive(path); !written.ok()) {
+        std::fprintf(stderr, "hive_bench: %s\n", written.message().c_str());
         std::exit(1);
     }
     MemoryRegistry store(MemoryRegistryOptions { {}, {}, false, {} });

@@ -38,7 +38,7 @@ std::uint32_t checksum(const std::string& hive) {
 
 } // namespace
 
-bool writeEmptyHive(const std::string& path, std::string& error) {
+Status writeEmptyHive(const std::string& path) {
     constexpr std::size_t kBin = 0x1000;
     constexpr std::uint32_t kRootCell = 0x20; // from the first bin
     constexpr std::uint32_t kSecurityCell = 0x80;
@@ -88,9 +88,7 @@ bool writeEmptyHive(const std::string& path, std::string& error) {
 
     // The rest of the bin is one free cell.
     put32(hive, kBin + 0xb0, static_cast<std::uint32_t>(kBin - 0xb0));
-    const reg::Status written = AtomicFile::writeWhole(path, hive);
-    if (!written.ok()) error = written.message();
-    return written.ok();
+    return AtomicFile::writeWhole(path, hive);
 }
 
 } // namespace quern::reg

@@ -167,7 +167,8 @@ Status mountHiveFile(
     MemoryRegistry& store, HKey at, std::u16string_view name, const std::string& path, HiveOpenOptions options = {});
 
 // Writes an empty hive (a base block and one bin holding a root key) to path, for a new hive that
-// hivex then fills: hivex itself cannot make one. False, with error set, when it cannot be written.
-bool writeEmptyHive(const std::string& path, std::string& error);
+// hivex then fills: hivex itself cannot make one. WriteFailed, with the reason, when it cannot be
+// written.
+Status writeEmptyHive(const std::string& path);
 
 } // namespace quern::reg

@@ -188,8 +188,7 @@ TEST_F(ProgramTest, HelpAndBadArgumentsNeedNoRegistry) {
 
 TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
     const std::string hive = work / "SYSTEM";
-    std::string error;
-    ASSERT_TRUE(reg::writeEmptyHive(hive, error)) << error;
+    ASSERT_EQ(reg::writeEmptyHive(hive), reg::Status::Ok);
     // Without a Wine prefix: the hive alone, in a registry that keeps nothing else.
     const ProgramRun add = runProgram(
         { "/hive", "SYS=" + hive, "add", "HKLM\\SYS\\Select", "/v", "Current", "/t", "REG_DWORD", "/d", "1", "/f" },
@@ -208,7 +207,7 @@ TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
     // Beside a Wine prefix, below HKEY_USERS.
     test::copySamplePrefix(prefix.path());
     const std::string user = work / "NTUSER.DAT";
-    ASSERT_TRUE(reg::writeEmptyHive(user, error)) << error;
+    ASSERT_EQ(reg::writeEmptyHive(user), reg::Status::Ok);
     const ProgramRun both = runProgram({ "/hive", "SYS=" + hive, "/hive", "HKU\\Offline=" + user, "copy",
                                            "HKLM\\SYS\\Select", "HKU\\Offline\\Copied", "/s", "/f" },
         environment(true), work);

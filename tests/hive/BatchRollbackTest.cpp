@@ -86,9 +86,8 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(dir / "a");
         std::filesystem::create_directories(dir / "b");
-        std::string error;
-        ASSERT_TRUE(writeEmptyHive(hiveA, error)) << error;
-        ASSERT_TRUE(writeEmptyHive(hiveB, error)) << error;
+        ASSERT_EQ(writeEmptyHive(hiveA), Status::Ok);
+        ASSERT_EQ(writeEmptyHive(hiveB), Status::Ok);
         WinePrefixOptions options = test::testPrefixOptions(prefix, prefix + "/.servers");
         options.createIfMissing = true;
         options.beforeReplace = [this](const std::string& temp) { faults.beforeRename(temp); };

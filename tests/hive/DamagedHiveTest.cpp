@@ -77,8 +77,7 @@ struct Ran {
 class DamagedHiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(writeEmptyHive(path, error)) << error;
+        ASSERT_EQ(writeEmptyHive(path), Status::Ok);
         MemoryRegistry store;
         ASSERT_EQ(mountHiveFile(store, kLocalMachine, u"T", path), Status::Ok);
         WriteBatch batch(store);

@@ -306,8 +306,7 @@ constexpr std::uint64_t kClockTime = 0x01d9aabbccddee00ull;
 class HiveWriteTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(writeEmptyHive(path, error)) << error;
+        ASSERT_EQ(writeEmptyHive(path), Status::Ok);
         mount();
     }
     void mount() {

@@ -63,8 +63,7 @@ void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
 class HiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(writeEmptyHive(path, error)) << error;
+        ASSERT_EQ(writeEmptyHive(path), Status::Ok);
         mount();
     }
     void mount(HiveOpenOptions options = {}) {
@@ -150,8 +149,7 @@ TEST_F(HiveTest, AHiveReadOnFirstUseIsWhatHivexReadsKeyForKey) {
     for (const std::uint32_t minor : { 3u, 5u }) {
         SCOPED_TRACE("version 1." + std::to_string(minor));
         store.reset();
-        std::string empty;
-        ASSERT_TRUE(writeEmptyHive(path, empty)) << empty;
+        ASSERT_EQ(writeEmptyHive(path), Status::Ok);
         std::string header = test::readFile(path);
         putLe32(header, 0x18, minor);
         test::writeFile(path, header);
@@ -680,8 +678,7 @@ std::string leftovers(const std::string& folder) {
 class PrefixAndHiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(writeEmptyHive(hivePath, error)) << error;
+        ASSERT_EQ(writeEmptyHive(hivePath), Status::Ok);
         store = test::openTestRegistry(dir / "prefix");
         ASSERT_EQ(store->readOnlyReason(), "");
         ASSERT_EQ(mountHiveFile(*store, kLocalMachine, u"T", hivePath), Status::Ok);

@@ -9,8 +9,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: make_empty_hive FILE\n";
         return 2;
     }
-    std::string error;
-    if (quern::reg::writeEmptyHive(argv[1], error)) return 0;
-    std::cerr << "make_empty_hive: " << error << '\n';
+    const quern::reg::Status written = quern::reg::writeEmptyHive(argv[1]);
+    if (written.ok()) return 0;
+    std::cerr << "make_empty_hive: " << written.message() << '\n';
     return 1;
 }

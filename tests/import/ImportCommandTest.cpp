@@ -171,8 +171,8 @@ private slots:
     // one that reaches outside it is refused with the reason, before anything is written.
     void aHiveLoadedAloneTakesAnImportThatStaysInsideIt() {
         TempDir dir;
-        std::string error;
-        QVERIFY2(reg::writeEmptyHive(dir / "SYSTEM", error), error.c_str());
+        const reg::Status written = reg::writeEmptyHive(dir / "SYSTEM");
+        QVERIFY2(written.ok(), written.message().c_str());
         reg::MemoryRegistryOptions options;
         options.withBaseKeys = false;
         options.fixedPartsReadOnlyReason = "No Wine prefix is open.";

@@ -25,8 +25,8 @@ namespace {
 
 // A hive made by the test: \Select with Current = 1.
 void makeHive(const std::string& path) {
-    std::string error;
-    QVERIFY2(reg::writeEmptyHive(path, error), error.c_str());
+    const reg::Status written = reg::writeEmptyHive(path);
+    QVERIFY2(written.ok(), written.message().c_str());
     reg::MemoryRegistry scratch;
     QCOMPARE(reg::mountHiveFile(scratch, reg::kLocalMachine, u"H", path).code(), reg::StatusCode::Ok);
     reg::HKey key = reg::kNoKey;

@@ -80,9 +80,8 @@ public:
     std::unique_ptr<RegStore> open() override {
         const bool fresh = !test::fileExists(m_dir / "MACHINE");
         if (fresh) {
-            std::string error;
-            EXPECT_TRUE(writeEmptyHive(m_dir / "MACHINE", error)) << error;
-            EXPECT_TRUE(writeEmptyHive(m_dir / "USER", error)) << error;
+            EXPECT_EQ(writeEmptyHive(m_dir / "MACHINE"), Status::Ok);
+            EXPECT_EQ(writeEmptyHive(m_dir / "USER"), Status::Ok);
         }
         auto store = mounted({});
         if (fresh)
