@@ -564,19 +564,17 @@ Status WinePrefixStore::commitChanges() {
 // From here until the files are in place no other Quern writes and no wineserver starts.
 Status WinePrefixStore::lockForWrite(WriteSession& session) {
     if (const Status st = takeWriterLock(session.writer); !st.ok()) return st;
-    pid_t holder = 0;
-    std::string why;
     // Quern's own registry is no Wine prefix unless someone makes it one: no server folders are
     // made for it, and a lock is taken only where a server has been.
-    const ServerLock::Result taken
-        = session.server.acquire(m_options.prefixDir, m_options.serverPaths, holder, why, !m_options.createIfMissing);
-    if (taken == ServerLock::Result::HeldByServer) {
-        m_readOnly = serverReason(holder);
+    const ServerLock::Taken taken
+        = session.server.acquire(m_options.prefixDir, m_options.serverPaths, !m_options.createIfMissing);
+    if (taken.status == Status::AccessDenied) {
+        m_readOnly = serverReason(taken.holder);
         return Status(Status::AccessDenied, m_readOnly);
     }
-    if (taken == ServerLock::Result::Failed)
+    if (!taken.status.ok())
         return Status(Status::WriteFailed,
-            "Quern cannot take the wineserver's lock: " + why
+            "Quern cannot take the wineserver's lock: " + taken.status.message()
                 + ". Nothing was written: without it a Wine program that starts meanwhile could read the old "
                   "files and later write them back.");
     if (m_options.scanProcesses) {

@@ -176,29 +176,27 @@ ServerState findServer(const std::string& prefixDir, const ServerSearchPaths& pa
 
 // Makes a folder of a server's place as wineserver makes it. usable turns false where wineserver
 // could not start a server either, so that no server can appear there: a missing parent, a folder
-// it may not make, or one that is not a folder of this user's alone.
-bool makeServerFolder(const std::string& path, bool make, bool& usable, std::string& error) {
+// it may not make, or one that is not a folder of this user's alone. WriteFailed, with why, when
+// a folder wineserver could make cannot be made or looked at.
+Status makeServerFolder(const std::string& path, bool make, bool& usable) {
     struct stat st { };
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT || !make) {
             usable = false;
-            return true;
+            return Status::Ok;
         }
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
             if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS || errno == ELOOP) {
                 usable = false;
-                return true;
+                return Status::Ok;
             }
-            error = "cannot make the folder " + path + " (" + std::strerror(errno) + ")";
-            return false;
+            return Status(Status::WriteFailed, "cannot make the folder " + path + " (" + std::strerror(errno) + ")");
         }
-        if (::lstat(path.c_str(), &st) != 0) {
-            error = "cannot look at the folder " + path + " (" + std::strerror(errno) + ")";
-            return false;
-        }
+        if (::lstat(path.c_str(), &st) != 0)
+            return Status(Status::WriteFailed, "cannot look at the folder " + path + " (" + std::strerror(errno) + ")");
     }
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) usable = false;
-    return true;
+    return Status::Ok;
 }
 
 } // namespace
@@ -224,9 +222,9 @@ ServerState findWineServer(const std::string& prefixDir, const ServerSearchPaths
     return findServer(prefixDir, paths, withProcessScan);
 }
 
-// Takes the lock wineserver takes on its lock file: its first byte, for writing. HeldByServer
+// Takes the lock wineserver takes on its lock file: its first byte, for writing. AccessDenied
 // with the holder's process when another has it.
-ServerLock::Result lockFirstByte(int fd, const std::string& lockPath, pid_t& holder, std::string& error) {
+ServerLock::Taken lockFirstByte(int fd, const std::string& lockPath) {
     struct flock lock { };
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
@@ -234,67 +232,56 @@ ServerLock::Result lockFirstByte(int fd, const std::string& lockPath, pid_t& hol
     lock.l_len = 1;
     for (int attempt = 0; attempt < 3; ++attempt) {
         struct flock wanted = lock;
-        if (::fcntl(fd, F_SETLK, &wanted) == 0) return ServerLock::Result::Taken;
-        if (errno != EAGAIN && errno != EACCES) {
-            error = "cannot lock " + lockPath + " (" + std::strerror(errno) + ")";
-            return ServerLock::Result::Failed;
-        }
+        if (::fcntl(fd, F_SETLK, &wanted) == 0) return {};
+        if (errno != EAGAIN && errno != EACCES)
+            return { Status(Status::WriteFailed, "cannot lock " + lockPath + " (" + std::strerror(errno) + ")") };
         struct flock query = lock;
-        if (::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK) {
-            holder = query.l_pid > 0 ? query.l_pid : 1;
-            return ServerLock::Result::HeldByServer;
-        }
+        if (::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK)
+            return { Status::AccessDenied, query.l_pid > 0 ? query.l_pid : 1 };
         // Let go between the two calls: try again.
     }
-    error = "the wineserver's lock " + lockPath + " is taken and let go again and again";
-    return ServerLock::Result::Failed;
+    return { Status(
+        Status::WriteFailed, "the wineserver's lock " + lockPath + " is taken and let go again and again") };
 }
 
-ServerLock::Result ServerLock::acquire(
-    const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error, bool makeFolders) {
+ServerLock::Taken ServerLock::acquire(const std::string& prefixDir, const ServerSearchPaths& paths, bool makeFolders) {
     release();
     m_prefixDir = prefixDir;
     m_paths = paths;
-    holder = 0;
     const std::vector<Place> places = placesOf(prefixDir, paths, true);
-    if (places.empty()) {
-        error = "the registry folder " + prefixDir + " cannot be found";
-        return Result::Failed;
-    }
+    if (places.empty()) return { Status(Status::WriteFailed, "the registry folder " + prefixDir + " cannot be found") };
     for (const auto& place : places) {
         bool usable = true;
-        if (!makeServerFolder(place.root, makeFolders, usable, error)
-            || (usable && !makeServerFolder(place.folder, makeFolders, usable, error))) {
+        Status folders = makeServerFolder(place.root, makeFolders, usable);
+        if (folders.ok() && usable) folders = makeServerFolder(place.folder, makeFolders, usable);
+        if (!folders.ok()) {
             release();
-            return Result::Failed;
+            return { folders };
         }
         if (!usable) continue;
-        const int fd = ::open(
-            place.lock.c_str(), O_RDWR | (makeFolders ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        UniqueFd fd(::open(
+            place.lock.c_str(), O_RDWR | (makeFolders ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        if (!fd.valid()) {
             if (errno == ENOENT || errno == ELOOP || errno == EACCES || errno == EROFS || errno == EISDIR
                 || errno == ENXIO)
                 continue;
-            error = "cannot open the wineserver's lock " + place.lock + " (" + std::strerror(errno) + ")";
+            const Status failed(Status::WriteFailed,
+                "cannot open the wineserver's lock " + place.lock + " (" + std::strerror(errno) + ")");
             release();
-            return Result::Failed;
+            return { failed };
         }
         struct stat st { };
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) { // wineserver will not start with it either
-            ::close(fd);
-            continue;
-        }
-        const Result taken = lockFirstByte(fd, place.lock, holder, error);
-        if (taken != Result::Taken) {
-            ::close(fd);
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue; // wineserver will not start with it either
+        if (Taken taken = lockFirstByte(fd.get(), place.lock); !taken.status.ok()) {
+            fd.reset();
             release();
             return taken;
         }
-        m_held.push_back({ place.lock, fd, st.st_dev, st.st_ino });
+        m_held.push_back({ place.lock, std::move(fd), st.st_dev, st.st_ino });
         const std::lock_guard guard(heldMutex);
         heldByThisProcess.emplace_back(st.st_dev, st.st_ino);
     }
-    return Result::Taken;
+    return {};
 }
 
 ServerState ServerLock::serverStartedElsewhere(bool withProcessScan) const {
@@ -304,8 +291,8 @@ ServerState ServerLock::serverStartedElsewhere(bool withProcessScan) const {
 
 void ServerLock::release() {
     const std::lock_guard guard(heldMutex);
-    for (const auto& held : m_held) {
-        ::close(held.fd);
+    for (auto& held : m_held) {
+        held.fd.reset();
         const auto it
             = std::find(heldByThisProcess.begin(), heldByThisProcess.end(), std::pair { held.device, held.inode });
         if (it != heldByThisProcess.end()) heldByThisProcess.erase(it);

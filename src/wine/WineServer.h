@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/Status.h"
+#include "codec/UniqueFd.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -56,12 +59,16 @@ public:
     ServerLock(const ServerLock&) = delete;
     ServerLock& operator=(const ServerLock&) = delete;
 
-    enum class Result { Taken, HeldByServer, Failed };
-    // Takes the lock at every place. HeldByServer: a server holds it (holder is its process);
-    // Failed: error says why the lock could not be taken. Either way nothing is held afterwards.
-    // makeFolders = false takes it only where the folders and the lock file are there already.
-    Result acquire(const std::string& prefixDir, const ServerSearchPaths& paths, pid_t& holder, std::string& error,
-        bool makeFolders = true);
+    // What taking the lock came to: Ok, taken at every place; AccessDenied, a server holds it
+    // (holder is its process); WriteFailed, with why the lock could not be taken. Either failure
+    // leaves nothing held.
+    struct Taken {
+        Status status;
+        pid_t holder = 0;
+    };
+    // Takes the lock at every place. makeFolders = false takes it only where the folders and the
+    // lock file are there already.
+    Taken acquire(const std::string& prefixDir, const ServerSearchPaths& paths, bool makeFolders = true);
 
     // While the lock is held: whether a server runs for the prefix all the same, one that started at
     // a place this lock does not cover (a "wineserver" file written meanwhile, a lock file made anew
@@ -74,7 +81,7 @@ public:
 private:
     struct Held {
         std::string path;
-        int fd = -1;
+        UniqueFd fd;
         dev_t device = 0;
         ino_t inode = 0;
     };

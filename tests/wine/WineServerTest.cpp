@@ -117,17 +117,15 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
     test::TempDir tmp;
     const ServerSearchPaths paths { tmp.path(), tmp / "upstream", "/nonexistent" };
     const std::string upstream = tmp / "upstream/" + serverFolderName(prefix.path());
-    pid_t holder = 0;
-    std::string error;
     {
         ServerLock lock; // Quern's own registry: taken only where a server has been
-        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error, false), ServerLock::Result::Taken) << error;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, false).status, Status::Ok);
         EXPECT_EQ(lock.placesHeld(), 0u);
         EXPECT_FALSE(std::filesystem::exists(tmp / "upstream"));
     }
     {
         ServerLock lock; // no "wineserver" file in the prefix: upstream's place alone
-        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths).status, Status::Ok);
         EXPECT_EQ(lock.placesHeld(), 1u);
         EXPECT_EQ(modeOf(tmp / "upstream"), S_IFDIR | 0700);
         EXPECT_EQ(modeOf(upstream), S_IFDIR | 0700);
@@ -144,7 +142,7 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
     EXPECT_TRUE(anotherProcessCouldLock(upstream + "/lock")) << "let go when it goes";
     {
         ServerLock lock;
-        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error, false), ServerLock::Result::Taken) << error;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths, false).status, Status::Ok);
         EXPECT_EQ(lock.placesHeld(), 2u) << "where the folders and the lock file are there already";
     }
 
@@ -152,7 +150,7 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
     std::filesystem::remove_all(tmp / "wine-querntest"); // as after a reboot: the prefix names a folder that is gone
     {
         ServerLock lock;
-        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths).status, Status::Ok);
         EXPECT_EQ(lock.placesHeld(), 2u) << "Debian's place too";
         EXPECT_EQ(modeOf(tmp / "wine-querntest"), S_IFDIR | 0700);
         EXPECT_EQ(modeOf(debianFolder + "/lock"), S_IFREG | 0600);
@@ -163,7 +161,7 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
         prefix / "wineserver", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     {
         ServerLock lock;
-        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths).status, Status::Ok);
         EXPECT_EQ(lock.placesHeld(), 1u);
     }
     // Where wineserver could not start either, nothing is made or taken: a folder open to others.
@@ -171,15 +169,16 @@ TEST(ServerLock, TakenWhereAServerWouldTakeItInFoldersAsWineserverMakesThem) {
         tmp / "upstream", std::filesystem::perms::group_read, std::filesystem::perm_options::add);
     {
         ServerLock lock;
-        ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+        ASSERT_EQ(lock.acquire(prefix.path(), paths).status, Status::Ok);
         EXPECT_EQ(lock.placesHeld(), 0u);
     }
     std::filesystem::permissions(tmp / "upstream", std::filesystem::perms::owner_all);
     {
         test::HeldLock server(upstream + "/lock");
         ServerLock lock;
-        EXPECT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::HeldByServer);
-        EXPECT_EQ(holder, server.pid());
+        const ServerLock::Taken taken = lock.acquire(prefix.path(), paths);
+        EXPECT_EQ(taken.status, Status::AccessDenied);
+        EXPECT_EQ(taken.holder, server.pid());
         EXPECT_EQ(lock.placesHeld(), 0u);
     }
 }
@@ -200,9 +199,7 @@ TEST(ServerLock, ARealWineserverLeavesWhileItIsHeldAndStartsInTheFoldersItWasMad
     std::filesystem::remove_all(upstream);
 
     ServerLock lock;
-    pid_t holder = 0;
-    std::string error;
-    ASSERT_EQ(lock.acquire(prefix.path(), paths, holder, error), ServerLock::Result::Taken) << error;
+    ASSERT_EQ(lock.acquire(prefix.path(), paths).status, Status::Ok);
     EXPECT_EQ(lock.placesHeld(), debianRoot.empty() ? 1u : 2u);
     const int held = std::system((env + "wineserver -p >/dev/null 2>&1").c_str());
     EXPECT_TRUE(WIFEXITED(held) && WEXITSTATUS(held) == 2) << "a server that finds the lock held leaves at once, "
