@@ -19,20 +19,17 @@ bool isHiveSwitch(const std::string& arg) {
 
 } // namespace
 
-bool takeHiveArgs(std::vector<std::string>& args, std::vector<HiveMount>& mounts, std::string& error) {
+reg::Status takeHiveArgs(std::vector<std::string>& args, std::vector<HiveMount>& mounts) {
     std::size_t taken = 0;
     while (taken < args.size() && isHiveSwitch(args[taken])) {
-        if (taken + 1 >= args.size()) {
-            error = "/hive needs NAME=FILE.";
-            return false;
-        }
+        if (taken + 1 >= args.size()) return reg::Status(reg::Status::BadPath, "/hive needs NAME=FILE.");
         HiveMount mount;
-        if (!parseHiveMount(args[taken + 1], mount, error)) return false;
+        if (reg::Status parsed = parseHiveMount(args[taken + 1], mount); !parsed.ok()) return parsed;
         mounts.push_back(std::move(mount));
         taken += 2;
     }
     args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(taken));
-    return true;
+    return reg::Status::Ok;
 }
 
 reg::Status mountHives(reg::MemoryRegistry& store, const std::vector<HiveMount>& mounts) {

@@ -12,9 +12,9 @@ namespace quern::cli {
 using quern::HiveMount;
 using quern::parseHiveMount;
 
-// Takes the "/hive NAME=FILE" pairs that stand before the operation off args. False, with error
-// set to what is wrong, for a pair without NAME, "=" or FILE.
-bool takeHiveArgs(std::vector<std::string>& args, std::vector<HiveMount>& mounts, std::string& error);
+// Takes the "/hive NAME=FILE" pairs that stand before the operation off args. BadPath, saying what
+// is wrong, for a pair without NAME, "=" or FILE.
+[[nodiscard]] reg::Status takeHiveArgs(std::vector<std::string>& args, std::vector<HiveMount>& mounts);
 
 // Mounts each hive; the first failure, naming its file, and nothing mounted after it.
 reg::Status mountHives(reg::MemoryRegistry& store, const std::vector<HiveMount>& mounts);

@@ -53,9 +53,8 @@ int main(int argc, char** argv) {
         return std::cout ? 0 : 1;
     }
     std::vector<quern::cli::HiveMount> hives;
-    std::string hiveError;
-    if (!quern::cli::takeHiveArgs(args, hives, hiveError)) {
-        std::cerr << "quern-reg: " << hiveError << '\n';
+    if (const quern::reg::Status taken = quern::cli::takeHiveArgs(args, hives); !taken.ok()) {
+        std::cerr << "quern-reg: " << taken.message() << '\n';
         return 1;
     }
     quern::cli::RegArgs parsed;

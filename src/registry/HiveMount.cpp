@@ -31,20 +31,17 @@ reg::HKey takeRoot(std::string& name) {
 
 } // namespace
 
-bool parseHiveMount(const std::string& text, HiveMount& mount, std::string& error) {
+reg::Status parseHiveMount(const std::string& text, HiveMount& mount) {
     const auto equals = text.find('=');
-    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size()) {
-        error = "A hive is given as NAME=FILE, not \"" + text + "\".";
-        return false;
-    }
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+        return reg::Status(reg::Status::BadPath, "A hive is given as NAME=FILE, not \"" + text + "\".");
     mount.name = text.substr(0, equals);
     mount.file = text.substr(equals + 1);
     mount.at = takeRoot(mount.name);
-    if (mount.name.find('\\') != std::string::npos) {
-        error = "A hive is loaded directly below HKEY_LOCAL_MACHINE or HKEY_USERS, not as \"" + mount.name + "\".";
-        return false;
-    }
-    return true;
+    if (mount.name.find('\\') != std::string::npos)
+        return reg::Status(reg::Status::BadPath,
+            "A hive is loaded directly below HKEY_LOCAL_MACHINE or HKEY_USERS, not as \"" + mount.name + "\".");
+    return reg::Status::Ok;
 }
 
 } // namespace quern

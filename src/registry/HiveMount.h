@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/RegTypes.h"
+#include "base/Status.h"
 
 #include <string>
 
@@ -15,8 +16,8 @@ struct HiveMount {
     std::string file;
 };
 
-// Parses NAME=FILE. False, with error set to what is wrong, for a text without NAME, "=" or FILE,
-// or a NAME that would place the hive deeper than directly below its root.
-bool parseHiveMount(const std::string& text, HiveMount& mount, std::string& error);
+// Parses NAME=FILE. BadPath, saying what is wrong, for a text without NAME, "=" or FILE, or a NAME
+// that would place the hive deeper than directly below its root.
+[[nodiscard]] reg::Status parseHiveMount(const std::string& text, HiveMount& mount);
 
 } // namespace quern

@@ -132,9 +132,11 @@ QStringList mountStartupHives(reg::RegStore& store, const QStringList& arguments
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         if (arguments[i] != QStringLiteral("--hive")) continue;
         HiveMount mount;
-        std::string error;
-        if (i + 1 >= arguments.size() || !parseHiveMount(arguments[++i].toStdString(), mount, error)) {
-            problems << (error.empty() ? QStringLiteral("--hive needs NAME=FILE.") : QString::fromStdString(error));
+        const reg::Status parsed = i + 1 < arguments.size()
+            ? parseHiveMount(arguments[++i].toStdString(), mount)
+            : reg::Status(reg::Status::BadPath, "--hive needs NAME=FILE.");
+        if (!parsed.ok()) {
+            problems << QString::fromStdString(parsed.message());
             continue;
         }
         const reg::Status mounted = registry
