@@ -30,6 +30,8 @@ std::string_view statusText(StatusCode code) {
         return "The file could not be written.";
     case StatusCode::ReadFailed:
         return "The file could not be read.";
+    case StatusCode::InvalidData:
+        return "The data does not fit the value's type.";
     }
     return "Unknown error.";
 }

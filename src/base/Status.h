@@ -20,6 +20,7 @@ enum class StatusCode {
     ChangedOnDisk, // the file was changed by someone else since it was read; nothing was written
     WriteFailed, // the file could not be written; nothing was changed
     ReadFailed, // a file could not be read, or is not one a reader takes (a device, one far too large)
+    InvalidData, // data given as text does not fit the value's type (a number too large, a stray digit)
 };
 
 // The code's plain sentence for the user ("Not found."), for a status the store gave no words of its own.
@@ -47,6 +48,7 @@ public:
     static constexpr StatusCode ChangedOnDisk = StatusCode::ChangedOnDisk;
     static constexpr StatusCode WriteFailed = StatusCode::WriteFailed;
     static constexpr StatusCode ReadFailed = StatusCode::ReadFailed;
+    static constexpr StatusCode InvalidData = StatusCode::InvalidData;
 
     // Implicit, so that a plain code is a status without words of its own.
     Status(StatusCode code = StatusCode::Ok) // NOLINT(google-explicit-constructor)

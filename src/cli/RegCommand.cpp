@@ -312,8 +312,8 @@ int runAdd(const Context& c, const RegArgs& a) {
     if (setsValue) {
         if ((type == reg::kRegDword || type == reg::kRegQword) && !a.data)
             return c.fail("A " + codec::typeName(type) + " value needs its number: /d DATA.");
-        std::string error;
-        if (!codec::encodeData(type, a.data.value_or(""), a.separator, data, error)) return c.fail(error);
+        if (const Status encoded = codec::encodeData(type, a.data.value_or(""), a.separator, data); !encoded.ok())
+            return c.fail(encoded.message());
     }
     if (!checkWritable(c, a.key)) return 1;
 

@@ -84,20 +84,19 @@ std::vector<std::u16string_view> splitAtSeparator(std::u16string_view text, std:
     return items;
 }
 
-bool encodeMultiString(
-    std::u16string_view text, std::optional<char16_t> separator, std::vector<std::uint8_t>& bytes, std::string& error) {
+reg::Status encodeMultiString(
+    std::u16string_view text, std::optional<char16_t> separator, std::vector<std::uint8_t>& bytes) {
     std::vector<std::u16string_view> items = splitAtSeparator(text, separator);
     if (!text.empty()) {
         for (const auto& item : items) {
-            if (item.empty()) {
-                error = "The data of a REG_MULTI_SZ value cannot hold an empty string.";
-                return false;
-            }
+            if (item.empty())
+                return reg::Status(
+                    reg::Status::InvalidData, "The data of a REG_MULTI_SZ value cannot hold an empty string.");
         }
     }
     std::erase_if(items, [](std::u16string_view item) { return item.empty(); });
     bytes = reg::utf16LEBytes(joinMultiString(items));
-    return true;
+    return reg::Status::Ok;
 }
 
 } // namespace
@@ -119,8 +118,9 @@ std::string typeColumnName(std::uint32_t type) {
     return "0x" + std::string(8 - digits.size(), '0') + digits;
 }
 
-bool encodeData(std::uint32_t type, std::string_view text, std::optional<char16_t> separator,
-    std::vector<std::uint8_t>& bytes, std::string& error) {
+reg::Status encodeData(
+    std::uint32_t type, std::string_view text, std::optional<char16_t> separator, std::vector<std::uint8_t>& bytes) {
+    const auto refused = [](std::string message) { return reg::Status(reg::Status::InvalidData, std::move(message)); };
     switch (type) {
     case reg::kRegNone:
     case reg::kRegSz:
@@ -128,35 +128,29 @@ bool encodeData(std::uint32_t type, std::string_view text, std::optional<char16_
         std::u16string units = reg::toUtf16(text);
         units.push_back(u'\0');
         bytes = reg::utf16LEBytes(units);
-        return true;
+        return reg::Status::Ok;
     }
     case reg::kRegDword:
     case reg::kRegQword: {
         const bool dword = type == reg::kRegDword;
         const auto number = parseNumber(text, dword ? 32 : 64);
-        if (!number) {
-            error = std::string("The data of a ") + (dword ? "REG_DWORD" : "REG_QWORD")
+        if (!number)
+            return refused(std::string("The data of a ") + (dword ? "REG_DWORD" : "REG_QWORD")
                 + " value must be a number from 0 to " + (dword ? "4294967295 (0xffffffff)" : "0xffffffffffffffff")
-                + ", in decimal or with 0x in hex.";
-            return false;
-        }
+                + ", in decimal or with 0x in hex.");
         bytes = numberBytes(*number, dword);
-        return true;
+        return reg::Status::Ok;
     }
     case reg::kRegBinary: {
         auto parsed = parseHexBytes(text);
-        if (!parsed) {
-            error = "The data of a REG_BINARY value must be hex digits (0-9, A-F), two for each byte.";
-            return false;
-        }
+        if (!parsed) return refused("The data of a REG_BINARY value must be hex digits (0-9, A-F), two for each byte.");
         bytes = std::move(*parsed);
-        return true;
+        return reg::Status::Ok;
     }
     case reg::kRegMultiSz:
-        return encodeMultiString(reg::toUtf16(text), separator, bytes, error);
+        return encodeMultiString(reg::toUtf16(text), separator, bytes);
     default:
-        error = "Values of type " + typeName(type) + " cannot be written from the command line.";
-        return false;
+        return refused("Values of type " + typeName(type) + " cannot be written from the command line.");
     }
 }
 

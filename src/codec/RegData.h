@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Status.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,9 +28,9 @@ namespace quern::codec {
 // strings (and REG_NONE, as reg stores it) as UTF-16LE with their NUL; DWORDs and QWORDs from
 // decimal or 0x-prefixed hex, little-endian; binary from hex digits, an odd count making the first
 // digit a byte of its own; multi-strings split at separator, or at the two characters \0 when
-// there is none. False, with error set to the message for the user and bytes left alone, when
-// the text does not fit the type.
-bool encodeData(std::uint32_t type, std::string_view text, std::optional<char16_t> separator,
-    std::vector<std::uint8_t>& bytes, std::string& error);
+// there is none. InvalidData, with the message for the user and bytes left alone, when the text
+// does not fit the type.
+[[nodiscard]] reg::Status encodeData(
+    std::uint32_t type, std::string_view text, std::optional<char16_t> separator, std::vector<std::uint8_t>& bytes);
 
 } // namespace quern::codec

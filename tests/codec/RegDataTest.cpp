@@ -16,9 +16,12 @@ namespace {
 // The bytes for text, or a one-byte marker when the text is refused.
 Bytes encoded(std::uint32_t type, std::string_view text, std::optional<char16_t> separator = std::nullopt) {
     Bytes bytes;
-    std::string error;
-    if (!encodeData(type, text, separator, bytes, error)) return { 0xEE };
-    EXPECT_TRUE(error.empty());
+    const reg::Status encoded = encodeData(type, text, separator, bytes);
+    if (encoded == reg::Status::InvalidData) {
+        EXPECT_TRUE(bytes.empty()) << "bytes are left alone";
+        return { 0xEE };
+    }
+    EXPECT_EQ(encoded, reg::Status::Ok);
     return bytes;
 }
 
@@ -78,6 +81,23 @@ TEST(RegData, MultiStringsSplitAtBackslashZeroOrAtTheSeparator) {
     for (auto text : { "a\\0\\0b", "\\0a", "\\0", "a\\0\\0" })
         EXPECT_EQ(encoded(reg::kRegMultiSz, text), kRefused) << text << ": an empty string would end the list";
     EXPECT_EQ(encoded(reg::kRegMultiSz, "a##b", u'#'), kRefused);
+}
+
+// What quern-reg add prints when /d does not fit /t: one sentence for each way it can be wrong.
+TEST(RegData, RefusedDataIsToldInTheUsersWords) {
+    const auto refusal = [](std::uint32_t type, std::string_view text) {
+        Bytes bytes;
+        return encodeData(type, text, std::nullopt, bytes).message();
+    };
+    const std::string number = " value must be a number from 0 to ";
+    EXPECT_EQ(refusal(reg::kRegDword, "x"),
+        "The data of a REG_DWORD" + number + "4294967295 (0xffffffff), in decimal or with 0x in hex.");
+    EXPECT_EQ(refusal(reg::kRegQword, "-1"),
+        "The data of a REG_QWORD" + number + "0xffffffffffffffff, in decimal or with 0x in hex.");
+    EXPECT_EQ(refusal(reg::kRegBinary, "0g"),
+        "The data of a REG_BINARY value must be hex digits (0-9, A-F), two for each byte.");
+    EXPECT_EQ(refusal(reg::kRegMultiSz, "\\0a"), "The data of a REG_MULTI_SZ value cannot hold an empty string.");
+    EXPECT_EQ(refusal(reg::kRegLink, "x"), "Values of type REG_LINK cannot be written from the command line.");
 }
 
 TEST(RegData, QueryShowsStringsUpToTheirFirstNul) {
