@@ -61,6 +61,36 @@ run_all() {
     step hive-export /hive "T=$run/T" export 'HKLM\T' "$run/T.reg" /y
     cp "$run/T.reg" "$out/hive-export.reg" 2>/dev/null
     step hive-find /hive "T=$run/T" find '*font*'
+
+    # What the user is told when something is wrong: files missing, not regular or malformed, data
+    # that does not fit its type, a hive named wrongly, a selection that cannot be read; and an
+    # import, a comparison and a selection's export that work.
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Cmp]\r\n"v"=dword:00000001\r\n' >"$run/a.reg"
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Cmp]\r\n"v"=dword:00000002\r\n"w"=hex:01\r\n' >"$run/b.reg"
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Cmp]\r\n"v"=dword:xyz\r\n' >"$run/bad.reg"
+    printf '\376\377\000R' >"$run/big-endian.reg"
+    step compare-plan compare "$run/a.reg"
+    step compare-files compare "$run/a.reg" "$run/b.reg"
+    step compare-missing compare "$run/a.reg" "$run/missing.reg"
+    step compare-bad compare "$run/bad.reg"
+    step import-missing import "$run/missing.reg"
+    step import-folder import "$run"
+    step import-bad import "$run/bad.reg"
+    step import-big-endian import "$run/big-endian.reg"
+    step import-ok import "$run/b.reg"
+    step query-imported query 'HKCU\Software\Cmp'
+    local type
+    for type in REG_DWORD REG_QWORD REG_BINARY REG_MULTI_SZ REG_LINK; do
+        step "add-bad-$type" add 'HKCU\Software\Cmp' /v bad /t "$type" /d '\0x' /f
+    done
+    step hive-no-pair /hive
+    step hive-no-equals /hive T query HKLM
+    step hive-too-deep /hive 'HKLM\A\B=x' query HKLM
+    step export-sel-missing export --selection "$run/missing.qks" "$run/sel.reg" /y
+    printf 'HKEY_CURRENT_USER\\Software\\Cmp\\\r\n' >"$run/sel.qks"
+    step export-sel export --selection "$run/sel.qks" "$run/sel.reg" /y
+    cp "$run/sel.reg" "$out/export-sel.reg" 2>/dev/null
+    step export-folder export 'HKCU\Software\Cmp' "$run" /y
     rm -rf "$run"
 }
 
