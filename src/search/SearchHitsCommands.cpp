@@ -18,7 +18,7 @@ namespace {
 
 // The text of the list as it stands, written a part at a time: a million hits never make one
 // string of their own.
-bool writeHits(AtomicFile& file, SearchHitsModel& model) {
+reg::Status writeHits(AtomicFile& file, SearchHitsModel& model) {
     SearchHits& hits = model.hits();
     std::string text;
     for (int row = 0; row < model.rowCount(); ++row) {
@@ -29,7 +29,7 @@ bool writeHits(AtomicFile& file, SearchHitsModel& model) {
             { hits.keyPath(hit), hits.isValue(hit), hits.isValue(hit) ? hits.valueName(hit) : std::string_view(), data,
                 gone });
         if (text.size() >= (1u << 20)) {
-            if (!file.write(text)) return false;
+            if (reg::Status written = file.write(text); !written.ok()) return written;
             text.clear();
         }
     }
@@ -45,12 +45,13 @@ void saveSearchHits(CommandWindow& window, SearchHitsPane& hits) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     hits.recheck(); // what is gone by now is saved as gone
     AtomicFile file;
-    const bool written
-        = file.open(QFile::encodeName(name).toStdString()) && writeHits(file, hits.model()) && file.commit();
+    reg::Status written = file.open(QFile::encodeName(name).toStdString());
+    if (written.ok()) written = writeHits(file, hits.model());
+    if (written.ok()) written = file.commit();
     QApplication::restoreOverrideCursor();
-    if (!written)
+    if (!written.ok())
         QMessageBox::warning(window.widget(), QStringLiteral("Quern"),
-            QStringLiteral("Cannot create file %1: %2").arg(name, QString::fromStdString(file.error())));
+            QStringLiteral("Cannot create file %1: %2").arg(name, QString::fromStdString(written.message())));
 }
 
 void markSearchHits(CommandWindow& window, TTreeSel& selection, SearchHitsPane& hits) {

@@ -222,8 +222,7 @@ TEST(SearchEngine, FindAllMeetsWhatSearchAgainMeets) {
 TEST(SearchEngine, SearchAgainKeepsALoadedHivesOwnOrder) {
     test::TempDir dir;
     MemoryRegistry store;
-    std::string error;
-    ASSERT_TRUE(writeEmptyHive(dir / "hive", error)) << error;
+    ASSERT_EQ(writeEmptyHive(dir / "hive"), Status::Ok);
     ASSERT_EQ(mountHiveFile(store, kLocalMachine, u"HIVE", dir / "hive"), Status::Ok);
     for (const std::u16string_view name : { u"HIVE\\_b", u"HIVE\\a", u"HIVE\\[x]", u"HIVE\\C" }) {
         KeyHandle key(store);
