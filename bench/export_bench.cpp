@@ -32,10 +32,10 @@ int main(int argc, char** argv) {
             for (int run = 0; run < 10; ++run) {
                 const auto start = std::chrono::steady_clock::now();
                 RegFileExport file(registry.store());
-                if (!file.OpenRegFile(work / "all.reg")) return;
+                if (!file.OpenRegFile(work / "all.reg").ok()) return;
                 for (const auto& entry : entries)
                     file.ExportTree(entry);
-                if (!file.CloseRegFile()) return;
+                if (!file.CloseRegFile().ok()) return;
                 best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
                 bytes = file.bytesWritten();
             }

@@ -36,9 +36,9 @@ bool exportMachine(const std::string& prefix, const fs::path& work, const fs::pa
     options.createIfMissing = false;
     reg::WinePrefixStore sample(options);
     RegFileExport out(sample);
-    if (!out.OpenRegFile(file.string(), RegFileForm::Unicode)) return false;
+    if (!out.OpenRegFile(file.string(), RegFileForm::Unicode).ok()) return false;
     out.ExportTree("HKEY_LOCAL_MACHINE\\");
-    return out.CloseRegFile();
+    return out.CloseRegFile().ok();
 }
 
 // One import into a new empty prefix; its time in seconds, or a negative number when it failed.

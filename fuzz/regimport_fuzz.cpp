@@ -30,10 +30,10 @@ std::string exported(reg::RegStore& store) {
     static const std::string path
         = (std::filesystem::temp_directory_path() / ("regimport_fuzz." + std::to_string(::getpid()) + ".reg")).string();
     RegFileExport file(store);
-    if (!file.OpenRegFile(path, RegFileForm::Unicode)) std::abort();
+    if (!file.OpenRegFile(path, RegFileForm::Unicode).ok()) std::abort();
     for (const char* root : { "HKEY_LOCAL_MACHINE\\", "HKEY_CURRENT_USER\\", "HKEY_USERS\\" })
         file.ExportTree(root);
-    if (!file.CloseRegFile()) std::abort();
+    if (!file.CloseRegFile().ok()) std::abort();
     // A key whose name holds a line break cannot be written; the fuzzer's file may make one.
     return file.leftOutKeys().empty() ? path : std::string();
 }

@@ -609,7 +609,7 @@ bool reportSelection(const Context& c, reg::RegAccessor& registry, const std::ve
 }
 
 // Opens the export: the file, or with "-" standard output.
-bool openExport(const Context& c, RegFileExport& file, const std::string& path, RegFileForm form) {
+Status openExport(const Context& c, RegFileExport& file, const std::string& path, RegFileForm form) {
     if (path != "-") return file.OpenRegFile(path, form);
     return file.OpenRegOutput(
         [&out = c.out](std::string_view text) {
@@ -656,9 +656,10 @@ int runExport(const Context& c, const RegArgs& a) {
     // writes, whose default is REGEDIT4.
     const bool unicode = a.unicode || (!a.regedit4 && a.selectionFile.empty());
     RegFileExport file(c.store);
-    if (!openExport(c, file, a.file, unicode ? RegFileForm::Unicode : RegFileForm::Regedit4)) {
-        const bool special = file.error().find("not a regular file") != std::string::npos;
-        return c.fail("Cannot create file " + a.file + ": " + file.error()
+    if (const Status opened = openExport(c, file, a.file, unicode ? RegFileForm::Unicode : RegFileForm::Regedit4);
+        !opened.ok()) {
+        const bool special = opened.message().find("not a regular file") != std::string::npos;
+        return c.fail("Cannot create file " + a.file + ": " + opened.message()
             + (special ? ". To write the export to standard output, give - as the file." : ""));
     }
     if (!a.selectionFile.empty()) {
@@ -667,9 +668,9 @@ int runExport(const Context& c, const RegArgs& a) {
     } else {
         file.ExportTree(a.key.fullName() + "\\");
     }
-    if (!file.CloseRegFile())
+    if (const Status closed = file.CloseRegFile(); !closed.ok())
         return c.fail(toOutput ? "Cannot write the export to standard output."
-                               : "Cannot write file " + a.file + ": " + file.error());
+                               : "Cannot write file " + a.file + ": " + closed.message());
     if (toOutput) c.out.flush();
 
     // The file stays, as the window leaves it; a backup that lacks what it was asked for fails.

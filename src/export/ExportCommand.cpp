@@ -53,8 +53,8 @@ void runRegExport(CommandWindow& window, const TTreeSel& selection) {
     exporter.progress = [&](std::uint64_t keys, std::uint64_t values) {
         return progress.update(QStringLiteral("Exported %1 keys and %2 values so far...").arg(keys).arg(values));
     };
-    bool ok = exporter.OpenRegFile(QFile::encodeName(file).toStdString(), fileForm);
-    if (ok) {
+    reg::Status written = exporter.OpenRegFile(QFile::encodeName(file).toStdString(), fileForm);
+    if (written.ok()) {
         KeyTreeItem* node = window.currentNode();
         if (!selection.Entries().empty() || !node) {
             for (const auto& entry : collectExportEntries(selection.Entries()))
@@ -68,7 +68,7 @@ void runRegExport(CommandWindow& window, const TTreeSel& selection) {
             else
                 exporter.ExportTree(key + "\\");
         }
-        ok = exporter.CloseRegFile();
+        written = exporter.CloseRegFile();
     }
     QApplication::restoreOverrideCursor();
     // Nothing of a failed export is left behind, and an earlier file of that name is as it was.
@@ -76,8 +76,8 @@ void runRegExport(CommandWindow& window, const TTreeSel& selection) {
         window.showStatusMessage(QString::fromLatin1(kExportCancelled));
         return;
     }
-    if (!ok) {
-        QMessageBox::critical(window.widget(), QStringLiteral("Quern"), QString::fromStdString(exporter.error()));
+    if (!written.ok()) {
+        QMessageBox::critical(window.widget(), QStringLiteral("Quern"), QString::fromStdString(written.message()));
         return;
     }
     window.showStatusMessage(QStringLiteral("Exported %1 keys and %2 values to %3")

@@ -52,22 +52,22 @@ RegFileExport::RegFileExport(reg::RegStore& store)
 
 RegFileExport::~RegFileExport() = default; // a file never closed is thrown away
 
-bool RegFileExport::OpenRegFile(const std::string& fileName, RegFileForm form) {
+reg::Status RegFileExport::OpenRegFile(const std::string& fileName, RegFileForm form) {
     m_sink = nullptr;
-    if (const reg::Status opened = m_file.open(fileName); !opened.ok()) {
+    if (reg::Status opened = m_file.open(fileName); !opened.ok()) {
         m_error = opened.message();
-        return false;
+        return opened;
     }
     return start(form);
 }
 
-bool RegFileExport::OpenRegOutput(std::function<bool(std::string_view)> sink, RegFileForm form) {
+reg::Status RegFileExport::OpenRegOutput(std::function<bool(std::string_view)> sink, RegFileForm form) {
     m_file.abandon();
     m_sink = std::move(sink);
     return start(form);
 }
 
-bool RegFileExport::start(RegFileForm form) {
+reg::Status RegFileExport::start(RegFileForm form) {
     m_form = form;
     m_error.clear();
     m_written = 0;
@@ -84,7 +84,12 @@ bool RegFileExport::start(RegFileForm form) {
         writeLine("REGEDIT4");
     }
     writeLine("");
-    return m_error.empty();
+    return failure();
+}
+
+reg::Status RegFileExport::failure() const {
+    if (m_error.empty()) return {};
+    return { reg::Status::WriteFailed, m_error };
 }
 
 void RegFileExport::writeLine(std::string_view line) {
@@ -121,23 +126,23 @@ void RegFileExport::noteUnreachable(reg::HKey key, const std::string& path) {
             m_unreachable.push_back(full);
 }
 
-bool RegFileExport::CloseRegFile() {
+reg::Status RegFileExport::CloseRegFile() {
     if (m_sink) {
         flush();
         m_sink = nullptr;
-        return m_error.empty();
+        return failure();
     }
-    if (!m_file.isOpen()) return false;
+    if (!m_file.isOpen()) return { reg::Status::WriteFailed, m_error.empty() ? "no file was open" : m_error };
     flush();
     if (!m_error.empty()) {
         m_file.abandon();
-        return false;
+        return failure();
     }
-    if (const reg::Status committed = m_file.commit(); !committed.ok()) {
+    if (reg::Status committed = m_file.commit(); !committed.ok()) {
         m_error = committed.message();
-        return false;
+        return committed;
     }
-    return true;
+    return {};
 }
 
 void RegFileExport::writeSection(

@@ -46,14 +46,14 @@ public:
 
     // Starts the file with the form's header ("REGEDIT4", or the byte-order mark and "Windows
     // Registry Editor Version 5.00") and an empty line, and forgets the keys left out of an earlier
-    // file. False, with error(), when it cannot be made.
-    bool OpenRegFile(const std::string& fileName, RegFileForm form = RegFileForm::Regedit4);
+    // file. WriteFailed, saying why, when it cannot be made.
+    reg::Status OpenRegFile(const std::string& fileName, RegFileForm form = RegFileForm::Regedit4);
     // The same, for text that goes to sink as it is made (standard output) instead of a file; a
-    // false from sink ends the export with error.
-    bool OpenRegOutput(std::function<bool(std::string_view)> sink, RegFileForm form = RegFileForm::Regedit4);
-    // Finishes the file and puts it in place. False, with error(), when any write failed: then
-    // nothing is left of the export.
-    bool CloseRegFile();
+    // false from sink ends the export with WriteFailed.
+    reg::Status OpenRegOutput(std::function<bool(std::string_view)> sink, RegFileForm form = RegFileForm::Regedit4);
+    // Finishes the file and puts it in place. The first failure of any write (kExportCancelled when
+    // progress stopped it), and then nothing is left of the export.
+    reg::Status CloseRegFile();
 
     // Writes the sections of one selection entry; with a selection, the values of a value entry's
     // key are those the selection holds.
@@ -66,21 +66,21 @@ public:
     // The key paths a hive file holds under names no path can reach (a backslash in one), which
     // the registry does not show and the file therefore lacks, each once.
     [[nodiscard]] const std::vector<std::string>& unreachableKeys() const { return m_unreachable; }
-    [[nodiscard]] const std::string& error() const { return m_error; }
     [[nodiscard]] std::uint64_t bytesWritten() const { return m_written; }
     // The key sections and values the file holds so far.
     [[nodiscard]] std::uint64_t keysWritten() const { return m_keysWritten; }
     [[nodiscard]] std::uint64_t valuesWritten() const { return m_valuesWritten; }
 
-    // Told the counts now and then while the export runs; false stops it, and the export then fails
-    // with kExportCancelled and leaves nothing behind, as any failed export.
+    // Told the counts now and then while the export runs; false stops it, and CloseRegFile then
+    // gives kExportCancelled and leaves nothing behind, as after any failed write.
     std::function<bool(std::uint64_t keys, std::uint64_t values)> progress;
     // True when the file was written in place, not atomically: only the file could be written,
     // not its folder.
     [[nodiscard]] bool writtenInPlace() const { return m_file.inPlace(); }
 
 private:
-    bool start(RegFileForm form);
+    reg::Status start(RegFileForm form);
+    [[nodiscard]] reg::Status failure() const; // m_error as a status
     void writeLine(std::string_view line);
     void flush();
     // The key's header, its values (all, only valueEntry, or those selected) and an empty line.

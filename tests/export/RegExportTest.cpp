@@ -35,10 +35,10 @@ protected:
         const std::vector<std::string>& entries, bool withSelection = true, RegFileForm form = RegFileForm::Regedit4) {
         selection->setEntries(entries);
         RegFileExport file(registry->store());
-        EXPECT_TRUE(file.OpenRegFile(dir / "out.reg", form));
+        EXPECT_EQ(file.OpenRegFile(dir / "out.reg", form), reg::Status::Ok);
         for (const auto& entry : collectExportEntries(entries))
             file.ExportEntry(entry, withSelection ? selection.get() : nullptr);
-        EXPECT_TRUE(file.CloseRegFile()) << file.error();
+        EXPECT_EQ(file.CloseRegFile(), reg::Status::Ok);
         return test::readFile(dir / "out.reg");
     }
 
@@ -130,11 +130,11 @@ TEST_F(ExportTest, LineBreaksInValueNamesAreEscapedAndKeysHoldingThemAreLeftOut)
           "\r\n["
         + K + "\\A]\r\n\r\n[" + K + "\\Z]\r\n\"after\"=\"y\"\r\n\r\n";
     RegFileExport out(registry->store());
-    ASSERT_TRUE(out.OpenRegFile(dir / "out.reg"));
+    ASSERT_EQ(out.OpenRegFile(dir / "out.reg"), reg::Status::Ok);
     out.ExportTree(K + "\\");
     out.ExportTree(K + "\\Two\nLines\\Below\\");
     out.ExportTree(K + "\\cr\rkey");
-    ASSERT_TRUE(out.CloseRegFile());
+    ASSERT_EQ(out.CloseRegFile(), reg::Status::Ok);
     EXPECT_EQ(test::readFile(dir / "out.reg"), file);
     EXPECT_EQ(out.leftOutKeys(),
         (std::vector<std::string> { K + "\\cr\rkey", K + "\\Two\nLines", K + "\\Two\nLines\\Below" }))
@@ -142,8 +142,8 @@ TEST_F(ExportTest, LineBreaksInValueNamesAreEscapedAndKeysHoldingThemAreLeftOut)
     EXPECT_EQ(shownKeyPath(out.leftOutKeys()[0]), K + "\\cr\u240Dkey");
     EXPECT_EQ(shownKeyPath("a\r\nb"), "a\u240D\u240Ab");
 
-    ASSERT_TRUE(out.OpenRegFile(dir / "again.reg"));
-    ASSERT_TRUE(out.CloseRegFile());
+    ASSERT_EQ(out.OpenRegFile(dir / "again.reg"), reg::Status::Ok);
+    ASSERT_EQ(out.CloseRegFile(), reg::Status::Ok);
     EXPECT_TRUE(out.leftOutKeys().empty()) << "a new file starts a new list";
 }
 
@@ -173,9 +173,9 @@ TEST_F(ExportTest, EntryForms) {
         << "a key that is gone writes only its empty line";
 
     RegFileExport file(registry->store());
-    ASSERT_TRUE(file.OpenRegFile(dir / "value.reg"));
+    ASSERT_EQ(file.OpenRegFile(dir / "value.reg"), reg::Status::Ok);
     file.ExportTree(K + "\\\\v2");
-    ASSERT_TRUE(file.CloseRegFile());
+    ASSERT_EQ(file.CloseRegFile(), reg::Status::Ok);
     EXPECT_EQ(test::readFile(dir / "value.reg"), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"v2\"=\"2\"\r\n\r\n");
 }
 
@@ -196,9 +196,9 @@ TEST_F(ExportTest, AReadOnlyRegistryExportsEverything) {
     ASSERT_NE(second->readOnlyReason(), "");
     reg::RegAccessor readOnly(*second);
     RegFileExport file(readOnly.store());
-    ASSERT_TRUE(file.OpenRegFile(dir / "ro.reg"));
+    ASSERT_EQ(file.OpenRegFile(dir / "ro.reg"), reg::Status::Ok);
     file.ExportTree(K);
-    ASSERT_TRUE(file.CloseRegFile());
+    ASSERT_EQ(file.CloseRegFile(), reg::Status::Ok);
     EXPECT_EQ(test::readFile(dir / "ro.reg"), "REGEDIT4\r\n\r\n[" + K + "]\r\n\"v\"=\"x\"\r\n\r\n");
 }
 
@@ -219,15 +219,15 @@ TEST_F(ExportTest, AFailedWriteLeavesNoPartialFileAndTheOldOneIntact) {
     registry->writeBinaryData("big", big.data(), big.size());
     test::writeFile(dir / "old.reg", "earlier backup");
     RegFileExport file(registry->store());
-    bool closed = true;
+    reg::Status closed;
     {
         test::FileSizeLimit fullDisk(100000);
-        ASSERT_TRUE(file.OpenRegFile(dir / "old.reg"));
+        ASSERT_EQ(file.OpenRegFile(dir / "old.reg"), reg::Status::Ok);
         file.ExportTree(K + "\\");
         closed = file.CloseRegFile();
     }
-    EXPECT_FALSE(closed);
-    EXPECT_FALSE(file.error().empty());
+    EXPECT_EQ(closed, reg::Status::WriteFailed);
+    EXPECT_FALSE(closed.message().empty());
     EXPECT_EQ(test::readFile(dir / "old.reg"), "earlier backup");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
         << "registry folder and old.reg only";
@@ -242,9 +242,9 @@ TEST(RegExportSample, TheSamplePrefixExportsWhole) {
     reg::WinePrefixStore store(options);
     reg::RegAccessor registry(store);
     RegFileExport file(registry.store());
-    ASSERT_TRUE(file.OpenRegFile(dir / "all.reg"));
+    ASSERT_EQ(file.OpenRegFile(dir / "all.reg"), reg::Status::Ok);
     file.ExportTree("\\");
-    ASSERT_TRUE(file.CloseRegFile());
+    ASSERT_EQ(file.CloseRegFile(), reg::Status::Ok);
     const std::string text = test::readFile(dir / "all.reg");
     EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\Borland\\Database Engine\\Settings\\SYSTEM\\INIT]\r\n"
                         "\"SHAREDMEMLOCATION\"=\"9000\"\r\n\r\n"),
@@ -342,9 +342,9 @@ TEST_F(ExportTest, CountsMatchTheFileAndACancelLeavesNothing) {
     RegFileExport whole(registry->store());
     std::vector<std::uint64_t> told;
     whole.progress = [&](std::uint64_t keys, std::uint64_t) { return told.push_back(keys), true; };
-    ASSERT_TRUE(whole.OpenRegFile(dir / "whole.reg"));
+    ASSERT_EQ(whole.OpenRegFile(dir / "whole.reg"), reg::Status::Ok);
     whole.ExportTree(K + "\\");
-    ASSERT_TRUE(whole.CloseRegFile()) << whole.error();
+    ASSERT_EQ(whole.CloseRegFile(), reg::Status::Ok);
     const std::string text = test::readFile(dir / "whole.reg");
     std::uint64_t sections = 0;
     std::uint64_t values = 0;
@@ -361,11 +361,12 @@ TEST_F(ExportTest, CountsMatchTheFileAndACancelLeavesNothing) {
     test::writeFile(dir / "old.reg", "earlier backup");
     RegFileExport cancelled(registry->store());
     cancelled.progress = [](std::uint64_t keys, std::uint64_t) { return keys < 512; };
-    ASSERT_TRUE(cancelled.OpenRegFile(dir / "old.reg"));
+    ASSERT_EQ(cancelled.OpenRegFile(dir / "old.reg"), reg::Status::Ok);
     cancelled.ExportTree(K + "\\");
     cancelled.ExportTree("HKEY_LOCAL_MACHINE\\");
-    EXPECT_FALSE(cancelled.CloseRegFile());
-    EXPECT_EQ(cancelled.error(), kExportCancelled);
+    const reg::Status closed = cancelled.CloseRegFile();
+    EXPECT_EQ(closed, reg::Status::WriteFailed);
+    EXPECT_EQ(closed.message(), kExportCancelled);
     EXPECT_EQ(cancelled.keysWritten(), 512u); // stopped where it was told to, not at the end
     EXPECT_EQ(test::readFile(dir / "old.reg"), "earlier backup");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3)

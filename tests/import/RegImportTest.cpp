@@ -122,10 +122,10 @@ std::string version5File(RegStore& store) {
 std::string exportedFile(RegStore& store) {
     test::TempDir dir;
     RegFileExport file(store);
-    EXPECT_TRUE(file.OpenRegFile(dir / "x.reg", RegFileForm::Unicode));
+    EXPECT_EQ(file.OpenRegFile(dir / "x.reg", RegFileForm::Unicode), reg::Status::Ok);
     file.ExportTree("HKEY_LOCAL_MACHINE\\");
     file.ExportTree("HKEY_CURRENT_USER\\");
-    EXPECT_TRUE(file.CloseRegFile()) << file.error();
+    EXPECT_EQ(file.CloseRegFile(), reg::Status::Ok);
     EXPECT_TRUE(file.leftOutKeys().empty());
     return test::readFile(dir / "x.reg");
 }
@@ -355,9 +355,9 @@ TEST(RegImport, ARegedit4ExportRestoresWhatItsFormHolds) {
     }
     test::TempDir dir;
     RegFileExport file(source);
-    ASSERT_TRUE(file.OpenRegFile(dir / "a.reg"));
+    ASSERT_EQ(file.OpenRegFile(dir / "a.reg"), reg::Status::Ok);
     file.ExportTree("HKEY_CURRENT_USER\\Software\\K\\");
-    ASSERT_TRUE(file.CloseRegFile()) << file.error();
+    ASSERT_EQ(file.CloseRegFile(), reg::Status::Ok);
     RegFileContent content;
     ASSERT_EQ(readRegFile(dir / "a.reg", content), Status::Ok);
     MemoryRegistry target;

@@ -188,10 +188,10 @@ int main(int argc, char** argv) {
         }
         reg::RegAccessor registry(store);
         RegFileExport file(registry.store());
-        if (!file.OpenRegFile(argv[3], unicode ? RegFileForm::Unicode : RegFileForm::Regedit4)) return 1;
+        if (!file.OpenRegFile(argv[3], unicode ? RegFileForm::Unicode : RegFileForm::Regedit4).ok()) return 1;
         const std::string path = "HKEY_CURRENT_USER\\" + reg::toUtf8(kKey);
         file.ExportTree(path + "\\");
-        if (!file.CloseRegFile()) return 1;
+        if (!file.CloseRegFile().ok()) return 1;
         const std::vector<std::string> expected { path + "\\" + reg::toUtf8(kBrokenKey) };
         const bool named = file.leftOutKeys() == expected;
         std::printf(
