@@ -33,19 +33,18 @@ void showValueRow(CommandWindow& window, KeyTreeItem* node, const std::string& n
 
 } // namespace
 
-bool runEditForm(
-    CommandWindow& window, reg::RegAccessor& registry, EditRequest& request, std::optional<std::uint32_t> newType) {
+bool runEditForm(CommandWindow& window, reg::RegAccessor& registry, EditRequest& request,
+    std::optional<std::uint32_t> newType, EditStart start) {
     TEditForm dialog(registry, request, window.dwordViewMode(), window.widget());
     if (newType) dialog.startNewValueAs(*newType);
+    if (start == EditStart::BinaryBytes) dialog.openOnBinaryPage();
     dialog.usePreferences(window.preferences(), [&window] { window.preferencesChanged(); });
     return dialog.exec() == QDialog::Accepted;
 }
 
-void runModify(CommandWindow& window) {
-    if (window.focusedPane() == CommandWindow::Pane::Tree) {
-        runRenameKey(window);
-        return;
-    }
+namespace {
+
+void modifyFocusedValue(CommandWindow& window, EditStart start) {
     KeyTreeItem* node = window.currentNode();
     if (!node || window.focusedPane() != CommandWindow::Pane::Grid) return;
     const std::vector<ValueRow>& rows = window.valueRows();
@@ -64,7 +63,21 @@ void runModify(CommandWindow& window) {
         tell(window, QStringLiteral("Cannot Open key"));
         return;
     }
-    if (runEditForm(window, registry, request)) showValueRow(window, node, request.EditItemName);
+    if (runEditForm(window, registry, request, std::nullopt, start)) showValueRow(window, node, request.EditItemName);
+}
+
+} // namespace
+
+void runModify(CommandWindow& window) {
+    if (window.focusedPane() == CommandWindow::Pane::Tree) {
+        runRenameKey(window);
+        return;
+    }
+    modifyFocusedValue(window, EditStart::AsStored);
+}
+
+void runModifyBinary(CommandWindow& window) {
+    modifyFocusedValue(window, EditStart::BinaryBytes);
 }
 
 void newValueOfType(CommandWindow& window, std::uint32_t type) {

@@ -376,7 +376,7 @@ std::uint32_t TEditForm::pageType() const {
     if (page == MultiSheet) return reg::kRegMultiSz;
     if (page == QwordSheet) return reg::kRegQword;
     // The kinds that open with their bytes on this page keep their type.
-    const bool asBytes = m_origKind == reg::ValueKind::Binary || m_origKind == reg::ValueKind::Other;
+    const bool asBytes = m_bytesKeepType || m_origKind == reg::ValueKind::Binary || m_origKind == reg::ValueKind::Other;
     return !m_request.IsNewItem && asBytes ? m_origType : reg::kRegBinary;
 }
 
@@ -385,6 +385,24 @@ void TEditForm::updateKindLabel() {
     const bool says = m_request.IsValueEdit && (m_request.IsNewItem ? m_newType.has_value() : type != m_origType);
     KindLabel->setText(
         says ? QStringLiteral("Will be saved as ") + QString::fromStdString(codec::typeName(type)) : QString());
+}
+
+void TEditForm::openOnBinaryPage() {
+    if (!m_request.IsValueEdit || m_request.IsNewItem) return;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> raw;
+    const reg::Status read
+        = m_registry.store().queryValue(m_registry.currentKey(), reg::toUtf16(m_request.EditItemName), type, raw);
+    if (read != reg::Status::Ok) return;
+    m_bytesKeepType = true;
+    m_origType = type;
+    m_origBytes = std::move(raw);
+    m_page.BinToGrid(m_origBytes);
+    BinGrid->gridModel().pageChanged();
+    BinString->setText(m_page.line());
+    PageControl->setCurrentWidget(BinarySheet);
+    m_focusBefore = BinString;
+    updateKindLabel();
 }
 
 void TEditForm::startNewValueAs(std::uint32_t type) {
@@ -639,8 +657,9 @@ bool TEditForm::Modified() const {
     if (page == IntSheet) return m_origKind != reg::ValueKind::Integer || m_curDWord != m_origDWord;
     if (page == MultiSheet) return m_origType != reg::kRegMultiSz || MultiSheet->changed();
     if (page == QwordSheet) return m_origQword != QwordSheet->value();
-    if (m_origKind == reg::ValueKind::String || m_origKind == reg::ValueKind::ExpandString
-        || m_origKind == reg::ValueKind::Integer)
+    if (!m_bytesKeepType
+        && (m_origKind == reg::ValueKind::String || m_origKind == reg::ValueKind::ExpandString
+            || m_origKind == reg::ValueKind::Integer))
         return true;
     return m_page.CompareBin(m_origBytes);
 }
@@ -690,6 +709,11 @@ bool TEditForm::writeValue() {
     if (renamed)
         if (const reg::Status status = store.deleteValue(m_registry.currentKey(), reg::toUtf16(oldName)); !status.ok())
             return finishWrite(batch, status, name);
+    // Modify binary data puts the value's bytes as stored in the byte grid, whatever its type, and
+    // they go back as they are; the pages otherwise hold strings as UTF-8 text, which the accessor
+    // turns into the registry's UTF-16.
+    if (m_bytesKeepType && PageControl->currentWidget() == BinarySheet)
+        return finishWrite(batch, store.setValue(m_registry.currentKey(), reg::toUtf16(name), type, bytes), name);
     try {
         m_registry.writeRaw(name, type, bytes);
     } catch (const reg::RegError& error) {

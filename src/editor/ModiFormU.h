@@ -95,6 +95,9 @@ public:
     // For a new value: the type it is made as, whose page the dialog shows (an expand string on
     // the string page). Without it New opens on the DWORD page.
     void startNewValueAs(std::uint32_t type);
+    // Modify binary data: an existing value of any type opens with its stored bytes on the binary
+    // page, and keeps its type whatever the bytes become.
+    void openOnBinaryPage();
 
     // Where the byte grid's base is kept between showings: its box starts as the preferences have
     // it, and changed() runs after each change of it.
@@ -196,6 +199,7 @@ private:
     int m_binCaretPos = 0;
     QWidget* m_focusBefore = nullptr;
     std::optional<std::uint32_t> m_newType;
+    bool m_bytesKeepType = false; // openOnBinaryPage
     Preferences* m_preferences = nullptr;
     std::function<void()> m_preferencesChanged;
 };

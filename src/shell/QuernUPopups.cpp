@@ -92,9 +92,20 @@ void TMainForm::buildTreePopup() {
 }
 
 void TMainForm::buildGridPopup() {
+    QMenu* newOfType = GridPopupMenu->addMenu(QStringLiteral("New &of type"));
+    newOfType->setObjectName(QStringLiteral("NewOfTypePMNU"));
+    const std::pair<const char*, std::uint32_t> types[]
+        = { { "&String value", reg::kRegSz }, { "&DWORD (32-bit) value", reg::kRegDword },
+              { "&QWORD (64-bit) value", reg::kRegQword }, { "&Binary value", reg::kRegBinary },
+              { "&Multi-string value", reg::kRegMultiSz }, { "&Expandable string value", reg::kRegExpandSz } };
+    for (const auto& [caption, type] : types)
+        connect(newOfType->addAction(QString::fromLatin1(caption)), &QAction::triggered, this,
+            [this, type] { newValueOfType(*this, type); });
     GridPopupMenu->addSeparator();
     QAction* modify
         = popupItem(GridPopupMenu, QStringLiteral("&Modify..."), "ModifyPMNU", this, [this] { ModifyMNUClick(); });
+    QAction* modifyBinary = popupItem(GridPopupMenu, QStringLiteral("Modify &binary data..."), "ModifyBinaryPMNU", this,
+        [this] { runModifyBinary(*this); });
     QAction* rename
         = popupItem(GridPopupMenu, QStringLiteral("&Rename..."), "RenameValuePMNU", this, [this] { ModifyMNUClick(); });
     QAction* remove
@@ -107,7 +118,7 @@ void TMainForm::buildGridPopup() {
     connect(GridPopupMenu, &QMenu::aboutToShow, this, [=, this] {
         const int row = KeyGrid->currentIndex().row();
         const bool onValue = row >= 0 && static_cast<std::size_t>(row) < valueRows().size();
-        for (QAction* action : { modify, rename, remove, copyName, copyData })
+        for (QAction* action : { modify, modifyBinary, rename, remove, copyName, copyData })
             action->setEnabled(onValue);
     });
     connect(KeyGrid, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {

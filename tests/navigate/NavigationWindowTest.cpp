@@ -1,13 +1,17 @@
 #include "MainWindowFixture.h"
 #include "WindowTestSupport.h"
+#include "editor/ModiFormU.h"
 #include "navigate/PathCommands.h"
 #include "window/KeyTreeItem.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace quern;
@@ -172,6 +176,55 @@ private slots:
         QCOMPARE(f.questions.size(), 1);
         QVERIFY(!f.exists(kApp + u"\\Plugins"));
         QVERIFY(f.exists(kApp));
+    }
+
+    // The grid's popup: Modify binary data opens a string's stored bytes and keeps its type; OK
+    // without a change writes nothing; New of type makes a value of the type picked.
+    void gridPopupEditsBytesInPlaceAndMakesValuesOfAType() {
+        Fixture& f = *m_fixture;
+        QVERIFY(f.showWindow());
+        f.goTo(kAppPath);
+        const auto& rows = f.window().valueRows();
+        const auto version
+            = std::find_if(rows.begin(), rows.end(), [](const ValueRow& row) { return row.name == "Version"; });
+        const std::size_t versionRow = static_cast<std::size_t>(version - rows.begin());
+        const std::string before = readFile(f.userFilePath());
+        for (const bool change : { false, true }) {
+            QApplication::setActiveWindow(&f.window()); // as the desktop gives it back after a dialog
+            f.window().focusValueRow(versionRow);
+            bool onBytes = false;
+            bool opened = false;
+            QString kindSaid = QStringLiteral("unseen");
+            whenModalDo<TEditForm>([&](TEditForm& dialog) {
+                opened = true;
+                onBytes = dialog.PageControl->currentWidget() == dialog.BinarySheet
+                    && dialog.binaryPage().GridToBin() == std::vector<std::uint8_t> { '2', 0, '.', 0, '1', 0, 0, 0 };
+                kindSaid = dialog.KindLabel->text();
+                if (change) dialog.BinGridSetEditText(4, QStringLiteral("57")); // '1' becomes '9'
+                dialog.OKBtn->click();
+            });
+            control<QAction>(f.window(), "ModifyBinaryPMNU")->trigger();
+            QVERIFY(opened);
+            QVERIFY(onBytes);
+            QCOMPARE(kindSaid, QString());
+            if (!change) QCOMPARE(readFile(f.userFilePath()), before);
+        }
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        reg::KeyHandle key(*f.store);
+        QVERIFY(f.store->openKey(reg::kCurrentUser, kApp, reg::Access::Read, reg::kOptionNone, key.out()).ok());
+        QVERIFY(f.store->queryValue(key.get(), u"Version", type, data).ok());
+        QCOMPARE(type, reg::kRegSz);
+        QCOMPARE(data, (std::vector<std::uint8_t> { '2', 0, '.', 0, '9', 0, 0, 0 }));
+
+        whenModalDo<TEditForm>([](TEditForm& dialog) {
+            dialog.EditName->setText(QStringLiteral("Big"));
+            dialog.OKBtn->click();
+        });
+        auto* newOfType = control<QMenu>(f.window(), "NewOfTypePMNU");
+        newOfType->actions().at(2)->trigger(); // QWORD
+        QVERIFY(f.store->queryValue(key.get(), u"Big", type, data).ok());
+        QCOMPARE(type, reg::kRegQword);
     }
 
 private:

@@ -3,7 +3,8 @@
 # Quern under a virtual X server with real key presses and mouse clicks: quern FILE.reg opens the
 # import preview of the file; an unknown option ends with 2; Ctrl+G goes to a pasted path; the
 # tree's popup (a right click on a key below the selected one) deletes the clicked key and keeps it
-# as a favourite; the grid's popup deletes the clicked value; Ctrl+Shift+C copies a path that Ctrl+G
+# as a favourite; the grid's popup deletes the clicked value, opens Modify binary data and makes a
+# QWORD through New of type; Ctrl+Shift+C copies a path that Ctrl+G
 # offers back; after a restart the Favourites menu goes to the key kept. It checks the files the
 # program wrote: user.reg, preferences.ini and settings.ini's path line.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb, xdotool or ImageMagick here (the test is skipped).
@@ -124,6 +125,30 @@ keys d
 answer_yes "the grid popup's Delete"
 grep -q '^"RelayFromExclude"=' "$work/pfx/user.reg" && fail "the grid's popup did not delete the clicked value"
 grep -q '^"RelayExclude"=' "$work/pfx/user.reg" || fail "the grid's popup deleted another value"
+
+# The grid's popup again: Modify binary data on the first value and OK without a change write
+# nothing; New of type > QWORD makes a QWORD value.
+cp "$work/pfx/user.reg" "$work/user-before-binary.reg"
+xdotool mousemove 300 $((46 + height + height / 2)) click 3
+sleep 0.5
+keys b
+editor=$(window_named '^Changing value properties') || fail "Modify binary data opened no editor"
+import -window root "$work/modify-binary.png" 2>/dev/null
+focus "$editor"
+keys Return
+wait_gone '^Changing value properties' || fail "OK did not close Modify binary data"
+cmp -s "$work/pfx/user.reg" "$work/user-before-binary.reg" || fail "Modify binary data without a change wrote"
+focus "$main"
+xdotool mousemove 300 $((46 + height + height / 2)) click 3
+sleep 0.5
+keys o q
+editor=$(window_named '^Creating new value') || fail "New of type > QWORD opened no editor"
+focus "$editor"
+type_text 'NavQword'
+keys Return
+wait_gone '^Creating new value' || fail "OK did not close the new QWORD's editor"
+grep -q '^"NavQword"=hex(b):00,00,00,00,00,00,00,00$' "$work/pfx/user.reg" \
+    || fail "New of type > QWORD wrote: $(grep -a NavQword "$work/pfx/user.reg")"
 
 # Ctrl+Shift+C copies the key's path; elsewhere, Ctrl+G offers it back from the clipboard.
 focus "$main"
