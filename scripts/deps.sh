@@ -14,8 +14,10 @@ quern_install_packages() {
 }
 
 # libhivex-dev: hivex reads and writes Windows hive files; libhivex-bin's hivexget and hivexml check
-# the hives the tests write.
-QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev libhivex-dev)
+# the hives the tests write. libyaml-cpp-dev and nlohmann-json3-dev read the launchers' settings
+# (Lutris and Bottles write YAML, Heroic JSON) to find their Wine prefixes.
+QUERN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg-dev libhivex-dev libyaml-cpp-dev
+    nlohmann-json3-dev)
 # desktop-file-utils validates the installed desktop entry; xvfb (with xauth, which xvfb-run needs
 # and xvfb only recommends) and xdotool start and drive the built program on a virtual display;
 # strace holds a write at its flush while another program acts, and counts what a write reads;

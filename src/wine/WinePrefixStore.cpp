@@ -805,8 +805,11 @@ RegistryChoice chooseRegistry() {
     const std::string homeDir = home && *home ? home : ".";
     if (::access((homeDir + "/.wine/system.reg").c_str(), F_OK) == 0) return { homeDir + "/.wine", false };
     const char* data = std::getenv("XDG_DATA_HOME");
-    const std::string dataDir = data && *data ? data : homeDir + "/.local/share";
-    return { dataDir + "/quern/registry", true };
+    return { ownRegistryFolder(homeDir, data ? data : ""), true };
+}
+
+std::string ownRegistryFolder(const std::string& homeDir, const std::string& dataHome) {
+    return (dataHome.empty() ? homeDir + "/.local/share" : dataHome) + "/quern/registry";
 }
 
 std::unique_ptr<RegStore> openChosenRegistry() {

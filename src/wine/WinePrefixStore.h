@@ -143,6 +143,10 @@ struct RegistryChoice {
 };
 [[nodiscard]] RegistryChoice chooseRegistry();
 
+// Where Quern keeps its own registry for a home folder and the value of XDG_DATA_HOME (empty when
+// it is not set).
+[[nodiscard]] std::string ownRegistryFolder(const std::string& homeDir, const std::string& dataHome);
+
 // Opens the registry chooseRegistry names.
 [[nodiscard]] std::unique_ptr<RegStore> openChosenRegistry();
 

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "discover/ConfigTree.h"
+
+#include <string>
+#include <string_view>
+
+namespace quern::discover {
+
+// Reads a JSON document (Heroic's game settings) through nlohmann's JSON: strings, numbers and
+// booleans become text (numbers as JSON writes them), null null, arrays lists, objects maps.
+// False, with error (the line and column of the fault), for text that is not JSON, or nested
+// deeper than kMaxConfigDepth, or of more than kMaxConfigNodes values.
+[[nodiscard]] bool parseJson(std::string_view text, ConfigNode& root, std::string& error);
+
+} // namespace quern::discover
