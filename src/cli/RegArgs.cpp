@@ -49,13 +49,15 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg import FILE\n"
       "  quern-reg compare FILE [KEY]\n"
       "  quern-reg compare OLD.reg NEW.reg\n"
+      "  quern-reg prefixes\n"
       "  quern-reg --version\n"
       "\n"
       "Switches begin with / or -, in any letter case. The registry is the Wine prefix that\n"
       "WINEPREFIX names, else ~/.wine, else Quern's own registry. Exit code 0 means success.\n"
       "/hive NAME=FILE before the operation loads a Windows hive file (SYSTEM, NTUSER.DAT, ...)\n"
       "as HKEY_LOCAL_MACHINE\\NAME (HKU\\NAME=FILE: below HKEY_USERS) for that command; with no\n"
-      "Wine prefix, only the loaded hives can be changed.\n"
+      "Wine prefix, only the loaded hives can be changed. /prefix FOLDER before the operation\n"
+      "works on the Wine prefix in FOLDER instead.\n"
       "For the details of one operation: quern-reg OPERATION /?\n";
 
 struct OperationInfo {
@@ -65,7 +67,7 @@ struct OperationInfo {
     std::string_view details;
 };
 
-constexpr std::array<OperationInfo, 8> kOperations { {
+constexpr std::array<OperationInfo, 9> kOperations { {
     { "query", Operation::Query, "quern-reg query KEY [/v NAME | /ve] [/s]\n",
         "\n"
         "  Lists the values of KEY and the names of its subkeys.\n"
@@ -141,6 +143,16 @@ constexpr std::array<OperationInfo, 8> kOperations { {
         "  what is at or below KEY. With two files, lists what differs from the backup OLD.reg\n"
         "  to the backup NEW.reg. A second argument that begins with a root (HKLM, ...) is a key.\n"
         "  Exit code 0 when nothing differs, 1 when something does, 2 on an error.\n" },
+    { "prefixes", Operation::Prefixes, "quern-reg prefixes\n",
+        "\n"
+        "  Lists every Wine registry in the home folder, one a line: its name, its kind and its\n"
+        "  folder, separated by tabs. The kinds, in the order of the list: Wine (WINEPREFIX), Wine\n"
+        "  (~/.wine), Quern (Quern's own registry), Steam, Lutris, Bottles, PlayOnLinux, Heroic,\n"
+        "  CrossOver; within a kind by name, letter case aside, then by folder. A folder is listed\n"
+        "  once, under the first kind that names it. A backslash, tab, line break or other control\n"
+        "  character in a field is written as \\\\, \\t, \\n, \\r or \\xHH. Files of the launchers\n"
+        "  that cannot be read are named on standard error, and the rest is listed all the same.\n"
+        "  Any folder of the list can be given to /prefix.\n" },
 } };
 
 char lowerAscii(char c) {
@@ -263,7 +275,7 @@ private:
 
 bool ArgParser::parse(std::string& error) {
     const Operation op = m_info.operation;
-    std::size_t first = 0;
+    std::size_t first = 1; // prefixes: nothing but switches, and none of them its own
     if (op == Operation::Export && m_args.size() > 1 && m_args[1] == "--selection") {
         if (m_args.size() < 4) {
             error = "export --selection needs the selection file and the file to write.";
@@ -281,7 +293,7 @@ bool ArgParser::parse(std::string& error) {
         }
         m_parsed.expression = m_args[1];
         first = 2;
-    } else {
+    } else if (op != Operation::Prefixes) {
         const std::size_t positional = op == Operation::Copy || op == Operation::Export ? 2 : 1;
         if (m_args.size() < 1 + positional) {
             error = op == Operation::Copy
@@ -365,6 +377,7 @@ bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& 
         return true;
     };
     const bool valueSwitches = op == Operation::Query || op == Operation::Add || op == Operation::Delete;
+    if (op == Operation::Prefixes) return false;
     if (name == "reg:64") return true; // the registry's own view: what is always shown here
     if (name == "reg:32") {
         error = "/reg:32 (the 32-bit view) is not supported; name the key below Wow6432Node instead.";
@@ -452,7 +465,8 @@ bool parseRegArgs(
             writeInvalid(err, "Help takes no further arguments.", info);
             return false;
         }
-        out << "Usage: " << info->synopsis << info->details << kRootList;
+        out << "Usage: " << info->synopsis << info->details
+            << (info->operation == Operation::Prefixes ? std::string_view() : kRootList);
         exitCode = 0;
         return false;
     }

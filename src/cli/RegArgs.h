@@ -9,7 +9,7 @@
 
 namespace quern::cli {
 
-enum class Operation { Query, Add, Delete, Copy, Export, Find, Import, Compare };
+enum class Operation { Query, Add, Delete, Copy, Export, Find, Import, Compare, Prefixes };
 
 // A key as the command line names it: a root, short or long (HKLM, HKEY_LOCAL_MACHINE), and the
 // path below it.

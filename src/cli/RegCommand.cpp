@@ -1,5 +1,7 @@
 #include "cli/RegCommand.h"
 
+#include "cli/PrefixList.h"
+
 #include "codec/RegData.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
@@ -774,6 +776,8 @@ int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, s
         return runImport(c, args);
     case Operation::Compare:
         return runCompare(c, args);
+    case Operation::Prefixes:
+        return runPrefixes(out, err);
     }
     return 1;
 }

@@ -1,6 +1,7 @@
 // quern-reg: the registry of a Wine prefix from the command line, in the manner of reg.
 #include "QuernVersion.h"
 #include "cli/HiveArgs.h"
+#include "cli/PrefixArgs.h"
 #include "cli/RegCommand.h"
 #include "store/MemoryRegistry.h"
 #include "wine/WinePrefixStore.h"
@@ -52,8 +53,8 @@ int main(int argc, char** argv) {
         std::cout.flush();
         return std::cout ? 0 : 1;
     }
-    std::vector<quern::cli::HiveMount> hives;
-    if (const quern::reg::Status taken = quern::cli::takeHiveArgs(args, hives); !taken.ok()) {
+    quern::cli::LeadingArgs leading;
+    if (const quern::reg::Status taken = quern::cli::takeLeadingArgs(args, leading); !taken.ok()) {
         std::cerr << "quern-reg: " << taken.message() << '\n';
         return 1;
     }
@@ -61,23 +62,37 @@ int main(int argc, char** argv) {
     int exitCode = 1;
     // Help and bad arguments are answered before the registry is opened (or made, the first time).
     if (!quern::cli::parseRegArgs(args, parsed, std::cout, std::cerr, exitCode)) return exitCode;
-    // Two backups compare without the registry: it is neither opened nor made.
-    if (parsed.operation == quern::cli::Operation::Compare && !parsed.newerFile.empty()) {
+    if (parsed.operation == quern::cli::Operation::Prefixes && (!leading.hives.empty() || !leading.prefix.empty())) {
+        std::cerr << "quern-reg: prefixes lists the registries there are; /hive and /prefix do not go with it.\n";
+        return 1;
+    }
+    // Two backups compare without the registry, and the list of registries opens none: it is
+    // neither opened nor made.
+    if ((parsed.operation == quern::cli::Operation::Compare && !parsed.newerFile.empty())
+        || parsed.operation == quern::cli::Operation::Prefixes) {
         quern::reg::MemoryRegistry unused;
         exitCode = quern::cli::runRegCommand(parsed, unused, std::cin, std::cout, std::cerr);
         std::cout.flush();
         std::_Exit(std::cout ? exitCode : 2);
     }
     // A prefix that is not there is a mistake in the script, not an empty registry to list.
-    const quern::reg::RegistryChoice choice = quern::reg::chooseRegistry();
+    const quern::reg::RegistryChoice choice = leading.prefix.empty()
+        ? quern::reg::chooseRegistry()
+        : quern::reg::RegistryChoice { std::filesystem::absolute(leading.prefix).lexically_normal(), false };
+    if (const quern::reg::Status checked
+        = leading.prefix.empty() ? quern::reg::Status() : quern::cli::checkPrefixFolder(choice.prefixDir);
+        !checked.ok()) {
+        std::cerr << "quern-reg: " << checked.message() << '\n';
+        return parsed.operation == quern::cli::Operation::Compare ? 2 : 1;
+    }
     if (!choice.ownRegistry && !std::filesystem::is_directory(choice.prefixDir)) {
         std::cerr << "quern-reg: The Wine prefix " << choice.prefixDir << " does not exist.\n";
         return parsed.operation == quern::cli::Operation::Compare ? 2 : 1;
     }
     // The registry is left to the end of the process: every change is on disk when the command
     // returns, and freeing a whole registry key by key would only delay the exit.
-    quern::reg::MemoryRegistry* store = openRegistry(choice, !hives.empty());
-    if (const quern::reg::Status mounted = quern::cli::mountHives(*store, hives); !mounted.ok()) {
+    quern::reg::MemoryRegistry* store = openRegistry(choice, !leading.hives.empty());
+    if (const quern::reg::Status mounted = quern::cli::mountHives(*store, leading.hives); !mounted.ok()) {
         std::cerr << "quern-reg: " << mounted.message() << '\n';
         return 1;
     }

@@ -225,6 +225,82 @@ TEST_F(ProgramTest, AHiveGivenBeforeTheCommandIsLoadedForItAndWrittenInPlace) {
     EXPECT_NE(malformed.err.find("NAME=FILE"), std::string::npos) << malformed.err;
 }
 
+// prefixes lists the registries of the home folder for a script, one a line, its fields escaped
+// so that a tab in a game's name cannot make a fourth; what cannot be read goes to standard error.
+TEST_F(ProgramTest, ListsTheRegistriesOfTheHomeFolder) {
+    test::copySamplePrefix(prefix.path());
+    const std::string& h = home.path();
+    const std::string game = h + "/.local/share/Steam/steamapps/compatdata/220/pfx";
+    std::filesystem::create_directories(game);
+    test::copySamplePrefix(game);
+    test::writeFile(h + "/.local/share/Steam/steamapps/appmanifest_220.acf",
+        "\"AppState\" { \"appid\" \"220\" \"name\" \"Half-Life\\t2\\\\Episode\" }");
+    std::filesystem::create_directories(h + "/.wine");
+    test::writeFile(h + "/.wine/system.reg", "WINE REGISTRY Version 2\n");
+    std::filesystem::create_directories(h + "/.config/lutris/games");
+    test::writeFile(h + "/.config/lutris/games/bad.yml", "game: {\n");
+
+    const ProgramRun list = runProgram({ "PREFIXES" }, environment(true), work);
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_EQ(list.out,
+        prefix.path() + "\tWine (WINEPREFIX)\t" + prefix.path() + "\n" + "~/.wine\tWine\t" + h + "/.wine\n"
+            + "Half-Life\\t2\\\\Episode\tSteam\t" + game + "\n");
+    EXPECT_TRUE(list.err.starts_with(
+        "quern-reg: note: " + h + "/.config/lutris/games/bad.yml: is not what it should be: line "))
+        << list.err;
+    EXPECT_EQ(std::count(list.err.begin(), list.err.end(), '\n'), 1) << list.err;
+    const ProgramRun extra = runProgram({ "prefixes", "/s" }, environment(false), work);
+    EXPECT_EQ(extra.code, 1);
+    EXPECT_TRUE(extra.err.starts_with("quern-reg: '/s' is not a switch of prefixes.\n")) << extra.err;
+}
+
+// /prefix works on any prefix, whatever WINEPREFIX says, beside loaded hives; a folder that is no
+// prefix is refused before anything is made.
+TEST_F(ProgramTest, APrefixGivenBeforeTheCommandIsTheOneItWorksOn) {
+    test::copySamplePrefix(prefix.path());
+    const std::string& h = home.path();
+    const std::string game = h + "/.local/share/Steam/steamapps/compatdata/220/pfx";
+    std::filesystem::create_directories(game);
+    test::copySamplePrefix(game);
+    const std::string wineUser = test::readFile(prefix / "user.reg");
+    const ProgramRun add = runProgram(
+        { "/prefix", game, "/hive", "SYS=" + work / "none", "add", "HKCU\\Software\\Game", "/v", "x", "/d", "y", "/f" },
+        environment(true), work);
+    EXPECT_EQ(add.code, 1) << "a hive that cannot be loaded stops the command: " << add.err;
+    const ProgramRun added = runProgram(
+        { "-Prefix", game, "add", "HKCU\\Software\\Game", "/v", "x", "/d", "y", "/f" }, environment(true), work);
+    EXPECT_EQ(added.code, 0) << added.err;
+    EXPECT_NE(test::readFile(game + "/user.reg").find("\n\"x\"=\"y\"\n"), std::string::npos);
+    EXPECT_EQ(test::readFile(prefix / "user.reg"), wineUser) << "the prefix of WINEPREFIX is left alone";
+
+    const std::string hive = work / "SYSTEM";
+    std::string error;
+    ASSERT_TRUE(reg::writeEmptyHive(hive, error)) << error;
+    const ProgramRun both = runProgram(
+        { "/hive", "SYS=" + hive, "/prefix", game, "copy", "HKCU\\Software\\Game", "HKLM\\SYS\\Game", "/f" },
+        environment(false), work);
+    EXPECT_EQ(both.code, 0) << both.err;
+    const ProgramRun query
+        = runProgram({ "/hive", "SYS=" + hive, "query", "HKLM\\SYS\\Game" }, environment(false), work);
+    EXPECT_NE(query.out.find("    x    REG_SZ    y\n"), std::string::npos) << query.out << query.err;
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused {
+        { { "/prefix", h, "query", "HKLM" },
+            "quern-reg: " + h + " is not a Wine prefix: it holds no system.reg or user.reg.\n" },
+        { { "/prefix", h + "/gone", "query", "HKLM" }, "quern-reg: The Wine prefix " + h + "/gone does not exist.\n" },
+        { { "/prefix", game, "/prefix", game, "query", "HKLM" }, "quern-reg: /prefix is given twice.\n" },
+        { { "/prefix" }, "quern-reg: /prefix needs the folder of a Wine prefix.\n" },
+        { { "/prefix", game, "prefixes" },
+            "quern-reg: prefixes lists the registries there are; /hive and /prefix do not go with it.\n" },
+    };
+    for (const auto& [args, message] : refused) {
+        const ProgramRun run = runProgram(args, environment(false), work);
+        EXPECT_EQ(run.code, 1) << args[1];
+        EXPECT_EQ(run.err, message);
+    }
+    EXPECT_FALSE(test::fileExists(h + "/system.reg"));
+}
+
 namespace {
 
 constexpr const char* kStrace = "/usr/bin/strace";
