@@ -272,7 +272,9 @@ public:
             ::_exit(127);
         }
         // Until it has become the program: before, /proc shows the test's own executable.
-        for (int i = 0; i < 500 && fs::read_symlink("/proc/" + std::to_string(m_pid) + "/exe") != executable; ++i)
+        std::error_code error;
+        for (int i = 0; i < 500 && fs::read_symlink("/proc/" + std::to_string(m_pid) + "/exe", error) != executable;
+             ++i)
             ::usleep(10000);
     }
     ~FakeWineProcess() {
