@@ -33,7 +33,8 @@ quern::reg::MemoryRegistry* openRegistry(const quern::reg::RegistryChoice& choic
 // that is on disk stays a success: a script that took it for a failure might make it again, or
 // undo what it did before. Only a query, whose output is its result, fails.
 int outputLost(quern::cli::Operation operation, int exitCode) {
-    const bool listing = operation == quern::cli::Operation::Query || operation == quern::cli::Operation::Compare;
+    const bool listing = operation == quern::cli::Operation::Query || operation == quern::cli::Operation::Compare
+        || operation == quern::cli::Operation::Prefixes;
     if (exitCode == 0 && !listing) {
         std::cerr << "quern-reg: the command succeeded, but its report could not be written.\n";
         return exitCode;
@@ -73,7 +74,9 @@ int main(int argc, char** argv) {
         quern::reg::MemoryRegistry unused;
         exitCode = quern::cli::runRegCommand(parsed, unused, std::cin, std::cout, std::cerr);
         std::cout.flush();
-        std::_Exit(std::cout ? exitCode : 2);
+        if (!std::cout)
+            exitCode = parsed.operation == quern::cli::Operation::Prefixes ? outputLost(parsed.operation, exitCode) : 2;
+        std::_Exit(exitCode);
     }
     // A prefix that is not there is a mistake in the script, not an empty registry to list.
     const quern::reg::RegistryChoice choice = leading.prefix.empty()

@@ -249,6 +249,9 @@ TEST_F(ProgramTest, ListsTheRegistriesOfTheHomeFolder) {
         "quern-reg: note: " + h + "/.config/lutris/games/bad.yml: is not what it should be: line "))
         << list.err;
     EXPECT_EQ(std::count(list.err.begin(), list.err.end(), '\n'), 1) << list.err;
+    const ProgramRun full = runProgram({ "prefixes" }, environment(true), work, "", "/dev/full");
+    EXPECT_EQ(full.code, 1) << "the list is all the command gives";
+    EXPECT_TRUE(full.err.ends_with("quern-reg: the output could not be written.\n")) << full.err;
     const ProgramRun extra = runProgram({ "prefixes", "/s" }, environment(false), work);
     EXPECT_EQ(extra.code, 1);
     EXPECT_TRUE(extra.err.starts_with("quern-reg: '/s' is not a switch of prefixes.\n")) << extra.err;
