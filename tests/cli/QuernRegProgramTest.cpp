@@ -277,8 +277,7 @@ TEST_F(ProgramTest, APrefixGivenBeforeTheCommandIsTheOneItWorksOn) {
     EXPECT_EQ(test::readFile(prefix / "user.reg"), wineUser) << "the prefix of WINEPREFIX is left alone";
 
     const std::string hive = work / "SYSTEM";
-    std::string error;
-    ASSERT_TRUE(reg::writeEmptyHive(hive, error)) << error;
+    ASSERT_EQ(reg::writeEmptyHive(hive), reg::Status::Ok);
     const ProgramRun both = runProgram(
         { "/hive", "SYS=" + hive, "/prefix", game, "copy", "HKCU\\Software\\Game", "HKLM\\SYS\\Game", "/f" },
         environment(false), work);
