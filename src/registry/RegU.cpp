@@ -147,7 +147,7 @@ void renderRow(ValueRow& row, int binaryMode, int dwordMode, GridTexts texts) {
 }
 
 void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
-    std::vector<ValueRow>& rows, GridTexts texts) {
+    std::vector<ValueRow>& rows, GridTexts texts, RowOrder order) {
     rows.clear();
     if (!node || node->level() == 0) return;
     std::string rootName;
@@ -168,7 +168,7 @@ void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMo
     }
     // By name, the default value first: the grid's own order, sorted through an index so that a key
     // of 100,000 values moves each row once.
-    sortValueRows(rows, GridSort {}, dwordMode);
+    if (order == RowOrder::ByName) sortValueRows(rows, GridSort {}, dwordMode);
 }
 
 ValueRow renderValue(reg::RegAccessor& registry, const std::string& name, int binaryMode, int dwordMode) {

@@ -109,11 +109,13 @@ enum class GridTexts { Bytes, Readable };
 // The row's letter and text, from its type and bytes, by the view modes.
 void renderRow(ValueRow& row, int binaryMode, int dwordMode, GridTexts texts = GridTexts::Bytes);
 
-// The grid's content for a node: a row for each value, sorted by name (the default value first).
-// The key is opened with full access and stays the current key; a key that refuses full access is
-// opened for reading, so that a read-only registry still shows its values.
+// The grid's content for a node: a row for each value, sorted by name (the default value first)
+// unless byName is false (the caller sorts them its own way next, ties by name). The key is opened
+// with full access and stays the current key; a key that refuses full access is opened for
+// reading, so that a read-only registry still shows its values.
+enum class RowOrder { ByName, AsRead };
 void fillGridRows(reg::RegAccessor& registry, const TreeNode* node, int binaryMode, int dwordMode,
-    std::vector<ValueRow>& rows, GridTexts texts = GridTexts::Bytes);
+    std::vector<ValueRow>& rows, GridTexts texts = GridTexts::Bytes, RowOrder order = RowOrder::ByName);
 
 // One value of the accessor's current key as the grid shows it, by the view modes; a value that
 // is missing gives a row of empty binary data.

@@ -43,7 +43,9 @@ public:
     // The mark a header cell gets: 1 ascending, -1 descending, 0 none. The default order by name
     // shows none, so the grid looks as it always did until the user sorts.
     [[nodiscard]] int sortMark(int column) const;
-    // Puts rows just read for the grid in the user's order.
+    // The order rows are read in for the grid, and what puts them in the user's order after that:
+    // a sort of the user's sorts once, whole (its ties go by name), instead of after the name sort.
+    [[nodiscard]] RowOrder readOrder() const { return m_sort.isDefault() ? RowOrder::ByName : RowOrder::AsRead; }
     void arrange(std::vector<ValueRow>& rows, int dwordMode) const;
 
     // The menu items and a click on a header; each is kept in the preferences at once.

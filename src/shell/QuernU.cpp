@@ -407,7 +407,8 @@ void TMainForm::showNewLoadMessages() {
 
 void TMainForm::FillGrid(KeyTreeItem* node) {
     std::vector<ValueRow> rows;
-    if (node) fillGridRows(*m_registry, node, BinViewMode, DWViewMode, rows, m_gridView->texts());
+    if (node)
+        fillGridRows(*m_registry, node, BinViewMode, DWViewMode, rows, m_gridView->texts(), m_gridView->readOrder());
     m_gridView->arrange(rows, DWViewMode);
     m_gridModel->setRows(std::move(rows));
     m_keyDetails->showKey(keyPathOfNode(node));
