@@ -24,9 +24,9 @@ int depthOf(const ConfigNode& node) {
     return node.children.empty() ? 0 : deepest + 1;
 }
 
-void check(bool read, const ConfigNode& root, const std::string& error, bool namesLine) {
-    if (read && depthOf(root) > kMaxConfigDepth + 1) std::abort();
-    if (!read && (error.empty() || (namesLine && !error.starts_with("line ")))) std::abort();
+void check(const quern::reg::Status& read, const ConfigNode& root, bool namesLine) {
+    if (read.ok() && depthOf(root) > kMaxConfigDepth + 1) std::abort();
+    if (!read.ok() && (read.message().empty() || (namesLine && !read.message().starts_with("line ")))) std::abort();
 }
 
 } // namespace
@@ -34,11 +34,8 @@ void check(bool read, const ConfigNode& root, const std::string& error, bool nam
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     ConfigNode root;
-    std::string error;
-    check(parseKeyValues(text, root, error), root, error, true);
-    error.clear();
-    check(parseYaml(text, root, error), root, error, false);
-    error.clear();
-    check(parseJson(text, root, error), root, error, false);
+    check(parseKeyValues(text, root), root, true);
+    check(parseYaml(text, root), root, false);
+    check(parseJson(text, root), root, false);
     return 0;
 }

@@ -158,9 +158,9 @@ bool Finder::readSettings(const std::string& path, Parser parse, ConfigNode& roo
         note(path, read.message());
         return false;
     }
-    std::string error;
-    if (parse(content, root, error)) return true;
-    note(path, "is not what it should be: " + error);
+    const reg::Status parsed = parse(content, root);
+    if (parsed.ok()) return true;
+    note(path, "is not what it should be: " + parsed.message());
     return false;
 }
 

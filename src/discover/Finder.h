@@ -48,7 +48,7 @@ public:
     void note(const std::string& path, std::string problem);
     // Reads a settings file and parses it with parse; false, with a note unless the file is not
     // there, when it cannot be read or is not in that format.
-    using Parser = bool (*)(std::string_view, ConfigNode&, std::string&);
+    using Parser = reg::Status (*)(std::string_view, ConfigNode&);
     bool readSettings(const std::string& path, Parser parse, ConfigNode& root);
     // The names in folder in byte order, without . and ..; none (with a note when folder is there
     // but cannot be listed, or is not a folder) otherwise.

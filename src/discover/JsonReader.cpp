@@ -54,7 +54,9 @@ std::string withoutCode(const std::string& what) {
 
 } // namespace
 
-bool parseJson(std::string_view text, ConfigNode& root, std::string& error) {
+namespace {
+
+bool readJson(std::string_view text, ConfigNode& root, std::string& error) {
     root = ConfigNode {};
     try {
         // Comments are not JSON, and Heroic writes none: a file with them is not one of its own.
@@ -74,6 +76,14 @@ bool parseJson(std::string_view text, ConfigNode& root, std::string& error) {
     }
     root = ConfigNode {};
     return false;
+}
+
+} // namespace
+
+reg::Status parseJson(std::string_view text, ConfigNode& root) {
+    std::string error;
+    if (readJson(text, root, error)) return {};
+    return { reg::Status::InvalidData, std::move(error) };
 }
 
 } // namespace quern::discover

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Status.h"
+
 #include "discover/ConfigTree.h"
 
 #include <string>
@@ -9,8 +11,8 @@ namespace quern::discover {
 
 // Reads a JSON document (Heroic's game settings) through nlohmann's JSON: strings, numbers and
 // booleans become text (numbers as JSON writes them), null null, arrays lists, objects maps.
-// False, with error (the line and column of the fault), for text that is not JSON, or nested
+// InvalidData, saying why (the line and column of the fault), for text that is not JSON, or nested
 // deeper than kMaxConfigDepth, or of more than kMaxConfigNodes values.
-[[nodiscard]] bool parseJson(std::string_view text, ConfigNode& root, std::string& error);
+[[nodiscard]] reg::Status parseJson(std::string_view text, ConfigNode& root);
 
 } // namespace quern::discover

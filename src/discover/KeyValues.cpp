@@ -149,7 +149,9 @@ bool Lexer::bare(Token& token, std::string& error) {
 
 } // namespace
 
-bool parseKeyValues(std::string_view text, ConfigNode& root, std::string& error) {
+namespace {
+
+bool readKeyValues(std::string_view text, ConfigNode& root, std::string& error) {
     root = ConfigNode { ConfigNode::Kind::Map, {}, {}, {} };
     Lexer lexer(text);
     // The blocks open at this point, outermost first: each one the last child of the one before,
@@ -202,6 +204,14 @@ bool parseKeyValues(std::string_view text, ConfigNode& root, std::string& error)
         open.push_back(&node);
         openedOn.push_back(value.line);
     }
+}
+
+} // namespace
+
+reg::Status parseKeyValues(std::string_view text, ConfigNode& root) {
+    std::string error;
+    if (readKeyValues(text, root, error)) return {};
+    return { reg::Status::InvalidData, std::move(error) };
 }
 
 } // namespace quern::discover

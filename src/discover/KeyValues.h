@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Status.h"
+
 #include "discover/ConfigTree.h"
 
 #include <string>
@@ -23,8 +25,8 @@ namespace quern::discover {
 // Strict, so that a file that is not what it should be is said to be so rather than half read:
 // an unknown escape, a quote or a { never closed, a } without its {, a key without a value, a
 // NUL byte, Valve's conditions ([$WIN32]) and directives (#include, #base), nesting deeper than
-// kMaxConfigDepth or more than kMaxConfigNodes keys: false, with error saying what and on which
+// kMaxConfigDepth or more than kMaxConfigNodes keys: InvalidData, saying what and on which
 // line ("line 3: ...").
-[[nodiscard]] bool parseKeyValues(std::string_view text, ConfigNode& root, std::string& error);
+[[nodiscard]] reg::Status parseKeyValues(std::string_view text, ConfigNode& root);
 
 } // namespace quern::discover

@@ -47,7 +47,9 @@ struct Converter {
 
 } // namespace
 
-bool parseYaml(std::string_view text, ConfigNode& root, std::string& error) {
+namespace {
+
+bool readYaml(std::string_view text, ConfigNode& root, std::string& error) {
     root = ConfigNode {};
     try {
         const YAML::Node document = YAML::Load(std::string(text));
@@ -64,6 +66,14 @@ bool parseYaml(std::string_view text, ConfigNode& root, std::string& error) {
     }
     root = ConfigNode {};
     return false;
+}
+
+} // namespace
+
+reg::Status parseYaml(std::string_view text, ConfigNode& root) {
+    std::string error;
+    if (readYaml(text, root, error)) return {};
+    return { reg::Status::InvalidData, std::move(error) };
 }
 
 } // namespace quern::discover

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Status.h"
+
 #include "discover/ConfigTree.h"
 
 #include <string>
@@ -9,9 +11,9 @@ namespace quern::discover {
 
 // Reads a YAML document (Lutris's game files, Bottles' bottle.yml) through yaml-cpp: scalars
 // become text (~ and empty ones null), sequences lists, mappings maps; a key that is not a scalar
-// is left out. False, with error (the line and column yaml-cpp gives), for a document yaml-cpp
+// is left out. InvalidData, saying why (the line and column yaml-cpp gives), for a document yaml-cpp
 // refuses, or one nested deeper than kMaxConfigDepth or of more than kMaxConfigNodes nodes once
 // its aliases are followed.
-[[nodiscard]] bool parseYaml(std::string_view text, ConfigNode& root, std::string& error);
+[[nodiscard]] reg::Status parseYaml(std::string_view text, ConfigNode& root);
 
 } // namespace quern::discover

@@ -70,8 +70,9 @@ TEST(KeyValuesTest, ReadsValvesTextFormatAndRefusesWhatIsNotIt) {
     };
     for (const auto& c : cases) {
         ConfigNode root;
-        std::string error;
-        const bool ok = parseKeyValues(c.input, root, error);
+        const quern::reg::Status parsed = parseKeyValues(c.input, root);
+        const bool ok = parsed.ok();
+        const std::string error = ok ? std::string() : parsed.message();
         if (c.expected.starts_with("error: ")) {
             EXPECT_FALSE(ok) << c.what;
             EXPECT_TRUE(error.starts_with(c.expected.substr(7))) << c.what << ": " << error;
@@ -87,8 +88,7 @@ TEST(KeyValuesTest, ReadsValvesTextFormatAndRefusesWhatIsNotIt) {
 // Lookups in Valve's files ignore letter case, as Steam does ("LibraryFolders" in older files).
 TEST(KeyValuesTest, LooksUpKeysWithoutLetterCase) {
     ConfigNode root;
-    std::string error;
-    ASSERT_TRUE(parseKeyValues("\"LibraryFolders\" { \"1\" \"/games\" \"Path\" \"x\" }", root, error)) << error;
+    ASSERT_EQ(parseKeyValues("\"LibraryFolders\" { \"1\" \"/games\" \"Path\" \"x\" }", root), quern::reg::Status::Ok);
     const ConfigNode* list = root.child("libraryfolders", true);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->textOf("path", true), "x");
