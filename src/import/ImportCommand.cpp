@@ -5,6 +5,7 @@
 #include "registry/ChangeLabels.h"
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
+#include "window/JobProgress.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -20,8 +21,16 @@ namespace {
 bool readAndPlan(CommandWindow& window, const QString& file, RegFileContent& content, ImportPlan& plan) {
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     reg::Status read = readRegFile(QFile::encodeName(file).toStdString(), content);
-    if (read.ok()) read = planImport(window.store(), content, plan);
+    JobProgress progress(window.widget(), QStringLiteral("Importing"));
+    if (read.ok())
+        read = planImport(window.store(), content, plan, [&](std::size_t done, std::size_t keys) {
+            return progress.update(QStringLiteral("Comparing key %1 of %2 with the registry...").arg(done).arg(keys));
+        });
     QApplication::restoreOverrideCursor();
+    if (progress.cancelled()) {
+        window.showStatusMessage(QString::fromLatin1(kImportCancelled));
+        return false;
+    }
     if (!read.ok())
         QMessageBox::critical(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("%1 cannot be imported:\n%2\n\nNothing was written.")
@@ -33,12 +42,19 @@ bool readAndPlan(CommandWindow& window, const QString& file, RegFileContent& con
 bool applyAsOneBatch(CommandWindow& window, const RegFileContent& content, const reg::ChangeLabel& label) {
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     reg::WriteBatch batch(window.store());
-    reg::Status status = applyImport(window.store(), content);
+    JobProgress progress(window.widget(), QStringLiteral("Importing"));
+    reg::Status status = applyImport(window.store(), content, [&](std::size_t done, std::size_t keys) {
+        return progress.update(QStringLiteral("Imported %1 of %2 keys...").arg(done).arg(keys));
+    });
     if (status.ok())
         status = batch.finish(label);
     else
         batch.abandon();
     QApplication::restoreOverrideCursor();
+    if (progress.cancelled()) {
+        window.showStatusMessage(QString::fromLatin1(kImportCancelled));
+        return false;
+    }
     if (!status.ok())
         QMessageBox::critical(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("The import failed, and nothing of it was written:\n%1")

@@ -174,12 +174,25 @@ std::string importReadOnlyReason(RegStore& store, const RegFileContent& content)
     return {};
 }
 
-Status applyImport(RegStore& store, const RegFileContent& content) {
+namespace {
+
+// Asks the progress every few hundred keys: often enough to stop at once, rarely enough to cost
+// nothing. False when it says stop.
+bool goOn(const ImportProgress& progress, std::size_t done, std::size_t keys) {
+    constexpr std::size_t kEvery = 256;
+    return !progress || done % kEvery != 0 || progress(done, keys);
+}
+
+} // namespace
+
+Status applyImport(RegStore& store, const RegFileContent& content, const ImportProgress& progress) {
     if (const std::string reason = importReadOnlyReason(store, content); !reason.empty())
         return { Status::AccessDenied, content.fileName + " was not imported: " + reason };
     reg::WriteBatch batch(store);
-    for (const RegFileKey& section : content.keys) {
-        if (Status status = applySection(store, content, section); !status.ok()) {
+    for (std::size_t i = 0; i < content.keys.size(); ++i) {
+        Status status = goOn(progress, i, content.keys.size()) ? applySection(store, content, content.keys[i])
+                                                               : Status(Status::WriteFailed, kImportCancelled);
+        if (!status.ok()) {
             batch.abandon();
             return status;
         }
@@ -464,10 +477,15 @@ void PlannedRegistry::regionDiff(
 
 } // namespace
 
-Status planImport(RegStore& store, const RegFileContent& content, ImportPlan& plan) {
+Status planImport(RegStore& store, const RegFileContent& content, ImportPlan& plan, const ImportProgress& progress) {
     plan = {};
     PlannedRegistry planned(store);
-    for (const RegFileKey& key : content.keys) {
+    for (std::size_t i = 0; i < content.keys.size(); ++i) {
+        const RegFileKey& key = content.keys[i];
+        if (!goOn(progress, i, content.keys.size())) {
+            plan = {};
+            return { Status::WriteFailed, kImportCancelled };
+        }
         if (const Status st = planned.section(key, plan); !st.ok()) {
             plan = {};
             return Status(st.code(), content.fileName + ":" + std::to_string(key.line) + ": " + st.message());

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,18 @@ struct ImportPlan {
 // read-only registry can be compared too). A [-KEY] of a key that is not there, a value set to
 // what it holds and a deletion of a missing value change nothing and are left out. When a key the
 // file names cannot be read, the store's status, its words after "FILE:LINE: KEY: ", and no plan.
-reg::Status planImport(reg::RegStore& store, const RegFileContent& content, ImportPlan& plan);
+// A long import's progress: told now and then how many of the file's keys are done; false stops
+// the plan or the import, which then gives kImportCancelled and, as any failure, writes nothing.
+using ImportProgress = std::function<bool(std::size_t keysDone, std::size_t keys)>;
+inline constexpr const char* kImportCancelled = "The import was cancelled; nothing was written.";
+
+reg::Status planImport(
+    reg::RegStore& store, const RegFileContent& content, ImportPlan& plan, const ImportProgress& progress = {});
 
 // Imports content as one batch: every key made, value set and key or value deleted is written
 // together, or, when any of it fails, none of it and the files stay as they were; the status then
 // says which line failed and why. A [-KEY] on a link key deletes the link, never what it points to.
-reg::Status applyImport(reg::RegStore& store, const RegFileContent& content);
+reg::Status applyImport(reg::RegStore& store, const RegFileContent& content, const ImportProgress& progress = {});
 // Why some key the file changes cannot change (the first found); empty when all of them can.
 [[nodiscard]] std::string importReadOnlyReason(reg::RegStore& store, const RegFileContent& content);
 

@@ -392,3 +392,41 @@ TEST(RegImport, AKeyWhoseValuesAnEarlierSectionSetIsNotAddedAgainForItsSubkey) {
             "value changed: HKEY_CURRENT_USER\\Software\\App \"v\" = REG_DWORD 0x1 -> REG_DWORD 0x2",
             "key added: HKEY_CURRENT_USER\\Software\\App\\Sub" }));
 }
+
+// A progress that says stop, during the plan or the import itself, ends it where it is told to:
+// the plan is empty, the files and the registry are as they were, and the status says cancelled.
+TEST(RegImport, ACancelledImportOrPlanLeavesEverythingAsItWas) {
+    test::TempDir dir;
+    test::copySamplePrefix(dir.path());
+    const auto files = [&] {
+        return test::readFile(dir / "system.reg") + test::readFile(dir / "user.reg")
+            + test::readFile(dir / "userdef.reg");
+    };
+    const std::string before = files();
+    WinePrefixStore store(test::testPrefixOptions(dir.path(), dir / "servers"));
+    std::string text = "REGEDIT4\r\n";
+    for (int k = 0; k < 600; ++k)
+        text += "[HKEY_CURRENT_USER\\Software\\Many\\K" + std::to_string(k) + "]\r\n\"v\"=\"1\"\r\n";
+    const RegFileContent content = parsed(text);
+    std::vector<std::size_t> asked;
+    const auto stopAt512 = [&](std::size_t done, std::size_t keys) {
+        asked.push_back(done);
+        EXPECT_EQ(keys, 600u);
+        return done < 512;
+    };
+    ImportPlan plan;
+    const Status planned = planImport(store, content, plan, stopAt512);
+    EXPECT_EQ(planned.message(), kImportCancelled);
+    EXPECT_EQ(plan.keysAdded, 0u);
+    EXPECT_EQ(asked, (std::vector<std::size_t> { 0, 256, 512 }));
+
+    const Status applied = applyImport(store, content, stopAt512);
+    EXPECT_EQ(applied.message(), kImportCancelled);
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(store.filesWritten(), 0u);
+    KeyHandle key(store);
+    EXPECT_EQ(store.openKey(kCurrentUser, u"Software\\Many", Access::Read, kOptionNone, key.out()), Status::NotFound);
+
+    EXPECT_EQ(applyImport(store, content, [](std::size_t, std::size_t) { return true; }), Status::Ok);
+    EXPECT_EQ(store.openKey(kCurrentUser, u"Software\\Many\\K599", Access::Read, kOptionNone, key.out()), Status::Ok);
+}
