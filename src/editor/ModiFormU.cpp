@@ -6,6 +6,7 @@
 #include "codec/ValueText.h"
 #include "editor/BinGrid.h"
 #include "editor/MultiStringPage.h"
+#include "editor/NumberField.h"
 #include "editor/QwordPage.h"
 #include "registry/ChangeLabels.h"
 #include "registry/RegU.h"
@@ -504,25 +505,8 @@ void TEditForm::setIntBase(DwordBase base) {
 }
 
 void TEditForm::EditIntChange() {
-    const QString shown = EditInt->text();
-    std::size_t caret = static_cast<std::size_t>(EditInt->cursorPosition());
-    const std::string digits = keepDwordDigits(shown.toLatin1().toStdString(), m_base, &caret);
-    const auto number = parseDword(digits, m_base);
-    if (!number) {
-        // A number that does not fit 32 bits is refused as a whole: the field never shows a
-        // number other than the one OK would write.
-        const int back = std::max(0, EditInt->cursorPosition() - static_cast<int>(shown.size() - m_intText.size()));
-        EditInt->setText(m_intText);
-        EditInt->setCursorPosition(back);
-        QApplication::beep();
-        return;
-    }
-    if (QString::fromLatin1(digits) != shown) {
-        EditInt->setText(QString::fromLatin1(digits));
-        EditInt->setCursorPosition(static_cast<int>(caret));
-    }
-    m_intText = EditInt->text();
-    m_curDWord = *number;
+    // A number that does not fit 32 bits is refused as a whole.
+    if (const auto number = acceptNumberEdit(*EditInt, m_intText, m_base, parseDword)) m_curDWord = *number;
 }
 
 std::uint32_t TEditForm::GetDWValue() const {
@@ -612,21 +596,8 @@ bool TEditForm::EditNameKeyPress(const QKeyEvent& key) {
 }
 
 bool TEditForm::EditIntKeyPress(const QKeyEvent& key) {
-    // Only digits of the base go in, and Backspace; keys without a character (arrows, Delete) and
-    // the dialog's own (Tab, Enter, Escape) pass on.
-    const QString text = key.text();
-    switch (key.key()) {
-    case Qt::Key_Backspace:
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        return false;
-    default:
-        break;
-    }
-    return !text.isEmpty() && (text.size() != 1 || !isDwordDigit(text.front().toLatin1(), m_base));
+    // Only digits of the base go in; a Ctrl key's character is refused like any other.
+    return refusesNumberKey(key, m_base, false);
 }
 
 bool TEditForm::eventFilter(QObject* watched, QEvent* event) {

@@ -1,5 +1,7 @@
 #include "editor/QwordPage.h"
 
+#include "editor/NumberField.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -60,43 +62,11 @@ void QwordPage::showValue() {
 }
 
 void QwordPage::textEdited() {
-    // Pasted text keeps only the digits of the base, the caret where it was among them.
-    const QString shown = EditQword->text();
-    std::size_t caret = static_cast<std::size_t>(EditQword->cursorPosition());
-    const std::string digits = keepDwordDigits(shown.toLatin1().toStdString(), m_base, &caret);
-    const auto number = parseQword(digits, m_base);
-    if (!number) {
-        const int back = std::max(0, EditQword->cursorPosition() - static_cast<int>(shown.size() - m_text.size()));
-        EditQword->setText(m_text);
-        EditQword->setCursorPosition(back);
-        QApplication::beep();
-        return;
-    }
-    if (QString::fromLatin1(digits) != shown) {
-        EditQword->setText(QString::fromLatin1(digits));
-        EditQword->setCursorPosition(static_cast<int>(caret));
-    }
-    m_text = EditQword->text();
-    m_value = *number;
+    if (const auto number = acceptNumberEdit(*EditQword, m_text, m_base, parseQword)) m_value = *number;
 }
 
 bool QwordPage::refusesKey(const QKeyEvent& key) const {
-    // Keys without a character (arrows, Delete), the dialog's own and the editing shortcuts (what
-    // a paste brings is kept to the digits of the base) pass on.
-    if (key.modifiers() & Qt::ControlModifier) return false;
-    switch (key.key()) {
-    case Qt::Key_Backspace:
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        return false;
-    default:
-        break;
-    }
-    const QString text = key.text();
-    return !text.isEmpty() && (text.size() != 1 || !isDwordDigit(text.front().toLatin1(), m_base));
+    return refusesNumberKey(key, m_base, true); // what a paste brings is kept to the digits
 }
 
 bool QwordPage::eventFilter(QObject* watched, QEvent* event) {
