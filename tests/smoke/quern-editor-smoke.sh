@@ -12,15 +12,11 @@ exe=$(realpath "$1")
 reg=$(realpath "$2")
 help=$(realpath "$3")
 prefix=$(realpath "$4")
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "editor smoke: needs xvfb and xdotool"; exit 77; }
-
 smoke_name="editor smoke"
 source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
+needs_tools Xvfb xdotool
 
-mkdir -p "$work/bin" "$work/pfx" "$work/home" "$work/cfg" "$work/data" "$work/shots"
-cp "$exe" "$work/bin/quern"
-cp "$help" "$work/bin/"
-cp "$prefix"/*.reg "$work/pfx/"
+lay_out_program "$exe" "$help" "$prefix" cfg data shots
 run_reg() { WINEPREFIX="$work/pfx" HOME="$work/home" XDG_DATA_HOME="$work/data" "$reg" "$@" >/dev/null; }
 run_reg add 'HKCU\Software\QuernEdit' /v Big /t REG_QWORD /d 5 /f || fail "quern-reg could not add the QWORD"
 run_reg add 'HKCU\Software\QuernEdit' /v Bytes /t REG_BINARY /d 00FF10 /f || fail "quern-reg could not add the bytes"

@@ -11,15 +11,11 @@ set -u
 exe=$(realpath "$1")
 help=$(realpath "$2")
 prefix=$(realpath "$3")
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "find-smoke: needs xvfb and xdotool"; exit 77; }
-
 smoke_name="find-smoke"
 source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
+needs_tools Xvfb xdotool
 
-mkdir -p "$work/bin" "$work/pfx" "$work/home" "$work/cfg" "$work/data" "$work/out"
-cp "$exe" "$work/bin/quern"
-cp "$help" "$work/bin/"
-cp "$prefix"/*.reg "$work/pfx/"
+lay_out_program "$exe" "$help" "$prefix" cfg data out
 cp -r "$work/pfx" "$work/pfx-before"
 start_xvfb
 

@@ -11,17 +11,11 @@ set -u
 exe=$(realpath "$1")
 help=$(realpath "$2")
 prefix=$(realpath "$3")
-for tool in Xvfb xdotool import convert; do
-    command -v "$tool" >/dev/null || { echo "grid smoke: needs $tool"; exit 77; }
-done
-
 smoke_name="grid smoke"
 source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
+needs_tools Xvfb xdotool import convert
 
-mkdir -p "$work/bin" "$work/pfx" "$work/home" "$work/cfg" "$work/data" "$work/dark"
-cp "$exe" "$work/bin/quern"
-cp "$help" "$work/bin/"
-cp "$prefix"/*.reg "$work/pfx/"
+lay_out_program "$exe" "$help" "$prefix" cfg data dark
 # A key with a value of every kind the Type column names apart, at the end of user.reg.
 cat >>"$work/pfx/user.reg" <<'REG'
 

@@ -12,17 +12,11 @@ set -u
 exe=$(realpath "$1")
 help=$(realpath "$2")
 prefix=$(realpath "$3")
-for tool in Xvfb xdotool convert import; do
-    command -v "$tool" >/dev/null || { echo "navigate smoke: needs $tool"; exit 77; }
-done
-
 smoke_name="navigate smoke"
 source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
+needs_tools Xvfb xdotool convert import
 
-mkdir -p "$work/bin" "$work/pfx" "$work/home"
-cp "$exe" "$work/bin/quern"
-cp "$help" "$work/bin/"
-cp "$prefix"/*.reg "$work/pfx/"
+lay_out_program "$exe" "$help" "$prefix"
 settings="$work/bin/settings.ini"
 start_xvfb
 

@@ -30,6 +30,23 @@ start_xvfb() {
     export DISPLAY=":$display"
 }
 
+# Ends the drive as skipped (77) unless every tool named is here.
+needs_tools() {
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "$smoke_name: needs $tool"; exit 77; }
+    done
+}
+# Lays the program out as an install does, in a folder of its own: bin/quern with its help beside
+# it, a copy of the prefix's .reg files in pfx/, an empty home, and any further folders named.
+lay_out_program() {
+    local exe=$1 help=$2 prefix=$3
+    shift 3
+    mkdir -p "$work/bin" "$work/pfx" "$work/home" "${@/#/$work/}"
+    cp "$exe" "$work/bin/quern"
+    cp "$help" "$work/bin/"
+    cp "$prefix"/*.reg "$work/pfx/"
+}
+
 alive() { kill -0 "$pid" 2>/dev/null; }
 # Waits for a visible window of the program whose title matches, and prints its id.
 window_named() {
