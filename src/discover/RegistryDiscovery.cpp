@@ -93,4 +93,12 @@ Discovery discoverRegistries(const std::string& home, const Environment& environ
     return found;
 }
 
+FoundRegistry lookAtPrefix(const std::string& folder, const Environment& environment, const DiscoveryOptions& options) {
+    std::vector<FoundRegistry> one(1);
+    one.front().folder = folder;
+    findHolders(one, options.serverPaths ? *options.serverPaths : serverPathsOf(environment),
+        scanWineProcesses(options.procDir));
+    return std::move(one.front());
+}
+
 } // namespace quern::discover

@@ -80,4 +80,9 @@ struct DiscoveryOptions {
 [[nodiscard]] Discovery discoverRegistries(
     const std::string& home, const Environment& environment, const DiscoveryOptions& options = {});
 
+// Looks at one prefix as discoverRegistries looks at each: whether a wineserver holds it, and
+// which programs run in it.
+[[nodiscard]] FoundRegistry lookAtPrefix(
+    const std::string& folder, const Environment& environment, const DiscoveryOptions& options = {});
+
 } // namespace quern::discover

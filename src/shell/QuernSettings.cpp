@@ -55,7 +55,8 @@ void readSettings(TMainForm& form, QuernIniFile& settings) {
     if (stored.pathText) form.PathEdit->setText(QString::fromStdString(*stored.pathText));
     if (stored.binViewMode) form.BinViewMode = *stored.binViewMode;
     if (stored.dwordViewMode) form.DWViewMode = *stored.dwordViewMode;
-    if (stored.placement) setWindowPlacement(form, *stored.placement);
+    // A tab's form places the window it is in, and only the first tab does.
+    if (stored.placement && form.m_options.placesWindow) setWindowPlacement(*form.window(), *stored.placement);
 }
 
 void writeSettings(TMainForm& form, QuernIniFile& settings) {
@@ -65,7 +66,7 @@ void writeSettings(TMainForm& form, QuernIniFile& settings) {
     values.pathText = form.PathEdit->text().toStdString();
     values.binViewMode = form.BinViewMode;
     values.dwordViewMode = form.DWViewMode;
-    values.placement = windowPlacement(form);
+    values.placement = windowPlacement(*form.window());
     writeSettingsLines(settings, values);
 }
 

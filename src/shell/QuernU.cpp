@@ -1,6 +1,7 @@
 #include "shell/QuernU.h"
 
 #include "codec/ValueText.h"
+#include "discover/RegistryPlace.h"
 #include "editor/EditCommands.h"
 #include "editor/KeyCommands.h"
 #include "export/ExportCommand.h"
@@ -38,6 +39,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace quern {
 
@@ -59,11 +61,27 @@ int locationWidth(reg::RegStore& store, int windowWidth) {
     return hivesLoaded(store) ? std::max(320, windowWidth / 2) : 320;
 }
 
+// The programs that keep a prefix read-only, named so that the user knows what to close. Empty
+// for a registry that is no prefix, or when none is found.
+QString programsHolding(reg::RegStore& store) {
+    const std::string folder = store.location();
+    std::error_code error;
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) return {};
+    const discover::FoundRegistry found = discover::lookAtPrefix(folder, discover::processEnvironment());
+    const std::string programs = discover::programsSentence(found);
+    return programs.empty() ? QString()
+                            : QStringLiteral("Running in it now: %1.").arg(QString::fromStdString(programs));
+}
+
 } // namespace
 
-TMainForm::TMainForm(reg::RegStore& store, QWidget* parent)
+TMainForm::TMainForm(reg::RegStore& store, QWidget* parent, FormOptions options)
     : QMainWindow(parent)
-    , m_store(store) {
+    , m_store(store)
+    , m_options(std::move(options)) {
+    // A main window is a window of its own even with a parent; as a tab it is a widget in it.
+    if (parent) setWindowFlags(Qt::Widget);
+    if (m_options.sharedPreferences) m_preferences = m_options.sharedPreferences;
     buildControls();
     buildMenus();
     FormCreate();
@@ -84,9 +102,11 @@ void TMainForm::FormCreate() {
         QuernIniFile settings(quernSettingsFileToRead());
         readSettings(*this, settings);
     }
-    m_preferences = Preferences(quernPreferencesFileName());
-    if (const reg::Status loaded = m_preferences.load(); !loaded.ok())
-        statusBar()->showMessage(QString::fromStdString(loaded.message()));
+    if (!m_options.sharedPreferences) {
+        m_ownPreferences = Preferences(quernPreferencesFileName());
+        if (const reg::Status loaded = m_ownPreferences.load(); !loaded.ok())
+            statusBar()->showMessage(QString::fromStdString(loaded.message()));
+    }
     m_gridView->load();
     SelectBvm();
     SelectIvm();
@@ -105,12 +125,16 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::preferencesChanged() {
-    if (const reg::Status saved = m_preferences.save(); !saved.ok())
+    if (const reg::Status saved = m_preferences->save(); !saved.ok())
         statusBar()->showMessage(QString::fromStdString(saved.message()));
 }
 
 void TMainForm::showStatusMessage(const QString& text) {
     statusBar()->showMessage(text);
+}
+
+bool TMainForm::hasSelectionShown() const {
+    return !Memo->toPlainText().isEmpty();
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -124,7 +148,7 @@ void TMainForm::FormClose() {
     m_changeTimer->stop();
     m_gridModel->setRows({});
     m_registry.reset();
-    {
+    if (m_keepsSettings) {
         QuernIniFile settings(quernSettingsFileName());
         writeSettings(*this, settings);
     }
@@ -147,7 +171,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) PathEditChange();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible()) PathEditChange();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -161,11 +185,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() != QEvent::KeyPress) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != this || QApplication::activeModalWidget()) return false;
+    if (!within(widget, this) || QApplication::activeModalWidget()) return false;
     if (isMenuWidget(widget) || QApplication::activePopupWidget()) return false; // Esc leaves the menu
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Escape) {
-        close();
+        window()->close(); // the program's window, whether this form is it or one of its tabs
         return true;
     }
     if (key->key() == Qt::Key_F2 && key->modifiers() == Qt::NoModifier) {
@@ -262,12 +286,24 @@ void TMainForm::SplitterMoved() {
 
 void TMainForm::updateReadOnlyNotice() {
     const QString reason = QString::fromStdString(m_store.readOnlyReason());
-    m_readOnlyBar->setReason(reason);
+    if (reason != m_holdersFor) {
+        // Looked for once each time the reason changes: it is a walk of the process folder.
+        m_holdersFor = reason;
+        m_holders = reason.isEmpty() ? QString() : programsHolding(m_store);
+    }
+    m_readOnlyBar->setReason(m_holders.isEmpty() ? reason : reason + QLatin1Char(' ') + m_holders);
     m_readOnlyLabel->setText(reason.isEmpty() ? QString() : QStringLiteral("Read-only"));
     m_readOnlyLabel->setToolTip(reason);
     m_readOnlyLabel->setVisible(!reason.isEmpty());
     const QString location = QString::fromStdString(m_store.location());
-    std::vector<ElidedLabel::Part> parts { { QStringLiteral("Registry: "), false }, { location, true } };
+    std::vector<ElidedLabel::Part> parts;
+    if (m_options.registryName.isEmpty())
+        parts = { { QStringLiteral("Registry: "), false }, { location, true } };
+    else if (!location.startsWith(QLatin1Char('/'))) // a registry kept in no folder: a hive file alone
+        parts = { { QStringLiteral("Registry: ") + m_options.registryName, false } };
+    else
+        parts = { { QStringLiteral("Registry: ") + m_options.registryName + QStringLiteral(" ("), false },
+            { location, true }, { QStringLiteral(")"), false } };
     for (ElidedLabel::Part& part : hiveStatusParts(m_store))
         parts.push_back(std::move(part));
     m_locationLabel->setParts(std::move(parts));

@@ -44,13 +44,25 @@ class ReadOnlyBar;
 class SearchHitsPane;
 class ValueGridModel;
 
+// How a form that is one tab of the tabbed window differs from a window of its own.
+struct FormOptions {
+    // Names the registry in the title and the status bar; empty for the registry chosen at start,
+    // which they name as they always have.
+    QString registryName;
+    // The tabs share one set of preferences, so that what one tab keeps another does not write over.
+    Preferences* sharedPreferences = nullptr;
+    // Gives the window the placement settings.ini keeps (the first tab does, the later ones not).
+    bool placesWindow = true;
+};
+
 // The main window: the path line above, the key tree on the left, the value grid on the right,
 // the memo of the selection below, and every command in its menus.
 class TMainForm : public QMainWindow, public CommandWindow, private TreeNavigator {
     Q_OBJECT
 
 public:
-    explicit TMainForm(reg::RegStore& store, QWidget* parent = nullptr);
+    // With a parent the form is a widget inside it (a tab); without, a window of its own.
+    explicit TMainForm(reg::RegStore& store, QWidget* parent = nullptr, FormOptions options = {});
     ~TMainForm() override;
 
     // The two view modes of the grid (one byte each, as the settings store them).
@@ -60,7 +72,7 @@ public:
     // What commands need of the panes, without reaching into their widgets (CommandWindow).
     [[nodiscard]] QWidget* widget() override { return this; }
     [[nodiscard]] FileDialogs& sharedFileDialogs() override { return fileDialogs; }
-    [[nodiscard]] Preferences& preferences() override { return m_preferences; }
+    [[nodiscard]] Preferences& preferences() override { return *m_preferences; }
     void preferencesChanged() override;
     void showStatusMessage(const QString& text) override;
     [[nodiscard]] int binViewMode() const override { return BinViewMode; }
@@ -82,6 +94,12 @@ public:
     [[nodiscard]] KeyTreeItem* currentNode() const override;
     [[nodiscard]] QString readOnlyText() const; // the bar above the panes; empty while writable
     [[nodiscard]] QString locationText() const; // the registry's folder, as the status bar names it
+    // What the tabbed window needs: the File menu it adds its items to, the exit question, and
+    // whether this form writes settings.ini when it goes (only the tab in front does).
+    [[nodiscard]] QMenu* fileMenu() const { return FileMNU; }
+    [[nodiscard]] bool confirmExit() { return FormCloseQuery(); }
+    [[nodiscard]] bool hasSelectionShown() const;
+    void setKeepsSettings(bool keeps) { m_keepsSettings = keeps; }
     // How many times each command that a later part of the program fills has been asked for.
     [[nodiscard]] int seamCalls(const char* handler) const;
 
@@ -231,7 +249,12 @@ private:
     void selectNode(TreeNode* node) override;
 
     reg::RegStore& m_store;
-    Preferences m_preferences;
+    FormOptions m_options;
+    Preferences m_ownPreferences;
+    Preferences* m_preferences = &m_ownPreferences;
+    QString m_holdersFor; // the read-only reason the holders' sentence was found for
+    QString m_holders;
+    bool m_keepsSettings = true;
     std::unique_ptr<TTreeSel> m_selection;
     std::unique_ptr<reg::RegAccessor> m_registry;
     ValueGridModel* m_gridModel = nullptr;

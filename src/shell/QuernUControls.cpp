@@ -44,7 +44,8 @@ constexpr int kDefaultColumnWidth = 150;
 } // namespace
 
 void TMainForm::buildControls() {
-    setWindowTitle(QStringLiteral("Quern - THE registry editor & backupper"));
+    const QString title = QStringLiteral("Quern - THE registry editor & backupper");
+    setWindowTitle(m_options.registryName.isEmpty() ? title : m_options.registryName + QStringLiteral(" - ") + title);
     resize(780, 540);
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -218,7 +219,7 @@ void TMainForm::buildMenus() {
     connect(REGExportMNU, &QAction::triggered, this, &TMainForm::REGExportMNUClick);
     connect(LoadSelMNU, &QAction::triggered, this, &TMainForm::LoadSelMNUClick);
     connect(SaveSelMNU, &QAction::triggered, this, &TMainForm::SaveSelMNUClick);
-    connect(ExitMNU, &QAction::triggered, this, &TMainForm::close);
+    connect(ExitMNU, &QAction::triggered, this, [this] { window()->close(); });
 
     EditMNU = bar->addMenu(QStringLiteral("&Edit"));
     UndoMNU = EditMNU->addAction(QString());

@@ -4,6 +4,7 @@
 #include "shell/HiveCommands.h"
 #include "shell/QuernProgramIcon.h"
 #include "shell/QuernU.h"
+#include "shell/RegistryTabs.h"
 #include "window/ProgramArgs.h"
 #include "wine/WinePrefixStore.h"
 
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -65,18 +67,41 @@ int main(int argc, char* argv[]) {
     // The icon of every window, and the desktop entry that names the same icon.
     QApplication::setWindowIcon(quern::quernProgramIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("quern"));
-    auto store = quern::reg::openChosenRegistry();
+    // The registry the environment chooses, unless a prefix folder or a hive file was named.
+    const quern::reg::RegistryChoice choice = quern::reg::chooseRegistry();
+    quern::discover::RegistryPlace place { quern::discover::RegistryPlace::Kind::Prefix, choice.prefixDir, {} };
+    std::unique_ptr<quern::reg::RegStore> store;
+    QString regFile;
+    QStringList problems;
+    if (!args.target.empty()) {
+        quern::discover::RegistryPlace named;
+        std::error_code error;
+        if (const quern::reg::Status found = quern::discover::placeOfPath(args.target, named); found.ok()) {
+            std::string problem;
+            store = quern::discover::openPlace(named, problem);
+            if (store)
+                place = std::move(named);
+            else
+                problems << QString::fromStdString(problem);
+        } else if (std::filesystem::is_directory(args.target, error)) {
+            problems << QString::fromStdString(found.message());
+        } else {
+            regFile = QString::fromStdString(args.target); // a .reg file, as a file manager opens one
+        }
+    }
+    if (!store) store = quern::reg::openChosenRegistry();
     // quern --hive NAME=FILE loads a hive before the window shows the tree.
     const QStringList hiveProblems = quern::mountStartupHives(*store, QApplication::arguments());
-    quern::TMainForm form(*store);
-    form.show();
+    quern::RegistryTabs window;
+    window.start(std::move(store), place);
+    window.show();
+    quern::TMainForm& form = *window.currentForm();
     form.showNewLoadMessages();
+    for (const QString& problem : problems)
+        QMessageBox::warning(&form, QStringLiteral("Open registry"), problem);
     for (const QString& problem : hiveProblems)
         QMessageBox::warning(&form, QStringLiteral("Cannot load hive"), problem);
-    // quern FILE.reg, as a file manager opens one: its preview over the registry just shown.
-    if (!args.registryFile.empty()) {
-        const QString file = QString::fromStdString(args.registryFile);
-        QTimer::singleShot(0, &form, [&form, file] { quern::importRegFile(form, file); });
-    }
+    // quern FILE.reg: its preview over the registry just shown.
+    if (!regFile.isEmpty()) QTimer::singleShot(0, &form, [&form, regFile] { quern::importRegFile(form, regFile); });
     return app.exec();
 }

@@ -9,7 +9,9 @@ namespace quern {
 struct ProgramArgs {
     bool help = false; // --help, -h: print programHelpText() and exit
     bool version = false; // --version: print the version and exit
-    std::string registryFile; // a .reg file to show the import preview of
+    // What was named after the options: a Wine prefix's folder or a hive file to open, or else a
+    // .reg file to show the import preview of (which, the program finds out by looking at it).
+    std::string target;
     std::string error; // an option or argument not understood; the program says it and exits 2
 };
 

@@ -1,0 +1,323 @@
+#include "shell/RegistryTabs.h"
+
+#include "discover/OpenRegistryDialog.h"
+#include "shell/QuernSettings.h"
+#include "shell/QuernU.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace quern {
+
+namespace {
+
+constexpr const char* kOpenRegistries = "OpenRegistries";
+constexpr const char* kRecentRegistries = "RecentRegistries";
+
+std::vector<discover::RegistryPlace> placesIn(const Preferences& preferences, const char* name) {
+    std::vector<discover::RegistryPlace> places;
+    for (const std::string& line : preferences.list(name))
+        if (auto place = discover::placeFromLine(line)) places.push_back(std::move(*place));
+    return places;
+}
+
+void keepPlaces(Preferences& preferences, const char* name, const std::vector<discover::RegistryPlace>& places) {
+    std::vector<std::string> lines;
+    for (const auto& place : places)
+        lines.push_back(discover::placeLine(place));
+    preferences.setList(name, lines);
+}
+
+QString tabToolTip(const discover::RegistryPlace& place) {
+    return (place.kind == discover::RegistryPlace::Kind::Prefix ? QStringLiteral("Wine prefix: ")
+                                                                : QStringLiteral("Hive file: "))
+        + QString::fromStdString(place.path);
+}
+
+} // namespace
+
+RegistryTabs::RegistryTabs(QWidget* parent)
+    : QWidget(parent)
+    , chooseRegistry(chooseRegistryPlace)
+    , m_preferences(quernPreferencesFileName()) {
+    setWindowTitle(QStringLiteral("Quern - THE registry editor & backupper"));
+    resize(780, 540);
+    (void)m_preferences.load(); // the first form says what went wrong, from its own look at the file
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("RegistryTabs"));
+    m_tabs->setDocumentMode(true); // no frame: one tab shows the form as the whole window
+    m_tabs->setTabBarAutoHide(true);
+    m_tabs->setTabsClosable(true);
+    m_tabs->setMovable(true);
+    m_tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(m_tabs);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index >= 0 && !m_starting) showTab(index);
+        updateTitle();
+    });
+    connect(m_tabs, &QTabWidget::tabCloseRequested, this, &RegistryTabs::closeTab);
+    // Ctrl+Tab and Ctrl+Shift+Tab as browsers have them, and Ctrl+PgDown/PgUp as well.
+    for (const auto& [key, by] : { std::pair { QKeySequence(Qt::CTRL | Qt::Key_Tab), 1 },
+             std::pair { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1 },
+             std::pair { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1 },
+             std::pair { QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1 },
+             std::pair { QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1 } }) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, [this, by = by] { stepTab(by); });
+    }
+}
+
+RegistryTabs::~RegistryTabs() {
+    // The forms go before their registries, which the member list would otherwise free first.
+    for (Tab& tab : m_tabList)
+        destroyTab(tab);
+}
+
+void RegistryTabs::start(std::unique_ptr<reg::RegStore> store, const discover::RegistryPlace& place) {
+    // The tab bar makes its first tab current as it comes; none opens its registry until all are there.
+    m_starting = true;
+    for (const discover::RegistryPlace& last : placesIn(m_preferences, kOpenRegistries)) {
+        discover::RegistryPlace there;
+        // A registry gone since (a game uninstalled, a disk not plugged in) does not come back.
+        if (!discover::placeOfPath(last.path, there).ok() || there.kind != last.kind || findPlace(last) >= 0) continue;
+        addTab(last, nullptr);
+    }
+    int at = findPlace(place);
+    if (at >= 0) {
+        Tab& tab = *std::find_if(
+            m_tabList.begin(), m_tabList.end(), [&](const Tab& t) { return t.page == m_tabs->widget(at); });
+        tab.place.name = place.name; // the environment's registry keeps its own way of being named
+        tab.store = std::move(store);
+    } else {
+        at = addTab(place, std::move(store), 0);
+    }
+    m_tabs->setTabText(at,
+        QString::fromStdString(place.name.empty() ? discover::placeName(place, discover::processHome()) : place.name));
+    setCurrentIndex(at);
+    m_starting = false;
+    showTab(at);
+    if (!place.name.empty()) remember(place);
+}
+
+int RegistryTabs::count() const {
+    return m_tabs->count();
+}
+
+int RegistryTabs::currentIndex() const {
+    return m_tabs->currentIndex();
+}
+
+void RegistryTabs::setCurrentIndex(int index) {
+    m_tabs->setCurrentIndex(index);
+}
+
+TMainForm* RegistryTabs::currentForm() const {
+    return form(m_tabs->currentIndex());
+}
+
+TMainForm* RegistryTabs::form(int index) const {
+    const int at = indexOfPage(m_tabs->widget(index));
+    return at < 0 ? nullptr : m_tabList[static_cast<std::size_t>(at)].form;
+}
+
+const discover::RegistryPlace& RegistryTabs::place(int index) const {
+    return m_tabList.at(static_cast<std::size_t>(indexOfPage(m_tabs->widget(index)))).place;
+}
+
+int RegistryTabs::indexOfPage(const QWidget* page) const {
+    for (std::size_t i = 0; i < m_tabList.size(); ++i)
+        if (page && m_tabList[i].page == page) return static_cast<int>(i);
+    return -1;
+}
+
+int RegistryTabs::findPlace(const discover::RegistryPlace& place) const {
+    for (int index = 0; index < m_tabs->count(); ++index)
+        if (discover::samePlace(this->place(index), place)) return index;
+    return -1;
+}
+
+int RegistryTabs::addTab(const discover::RegistryPlace& place, std::unique_ptr<reg::RegStore> store, int at) {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_tabList.push_back({ place, std::move(store), page, nullptr });
+    const int index = m_tabs->insertTab(at < 0 ? m_tabs->count() : at, page, QString::fromStdString(place.name));
+    m_tabs->setTabToolTip(index, tabToolTip(place));
+    return index;
+}
+
+bool RegistryTabs::showTab(int index) {
+    const int at = indexOfPage(m_tabs->widget(index));
+    if (at < 0) return false;
+    Tab& tab = m_tabList[static_cast<std::size_t>(at)];
+    if (tab.form) return true;
+    if (!tab.store) {
+        std::string problem;
+        tab.store = discover::openPlace(tab.place, problem);
+        if (!tab.store) {
+            QMessageBox::warning(this, QStringLiteral("Open registry"), QString::fromStdString(problem));
+            return false;
+        }
+    }
+    FormOptions options;
+    options.registryName = QString::fromStdString(tab.place.name);
+    options.sharedPreferences = &m_preferences;
+    options.placesWindow = !m_placed;
+    m_placed = true;
+    tab.form = new TMainForm(*tab.store, tab.page, std::move(options));
+    tab.form->setKeepsSettings(false); // the window says which form writes them, when it closes
+    tab.page->layout()->addWidget(tab.form);
+    addFileItems(*tab.form);
+    connect(tab.form, &QWidget::windowTitleChanged, this, [this] { updateTitle(); });
+    if (isVisible()) {
+        tab.form->show();
+        tab.form->showNewLoadMessages(); // the start's own are told once the window shows
+    }
+    updateTitle();
+    return true;
+}
+
+bool RegistryTabs::openPlace(const discover::RegistryPlace& place) {
+    remember(place);
+    if (const int at = findPlace(place); at >= 0) {
+        setCurrentIndex(at);
+        return true;
+    }
+    std::string problem;
+    std::unique_ptr<reg::RegStore> store = discover::openPlace(place, problem);
+    if (!store) {
+        QMessageBox::warning(this, QStringLiteral("Open registry"), QString::fromStdString(problem));
+        return false;
+    }
+    setCurrentIndex(addTab(place, std::move(store)));
+    if (TMainForm* shown = currentForm()) shown->focusTree();
+    return true;
+}
+
+void RegistryTabs::closeTab(int index) {
+    if (m_tabs->count() <= 1) {
+        close(); // as Exit: the question about a selection still asked there
+        return;
+    }
+    const int at = indexOfPage(m_tabs->widget(index));
+    if (at < 0) return;
+    Tab& tab = m_tabList[static_cast<std::size_t>(at)];
+    QWidget* page = tab.page;
+    destroyTab(tab);
+    m_tabs->removeTab(index);
+    delete page;
+    m_tabList.erase(m_tabList.begin() + at);
+    if (TMainForm* shown = currentForm()) shown->focusTree();
+}
+
+void RegistryTabs::destroyTab(Tab& tab) {
+    delete tab.form;
+    tab.form = nullptr;
+    tab.store.reset();
+}
+
+void RegistryTabs::stepTab(int by) {
+    const int tabs = m_tabs->count();
+    if (tabs < 2) return;
+    setCurrentIndex((m_tabs->currentIndex() + by + tabs) % tabs);
+    if (TMainForm* shown = currentForm()) shown->focusTree();
+}
+
+void RegistryTabs::updateTitle() {
+    if (TMainForm* shown = currentForm()) setWindowTitle(shown->windowTitle());
+}
+
+void RegistryTabs::addFileItems(TMainForm& form) {
+    QMenu* file = form.fileMenu();
+    QAction* first = file->actions().value(0);
+    auto* open = new QAction(QStringLiteral("&Open registry..."), file);
+    open->setObjectName(QStringLiteral("OpenRegistryMNU"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    open->setStatusTip(QStringLiteral("Open the registry of another Wine prefix, or a hive file, in a tab of its own"));
+    connect(open, &QAction::triggered, this, [this, &form] {
+        if (const auto chosen = chooseRegistry(&form)) openPlace(*chosen);
+    });
+    auto* recent = new QMenu(QStringLiteral("Recent re&gistries"), file);
+    recent->setObjectName(QStringLiteral("RecentRegistriesMNU"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillRecentMenu(recent); });
+    fillRecentMenu(recent); // so that the menu has items, and its keys work, before it is first opened
+    auto* closeItem = new QAction(QStringLiteral("&Close tab"), file);
+    closeItem->setObjectName(QStringLiteral("CloseTabMNU"));
+    closeItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    closeItem->setStatusTip(QStringLiteral("Close this registry's tab; every change is written already"));
+    // Queued: the item is the form's own, and the form goes with the tab.
+    connect(
+        closeItem, &QAction::triggered, this,
+        [this, &form] {
+            for (int index = 0; index < m_tabs->count(); ++index)
+                if (this->form(index) == &form) return closeTab(index);
+        },
+        Qt::QueuedConnection);
+    file->insertAction(first, open);
+    file->insertMenu(first, recent);
+    file->insertAction(first, closeItem);
+    file->insertSeparator(first);
+}
+
+void RegistryTabs::fillRecentMenu(QMenu* menu) {
+    menu->clear();
+    const std::vector<discover::RegistryPlace> recent = placesIn(m_preferences, kRecentRegistries);
+    for (std::size_t i = 0; i < recent.size(); ++i) {
+        const discover::RegistryPlace& place = recent[i];
+        QString caption = QString::fromStdString(place.name);
+        caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        if (i < 9) caption = QStringLiteral("&%1 ").arg(i + 1) + caption;
+        QAction* item = menu->addAction(caption);
+        item->setStatusTip(tabToolTip(place));
+        connect(item, &QAction::triggered, this, [this, place] { openPlace(place); });
+    }
+    if (recent.empty()) menu->addAction(QStringLiteral("(none yet)"))->setEnabled(false);
+}
+
+void RegistryTabs::remember(const discover::RegistryPlace& place) {
+    std::vector<discover::RegistryPlace> recent = placesIn(m_preferences, kRecentRegistries);
+    discover::rememberPlace(recent, place);
+    keepPlaces(m_preferences, kRecentRegistries, recent);
+    (void)m_preferences.save(); // at once, as every preference: a crash keeps it
+}
+
+void RegistryTabs::keepOpenTabs() {
+    std::vector<discover::RegistryPlace> open;
+    for (int index = 0; index < m_tabs->count(); ++index)
+        open.push_back(place(index));
+    keepPlaces(m_preferences, kOpenRegistries, open);
+    (void)m_preferences.save();
+}
+
+void RegistryTabs::closeEvent(QCloseEvent* event) {
+    // One question, from the tab in front when it has a selection, else from the first that has one.
+    std::vector<TMainForm*> forms;
+    if (TMainForm* shown = currentForm()) forms.push_back(shown);
+    for (int index = 0; index < m_tabs->count(); ++index)
+        if (TMainForm* other = form(index); other && other != currentForm()) forms.push_back(other);
+    for (TMainForm* candidate : forms) {
+        if (!candidate->hasSelectionShown()) continue;
+        if (!candidate->confirmExit()) {
+            event->ignore();
+            return;
+        }
+        break;
+    }
+    keepOpenTabs();
+    // settings.ini is the tab in front's: its tree width, path and view modes, and the window's
+    // place. It writes them as it goes, with the window (the close may come from inside it).
+    if (TMainForm* shown = currentForm()) shown->setKeepsSettings(true);
+    event->accept();
+}
+
+} // namespace quern
