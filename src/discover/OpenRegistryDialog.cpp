@@ -61,6 +61,7 @@ OpenRegistryDialog::OpenRegistryDialog(discover::Discovery found, QWidget* paren
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->verticalHeader()->hide();
+    m_table->setWordWrap(false); // a long folder is cut, and shows whole in its tooltip
     m_table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(m_table, 1);
     m_notes = new QLabel(this);

@@ -297,7 +297,7 @@ void TMainForm::updateReadOnlyNotice() {
     m_readOnlyLabel->setVisible(!reason.isEmpty());
     const QString location = QString::fromStdString(m_store.location());
     std::vector<ElidedLabel::Part> parts;
-    if (m_options.registryName.isEmpty())
+    if (m_options.registryName.isEmpty() || m_options.registryName == location)
         parts = { { QStringLiteral("Registry: "), false }, { location, true } };
     else if (!location.startsWith(QLatin1Char('/'))) // a registry kept in no folder: a hive file alone
         parts = { { QStringLiteral("Registry: ") + m_options.registryName, false } };

@@ -5,10 +5,11 @@
 #include "shell/QuernU.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -42,6 +43,17 @@ QString tabToolTip(const discover::RegistryPlace& place) {
         + QString::fromStdString(place.path);
 }
 
+// Which way a key moves between the tabs: Ctrl+Tab and Ctrl+PgDown to the next, Ctrl+Shift+Tab and
+// Ctrl+PgUp to the one before; 0 for any other key.
+int tabStep(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::ControlModifier && (key.key() == Qt::Key_Tab || key.key() == Qt::Key_PageDown)) return 1;
+    if (modifiers == Qt::ControlModifier && key.key() == Qt::Key_PageUp) return -1;
+    if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier) && (key.key() == Qt::Key_Backtab || key.key() == Qt::Key_Tab))
+        return -1;
+    return 0;
+}
+
 } // namespace
 
 RegistryTabs::RegistryTabs(QWidget* parent)
@@ -66,18 +78,13 @@ RegistryTabs::RegistryTabs(QWidget* parent)
         updateTitle();
     });
     connect(m_tabs, &QTabWidget::tabCloseRequested, this, &RegistryTabs::closeTab);
-    // Ctrl+Tab and Ctrl+Shift+Tab as browsers have them, and Ctrl+PgDown/PgUp as well.
-    for (const auto& [key, by] : { std::pair { QKeySequence(Qt::CTRL | Qt::Key_Tab), 1 },
-             std::pair { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1 },
-             std::pair { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1 },
-             std::pair { QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1 },
-             std::pair { QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1 } }) {
-        auto* shortcut = new QShortcut(key, this);
-        connect(shortcut, &QShortcut::activated, this, [this, by = by] { stepTab(by); });
-    }
+    // Ctrl+Tab and the rest are taken before any widget of the tabs sees them (the tree and the
+    // grid would use them for their own moves), so they work wherever the keyboard is.
+    qApp->installEventFilter(this);
 }
 
 RegistryTabs::~RegistryTabs() {
+    qApp->removeEventFilter(this);
     // The forms go before their registries, which the member list would otherwise free first.
     for (Tab& tab : m_tabList)
         destroyTab(tab);
@@ -297,6 +304,21 @@ void RegistryTabs::keepOpenTabs() {
         open.push_back(place(index));
     keepPlaces(m_preferences, kOpenRegistries, open);
     (void)m_preferences.save();
+}
+
+bool RegistryTabs::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this || QApplication::activeModalWidget() || QApplication::activePopupWidget())
+        return false;
+    const int by = tabStep(*static_cast<QKeyEvent*>(event));
+    if (by == 0) return false;
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept(); // the key press is ours, not a shortcut's
+        return true;
+    }
+    stepTab(by);
+    return true;
 }
 
 void RegistryTabs::closeEvent(QCloseEvent* event) {
