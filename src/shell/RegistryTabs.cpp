@@ -6,8 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTabBar>
@@ -49,7 +49,8 @@ int tabStep(const QKeyEvent& key) {
     const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
     if (modifiers == Qt::ControlModifier && (key.key() == Qt::Key_Tab || key.key() == Qt::Key_PageDown)) return 1;
     if (modifiers == Qt::ControlModifier && key.key() == Qt::Key_PageUp) return -1;
-    if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier) && (key.key() == Qt::Key_Backtab || key.key() == Qt::Key_Tab))
+    if (modifiers == (Qt::ControlModifier | Qt::ShiftModifier)
+        && (key.key() == Qt::Key_Backtab || key.key() == Qt::Key_Tab))
         return -1;
     return 0;
 }

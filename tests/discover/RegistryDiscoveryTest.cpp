@@ -1,5 +1,6 @@
 #include "discover/RegistryDiscovery.h"
 #include "TestSupport.h"
+#include "discover/RegistryPlace.h"
 
 #include <gtest/gtest.h>
 
@@ -251,53 +252,6 @@ TEST(RegistryDiscoveryTest, FindsEveryLaunchersRegistriesAndNotesWhatItCannotRea
     EXPECT_EQ(diablo->alsoNamed, std::vector<std::string> { "Hellfire" });
 }
 
-namespace {
-
-// A copy of sleep that runs under the name of one of Wine's executables, as Wine starts a program:
-// its Windows path as its first argument, its prefix in its environment, in the folder given.
-class FakeWineProcess {
-public:
-    FakeWineProcess(const std::string& executable, const std::string& windowsPath,
-        const std::vector<std::string>& environment, const std::string& folder) {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            std::vector<std::string> args { windowsPath, "60" };
-            std::vector<char*> argv { args[0].data(), args[1].data(), nullptr };
-            std::vector<std::string> env = environment;
-            std::vector<char*> envp;
-            for (auto& entry : env)
-                envp.push_back(entry.data());
-            envp.push_back(nullptr);
-            if (::chdir(folder.c_str()) == 0) ::execve(executable.c_str(), argv.data(), envp.data());
-            ::_exit(127);
-        }
-        // Until it has become the program: before, /proc shows the test's own executable.
-        std::error_code error;
-        for (int i = 0; i < 500 && fs::read_symlink("/proc/" + std::to_string(m_pid) + "/exe", error) != executable;
-             ++i)
-            ::usleep(10000);
-    }
-    ~FakeWineProcess() {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    FakeWineProcess(const FakeWineProcess&) = delete;
-    FakeWineProcess& operator=(const FakeWineProcess&) = delete;
-    [[nodiscard]] pid_t pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-};
-
-std::string copyOfSleep(const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    fs::copy_file("/bin/sleep", path);
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-}
-
-} // namespace
-
 // Who holds each registry: a wineserver by its lock, one found only as a process working in its
 // server folder, programs whose server was not found, and nobody; the programs of each, Wine's own last.
 TEST(RegistryDiscoveryTest, TellsWhichWineserverAndProgramsHoldEachRegistry) {
@@ -310,16 +264,16 @@ TEST(RegistryDiscoveryTest, TellsWhichWineserverAndProgramsHoldEachRegistry) {
     makePrefix(home + "/.wine");
     const reg::ServerSearchPaths paths { work / "tmp", work / "upstream", "/proc" };
     const test::HeldLock lock(paths.upstreamDir + "/" + reg::serverFolderName(prefixes + "Held") + "/lock");
-    const std::string wine = copyOfSleep(work / "bin/wine64-preloader");
-    const std::string server = copyOfSleep(work / "bin/wineserver");
-    const FakeWineProcess game(wine, "C:\\Games\\game.exe", { "WINEPREFIX=" + prefixes + "Held" }, work.path());
-    const FakeWineProcess services(
+    const std::string wine = test::copyOfSleep(work / "bin/wine64-preloader");
+    const std::string server = test::copyOfSleep(work / "bin/wineserver");
+    const test::FakeWineProcess game(wine, "C:\\Games\\game.exe", { "WINEPREFIX=" + prefixes + "Held" }, work.path());
+    const test::FakeWineProcess services(
         wine, "C:\\windows\\system32\\services.exe", { "WINEPREFIX=" + prefixes + "Held/" }, work.path());
     const std::string serverFolder = work / ("other-tmp/" + reg::serverFolderName(prefixes + "Served"));
     fs::create_directories(serverFolder);
-    const FakeWineProcess otherServer(server, "wineserver", {}, serverFolder);
+    const test::FakeWineProcess otherServer(server, "wineserver", {}, serverFolder);
     // Without WINEPREFIX, Wine's prefix is ~/.wine of the program's HOME.
-    const FakeWineProcess notepad(wine, "notepad.exe", { "HOME=" + home }, work.path());
+    const test::FakeWineProcess notepad(wine, "notepad.exe", { "HOME=" + home }, work.path());
 
     DiscoveryOptions options;
     options.serverPaths = paths;
@@ -354,4 +308,17 @@ TEST(RegistryDiscoveryTest, TellsWhichWineserverAndProgramsHoldEachRegistry) {
         EXPECT_EQ(seen[i].programs, expected[i].programs) << expected[i].name;
     }
     EXPECT_NE(found.registries[1].heldHow.find("holds the lock"), std::string::npos) << found.registries[1].heldHow;
+
+    // One prefix looked at alone, as a tab's read-only bar does, finds the same; the sentences the
+    // user reads name the server and the programs, Wine's own counted apart.
+    const FoundRegistry held = lookAtPrefix(prefixes + "Held", {}, options);
+    EXPECT_EQ(held.serverPid, lock.pid());
+    EXPECT_EQ(held.programs.size(), 2U);
+    const std::string gameText = "game.exe (process " + std::to_string(game.pid()) + ")";
+    EXPECT_EQ(programsSentence(held), gameText + " and 1 program of Wine's own");
+    EXPECT_EQ(holdersSentence(held),
+        "wineserver (process " + std::to_string(lock.pid()) + "), running " + gameText
+            + " and 1 program of Wine's own");
+    EXPECT_EQ(holdersSentence(found.registries[3]), "wineserver (process " + std::to_string(otherServer.pid()) + ")");
+    EXPECT_EQ(holdersSentence(found.registries[2]), "");
 }

@@ -2,12 +2,15 @@
 
 #include "wine/WineServer.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quern::test {
 
@@ -189,6 +192,39 @@ std::string debianLockPath(const std::string& prefixDir, const std::string& tmpD
 
 std::string testRegistryServerLock(const std::string& dir) {
     return debianLockPath(dir, dir + "/.servers");
+}
+
+FakeWineProcess::FakeWineProcess(const std::string& executable, const std::string& windowsPath,
+    const std::vector<std::string>& environment, const std::string& folder) {
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        std::vector<std::string> args { windowsPath, "60" };
+        std::vector<char*> argv { args[0].data(), args[1].data(), nullptr };
+        std::vector<std::string> env = environment;
+        std::vector<char*> envp;
+        for (auto& entry : env)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        if (::chdir(folder.c_str()) == 0) ::execve(executable.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    // Until it has become the program: before, /proc shows the test's own executable.
+    std::error_code error;
+    for (int i = 0;
+         i < 500 && std::filesystem::read_symlink("/proc/" + std::to_string(m_pid) + "/exe", error) != executable; ++i)
+        ::usleep(10000);
+}
+
+FakeWineProcess::~FakeWineProcess() {
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
+std::string copyOfSleep(const std::string& path) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::copy_file("/bin/sleep", path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
 }
 
 } // namespace quern::test

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace quern::test {
@@ -90,5 +91,24 @@ private:
 
 // Makes the lock path's two folders as wineserver makes them, for this user alone.
 void makeServerFolders(const std::string& lockPath);
+
+// A copy of sleep that runs under the name of one of Wine's executables, as Wine starts a program:
+// its Windows path as its first argument, its prefix in its environment, in the folder given. It
+// is killed when the object goes.
+class FakeWineProcess {
+public:
+    FakeWineProcess(const std::string& executable, const std::string& windowsPath,
+        const std::vector<std::string>& environment, const std::string& folder);
+    ~FakeWineProcess();
+    FakeWineProcess(const FakeWineProcess&) = delete;
+    FakeWineProcess& operator=(const FakeWineProcess&) = delete;
+    [[nodiscard]] pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Copies /bin/sleep to path (its folders made), to run as a FakeWineProcess.
+[[nodiscard]] std::string copyOfSleep(const std::string& path);
 
 } // namespace quern::test
