@@ -42,8 +42,10 @@ TEST(RegistryPlaceTest, TellsPrefixesAndHiveFilesFromAnythingElse) {
     EXPECT_EQ(judged(dir / "system-only"), "prefix " + (dir / "system-only"));
     EXPECT_EQ(judged(dir / "user-only/"), "prefix " + (dir / "user-only"));
     EXPECT_EQ(judged(dir / "NTUSER.DAT"), "hive NTUSER.DAT");
-    EXPECT_EQ(judged(dir / "empty"), (dir / "empty") + " is not a Wine prefix: it holds neither system.reg nor user.reg.");
-    EXPECT_EQ(judged(dir / "notes.reg"), (dir / "notes.reg") + " is neither a Wine prefix's folder nor a Windows hive file.");
+    EXPECT_EQ(
+        judged(dir / "empty"), (dir / "empty") + " is not a Wine prefix: it holds neither system.reg nor user.reg.");
+    EXPECT_EQ(
+        judged(dir / "notes.reg"), (dir / "notes.reg") + " is neither a Wine prefix's folder nor a Windows hive file.");
     EXPECT_EQ(judged(dir / "short"), (dir / "short") + " is neither a Wine prefix's folder nor a Windows hive file.");
     EXPECT_EQ(judged(dir / "gone"), (dir / "gone") + ": No such file or directory.");
     EXPECT_EQ(judged(""), "No folder or file was named.");

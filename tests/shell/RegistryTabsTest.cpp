@@ -1,9 +1,9 @@
+#include "shell/RegistryTabs.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "discover/OpenRegistryDialog.h"
 #include "discover/RegistryPlace.h"
 #include "hive/OfflineHive.h"
-#include "shell/RegistryTabs.h"
 #include "window/Preferences.h"
 
 #include <QFileDialog>
@@ -79,7 +79,8 @@ private slots:
         QCOMPARE(tabs.count(), 1);
         QVERIFY(!tabBarShows(tabs));
         QCOMPARE(tabs.windowTitle(), kTitle);
-        QCOMPARE(tabs.currentForm()->locationText(), QStringLiteral("Registry: ") + QString::fromStdString(machine.first));
+        QCOMPARE(
+            tabs.currentForm()->locationText(), QStringLiteral("Registry: ") + QString::fromStdString(machine.first));
 
         std::vector<RegistryPlace> answers { { RegistryPlace::Kind::Prefix, machine.second, "Game" },
             { RegistryPlace::Kind::Prefix, machine.second + "/../game/", "Game again" } };
@@ -183,7 +184,9 @@ private slots:
         dialog.findChild<QLineEdit*>(QStringLiteral("RegistryFilter"))->setText(QStringLiteral("HALF"));
         QVERIFY(table->isRowHidden(0));
         QCOMPARE(table->currentRow(), 1);
-        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("RegistryNotes"))->text().contains(QStringLiteral("1 passed over")));
+        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("RegistryNotes"))
+                    ->text()
+                    .contains(QStringLiteral("1 passed over")));
 
         QStringList answers { QString::fromStdString(dir / "not-a-prefix"), QString::fromStdString(dir / "SYSTEM") };
         dialog.runFileDialog = [&](QFileDialog&) { return answers.takeFirst(); };
@@ -194,7 +197,8 @@ private slots:
         QString said;
         answerNextMessageBox(QMessageBox::Ok, &said);
         browseFolder();
-        QVERIFY2(said.endsWith(QStringLiteral("not-a-prefix is not a Wine prefix: it holds neither system.reg nor user.reg.")),
+        QVERIFY2(said.endsWith(
+                     QStringLiteral("not-a-prefix is not a Wine prefix: it holds neither system.reg nor user.reg.")),
             qPrintable(said));
         QCOMPARE(dialog.result(), int(QDialog::Rejected)); // not closed: nothing chosen yet
         browseFolder(); // a hive file given where a folder was asked for is taken as what it is
