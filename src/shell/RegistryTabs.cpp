@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -173,7 +174,11 @@ bool RegistryTabs::showTab(int index) {
         std::string problem;
         tab.store = discover::openPlace(tab.place, problem);
         if (!tab.store) {
+            // A tab of the last session whose hive cannot be read now: said, and the tab goes.
             QMessageBox::warning(this, QStringLiteral("Open registry"), QString::fromStdString(problem));
+            QTimer::singleShot(0, this, [this, page = tab.page] {
+                if (const int gone = m_tabs->indexOf(page); gone >= 0 && m_tabs->count() > 1) closeTab(gone);
+            });
             return false;
         }
     }

@@ -122,14 +122,15 @@ private slots:
     }
 
     // The tabs of the last session come back, a registry gone since left out; each opens its
-    // registry only when first shown. A prefix a wineserver holds shows read-only, and its bar
-    // names the Windows program that runs in it.
+    // registry only when first shown, and one that cannot be read then goes, with the reason. A prefix a wineserver
+    // holds shows read-only, and its bar names the Windows program that runs in it.
     void theLastSessionsTabsComeBackAndTheBarNamesWhatHoldsAPrefix() {
         Machine machine;
         Preferences kept(machine.dir / "preferences.ini");
         kept.setList("OpenRegistries",
             { "prefix\tGame\t" + machine.second, "prefix\tGone\t" + (machine.dir / "gone"),
-                "prefix\t\t" + machine.first });
+                "prefix\t\t" + machine.first, "hive\tBroken\t" + (machine.dir / "BROKEN") });
+        writeFile(machine.dir / "BROKEN", "regf, and nothing else a hive has");
         QVERIFY(kept.save().ok());
         const std::string tmp = machine.dir / "tmp";
         const QByteArray oldTmp = qgetenv("TMPDIR");
@@ -140,8 +141,13 @@ private slots:
         {
             RegistryTabs tabs;
             machine.start(tabs);
-            QCOMPARE(tabs.count(), 2);
+            QCOMPARE(tabs.count(), 3);
             QCOMPARE(tabs.currentIndex(), 1); // the registry the program was started on, where it was
+            QString said;
+            answerNextMessageBox(QMessageBox::Ok, &said);
+            tabs.setCurrentIndex(2); // the hive cannot be read now: said, and its tab goes
+            QTRY_COMPARE(tabs.count(), 2);
+            QVERIFY2(!said.isEmpty(), "the broken hive's tab went without a word");
             QCOMPARE(tabs.form(0), nullptr);
             tabs.setCurrentIndex(0);
             QVERIFY(tabs.form(0));
