@@ -289,16 +289,20 @@ void appendRegFileValue(
     }
 }
 
+void appendRegFileValueName(std::string& out, std::string_view name) {
+    if (name.empty()) {
+        out += "@=";
+        return;
+    }
+    out.push_back('"');
+    appendEscapedName(out, name);
+    out += "\"=";
+}
+
 void appendUnicodeRegFileValue(
     std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw) {
     const std::size_t lineStart = out.size();
-    if (name.empty()) {
-        out += "@=";
-    } else {
-        out.push_back('"');
-        appendEscapedName(out, name);
-        out += "\"=";
-    }
+    appendRegFileValueName(out, name);
     if (type == reg::kRegSz && quotableString(raw)) {
         std::string text;
         reg::appendUtf8FromUtf16LE(text, raw.data(), raw.size() - 2);

@@ -69,6 +69,11 @@ void appendRegFileValue(std::string& out, std::string_view name, std::uint32_t t
 void appendUnicodeRegFileValue(
     std::string& out, std::string_view name, std::uint32_t type, std::span<const std::uint8_t> raw);
 
+// Appends what stands before a value's data on its line of a "Windows Registry Editor Version 5.00"
+// file: @= for the default value, else the quoted name (escaped as above) and =. A deletion
+// follows it with -.
+void appendRegFileValueName(std::string& out, std::string_view name);
+
 // Puts a backslash before every backslash and every double quote; nothing else changes.
 [[nodiscard]] std::string EscapeRegText(std::string_view text);
 

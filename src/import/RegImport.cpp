@@ -508,6 +508,16 @@ public:
 
     void root(HKey root, std::string_view name, std::uint64_t skipIdentity);
     [[nodiscard]] std::uint64_t identityOf(HKey root) const;
+    // The key at oldKey against the key at newKey, each with everything below it, as path.
+    void subtree(HKey oldKey, HKey newKey, const std::string& path) {
+        if (oldKey == reg::kNoKey && newKey == reg::kNoKey) return;
+        if (newKey == reg::kNoKey)
+            m_plan.add({ RegChange::Kind::KeyDeleted, path, {}, 0, {}, 0, {}, 0 });
+        else if (oldKey == reg::kNoKey)
+            added(newKey, path);
+        else
+            keys(oldKey, newKey, path);
+    }
 
 private:
     void keys(HKey oldKey, HKey newKey, const std::string& path);
@@ -612,6 +622,12 @@ ImportPlan compareStores(RegStore& oldStore, RegStore& newStore) {
     diff.root(reg::kCurrentUser, "HKEY_CURRENT_USER", 0);
     // HKEY_USERS holds the user's hive, compared already as HKEY_CURRENT_USER.
     diff.root(reg::kUsers, "HKEY_USERS", diff.identityOf(reg::kCurrentUser));
+    return plan;
+}
+
+ImportPlan compareKeys(RegStore& oldStore, HKey oldKey, RegStore& newStore, HKey newKey, const std::string& path) {
+    ImportPlan plan;
+    StoreDiff(oldStore, newStore, plan).subtree(oldKey, newKey, path);
     return plan;
 }
 

@@ -67,6 +67,11 @@ reg::Status applyImport(reg::RegStore& store, const RegFileContent& content, con
 // whatever was below it; an added key is followed by its values.
 ImportPlan compareStores(reg::RegStore& oldStore, reg::RegStore& newStore);
 
+// What differs from the key oldKey of oldStore to the key newKey of newStore, each with everything
+// below it, the changes' paths below path (the old key's). A key missing on one side is kNoKey: the
+// whole other side is added, or the old key deleted.
+ImportPlan compareKeys(
+    reg::RegStore& oldStore, reg::HKey oldKey, reg::RegStore& newStore, reg::HKey newKey, const std::string& path);
 // Compares two backups: each is imported into an empty registry in memory and the two compared.
 // The import's status when either cannot be imported.
 reg::Status compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan);

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "codec/Utf.h"
 #include "export/RegExport.h"
+#include "import/RegDiff.h"
 #include "store/KeyWalk.h"
 #include "store/MemoryRegistry.h"
 
@@ -175,6 +176,76 @@ void fillRandom(RegStore& store, unsigned seed) {
     ASSERT_EQ(batch.finish(), Status::Ok);
 }
 
+// Random changes to a registry fillRandom made: keys deleted with all below them, values changed,
+// deleted and added, new keys with values; under both roots.
+void changeRandomly(RegStore& store, unsigned seed) {
+    std::mt19937 random(seed * 7919u + 1u);
+    std::vector<std::pair<HKey, std::u16string>> keys;
+    for (HKey root : { kLocalMachine, kCurrentUser }) {
+        std::vector<std::u16string> pending { u"Software\\Random" };
+        while (!pending.empty()) {
+            const std::u16string path = pending.back();
+            pending.pop_back();
+            keys.emplace_back(root, path);
+            KeyHandle key(store);
+            if (!store.openKey(root, path, Access::Read, kOptionNone, key.out()).ok()) continue;
+            std::u16string name;
+            for (std::uint32_t i = 0; store.enumKey(key.get(), i, name).ok(); ++i)
+                pending.push_back(path + u"\\" + name);
+        }
+    }
+    WriteBatch batch(store);
+    for (int step = 0; step < 40; ++step) {
+        const auto& [root, path] = keys[random() % keys.size()];
+        KeyHandle key(store);
+        if (!store.openKey(root, path, Access::Full, kOptionNone, key.out()).ok()) continue; // deleted already
+        std::u16string name;
+        switch (random() % 5) {
+        case 0:
+            if (path != u"Software\\Random") (void)deleteKeyTree(store, root, path);
+            break;
+        case 1:
+            if (store.enumValue(key.get(), 0, name, nullptr, nullptr).ok()) (void)store.deleteValue(key.get(), name);
+            break;
+        case 2: {
+            KeyHandle added(store);
+            ASSERT_EQ(
+                store.createKey(key.get(), randomName(random, true) + u"+", Access::Full, kOptionNone, added.out()),
+                Status::Ok);
+            ASSERT_EQ(store.setValue(added.get(), u"", kRegSz, test::utf16zBytes(u"new")), Status::Ok);
+            break;
+        }
+        default: {
+            const bool existing = random() % 2 && store.enumValue(key.get(), 0, name, nullptr, nullptr).ok();
+            if (!existing) name = randomName(random, false);
+            Bytes data(random() % 20);
+            for (auto& b : data)
+                b = static_cast<std::uint8_t>(random());
+            ASSERT_EQ(store.setValue(key.get(), name, random() % 2 ? kRegBinary : kRegMultiSz, data), Status::Ok);
+        }
+        }
+    }
+    ASSERT_EQ(batch.finish(), Status::Ok);
+}
+
+// Applies the file that compareKeys' changes make to store.
+void applyChanges(RegStore& store, const ImportPlan& plan) {
+    std::string text;
+    ASSERT_EQ(changesAsRegText(plan, text), Status::Ok);
+    const std::vector<std::uint8_t> bytes = utf16LEBytes(toUtf16("\xEF\xBB\xBF" + text));
+    RegFileContent content;
+    ASSERT_EQ(
+        parseRegFile(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), "d.reg", content),
+        Status::Ok);
+    ASSERT_EQ(applyImport(store, content), Status::Ok);
+}
+
+HKey opened(RegStore& store, HKey root, std::u16string_view path) {
+    HKey key = kNoKey;
+    (void)store.openKey(root, path, Access::Read, kOptionNone, key);
+    return key;
+}
+
 std::vector<std::string> lines(const ImportPlan& plan) {
     std::vector<std::string> out;
     for (const auto& change : plan.changes)
@@ -208,6 +279,41 @@ TEST(RegImport, AGeneratedRegistryRoundTripsThroughAVersion5File) {
         ASSERT_EQ(planImport(target, content, plan), Status::Ok);
         EXPECT_TRUE(plan.empty()) << changeLine(plan.changes.front());
         EXPECT_TRUE(compareStores(source, target).empty());
+    }
+}
+
+// The file of the changes from one registry to another, imported into the first, gives the second
+// exactly; so does the file from one key to a key elsewhere (another root), and the reverse file
+// gives the first back. Random registries with every type and odd names, changed at random.
+TEST(RegImport, TheChangesFileTurnsOneRegistryOrKeyIntoTheOther) {
+    for (unsigned seed : { 1u, 2u, 3u, 4u, 5u }) {
+        MemoryRegistry left;
+        MemoryRegistry right;
+        fillRandom(left, seed);
+        fillRandom(right, seed);
+        changeRandomly(right, seed);
+        const std::string rightDump = dump(right);
+        ASSERT_FALSE(compareStores(left, right).empty());
+
+        MemoryRegistry original;
+        fillRandom(original, seed);
+        applyChanges(left, compareStores(left, right));
+        EXPECT_EQ(difference(dump(left), rightDump), "") << "seed " << seed;
+        applyChanges(left, compareStores(left, original)); // the reverse: back to where it was
+        EXPECT_EQ(difference(dump(left), dump(original)), "") << "seed " << seed;
+
+        // HKCU's key made like HKLM's key of the other registry, and nothing else touched.
+        const HKey from = opened(left, kCurrentUser, u"Software\\Random");
+        const HKey to = opened(right, kLocalMachine, u"Software\\Random");
+        applyChanges(left, compareKeys(left, from, right, to, "HKEY_CURRENT_USER\\Software\\Random"));
+        EXPECT_TRUE(compareKeys(left, from, right, to, "HKEY_CURRENT_USER\\Software\\Random").empty()) << seed;
+        const HKey machine = opened(left, kLocalMachine, u"Software\\Random");
+        const HKey machineBefore = opened(original, kLocalMachine, u"Software\\Random");
+        EXPECT_TRUE(compareKeys(left, machine, original, machineBefore, "HKEY_LOCAL_MACHINE").empty());
+        (void)left.closeKey(machine);
+        (void)original.closeKey(machineBefore);
+        (void)left.closeKey(from);
+        (void)right.closeKey(to);
     }
 }
 

@@ -1,0 +1,47 @@
+#include "import/RegDiff.h"
+
+#include "base/Names.h"
+#include "codec/AtomicFile.h"
+#include "codec/Utf.h"
+#include "codec/ValueText.h"
+#include "registry/RegU.h"
+
+namespace quern {
+
+reg::Status changesAsRegText(const ImportPlan& plan, std::string& text) {
+    text = "Windows Registry Editor Version 5.00\r\n";
+    const std::string* section = nullptr; // the key whose [KEY] line the values now follow
+    for (const RegChange& change : plan.changes) {
+        if (change.keyPath.find_first_of("\r\n") != std::string::npos)
+            return { reg::Status::BadPath,
+                "The key \"" + shownKeyPath(change.keyPath)
+                    + "\" has a line break in its name, which a registry file cannot write." };
+        if (change.kind == RegChange::Kind::KeyDeleted) {
+            text += "\r\n[-" + change.keyPath + "]\r\n";
+            section = nullptr;
+            continue;
+        }
+        if (!section || *section != change.keyPath) {
+            text += "\r\n[" + change.keyPath + "]\r\n";
+            section = &change.keyPath;
+        }
+        if (change.kind == RegChange::Kind::KeyAdded) continue;
+        const std::string name = reg::toUtf8(change.valueName);
+        if (change.kind == RegChange::Kind::ValueDeleted) {
+            appendRegFileValueName(text, name);
+            text += "-";
+        } else {
+            appendUnicodeRegFileValue(text, name, change.newType, change.newData);
+        }
+        text += "\r\n";
+    }
+    text += "\r\n";
+    return reg::Status::Ok;
+}
+
+reg::Status writeChangesFile(const std::string& path, const std::string& text) {
+    const std::vector<std::uint8_t> bytes = reg::utf16LEBytes(reg::toUtf16("\xEF\xBB\xBF" + text));
+    return AtomicFile::writeWhole(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+} // namespace quern
