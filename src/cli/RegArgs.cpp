@@ -49,6 +49,7 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg import FILE\n"
       "  quern-reg compare FILE [KEY]\n"
       "  quern-reg compare OLD.reg NEW.reg\n"
+      "  quern-reg diff   LEFT RIGHT [/left REGISTRY] [/right REGISTRY] [/out FILE] [/reverse]\n"
       "  quern-reg prefixes\n"
       "  quern-reg --version\n"
       "\n"
@@ -67,7 +68,7 @@ struct OperationInfo {
     std::string_view details;
 };
 
-constexpr std::array<OperationInfo, 9> kOperations { {
+constexpr std::array<OperationInfo, 10> kOperations { {
     { "query", Operation::Query, "quern-reg query KEY [/v NAME | /ve] [/s]\n",
         "\n"
         "  Lists the values of KEY and the names of its subkeys.\n"
@@ -143,6 +144,21 @@ constexpr std::array<OperationInfo, 9> kOperations { {
         "  what is at or below KEY. With two files, lists what differs from the backup OLD.reg\n"
         "  to the backup NEW.reg. A second argument that begins with a root (HKLM, ...) is a key.\n"
         "  Exit code 0 when nothing differs, 1 when something does, 2 on an error.\n" },
+    { "diff", Operation::Diff, "quern-reg diff LEFT RIGHT [/left REGISTRY] [/right REGISTRY] [/out FILE] [/reverse]\n",
+        "\n"
+        "  Lists what differs from LEFT to RIGHT, each a key with everything below it or a registry\n"
+        "  file: keys and values only on the right (added), only on the left (deleted) and changed,\n"
+        "  one a line as compare lists them. Two keys may have different paths: the changes are\n"
+        "  named by LEFT's. A file compared with a key is read at that key's path; two files are\n"
+        "  compared whole. Exit code 0 when nothing differs, 1 when something does, 2 on an error.\n"
+        "\n"
+        "  /left REGISTRY   LEFT is a key of that registry: a Wine prefix's folder or a hive file\n"
+        "                   (its keys below HKLM\\NAME, NAME its file's name upper-cased).\n"
+        "  /right REGISTRY  The same for RIGHT. Without them, a key is of the registry the\n"
+        "                   command opens (/prefix, /hive, WINEPREFIX).\n"
+        "  /out FILE        Also writes FILE, a \"Windows Registry Editor Version 5.00\" file\n"
+        "                   that turns LEFT into RIGHT when imported where LEFT is.\n"
+        "  /reverse         The other way: the changes, and FILE, from RIGHT to LEFT.\n" },
     { "prefixes", Operation::Prefixes, "quern-reg prefixes\n",
         "\n"
         "  Lists every Wine registry in the home folder, one a line: its name, its kind and its\n"
@@ -286,6 +302,16 @@ bool ArgParser::parse(std::string& error) {
         first = 4;
     } else if (op == Operation::Import || op == Operation::Compare) {
         if (!parseFiles(first, error)) return false;
+    } else if (op == Operation::Diff) {
+        if (m_args.size() < 3 || m_args[1].empty() || m_args[2].empty()) {
+            error = "diff needs two sides, each a key or a registry file.";
+            return false;
+        }
+        // A side that does not begin with a root is a file.
+        std::string keyError;
+        if (!parseKey(m_args[1], m_parsed.key, keyError)) m_parsed.key = {}, m_parsed.file = m_args[1];
+        if (!parseKey(m_args[2], m_parsed.target, keyError)) m_parsed.target = {}, m_parsed.newerFile = m_args[2];
+        first = 3;
     } else if (op == Operation::Find) {
         if (m_args.size() < 2 || m_args[1].empty()) {
             error = "find needs an expression.";
@@ -378,6 +404,23 @@ bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& 
     };
     const bool valueSwitches = op == Operation::Query || op == Operation::Add || op == Operation::Delete;
     if (op == Operation::Prefixes) return false;
+    if (op == Operation::Diff) {
+        std::optional<std::string> value;
+        auto named = [&](std::string& into, std::string_view what) {
+            if (!into.empty()) {
+                error = shown + " is given twice.";
+                return false;
+            }
+            if (!text(value, what)) return false;
+            into = *value;
+            return !into.empty() || (error = shown + " needs " + std::string(what) + ".", false);
+        };
+        if (name == "left") return named(m_parsed.leftRegistry, "a prefix folder or a hive file");
+        if (name == "right") return named(m_parsed.rightRegistry, "a prefix folder or a hive file");
+        if (name == "out") return named(m_parsed.outFile, "a file");
+        if (name == "reverse") return flag(m_parsed.reverse);
+        return false;
+    }
     if (name == "reg:64") return true; // the registry's own view: what is always shown here
     if (name == "reg:32") {
         error = "/reg:32 (the 32-bit view) is not supported; name the key below Wow6432Node instead.";
@@ -475,7 +518,7 @@ bool parseRegArgs(
     std::string error;
     if (!ArgParser(args, *info, parsed).parse(error)) {
         writeInvalid(err, error.empty() ? "Invalid syntax." : error, info);
-        if (info->operation == Operation::Compare) exitCode = 2;
+        if (info->operation == Operation::Compare || info->operation == Operation::Diff) exitCode = 2;
         return false;
     }
     exitCode = 0;

@@ -9,7 +9,7 @@
 
 namespace quern::cli {
 
-enum class Operation { Query, Add, Delete, Copy, Export, Find, Import, Compare, Prefixes };
+enum class Operation { Query, Add, Delete, Copy, Export, Find, Import, Compare, Diff, Prefixes };
 
 // A key as the command line names it: a root, short or long (HKLM, HKEY_LOCAL_MACHINE), and the
 // path below it.
@@ -42,6 +42,12 @@ struct RegArgs {
     bool findKeys = false; // find /k, /v, /d: what is tested (none given: all three)
     bool findValueNames = false;
     bool findData = false;
+    // diff LEFT RIGHT: each side a key (key, target) or a .reg file (file, newerFile), the key in
+    // the registry of /left or /right (a prefix folder or a hive file) when given.
+    std::string leftRegistry;
+    std::string rightRegistry;
+    std::string outFile; // /out: the .reg file that turns LEFT into RIGHT
+    bool reverse = false; // /reverse: RIGHT into LEFT
 };
 
 // Reads a command line (without the program's name). True when there is work for the registry,

@@ -5,13 +5,16 @@
 #include "codec/RegData.h"
 #include "codec/Utf.h"
 #include "codec/ValueText.h"
+#include "discover/RegistryPlace.h"
 #include "export/RegExport.h"
+#include "import/RegDiff.h"
 #include "import/RegImport.h"
 #include "registry/RegU.h"
 #include "search/SearchEngine.h"
 #include "selection/SelectionFile.h"
 #include "selection/TreeSelection.h"
 #include "store/KeyWalk.h"
+#include "store/MemoryRegistry.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -753,6 +756,96 @@ int runCompare(const Context& c, const RegArgs& a) {
     return plan.empty() ? 0 : 1;
 }
 
+// One side of diff: the registry its key is in (a file read into one of its own, or another
+// prefix or hive opened for it) and the key, kNoKey where it is missing.
+struct DiffSide {
+    std::unique_ptr<reg::RegStore> owned;
+    reg::RegStore* store = nullptr;
+    reg::HKey key = reg::kNoKey;
+    std::string path; // the key's full name
+    DiffSide() = default;
+    DiffSide(const DiffSide&) = delete;
+    DiffSide& operator=(const DiffSide&) = delete;
+    ~DiffSide() {
+        if (store && key != reg::kNoKey) (void)store->closeKey(key);
+    }
+};
+
+Status readFileSide(const std::string& file, DiffSide& side) {
+    RegFileContent content;
+    if (Status read = readRegFile(file, content); !read.ok()) return read;
+    side.owned = std::make_unique<reg::MemoryRegistry>();
+    side.store = side.owned.get();
+    return applyImport(*side.owned, content);
+}
+
+Status openDiffSide(const Context& c, const KeyArg& key, const std::string& file, const std::string& registry,
+    const KeyArg& otherKey, std::string_view switchName, DiffSide& side) {
+    if (!file.empty()) {
+        if (!registry.empty())
+            return { Status::BadPath,
+                std::string(switchName) + " names the registry of a key, and " + file + " is a file." };
+        if (Status read = readFileSide(file, side); !read.ok()) return read;
+    } else if (!registry.empty()) {
+        discover::RegistryPlace place;
+        if (Status found = discover::placeOfPath(registry, place); !found.ok()) return found;
+        std::string problem;
+        side.owned = discover::openPlace(place, problem);
+        if (!side.owned) return { Status::NotFound, problem };
+        side.store = side.owned.get();
+    } else {
+        side.store = &c.store;
+    }
+    const KeyArg& named = file.empty() ? key : otherKey; // a file is read at the other side's key
+    side.path = named.fullName();
+    const Status opened
+        = side.store->openKey(named.root, reg::toUtf16(named.path), reg::Access::Read, reg::kOptionNone, side.key);
+    if (opened.code() == reg::StatusCode::NotFound)
+        side.key = reg::kNoKey;
+    else if (!opened.ok())
+        return { opened.code(), side.path + ": " + opened.message() };
+    return Status::Ok;
+}
+
+int runDiff(const Context& c, const RegArgs& a) {
+    ImportPlan plan;
+    Status done = Status::Ok;
+    if (!a.file.empty() && !a.newerFile.empty()) {
+        // Two files: compared whole.
+        RegFileContent left;
+        RegFileContent right;
+        done = readRegFile(a.file, left);
+        if (done.ok()) done = readRegFile(a.newerFile, right);
+        if (done.ok() && (!a.leftRegistry.empty() || !a.rightRegistry.empty()))
+            done = { Status::BadPath, "/left and /right name the registry of a key; both sides are files." };
+        if (done.ok()) done = a.reverse ? compareFiles(right, left, plan) : compareFiles(left, right, plan);
+    } else {
+        DiffSide left;
+        DiffSide right;
+        done = openDiffSide(c, a.key, a.file, a.leftRegistry, a.target, "/left", left);
+        if (done.ok()) done = openDiffSide(c, a.target, a.newerFile, a.rightRegistry, a.key, "/right", right);
+        if (done.ok() && left.key == reg::kNoKey && right.key == reg::kNoKey)
+            done = { Status::NotFound, "Neither " + left.path + " nor " + right.path + " is there." };
+        if (done.ok())
+            plan = a.reverse ? compareKeys(*right.store, right.key, *left.store, left.key, right.path)
+                             : compareKeys(*left.store, left.key, *right.store, right.key, left.path);
+    }
+    std::string text;
+    if (done.ok() && !a.outFile.empty()) {
+        done = changesAsRegText(plan, text);
+        if (done.ok()) done = writeChangesFile(a.outFile, text);
+    }
+    if (!done.ok()) {
+        c.err << "quern-reg: " << done.message() << "\n";
+        return kCompareError;
+    }
+    Listing listing(c.out);
+    for (const RegChange& change : plan.changes)
+        listing << changeLine(change) << "\n";
+    listing << planSummary(plan) << "\n";
+    return plan.empty() ? 0 : 1;
+}
+
 int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, std::ostream& out, std::ostream& err) {
     // Answers come from a terminal, or from the stream a caller hands in for them; standard input
     // that is not a terminal (a script, a pipe, a scheduled job) has nobody at it.
@@ -776,6 +869,8 @@ int runRegCommand(const RegArgs& args, reg::RegStore& store, std::istream& in, s
         return runImport(c, args);
     case Operation::Compare:
         return runCompare(c, args);
+    case Operation::Diff:
+        return runDiff(c, args);
     case Operation::Prefixes:
         return runPrefixes(out, err);
     }

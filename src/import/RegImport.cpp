@@ -523,6 +523,8 @@ private:
     void keys(HKey oldKey, HKey newKey, const std::string& path);
     void values(HKey oldKey, HKey newKey, const std::string& path);
     void added(HKey newKey, const std::string& path);
+    void followLoneLink(
+        HKey oldParent, KeyHandle& oldChild, HKey newParent, KeyHandle& newChild, const std::u16string& name);
     static std::vector<std::u16string> subkeys(RegStore& store, HKey key);
 
     RegStore& m_old;
@@ -592,6 +594,7 @@ void StoreDiff::keys(HKey oldKey, HKey newKey, const std::string& path) {
         KeyHandle newChild(m_new);
         if (order <= 0) (void)m_old.openKey(oldKey, name, reg::Access::Read, reg::kOpenLink, oldChild.out());
         if (order >= 0) (void)m_new.openKey(newKey, name, reg::Access::Read, reg::kOpenLink, newChild.out());
+        if (order == 0) followLoneLink(oldKey, oldChild, newKey, newChild, name);
         reg::KeyInfo info;
         const bool skip = (oldChild.get() && m_old.queryInfo(oldChild.get(), info).ok() && info.identity == m_skipOld)
             || (newChild.get() && m_new.queryInfo(newChild.get(), info).ok() && info.identity == m_skipNew);
@@ -604,6 +607,25 @@ void StoreDiff::keys(HKey oldKey, HKey newKey, const std::string& path) {
         i += order <= 0 ? 1 : 0;
         j += order >= 0 ? 1 : 0;
     }
+}
+
+// A link on one side and an ordinary key on the other is what an export leaves of a link: the
+// keys it leads to, written out below its name. The two are compared by what the link leads to,
+// so a backup compared with the registry it was taken of finds nothing. Links on both sides are
+// compared as themselves.
+void StoreDiff::followLoneLink(
+    HKey oldParent, KeyHandle& oldChild, HKey newParent, KeyHandle& newChild, const std::u16string& name) {
+    reg::KeyInfo oldInfo;
+    reg::KeyInfo newInfo;
+    if (!oldChild.get() || !newChild.get() || !m_old.queryInfo(oldChild.get(), oldInfo).ok()
+        || !m_new.queryInfo(newChild.get(), newInfo).ok() || oldInfo.isLink == newInfo.isLink)
+        return;
+    RegStore& store = oldInfo.isLink ? m_old : m_new;
+    KeyHandle& child = oldInfo.isLink ? oldChild : newChild;
+    KeyHandle target(store);
+    if (store.openKey(oldInfo.isLink ? oldParent : newParent, name, reg::Access::Read, reg::kOptionNone, target.out())
+            .ok())
+        std::swap(child, target);
 }
 
 void StoreDiff::root(HKey root, std::string_view name, std::uint64_t skipIdentity) {

@@ -303,6 +303,88 @@ TEST_F(ProgramTest, APrefixGivenBeforeTheCommandIsTheOneItWorksOn) {
     EXPECT_FALSE(test::fileExists(h + "/system.reg"));
 }
 
+// diff between two prefixes, a hive and files: the changes listed by the left key's path, the file
+// of /out imported where the left is gives the right exactly (diff then finds nothing), /reverse
+// goes back; a file is read at the other side's key; what cannot be compared is exit code 2.
+TEST_F(ProgramTest, DiffListsWhatDiffersAndWritesTheFileThatMakesOneSideTheOther) {
+    test::copySamplePrefix(prefix.path());
+    const std::string other = work / "other";
+    std::filesystem::create_directories(other);
+    test::copySamplePrefix(other);
+    const std::vector<std::vector<std::string>> changes { { "add", "HKCU\\Software\\Wine\\Diff", "/v", "Name", "/t",
+                                                              "REG_MULTI_SZ", "/d", "a\\0b", "/f" },
+        { "add", "HKCU\\Software\\Wine\\Fonts", "/v", "LogPixels", "/t", "REG_DWORD", "/d", "120", "/f" },
+        { "delete", "HKCU\\Control Panel\\Sound", "/f" },
+        { "delete", "HKCU\\Control Panel\\Colors", "/v", "Window", "/f" } };
+    for (const auto& change : changes) {
+        std::vector<std::string> args { "/prefix", other };
+        args.insert(args.end(), change.begin(), change.end());
+        ASSERT_EQ(runProgram(args, environment(false), work).code, 0) << change[1];
+    }
+    const std::string before = test::readFile(prefix / "user.reg");
+    const std::string out = work / "changes.reg";
+    const ProgramRun listed
+        = runProgram({ "diff", "HKCU", "HKCU", "/right", other, "/out", out }, environment(true), work);
+    EXPECT_EQ(listed.code, 1) << listed.err;
+    EXPECT_EQ(listed.out.substr(listed.out.rfind('\n', listed.out.size() - 2) + 1),
+        "1 key added, 1 key deleted, 1 value added, 1 value changed, 1 value deleted.\n")
+        << listed.out;
+    EXPECT_NE(
+        listed.out.find("value changed: HKEY_CURRENT_USER\\Software\\Wine\\Fonts \"LogPixels\""), std::string::npos)
+        << listed.out;
+    EXPECT_EQ(test::readFile(prefix / "user.reg"), before) << "diff writes nothing to the registry";
+    ASSERT_EQ(runProgram({ "import", out }, environment(true), work).code, 0);
+    EXPECT_EQ(runProgram({ "diff", "HKCU", "HKCU", "/right", other }, environment(true), work).out, "No changes.\n");
+
+    // The reverse file, made from the other prefix's side, takes the change back out of it.
+    const std::string back = work / "back.reg";
+    const std::string original = work / "original";
+    std::filesystem::create_directories(original);
+    test::copySamplePrefix(original);
+    EXPECT_EQ(runProgram({ "/prefix", other, "diff", "HKCU", "HKCU", "/left", original, "/reverse", "/out", back },
+                  environment(false), work)
+                  .code,
+        1);
+    ASSERT_EQ(runProgram({ "/prefix", other, "import", back }, environment(false), work).code, 0);
+    EXPECT_EQ(
+        runProgram({ "diff", "HKCU", "HKCU", "/left", original, "/right", other }, environment(false), work).code, 0);
+
+    // Keys at different paths, a hive on one side, and files.
+    const std::string hive = work / "SOFT";
+    ASSERT_EQ(reg::writeEmptyHive(hive), reg::Status::Ok);
+    ASSERT_EQ(runProgram({ "/hive", "SOFT=" + hive, "copy", "HKCU\\Software\\Wine", "HKLM\\SOFT\\Wine", "/s", "/f" },
+                  environment(true), work)
+                  .code,
+        0);
+    EXPECT_EQ(
+        runProgram({ "diff", "HKCU\\Software\\Wine", "HKLM\\SOFT\\Wine", "/right", hive }, environment(true), work).out,
+        "No changes.\n");
+    const std::string exported = work / "wine.reg";
+    ASSERT_EQ(runProgram({ "export", "HKCU\\Software\\Wine", exported, "/y" }, environment(true), work).code, 0);
+    EXPECT_EQ(runProgram({ "diff", exported, "HKCU\\Software\\Wine" }, environment(true), work).out, "No changes.\n");
+    EXPECT_EQ(runProgram({ "diff", exported, back }, environment(true), work).code, 1);
+    // An export writes what a link leads to below its name; against the registry it was taken of,
+    // that is no difference (the sample's HKLM has links: CurrentControlSet and others).
+    const std::string machine = work / "machine.reg";
+    ASSERT_EQ(runProgram({ "export", "HKLM", machine, "/y" }, environment(true), work).code, 0);
+    EXPECT_EQ(runProgram({ "diff", machine, "HKLM" }, environment(true), work).out, "No changes.\n");
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused {
+        { { "diff", "HKCU" }, "quern-reg: diff needs two sides, each a key or a registry file.\n" },
+        { { "diff", "HKCU\\Gone", "HKCU\\Missing" },
+            "quern-reg: Neither HKEY_CURRENT_USER\\Gone nor HKEY_CURRENT_USER\\Missing is there.\n" },
+        { { "diff", exported, "HKCU", "/left", other },
+            "quern-reg: /left names the registry of a key, and " + exported + " is a file.\n" },
+        { { "diff", "HKCU", "HKCU", "/right", work / "none" },
+            "quern-reg: " + (work / "none") + ": No such file or directory.\n" },
+    };
+    for (const auto& [args, message] : refused) {
+        const ProgramRun run = runProgram(args, environment(true), work);
+        EXPECT_EQ(run.code, 2) << args[1];
+        EXPECT_EQ(run.err.substr(0, message.size()), message);
+    }
+}
+
 namespace {
 
 constexpr const char* kStrace = "/usr/bin/strace";
