@@ -42,7 +42,7 @@ constexpr std::string_view kGeneralUsage
       "  quern-reg query  KEY [/v NAME | /ve] [/s]\n"
       "  quern-reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]\n"
       "  quern-reg delete KEY [/v NAME | /ve | /va] [/f]\n"
-      "  quern-reg copy   KEY1 KEY2 [/s] [/f]\n"
+      "  quern-reg copy   KEY1 KEY2 [/s] [/f] [/from REGISTRY]\n"
       "  quern-reg export KEY FILE [/y] [/regedit4 | /unicode]\n"
       "  quern-reg export --selection SELECTION.qks FILE [/y] [/regedit4 | /unicode]\n"
       "  quern-reg find   EXPRESSION [/from POSITION] [/k] [/v] [/d]\n"
@@ -96,13 +96,15 @@ constexpr std::array<OperationInfo, 10> kOperations { {
         "  /ve      Deletes the default value, (Default).\n"
         "  /va      Deletes all values of KEY and keeps its subkeys.\n"
         "  /f       Deletes without asking.\n" },
-    { "copy", Operation::Copy, "quern-reg copy KEY1 KEY2 [/s] [/f]\n",
+    { "copy", Operation::Copy, "quern-reg copy KEY1 KEY2 [/s] [/f] [/from REGISTRY]\n",
         "\n"
         "  Copies the values of KEY1 into KEY2, creating KEY2 where it is missing. Values and\n"
         "  subkeys that only KEY2 has are kept. Link keys are copied as links.\n"
         "\n"
         "  /s  Copies all subkeys of KEY1 with their values as well.\n"
-        "  /f  Replaces values that KEY2 already has without asking.\n" },
+        "  /f  Replaces values that KEY2 already has without asking.\n"
+        "  /from REGISTRY  KEY1 is a key of that registry: a Wine prefix's folder, or a hive\n"
+        "                  file (its keys below HKLM\\NAME, NAME its file's name upper-cased).\n" },
     { "export", Operation::Export,
         "quern-reg export KEY FILE [/y] [/regedit4 | /unicode]\n"
         "quern-reg export --selection SELECTION.qks FILE [/y] [/regedit4 | /unicode]\n",
@@ -435,6 +437,16 @@ bool ArgParser::parseSwitch(std::string_view name, std::size_t& i, std::string& 
             return text(position, "a key path or value path") && parsePosition(*position, m_parsed.from, error);
         }
         return false;
+    }
+    if (name == "from" && op == Operation::Copy) {
+        std::optional<std::string> registry;
+        if (!m_parsed.sourceRegistry.empty()) {
+            error = shown + " is given twice.";
+            return false;
+        }
+        if (!text(registry, "a prefix folder or a hive file")) return false;
+        m_parsed.sourceRegistry = *registry;
+        return !registry->empty() || (error = shown + " needs a prefix folder or a hive file.", false);
     }
     if (name == "v" && valueSwitches) return text(m_parsed.valueName, "a value name");
     if (name == "ve" && valueSwitches) return flag(m_parsed.defaultValue);

@@ -46,6 +46,7 @@ struct RegArgs {
     // the registry of /left or /right (a prefix folder or a hive file) when given.
     std::string leftRegistry;
     std::string rightRegistry;
+    std::string sourceRegistry; // copy /from: the registry KEY1 is in
     std::string outFile; // /out: the .reg file that turns LEFT into RIGHT
     bool reverse = false; // /reverse: RIGHT into LEFT
 };

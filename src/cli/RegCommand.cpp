@@ -7,6 +7,7 @@
 #include "codec/ValueText.h"
 #include "discover/RegistryPlace.h"
 #include "export/RegExport.h"
+#include "import/KeyCopy.h"
 #include "import/RegDiff.h"
 #include "import/RegImport.h"
 #include "registry/RegU.h"
@@ -415,39 +416,6 @@ int runDeleteValues(const Context& c, const RegArgs& a) {
 
 // --- copy ----------------------------------------------------------------------------------
 
-// The part of the source a copy writes, read whole before anything is written: the copy then
-// cannot see its own writes, and every question is answered before the first change.
-struct CopyNode {
-    std::u16string name;
-    bool isLink = false;
-    std::vector<reg::RawValue> values;
-    std::vector<CopyNode> children;
-};
-
-std::size_t readSource(reg::RegStore& store, HKey key, CopyNode& root, bool recurse) {
-    // Links are copied as links, never followed: following one could copy half the registry, or loop.
-    std::vector<CopyNode*> chain; // the nodes from the root down to the key the walk is at
-    std::size_t depth = 0;
-    reg::KeyWalk walk(store, key, {}, reg::KeyWalk::Links::AsKeys);
-    while (walk.next()) {
-        if (walk.status() != Status::Ok) continue;
-        chain.resize(walk.depth());
-        CopyNode* node = &root;
-        if (walk.depth() > 0) {
-            chain.back()->children.push_back({ walk.name(), walk.isLink(), {}, {} });
-            node = &chain.back()->children.back();
-        }
-        chain.push_back(node);
-        reg::RawValue value;
-        for (std::uint32_t i = 0; store.enumValue(walk.key(), i, value.name, &value.type, &value.data) == Status::Ok;
-             ++i)
-            node->values.push_back(value);
-        depth = std::max(depth, walk.depth() + 1);
-        if (!recurse) walk.skipSubkeys();
-    }
-    return depth;
-}
-
 class CopyPlan {
 public:
     CopyPlan(const Context& c, bool force)
@@ -523,19 +491,34 @@ void writeCopy(
     }
 }
 
+// The registry of /from, /left or /right: a Wine prefix's folder or a hive file, opened for the
+// command alone.
+Status openOtherRegistry(const std::string& registry, std::unique_ptr<reg::RegStore>& owned) {
+    discover::RegistryPlace place;
+    if (Status found = discover::placeOfPath(registry, place); !found.ok()) return found;
+    std::string problem;
+    owned = discover::openPlace(place, problem);
+    return owned ? Status::Ok : Status(Status::NotFound, problem);
+}
+
 int runCopy(const Context& c, const RegArgs& a) {
     const std::string sourceName = a.key.fullName();
     const std::string targetName = a.target.fullName();
-    OpenKey source(c.store);
+    std::unique_ptr<reg::RegStore> other; // /from: the source is in another registry
+    if (!a.sourceRegistry.empty())
+        if (const Status opened = openOtherRegistry(a.sourceRegistry, other); !opened.ok())
+            return c.fail(opened.message());
+    reg::RegStore& from = other ? *other : c.store;
+    OpenKey source(from);
     if (source.open(a.key.root, reg::toUtf16(a.key.path), Access::Read) != Status::Ok)
-        return c.fail("The key " + sourceName + " does not exist.");
+        return c.fail("The key " + sourceName + " does not exist" + (other ? " in " + a.sourceRegistry : "") + ".");
     reg::KeyInfo sourceInfo;
-    if (const Status status = c.store.queryInfo(source.handle(), sourceInfo); status != Status::Ok)
+    if (const Status status = from.queryInfo(source.handle(), sourceInfo); status != Status::Ok)
         return c.fail(sourceName + " cannot be read: " + status.message());
 
     // The same key can have two names (HKCR is HKLM\Software\Classes), so keys are compared, not names.
     std::u16string above = reg::toUtf16(a.target.path);
-    for (bool whole = true;; whole = false) {
+    for (bool whole = true; !other; whole = false) {
         OpenKey probe(c.store);
         reg::KeyInfo info;
         if (probe.open(a.target.root, above, Access::Read) == Status::Ok
@@ -550,7 +533,7 @@ int runCopy(const Context& c, const RegArgs& a) {
     }
 
     CopyNode tree;
-    const std::size_t depth = readSource(c.store, source.handle(), tree, a.recurse);
+    const std::size_t depth = readCopySource(from, source.handle(), tree, a.recurse);
     source.close();
     const std::size_t targetDepth
         = a.target.path.empty() ? 0 : std::count(a.target.path.begin(), a.target.path.end(), '\\') + 1;
@@ -787,11 +770,7 @@ Status openDiffSide(const Context& c, const KeyArg& key, const std::string& file
                 std::string(switchName) + " names the registry of a key, and " + file + " is a file." };
         if (Status read = readFileSide(file, side); !read.ok()) return read;
     } else if (!registry.empty()) {
-        discover::RegistryPlace place;
-        if (Status found = discover::placeOfPath(registry, place); !found.ok()) return found;
-        std::string problem;
-        side.owned = discover::openPlace(place, problem);
-        if (!side.owned) return { Status::NotFound, problem };
+        if (Status opened = openOtherRegistry(registry, side.owned); !opened.ok()) return opened;
         side.store = side.owned.get();
     } else {
         side.store = &c.store;

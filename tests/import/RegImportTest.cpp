@@ -2,6 +2,8 @@
 #include "TestSupport.h"
 #include "codec/Utf.h"
 #include "export/RegExport.h"
+#include "hive/OfflineHive.h"
+#include "import/KeyCopy.h"
 #include "import/RegDiff.h"
 #include "store/KeyWalk.h"
 #include "store/MemoryRegistry.h"
@@ -315,6 +317,64 @@ TEST(RegImport, TheChangesFileTurnsOneRegistryOrKeyIntoTheOther) {
         (void)left.closeKey(from);
         (void)right.closeKey(to);
     }
+}
+
+// A key with every type, odd names, empty data and a link copied from a registry in memory into a
+// Wine prefix, from there into a hive, and back into a new registry: each copy is the source again
+// (compared through the stores), the plan shown before it lists exactly what it writes, and a second
+// copy has nothing left to do.
+TEST(RegImport, AKeyCopiedAcrossRegistriesAndHivesComesBackTheSame) {
+    test::TempDir dir;
+    MemoryRegistry source;
+    fillRandom(source, 11);
+    {
+        KeyHandle link(source);
+        ASSERT_EQ(source.createKey(kLocalMachine, u"Software\\Random\\Link", Access::Full, kCreateLink, link.out()),
+            Status::Ok);
+        ASSERT_EQ(source.setValue(link.get(), u"SymbolicLinkValue", kRegLink,
+                      test::utf16Bytes(u"\\Registry\\Machine\\Software\\Random")),
+            Status::Ok);
+    }
+    auto prefix = test::openTestRegistry(dir / "prefix");
+    ASSERT_EQ(writeEmptyHive(dir / "SOFT"), Status::Ok);
+    MemoryRegistry hive;
+    ASSERT_EQ(mountHiveFile(hive, kLocalMachine, u"SOFT", dir / "SOFT"), Status::Ok);
+    MemoryRegistry back;
+
+    // From (store, root, path) to (store, root, path), checked as it goes.
+    auto copy = [](RegStore& from, HKey fromRoot, std::u16string_view fromPath, RegStore& to, HKey toRoot,
+                    std::u16string_view toPath) {
+        KeyHandle sourceKey(from);
+        ASSERT_EQ(from.openKey(fromRoot, fromPath, Access::Read, kOptionNone, sourceKey.out()), Status::Ok);
+        CopyNode tree;
+        readCopySource(from, sourceKey.get(), tree, true);
+        const ImportPlan before = planCopy(to, kNoKey, tree, "HKEY_X\\Target");
+        KeyHandle target(to);
+        WriteBatch batch(to);
+        ASSERT_EQ(to.createKey(toRoot, toPath, Access::Full, kOptionNone, target.out()), Status::Ok);
+        ASSERT_EQ(writeCopy(to, target.get(), tree, "HKEY_X\\Target"), Status::Ok);
+        ASSERT_EQ(batch.finish(), Status::Ok);
+        EXPECT_TRUE(compareKeys(from, sourceKey.get(), to, target.get(), "HKEY_X").empty());
+        EXPECT_TRUE(planCopy(to, target.get(), tree, "HKEY_X\\Target").empty());
+        const ImportPlan made
+            = compareKeys(*std::make_unique<MemoryRegistry>(), kNoKey, to, target.get(), "HKEY_X\\Target");
+        EXPECT_EQ(before.keysAdded, made.keysAdded);
+        EXPECT_EQ(before.valuesAdded, made.valuesAdded);
+    };
+    copy(source, kLocalMachine, u"Software\\Random", *prefix, kCurrentUser, u"Software\\Copied");
+    copy(*prefix, kCurrentUser, u"Software\\Copied", hive, kLocalMachine, u"SOFT\\Copied");
+    copy(hive, kLocalMachine, u"SOFT\\Copied", back, kLocalMachine, u"Software\\Back");
+    KeyHandle original(source);
+    KeyHandle returned(back);
+    ASSERT_EQ(
+        source.openKey(kLocalMachine, u"Software\\Random", Access::Read, kOptionNone, original.out()), Status::Ok);
+    ASSERT_EQ(back.openKey(kLocalMachine, u"Software\\Back", Access::Read, kOptionNone, returned.out()), Status::Ok);
+    EXPECT_TRUE(compareKeys(source, original.get(), back, returned.get(), "HKEY_X").empty());
+    KeyHandle link(back);
+    KeyInfo info;
+    ASSERT_EQ(back.openKey(kLocalMachine, u"Software\\Back\\Link", Access::Read, kOpenLink, link.out()), Status::Ok);
+    ASSERT_EQ(back.queryInfo(link.get(), info), Status::Ok);
+    EXPECT_TRUE(info.isLink) << "a link is copied as a link";
 }
 
 TEST(RegImport, TheSamplePrefixRoundTripsThroughAVersion5File) {
