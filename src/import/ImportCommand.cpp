@@ -17,10 +17,13 @@ namespace quern {
 
 namespace {
 
-// Reads and plans; false after telling the user why, with nothing written.
-bool readAndPlan(CommandWindow& window, const QString& file, RegFileContent& content, ImportPlan& plan) {
+// Reads and plans; false after telling the user why, with nothing written. With bytes, those are
+// the file's content and file only names it.
+bool readAndPlan(CommandWindow& window, const QString& file, RegFileContent& content, ImportPlan& plan,
+    const std::string* bytes = nullptr) {
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    reg::Status read = readRegFile(QFile::encodeName(file).toStdString(), content);
+    reg::Status read = bytes ? parseRegFile(*bytes, file.toStdString(), content)
+                             : readRegFile(QFile::encodeName(file).toStdString(), content);
     JobProgress progress(window.widget(), QStringLiteral("Importing"));
     if (read.ok())
         read = planImport(window.store(), content, plan, [&](std::size_t done, std::size_t keys) {
@@ -62,6 +65,8 @@ bool applyAsOneBatch(CommandWindow& window, const RegFileContent& content, const
     return status.ok();
 }
 
+void importContent(CommandWindow& window, const QString& file, const QString& name, const std::string* bytes);
+
 } // namespace
 
 void runRegImport(CommandWindow& window) {
@@ -72,10 +77,20 @@ void runRegImport(CommandWindow& window) {
 }
 
 void importRegFile(CommandWindow& window, const QString& file) {
+    importContent(window, file, QFileInfo(file).fileName(), nullptr);
+}
+
+void importRegBytes(CommandWindow& window, const QString& name, const std::string& bytes) {
+    importContent(window, name, name, &bytes);
+}
+
+namespace {
+
+// An import of a file, or of the bytes of one (bytes), from its plan to its batch.
+void importContent(CommandWindow& window, const QString& file, const QString& name, const std::string* bytes) {
     RegFileContent content;
     ImportPlan plan;
-    if (!readAndPlan(window, file, content, plan)) return;
-    const QString name = QFileInfo(file).fileName();
+    if (!readAndPlan(window, file, content, plan, bytes)) return;
     if (plan.empty()) {
         QMessageBox::information(window.widget(), QStringLiteral("Quern"),
             QStringLiteral("Importing %1 changes nothing: the registry already holds what it says.").arg(name));
@@ -94,5 +109,7 @@ void importRegFile(CommandWindow& window, const QString& file) {
     applyAsOneBatch(window, content, importLabel(name.toStdString(), plan.changes.front().keyPath));
     window.RefreshMNUClick();
 }
+
+} // namespace
 
 } // namespace quern

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class QString;
 
 namespace quern {
@@ -16,5 +18,8 @@ void runRegImport(CommandWindow& window);
 
 // The same for a file already chosen: quern FILE.reg, as the file manager opens a registry file.
 void importRegFile(CommandWindow& window, const QString& file);
+
+// The same for the bytes of a registry file that came from elsewhere (a paste), named name.
+void importRegBytes(CommandWindow& window, const QString& name, const std::string& bytes);
 
 } // namespace quern

@@ -52,18 +52,17 @@ std::array<QString, 5> previewColumns(const RegChange& change) {
     return columns;
 }
 
-ImportPreview::ImportPreview(
-    const QString& fileName, const ImportPlan& plan, const QString& readOnlyReason, QWidget* parent)
+ImportPreview::ImportPreview(const QString& fileName, const ImportPlan& plan, const QString& readOnlyReason,
+    QWidget* parent, const PreviewWords& words)
     : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Import %1").arg(fileName));
+    setWindowTitle(words.title.arg(fileName));
     m_summary = QString::fromStdString(planSummary(plan));
     auto* layout = new QVBoxLayout(this);
-    auto* heading = new QLabel(QStringLiteral("Importing %1 makes these changes: %2").arg(fileName, m_summary), this);
+    auto* heading = new QLabel(words.heading.arg(fileName, m_summary), this);
     heading->setWordWrap(true);
     layout->addWidget(heading);
     if (!readOnlyReason.isEmpty()) {
-        auto* notice = new QLabel(
-            QStringLiteral("The registry is read-only, so nothing can be imported: %1").arg(readOnlyReason), this);
+        auto* notice = new QLabel(words.readOnly.arg(readOnlyReason), this);
         notice->setWordWrap(true);
         notice->setObjectName(QStringLiteral("ReadOnlyNotice"));
         layout->addWidget(notice);
@@ -90,7 +89,7 @@ ImportPreview::ImportPreview(
     layout->addWidget(m_list, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Import"));
+    buttons->button(QDialogButtonBox::Ok)->setText(words.button);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

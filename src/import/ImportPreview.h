@@ -16,6 +16,14 @@ namespace quern {
 // line and reads as UTF-8.
 [[nodiscard]] std::array<QString, 5> previewColumns(const RegChange& change);
 
+// The words the preview uses for what it shows: an import, or a paste.
+struct PreviewWords {
+    QString title = QStringLiteral("Import %1");
+    QString heading = QStringLiteral("Importing %1 makes these changes: %2");
+    QString readOnly = QStringLiteral("The registry is read-only, so nothing can be imported: %1");
+    QString button = QStringLiteral("&Import");
+};
+
 // Shows what importing a file would do before anything is written: the counts, then every key and
 // value the file adds, changes and deletes, in the order the import makes the changes. OK goes
 // on, Cancel writes nothing. With a read-only registry it says so above the list.
@@ -23,7 +31,8 @@ class ImportPreview : public QDialog {
     Q_OBJECT
 
 public:
-    ImportPreview(const QString& fileName, const ImportPlan& plan, const QString& readOnlyReason, QWidget* parent);
+    ImportPreview(const QString& fileName, const ImportPlan& plan, const QString& readOnlyReason, QWidget* parent,
+        const PreviewWords& words = {});
 
     [[nodiscard]] QTreeWidget* list() const { return m_list; }
     [[nodiscard]] QString summary() const;

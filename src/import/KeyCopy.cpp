@@ -57,7 +57,8 @@ ImportPlan planCopy(reg::RegStore& store, reg::HKey target, const CopyNode& node
         if (step.key == reg::kNoKey) plan.add({ RegChange::Kind::KeyAdded, step.path, {}, 0, {}, 0, {}, 0 });
         for (const reg::RawValue& value : step.node->values) {
             RegChange change { RegChange::Kind::ValueAdded, step.path, value.name, 0, {}, value.type, value.data, 0 };
-            if (step.key != reg::kNoKey && store.queryValue(step.key, value.name, change.oldType, change.oldData).ok()) {
+            if (step.key != reg::kNoKey
+                && store.queryValue(step.key, value.name, change.oldType, change.oldData).ok()) {
                 if (change.oldType == value.type && change.oldData == value.data) continue;
                 change.kind = RegChange::Kind::ValueChanged;
             }

@@ -62,6 +62,7 @@ bool goToFoundPath(CommandWindow& window, const std::string& path) {
     const std::string reached = keyPathOfNode(window.currentNode());
     const std::string missing = missingPart(path, reached);
     if (missing.empty()) {
+        window.focusTree(); // the key went to is the tree's: the keys act on it from there
         window.showStatusMessage(QString());
         return true;
     }

@@ -43,6 +43,13 @@ reg::ChangeLabel deleteValuesLabel(const std::string& keyPath, const std::vector
     return { "delete of " + what + " in " + keyPath, keyPath, keyPath };
 }
 
+reg::ChangeLabel pasteLabel(
+    const std::string& targetPath, const std::string& what, bool moved, const std::string& sourcePath) {
+    // Undone, a move shows where the key came from again; a copy shows where it went.
+    return { (moved ? "move of " : "paste of ") + what + " into " + targetPath, targetPath,
+        moved ? sourcePath : targetPath };
+}
+
 reg::ChangeLabel importLabel(const std::string& fileName, const std::string& keyPath) {
     return { "import of " + fileName, keyPath, keyPath };
 }

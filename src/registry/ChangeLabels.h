@@ -20,6 +20,10 @@ namespace quern {
 // A key with everything below it.
 [[nodiscard]] reg::ChangeLabel deleteKeyLabel(const std::string& keyPath);
 [[nodiscard]] reg::ChangeLabel deleteValuesLabel(const std::string& keyPath, const std::vector<std::string>& names);
+// A key or values pasted into targetPath (what names them: the key's name, or "3 values"); moved
+// when the paste takes them from where they were cut, sourcePath.
+[[nodiscard]] reg::ChangeLabel pasteLabel(
+    const std::string& targetPath, const std::string& what, bool moved, const std::string& sourcePath);
 // A registry file read into the registry; keyPath is the first key it changed, if any.
 [[nodiscard]] reg::ChangeLabel importLabel(const std::string& fileName, const std::string& keyPath);
 

@@ -133,6 +133,11 @@ void TMainForm::showStatusMessage(const QString& text) {
     statusBar()->showMessage(text);
 }
 
+reg::RegStore* TMainForm::openRegistryAt(const std::string& location) {
+    if (location == m_store.location()) return &m_store;
+    return m_options.findRegistry ? m_options.findRegistry(location) : nullptr;
+}
+
 bool TMainForm::hasSelectionShown() const {
     return !Memo->toPlainText().isEmpty();
 }

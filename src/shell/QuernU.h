@@ -53,6 +53,8 @@ struct FormOptions {
     Preferences* sharedPreferences = nullptr;
     // Gives the window the placement settings.ini keeps (the first tab does, the later ones not).
     bool placesWindow = true;
+    // The registry another tab shows at a location, for a paste of what was copied there.
+    std::function<reg::RegStore*(const std::string& location)> findRegistry;
 };
 
 // The main window: the path line above, the key tree on the left, the value grid on the right,
@@ -86,6 +88,7 @@ public:
 
     [[nodiscard]] reg::RegAccessor& registry() { return *m_registry; }
     [[nodiscard]] reg::RegStore& store() override { return m_store; }
+    [[nodiscard]] reg::RegStore* openRegistryAt(const std::string& location) override;
     [[nodiscard]] TTreeSel& selection() { return *m_selection; }
     [[nodiscard]] SearchState& searchState() { return m_searchState; }
     [[nodiscard]] SearchHitsPane& hitsPane() { return *m_hitsPane; }
@@ -178,6 +181,9 @@ private:
     QAction* NewMNU = nullptr;
     QAction* ModifyMNU = nullptr;
     QAction* DeleteMNU = nullptr;
+    QAction* CutMNU = nullptr;
+    QAction* CopyMNU = nullptr;
+    QAction* PasteMNU = nullptr;
     QAction* UndoMNU = nullptr;
     QAction* RedoMNU = nullptr;
     QMenu* FindMNU = nullptr;

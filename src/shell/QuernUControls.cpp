@@ -1,4 +1,5 @@
 #include "shell/QuernU.h"
+#include "transfer/ClipboardCommands.h"
 
 #include "codec/ValueText.h"
 #include "editor/UndoCommands.h"
@@ -237,6 +238,16 @@ void TMainForm::buildMenus() {
     ModifyMNU->setStatusTip(QStringLiteral("Change value/key properties like name, type and contents"));
     DeleteMNU = EditMNU->addAction(QString());
     DeleteMNU->setStatusTip(QStringLiteral("Delete selected key/value"));
+    EditMNU->addSeparator();
+    CutMNU = EditMNU->addAction(QString());
+    CutMNU->setObjectName(QStringLiteral("CutMNU"));
+    CutMNU->setStatusTip(QStringLiteral("Cut the selected key or values, to move them where you paste them"));
+    CopyMNU = EditMNU->addAction(QString());
+    CopyMNU->setObjectName(QStringLiteral("CopyMNU"));
+    CopyMNU->setStatusTip(QStringLiteral("Copy the selected key with all below it, or the highlighted values"));
+    PasteMNU = EditMNU->addAction(QString());
+    PasteMNU->setObjectName(QStringLiteral("PasteMNU"));
+    PasteMNU->setStatusTip(QStringLiteral("Paste what was copied into the selected key, after a list of the changes"));
     // Both Space items run the one selection command, which acts on whichever pane has the focus.
     editShortcut(SelRecurseMNU, QStringLiteral("&Select current with subkey"), QStringLiteral("Space"),
         { QKeySequence(Qt::Key_Space) }, [this] { SelMNUClick(SelRecurseMNU); });
@@ -250,6 +261,13 @@ void TMainForm::buildMenus() {
         { QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter) }, [this] { ModifyMNUClick(); });
     editShortcut(DeleteMNU, QStringLiteral("&Delete"), QStringLiteral("Del"), { QKeySequence(Qt::Key_Delete) },
         [this] { DeleteMNUClick(); });
+    // The path line keeps these keys for its own text while it has the focus.
+    editShortcut(CutMNU, QStringLiteral("Cu&t"), QStringLiteral("Ctrl+X"), { QKeySequence(Qt::CTRL | Qt::Key_X) },
+        [this] { copyToClipboard(*this, true); });
+    editShortcut(CopyMNU, QStringLiteral("&Copy"), QStringLiteral("Ctrl+C"), { QKeySequence(Qt::CTRL | Qt::Key_C) },
+        [this] { copyToClipboard(*this, false); });
+    editShortcut(PasteMNU, QStringLiteral("&Paste"), QStringLiteral("Ctrl+V"), { QKeySequence(Qt::CTRL | Qt::Key_V) },
+        [this] { pasteFromClipboard(*this); });
     editShortcut(UndoMNU, QStringLiteral("&Undo"), QStringLiteral("Ctrl+Z"), { QKeySequence(Qt::CTRL | Qt::Key_Z) },
         [this] { runUndo(*this); });
     editShortcut(RedoMNU, QStringLiteral("&Redo"), QStringLiteral("Ctrl+Y"),

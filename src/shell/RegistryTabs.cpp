@@ -186,6 +186,11 @@ bool RegistryTabs::showTab(int index) {
     options.registryName = QString::fromStdString(tab.place.name);
     options.sharedPreferences = &m_preferences;
     options.placesWindow = !m_placed;
+    options.findRegistry = [this](const std::string& location) -> reg::RegStore* {
+        for (const Tab& other : m_tabList)
+            if (other.store && other.store->location() == location) return other.store.get();
+        return nullptr;
+    };
     m_placed = true;
     tab.form = new TMainForm(*tab.store, tab.page, std::move(options));
     tab.form->setKeepsSettings(false); // the window says which form writes them, when it closes

@@ -70,6 +70,12 @@ public:
     // Refresh: the tree and the grid read again, the selected key kept where it still exists.
     virtual void RefreshMNUClick() = 0;
 
+    // The registry an open window or tab shows at location (a store's location()), so that a paste
+    // reads what was copied there; null when none is open. A window alone knows only its own.
+    [[nodiscard]] virtual reg::RegStore* openRegistryAt(const std::string& location) {
+        return location == store().location() ? &store() : nullptr;
+    }
+
     // The captions of the two selection items, by whether the key the tree stands on is selected.
     virtual void SelMenu(bool selected) = 0;
     // The memo lists the selection's entries again.
