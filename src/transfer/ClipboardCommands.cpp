@@ -51,12 +51,13 @@ std::string lastComponent(const std::string& path) {
 QString keyAsRegText(reg::RegStore& store, const std::string& path) {
     std::string bytes;
     RegFileExport exporter(store);
-    if (!exporter.OpenRegOutput([&](std::string_view part) { return bytes.append(part), true; }, RegFileForm::Unicode).ok())
+    if (!exporter.OpenRegOutput([&](std::string_view part) { return bytes.append(part), true; }, RegFileForm::Unicode)
+             .ok())
         return {};
     exporter.ExportTree(path + "\\");
     if (!exporter.CloseRegFile().ok() || bytes.size() < 2) return {};
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.data() + 2),
-        static_cast<qsizetype>((bytes.size() - 2) / 2));
+    return QString::fromUtf16(
+        reinterpret_cast<const char16_t*>(bytes.data() + 2), static_cast<qsizetype>((bytes.size() - 2) / 2));
 }
 
 QString valuesAsRegText(const std::string& keyPath, const std::vector<ValueRow>& rows) {
@@ -73,7 +74,8 @@ std::string readOnlyAt(reg::RegStore& store, const std::string& path) {
     const std::size_t slash = path.find('\\');
     for (const RootKey& root : kRootKeys)
         if (root.name == std::string_view(path).substr(0, slash))
-            return store.readOnlyReasonAt(root.handle, slash == std::string::npos ? u"" : reg::toUtf16(path.substr(slash + 1)));
+            return store.readOnlyReasonAt(
+                root.handle, slash == std::string::npos ? u"" : reg::toUtf16(path.substr(slash + 1)));
     return store.readOnlyReason();
 }
 
@@ -118,8 +120,8 @@ bool findSource(CommandWindow& window, Paste& paste) {
     std::error_code error;
     if (!paste.from && std::filesystem::is_directory(paste.payload.registry, error)) {
         std::string problem;
-        paste.opened = discover::openPlace(
-            { discover::RegistryPlace::Kind::Prefix, paste.payload.registry, {} }, problem);
+        paste.opened
+            = discover::openPlace({ discover::RegistryPlace::Kind::Prefix, paste.payload.registry, {} }, problem);
         paste.from = paste.opened.get();
     }
     return paste.from;
@@ -129,15 +131,16 @@ bool findSource(CommandWindow& window, Paste& paste) {
 // name (name changed, true), or nothing (false).
 bool settleNameClash(CommandWindow& window, reg::HKey target, Paste& paste) {
     reg::KeyHandle existing(window.store());
-    if (!window.store().openKey(target, paste.name, reg::Access::Read, reg::kOpenLink, existing.out()).ok()) return true;
+    if (!window.store().openKey(target, paste.name, reg::Access::Read, reg::kOpenLink, existing.out()).ok())
+        return true;
     const std::u16string other = freeKeyName(window.store(), target, paste.name);
     QMessageBox box(QMessageBox::Question, QStringLiteral("Paste"),
         QStringLiteral("%1 already has a key named \"%2\".")
             .arg(shownText(paste.targetPath), shownText(reg::toUtf8(paste.name))),
         QMessageBox::NoButton, window.widget());
     QPushButton* merge = box.addButton(QStringLiteral("&Merge into it"), QMessageBox::AcceptRole);
-    QPushButton* rename = box.addButton(
-        QStringLiteral("Paste as \"%1\"").arg(shownText(reg::toUtf8(other))), QMessageBox::AcceptRole);
+    QPushButton* rename
+        = box.addButton(QStringLiteral("Paste as \"%1\"").arg(shownText(reg::toUtf8(other))), QMessageBox::AcceptRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(rename);
     box.exec();
@@ -213,8 +216,9 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
         reg::KeyHandle source(store);
         if (sameRegistry && openByPath(store, paste.payload.keyPath, reg::Access::Read, source).ok()
             && liesWithin(store, source.get(), paste.targetPath)) {
-            tell(window, QStringLiteral("%1 lies inside %2: a key cannot be pasted into itself.")
-                             .arg(shownText(paste.targetPath), shownText(paste.payload.keyPath)));
+            tell(window,
+                QStringLiteral("%1 lies inside %2: a key cannot be pasted into itself.")
+                    .arg(shownText(paste.targetPath), shownText(paste.payload.keyPath)));
             return;
         }
         paste.name = reg::toUtf16(lastComponent(paste.payload.keyPath));
@@ -222,8 +226,8 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
     } else if (!readCopied(window, paste)) {
         return;
     }
-    paste.moves = paste.payload.cut && sameRegistry
-        && !(paste.payload.valuesOnly && paste.payload.keyPath == paste.targetPath);
+    paste.moves
+        = paste.payload.cut && sameRegistry && !(paste.payload.valuesOnly && paste.payload.keyPath == paste.targetPath);
     // What the key pasted meets below the target: nothing, or the key it merges into.
     reg::KeyHandle existing(store);
     reg::HKey into = target.get();
@@ -243,9 +247,11 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
         plan.add({ RegChange::Kind::KeyDeleted, paste.payload.keyPath, {}, 0, {}, 0, {}, 0 });
     if (paste.moves && paste.payload.valuesOnly)
         for (const reg::RawValue& value : paste.tree.values)
-            plan.add({ RegChange::Kind::ValueDeleted, paste.payload.keyPath, value.name, value.type, value.data, 0, {}, 0 });
+            plan.add(
+                { RegChange::Kind::ValueDeleted, paste.payload.keyPath, value.name, value.type, value.data, 0, {}, 0 });
     const QString what = paste.payload.valuesOnly
-        ? (paste.tree.values.size() == 1 ? QStringLiteral("1 value") : QStringLiteral("%1 values").arg(paste.tree.values.size()))
+        ? (paste.tree.values.size() == 1 ? QStringLiteral("1 value")
+                                         : QStringLiteral("%1 values").arg(paste.tree.values.size()))
         : shownText(reg::toUtf8(paste.name));
     if (plan.empty()) {
         QMessageBox::information(window.widget(), QStringLiteral("Paste"),
@@ -261,8 +267,8 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
     words.button = paste.moves ? QStringLiteral("&Move") : QStringLiteral("&Paste");
     ImportPreview preview(what, plan, readOnly, window.widget(), words);
     if (preview.exec() != QDialog::Accepted || !readOnly.isEmpty()) return;
-    const reg::Status written = writePaste(window, target.get(),
-        paste, pasteLabel(paste.targetPath, what.toStdString(), paste.moves, paste.payload.keyPath));
+    const reg::Status written = writePaste(window, target.get(), paste,
+        pasteLabel(paste.targetPath, what.toStdString(), paste.moves, paste.payload.keyPath));
     if (!written.ok()) {
         tell(window, QStringLiteral("Nothing was pasted:\n%1").arg(text(written.message())));
         window.RefreshMNUClick();
@@ -274,9 +280,11 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
     }
     window.showTreeAgain(paste.payload.valuesOnly ? paste.targetPath : intoPath);
     window.showStatusMessage(paste.payload.cut && !sameRegistry
-            ? QStringLiteral("Copied %1: a cut moves only within one registry, so the original stays where it was.").arg(what)
-            : QStringLiteral("%1 %2 into %3").arg(paste.moves ? QStringLiteral("Moved") : QStringLiteral("Pasted"), what,
-                  shownText(paste.targetPath)));
+            ? QStringLiteral("Copied %1: a cut moves only within one registry, so the original stays where it was.")
+                  .arg(what)
+            : QStringLiteral("%1 %2 into %3")
+                  .arg(paste.moves ? QStringLiteral("Moved") : QStringLiteral("Pasted"), what,
+                      shownText(paste.targetPath)));
 }
 
 } // namespace
@@ -303,7 +311,8 @@ void copyToClipboard(CommandWindow& window, bool cut) {
             payload.valueNames.push_back(row.name);
         putOnClipboard(valuesAsRegText(payload.keyPath, rows), payload);
         window.showStatusMessage(rows.size() == 1
-                ? QStringLiteral("%1 the value %2").arg(verb, shownText(rows.front().name.empty() ? "(Default)" : rows.front().name))
+                ? QStringLiteral("%1 the value %2")
+                      .arg(verb, shownText(rows.front().name.empty() ? "(Default)" : rows.front().name))
                 : QStringLiteral("%1 %2 values of %3").arg(verb).arg(rows.size()).arg(shownText(payload.keyPath)));
         return;
     }
@@ -313,8 +322,8 @@ void copyToClipboard(CommandWindow& window, bool cut) {
         return;
     }
     putOnClipboard(keyAsRegText(window.store(), payload.keyPath), payload);
-    window.showStatusMessage(QStringLiteral("%1 %2%3")
-            .arg(verb, shownText(payload.keyPath), cut ? QStringLiteral(": it moves when you paste it") : QString()));
+    window.showStatusMessage(QStringLiteral("%1 %2%3").arg(
+        verb, shownText(payload.keyPath), cut ? QStringLiteral(": it moves when you paste it") : QString()));
 }
 
 void pasteFromClipboard(CommandWindow& window) {

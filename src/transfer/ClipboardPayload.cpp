@@ -111,7 +111,8 @@ bool looksLikeRegFile(std::string_view text) {
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     while (!text.empty() && (text.front() == '\r' || text.front() == '\n' || text.front() == ' '))
         text.remove_prefix(1);
-    for (std::string_view header : { std::string_view("Windows Registry Editor Version 5.00"), std::string_view("REGEDIT4") })
+    for (std::string_view header :
+        { std::string_view("Windows Registry Editor Version 5.00"), std::string_view("REGEDIT4") })
         if (text.starts_with(header)) {
             const std::string_view rest = text.substr(header.size());
             return rest.empty() || rest.front() == '\r' || rest.front() == '\n';

@@ -1,0 +1,100 @@
+#include "MainWindowFixture.h"
+#include "WindowTestSupport.h"
+#include "import/ImportPreview.h"
+#include "transfer/ClipboardCommands.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QStatusBar>
+#include <QTest>
+
+using namespace quern;
+using namespace quern::test;
+
+namespace {
+
+const std::u16string kGame = u"Software\\Game";
+
+struct Fixture : MainWindowFixture {
+    Fixture()
+        : MainWindowFixture(Questions::Recorded) {
+        set(kGame, u"Volume", reg::kRegDword, { 7, 0, 0, 0 });
+        set(kGame + u"\\Levels", u"", reg::kRegSz, utf16zBytes(u"first"));
+    }
+    QString statusText() { return window().statusBar()->currentMessage(); }
+    // Pastes into the key at path, accepting the list of changes; its title, or the text of the
+    // message box that came instead (answered with OK).
+    QString pasteInto(TMainForm& form, const char* path) {
+        form.GoToPath(QString::fromLatin1(path));
+        form.flushTreeChange();
+        QString seen;
+        whenModalDo<QDialog>([&seen](QDialog& dialog) {
+            seen = dialog.windowTitle();
+            if (auto* box = qobject_cast<QMessageBox*>(&dialog)) seen = box->text();
+            dialog.accept();
+        });
+        pasteFromClipboard(form);
+        return seen;
+    }
+};
+
+} // namespace
+
+class ClipboardCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A key is never pasted into itself or below itself; a cut pasted into another registry copies
+    // and says so, the original kept; a paste into the other registry is found there, link-free.
+    void aCutMovesOnlyWithinOneRegistryAndNeverIntoItself() {
+        Fixture f;
+        QVERIFY(f.showWindow());
+        f.goTo("HKEY_CURRENT_USER\\Software\\Game");
+        f.window().focusTree();
+        copyToClipboard(f.window(), true);
+        QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Game\\Levels]")));
+        const std::string before = readFile(f.userFilePath());
+        QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software\\Game\\Levels"),
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\Game\\Levels lies inside HKEY_CURRENT_USER\\Software\\Game: a key "
+                           "cannot be pasted into itself."));
+        QCOMPARE(readFile(f.userFilePath()), before);
+
+        auto other = openTestRegistry(f.dir / "other");
+        FormOptions options;
+        options.findRegistry = [&](const std::string& location) -> reg::RegStore* {
+            return location == f.store->location() ? f.store.get() : nullptr;
+        };
+        TMainForm second(*other, nullptr, options);
+        QCOMPARE(f.pasteInto(second, "HKEY_CURRENT_USER\\Software"), QStringLiteral("Paste Game"));
+        QVERIFY(second.statusBar()->currentMessage().startsWith(QStringLiteral("Copied Game: a cut moves only within one registry")));
+        QVERIFY(f.exists(kGame + u"\\Levels"));
+        reg::KeyHandle pasted(*other);
+        QCOMPARE(other->openKey(reg::kCurrentUser, u"Software\\Game\\Levels", reg::Access::Read, 0, pasted.out()),
+            reg::Status::Ok);
+
+        // The same cut pasted in its own registry moves the key, as one change Undo takes back.
+        QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER"), QStringLiteral("Move Game"));
+        QVERIFY(!f.exists(kGame));
+        QVERIFY(f.exists(u"Game\\Levels"));
+        QVERIFY(QGuiApplication::clipboard()->text().isEmpty()); // what was cut is gone: nothing to move twice
+        QCOMPARE(f.store->undoChange(), reg::Status::Ok);
+        QCOMPARE(readFile(f.userFilePath()), before);
+    }
+
+    // Text another program put on the clipboard pastes as an import when it is a registry file, and
+    // is said to hold nothing to paste when it is not.
+    void textFromAnotherProgramIsImportedThroughItsPreview() {
+        Fixture f;
+        QVERIFY(f.showWindow());
+        QGuiApplication::clipboard()->setText(QStringLiteral(
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Pasted]\r\n\"x\"=\"y\"\r\n"));
+        QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software\\Game"), QStringLiteral("Import the text pasted"));
+        QVERIFY(f.exists(u"Software\\Pasted"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("just words"));
+        QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software"), QString());
+        QCOMPARE(f.statusText(), QStringLiteral("The clipboard holds no registry keys or values to paste."));
+    }
+};
+
+QTEST_MAIN(ClipboardCommandsTest)
+#include "ClipboardCommandsTest.moc"
