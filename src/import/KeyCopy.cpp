@@ -113,6 +113,21 @@ reg::Status writeCopy(reg::RegStore& store, reg::HKey target, const CopyNode& no
     return reg::Status::Ok;
 }
 
+reg::Status openKeyAtPath(
+    reg::RegStore& store, const std::string& path, reg::Access access, unsigned options, reg::KeyHandle& key) {
+    static constexpr std::pair<std::string_view, reg::HKey> kRoots[]
+        = { { "HKEY_CLASSES_ROOT", reg::kClassesRoot }, { "HKEY_CURRENT_USER", reg::kCurrentUser },
+              { "HKEY_LOCAL_MACHINE", reg::kLocalMachine }, { "HKEY_USERS", reg::kUsers },
+              { "HKEY_CURRENT_CONFIG", reg::kCurrentConfig }, { "HKEY_DYN_DATA", reg::kDynData } };
+    const std::size_t slash = path.find('\\');
+    const std::string_view rootName = std::string_view(path).substr(0, slash);
+    for (const auto& [name, root] : kRoots)
+        if (name == rootName)
+            return store.openKey(root, slash == std::string::npos ? u"" : reg::toUtf16(path.substr(slash + 1)), access,
+                options, key.out());
+    return { reg::Status::NotFound, "There is no root key " + std::string(rootName) + "." };
+}
+
 std::u16string freeKeyName(reg::RegStore& store, reg::HKey parent, const std::u16string& name) {
     for (int n = 2;; ++n) {
         const std::u16string candidate = name + u" (" + reg::toUtf16(std::to_string(n)) + u")";

@@ -3,6 +3,7 @@
 #include "base/RegTypes.h"
 #include "base/Status.h"
 #include "import/RegImport.h"
+#include "store/KeyWalk.h"
 #include "store/RegStore.h"
 
 #include <cstddef>
@@ -41,6 +42,11 @@ std::size_t readCopySource(reg::RegStore& store, reg::HKey key, CopyNode& root, 
 // Writes node's values into target and its children below it (links made as links). The first
 // failure, naming the key or value; the caller's batch then takes back what was written.
 reg::Status writeCopy(reg::RegStore& store, reg::HKey target, const CopyNode& node, const std::string& targetPath);
+
+// Opens the key at a full path (the root's long name first, HKEY_CURRENT_USER\Software) of store;
+// with kOpenLink in options a link at the end opens as itself. NotFound for an unknown root.
+reg::Status openKeyAtPath(
+    reg::RegStore& store, const std::string& path, reg::Access access, unsigned options, reg::KeyHandle& key);
 
 // A name for a key pasted below parent where name is taken: "name (2)", "name (3)", ...
 [[nodiscard]] std::u16string freeKeyName(reg::RegStore& store, reg::HKey parent, const std::u16string& name);

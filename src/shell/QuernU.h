@@ -5,6 +5,7 @@
 #include "search/SearchEngine.h"
 #include "selection/TreeSelection.h"
 #include "store/RegStore.h"
+#include "transfer/CompareWindow.h"
 #include "window/CommandWindow.h"
 #include "window/FileDialogs.h"
 #include "window/Preferences.h"
@@ -55,6 +56,8 @@ struct FormOptions {
     bool placesWindow = true;
     // The registry another tab shows at a location, for a paste of what was copied there.
     std::function<reg::RegStore*(const std::string& location)> findRegistry;
+    // The open registries for the compare window, and how to show a key of one in its tab.
+    CompareHost tabs;
 };
 
 // The main window: the path line above, the key tree on the left, the value grid on the right,
@@ -222,6 +225,8 @@ private:
     void buildControls();
     void buildMenus();
     void buildTreePopup(); // QuernUPopups.cpp
+    void buildCompareItems();
+    [[nodiscard]] CompareHost compareHost();
     void buildGridPopup();
     void buildNavigationItems();
     void nameMenus();

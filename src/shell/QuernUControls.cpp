@@ -1,5 +1,6 @@
 #include "shell/QuernU.h"
 #include "transfer/ClipboardCommands.h"
+#include "transfer/CompareCommands.h"
 
 #include "codec/ValueText.h"
 #include "editor/UndoCommands.h"
@@ -193,6 +194,48 @@ void TMainForm::editShortcut(QAction* action, const QString& caption, const QStr
     m_editShortcuts.push_back(entry);
 }
 
+void TMainForm::buildCompareItems() {
+    FileMNU->addSeparator();
+    QAction* compare = addItem(FileMNU, QStringLiteral("Co&mpare..."), QKeySequence(),
+        QStringLiteral("Compare two keys, of any open registry or of .reg files, and save or apply the difference"));
+    compare->setObjectName(QStringLiteral("CompareMNU"));
+    connect(compare, &QAction::triggered, this, [this] { runCompare(*this, compareHost()); });
+    QAction* snapshot = addItem(FileMNU, QStringLiteral("Take s&napshot of the registry..."), QKeySequence(),
+        QStringLiteral("Save the whole registry as a lossless .reg file named by the time"));
+    snapshot->setObjectName(QStringLiteral("SnapshotMNU"));
+    connect(snapshot, &QAction::triggered, this, [this] { takeSnapshot(*this, false); });
+    QAction* keySnapshot = addItem(FileMNU, QStringLiteral("Take snapshot of the selected &key..."), QKeySequence(),
+        QStringLiteral("Save the selected key with all below it as a lossless .reg file named by the time"));
+    keySnapshot->setObjectName(QStringLiteral("KeySnapshotMNU"));
+    connect(keySnapshot, &QAction::triggered, this, [this] { takeSnapshot(*this, true); });
+    QAction* withSnapshot = addItem(FileMNU, QStringLiteral("Compare &with snapshot..."), QKeySequence(),
+        QStringLiteral("See what changed in the registry since a snapshot was taken"));
+    withSnapshot->setObjectName(QStringLiteral("CompareSnapshotMNU"));
+    connect(withSnapshot, &QAction::triggered, this, [this] { compareWithSnapshot(*this, compareHost()); });
+}
+
+CompareHost TMainForm::compareHost() {
+    CompareHost host = m_options.tabs;
+    if (!host.registries)
+        host.registries = [this] {
+            return std::vector<CompareSource> { { QStringLiteral("This registry"), &m_store, nullptr } };
+        };
+    // A key of this registry is shown here; another's in its tab, when the window has tabs.
+    host.showKey = [this, other = m_options.tabs.showKey](reg::RegStore& store, const std::string& path) {
+        if (&store == &m_store)
+            goToKeyPath(path);
+        else if (other)
+            other(store, path);
+    };
+    host.changed = [this, other = m_options.tabs.changed](reg::RegStore& store) {
+        if (&store == &m_store)
+            RefreshMNUClick();
+        else if (other)
+            other(store);
+    };
+    return host;
+}
+
 void TMainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     FileMNU = bar->addMenu(QStringLiteral("&File"));
@@ -202,6 +245,7 @@ void TMainForm::buildMenus() {
         QStringLiteral("Import a .REG file, after a list of what it changes"));
     importItem->setObjectName(QStringLiteral("ImportMNU"));
     connect(importItem, &QAction::triggered, this, [this] { runRegImport(*this); });
+    buildCompareItems();
     FileMNU->addSeparator();
     LoadSelMNU = addItem(FileMNU, QStringLiteral("&Load key selection..."), QKeySequence(Qt::CTRL | Qt::Key_L),
         QStringLiteral("Load key selection from a .QKS file"));

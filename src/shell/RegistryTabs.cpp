@@ -143,6 +143,17 @@ const discover::RegistryPlace& RegistryTabs::place(int index) const {
     return m_tabList.at(static_cast<std::size_t>(indexOfPage(m_tabs->widget(index)))).place;
 }
 
+TMainForm* RegistryTabs::formOf(const reg::RegStore& store, bool toFront) {
+    for (int index = 0; index < m_tabs->count(); ++index) {
+        const int at = indexOfPage(m_tabs->widget(index));
+        if (at >= 0 && m_tabList[static_cast<std::size_t>(at)].store.get() == &store) {
+            if (toFront) setCurrentIndex(index);
+            return m_tabList[static_cast<std::size_t>(at)].form;
+        }
+    }
+    return nullptr;
+}
+
 int RegistryTabs::indexOfPage(const QWidget* page) const {
     for (std::size_t i = 0; i < m_tabList.size(); ++i)
         if (page && m_tabList[i].page == page) return static_cast<int>(i);
@@ -186,6 +197,22 @@ bool RegistryTabs::showTab(int index) {
     options.registryName = QString::fromStdString(tab.place.name);
     options.sharedPreferences = &m_preferences;
     options.placesWindow = !m_placed;
+    options.tabs.registries = [this] {
+        std::vector<CompareSource> open;
+        for (int tabIndex = 0; tabIndex < m_tabs->count(); ++tabIndex) {
+            const int listed = indexOfPage(m_tabs->widget(tabIndex));
+            if (listed >= 0 && m_tabList[static_cast<std::size_t>(listed)].store)
+                open.push_back(
+                    { m_tabs->tabText(tabIndex), m_tabList[static_cast<std::size_t>(listed)].store.get(), nullptr });
+        }
+        return open;
+    };
+    options.tabs.showKey = [this](reg::RegStore& store, const std::string& path) {
+        if (TMainForm* shown = formOf(store, true)) shown->goToKeyPath(path);
+    };
+    options.tabs.changed = [this](reg::RegStore& store) {
+        if (TMainForm* shown = formOf(store, false)) shown->RefreshMNUClick();
+    };
     options.findRegistry = [this](const std::string& location) -> reg::RegStore* {
         for (const Tab& other : m_tabList)
             if (other.store && other.store->location() == location) return other.store.get();

@@ -63,6 +63,7 @@ private:
     };
 
     int indexOfPage(const QWidget* page) const;
+    TMainForm* formOf(const reg::RegStore& store, bool toFront); // toFront: its tab in front
     int findPlace(const discover::RegistryPlace& place) const;
     int addTab(const discover::RegistryPlace& place, std::unique_ptr<reg::RegStore> store, int at = -1);
     bool showTab(int index);

@@ -31,15 +31,8 @@ QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-// Opens the key at a full path (root's long name first) of store, links as links at the end.
 reg::Status openByPath(reg::RegStore& store, const std::string& path, reg::Access access, reg::KeyHandle& key) {
-    const std::size_t slash = path.find('\\');
-    const std::string_view rootName = std::string_view(path).substr(0, slash);
-    for (const RootKey& root : kRootKeys)
-        if (root.name == rootName)
-            return store.openKey(root.handle, slash == std::string::npos ? u"" : reg::toUtf16(path.substr(slash + 1)),
-                access, reg::kOpenLink, key.out());
-    return { reg::Status::NotFound, "There is no root key " + std::string(rootName) + "." };
+    return openKeyAtPath(store, path, access, reg::kOpenLink, key);
 }
 
 std::string lastComponent(const std::string& path) {

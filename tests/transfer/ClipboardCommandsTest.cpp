@@ -1,7 +1,7 @@
+#include "transfer/ClipboardCommands.h"
 #include "MainWindowFixture.h"
 #include "WindowTestSupport.h"
 #include "import/ImportPreview.h"
-#include "transfer/ClipboardCommands.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -24,16 +24,16 @@ struct Fixture : MainWindowFixture {
     QString statusText() { return window().statusBar()->currentMessage(); }
     // Pastes into the key at path, accepting the list of changes; its title, or the text of the
     // message box that came instead (answered with OK).
-    QString pasteInto(TMainForm& form, const char* path) {
-        form.GoToPath(QString::fromLatin1(path));
-        form.flushTreeChange();
+    QString pasteInto(TMainForm& into, const char* path) {
+        into.GoToPath(QString::fromLatin1(path));
+        into.flushTreeChange();
         QString seen;
         whenModalDo<QDialog>([&seen](QDialog& dialog) {
             seen = dialog.windowTitle();
             if (auto* box = qobject_cast<QMessageBox*>(&dialog)) seen = box->text();
             dialog.accept();
         });
-        pasteFromClipboard(form);
+        pasteFromClipboard(into);
         return seen;
     }
 };
@@ -52,11 +52,13 @@ private slots:
         f.goTo("HKEY_CURRENT_USER\\Software\\Game");
         f.window().focusTree();
         copyToClipboard(f.window(), true);
-        QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("[HKEY_CURRENT_USER\\Software\\Game\\Levels]")));
+        QVERIFY(QGuiApplication::clipboard()->text().contains(
+            QStringLiteral("[HKEY_CURRENT_USER\\Software\\Game\\Levels]")));
         const std::string before = readFile(f.userFilePath());
         QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software\\Game\\Levels"),
-            QStringLiteral("HKEY_CURRENT_USER\\Software\\Game\\Levels lies inside HKEY_CURRENT_USER\\Software\\Game: a key "
-                           "cannot be pasted into itself."));
+            QStringLiteral(
+                "HKEY_CURRENT_USER\\Software\\Game\\Levels lies inside HKEY_CURRENT_USER\\Software\\Game: a key "
+                "cannot be pasted into itself."));
         QCOMPARE(readFile(f.userFilePath()), before);
 
         auto other = openTestRegistry(f.dir / "other");
@@ -66,7 +68,8 @@ private slots:
         };
         TMainForm second(*other, nullptr, options);
         QCOMPARE(f.pasteInto(second, "HKEY_CURRENT_USER\\Software"), QStringLiteral("Paste Game"));
-        QVERIFY(second.statusBar()->currentMessage().startsWith(QStringLiteral("Copied Game: a cut moves only within one registry")));
+        QVERIFY(second.statusBar()->currentMessage().startsWith(
+            QStringLiteral("Copied Game: a cut moves only within one registry")));
         QVERIFY(f.exists(kGame + u"\\Levels"));
         reg::KeyHandle pasted(*other);
         QCOMPARE(other->openKey(reg::kCurrentUser, u"Software\\Game\\Levels", reg::Access::Read, 0, pasted.out()),
@@ -88,7 +91,8 @@ private slots:
         QVERIFY(f.showWindow());
         QGuiApplication::clipboard()->setText(QStringLiteral(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Pasted]\r\n\"x\"=\"y\"\r\n"));
-        QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software\\Game"), QStringLiteral("Import the text pasted"));
+        QCOMPARE(
+            f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software\\Game"), QStringLiteral("Import the text pasted"));
         QVERIFY(f.exists(u"Software\\Pasted"));
         QGuiApplication::clipboard()->setText(QStringLiteral("just words"));
         QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER\\Software"), QString());
