@@ -61,10 +61,10 @@ void takeSnapshot(CommandWindow& window, bool key) {
         return;
     }
     window.showStatusMessage(QStringLiteral("Snapshot of %1 (%2 keys, %3 values) written to %4")
-            .arg(key ? shownText(keyPath) : QStringLiteral("the registry"))
-            .arg(exporter.keysWritten())
-            .arg(exporter.valuesWritten())
-            .arg(file));
+                                 .arg(key ? shownText(keyPath) : QStringLiteral("the registry"))
+                                 .arg(exporter.keysWritten())
+                                 .arg(exporter.valuesWritten())
+                                 .arg(file));
 }
 
 void compareWithSnapshot(CommandWindow& window, const CompareHost& host) {

@@ -32,7 +32,8 @@ QString text(const std::string& utf8) {
 }
 
 QString plural(std::size_t count, const char* one, const char* many) {
-    return count == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one)) : QStringLiteral("%1 %2").arg(count).arg(QLatin1String(many));
+    return count == 1 ? QStringLiteral("1 %1").arg(QLatin1String(one))
+                      : QStringLiteral("%1 %2").arg(count).arg(QLatin1String(many));
 }
 
 // What a change of the way from the left to the right says about the two sides.
@@ -52,8 +53,9 @@ QString differenceText(RegChange::Kind kind) {
 }
 
 QString chooseWithDialog(QWidget* parent, bool forSaving) {
-    QFileDialog dialog(parent, forSaving ? QStringLiteral("Save the changes as") : QStringLiteral("Compare with a file"),
-        QString(), QStringLiteral("Registry file (*.reg);;All files (*)"));
+    QFileDialog dialog(parent,
+        forSaving ? QStringLiteral("Save the changes as") : QStringLiteral("Compare with a file"), QString(),
+        QStringLiteral("Registry file (*.reg);;All files (*)"));
     dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QStringLiteral("reg"));
@@ -198,7 +200,8 @@ void CompareWindow::compare() {
     // would, so the comparison is of the registries as they are now.
     if (m_host.changed)
         for (const Side* side : { &m_left, &m_right })
-            if (const int index = side->registry->currentIndex(); index >= 0 && !m_sources[static_cast<std::size_t>(index)].owned)
+            if (const int index = side->registry->currentIndex();
+                index >= 0 && !m_sources[static_cast<std::size_t>(index)].owned)
                 m_host.changed(*m_sources[static_cast<std::size_t>(index)].store);
     std::string problem;
     m_plan = planBetween(false, &problem);
@@ -238,7 +241,8 @@ void CompareWindow::fill() {
             continue;
         }
         const auto columns = previewColumns(change);
-        auto* value = new QTreeWidgetItem(key, QStringList { columns[2], differenceText(change.kind), columns[3], columns[4] });
+        auto* value
+            = new QTreeWidgetItem(key, QStringList { columns[2], differenceText(change.kind), columns[3], columns[4] });
         value->setData(0, kPathRole, text(change.keyPath));
     }
     m_list->addTopLevelItems(top);
@@ -272,7 +276,8 @@ void CompareWindow::makeRightLikeLeft() {
     if (!right) return;
     const ImportPlan plan = planBetween(true);
     if (plan.empty()) {
-        QMessageBox::information(this, QStringLiteral("Compare"), QStringLiteral("The right side is like the left already."));
+        QMessageBox::information(
+            this, QStringLiteral("Compare"), QStringLiteral("The right side is like the left already."));
         return;
     }
     std::string lines;
@@ -293,12 +298,13 @@ void CompareWindow::makeRightLikeLeft() {
     reg::WriteBatch batch(*right);
     reg::Status status = applyImport(*right, content);
     if (status.ok())
-        status = batch.finish({ "changes from the compare window", plan.changes.front().keyPath, plan.changes.front().keyPath });
+        status = batch.finish(
+            { "changes from the compare window", plan.changes.front().keyPath, plan.changes.front().keyPath });
     else
         batch.abandon();
     if (!status.ok())
-        QMessageBox::warning(this, QStringLiteral("Compare"),
-            QStringLiteral("Nothing was changed:\n%1").arg(text(status.message())));
+        QMessageBox::warning(
+            this, QStringLiteral("Compare"), QStringLiteral("Nothing was changed:\n%1").arg(text(status.message())));
     if (m_host.changed) m_host.changed(*right);
     compare();
 }

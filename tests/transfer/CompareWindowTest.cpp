@@ -1,8 +1,8 @@
+#include "transfer/CompareWindow.h"
 #include "TestSupport.h"
 #include "WindowTestSupport.h"
 #include "import/KeyCopy.h"
 #include "import/RegFileReader.h"
-#include "transfer/CompareWindow.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -49,12 +49,15 @@ private slots:
         };
         host.changed = [&](reg::RegStore& store) { refreshed.push_back(&store); };
         CompareWindow window(host, nullptr);
-        window.setSide(true, { QStringLiteral("Left"), &left, nullptr }, QStringLiteral("HKEY_CURRENT_USER\\Software\\Old"));
-        window.setSide(false, { QStringLiteral("Right"), &right, nullptr }, QStringLiteral("HKEY_CURRENT_USER\\Software\\New"));
+        window.setSide(
+            true, { QStringLiteral("Left"), &left, nullptr }, QStringLiteral("HKEY_CURRENT_USER\\Software\\Old"));
+        window.setSide(
+            false, { QStringLiteral("Right"), &right, nullptr }, QStringLiteral("HKEY_CURRENT_USER\\Software\\New"));
         window.compare();
         QCOMPARE(refreshed.size(), std::size_t { 2 }); // both read again before they are compared
         QCOMPARE(counts(window),
-            QStringLiteral("1 key only on the left, 1 key only on the right, 1 value only on the right, 1 value changed."));
+            QStringLiteral(
+                "1 key only on the left, 1 key only on the right, 1 value only on the right, 1 value changed."));
         QTreeWidget* list = window.list();
         QCOMPARE(list->topLevelItemCount(), 3);
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("HKEY_CURRENT_USER\\Software\\Old\\Game"));
