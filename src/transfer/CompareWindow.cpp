@@ -2,6 +2,7 @@
 
 #include "base/Names.h"
 #include "import/ImportPreview.h"
+#include "search/JollyCheckU.h"
 #include "import/KeyCopy.h"
 #include "import/RegDiff.h"
 #include "import/RegFileReader.h"
@@ -97,7 +98,8 @@ CompareWindow::CompareWindow(CompareHost host, QWidget* parent)
     connect(compareButton, &QPushButton::clicked, this, &CompareWindow::compare);
     m_filter = new QLineEdit(this);
     m_filter->setObjectName(QStringLiteral("CompareFilter"));
-    m_filter->setPlaceholderText(QStringLiteral("Show only keys whose path holds this text"));
+    m_filter->setPlaceholderText(
+        QStringLiteral("Show only keys whose path holds this text, or matches an expression (*\\Wine\\* AND NOT *Fonts)"));
     connect(m_filter, &QLineEdit::textChanged, this, &CompareWindow::fill);
     filterRow->addWidget(compareButton);
     filterRow->addWidget(m_filter, 1);
@@ -225,11 +227,17 @@ void CompareWindow::fill() {
     m_list->clear();
     m_counts->setText(summary());
     const QString filter = m_filter->text();
+    // With a wildcard the filter is an expression of the search's kind over the whole path
+    // ("*\\Wine\\* AND NOT *Fonts*"); without one, text the path holds.
+    const std::string expression = filter.toStdString();
+    const bool wildcards = filter.contains(QLatin1Char('*')) || filter.contains(QLatin1Char('?'));
     std::map<std::string, QTreeWidgetItem*> keys; // the key items so far, by path
     QList<QTreeWidgetItem*> top;
     for (const RegChange& change : m_plan.changes) {
         const QString path = shownText(change.keyPath);
-        if (!filter.isEmpty() && !path.contains(filter, Qt::CaseInsensitive)) continue;
+        if (!filter.isEmpty() && !(wildcards ? JollyCheck(change.keyPath, expression, false)
+                                             : path.contains(filter, Qt::CaseInsensitive)))
+            continue;
         QTreeWidgetItem*& key = keys[change.keyPath];
         if (!key) {
             key = new QTreeWidgetItem(QStringList { path });

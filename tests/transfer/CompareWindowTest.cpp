@@ -62,8 +62,11 @@ private slots:
         QCOMPARE(list->topLevelItemCount(), 3);
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("HKEY_CURRENT_USER\\Software\\Old\\Game"));
         QCOMPARE(list->topLevelItem(0)->child(0)->text(1), QStringLiteral("changed"));
-        window.findChild<QLineEdit*>(QStringLiteral("CompareFilter"))->setText(QStringLiteral("added"));
+        auto* filter = window.findChild<QLineEdit*>(QStringLiteral("CompareFilter"));
+        filter->setText(QStringLiteral("added"));
         QCOMPARE(list->topLevelItemCount(), 1);
+        filter->setText(QStringLiteral("*\\Game* AND NOT *Added"));
+        QCOMPARE(list->topLevelItemCount(), 2);
 
         const std::string file = dir / "changes.reg";
         QCOMPARE(window.saveChanges(file, false), reg::Status::Ok);
