@@ -16,6 +16,14 @@ reg::Status changesAsRegText(const ImportPlan& plan, std::string& text) {
             return { reg::Status::BadPath,
                 "The key \"" + shownKeyPath(change.keyPath)
                     + "\" has a line break in its name, which a registry file cannot write." };
+        // A link's SymbolicLinkValue says where it leads; an import opens a link's path as the key
+        // it leads to, so a file cannot make a link or move one: its line would change that key.
+        const bool linkValue = change.valueName == u"SymbolicLinkValue"
+            && (change.oldType == reg::kRegLink || change.newType == reg::kRegLink);
+        if (linkValue && change.kind != RegChange::Kind::ValueDeleted)
+            return { reg::Status::InvalidData,
+                "The link key \"" + shownKeyPath(change.keyPath)
+                    + "\" is new or leads elsewhere, which a registry file cannot say; copy it instead." };
         if (change.kind == RegChange::Kind::KeyDeleted) {
             text += "\r\n[-" + change.keyPath + "]\r\n";
             section = nullptr;

@@ -13,7 +13,9 @@ namespace quern {
 // or changed, "NAME"=- (@=- for the default value) for a value deleted; values in the lossless
 // form, so the file gives back every type and byte. UTF-8 lines ending in CR LF, without the
 // byte-order mark the file form adds. BadPath, naming the key, when a key's name holds a line
-// break, which a key line cannot carry: such a file would change another key.
+// break, which a key line cannot carry: such a file would change another key. InvalidData, naming
+// the key, when a link key is added or leads elsewhere: an import opens a link's path as the key it
+// leads to, so the file would change that key instead.
 [[nodiscard]] reg::Status changesAsRegText(const ImportPlan& plan, std::string& text);
 
 // The same text as the file it is (UTF-16LE after its byte-order mark), written whole under path

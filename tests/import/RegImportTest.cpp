@@ -317,6 +317,19 @@ TEST(RegImport, TheChangesFileTurnsOneRegistryOrKeyIntoTheOther) {
         (void)left.closeKey(from);
         (void)right.closeKey(to);
     }
+
+    // A link made, or led elsewhere, cannot be written: its line would change the key it leads to.
+    MemoryRegistry plain;
+    MemoryRegistry linked;
+    KeyHandle link(linked);
+    ASSERT_EQ(linked.createKey(kCurrentUser, u"Software\\Link", Access::Full, kCreateLink, link.out()), Status::Ok);
+    ASSERT_EQ(linked.setValue(link.get(), u"SymbolicLinkValue", kRegLink, test::utf16Bytes(u"\\Registry\\Machine")),
+        Status::Ok);
+    std::string text;
+    const Status refused = changesAsRegText(compareStores(plain, linked), text);
+    EXPECT_EQ(refused.code(), StatusCode::InvalidData);
+    EXPECT_NE(refused.message().find("HKEY_CURRENT_USER\\Software\\Link"), std::string::npos) << refused.message();
+    EXPECT_EQ(changesAsRegText(compareStores(linked, plain), text), Status::Ok) << "deleting a link is written";
 }
 
 // A key with every type, odd names, empty data and a link copied from a registry in memory into a
