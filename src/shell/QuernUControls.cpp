@@ -1,6 +1,7 @@
 #include "shell/QuernU.h"
 #include "transfer/ClipboardCommands.h"
 #include "transfer/CompareCommands.h"
+#include "transfer/TreeDragDrop.h"
 
 #include "codec/ValueText.h"
 #include "editor/UndoCommands.h"
@@ -74,6 +75,7 @@ void TMainForm::buildControls() {
     Splitter->setOpaqueResize(true);
     TreeView = new QTreeWidget(Splitter);
     TreeView->setObjectName(QStringLiteral("TreeView"));
+    new TreeDragDrop(*this, *TreeView); // owned by the tree
     TreeView->setHeaderHidden(true);
     TreeView->setIndentation(19);
     TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -72,11 +72,15 @@ std::string readOnlyAt(reg::RegStore& store, const std::string& path) {
     return store.readOnlyReason();
 }
 
-void putOnClipboard(const QString& regText, const ClipboardPayload& payload) {
+QMimeData* mimeData(const QString& regText, const ClipboardPayload& payload) {
     auto* data = new QMimeData;
     data->setText(regText);
     data->setData(QString::fromLatin1(kClipboardMimeType), QByteArray::fromStdString(clipboardText(payload)));
-    QApplication::clipboard()->setMimeData(data);
+    return data;
+}
+
+void putOnClipboard(const QString& regText, const ClipboardPayload& payload) {
+    QApplication::clipboard()->setMimeData(mimeData(regText, payload));
 }
 
 // Whether the key at inner is key, or lies below it: the two are compared as keys, so another
@@ -105,6 +109,7 @@ struct Paste {
     std::string targetPath; // the key the tree's node is, or the values go into
     std::u16string name; // the key's name below the target (keys only)
     bool moves = false; // a cut in the same registry
+    bool clipboardCut = false; // the clipboard's own cut, which it forgets once moved
 };
 
 // The registry the copy was made in: a tab's, else the prefix reopened; null when neither is there.
@@ -267,7 +272,7 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
         window.RefreshMNUClick();
         return;
     }
-    if (paste.moves) {
+    if (paste.moves && paste.clipboardCut) {
         // What was cut is gone; a second paste finds nothing to move, so the clipboard forgets it.
         QApplication::clipboard()->clear();
     }
@@ -314,26 +319,38 @@ void copyToClipboard(CommandWindow& window, bool cut) {
         window.showStatusMessage(QStringLiteral("Choose a key below a root key to copy it."));
         return;
     }
-    putOnClipboard(keyAsRegText(window.store(), payload.keyPath), payload);
+    QApplication::clipboard()->setMimeData(keyMimeData(window, payload.keyPath, cut));
     window.showStatusMessage(QStringLiteral("%1 %2%3").arg(
         verb, shownText(payload.keyPath), cut ? QStringLiteral(": it moves when you paste it") : QString()));
 }
 
+QMimeData* keyMimeData(CommandWindow& window, const std::string& keyPath, bool cut) {
+    ClipboardPayload payload;
+    payload.registry = window.store().location();
+    payload.keyPath = keyPath;
+    payload.cut = cut;
+    return mimeData(keyAsRegText(window.store(), keyPath), payload);
+}
+
 void pasteFromClipboard(CommandWindow& window) {
+    if (const QMimeData* data = QApplication::clipboard()->mimeData()) pasteData(window, *data);
+}
+
+void pasteData(CommandWindow& window, const QMimeData& data, bool move) {
     const std::string target = keyPathOfNode(window.currentNode());
     if (target.empty()) {
         window.showStatusMessage(QStringLiteral("Choose the key to paste into."));
         return;
     }
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    if (!data) return;
     Paste paste;
     paste.targetPath = target;
-    if (const auto payload = readClipboardText(data->data(QString::fromLatin1(kClipboardMimeType)).toStdString())) {
+    if (const auto payload = readClipboardText(data.data(QString::fromLatin1(kClipboardMimeType)).toStdString())) {
         paste.payload = *payload;
+        paste.clipboardCut = paste.payload.cut;
+        paste.payload.cut = paste.payload.cut || move;
         if (findSource(window, paste)) return pasteCopied(window, paste);
     }
-    const QString copied = data->text();
+    const QString copied = data.text();
     if (!copied.isEmpty() && looksLikeRegFile(copied.toStdString())) {
         // A registry file from another program goes where it says, as an import of it would.
         importRegBytes(window, QStringLiteral("the text pasted"), copied.toStdString());

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+
+class QMimeData;
+
 namespace quern {
 
 class CommandWindow;
@@ -17,5 +21,12 @@ void copyToClipboard(CommandWindow& window, bool cut);
 // batch; from another registry it copies and says so. Text from another program that is a
 // registry file is imported, through the import's preview.
 void pasteFromClipboard(CommandWindow& window);
+
+// What a copy of the key at keyPath puts on the clipboard, for a drag to carry as well.
+[[nodiscard]] QMimeData* keyMimeData(CommandWindow& window, const std::string& keyPath, bool cut);
+
+// A paste of data (the clipboard's, or a drop's) into the key selected in the tree; move, for a
+// drop with Shift held, moves what the data copied as a cut does.
+void pasteData(CommandWindow& window, const QMimeData& data, bool move = false);
 
 } // namespace quern

@@ -4,6 +4,9 @@
 #include "import/ImportPreview.h"
 
 #include <QClipboard>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTreeWidget>
 #include <QGuiApplication>
 #include <QStatusBar>
 #include <QTest>
@@ -82,6 +85,34 @@ private slots:
         QVERIFY(QGuiApplication::clipboard()->text().isEmpty()); // what was cut is gone: nothing to move twice
         QCOMPARE(f.store->undoChange(), reg::Status::Ok);
         QCOMPARE(readFile(f.userFilePath()), before);
+    }
+
+    // A key dropped on another key is pasted there through its list of changes; with Shift it moves.
+    void aKeyDroppedOnAnotherIsPastedAndShiftMovesIt() {
+        Fixture f;
+        f.makeKey(u"Target");
+        QVERIFY(f.showWindow());
+        QTreeWidget* tree = TreeView(f.window());
+        auto dropOn = [&](const char* target, Qt::KeyboardModifiers modifiers) {
+            f.goTo("HKEY_CURRENT_USER\\Software\\Game"); // the tree as it is when the drag begins
+            f.goTo(target);
+            const QPoint at = tree->visualItemRect(tree->currentItem()).center();
+            std::unique_ptr<QMimeData> data(keyMimeData(f.window(), "HKEY_CURRENT_USER\\Software\\Game", false));
+            QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, modifiers);
+            QApplication::sendEvent(tree->viewport(), &enter);
+            QVERIFY(enter.isAccepted());
+            QCOMPARE(enter.dropAction(), modifiers & Qt::ShiftModifier ? Qt::MoveAction : Qt::CopyAction);
+            QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, modifiers);
+            QApplication::sendEvent(tree->viewport(), &drop);
+            // The paste runs once the drop has returned; its list of changes is accepted then.
+            whenModalDo<QDialog>([](QDialog& preview) { preview.accept(); });
+        };
+        dropOn("HKEY_CURRENT_USER\\Target", Qt::NoModifier);
+        QTRY_VERIFY(f.exists(u"Target\\Game\\Levels"));
+        QVERIFY(f.exists(kGame));
+        dropOn("HKEY_CURRENT_USER", Qt::ShiftModifier);
+        QTRY_VERIFY(f.exists(u"Game\\Levels"));
+        QVERIFY(!f.exists(kGame));
     }
 
     // Text another program put on the clipboard pastes as an import when it is a registry file, and
