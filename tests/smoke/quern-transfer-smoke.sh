@@ -3,7 +3,8 @@
 # built Quern under a virtual X server with real key presses. A key copied in one tab is pasted into
 # another registry through the paste's list of changes, and Undo takes it back byte for byte; a key
 # cut and pasted moves within a registry; a value copied from the grid is pasted into another key;
-# a key pasted where its name is taken is pasted as "Name (2)". quern-reg diff checks every copy
+# a key pasted where its name is taken is pasted as "Name (2)"; a key dragged with the mouse onto
+# another is pasted there. quern-reg diff checks every copy
 # against its source, and the first prefix stays byte for byte as it was.
 # Exit 0: all held; 1: a check failed; 77: no Xvfb, xdotool or ImageMagick here (the test is skipped).
 set -u
@@ -13,7 +14,7 @@ help=$(realpath "$3")
 prefix=$(realpath "$4")
 smoke_name="transfer smoke"
 source "$(dirname "${BASH_SOURCE[0]}")/smoke-lib.sh"
-needs_tools Xvfb xdotool import
+needs_tools Xvfb xdotool import convert
 
 lay_out_program "$exe" "$help" "$prefix" other before
 cp "$prefix"/*.reg "$work/other/"
@@ -106,6 +107,32 @@ keys Return
 wait_gone '^Paste Mouse' || fail "the list stayed open"
 quern_reg /prefix "$work/other" diff 'HKCU\Software\Mouse' 'HKCU\Software\Mouse (2)' >"$work/diff" \
     || fail "the key pasted as Mouse (2) differs: $(cat "$work/diff")"
+
+# A key dragged with the mouse onto another: the paste's list, then the key is there too.
+row_of() { # the middle of the tree's selected row, in screen pixels
+    import -window root "$work/rows.png" 2>/dev/null
+    convert "$work/rows.png" -crop 1x600+6+40 txt:- |
+        awk -F'[,:]' '/#308CC6/ { if (first == "") first = $2; last = $2 } END { if (first != "") print 40 + int((first + last) / 2) }'
+}
+go_to 'HKCU\Software\Sound'
+from=$(row_of)
+go_to 'HKCU\Software\Wine'
+to=$(row_of)
+[ -n "$from" ] && [ -n "$to" ] || fail "the tree's rows were not found"
+xdotool mousemove 150 "$from" mousedown 1
+for step in 1 2 3 4 5 6 7 8; do
+    xdotool mousemove 150 $((from + (to - from) * step / 8))
+    sleep 0.05
+done
+sleep 0.3
+xdotool mouseup 1
+list=$(window_named '^Paste Sound') || fail "a drag and drop showed no list of changes"
+focus "$list"
+keys Return
+wait_gone '^Paste Sound' || fail "the list stayed open"
+quern_reg /prefix "$work/other" query 'HKCU\Software\Wine\Sound' /v Beep | grep -q 'REG_SZ    Yes' \
+    || fail "the key dropped is not in HKCU\\Software\\Wine"
+quern_reg /prefix "$work/other" query 'HKCU\Software\Sound' >/dev/null || fail "a drop without Shift moved the key"
 
 focus "$main"
 keys Escape
