@@ -4,16 +4,16 @@
 // (then diff finds nothing); and a copy-paste of a 10,000-key subtree as the window makes it: read,
 // planned, written and committed to the prefix's file, against its target of 1 s.
 
+#include "base/Names.h"
 #include "generated_registry.h"
 #include "import/KeyCopy.h"
-#include "base/Names.h"
 #include "store/KeyWalk.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -66,7 +66,8 @@ void changeValues(const fs::path& prefix, std::size_t count) {
         while (walk.next()) {
             reg::KeyInfo info;
             // A link's one value is where it leads; a program changes the values of ordinary keys.
-            if (walk.depth() > 0 && !walk.isLink() && walk.status().ok() && store.queryInfo(walk.key(), info).ok() && info.valueCount > 0)
+            if (walk.depth() > 0 && !walk.isLink() && walk.status().ok() && store.queryInfo(walk.key(), info).ok()
+                && info.valueCount > 0)
                 keys.push_back(reg::toUtf16(walk.path().substr(1))); // the walk's paths begin with a backslash
         }
     }
@@ -106,14 +107,15 @@ void benchDiff(const fs::path& work) {
     }
     const double diff = median(diffs);
     const double read = median(reads);
-    std::printf("  %-56s %7.3f s   (target under 2 s: %.2f of it)\n", "diff /out, whole process, median of 5", diff, diff / 2);
-    std::printf("  %-56s %7.3f s   (the diff takes %.2f times as long)\n", "both registries read by quern-reg, same run",
-        read, diff / read);
+    std::printf(
+        "  %-56s %7.3f s   (target under 2 s: %.2f of it)\n", "diff /out, whole process, median of 5", diff, diff / 2);
+    std::printf("  %-56s %7.3f s   (the diff takes %.2f times as long)\n",
+        "both registries read by quern-reg, same run", read, diff / read);
     copyPrefix(left, work / "applied");
     const int imported = run({ "/prefix", work / "applied", "import", changes }).second;
     const int after = run({ "/prefix", work / "applied", "diff", "HKLM", "HKLM", "/right", right }).second;
-    std::printf("  the .reg imported into a copy of the left: import exit %d, then diff exit %d (%s)\n", imported, after,
-        imported == 0 && after == 0 ? "the right side exactly" : "NOT the right side");
+    std::printf("  the .reg imported into a copy of the left: import exit %d, then diff exit %d (%s)\n", imported,
+        after, imported == 0 && after == 0 ? "the right side exactly" : "NOT the right side");
 }
 
 void benchCopyPaste(const fs::path& work) {
@@ -147,8 +149,8 @@ void benchCopyPaste(const fs::path& work) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("Copy-paste of a subtree of %zu keys and %zu values into the sample prefix (%s)\n", plan.keysAdded,
         plan.valuesAdded, status.ok() ? "written" : status.message().c_str());
-    std::printf("  %-56s %7.3f s   (target under 1 s: %.2f of it)\n", "read, planned, written and committed", seconds,
-        seconds);
+    std::printf(
+        "  %-56s %7.3f s   (target under 1 s: %.2f of it)\n", "read, planned, written and committed", seconds, seconds);
 }
 
 } // namespace

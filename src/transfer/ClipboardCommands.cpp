@@ -202,6 +202,52 @@ reg::Status writePaste(CommandWindow& window, reg::HKey target, const Paste& pas
     return status;
 }
 
+// Refuses a key pasted into itself, reads what was copied and settles a name clash; false when
+// the paste stops there (the user was told, or chose Cancel).
+bool readForPaste(CommandWindow& window, reg::HKey target, Paste& paste) {
+    reg::RegStore& store = window.store();
+    if (paste.payload.valuesOnly) return readCopied(window, paste);
+    reg::KeyHandle source(store);
+    if (paste.from == &store && openByPath(store, paste.payload.keyPath, reg::Access::Read, source).ok()
+        && liesWithin(store, source.get(), paste.targetPath)) {
+        tell(window,
+            QStringLiteral("%1 lies inside %2: a key cannot be pasted into itself.")
+                .arg(shownText(paste.targetPath), shownText(paste.payload.keyPath)));
+        return false;
+    }
+    paste.name = reg::toUtf16(lastComponent(paste.payload.keyPath));
+    return readCopied(window, paste) && settleNameClash(window, target, paste);
+}
+
+// The list of what the paste does: what it adds and changes where it goes (into, kNoKey for a
+// new key), and for a move what it takes away where it was.
+ImportPlan planPaste(reg::RegStore& store, const Paste& paste, reg::HKey into, const std::string& intoPath) {
+    ImportPlan plan = planCopy(store, into, paste.tree, intoPath);
+    if (paste.moves && !paste.payload.valuesOnly)
+        plan.add({ RegChange::Kind::KeyDeleted, paste.payload.keyPath, {}, 0, {}, 0, {}, 0 });
+    if (paste.moves && paste.payload.valuesOnly)
+        for (const reg::RawValue& value : paste.tree.values)
+            plan.add(
+                { RegChange::Kind::ValueDeleted, paste.payload.keyPath, value.name, value.type, value.data, 0, {}, 0 });
+    return plan;
+}
+
+// Shows the list; true when the user chose to go on and the registry can take it.
+bool confirmPaste(
+    CommandWindow& window, const ImportPlan& plan, const QString& what, const QString& readOnly, bool moves) {
+    PreviewWords words;
+    words.title = moves ? QStringLiteral("Move %1") : QStringLiteral("Paste %1");
+    words.heading = moves ? QStringLiteral("Moving %1 makes these changes: %2")
+                          : QStringLiteral("Pasting %1 makes these changes: %2");
+    words.readOnly = QStringLiteral("The registry is read-only, so nothing can be pasted: %1");
+    words.button = moves ? QStringLiteral("&Move") : QStringLiteral("&Paste");
+    ImportPreview preview(what, plan, readOnly, window.widget(), words);
+    if (preview.exec() != QDialog::Accepted) return false;
+    if (!readOnly.isEmpty())
+        tell(window, QStringLiteral("Nothing was pasted: the registry is read-only.\n%1").arg(readOnly));
+    return readOnly.isEmpty();
+}
+
 void pasteCopied(CommandWindow& window, Paste& paste) {
     reg::RegStore& store = window.store();
     reg::KeyHandle target(store);
@@ -209,21 +255,8 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
     if (!openByPath(store, paste.targetPath, reg::Access::Full, target).ok()
         && !openByPath(store, paste.targetPath, reg::Access::Read, target).ok())
         return;
+    if (!readForPaste(window, target.get(), paste)) return;
     const bool sameRegistry = paste.from == &store;
-    if (!paste.payload.valuesOnly) {
-        reg::KeyHandle source(store);
-        if (sameRegistry && openByPath(store, paste.payload.keyPath, reg::Access::Read, source).ok()
-            && liesWithin(store, source.get(), paste.targetPath)) {
-            tell(window,
-                QStringLiteral("%1 lies inside %2: a key cannot be pasted into itself.")
-                    .arg(shownText(paste.targetPath), shownText(paste.payload.keyPath)));
-            return;
-        }
-        paste.name = reg::toUtf16(lastComponent(paste.payload.keyPath));
-        if (!readCopied(window, paste) || !settleNameClash(window, target.get(), paste)) return;
-    } else if (!readCopied(window, paste)) {
-        return;
-    }
     paste.moves
         = paste.payload.cut && sameRegistry && !(paste.payload.valuesOnly && paste.payload.keyPath == paste.targetPath);
     // What the key pasted meets below the target: nothing, or the key it merges into.
@@ -240,13 +273,7 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
             return;
         }
     }
-    ImportPlan plan = planCopy(store, into, paste.tree, intoPath);
-    if (paste.moves && !paste.payload.valuesOnly)
-        plan.add({ RegChange::Kind::KeyDeleted, paste.payload.keyPath, {}, 0, {}, 0, {}, 0 });
-    if (paste.moves && paste.payload.valuesOnly)
-        for (const reg::RawValue& value : paste.tree.values)
-            plan.add(
-                { RegChange::Kind::ValueDeleted, paste.payload.keyPath, value.name, value.type, value.data, 0, {}, 0 });
+    const ImportPlan plan = planPaste(store, paste, into, intoPath);
     const QString what = paste.payload.valuesOnly
         ? (paste.tree.values.size() == 1 ? QStringLiteral("1 value")
                                          : QStringLiteral("%1 values").arg(paste.tree.values.size()))
@@ -256,15 +283,7 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
             QStringLiteral("Pasting %1 changes nothing: %2 holds it already.").arg(what, shownText(paste.targetPath)));
         return;
     }
-    const QString readOnly = text(readOnlyAt(store, intoPath));
-    PreviewWords words;
-    words.title = paste.moves ? QStringLiteral("Move %1") : QStringLiteral("Paste %1");
-    words.heading = (paste.moves ? QStringLiteral("Moving %1 makes these changes: %2")
-                                 : QStringLiteral("Pasting %1 makes these changes: %2"));
-    words.readOnly = QStringLiteral("The registry is read-only, so nothing can be pasted: %1");
-    words.button = paste.moves ? QStringLiteral("&Move") : QStringLiteral("&Paste");
-    ImportPreview preview(what, plan, readOnly, window.widget(), words);
-    if (preview.exec() != QDialog::Accepted || !readOnly.isEmpty()) return;
+    if (!confirmPaste(window, plan, what, text(readOnlyAt(store, intoPath)), paste.moves)) return;
     const reg::Status written = writePaste(window, target.get(), paste,
         pasteLabel(paste.targetPath, what.toStdString(), paste.moves, paste.payload.keyPath));
     if (!written.ok()) {
@@ -272,10 +291,8 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
         window.RefreshMNUClick();
         return;
     }
-    if (paste.moves && paste.clipboardCut) {
-        // What was cut is gone; a second paste finds nothing to move, so the clipboard forgets it.
-        QApplication::clipboard()->clear();
-    }
+    // What was cut is gone; a second paste finds nothing to move, so the clipboard forgets it.
+    if (paste.moves && paste.clipboardCut) QApplication::clipboard()->clear();
     window.showTreeAgain(paste.payload.valuesOnly ? paste.targetPath : intoPath);
     window.showStatusMessage(paste.payload.cut && !sameRegistry
             ? QStringLiteral("Copied %1: a cut moves only within one registry, so the original stays where it was.")

@@ -2,10 +2,10 @@
 
 #include "base/Names.h"
 #include "import/ImportPreview.h"
-#include "search/JollyCheckU.h"
 #include "import/KeyCopy.h"
 #include "import/RegDiff.h"
 #include "import/RegFileReader.h"
+#include "search/JollyCheckU.h"
 #include "store/MemoryRegistry.h"
 #include "window/KeyTreeItem.h"
 
@@ -73,6 +73,37 @@ CompareWindow::CompareWindow(CompareHost host, QWidget* parent)
     , m_host(std::move(host)) {
     setWindowTitle(QStringLiteral("Compare"));
     auto* layout = new QVBoxLayout(this);
+    buildSides(*layout);
+    auto* filterRow = new QHBoxLayout;
+    auto* compareButton = new QPushButton(QStringLiteral("&Compare"), this);
+    connect(compareButton, &QPushButton::clicked, this, &CompareWindow::compare);
+    m_filter = new QLineEdit(this);
+    m_filter->setObjectName(QStringLiteral("CompareFilter"));
+    m_filter->setPlaceholderText(QStringLiteral(
+        "Show only keys whose path holds this text, or matches an expression (*\\Wine\\* AND NOT *Fonts)"));
+    connect(m_filter, &QLineEdit::textChanged, this, &CompareWindow::fill);
+    filterRow->addWidget(compareButton);
+    filterRow->addWidget(m_filter, 1);
+    layout->addLayout(filterRow);
+    m_counts = new QLabel(this);
+    m_counts->setObjectName(QStringLiteral("CompareCounts"));
+    layout->addWidget(m_counts);
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("CompareList"));
+    m_list->setHeaderLabels({ QStringLiteral("Key / value"), QStringLiteral("Difference"), QStringLiteral("Left"),
+        QStringLiteral("Right") });
+    m_list->setUniformRowHeights(true);
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    layout->addWidget(m_list, 1);
+    connect(m_list, &QTreeWidget::itemActivated, this, [this] { showSelected(false); });
+
+    buildButtons(*layout);
+    for (const CompareSource& source : m_host.registries ? m_host.registries() : std::vector<CompareSource> {})
+        addSource(source);
+    resize(960, 560);
+}
+
+void CompareWindow::buildSides(QVBoxLayout& layout) {
     auto* sides = new QGridLayout;
     for (bool left : { true, false }) {
         Side& side = left ? m_left : m_right;
@@ -92,30 +123,10 @@ CompareWindow::CompareWindow(CompareHost host, QWidget* parent)
         connect(side.key, &QLineEdit::returnPressed, this, &CompareWindow::compare);
     }
     sides->setColumnStretch(2, 1);
-    layout->addLayout(sides);
-    auto* filterRow = new QHBoxLayout;
-    auto* compareButton = new QPushButton(QStringLiteral("&Compare"), this);
-    connect(compareButton, &QPushButton::clicked, this, &CompareWindow::compare);
-    m_filter = new QLineEdit(this);
-    m_filter->setObjectName(QStringLiteral("CompareFilter"));
-    m_filter->setPlaceholderText(
-        QStringLiteral("Show only keys whose path holds this text, or matches an expression (*\\Wine\\* AND NOT *Fonts)"));
-    connect(m_filter, &QLineEdit::textChanged, this, &CompareWindow::fill);
-    filterRow->addWidget(compareButton);
-    filterRow->addWidget(m_filter, 1);
-    layout->addLayout(filterRow);
-    m_counts = new QLabel(this);
-    m_counts->setObjectName(QStringLiteral("CompareCounts"));
-    layout->addWidget(m_counts);
-    m_list = new QTreeWidget(this);
-    m_list->setObjectName(QStringLiteral("CompareList"));
-    m_list->setHeaderLabels({ QStringLiteral("Key / value"), QStringLiteral("Difference"), QStringLiteral("Left"),
-        QStringLiteral("Right") });
-    m_list->setUniformRowHeights(true);
-    m_list->setTextElideMode(Qt::ElideMiddle);
-    layout->addWidget(m_list, 1);
-    connect(m_list, &QTreeWidget::itemActivated, this, [this] { showSelected(false); });
+    layout.addLayout(sides);
+}
 
+void CompareWindow::buildButtons(QVBoxLayout& layout) {
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* showLeft = buttons->addButton(QStringLiteral("Show &left"), QDialogButtonBox::ActionRole);
     QPushButton* showRight = buttons->addButton(QStringLiteral("Show ri&ght"), QDialogButtonBox::ActionRole);
@@ -134,10 +145,7 @@ CompareWindow::CompareWindow(CompareHost host, QWidget* parent)
         });
     connect(apply, &QPushButton::clicked, this, &CompareWindow::makeRightLikeLeft);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
-    for (const CompareSource& source : m_host.registries ? m_host.registries() : std::vector<CompareSource> {})
-        addSource(source);
-    resize(960, 560);
+    layout.addWidget(buttons);
 }
 
 void CompareWindow::addSource(const CompareSource& source) {
@@ -235,8 +243,9 @@ void CompareWindow::fill() {
     QList<QTreeWidgetItem*> top;
     for (const RegChange& change : m_plan.changes) {
         const QString path = shownText(change.keyPath);
-        if (!filter.isEmpty() && !(wildcards ? JollyCheck(change.keyPath, expression, false)
-                                             : path.contains(filter, Qt::CaseInsensitive)))
+        if (!filter.isEmpty()
+            && !(
+                wildcards ? JollyCheck(change.keyPath, expression, false) : path.contains(filter, Qt::CaseInsensitive)))
             continue;
         QTreeWidgetItem*& key = keys[change.keyPath];
         if (!key) {

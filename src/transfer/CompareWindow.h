@@ -14,6 +14,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QTreeWidget;
+class QVBoxLayout;
 
 namespace quern {
 
@@ -67,6 +68,8 @@ private:
         QComboBox* registry = nullptr;
         QLineEdit* key = nullptr;
     };
+    void buildSides(QVBoxLayout& layout);
+    void buildButtons(QVBoxLayout& layout);
     void addSource(const CompareSource& source);
     void readFileInto(bool left);
     void fill();

@@ -5,11 +5,11 @@
 
 #include <QClipboard>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QTreeWidget>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace quern;
 using namespace quern::test;
