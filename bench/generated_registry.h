@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace quern::bench {
 
@@ -19,5 +20,17 @@ reg::WinePrefixOptions optionsFor(const std::string& dir);
 
 // Replicates the sample's system.reg under numbered top-level keys until it is about targetBytes.
 std::string generatedSystemReg(const std::string& sample, std::size_t targetBytes);
+
+// Runs program with args as a whole process, its output thrown away, in the environment given
+// (this process's own when empty): the seconds it took, and its exit code (-1 when it did not exit).
+struct ProcessRun {
+    double seconds = 0;
+    int exitCode = -1;
+};
+ProcessRun runProcess(
+    const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+
+// The middle of the times (the upper one of the two for an even count).
+double median(std::vector<double> times);
 
 } // namespace quern::bench

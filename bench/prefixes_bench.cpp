@@ -4,6 +4,7 @@
 // process with the wineservers and programs of each registry looked for, as a window would find it.
 
 #include "discover/RegistryDiscovery.h"
+#include "generated_registry.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using namespace quern;
+using namespace quern::bench;
 
 namespace {
 
@@ -51,35 +53,11 @@ void makeHome(const fs::path& home) {
     fs::create_directory_symlink(home / ".local/share/Steam", home / ".steam/steam");
 }
 
-// One run of the program with only the environment given, its output to /dev/null; its time in
-// seconds, or a negative number when it failed.
+// quern-reg with args as a whole process in the environment given: the seconds it took, or a
+// negative number when it failed.
 double timedRun(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-    std::vector<std::string> argStrings { QUERN_REG_PROGRAM };
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : argStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings = environment;
-    std::vector<char*> envp;
-    for (auto& entry : envStrings)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) ::waitpid(pid, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
-}
-
-double median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    const ProcessRun done = runProcess(QUERN_REG_PROGRAM, args, environment);
+    return done.exitCode == 0 ? done.seconds : -1;
 }
 
 } // namespace

@@ -12,11 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -26,29 +23,10 @@ using namespace quern::bench;
 
 namespace {
 
-// quern-reg with args as a whole process, its output thrown away: the seconds it took and its exit code.
+// quern-reg with args as a whole process: the seconds it took and its exit code.
 std::pair<double, int> run(const std::vector<std::string>& args) {
-    std::vector<std::string> argStrings { QUERN_REG_PROGRAM };
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : argStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) ::waitpid(pid, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    return { seconds, WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
-}
-
-double median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    const ProcessRun done = runProcess(QUERN_REG_PROGRAM, args);
+    return { done.seconds, done.exitCode };
 }
 
 void copyPrefix(const fs::path& from, const fs::path& to) {

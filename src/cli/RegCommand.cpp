@@ -755,11 +755,9 @@ struct DiffSide {
 };
 
 Status readFileSide(const std::string& file, DiffSide& side) {
-    RegFileContent content;
-    if (Status read = readRegFile(file, content); !read.ok()) return read;
     side.owned = std::make_unique<reg::MemoryRegistry>();
     side.store = side.owned.get();
-    return applyImport(*side.owned, content);
+    return readRegFileInto(file, *side.owned);
 }
 
 Status openDiffSide(const Context& c, const KeyArg& key, const std::string& file, const std::string& registry,

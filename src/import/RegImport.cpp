@@ -653,6 +653,12 @@ ImportPlan compareKeys(RegStore& oldStore, HKey oldKey, RegStore& newStore, HKey
     return plan;
 }
 
+Status readRegFileInto(const std::string& path, RegStore& store) {
+    RegFileContent content;
+    if (Status read = readRegFile(path, content); !read.ok()) return read;
+    return applyImport(store, content);
+}
+
 Status compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan) {
     plan = {};
     reg::MemoryRegistry oldStore;

@@ -72,6 +72,10 @@ ImportPlan compareStores(reg::RegStore& oldStore, reg::RegStore& newStore);
 // whole other side is added, or the old key deleted.
 ImportPlan compareKeys(
     reg::RegStore& oldStore, reg::HKey oldKey, reg::RegStore& newStore, reg::HKey newKey, const std::string& path);
+// Reads the registry file at path into store (an empty registry of its own, as a side of a
+// comparison): the reader's or the import's status when it cannot be.
+reg::Status readRegFileInto(const std::string& path, reg::RegStore& store);
+
 // Compares two backups: each is imported into an empty registry in memory and the two compared.
 // The import's status when either cannot be imported.
 reg::Status compareFiles(const RegFileContent& oldFile, const RegFileContent& newFile, ImportPlan& plan);

@@ -74,9 +74,10 @@ void compareWithSnapshot(CommandWindow& window, const CompareHost& host) {
     dialog.setFileMode(QFileDialog::ExistingFile);
     const QString file = window.sharedFileDialogs().run(dialog);
     if (file.isEmpty()) return;
-    RegFileContent content;
-    reg::Status read = readRegFile(QFile::encodeName(file).toStdString(), content);
     auto snapshot = std::make_shared<reg::MemoryRegistry>();
+    const std::string path = QFile::encodeName(file).toStdString();
+    RegFileContent content;
+    reg::Status read = readRegFile(path, content);
     if (read.ok()) read = applyImport(*snapshot, content);
     if (!read.ok()) {
         QMessageBox::warning(window.widget(), QStringLiteral("Compare with snapshot"),

@@ -172,11 +172,8 @@ reg::RegStore* CompareWindow::storeOf(const Side& side) const {
 void CompareWindow::readFileInto(bool left) {
     const QString file = chooseFile(false);
     if (file.isEmpty()) return;
-    RegFileContent content;
-    reg::Status read = readRegFile(QFile::encodeName(file).toStdString(), content);
     auto scratch = std::make_shared<reg::MemoryRegistry>();
-    if (read.ok()) read = applyImport(*scratch, content);
-    if (!read.ok()) {
+    if (const reg::Status read = readRegFileInto(QFile::encodeName(file).toStdString(), *scratch); !read.ok()) {
         QMessageBox::warning(this, QStringLiteral("Compare"), text(read.message()));
         return;
     }

@@ -17,11 +17,7 @@ needs_tools Xvfb xdotool import
 lay_out_program "$exe" "$help" "$prefix"
 start_xvfb
 quern_reg() { WINEPREFIX="$work/pfx" HOME="$work/home" "$reg" "$@"; }
-( cd "$work" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" ) \
-    >"$work/log" 2>&1 &
-pid=$!
-main=$(window_named 'Quern - THE registry editor') || fail "the main window did not show"
-focus "$main"
+start_quern
 # Runs the File menu's item of letter $1, which opens the window titled $2. Alt+F opens the File
 # menu and the Find menu in turn (both are &F), so a press that opened Find is closed and repeated.
 file_item() {
@@ -87,9 +83,5 @@ focus "$compare"
 keys alt+c
 import -window root "$work/compare.png"
 keys Escape
-focus "$main"
-keys Escape
-for _ in $(seq 1 50); do alive || break; sleep 0.1; done
-alive && fail "Esc did not close the window"
-pid=""
+quit_quern
 echo "compare smoke: passed"

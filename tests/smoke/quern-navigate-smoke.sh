@@ -20,33 +20,8 @@ lay_out_program "$exe" "$help" "$prefix"
 settings="$work/bin/settings.ini"
 start_xvfb
 
-start_quern() {
-    ( cd "$work" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" "$@" ) \
-        >"$work/log" 2>&1 &
-    pid=$!
-    main=$(window_named '^Quern - THE registry editor') || fail "the main window did not show"
-    focus "$main"
-}
-quit_quern() {
-    focus "$main"
-    keys Escape
-    for _ in $(seq 1 50); do alive || break; sleep 0.1; done
-    alive && fail "Esc did not close the window"
-    pid=""
-}
 # The path line the window wrote at close: the key it stood on.
 stored_path() { sed -n '3{s/\r$//;p}' "$settings"; }
-go_to_typed() {
-    focus "$main"
-    keys ctrl+g
-    dialog=$(window_named '^Go to path') || fail "Ctrl+G showed no dialog"
-    focus "$dialog"
-    keys ctrl+a
-    type_text "$1"
-    keys Return
-    wait_gone '^Go to path' || fail "the Go to path dialog stayed open"
-    focus "$main"
-}
 # The middle of the tree's selected row, in screen pixels, found by its highlight down the tree's
 # left edge (the window lies at the screen's corner: there is no window manager to move it).
 selected_row() {

@@ -38,20 +38,6 @@ preferences="$work/bin/preferences.ini"
 title='Quern - THE registry editor & backupper'
 start_xvfb
 
-start_quern() {
-    ( cd "$work" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" "$@" ) \
-        >"$work/log" 2>&1 &
-    pid=$!
-    main=$(window_named 'Quern - THE registry editor') || fail "the main window did not show"
-    focus "$main"
-}
-quit_quern() {
-    focus "$main"
-    keys Escape
-    for _ in $(seq 1 50); do alive || break; sleep 0.1; done
-    alive && fail "Esc did not close the window"
-    pid=""
-}
 expect_title() {
     local now
     for _ in $(seq 1 20); do
@@ -84,26 +70,11 @@ wait_gone '^Open registry$' || fail "Enter in the filter did not open the game's
 focus "$main" # no window manager gives the window the keyboard back
 expect_title "Half-Life 2 - $title" "the game's tab"
 # Browse folder: a prefix the list does not know, typed into the folder dialog.
-open_dialog
-keys alt+f
-browse=$(window_named "^Open a Wine prefix's folder") || fail "Browse folder showed no folder dialog"
-focus "$browse"
-type_text "$work/other"
-keys Return
-wait_gone '^Open registry$' || fail "the folder chosen was not opened"
-focus "$main"
-expect_title "$work/other - $title" "the browsed prefix's tab"
+open_folder_in_tab "$work/other"
 # Back to the game's tab, where a key is deleted.
 keys ctrl+shift+Tab
 expect_title "Half-Life 2 - $title" "Ctrl+Shift+Tab"
-keys ctrl+g
-goto=$(window_named '^Go to path') || fail "Ctrl+G showed no dialog in the game's tab"
-focus "$goto"
-keys ctrl+a
-type_text 'HKCU\Control Panel\Sound'
-keys Return
-wait_gone '^Go to path' || fail "the Go to path dialog stayed open"
-focus "$main"
+go_to_typed 'HKCU\Control Panel\Sound'
 keys Delete
 question=$(window_named '^Confirm') || fail "Delete did not ask"
 focus "$question"

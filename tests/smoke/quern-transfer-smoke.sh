@@ -21,23 +21,8 @@ cp "$prefix"/*.reg "$work/other/"
 cp "$prefix"/*.reg "$work/before/"
 start_xvfb
 
-( cd "$work" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" ) \
-    >"$work/log" 2>&1 &
-pid=$!
-main=$(window_named 'Quern - THE registry editor') || fail "the main window did not show"
-focus "$main"
+start_quern
 quern_reg() { HOME="$work/home" "$reg" "$@"; }
-go_to() {
-    focus "$main"
-    keys ctrl+g
-    dialog=$(window_named '^Go to path') || fail "Ctrl+G showed no dialog"
-    focus "$dialog"
-    keys ctrl+a
-    type_text "$1"
-    keys Return
-    wait_gone '^Go to path' || fail "the Go to path dialog stayed open"
-    focus "$main"
-}
 # Pastes with Ctrl+V and accepts the list of changes, whose title begins with $1.
 paste_through() {
     keys ctrl+v
@@ -49,24 +34,15 @@ paste_through() {
 }
 
 # The second registry in a tab of its own.
-keys ctrl+o
-dialog=$(window_named '^Open registry$') || fail "Ctrl+O showed no list of registries"
-focus "$dialog"
-keys alt+f
-browse=$(window_named "^Open a Wine prefix's folder") || fail "Browse folder showed no folder dialog"
-focus "$browse"
-type_text "$work/other"
-keys Return
-wait_gone '^Open registry$' || fail "the folder chosen was not opened"
-focus "$main"
+open_folder_in_tab "$work/other"
 cp "$work/other/user.reg" "$work/other-before.reg"
 
 # Copy a key in the first tab, paste it in the second.
 keys ctrl+Tab
-go_to 'HKCU\Control Panel\Mouse'
+go_to_typed 'HKCU\Control Panel\Mouse'
 keys ctrl+c
 keys ctrl+Tab
-go_to 'HKCU\Software'
+go_to_typed 'HKCU\Software'
 paste_through 'Paste Mouse'
 quern_reg diff 'HKCU\Control Panel\Mouse' 'HKCU\Software\Mouse' /left "$work/pfx" /right "$work/other" >"$work/diff" \
     || fail "the key pasted differs from its source: $(cat "$work/diff")"
@@ -76,27 +52,27 @@ sleep 0.5
 cmp -s "$work/other/user.reg" "$work/other-before.reg" || fail "Undo did not give user.reg its bytes back"
 
 # A cut and a paste in the same registry move the key.
-go_to 'HKCU\Control Panel\Sound'
+go_to_typed 'HKCU\Control Panel\Sound'
 keys ctrl+x
-go_to 'HKCU\Software'
+go_to_typed 'HKCU\Software'
 paste_through 'Move Sound'
 quern_reg /prefix "$work/other" query 'HKCU\Control Panel\Sound' >/dev/null 2>&1 && fail "the key cut is still where it was"
 quern_reg /prefix "$work/other" query 'HKCU\Software\Sound' /v Beep | grep -q 'REG_SZ    Yes' || fail "the key moved lost its value"
 
 # A value copied from the grid, pasted into another key.
-go_to 'HKCU\Control Panel\Mouse\DoubleClickSpeed'
+go_to_typed 'HKCU\Control Panel\Mouse\DoubleClickSpeed'
 keys ctrl+c
-go_to 'HKCU\Software\Wine'
+go_to_typed 'HKCU\Software\Wine'
 paste_through 'Paste 1 value'
 quern_reg /prefix "$work/other" query 'HKCU\Software\Wine' /v DoubleClickSpeed | grep -q 'REG_SZ    500' \
     || fail "the value pasted is not in HKCU\\Software\\Wine"
 
 # The same key pasted twice: the second time its name is taken, and "Paste as" gives it another.
-go_to 'HKCU\Control Panel\Mouse'
+go_to_typed 'HKCU\Control Panel\Mouse'
 keys ctrl+c
-go_to 'HKCU\Software'
+go_to_typed 'HKCU\Software'
 paste_through 'Paste Mouse'
-go_to 'HKCU\Software' # the paste selected the key it made
+go_to_typed 'HKCU\Software' # the paste selected the key it made
 keys ctrl+v
 clash=$(window_named '^Paste$') || fail "a paste where the name is taken did not ask"
 focus "$clash"
@@ -114,9 +90,9 @@ row_of() { # the middle of the tree's selected row, in screen pixels
     convert "$work/rows.png" -crop 1x600+6+40 txt:- |
         awk -F'[,:]' '/#308CC6/ { if (first == "") first = $2; last = $2 } END { if (first != "") print 40 + int((first + last) / 2) }'
 }
-go_to 'HKCU\Software\Sound'
+go_to_typed 'HKCU\Software\Sound'
 from=$(row_of)
-go_to 'HKCU\Software\Wine'
+go_to_typed 'HKCU\Software\Wine'
 to=$(row_of)
 [ -n "$from" ] && [ -n "$to" ] || fail "the tree's rows were not found"
 xdotool mousemove 150 "$from" mousedown 1
@@ -134,11 +110,7 @@ quern_reg /prefix "$work/other" query 'HKCU\Software\Wine\Sound' /v Beep | grep 
     || fail "the key dropped is not in HKCU\\Software\\Wine"
 quern_reg /prefix "$work/other" query 'HKCU\Software\Sound' >/dev/null || fail "a drop without Shift moved the key"
 
-focus "$main"
-keys Escape
-for _ in $(seq 1 50); do alive || break; sleep 0.1; done
-alive && fail "Esc did not close the window"
-pid=""
+quit_quern
 for file in system.reg user.reg userdef.reg; do
     cmp -s "$work/pfx/$file" "$work/before/$file" || fail "the first prefix's $file changed"
 done

@@ -69,3 +69,48 @@ wait_gone() {
 focus() { xdotool windowfocus --sync "$1" 2>/dev/null; sleep 0.2; }
 keys() { xdotool key --delay 60 "$@"; sleep 0.4; }
 type_text() { xdotool type --delay 15 -- "$1"; sleep 0.3; }
+
+# Starts the program from the work folder on the prefix pfx, with a home of its own and the
+# arguments given; sets pid and main (the main window, which gets the keyboard). The title may
+# begin with a registry's name, so the pattern is not anchored.
+start_quern() {
+    ( cd "$work" && WINEPREFIX="$work/pfx" HOME="$work/home" XDG_RUNTIME_DIR="$work" exec "$work/bin/quern" "$@" ) \
+        >>"$work/log" 2>&1 &
+    pid=$!
+    main=$(window_named 'Quern - THE registry editor') || fail "the main window did not show"
+    focus "$main"
+}
+# Esc closes the main window, and the program ends.
+quit_quern() {
+    focus "$main"
+    keys Escape
+    for _ in $(seq 1 50); do alive || break; sleep 0.1; done
+    alive && fail "Esc did not close the window"
+    pid=""
+}
+# Edit > Go to path (Ctrl+G) with the path typed; the main window has the keyboard again after it.
+go_to_typed() {
+    focus "$main"
+    keys ctrl+g
+    dialog=$(window_named '^Go to path') || fail "Ctrl+G showed no dialog"
+    focus "$dialog"
+    keys ctrl+a
+    type_text "$1"
+    keys Return
+    wait_gone '^Go to path' || fail "the Go to path dialog stayed open"
+    focus "$main"
+}
+# File > Open registry (Ctrl+O), Browse folder, the folder typed: that prefix opens in a tab.
+open_folder_in_tab() {
+    focus "$main"
+    keys ctrl+o
+    dialog=$(window_named '^Open registry$') || fail "Ctrl+O showed no list of registries"
+    focus "$dialog"
+    keys alt+f
+    browse=$(window_named "^Open a Wine prefix's folder") || fail "Browse folder showed no folder dialog"
+    focus "$browse"
+    type_text "$1"
+    keys Return
+    wait_gone '^Open registry$' || fail "the folder chosen was not opened"
+    focus "$main" # no window manager gives the window the keyboard back
+}
