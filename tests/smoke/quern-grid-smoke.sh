@@ -48,13 +48,6 @@ run_quern() { # run_quern CONFIG_DIR [ENV=VALUE...]
     sleep 1
     focus "$main"
 }
-quit_quern() {
-    focus "$main"
-    keys Escape
-    for _ in $(seq 1 50); do alive || break; sleep 0.1; done
-    alive && fail "Esc did not close the window"
-    pid=""
-}
 pixel() { convert "$1" -format "%[hex:p{$2,$3}]" info:- 2>/dev/null | cut -c1-6; }
 has_line() { grep -qx "$2" "$1" || fail "$(basename "$1") lacks $2: $(tr '\n' ' ' <"$1")"; }
 ten_lines() {
