@@ -88,11 +88,6 @@ Run findAll(TMainForm& form, double cancelAfter) {
     return run;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double millisecondsOf(const std::function<void()>& step) {
     QElapsedTimer clock;
     clock.start();

@@ -128,6 +128,7 @@ std::unique_ptr<reg::RegStore> openPlace(const RegistryPlace& place, std::string
     scratch.fixedPartsReadOnlyReason
         = "Only the hive file " + place.path + " is open here: keys outside it are not kept anywhere.";
     auto store = std::make_unique<reg::MemoryRegistry>(std::move(scratch));
+    store->setLocation(place.path); // each hive opened alone is told from the others by its file
     const reg::Status mounted
         = reg::mountHiveFile(*store, reg::kLocalMachine, reg::toUtf16(mountName(place.path)), place.path);
     if (!mounted.ok()) {

@@ -144,7 +144,10 @@ public:
     [[nodiscard]] const std::vector<std::string>& loadMessages() const override { return m_loadMessages; }
     // Adds what a part mounted into the registry must tell the user about its files as it read them.
     void addLoadMessage(std::string message) { m_loadMessages.push_back(std::move(message)); }
-    [[nodiscard]] std::string location() const override { return "memory"; }
+    [[nodiscard]] std::string location() const override { return m_location; }
+    // What location() says: "memory", unless the registry stands for a file (a hive opened alone),
+    // by which the window tells one open registry from another.
+    void setLocation(std::string location) { m_location = std::move(location); }
 
     [[nodiscard]] std::size_t openHandleCount() const { return m_openHandles; }
 
@@ -208,6 +211,7 @@ protected:
     std::vector<std::string> m_loadMessages;
 
 private:
+    std::string m_location = "memory";
     // A slot of the handle table. A handle names its slot and the slot's generation, which grows
     // each time the slot is given out again, so a closed handle stays invalid.
     struct OpenHandle {
