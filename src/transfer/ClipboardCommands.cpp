@@ -20,7 +20,6 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include <filesystem>
 #include <memory>
 
 namespace quern {
@@ -115,11 +114,10 @@ struct Paste {
 // The registry the copy was made in: a tab's, else the prefix reopened; null when neither is there.
 bool findSource(CommandWindow& window, Paste& paste) {
     paste.from = window.openRegistryAt(paste.payload.registry);
-    std::error_code error;
-    if (!paste.from && std::filesystem::is_directory(paste.payload.registry, error)) {
+    discover::RegistryPlace place;
+    if (!paste.from && discover::placeOfPath(paste.payload.registry, place).ok()) {
         std::string problem;
-        paste.opened
-            = discover::openPlace({ discover::RegistryPlace::Kind::Prefix, paste.payload.registry, {} }, problem);
+        paste.opened = discover::openPlace(place, problem);
         paste.from = paste.opened.get();
     }
     return paste.from;
@@ -248,6 +246,17 @@ bool confirmPaste(
     return readOnly.isEmpty();
 }
 
+// Whether the key a paste merges into is the key copied itself (a key put back where it is).
+bool mergesWithItself(reg::RegStore& store, const Paste& paste, reg::HKey into) {
+    if (into == reg::kNoKey || paste.payload.valuesOnly) return false;
+    reg::KeyHandle source(store);
+    reg::KeyInfo sourceInfo;
+    reg::KeyInfo intoInfo;
+    return openByPath(store, paste.payload.keyPath, reg::Access::Read, source).ok()
+        && store.queryInfo(source.get(), sourceInfo).ok() && store.queryInfo(into, intoInfo).ok()
+        && sourceInfo.identity == intoInfo.identity;
+}
+
 void pasteCopied(CommandWindow& window, Paste& paste) {
     reg::RegStore& store = window.store();
     reg::KeyHandle target(store);
@@ -272,6 +281,14 @@ void pasteCopied(CommandWindow& window, Paste& paste) {
             tell(window, text(mismatch) + QStringLiteral(" Nothing was pasted."));
             return;
         }
+    }
+    // A key moved into the key it already lies in, merged with itself: there is nothing to move,
+    // and the deletion that ends a move would take the key away.
+    if (sameRegistry && mergesWithItself(store, paste, into)) {
+        QMessageBox::information(window.widget(), QStringLiteral("Paste"),
+            QStringLiteral("%1 is already there: pasting it onto itself changes nothing.")
+                .arg(shownText(paste.payload.keyPath)));
+        return;
     }
     const ImportPlan plan = planPaste(store, paste, into, intoPath);
     const QString what = paste.payload.valuesOnly
@@ -366,6 +383,12 @@ void pasteData(CommandWindow& window, const QMimeData& data, bool move) {
         paste.clipboardCut = paste.payload.cut;
         paste.payload.cut = paste.payload.cut || move;
         if (findSource(window, paste)) return pasteCopied(window, paste);
+        // The copy's registry is gone (a hive file moved, a prefix deleted): its text would land
+        // where it came from, not where the user pastes, so nothing is done.
+        tell(window,
+            QStringLiteral("%1 was copied from %2, which cannot be opened any more. Nothing was pasted.")
+                .arg(shownText(paste.payload.keyPath), text(paste.payload.registry)));
+        return;
     }
     const QString copied = data.text();
     if (!copied.isEmpty() && looksLikeRegFile(copied.toStdString())) {

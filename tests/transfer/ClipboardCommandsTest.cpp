@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 using namespace quern;
@@ -40,6 +41,13 @@ struct Fixture : MainWindowFixture {
         return seen;
     }
 };
+
+// Pastes into the key at path, answering what asks with the answers already set up.
+void pasteFromClipboardInto(TMainForm& into, const char* path) {
+    into.GoToPath(QString::fromLatin1(path));
+    into.flushTreeChange();
+    pasteFromClipboard(into);
+}
 
 } // namespace
 
@@ -77,6 +85,27 @@ private slots:
         reg::KeyHandle pasted(*other);
         QCOMPARE(other->openKey(reg::kCurrentUser, u"Software\\Game\\Levels", reg::Access::Read, 0, pasted.out()),
             reg::Status::Ok);
+
+        // Put back into the key it lies in (merged with itself), a cut key stays: nothing to move.
+        // Two boxes: the name taken (Merge into it), then what the merge would come to.
+        QString said;
+        QTimer answerer;
+        connect(&answerer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == QStringLiteral("&Merge into it")) return button->click();
+            said = box->text();
+            box->accept();
+        });
+        answerer.start(20);
+        pasteFromClipboardInto(f.window(), "HKEY_CURRENT_USER\\Software");
+        answerer.stop();
+        QCOMPARE(said,
+            QStringLiteral(
+                "HKEY_CURRENT_USER\\Software\\Game is already there: pasting it onto itself changes nothing."));
+        QVERIFY(f.exists(kGame));
+        QCOMPARE(readFile(f.userFilePath()), before);
 
         // The same cut pasted in its own registry moves the key, as one change Undo takes back.
         QCOMPARE(f.pasteInto(f.window(), "HKEY_CURRENT_USER"), QStringLiteral("Move Game"));
