@@ -777,10 +777,13 @@ Status openDiffSide(const Context& c, const KeyArg& key, const std::string& file
     side.path = named.fullName();
     const Status opened
         = side.store->openKey(named.root, reg::toUtf16(named.path), reg::Access::Read, reg::kOptionNone, side.key);
+    side.key = opened.ok() ? side.key : reg::kNoKey;
+    // A side that is not there is an error, not an empty key: a slip in a path would otherwise
+    // list, and write, the other side's whole key as added or deleted.
     if (opened.code() == reg::StatusCode::NotFound)
-        side.key = reg::kNoKey;
-    else if (!opened.ok())
-        return { opened.code(), side.path + ": " + opened.message() };
+        return { Status::NotFound,
+            (file.empty() ? side.path : file + " holds no " + side.path + ", so it") + " is not there to compare." };
+    if (!opened.ok()) return { opened.code(), side.path + ": " + opened.message() };
     return Status::Ok;
 }
 
@@ -801,8 +804,6 @@ int runDiff(const Context& c, const RegArgs& a) {
         DiffSide right;
         done = openDiffSide(c, a.key, a.file, a.leftRegistry, a.target, "/left", left);
         if (done.ok()) done = openDiffSide(c, a.target, a.newerFile, a.rightRegistry, a.key, "/right", right);
-        if (done.ok() && left.key == reg::kNoKey && right.key == reg::kNoKey)
-            done = { Status::NotFound, "Neither " + left.path + " nor " + right.path + " is there." };
         if (done.ok())
             plan = a.reverse ? compareKeys(*right.store, right.key, *left.store, left.key, right.path)
                              : compareKeys(*left.store, left.key, *right.store, right.key, left.path);

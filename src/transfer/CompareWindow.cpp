@@ -5,6 +5,7 @@
 #include "import/KeyCopy.h"
 #include "import/RegDiff.h"
 #include "import/RegFileReader.h"
+#include "registry/PastedPath.h"
 #include "search/JollyCheckU.h"
 #include "store/MemoryRegistry.h"
 #include "window/KeyTreeItem.h"
@@ -142,6 +143,8 @@ void CompareWindow::buildButtons(QVBoxLayout& layout) {
             if (file.isEmpty()) return;
             if (const reg::Status saved = saveChanges(QFile::encodeName(file).toStdString(), reverse); !saved.ok())
                 QMessageBox::warning(this, QStringLiteral("Compare"), text(saved.message()));
+            else
+                m_counts->setText(summary() + QStringLiteral(" Saved to %1.").arg(file));
         });
     connect(apply, &QPushButton::clicked, this, &CompareWindow::makeRightLikeLeft);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -180,14 +183,32 @@ void CompareWindow::readFileInto(bool left) {
     setSide(left, { QFileInfo(file).fileName(), scratch.get(), scratch }, (left ? m_left : m_right).key->text());
 }
 
+std::string CompareWindow::keyPathOf(const Side& side, std::string* problem) const {
+    // Any form Go to path takes (HKCU\\..., [HKEY_...], Computer\\...), as the registry names it.
+    const std::string typed = side.key->text().trimmed().toStdString();
+    std::string path;
+    if (typed.empty()) return {};
+    if (const reg::Status parsed = parsePastedKeyPath(typed, path); !parsed.ok()) {
+        if (problem && problem->empty()) *problem = typed + ": " + parsed.message();
+        return {};
+    }
+    return path;
+}
+
 ImportPlan CompareWindow::planBetween(bool reverse, std::string* problem) {
     const Side& from = reverse ? m_right : m_left;
     const Side& to = reverse ? m_left : m_right;
     reg::RegStore* fromStore = storeOf(from);
     reg::RegStore* toStore = storeOf(to);
     if (!fromStore || !toStore) return {};
-    std::string fromPath = from.key->text().trimmed().toStdString();
-    std::string toPath = to.key->text().trimmed().toStdString();
+    std::string trouble;
+    std::string fromPath = keyPathOf(from, &trouble);
+    std::string toPath = keyPathOf(to, &trouble);
+    if (!trouble.empty()) {
+        // Never the whole registry for a path that could not be read.
+        if (problem) *problem = trouble;
+        return {};
+    }
     if (fromPath.empty() && toPath.empty()) return compareStores(*fromStore, *toStore);
     if (fromPath.empty()) fromPath = toPath;
     if (toPath.empty()) toPath = fromPath;
@@ -195,11 +216,32 @@ ImportPlan CompareWindow::planBetween(bool reverse, std::string* problem) {
     reg::KeyHandle toKey(*toStore);
     const bool fromThere = openKeyAtPath(*fromStore, fromPath, reg::Access::Read, reg::kOptionNone, fromKey).ok();
     const bool toThere = openKeyAtPath(*toStore, toPath, reg::Access::Read, reg::kOptionNone, toKey).ok();
-    if (!fromThere && !toThere) {
-        if (problem) *problem = "Neither " + fromPath + " nor " + toPath + " is there.";
+    // A side that is not there is said, not taken for an empty key: a slip in a path would
+    // otherwise list, and write, the other side's whole key as added or deleted.
+    if (!fromThere || !toThere) {
+        if (problem) *problem = (fromThere ? toPath : fromPath) + " is not there to compare.";
         return {};
     }
     return compareKeys(*fromStore, fromKey.get(), *toStore, toKey.get(), fromPath);
+}
+
+bool CompareWindow::shown(const RegChange& change) const {
+    // With a wildcard the filter is an expression of the search's kind over the whole path
+    // ("*\\Wine\\* AND NOT *Fonts*"); without one, text the path holds.
+    const QString filter = m_filter->text();
+    if (filter.isEmpty()) return true;
+    if (filter.contains(QLatin1Char('*')) || filter.contains(QLatin1Char('?')))
+        return JollyCheck(change.keyPath, filter.toStdString(), false);
+    return shownText(change.keyPath).contains(filter, Qt::CaseInsensitive);
+}
+
+ImportPlan CompareWindow::shownPart(const ImportPlan& plan) const {
+    // What the list shows is what Save and Make write: the filter narrows them as well.
+    if (m_filter->text().isEmpty()) return plan;
+    ImportPlan part;
+    for (const RegChange& change : plan.changes)
+        if (shown(change)) part.add(change);
+    return part;
 }
 
 void CompareWindow::compare() {
@@ -217,36 +259,32 @@ void CompareWindow::compare() {
 }
 
 QString CompareWindow::summary() const {
-    if (m_plan.empty()) return QStringLiteral("The two sides are the same.");
+    return summaryOf(shownPart(m_plan));
+}
+
+QString CompareWindow::summaryOf(const ImportPlan& plan) const {
+    if (plan.empty())
+        return m_filter->text().isEmpty() ? QStringLiteral("The two sides are the same.")
+                                          : QStringLiteral("No difference on the paths the filter shows.");
     QStringList parts;
-    if (m_plan.keysDeleted) parts << plural(m_plan.keysDeleted, "key only on the left", "keys only on the left");
-    if (m_plan.keysAdded) parts << plural(m_plan.keysAdded, "key only on the right", "keys only on the right");
-    if (m_plan.valuesDeleted)
-        parts << plural(m_plan.valuesDeleted, "value only on the left", "values only on the left");
-    if (m_plan.valuesAdded) parts << plural(m_plan.valuesAdded, "value only on the right", "values only on the right");
-    if (m_plan.valuesChanged) parts << plural(m_plan.valuesChanged, "value changed", "values changed");
+    if (plan.keysDeleted) parts << plural(plan.keysDeleted, "key only on the left", "keys only on the left");
+    if (plan.keysAdded) parts << plural(plan.keysAdded, "key only on the right", "keys only on the right");
+    if (plan.valuesDeleted) parts << plural(plan.valuesDeleted, "value only on the left", "values only on the left");
+    if (plan.valuesAdded) parts << plural(plan.valuesAdded, "value only on the right", "values only on the right");
+    if (plan.valuesChanged) parts << plural(plan.valuesChanged, "value changed", "values changed");
     return parts.join(QStringLiteral(", ")) + QLatin1Char('.');
 }
 
 void CompareWindow::fill() {
     m_list->clear();
-    m_counts->setText(summary());
-    const QString filter = m_filter->text();
-    // With a wildcard the filter is an expression of the search's kind over the whole path
-    // ("*\\Wine\\* AND NOT *Fonts*"); without one, text the path holds.
-    const std::string expression = filter.toStdString();
-    const bool wildcards = filter.contains(QLatin1Char('*')) || filter.contains(QLatin1Char('?'));
+    const ImportPlan part = shownPart(m_plan);
+    m_counts->setText(summaryOf(part));
     std::map<std::string, QTreeWidgetItem*> keys; // the key items so far, by path
     QList<QTreeWidgetItem*> top;
-    for (const RegChange& change : m_plan.changes) {
-        const QString path = shownText(change.keyPath);
-        if (!filter.isEmpty()
-            && !(
-                wildcards ? JollyCheck(change.keyPath, expression, false) : path.contains(filter, Qt::CaseInsensitive)))
-            continue;
+    for (const RegChange& change : part.changes) {
         QTreeWidgetItem*& key = keys[change.keyPath];
         if (!key) {
-            key = new QTreeWidgetItem(QStringList { path });
+            key = new QTreeWidgetItem(QStringList { shownText(change.keyPath) });
             key->setData(0, kPathRole, text(change.keyPath));
             top << key;
         }
@@ -271,24 +309,40 @@ void CompareWindow::showSelected(bool left) {
     if (!item || !m_host.showKey) return;
     std::string path = item->data(0, kPathRole).toString().toStdString();
     reg::RegStore* store = storeOf(left ? m_left : m_right);
-    const std::string leftKey = m_left.key->text().trimmed().toStdString();
-    const std::string rightKey = m_right.key->text().trimmed().toStdString();
+    const std::string leftKey = keyPathOf(m_left);
+    const std::string rightKey = keyPathOf(m_right);
     // The list names keys by the left side's paths; the right's may lie elsewhere.
     if (!left && !leftKey.empty() && !rightKey.empty() && path.starts_with(leftKey))
         path = rightKey + path.substr(leftKey.size());
+    const int index = (left ? m_left : m_right).registry->currentIndex();
+    if (index >= 0 && m_sources[static_cast<std::size_t>(index)].owned) {
+        QMessageBox::information(this, QStringLiteral("Compare"),
+            QStringLiteral("The %1 side is a file, which no tab shows.")
+                .arg(left ? QStringLiteral("left") : QStringLiteral("right")));
+        return;
+    }
     if (store) m_host.showKey(*store, path);
 }
 
 reg::Status CompareWindow::saveChanges(const std::string& path, bool reverse) {
     std::string text;
-    if (reg::Status made = changesAsRegText(planBetween(reverse), text); !made.ok()) return made;
+    std::string problem;
+    const ImportPlan plan = shownPart(planBetween(reverse, &problem));
+    if (!problem.empty()) return { reg::Status::NotFound, problem };
+    if (plan.empty()) return { reg::Status::NotFound, "The two sides are the same here: there is nothing to save." };
+    if (reg::Status made = changesAsRegText(plan, text); !made.ok()) return made;
     return writeChangesFile(path, text);
 }
 
 void CompareWindow::makeRightLikeLeft() {
     reg::RegStore* right = storeOf(m_right);
     if (!right) return;
-    const ImportPlan plan = planBetween(true);
+    std::string problem;
+    const ImportPlan plan = shownPart(planBetween(true, &problem));
+    if (!problem.empty()) {
+        QMessageBox::warning(this, QStringLiteral("Compare"), text(problem));
+        return;
+    }
     if (plan.empty()) {
         QMessageBox::information(
             this, QStringLiteral("Compare"), QStringLiteral("The right side is like the left already."));

@@ -74,8 +74,15 @@ private:
     void readFileInto(bool left);
     void fill();
     void showSelected(bool left);
+    // The changes from one side to the other (what the list shows of them: shownPart).
     [[nodiscard]] ImportPlan planBetween(bool reverse, std::string* problem = nullptr);
+    [[nodiscard]] bool shown(const RegChange& change) const;
+    [[nodiscard]] ImportPlan shownPart(const ImportPlan& plan) const;
+    [[nodiscard]] QString summaryOf(const ImportPlan& plan) const;
     [[nodiscard]] reg::RegStore* storeOf(const Side& side) const;
+    // The side's key path in the registry's long form; empty for the whole registry, or with
+    // problem set when the text names no key path.
+    [[nodiscard]] std::string keyPathOf(const Side& side, std::string* problem = nullptr) const;
 
     CompareHost m_host;
     std::vector<CompareSource> m_sources;

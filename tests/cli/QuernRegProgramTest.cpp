@@ -371,8 +371,10 @@ TEST_F(ProgramTest, DiffListsWhatDiffersAndWritesTheFileThatMakesOneSideTheOther
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused {
         { { "diff", "HKCU" }, "quern-reg: diff needs two sides, each a key or a registry file.\n" },
-        { { "diff", "HKCU\\Gone", "HKCU\\Missing" },
-            "quern-reg: Neither HKEY_CURRENT_USER\\Gone nor HKEY_CURRENT_USER\\Missing is there.\n" },
+        { { "diff", "HKCU\\Software\\Wine", "HKCU\\Software\\Wien" },
+            "quern-reg: HKEY_CURRENT_USER\\Software\\Wien is not there to compare.\n" },
+        { { "diff", exported, "HKCU\\Control Panel" },
+            "quern-reg: " + exported + " holds no HKEY_CURRENT_USER\\Control Panel, so it is not there to compare.\n" },
         { { "diff", exported, "HKCU", "/left", other },
             "quern-reg: /left names the registry of a key, and " + exported + " is a file.\n" },
         { { "diff", "HKCU", "HKCU", "/right", work / "none" },

@@ -67,6 +67,17 @@ private slots:
         QCOMPARE(list->topLevelItemCount(), 1);
         filter->setText(QStringLiteral("*\\Game* AND NOT *Added"));
         QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(counts(window), QStringLiteral("1 key only on the left, 1 value changed."));
+        QCOMPARE(window.saveChanges(dir / "part.reg", false), reg::Status::Ok); // what the list shows
+        RegFileContent part;
+        QCOMPARE(readRegFile(dir / "part.reg", part), reg::Status::Ok);
+        QCOMPARE(part.keys.size(), std::size_t { 2 }); // [-...\Gone] and [...\Game] with Name
+        filter->clear();
+        // A path the window cannot read is said, never taken for the whole registry.
+        window.setSide(true, { QStringLiteral("Left"), &left, nullptr }, QStringLiteral("HKXX\\Software"));
+        QVERIFY(!window.saveChanges(dir / "bad.reg", false).ok());
+        QVERIFY(!fileExists(dir / "bad.reg"));
+        window.setSide(true, { QStringLiteral("Left"), &left, nullptr }, QStringLiteral("HKCU\\Software\\Old"));
 
         const std::string file = dir / "changes.reg";
         QCOMPARE(window.saveChanges(file, false), reg::Status::Ok);
