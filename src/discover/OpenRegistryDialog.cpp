@@ -2,6 +2,7 @@
 
 #include "window/FileDialogs.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 
 namespace quern {
@@ -84,7 +86,9 @@ OpenRegistryDialog::OpenRegistryDialog(discover::Discovery found, QWidget* paren
 
     fillTable();
     resize(900, 420);
-    m_table->setFocus();
+    // Typing narrows the list at once; Up and Down move in it, Enter opens the row chosen.
+    m_filter->installEventFilter(this);
+    m_filter->setFocus();
 }
 
 void OpenRegistryDialog::fillTable() {
@@ -113,9 +117,10 @@ void OpenRegistryDialog::fillTable() {
         notes += text(note.path) + QStringLiteral(": ") + text(note.problem) + QLatin1Char('\n');
     const QString count = m_table->rowCount() == 1 ? QStringLiteral("1 registry found")
                                                    : QStringLiteral("%1 registries found").arg(m_table->rowCount());
-    m_notes->setText(m_found.notes.empty()
-            ? count + QLatin1Char('.')
-            : count + QStringLiteral("; %1 passed over (point here to see why).").arg(m_found.notes.size()));
+    m_allText = m_found.notes.empty()
+        ? count + QLatin1Char('.')
+        : count + QStringLiteral("; %1 passed over (point here to see why).").arg(m_found.notes.size());
+    m_notes->setText(m_allText);
     m_notes->setToolTip(notes.trimmed());
 }
 
@@ -127,12 +132,24 @@ void OpenRegistryDialog::applyFilter(const QString& filter) {
         m_table->setRowHidden(row, !shown);
         if (shown && firstShown < 0) firstShown = row;
     }
+    const int shown = static_cast<int>(std::count_if(m_found.registries.begin(), m_found.registries.end(),
+        [&, row = 0](const discover::FoundRegistry&) mutable { return !m_table->isRowHidden(row++); }));
+    m_notes->setText(
+        filter.isEmpty() ? m_allText : QStringLiteral("%1 of %2 shown.").arg(shown).arg(m_table->rowCount()));
     if (m_table->currentRow() < 0 || m_table->isRowHidden(m_table->currentRow())) {
         if (firstShown >= 0)
             m_table->selectRow(firstShown);
         else
             m_table->clearSelection();
     }
+}
+
+bool OpenRegistryDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_filter || event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_PageUp && key != Qt::Key_PageDown) return false;
+    QApplication::sendEvent(m_table, event); // the list moves; the filter keeps the keyboard
+    return true;
 }
 
 void OpenRegistryDialog::openRow(int row) {

@@ -31,6 +31,9 @@ public:
     // answer it instead.
     std::function<QString(QFileDialog& dialog)> runFileDialog;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void fillTable();
     void applyFilter(const QString& text);
@@ -42,6 +45,7 @@ private:
     QLineEdit* m_filter = nullptr;
     QTableWidget* m_table = nullptr;
     QLabel* m_notes = nullptr;
+    QString m_allText; // the notes' line while the filter is empty
 };
 
 // Looks for the registries, and shows the dialog over parent: the registry chosen, or nothing.

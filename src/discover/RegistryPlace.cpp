@@ -125,8 +125,9 @@ std::unique_ptr<reg::RegStore> openPlace(const RegistryPlace& place, std::string
     // A hive alone: nothing outside it is kept anywhere, so nothing there may change.
     reg::MemoryRegistryOptions scratch;
     scratch.withBaseKeys = false;
-    scratch.fixedPartsReadOnlyReason
-        = "Only the hive file " + place.path + " is open here: keys outside it are not kept anywhere.";
+    scratch.fixedPartsReadOnlyReason = "Only the hive file " + place.path + " is open here, as HKEY_LOCAL_MACHINE\\"
+        + mountName(place.path)
+        + ", where everything can be changed; keys outside it are kept nowhere, so they cannot.";
     auto store = std::make_unique<reg::MemoryRegistry>(std::move(scratch));
     store->setLocation(place.path); // each hive opened alone is told from the others by its file
     const reg::Status mounted

@@ -23,7 +23,8 @@ reg::Status changesAsRegText(const ImportPlan& plan, std::string& text) {
         if (linkValue && change.kind != RegChange::Kind::ValueDeleted)
             return { reg::Status::InvalidData,
                 "The link key \"" + shownKeyPath(change.keyPath)
-                    + "\" is new or leads elsewhere, which a registry file cannot say; copy it instead." };
+                    + "\" is new or leads elsewhere on one side. Its change cannot be written as registry file lines, "
+                      "which would change the key it leads to; copy the link instead." };
         if (change.kind == RegChange::Kind::KeyDeleted) {
             text += "\r\n[-" + change.keyPath + "]\r\n";
             section = nullptr;
@@ -49,7 +50,10 @@ reg::Status changesAsRegText(const ImportPlan& plan, std::string& text) {
 
 reg::Status writeChangesFile(const std::string& path, const std::string& text) {
     const std::vector<std::uint8_t> bytes = reg::utf16LEBytes(reg::toUtf16("\xEF\xBB\xBF" + text));
-    return AtomicFile::writeWhole(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const reg::Status written
+        = AtomicFile::writeWhole(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (written.ok()) return written;
+    return { written.code(), path + ": " + written.message() };
 }
 
 } // namespace quern

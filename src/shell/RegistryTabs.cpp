@@ -74,6 +74,9 @@ RegistryTabs::RegistryTabs(QWidget* parent)
     m_tabs->setTabsClosable(true);
     m_tabs->setMovable(true);
     m_tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+    // A key dragged over a tab brings it to the front, to be dropped on a key of that registry.
+    m_tabs->tabBar()->setChangeCurrentOnDrag(true);
+    m_tabs->tabBar()->setAcceptDrops(true);
     layout->addWidget(m_tabs);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
         if (index >= 0 && !m_starting) showTab(index);
@@ -233,6 +236,17 @@ bool RegistryTabs::showTab(int index) {
 }
 
 bool RegistryTabs::openPlace(const discover::RegistryPlace& place) {
+    // A registry gone since it was listed (a prefix deleted, a hive moved) is said, and forgotten.
+    if (discover::RegistryPlace there; findPlace(place) < 0 && !discover::placeOfPath(place.path, there).ok()) {
+        std::vector<discover::RegistryPlace> recent = placesIn(m_preferences, kRecentRegistries);
+        std::erase_if(recent, [&](const discover::RegistryPlace& known) { return known.path == place.path; });
+        keepPlaces(m_preferences, kRecentRegistries, recent);
+        (void)m_preferences.save();
+        QMessageBox::warning(this, QStringLiteral("Open registry"),
+            QStringLiteral("%1 is not there any more, or is no registry:\n%2")
+                .arg(QString::fromStdString(place.name), QString::fromStdString(place.path)));
+        return false;
+    }
     remember(place);
     if (const int at = findPlace(place); at >= 0) {
         setCurrentIndex(at);
