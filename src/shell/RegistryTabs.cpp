@@ -1,8 +1,10 @@
 #include "shell/RegistryTabs.h"
 
 #include "discover/OpenRegistryDialog.h"
+#include "registry/RegU.h"
 #include "shell/QuernSettings.h"
 #include "shell/QuernU.h"
+#include "window/KeyTreeItem.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace quern {
 
@@ -23,6 +26,7 @@ namespace {
 
 constexpr const char* kOpenRegistries = "OpenRegistries";
 constexpr const char* kRecentRegistries = "RecentRegistries";
+constexpr const char* kOpenRegistryKeys = "OpenRegistryKeys"; // the key each open tab stood on
 
 std::vector<discover::RegistryPlace> placesIn(const Preferences& preferences, const char* name) {
     std::vector<discover::RegistryPlace> places;
@@ -98,11 +102,16 @@ RegistryTabs::~RegistryTabs() {
 void RegistryTabs::start(std::unique_ptr<reg::RegStore> store, const discover::RegistryPlace& place) {
     // The tab bar makes its first tab current as it comes; none opens its registry until all are there.
     m_starting = true;
+    const std::vector<std::string> keys = m_preferences.list(kOpenRegistryKeys);
+    std::size_t listed = 0;
     for (const discover::RegistryPlace& last : placesIn(m_preferences, kOpenRegistries)) {
+        const std::string key = listed < keys.size() ? keys[listed] : std::string();
+        ++listed;
         discover::RegistryPlace there;
         // A registry gone since (a game uninstalled, a disk not plugged in) does not come back.
         if (!discover::placeOfPath(last.path, there).ok() || there.kind != last.kind || findPlace(last) >= 0) continue;
         addTab(last, nullptr);
+        m_tabList.back().keyPath = key;
     }
     int at = findPlace(place);
     if (at >= 0) {
@@ -173,7 +182,7 @@ int RegistryTabs::addTab(const discover::RegistryPlace& place, std::unique_ptr<r
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_tabList.push_back({ place, std::move(store), page, nullptr });
+    m_tabList.push_back({ place, std::move(store), page, nullptr, {} });
     const int index = m_tabs->insertTab(at < 0 ? m_tabs->count() : at, page, QString::fromStdString(place.name));
     m_tabs->setTabToolTip(index, tabToolTip(place));
     return index;
@@ -231,6 +240,8 @@ bool RegistryTabs::showTab(int index) {
         tab.form->show();
         tab.form->showNewLoadMessages(); // the start's own are told once the window shows
     }
+    // A tab of the last session goes back to its own key; settings.ini keeps only the front one's.
+    if (!tab.keyPath.empty()) tab.form->goToKeyPath(std::exchange(tab.keyPath, {}));
     updateTitle();
     return true;
 }
@@ -352,9 +363,14 @@ void RegistryTabs::remember(const discover::RegistryPlace& place) {
 
 void RegistryTabs::keepOpenTabs() {
     std::vector<discover::RegistryPlace> open;
-    for (int index = 0; index < m_tabs->count(); ++index)
+    std::vector<std::string> keys;
+    for (int index = 0; index < m_tabs->count(); ++index) {
         open.push_back(place(index));
+        const Tab& tab = m_tabList[static_cast<std::size_t>(indexOfPage(m_tabs->widget(index)))];
+        keys.push_back(tab.form ? keyPathOfNode(tab.form->currentNode()) : tab.keyPath);
+    }
     keepPlaces(m_preferences, kOpenRegistries, open);
+    m_preferences.setList(kOpenRegistryKeys, keys);
     (void)m_preferences.save();
 }
 

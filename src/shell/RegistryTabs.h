@@ -60,6 +60,7 @@ private:
         std::unique_ptr<reg::RegStore> store;
         QWidget* page = nullptr;
         TMainForm* form = nullptr;
+        std::string keyPath; // where a tab of the last session stood, until it is shown
     };
 
     int indexOfPage(const QWidget* page) const;

@@ -4,6 +4,7 @@
 #include "discover/OpenRegistryDialog.h"
 #include "discover/RegistryPlace.h"
 #include "hive/OfflineHive.h"
+#include "window/KeyTreeItem.h"
 #include "window/Preferences.h"
 
 #include <QFileDialog>
@@ -118,6 +119,7 @@ private slots:
         QTRY_VERIFY(!tabs.isVisible());
         const Preferences kept = machine.preferences();
         QCOMPARE(kept.list("OpenRegistries"), std::vector<std::string> { "prefix\tGame\t" + machine.second });
+        QCOMPARE(kept.list("OpenRegistryKeys").size(), std::size_t { 1 });
         QCOMPARE(kept.list("RecentRegistries").size(), std::size_t { 1 });
     }
 
@@ -127,6 +129,8 @@ private slots:
     void theLastSessionsTabsComeBackAndTheBarNamesWhatHoldsAPrefix() {
         Machine machine;
         Preferences kept(machine.dir / "preferences.ini");
+        // The game's tab stood on a key of its own, which it goes back to when first shown.
+        kept.setList("OpenRegistryKeys", { "HKEY_CURRENT_USER\\Control Panel\\Mouse", "", "", "" });
         kept.setList("OpenRegistries",
             { "prefix\tGame\t" + machine.second, "prefix\tGone\t" + (machine.dir / "gone"),
                 "prefix\t\t" + machine.first, "hive\tBroken\t" + (machine.dir / "BROKEN") });
@@ -152,6 +156,8 @@ private slots:
             tabs.setCurrentIndex(0);
             QVERIFY(tabs.form(0));
             QCOMPARE(tabs.windowTitle(), QStringLiteral("Game - ") + kTitle);
+            QCOMPARE(
+                keyPathOfNode(tabs.form(0)->currentNode()), std::string("HKEY_CURRENT_USER\\Control Panel\\Mouse"));
             const QString bar = tabs.form(0)->readOnlyText();
             QVERIFY2(bar.contains(QStringLiteral("A wineserver")), qPrintable(bar));
             QVERIFY2(bar.endsWith(QStringLiteral(" Running in it now: game.exe (process %1).").arg(game.pid())),
