@@ -31,6 +31,10 @@ void runHistory(CommandWindow& window, bool undo) {
     }
     // Even a refused change shows the registry as it is now: a failed write may have found a server.
     window.showTreeAgain(undo ? change.keyBefore : change.keyPath);
+    // The status bar said what the change did; it now says that it was taken back (or made again).
+    if (status.ok())
+        window.showStatusMessage(
+            (undo ? QStringLiteral("Undone: ") : QStringLiteral("Redone: ")) + QString::fromStdString(change.what));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "transfer/ClipboardCommands.h"
 #include "MainWindowFixture.h"
 #include "WindowTestSupport.h"
+#include "editor/UndoCommands.h"
 #include "import/ImportPreview.h"
 
 #include <QClipboard>
@@ -112,7 +113,8 @@ private slots:
         QVERIFY(!f.exists(kGame));
         QVERIFY(f.exists(u"Game\\Levels"));
         QVERIFY(QGuiApplication::clipboard()->text().isEmpty()); // what was cut is gone: nothing to move twice
-        QCOMPARE(f.store->undoChange(), reg::Status::Ok);
+        runUndo(f.window());
+        QCOMPARE(f.statusText(), QStringLiteral("Undone: move of Game into HKEY_CURRENT_USER"));
         QCOMPARE(readFile(f.userFilePath()), before);
     }
 
