@@ -84,6 +84,8 @@ RegistryTabs::RegistryTabs(QWidget* parent)
     layout->addWidget(m_tabs);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
         if (index >= 0 && !m_starting) showTab(index);
+        // A tab hidden while the window was resized lays its grid out again once it shows.
+        if (TMainForm* shown = currentForm()) QTimer::singleShot(0, shown, [shown] { shown->applyDataColumnRule(); });
         updateTitle();
     });
     connect(m_tabs, &QTabWidget::tabCloseRequested, this, &RegistryTabs::closeTab);
