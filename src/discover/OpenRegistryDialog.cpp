@@ -132,8 +132,9 @@ void OpenRegistryDialog::applyFilter(const QString& filter) {
         m_table->setRowHidden(row, !shown);
         if (shown && firstShown < 0) firstShown = row;
     }
-    const int shown = static_cast<int>(std::count_if(m_found.registries.begin(), m_found.registries.end(),
-        [&, row = 0](const discover::FoundRegistry&) mutable { return !m_table->isRowHidden(row++); }));
+    int shown = 0;
+    for (int row = 0; row < m_table->rowCount(); ++row)
+        shown += m_table->isRowHidden(row) ? 0 : 1;
     m_notes->setText(
         filter.isEmpty() ? m_allText : QStringLiteral("%1 of %2 shown.").arg(shown).arg(m_table->rowCount()));
     if (m_table->currentRow() < 0 || m_table->isRowHidden(m_table->currentRow())) {

@@ -65,27 +65,6 @@ bool applyAsOneBatch(CommandWindow& window, const RegFileContent& content, const
     return status.ok();
 }
 
-void importContent(CommandWindow& window, const QString& file, const QString& name, const std::string* bytes);
-
-} // namespace
-
-void runRegImport(CommandWindow& window) {
-    const QString file = window.sharedFileDialogs().chooseOpenFile(QStringLiteral("Import .REG file"),
-        QStringLiteral("Registry file (*.reg);;All files (*)"), QStringLiteral("reg"));
-    if (file.isEmpty()) return;
-    importRegFile(window, file);
-}
-
-void importRegFile(CommandWindow& window, const QString& file) {
-    importContent(window, file, QFileInfo(file).fileName(), nullptr);
-}
-
-void importRegBytes(CommandWindow& window, const QString& name, const std::string& bytes) {
-    importContent(window, name, name, &bytes);
-}
-
-namespace {
-
 // An import of a file, or of the bytes of one (bytes), from its plan to its batch.
 void importContent(CommandWindow& window, const QString& file, const QString& name, const std::string* bytes) {
     RegFileContent content;
@@ -111,5 +90,20 @@ void importContent(CommandWindow& window, const QString& file, const QString& na
 }
 
 } // namespace
+
+void runRegImport(CommandWindow& window) {
+    const QString file = window.sharedFileDialogs().chooseOpenFile(QStringLiteral("Import .REG file"),
+        QStringLiteral("Registry file (*.reg);;All files (*)"), QStringLiteral("reg"));
+    if (file.isEmpty()) return;
+    importRegFile(window, file);
+}
+
+void importRegFile(CommandWindow& window, const QString& file) {
+    importContent(window, file, QFileInfo(file).fileName(), nullptr);
+}
+
+void importRegBytes(CommandWindow& window, const QString& name, const std::string& bytes) {
+    importContent(window, name, name, &bytes);
+}
 
 } // namespace quern

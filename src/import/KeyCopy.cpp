@@ -1,6 +1,7 @@
 #include "import/KeyCopy.h"
 
 #include "base/Names.h"
+#include "registry/RegU.h"
 #include "store/KeyWalk.h"
 
 #include <algorithm>
@@ -113,19 +114,24 @@ reg::Status writeCopy(reg::RegStore& store, reg::HKey target, const CopyNode& no
     return reg::Status::Ok;
 }
 
+bool splitRootPath(std::string_view path, reg::HKey& root, std::u16string& below) {
+    const std::size_t slash = path.find('\\');
+    for (const RootKey& known : kRootKeys)
+        if (known.name == path.substr(0, slash)) {
+            root = known.handle;
+            below = slash == std::string_view::npos ? std::u16string() : reg::toUtf16(path.substr(slash + 1));
+            return true;
+        }
+    return false;
+}
+
 reg::Status openKeyAtPath(
     reg::RegStore& store, const std::string& path, reg::Access access, unsigned options, reg::KeyHandle& key) {
-    static constexpr std::pair<std::string_view, reg::HKey> kRoots[]
-        = { { "HKEY_CLASSES_ROOT", reg::kClassesRoot }, { "HKEY_CURRENT_USER", reg::kCurrentUser },
-              { "HKEY_LOCAL_MACHINE", reg::kLocalMachine }, { "HKEY_USERS", reg::kUsers },
-              { "HKEY_CURRENT_CONFIG", reg::kCurrentConfig }, { "HKEY_DYN_DATA", reg::kDynData } };
-    const std::size_t slash = path.find('\\');
-    const std::string_view rootName = std::string_view(path).substr(0, slash);
-    for (const auto& [name, root] : kRoots)
-        if (name == rootName)
-            return store.openKey(root, slash == std::string::npos ? u"" : reg::toUtf16(path.substr(slash + 1)), access,
-                options, key.out());
-    return { reg::Status::NotFound, "There is no root key " + std::string(rootName) + "." };
+    reg::HKey root = reg::kNoKey;
+    std::u16string below;
+    if (!splitRootPath(path, root, below))
+        return { reg::Status::NotFound, "There is no root key " + path.substr(0, path.find('\\')) + "." };
+    return store.openKey(root, below, access, options, key.out());
 }
 
 std::u16string freeKeyName(reg::RegStore& store, reg::HKey parent, const std::u16string& name) {

@@ -43,6 +43,10 @@ std::size_t readCopySource(reg::RegStore& store, reg::HKey key, CopyNode& root, 
 // failure, naming the key or value; the caller's batch then takes back what was written.
 reg::Status writeCopy(reg::RegStore& store, reg::HKey target, const CopyNode& node, const std::string& targetPath);
 
+// The root a full path begins with (its long name, HKEY_CURRENT_USER) and the path below it;
+// false when it begins with none of the six.
+bool splitRootPath(std::string_view path, reg::HKey& root, std::u16string& below);
+
 // Opens the key at a full path (the root's long name first, HKEY_CURRENT_USER\Software) of store;
 // with kOpenLink in options a link at the end opens as itself. NotFound for an unknown root.
 reg::Status openKeyAtPath(

@@ -63,12 +63,9 @@ QString valuesAsRegText(const std::string& keyPath, const std::vector<ValueRow>&
 
 // Why the key at path cannot change, as its part of the registry says; empty when it can.
 std::string readOnlyAt(reg::RegStore& store, const std::string& path) {
-    const std::size_t slash = path.find('\\');
-    for (const RootKey& root : kRootKeys)
-        if (root.name == std::string_view(path).substr(0, slash))
-            return store.readOnlyReasonAt(
-                root.handle, slash == std::string::npos ? u"" : reg::toUtf16(path.substr(slash + 1)));
-    return store.readOnlyReason();
+    reg::HKey root = reg::kNoKey;
+    std::u16string below;
+    return splitRootPath(path, root, below) ? store.readOnlyReasonAt(root, below) : store.readOnlyReason();
 }
 
 QMimeData* mimeData(const QString& regText, const ClipboardPayload& payload) {
