@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hive/HiveMapping.h"
+#include "codec/FileMapping.h"
 #include "hive/OfflineHive.h"
 #include "store/KeyArena.h"
 #include "store/RegTree.h"
@@ -30,7 +30,7 @@ namespace quern::reg {
 // until one changes and they are read into the key's list.
 class OfflineHive::Reader {
 public:
-    Reader(OfflineHive& hive, std::unique_ptr<HiveMapping> mapping)
+    Reader(OfflineHive& hive, std::unique_ptr<FileMapping> mapping)
         : m_hive(hive)
         , m_mapping(std::move(mapping))
         , m_bytes(m_mapping->bytes())
@@ -209,7 +209,7 @@ private:
     static constexpr std::size_t kPairwise = 16;
 
     OfflineHive& m_hive;
-    std::unique_ptr<HiveMapping> m_mapping;
+    std::unique_ptr<FileMapping> m_mapping;
     std::string_view m_bytes;
     std::vector<bool> m_visited;
     std::vector<bool> m_cells; // a bit a possible cell: a cell in use starts there, as the bin walk found

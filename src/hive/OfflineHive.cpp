@@ -6,7 +6,7 @@
 #include "codec/Utf.h"
 #include "hive/HiveFormat.h"
 #include "hive/HiveImage.h"
-#include "hive/HiveMapping.h"
+#include "codec/FileMapping.h"
 #include "hive/HiveReader.h"
 #include "store/KeyArena.h"
 
@@ -230,7 +230,7 @@ Status OfflineHive::load(std::unique_ptr<Key>& tree) {
     struct stat st { };
     if (const Status opened = openRegularFile(m_path, kHiveFileLimit, file, st); !opened.ok())
         return Status(Status::BadPath, m_path + " " + opened.message() + ".");
-    auto mapping = std::make_unique<HiveMapping>();
+    auto mapping = std::make_unique<FileMapping>();
     if (!mapping->map(file.get(), static_cast<std::size_t>(st.st_size)))
         return Status(Status::BadPath, m_path + " cannot be read (" + std::strerror(errno) + ").");
     const std::string_view content = mapping->bytes();

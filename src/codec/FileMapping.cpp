@@ -1,4 +1,4 @@
-#include "hive/HiveMapping.h"
+#include "codec/FileMapping.h"
 
 #include <atomic>
 #include <csignal>
@@ -69,7 +69,7 @@ void installHandler() {
 
 } // namespace
 
-HiveMapping::~HiveMapping() {
+FileMapping::~FileMapping() {
     if (m_slot >= 0) {
         Guarded& slot = g_slots[m_slot];
         slot.begin.store(0, std::memory_order_release);
@@ -80,7 +80,7 @@ HiveMapping::~HiveMapping() {
     if (m_data) ::munmap(const_cast<char*>(m_data), m_size);
 }
 
-bool HiveMapping::map(int fd, std::size_t size) {
+bool FileMapping::map(int fd, std::size_t size) {
     if (size == 0) return true;
     std::call_once(g_installed, installHandler);
     void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -100,8 +100,12 @@ bool HiveMapping::map(int fd, std::size_t size) {
     return true;
 }
 
-bool HiveMapping::faulted() const {
+bool FileMapping::faulted() const {
     return m_slot >= 0 && g_slots[m_slot].faulted.load(std::memory_order_acquire);
+}
+
+void FileMapping::releasePages() const {
+    if (m_data) ::madvise(const_cast<char*>(m_data), m_size, MADV_DONTNEED);
 }
 
 } // namespace quern::reg
