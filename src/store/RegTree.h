@@ -169,6 +169,10 @@ public:
     // Its block cannot be copied as it stands: the key stood in the file more than once, or its key
     // line spells a name otherwise than the key keeps it. Written anew when the file is.
     bool merged = false;
+    // For a key of a Wine file read on first use: the blocks of the file's index [fileBlock,
+    // fileBlockEnd) that hold the key and the keys below it.
+    std::uint32_t fileBlock = 0;
+    std::uint32_t fileBlockEnd = 0;
     // Rarely present, so kept apart to keep every key small: the class name, the lines of its
     // block that Quern does not read, and for a hive's root the blocks of its file that belong to
     // no key.
@@ -208,7 +212,7 @@ public:
     // Whether wineserver would write a block for the key: it has values, no subkeys, a class or
     // is a link. A key with lines Quern keeps gets one too, so that they are not lost.
     [[nodiscard]] bool needsBlock() const {
-        return !values.empty() || subkeys.empty() || hasClass || isLink || hasKeptLines();
+        return !values.empty() || (subkeys.empty() && !subkeysInFile) || hasClass || isLink || hasKeptLines();
     }
 };
 

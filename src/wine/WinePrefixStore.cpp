@@ -217,6 +217,7 @@ WinePrefixStore::WinePrefixStore(WinePrefixOptions options)
     for (int i = 0; i < 3; ++i) {
         file(static_cast<HiveId>(i)).fileName = kFiles[i];
         file(static_cast<HiveId>(i)).path = m_options.prefixDir + "/" + kFiles[i];
+        file(static_cast<HiveId>(i)).messages = &m_loadMessages;
     }
 
     struct stat st { };
@@ -378,16 +379,19 @@ void WinePrefixStore::loadHive(HiveId id) {
     hive.contentHash = 0;
     hive.stamp = FileStamp {};
     hive.dirty = false;
+    hive.forgetMapping();
 
     std::string content;
     nlink_t links = 1;
-    const Status read
-        = m_prefixMissing ? Status(Status::NotFound) : readRegistryFile(hive.path, content, hive.stamp, links);
+    const bool indexed = !m_prefixMissing && indexHive(id, root);
+    const Status read = m_prefixMissing ? Status(Status::NotFound)
+        : indexed                        ? Status(Status::Ok)
+                                         : readRegistryFile(hive.path, content, hive.stamp, links);
     if (read == Status::ReadFailed) {
         const std::string why = read.message();
         hive.readOnlyReason = hive.fileName + " " + why + "; nothing was read from it and Quern will not write it.";
         m_loadMessages.push_back(hive.path + " " + why + "; nothing was read from it and it is left as it is.");
-    } else if (read.ok()) {
+    } else if (read.ok() && !indexed) {
         hive.existsOnDisk = true;
         hive.contentHash = hashOf(content);
         parseHive(id, content, links, root);
@@ -415,6 +419,11 @@ void WinePrefixStore::parseHive(HiveId id, const std::string& content, nlink_t l
         root = std::make_unique<Key>(root->name, nullptr, &hive);
         return;
     }
+    checkFile(hive, links);
+}
+
+// What the file's first read says about it: the lines it cannot read, and why it may not be written.
+void WinePrefixStore::checkFile(HiveFile& hive, nlink_t links) {
     hive.prefixLength = hive.parsed.prefixLength;
     hive.relativeTo = hive.parsed.relativeTo;
     if (!hive.parsed.problems.empty()) {
@@ -439,6 +448,104 @@ void WinePrefixStore::parseHive(HiveId id, const std::string& content, nlink_t l
         hive.readOnlyReason += (hive.readOnlyReason.empty() ? "" : " ") + reason;
         m_loadMessages.push_back(hive.path + ": " + reason);
     }
+}
+
+bool WinePrefixStore::indexHive(HiveId id, std::unique_ptr<Key>& root) {
+    HiveFile& hive = file(id);
+    UniqueFd fd;
+    struct stat st { };
+    if (!openRegularFile(hive.path, FileLimit { kMaxRegistryFileSize }, fd, st).ok()) return false;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size == 0 || size < m_options.readOnFirstUseFrom) return false;
+    auto mapping = std::make_unique<FileMapping>();
+    if (!mapping->map(fd.get(), static_cast<std::size_t>(size))) return false;
+    ParsedFile header;
+    auto index = RegFileIndex::build(mapping->bytes(), id == kSystem ? std::string_view() : prefixArch(), header);
+    if (!index) return false;
+    const std::size_t hash = hashOf(mapping->bytes());
+    if (mapping->faulted()) return false;
+    hive.parsed = std::move(header);
+    hive.mapping = std::move(mapping);
+    hive.mappedFile = std::move(fd);
+    hive.index = std::move(index);
+    hive.arena = std::make_unique<KeyArena>();
+    hive.lastLook = std::chrono::steady_clock::now();
+    hive.index->prepareRoot(*root);
+    // The root's subkeys at once: hives mounted below HKEY_LOCAL_MACHINE go into that list.
+    if (!hive.readSubkeys(*root).ok()) {
+        hive.forgetMapping();
+        root = std::make_unique<Key>(root->name, nullptr, &hive);
+        return false;
+    }
+    // The pass over the whole file read every page of it: the system keeps them, this process need not.
+    hive.mapping->releasePages();
+    hive.existsOnDisk = true;
+    hive.stamp = stampOf(st);
+    hive.contentHash = hash;
+    checkFile(hive, 1 + otherNames(hive.path, st));
+    return true;
+}
+
+Status HiveFile::readSubkeys(Key& key) {
+    if (!index || !mapping) return Hive::readSubkeys(key);
+    const Status changed(Status::ChangedOnDisk,
+        fileName + " was changed on disk since Quern read it; refresh (F5) to read it again.");
+    if (mappingChanged) return changed;
+    // A file written in place would be read half old, half new: a look at it now and then tells.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLook >= std::chrono::milliseconds(50)) {
+        lastLook = now;
+        struct stat st { };
+        if (::fstat(mappedFile.get(), &st) != 0 || stampOf(st) != stamp) {
+            mappingChanged = true;
+            return changed;
+        }
+    }
+    std::vector<std::unique_ptr<Key>> subkeys;
+    std::vector<LoadProblem> problems;
+    if (!index->readSubkeys(key, *arena, subkeys, problems).ok() || mapping->faulted()) {
+        mappingChanged = true;
+        return changed;
+    }
+    key.subkeys = std::move(subkeys);
+    key.subkeysInFile = false;
+    if (!problems.empty()) {
+        if (messages && !problemsTold)
+            messages->push_back(path + ", line " + std::to_string(problems.front().line) + ": " + problems.front().what
+                + ". Quern keeps such lines as they are and writes them back unchanged.");
+        problemsTold = true;
+        parsed.problems.insert(parsed.problems.end(), problems.begin(), problems.end());
+    }
+    return Status::Ok;
+}
+
+void HiveFile::forgetMapping() {
+    index.reset();
+    mapping.reset();
+    mappedFile.reset();
+    arena.reset();
+    mappingChanged = false;
+    problemsTold = false;
+}
+
+void WinePrefixStore::remapWritten(HiveFile& hive, const std::vector<BlockPlacement>& placements) {
+    if (!hive.index) return;
+    bool moved = true;
+    for (const auto& placed : placements)
+        if (placed.below && !hive.index->moveBlocksBelow(*placed.key, placed.range.offset)) moved = false;
+    UniqueFd fd;
+    struct stat st { };
+    auto mapping = std::make_unique<FileMapping>();
+    if (moved && openRegularFile(hive.path, FileLimit { kMaxRegistryFileSize }, fd, st).ok()
+        && stampOf(st) == hive.stamp && st.st_size > 0
+        && mapping->map(fd.get(), static_cast<std::size_t>(st.st_size))) {
+        hive.index->setText(mapping->bytes());
+        hive.mapping = std::move(mapping);
+        hive.mappedFile = std::move(fd);
+        return;
+    }
+    // Someone replaced the file the moment it was written: what is not read yet is read after a refresh.
+    hive.mappingChanged = true;
 }
 
 std::string WinePrefixStore::notWritableReason(const HiveFile& hive) {
@@ -666,7 +773,7 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
             written = out.write(piece);
             return written.ok();
         },
-        prepared.placements, prepared.headerLength, length);
+        prepared.placements, prepared.headerLength, length, kRegFileWriteBuffer, hive.index.get());
     prepared.contentHash = hash.value();
     if (!serialized && written.ok())
         return Status(Status::WriteFailed,
@@ -774,10 +881,12 @@ void WinePrefixStore::recordWritten(const Prepared& p) {
         hive.parsed.arch = "win64";
     }
     for (const auto& placed : p.placements) {
+        if (placed.below) continue;
         placed.key->source = placed.range;
         placed.key->dirty = false;
         placed.key->merged = false;
     }
+    remapWritten(hive, p.placements);
     hive.dirty = false;
     ++m_filesWritten;
 }
@@ -790,7 +899,7 @@ Status WinePrefixStore::refresh() {
         struct stat st { };
         const bool existsNow = ::stat(hive.path.c_str(), &st) == 0;
         const bool changed = existsNow != hive.existsOnDisk || (existsNow && stampOf(st) != hive.stamp)
-            || !hive.readOnlyReason.empty();
+            || !hive.readOnlyReason.empty() || hive.mappingChanged;
         if (changed) loadHive(static_cast<HiveId>(i));
     }
     refuseSharedFiles();

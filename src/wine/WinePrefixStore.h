@@ -1,13 +1,17 @@
 #pragma once
 
 #include "codec/AtomicFile.h"
+#include "codec/FileMapping.h"
 #include "codec/UniqueFd.h"
+#include "store/KeyArena.h"
 #include "store/MemoryRegistry.h"
+#include "wine/RegFileIndex.h"
 #include "wine/WineRegFile.h"
 #include "wine/WineServer.h"
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +31,20 @@ struct HiveFile : Hive {
     std::size_t contentHash = 0;
     std::uint64_t prefixLength = 0;
     ParsedFile parsed; // counts and problems of the last read
+
+    // Set while the file's keys are read on first use: the file mapped as it was read or last
+    // written, open to notice a write in place, and where its blocks stand in it.
+    std::unique_ptr<FileMapping> mapping;
+    UniqueFd mappedFile;
+    std::unique_ptr<RegFileIndex> index;
+    std::unique_ptr<KeyArena> arena;
+    bool mappingChanged = false; // the mapped file was written in place or cut short: no more reads
+    std::chrono::steady_clock::time_point lastLook;
+    std::vector<std::string>* messages = nullptr; // where lines it cannot read are told
+    bool problemsTold = false;
+
+    Status readSubkeys(Key& key) override;
+    void forgetMapping();
 };
 
 struct WinePrefixOptions {
@@ -47,6 +65,10 @@ struct WinePrefixOptions {
     // Keeps each replaced file's old content under a second name until the batch is in place;
     // link(2) when empty. Tests stand in a file system without hard links.
     LinkFunction hardLink;
+    // A file of at least this size is read on first use: one pass finds where its keys stand, and
+    // each key's block is read when it is first asked for. Smaller ones are read whole at once,
+    // so that every line Quern cannot read is told at the start.
+    std::uint64_t readOnFirstUseFrom = std::uint64_t(4) << 20;
 };
 
 // No registry file is larger: real ones are tens of megabytes at most. A bigger file is not read,
@@ -112,6 +134,11 @@ private:
     void loadHive(HiveId id);
     // Reads a file's content into root, or replaces root with an empty one when it is no registry file.
     void parseHive(HiveId id, const std::string& content, nlink_t links, std::unique_ptr<Key>& root);
+    // Maps a large file and indexes it to be read on first use; false when it is to be read whole.
+    bool indexHive(HiveId id, std::unique_ptr<Key>& root);
+    void checkFile(HiveFile& hive, nlink_t links);
+    // After a write: the index follows the blocks to where they stand in the new file.
+    void remapWritten(HiveFile& hive, const std::vector<BlockPlacement>& placements);
     static std::string notWritableReason(const HiveFile& hive);
     void refuseSharedFiles();
     [[nodiscard]] std::string_view prefixArch() const;

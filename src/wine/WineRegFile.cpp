@@ -54,9 +54,12 @@ void skipSpaces(std::string_view s, std::size_t& pos) {
 // without the LF and a CR before it.
 class LineReader {
 public:
-    explicit LineReader(std::string_view text)
+    // From start on: a reader that starts at a key line reads that block as the whole file would,
+    // provided the file has no NUL byte before it.
+    explicit LineReader(std::string_view text, std::size_t start = 0)
         : m_text(text)
-        , m_hasNul(std::memchr(text.data(), '\0', text.size()) != nullptr) { }
+        , m_hasNul(std::memchr(text.data() + start, '\0', text.size() - start) != nullptr)
+        , m_next(start) { }
 
     bool next() {
         if (m_next >= m_text.size()) return false;
@@ -276,9 +279,8 @@ ValueRead readValue(LineReader& reader, std::string_view line, RawValue& value, 
     return ValueRead::DataUnread;
 }
 
-// A key path as wineserver splits it: empty parts (from leading, doubled or trailing backslashes)
-// are skipped, and a path whose first unit is NUL names the hive's own key. Parts longer than
-// wineserver allows, and paths deeper than the registry allows, cannot be read.
+} // namespace
+
 bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& parts) {
     parts.clear();
     if (path.empty() || path.front() == u'\0') return true;
@@ -295,6 +297,8 @@ bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& pa
     }
     return true;
 }
+
+namespace {
 
 // The number after a key name, as sscanf's " %u" reads it; 0 when there is none.
 std::uint32_t readSeconds(std::string_view s, std::size_t pos) {
@@ -320,9 +324,9 @@ void foldInto(std::u16string& out, std::u16string_view name) {
 
 class Parser {
 public:
-    Parser(std::string_view content, Key& root, std::string_view prefixArch)
+    Parser(std::string_view content, Key& root, std::string_view prefixArch, std::size_t start = 0)
         : m_content(content)
-        , m_reader(content)
+        , m_reader(content, start)
         , m_root(root)
         , m_prefixArch(prefixArch) { }
 
@@ -340,6 +344,36 @@ public:
             m_result.writeRefused = "line " + std::to_string(m_reader.firstNulLine())
                 + " holds a NUL byte, and Wine reads such a line in a way that depends on the lines before it";
         return std::move(m_result);
+    }
+
+    // The one block that starts where the reader does, read into key, whose path its key line names.
+    BlockRead runBlock(Key& key) {
+        BlockRead read;
+        if (!m_reader.next()) return read;
+        const std::string_view line = m_reader.line();
+        std::size_t pos = 0;
+        skipSpaces(line, pos);
+        if (pos == line.size() || line[pos] != '[') return read;
+        const std::string_view rest = line.substr(pos + 1);
+        pos = 0;
+        m_path.clear();
+        if (!parseEscaped(rest, pos, ']', m_path)) return read;
+        m_blockOnly = true;
+        m_current = &key;
+        m_lastKey = &key;
+        m_blockTime = kFileTimeUnixEpoch + static_cast<std::uint64_t>(readSeconds(rest, pos)) * 10000000ull;
+        m_blockStart = m_reader.start();
+        m_blockEnd = m_reader.end();
+        while (m_reader.next())
+            handleLine();
+        closeBlock();
+        read.keyLine = true;
+        read.source = key.source;
+        read.problems = std::move(m_result.problems);
+        read.valueCount = m_result.valueCount;
+        read.cutShort = key.hasKeptLines() && key.extra->kept.back().cutShort
+            && m_content.substr(0, m_blockEnd).ends_with(key.extra->kept.back().text);
+        return read;
     }
 
 private:
@@ -414,14 +448,15 @@ private:
 
     void closeBlock() {
         if (!m_current) return;
-        setTime(m_current, m_blockTime);
+        stamp(m_current, m_blockTime);
         if (m_current->source.length == 0) m_current->source = { m_blockStart, m_blockEnd - m_blockStart };
     }
 
     // wineserver sets a key's time once, from its first #time line or else from the number after
-    // its name; keys above it that have no time yet take the same.
-    static void setTime(Key* key, std::uint64_t time) {
-        for (; key && key->modified == 0; key = key->parent)
+    // its name; keys above it that have no time yet take the same. (A block read on its own finds
+    // them timed already.)
+    void stamp(Key* key, std::uint64_t time) const {
+        for (; key && key->modified == 0; key = m_blockOnly ? nullptr : key->parent)
             key->modified = time;
     }
 
@@ -464,7 +499,7 @@ private:
             std::uint64_t time = 0;
             for (std::size_t pos = 6; pos < line.size() && hexDigit(line[pos]) >= 0; ++pos)
                 time = time << 4 | static_cast<std::uint64_t>(hexDigit(line[pos]));
-            setTime(m_current, time);
+            stamp(m_current, time);
             return extendBlock();
         }
         if (line.starts_with("#class=")) {
@@ -558,6 +593,7 @@ private:
     // The kept value lines of the current key that still decide their value, by folded name.
     std::unordered_map<std::u16string, std::size_t> m_keptByName;
     bool m_stopped = false;
+    bool m_blockOnly = false;
     std::uint64_t m_blockTime = 0;
     std::size_t m_blockStart = 0;
     std::size_t m_blockEnd = 0;
@@ -694,6 +730,12 @@ bool parseEscaped(std::string_view s, std::size_t& pos, char end, std::u16string
             decodeLikeWine(s, pos, ch, out);
     }
     return false;
+}
+
+BlockRead parseRegBlock(std::string_view content, std::size_t offset, Key& key) {
+    Key scratch(u"", nullptr, nullptr);
+    Parser parser(content, scratch, {}, offset);
+    return parser.runBlock(key);
 }
 
 ParsedFile parseRegFile(std::string_view content, Key& root, std::string_view prefixArch) {
@@ -1079,8 +1121,53 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
     return { const_cast<Key*>(&key), { start, writer.position() - start } };
 }
 
+// Copies the blocks below a key that are still only in the file, as they stand there, a buffer's
+// worth at a time; they follow the key's own block, as in the file.
+BlockPlacement writeBlocksBelow(
+    FileWriter& writer, const Key& key, RegFileOriginal& original, const BlocksInFile* inFile) {
+    BlockPlacement placement { const_cast<Key*>(&key), { 0, 0 }, true };
+    const BlocksInFile::Range below = inFile ? inFile->blocksBelow(key) : BlocksInFile::Range {};
+    const SourceRange& src = below.range;
+    if (src.length == 0 || src.offset > original.size() || src.length > original.size() - src.offset) {
+        writer.fail();
+        return placement;
+    }
+    const std::uint64_t copiedUpTo = writer.copiedUpTo();
+    const bool follows = copiedUpTo > 0 && copiedUpTo <= src.offset && src.offset - copiedUpTo <= kMaxGap;
+    const std::uint64_t before = follows ? src.offset - copiedUpTo : std::min<std::uint64_t>(src.offset, 3);
+    const std::optional<std::string_view> leadText = original.read(src.offset - before, before);
+    if (!leadText) {
+        writer.fail();
+        return placement;
+    }
+    const std::string lead(*leadText); // the next read takes the window it stands in
+    std::string emptyLine;
+    if (follows && lead.find_first_not_of(" \t\r\n") == std::string::npos)
+        emptyLine = lead;
+    else
+        emptyLine = std::string(emptyLineBefore(std::string_view(lead).substr(lead.size() - std::min<std::size_t>(lead.size(), 3))));
+    if (emptyLine.empty()) emptyLine = "\n";
+    writer.startBlock(emptyLine);
+    const std::uint64_t start = writer.position();
+    const std::uint64_t end = src.offset + src.length;
+    for (std::uint64_t at = src.offset; at < end && writer.ok();) {
+        const std::uint64_t take = std::min<std::uint64_t>(end - at, kRegFileWriteBuffer);
+        const std::optional<std::string_view> piece = original.read(at, take);
+        if (!piece) {
+            writer.fail();
+            return placement;
+        }
+        at += take;
+        writer.appendTaken(*piece, at == end && below.cutShort);
+        writer.passOnIfFull();
+    }
+    writer.setCopiedUpTo(end);
+    placement.range = { start, writer.position() - start };
+    return placement;
+}
+
 std::uint64_t writeFile(FileWriter& writer, const Key& root, RegFileOriginal& original, std::uint64_t prefixLength,
-    std::string_view relativeTo, std::vector<BlockPlacement>& placements) {
+    std::string_view relativeTo, std::vector<BlockPlacement>& placements, const BlocksInFile* inFile) {
     placements.clear();
     appendHeader(writer, original, prefixLength, relativeTo);
     const std::uint64_t headerLength = writer.position();
@@ -1107,6 +1194,7 @@ std::uint64_t writeFile(FileWriter& writer, const Key& root, RegFileOriginal& or
         stack.pop_back();
         if (nextUnread < unread.size()) writeUnreadBefore(key);
         placements.push_back(writeKeyBlock(writer, *key, root, original));
+        if (key->subkeysInFile) placements.push_back(writeBlocksBelow(writer, *key, original, inFile));
         writer.passOnIfFull();
         // A hive file mounted below HKEY_LOCAL_MACHINE is kept in its own file, not in this one.
         for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
@@ -1120,23 +1208,24 @@ std::uint64_t writeFile(FileWriter& writer, const Key& root, RegFileOriginal& or
 } // namespace
 
 std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
-    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements) {
+    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements,
+    const BlocksInFile* inFile) {
     out.clear();
     // The new file is about as long as the old one: room for it at once, instead of growing by
     // doubling.
     out.reserve(original.size() + original.size() / 8 + 4096);
     OriginalInMemory source(original);
     FileWriter writer(out, nullptr, 0);
-    return writeFile(writer, root, source, prefixLength, relativeTo, placements);
+    return writeFile(writer, root, source, prefixLength, relativeTo, placements, inFile);
 }
 
 bool serializeRegFile(const Key& root, RegFileOriginal& original, std::uint64_t prefixLength,
     std::string_view relativeTo, const RegFileSink& sink, std::vector<BlockPlacement>& placements,
-    std::uint64_t& headerLength, std::uint64_t& length, std::size_t bufferSize) {
+    std::uint64_t& headerLength, std::uint64_t& length, std::size_t bufferSize, const BlocksInFile* inFile) {
     std::string buffer;
     buffer.reserve(std::max<std::size_t>(bufferSize, 1) + 4096);
     FileWriter writer(buffer, &sink, bufferSize);
-    headerLength = writeFile(writer, root, original, prefixLength, relativeTo, placements);
+    headerLength = writeFile(writer, root, original, prefixLength, relativeTo, placements, inFile);
     length = writer.position();
     return writer.ok();
 }

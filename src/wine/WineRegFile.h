@@ -44,9 +44,44 @@ struct ParsedFile {
 // which an #arch line of this file must repeat, or wineserver stops reading it there.
 [[nodiscard]] ParsedFile parseRegFile(std::string_view content, Key& root, std::string_view prefixArch = {});
 
+// What one block read on its own gave: where it stands (from its key line to the end of its last
+// line), the lines it kept that wineserver cannot read (numbered from its key line, which is 1),
+// and whether its last line's hex data runs on past the end of the text.
+struct BlockRead {
+    bool keyLine = false; // false: no key line stands where the block should start
+    SourceRange source;
+    std::vector<LoadProblem> problems;
+    std::size_t valueCount = 0;
+    bool cutShort = false;
+};
+
+// Reads the block whose key line starts at offset into key (made empty, below a parent that has
+// its time), as the whole file's reader would: its time, class, link mark, values and the lines
+// Quern keeps, up to the end of content, which must end where the next key line starts.
+[[nodiscard]] BlockRead parseRegBlock(std::string_view content, std::size_t offset, Key& key);
+
+// A key path as wineserver splits it: empty parts (from leading, doubled or trailing backslashes)
+// are skipped, and a path whose first unit is NUL names the hive's own key. Parts longer than
+// wineserver allows, and paths deeper than the registry allows, cannot be read.
+[[nodiscard]] bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& parts);
+
+// For a file whose keys are read on first use: where the blocks of the keys below a key that are
+// still only in the file stand in it (Key::subkeysInFile), to be copied as they are.
+class BlocksInFile {
+public:
+    virtual ~BlocksInFile() = default;
+    struct Range {
+        SourceRange range; // from the first block's key line to the end of the last block
+        bool cutShort = false; // the last block's hex data runs on past the end of the file
+    };
+    [[nodiscard]] virtual Range blocksBelow(const Key& key) const = 0;
+};
+
+// Where a key's block (below: the blocks of the keys below it still in the file) landed.
 struct BlockPlacement {
     Key* key = nullptr;
     SourceRange range;
+    bool below = false;
 };
 
 // Writes the tree under root as a registry file into out. The header is copied from original
@@ -56,7 +91,8 @@ struct BlockPlacement {
 // to record once the file is safely on disk. Returns the length of the header in out, the
 // prefixLength for the next write from out.
 std::uint64_t serializeRegFile(const Key& root, std::string_view original, std::uint64_t prefixLength,
-    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements);
+    std::string_view relativeTo, std::string& out, std::vector<BlockPlacement>& placements,
+    const BlocksInFile* inFile = nullptr);
 
 // The text a file had when it was last read or written, from which unchanged blocks are copied.
 // A large file need not be in memory: the store reads it from disk a window at a time.
@@ -79,7 +115,8 @@ inline constexpr std::size_t kRegFileWriteBuffer = std::size_t(1) << 20;
 // read or the sink refused a piece. headerLength and length get the lengths of the header and the text.
 [[nodiscard]] bool serializeRegFile(const Key& root, RegFileOriginal& original, std::uint64_t prefixLength,
     std::string_view relativeTo, const RegFileSink& sink, std::vector<BlockPlacement>& placements,
-    std::uint64_t& headerLength, std::uint64_t& length, std::size_t bufferSize = kRegFileWriteBuffer);
+    std::uint64_t& headerLength, std::uint64_t& length, std::size_t bufferSize = kRegFileWriteBuffer,
+    const BlocksInFile* inFile = nullptr);
 
 // One block as wineserver writes it, without the empty line before it; the lines the key kept
 // stand between its options and its values.

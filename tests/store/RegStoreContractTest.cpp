@@ -57,20 +57,30 @@ private:
 };
 
 // Quern's own registry in a temporary folder: three files made on first use.
+// onFirstUse: every file is read on first use, however small, as large files are.
 class WinePrefixBackend final : public Backend {
 public:
-    std::unique_ptr<RegStore> open() override { return test::openTestRegistry(m_dir.path()); }
-    std::unique_ptr<RegStore> reread() override { return test::openTestRegistry(m_dir.path(), false); }
+    explicit WinePrefixBackend(bool onFirstUse = false)
+        : m_onFirstUse(onFirstUse) { }
+    std::unique_ptr<RegStore> open() override { return opened(true); }
+    std::unique_ptr<RegStore> reread() override { return opened(false); }
     // A wineserver that runs for the prefix owns its registry.
     std::unique_ptr<RegStore> openReadOnly() override {
         (void)open();
         m_server = std::make_unique<test::HeldLock>(test::testRegistryServerLock(m_dir.path()));
-        return test::openTestRegistry(m_dir.path());
+        return opened(true);
     }
 
 private:
+    std::unique_ptr<RegStore> opened(bool create) {
+        WinePrefixOptions options = test::testPrefixOptions(m_dir.path(), m_dir.path() + "/.servers");
+        options.createIfMissing = create;
+        if (m_onFirstUse) options.readOnFirstUseFrom = 0;
+        return std::make_unique<WinePrefixStore>(options);
+    }
     test::TempDir m_dir;
     std::unique_ptr<test::HeldLock> m_server;
+    bool m_onFirstUse;
 };
 
 // Two hive files made by the test, mounted into a registry in memory as HKEY_LOCAL_MACHINE\QuernTest
@@ -466,5 +476,6 @@ TEST_P(StoreContract, AReadOnlyRegistryRefusesEveryChangeAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(Backends, StoreContract,
     ::testing::Values(BackendFactory { "MemoryRegistry", [] { return std::make_unique<MemoryBackend>(); } },
         BackendFactory { "WinePrefixStore", [] { return std::make_unique<WinePrefixBackend>(); } },
+        BackendFactory { "WinePrefixReadOnFirstUse", [] { return std::make_unique<WinePrefixBackend>(true); } },
         BackendFactory { "OfflineHive", [] { return std::make_unique<HiveBackend>(); } }),
     [](const ::testing::TestParamInfo<BackendFactory>& param) { return std::string(param.param.name); });
