@@ -4,6 +4,7 @@
 #include "store/KeyArena.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -28,21 +29,6 @@ bool readKeyPath(
     return parseEscaped(line, pos, ']', path) && splitKeyPath(path, parts);
 }
 
-// Whether the bytes are all printable ASCII, taken eight at a time: for those, adding 0x60 sets
-// the high bit, which none of them has.
-bool printableAscii(const char* bytes, std::size_t length) {
-    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-    std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes + i, 8);
-        if ((word & kHigh) || ((word + 0x6060606060606060ull) & kHigh) != kHigh) return false;
-    }
-    for (; i < length; ++i)
-        if (static_cast<unsigned char>(bytes[i]) < 0x20 || static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
-    return true;
-}
-
 // How many bytes two texts have in common from their start, compared eight at a time.
 std::size_t commonLength(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
@@ -62,29 +48,6 @@ std::size_t commonLength(std::string_view a, std::string_view b) {
     return i;
 }
 
-// The path of the key line at at, when it is plain, as most are: printable ASCII, its parts split by
-// escaped backslashes and none of them empty or long, so that each byte is one unit of a name and
-// paths compare as they stand. parts gets how many it has.
-bool plainPath(std::string_view text, std::size_t at, std::string_view& path, std::size_t& parts) {
-    constexpr std::size_t kLongPart = 255;
-    const char* begin = text.data() + at + 1;
-    const void* close = std::memchr(begin, ']', text.size() - at - 1);
-    if (!close) return false;
-    const auto length = static_cast<std::size_t>(static_cast<const char*>(close) - begin);
-    if (!printableAscii(begin, length)) return false;
-    parts = 0;
-    for (std::size_t partStart = 0;;) {
-        const void* slash = std::memchr(begin + partStart, '\\', length - partStart);
-        const std::size_t end = slash ? static_cast<std::size_t>(static_cast<const char*>(slash) - begin) : length;
-        if (end == partStart || end - partStart > kLongPart || ++parts > kMaxKeyDepth) return false;
-        if (!slash) break;
-        if (end + 1 >= length || begin[end + 1] != '\\') return false;
-        partStart = end + 2;
-    }
-    path = std::string_view(begin, length);
-    return true;
-}
-
 // Compares two names of plain ASCII as the registry does: each letter lower-cased, then by length.
 int compareAscii(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
@@ -97,31 +60,78 @@ int compareAscii(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// How many parts two plain paths have in common, when path may follow before in the registry's
-// order, as a block follows the block before it; -1 when it may not.
-long sharedPlainParts(std::string_view before, std::string_view path) {
-    const std::size_t same = commonLength(before, path);
-    long shared = 0;
-    std::size_t partStart = 0;
-    for (std::size_t i = 0; i < same;) {
-        const void* slash = std::memchr(before.data() + i, '\\', same - i);
-        if (!slash) break;
-        i = static_cast<std::size_t>(static_cast<const char*>(slash) - before.data()) + 2;
-        // Both paths go on with the same escaped backslash, which the common part may end inside of.
-        ++shared;
-        partStart = i;
+// Key lines read one after the other while their paths are plain, as nearly all are: printable
+// ASCII, the parts split by escaped backslashes, none of them empty or long. Each byte is then one
+// unit of a name, paths compare as they stand, and the parts a path repeats from the one before
+// are not read again.
+class PlainPaths {
+public:
+    [[nodiscard]] bool hasPath() const { return m_count > 0; }
+    // The path before was not plain: the next one is read whole.
+    void forget() {
+        m_path = {};
+        m_count = 0;
     }
-    if (same == before.size() && same == path.size()) return -1; // the same key twice
-    // The part where the two differ, in each.
-    auto partOf = [&](std::string_view p) {
-        const std::size_t end = p.find('\\', partStart);
-        return p.substr(partStart, end == std::string_view::npos ? std::string_view::npos : end - partStart);
-    };
-    if (same == before.size() && path[same] == '\\') return shared + 1; // a key below the one before
-    if (same == path.size() && before[same] == '\\') return -1; // a key above it, after it
-    const int order = compareAscii(partOf(before), partOf(path));
-    return order < 0 ? shared : -1;
-}
+    // Reads the path of the key line at at; false when it is not plain. depth gets how many parts
+    // it has, and shared how many of them the path before has as well, or -1 when it may not
+    // follow that path in the registry's order.
+    bool next(std::string_view text, std::size_t at, std::size_t& depth, long& shared) {
+        constexpr std::size_t kLongPart = 255;
+        const char* line = text.data() + at + 1;
+        const std::size_t length = text.size() - at - 1;
+        const std::size_t same = commonLength(m_path, std::string_view(line, std::min(length, m_path.size())));
+        // The parts before the one the first difference falls in are the same, read already.
+        const std::size_t before = m_count;
+        std::size_t part = 0;
+        while (part + 1 < before && m_starts[part + 1] <= same)
+            ++part;
+        const std::string_view oldPart = before > 0 ? partOf(m_path, part) : std::string_view();
+        std::size_t start = before > 0 ? m_starts[part] : 0;
+        m_count = part;
+        std::size_t i = start;
+        for (;; ++i) {
+            if (i >= length) return fail();
+            const auto c = static_cast<unsigned char>(line[i]);
+            if (c == ']' || c == '\\') {
+                if (i == start || i - start > kLongPart || m_count >= kMaxKeyDepth) return fail();
+                m_starts[m_count++] = static_cast<std::uint32_t>(start);
+                if (c == ']') break;
+                if (i + 1 >= length || line[i + 1] != '\\') return fail();
+                start = ++i + 1;
+            } else if (c < 0x20 || c >= 0x80) {
+                return fail();
+            }
+        }
+        m_path = std::string_view(line, i);
+        const std::size_t now = m_count;
+        const std::string_view newPart = partOf(m_path, part);
+        // The first difference lies in this part or just after it: past it one path ends.
+        const std::size_t k = part < before && oldPart == newPart ? part + 1 : part;
+        if (before == 0)
+            shared = 0;
+        else if (k == before || k == now)
+            shared = now > before && k == before ? static_cast<long>(k) : -1; // a key below the one before
+        else if (k == part)
+            shared = compareAscii(oldPart, newPart) < 0 ? static_cast<long>(k) : -1;
+        else
+            return fail();
+        depth = now;
+        return true;
+    }
+
+private:
+    bool fail() {
+        forget();
+        return false;
+    }
+    [[nodiscard]] std::string_view partOf(std::string_view path, std::size_t i) const {
+        const std::size_t end = i + 1 < m_count ? m_starts[i + 1] - 2 : path.size();
+        return path.substr(m_starts[i], end - m_starts[i]);
+    }
+    std::string_view m_path; // the path before
+    std::array<std::uint32_t, kMaxKeyDepth> m_starts {}; // where its parts start in it
+    std::size_t m_count = 0;
+};
 
 } // namespace
 
@@ -135,7 +145,9 @@ std::unique_ptr<RegFileIndex> RegFileIndex::build(
     index->m_text = text;
     std::u16string paths[2];
     std::vector<std::u16string_view> parts[2];
-    std::string_view before; // the path of the block before, when it is plain
+    PlainPaths plain;
+    // About one block in every 200 bytes, as wineserver writes them: few regrowths of the list.
+    index->m_blocks.reserve(text.size() / 192);
     std::size_t from = 0;
     while (from < text.size()) {
         const void* hit = std::memchr(text.data() + from, '[', text.size() - from);
@@ -154,14 +166,9 @@ std::unique_ptr<RegFileIndex> RegFileIndex::build(
         if (last > 0 && text[last - 1] == '\\') return nullptr;
 
         // The registry's order, each key once, spelled one way: else the file is read whole.
-        std::string_view plain;
         std::size_t depth = 0;
         long shared = 0;
-        const bool isPlain = plainPath(text, at, plain, depth);
-        if (isPlain && (index->m_blocks.empty() || !before.empty())) {
-            if (!index->m_blocks.empty()) shared = sharedPlainParts(before, plain);
-            before = plain;
-        } else {
+        if (!((index->m_blocks.empty() || plain.hasPath()) && plain.next(text, at, depth, shared))) {
             // Escapes or other letters: compared as names, the block before read again as well.
             std::vector<std::u16string_view>& path = parts[0];
             if (!readKeyPath(text, at, paths[0], path) || path.empty()) return nullptr;
@@ -177,15 +184,19 @@ std::unique_ptr<RegFileIndex> RegFileIndex::build(
                 shared = ordered ? static_cast<long>(same) : -1;
             }
             depth = path.size();
-            before = isPlain ? plain : std::string_view();
+            // The next line compares with this one as it stands, if it is plain.
+            plain.forget();
+            std::size_t ignoredDepth = 0;
+            long ignoredShared = 0;
+            (void)plain.next(text, at, ignoredDepth, ignoredShared);
         }
         if (shared < 0) return nullptr;
         index->m_blocks.push_back(
             { static_cast<std::uint32_t>(at), static_cast<std::uint16_t>(depth), static_cast<std::uint16_t>(shared) });
-        const void* lf = std::memchr(text.data() + at, '\n', text.size() - at);
-        from = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1 : text.size();
+        from = at + 1; // past the line's own brackets: the next search finds none at a line's start there
     }
     if (index->m_blocks.empty()) return nullptr;
+    index->m_blocks.shrink_to_fit();
 
     // The lines before the first key: the header, and options of the file's own.
     Key root(u"", nullptr, nullptr);
