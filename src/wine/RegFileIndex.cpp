@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace quern::reg {
 
@@ -60,6 +61,18 @@ int compareAscii(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// Whether eight bytes are printable ASCII other than ']' and '\\': for those, adding 0x60 sets the
+// high bit, which none of them has, and neither special byte is zero once xor-ed away.
+bool plainWord(const char* bytes) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, 8);
+    auto hasZero = [](std::uint64_t v) { return ((v - kOnes) & ~v & kHigh) != 0; };
+    return (word & kHigh) == 0 && ((word + 0x6060606060606060ull) & kHigh) == kHigh && !hasZero(word ^ (kOnes * ']'))
+        && !hasZero(word ^ (kOnes * '\\'));
+}
+
 // Key lines read one after the other while their paths are plain, as nearly all are: printable
 // ASCII, the parts split by escaped backslashes, none of them empty or long. Each byte is then one
 // unit of a name, paths compare as they stand, and the parts a path repeats from the one before
@@ -90,6 +103,9 @@ public:
         m_count = part;
         std::size_t i = start;
         for (;; ++i) {
+            // Eight plain letters at a time, none of them a bracket or a backslash.
+            while (i + 8 <= length && plainWord(line + i))
+                i += 8;
             if (i >= length) return fail();
             const auto c = static_cast<unsigned char>(line[i]);
             if (c == ']' || c == '\\') {
@@ -135,65 +151,103 @@ private:
 
 } // namespace
 
-std::unique_ptr<RegFileIndex> RegFileIndex::build(
-    std::string_view text, std::string_view prefixArch, ParsedFile& header) {
-    header = ParsedFile {};
-    if (text.size() > std::numeric_limits<std::uint32_t>::max()) return nullptr;
-    // A line holding a NUL is read in a way that depends on every line before it.
-    if (std::memchr(text.data(), '\0', text.size())) return nullptr;
-    auto index = std::unique_ptr<RegFileIndex>(new RegFileIndex);
-    index->m_text = text;
+namespace {
+
+// How many parts of its path a key line shares with the one before, compared as names: for paths
+// that are not plain. -1 when it may not follow that one in the registry's order, or a path
+// cannot be read.
+long sharedParts(std::string_view text, std::size_t before, std::size_t at, std::size_t& depth) {
     std::u16string paths[2];
-    std::vector<std::u16string_view> parts[2];
+    std::vector<std::u16string_view> previous;
+    std::vector<std::u16string_view> path;
+    if (!readKeyPath(text, at, paths[0], path) || path.empty() || !readKeyPath(text, before, paths[1], previous))
+        return -1;
+    depth = path.size();
+    const std::size_t common = std::min(previous.size(), path.size());
+    std::size_t same = 0;
+    while (same < common && previous[same] == path[same])
+        ++same;
+    const bool ordered = same < common ? compareNames(previous[same], path[same]) < 0 : path.size() > previous.size();
+    return ordered ? static_cast<long>(same) : -1;
+}
+
+} // namespace
+
+// The key lines that start in [from, to): false when one of them is not as wineserver writes
+// them. The first one's shared parts are left for the caller, who knows the line before it.
+bool RegFileIndex::scan(std::string_view text, std::size_t from, std::size_t to, std::vector<Block>& blocks) {
+    if (std::memchr(text.data() + from, '\0', to - from)) return false;
     PlainPaths plain;
     // About one block in every 200 bytes, as wineserver writes them: few regrowths of the list.
-    index->m_blocks.reserve(text.size() / 192);
-    std::size_t from = 0;
-    while (from < text.size()) {
-        const void* hit = std::memchr(text.data() + from, '[', text.size() - from);
+    blocks.reserve((to - from) / 192);
+    while (from < to) {
+        const void* hit = std::memchr(text.data() + from, '[', to - from);
         if (!hit) break;
         const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-        from = at + 1;
+        from = at + 1; // past the line's own bracket: the next search finds none at a line's start there
         std::size_t lineStart = at;
         while (lineStart > 0 && isBlankInLine(text[lineStart - 1]))
             --lineStart;
         if (lineStart > 0 && text[lineStart - 1] != '\n') continue; // a bracket inside a line
-        if (lineStart != at || at == 0) return nullptr;
+        if (lineStart != at || at == 0) return false;
         // The line before must end there: after a backslash, hex data would go on over this one.
         std::size_t last = at - 1;
         while (last > 0 && isBlankInLine(text[last - 1]))
             --last;
-        if (last > 0 && text[last - 1] == '\\') return nullptr;
+        if (last > 0 && text[last - 1] == '\\') return false;
 
         // The registry's order, each key once, spelled one way: else the file is read whole.
         std::size_t depth = 0;
         long shared = 0;
-        if (!((index->m_blocks.empty() || plain.hasPath()) && plain.next(text, at, depth, shared))) {
+        if (!((blocks.empty() || plain.hasPath()) && plain.next(text, at, depth, shared))) {
             // Escapes or other letters: compared as names, the block before read again as well.
-            std::vector<std::u16string_view>& path = parts[0];
-            if (!readKeyPath(text, at, paths[0], path) || path.empty()) return nullptr;
-            if (!index->m_blocks.empty()) {
-                const std::vector<std::u16string_view>& previous = parts[1];
-                if (!readKeyPath(text, index->m_blocks.back().offset, paths[1], parts[1])) return nullptr;
-                const std::size_t common = std::min(previous.size(), path.size());
-                std::size_t same = 0;
-                while (same < common && previous[same] == path[same])
-                    ++same;
-                const bool ordered
-                    = same < common ? compareNames(previous[same], path[same]) < 0 : path.size() > previous.size();
-                shared = ordered ? static_cast<long>(same) : -1;
-            }
-            depth = path.size();
+            std::u16string path;
+            std::vector<std::u16string_view> parts;
+            if (!readKeyPath(text, at, path, parts) || parts.empty()) return false;
+            depth = parts.size();
+            shared = blocks.empty() ? 0 : sharedParts(text, blocks.back().offset, at, depth);
             // The next line compares with this one as it stands, if it is plain.
             plain.forget();
             std::size_t ignoredDepth = 0;
             long ignoredShared = 0;
             (void)plain.next(text, at, ignoredDepth, ignoredShared);
         }
-        if (shared < 0) return nullptr;
-        index->m_blocks.push_back(
+        if (shared < 0) return false;
+        blocks.push_back(
             { static_cast<std::uint32_t>(at), static_cast<std::uint16_t>(depth), static_cast<std::uint16_t>(shared) });
-        from = at + 1; // past the line's own brackets: the next search finds none at a line's start there
+    }
+    return true;
+}
+
+std::unique_ptr<RegFileIndex> RegFileIndex::build(std::string_view text, std::string_view prefixArch,
+    ParsedFile& header, const std::function<void(std::size_t, std::size_t)>& alongside) {
+    header = ParsedFile {};
+    if (text.size() > std::numeric_limits<std::uint32_t>::max()) return nullptr;
+    auto index = std::unique_ptr<RegFileIndex>(new RegFileIndex);
+    index->m_text = text;
+    // A large file is read in two halves at once, one on a thread of its own; they meet on a
+    // megabyte's bound, so that what goes alongside can take whole chunks of either.
+    const std::size_t half = text.size() >= kTwoHalves ? (text.size() / 2) & ~((std::size_t(1) << 20) - 1) : text.size();
+    std::vector<Block> second;
+    bool secondRead = true;
+    std::thread other;
+    if (half < text.size())
+        other = std::thread([&] {
+            secondRead = scan(text, half, text.size(), second);
+            if (alongside) alongside(half, text.size());
+        });
+    const bool firstRead = scan(text, 0, half, index->m_blocks);
+    if (alongside) alongside(0, half);
+    if (other.joinable()) other.join();
+    if (!firstRead || !secondRead) return nullptr;
+    if (!second.empty()) {
+        if (!index->m_blocks.empty()) {
+            std::size_t depth = 0;
+            const long shared = sharedParts(text, index->m_blocks.back().offset, second.front().offset, depth);
+            if (shared < 0) return nullptr;
+            second.front().shared = static_cast<std::uint16_t>(shared);
+        }
+        index->m_blocks.insert(index->m_blocks.end(), second.begin(), second.end());
     }
     if (index->m_blocks.empty()) return nullptr;
     index->m_blocks.shrink_to_fit();

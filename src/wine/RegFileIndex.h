@@ -4,6 +4,7 @@
 #include "wine/WineRegFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -24,8 +25,12 @@ public:
     // read as data of the line before it, an indented key line, a NUL byte anywhere, no key at all):
     // such a file is read whole. header gets what the lines before the first key say, as the
     // whole file's reader tells it; the index is null too when it says the file is not to be read
-    // on (no registry file, an architecture other than the prefix's).
-    static std::unique_ptr<RegFileIndex> build(std::string_view text, std::string_view prefixArch, ParsedFile& header);
+    // on (no registry file, an architecture other than the prefix's). alongside, when given, is
+    // called with each part of the text that a thread of the pass read, on that thread, for other
+    // work over the same bytes while they are at hand (the file's hash); the parts split the text
+    // on a megabyte's bound.
+    static std::unique_ptr<RegFileIndex> build(std::string_view text, std::string_view prefixArch, ParsedFile& header,
+        const std::function<void(std::size_t from, std::size_t to)>& alongside = {});
 
     [[nodiscard]] std::size_t blockCount() const { return m_blocks.size(); }
     // The text the blocks stand in: the file as last read or written.
@@ -51,6 +56,9 @@ private:
         std::uint16_t shared; // how many parts of its path the block before has as well
     };
     RegFileIndex() = default;
+    // From this size on, the pass reads the file's two halves at once.
+    static constexpr std::size_t kTwoHalves = std::size_t(8) << 20;
+    static bool scan(std::string_view text, std::size_t from, std::size_t to, std::vector<Block>& blocks);
     // Where the blocks below key start; end is key.fileBlockEnd.
     [[nodiscard]] std::size_t firstBelow(const Key& key, std::size_t depth) const;
     // Where the block's text ends: where the next key line starts, or the end of the text.

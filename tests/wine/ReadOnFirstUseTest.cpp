@@ -289,3 +289,32 @@ TEST(ReadOnFirstUse, AFileChangedUnderItsMappingIsSaidToBeChangedNeverMisread) {
         EXPECT_EQ(firstDifference(dump(*store), dump(*openPrefix(dir.path(), false))), "");
     }
 }
+
+// A large file is indexed in two halves at once; a key out of order where they meet must be found
+// as anywhere else.
+TEST(ReadOnFirstUse, ALargeFileReadInTwoHalvesIsTheFileReadWhole) {
+    const std::string sample = test::readFile(test::samplePrefixDir() + "/system.reg");
+    const std::size_t firstBlock = sample.find("\n[") + 1;
+    auto copies = [&](const std::vector<int>& order) {
+        std::string text = sample.substr(0, firstBlock);
+        for (int copy : order) {
+            const std::string prefix = "[Copy" + std::to_string(copy) + "\\\\";
+            for (std::size_t pos = firstBlock; pos < sample.size();) {
+                std::size_t end = sample.find('\n', pos);
+                end = end == std::string::npos ? sample.size() : end + 1;
+                text += sample[pos] == '[' ? prefix + sample.substr(pos + 1, end - pos - 1) : sample.substr(pos, end - pos);
+                pos = end;
+            }
+        }
+        return text;
+    };
+    for (const bool inOrder : { true, false }) {
+        SCOPED_TRACE(inOrder ? "in order" : "two keys swapped where the halves meet");
+        test::TempDir dir;
+        test::copySamplePrefix(dir.path());
+        test::writeFile(dir / "system.reg", copies(inOrder ? std::vector { 0, 1, 2, 3, 4, 5 } : std::vector { 0, 1, 3, 2, 4, 5 }));
+        auto lazy = openPrefix(dir.path(), true);
+        EXPECT_EQ(lazy->hive(WinePrefixStore::kSystem).index != nullptr, inOrder);
+        EXPECT_EQ(firstDifference(dump(*lazy), dump(*openPrefix(dir.path(), false))), "");
+    }
+}
