@@ -285,7 +285,7 @@ std::size_t depthOf(const Key& key) {
 } // namespace
 
 Status RegFileIndex::readSubkeys(const Key& key, KeyArena& arena, std::vector<std::unique_ptr<Key>>& subkeys,
-    std::vector<LoadProblem>& problems) const {
+    std::vector<LoadProblem>& problems, std::size_t& bytesRead) const {
     const std::size_t depth = depthOf(key);
     const std::size_t end = std::min<std::size_t>(key.fileBlockEnd, m_blocks.size());
     std::u16string path;
@@ -305,8 +305,10 @@ Status RegFileIndex::readSubkeys(const Key& key, KeyArena& arena, std::vector<st
         const bool own = m_blocks[block].depth == depth + 1;
         sub->subkeysInFile = next - block > (own ? 1u : 0u);
         if (own) {
-            BlockRead read = parseRegBlock(m_text.substr(0, limitOf(block)), at, *sub);
+            const std::size_t limit = limitOf(block);
+            BlockRead read = parseRegBlock(m_text.substr(0, limit), at, *sub);
             if (!read.keyLine) return Status::ChangedOnDisk;
+            bytesRead += limit - at;
             if (!read.problems.empty()) {
                 const std::size_t first = lineOf(at);
                 for (LoadProblem& problem : read.problems) {

@@ -41,9 +41,9 @@ public:
     // The subkeys of key (whose subkeysInFile is set), in the registry's order, each with its own
     // block read, made in arena. Lines they keep that wineserver cannot read are added to
     // problems, numbered as lines of the file. ChangedOnDisk when the text is no longer the one
-    // indexed (a file written in place).
-    Status readSubkeys(
-        const Key& key, KeyArena& arena, std::vector<std::unique_ptr<Key>>& subkeys, std::vector<LoadProblem>& problems) const;
+    // indexed (a file written in place). bytesRead grows by the length of the blocks read.
+    Status readSubkeys(const Key& key, KeyArena& arena, std::vector<std::unique_ptr<Key>>& subkeys,
+        std::vector<LoadProblem>& problems, std::size_t& bytesRead) const;
     [[nodiscard]] Range blocksBelow(const Key& key) const override;
     // After a write: the blocks below key, copied as they were, now start at offset. False when
     // the file has grown past what the index can count.

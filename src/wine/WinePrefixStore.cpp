@@ -546,9 +546,15 @@ Status HiveFile::readSubkeys(Key& key) {
     }
     std::vector<std::unique_ptr<Key>> subkeys;
     std::vector<LoadProblem> problems;
-    if (!index->readSubkeys(key, *arena, subkeys, problems).ok() || mapping->faulted()) {
+    if (!index->readSubkeys(key, *arena, subkeys, problems, bytesReadSinceRelease).ok() || mapping->faulted()) {
         mappingChanged = true;
         return changed;
+    }
+    // A walk over the whole registry (Find all, an export) reads every page of the file: the
+    // system keeps them cached, this process need not hold them.
+    if (bytesReadSinceRelease >= kReleaseEvery) {
+        mapping->releasePages();
+        bytesReadSinceRelease = 0;
     }
     key.subkeys = std::move(subkeys);
     key.subkeysInFile = false;

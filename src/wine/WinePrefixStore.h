@@ -42,6 +42,8 @@ struct HiveFile : Hive {
     std::chrono::steady_clock::time_point lastLook;
     std::vector<std::string>* messages = nullptr; // where lines it cannot read are told
     bool problemsTold = false;
+    std::size_t bytesReadSinceRelease = 0;
+    static constexpr std::size_t kReleaseEvery = std::size_t(8) << 20;
 
     Status readSubkeys(Key& key) override;
     void forgetMapping();
