@@ -399,6 +399,10 @@ Status Hive::valueSizesInFile(Key&, KeyInfo&) {
     return Status::Ok;
 }
 
+Status Hive::namedValueInFile(Key& key, std::u16string_view, std::uint32_t&, std::vector<std::uint8_t>&) {
+    return readValues(key);
+}
+
 Status MemoryRegistry::readSubkeys(Key* key) {
     return key->subkeysInFile ? key->hive->readSubkeys(*key) : Status(Status::Ok);
 }
@@ -409,11 +413,16 @@ Status MemoryRegistry::readValues(Key* key) {
 
 Status MemoryRegistry::prepareChange(Key* key) {
     if (Status st = writable(key); !st.ok()) return st;
-    if (key->hive->checkedInBatch) return Status::Ok;
-    MountedHive* mounted = key->hive->asMounted();
-    if (Status st = mounted ? mounted->mayChange() : mayChange(*key->hive); !st.ok()) return st;
-    key->hive->checkedInBatch = true;
-    return Status::Ok;
+    if (!key->hive->checkedInBatch) {
+        MountedHive* mounted = key->hive->asMounted();
+        if (Status st = mounted ? mounted->mayChange() : mayChange(*key->hive); !st.ok()) return st;
+        key->hive->checkedInBatch = true;
+    }
+    return valuesForChange(key);
+}
+
+Status MemoryRegistry::valuesForChange(Key* key) {
+    return key->valuesInFile && key->hive->valuesInListToChange ? readValues(key) : Status(Status::Ok);
 }
 
 void MemoryRegistry::touch(Key* key) {
@@ -483,6 +492,8 @@ Status MemoryRegistry::deleteKey(HKey parent, std::u16string_view path) {
         return Status(Status::AccessDenied, "A root key cannot be deleted.");
     if (const Status st = readSubkeys(key); st != Status::Ok) return st;
     if (!key->subkeys.empty()) return Status::HasSubkeys;
+    // Undo puts it back and writes it anew, values and all.
+    if (const Status st = valuesForChange(key); !st.ok()) return st;
     Key* owner = key->parent;
     if (const Status st = prepareChange(owner); st != Status::Ok) return st;
     const std::size_t pos = owner->subkeyPosition(key->name);
@@ -559,7 +570,11 @@ Status MemoryRegistry::queryValue(
     Key* key = nullptr;
     Access access = Access::Read;
     if (const Status st = resolve(handle, key, access); st != Status::Ok) return st;
-    if (const Status st = readValues(key); st != Status::Ok) return st;
+    if (key->valuesInFile) {
+        const Status st = key->hive->namedValueInFile(*key, name, type, data);
+        if (key->valuesInFile) return st;
+        if (st != Status::Ok) return st;
+    }
     const std::ptrdiff_t index = key->findValue(name);
     if (index < 0) return Status::NotFound;
     type = key->values[static_cast<std::size_t>(index)].type;

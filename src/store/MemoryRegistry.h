@@ -28,6 +28,9 @@ struct Hive {
     bool checkedInBatch = false;
     // Subkeys are ordered after upper-casing their names, as in a Windows hive, not lower-casing.
     bool upperCaseOrder = false;
+    // The part writes a changed key from its lists: a key whose values it serves from its file
+    // has them read into its list before it changes or is deleted.
+    bool valuesInListToChange = false;
 
     [[nodiscard]] virtual class MountedHive* asMounted() { return nullptr; }
 
@@ -42,6 +45,10 @@ struct Hive {
     virtual Status valueInFile(
         Key& key, std::size_t index, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data);
     virtual Status valueSizesInFile(Key& key, KeyInfo& info);
+    // One value by name, served from the file; by default the values are read into the list for
+    // it (valuesInFile is false then, and the list answers).
+    virtual Status namedValueInFile(
+        Key& key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data);
     // The names of subkeys the part holds below key but cannot show, as no path can reach them.
     virtual void subkeysLeftOut(const Key& key, std::vector<std::u16string>& names) {
         (void)key;
@@ -234,6 +241,8 @@ private:
     [[nodiscard]] Status writable(const Key* key) const;
     Status keyForWriting(HKey handle, Key*& key);
     Status prepareChange(Key* key);
+    // A key that is to change (or go) has its values in its list, where its part wants them so.
+    static Status valuesForChange(Key* key);
     Status finishChange(Status status);
     // Ends the outermost batch (or a change outside any): the backend keeps what changed.
     Status keep();

@@ -309,6 +309,12 @@ Status RegFileIndex::readSubkeys(const Key& key, KeyArena& arena, std::vector<st
             BlockRead read = parseRegBlock(m_text.substr(0, limit), at, *sub);
             if (!read.keyLine) return Status::ChangedOnDisk;
             bytesRead += limit - at;
+            // Its values are served from the file until one changes: a walk over a big registry
+            // keeps only its keys. A block with lines Quern keeps keeps its values too.
+            if (!sub->values.empty() && !sub->hasKeptLines()) {
+                sub->values = ValueList();
+                sub->valuesInFile = true;
+            }
             if (!read.problems.empty()) {
                 const std::size_t first = lineOf(at);
                 for (LoadProblem& problem : read.problems) {
@@ -326,10 +332,14 @@ Status RegFileIndex::readSubkeys(const Key& key, KeyArena& arena, std::vector<st
 }
 
 std::size_t RegFileIndex::limitOf(std::size_t block) const {
+    return limitAt(m_blocks[block].offset);
+}
+
+std::size_t RegFileIndex::limitAt(std::size_t offset) const {
     // Every line of the text that starts with a bracket is a key line: the file's own were all
     // indexed, and Quern writes none other. (The next block of the index may be one a write has
     // moved elsewhere.)
-    for (std::size_t from = m_blocks[block].offset + 1; from < m_text.size();) {
+    for (std::size_t from = offset + 1; from < m_text.size();) {
         const void* hit = std::memchr(m_text.data() + from, '[', m_text.size() - from);
         if (!hit) break;
         const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - m_text.data());
@@ -337,6 +347,15 @@ std::size_t RegFileIndex::limitOf(std::size_t block) const {
         from = at + 1;
     }
     return m_text.size();
+}
+
+Status RegFileIndex::readValues(const Key& key, Key& into) const {
+    const std::size_t at = key.source.offset;
+    if (key.source.length == 0 || at >= m_text.size() || m_text[at] != '[') return Status::ChangedOnDisk;
+    const BlockRead read = parseRegBlock(m_text.substr(0, limitAt(at)), at, into);
+    // The block must still be the one the key was read from.
+    if (!read.keyLine || read.source.length != key.source.length) return Status::ChangedOnDisk;
+    return Status::Ok;
 }
 
 std::uint64_t RegFileIndex::timeOf(std::size_t block) const {

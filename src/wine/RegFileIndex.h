@@ -44,6 +44,9 @@ public:
     // indexed (a file written in place). bytesRead grows by the length of the blocks read.
     Status readSubkeys(const Key& key, KeyArena& arena, std::vector<std::unique_ptr<Key>>& subkeys,
         std::vector<LoadProblem>& problems, std::size_t& bytesRead) const;
+    // The values of key's own block (one whose values it serves from here), read into into.
+    // ChangedOnDisk when the block is not where the key found it.
+    Status readValues(const Key& key, Key& into) const;
     [[nodiscard]] Range blocksBelow(const Key& key) const override;
     // After a write: the blocks below key, copied as they were, now start at offset. False when
     // the file has grown past what the index can count.
@@ -63,6 +66,7 @@ private:
     [[nodiscard]] std::size_t firstBelow(const Key& key, std::size_t depth) const;
     // Where the block's text ends: where the next key line starts, or the end of the text.
     [[nodiscard]] std::size_t limitOf(std::size_t block) const;
+    [[nodiscard]] std::size_t limitAt(std::size_t offset) const;
     // The time wineserver gives a key that has no block: that of the first block below it.
     [[nodiscard]] std::uint64_t timeOf(std::size_t block) const;
     [[nodiscard]] std::size_t lineOf(std::size_t offset) const;

@@ -529,11 +529,13 @@ bool WinePrefixStore::indexHive(HiveId id, std::unique_ptr<Key>& root) {
     return true;
 }
 
-Status HiveFile::readSubkeys(Key& key) {
-    if (!index || !mapping) return Hive::readSubkeys(key);
+Status HiveFile::checkMapping() {
     const Status changed(Status::ChangedOnDisk,
         fileName + " was changed on disk since Quern read it; refresh (F5) to read it again.");
-    if (mappingChanged) return changed;
+    if (mappingChanged || mapping->faulted()) {
+        mappingChanged = true;
+        return changed;
+    }
     // A file written in place would be read half old, half new: a look at it now and then tells.
     const auto now = std::chrono::steady_clock::now();
     if (now - lastLook >= std::chrono::milliseconds(50)) {
@@ -544,11 +546,80 @@ Status HiveFile::readSubkeys(Key& key) {
             return changed;
         }
     }
+    return Status::Ok;
+}
+
+Status HiveFile::valuesOf(Key& key, const Key*& values) {
+    if (m_servedKey != &key || m_servedAt != key.source.offset) {
+        m_servedKey = nullptr;
+        if (const Status st = checkMapping(); !st.ok()) return st;
+        m_served.values = ValueList();
+        m_served.extra.reset();
+        m_served.modified = 0;
+        m_served.source = {};
+        if (!index->readValues(key, m_served).ok() || mapping->faulted()) {
+            mappingChanged = true;
+            return checkMapping();
+        }
+        m_servedKey = &key;
+        m_servedAt = key.source.offset;
+    }
+    values = &m_served;
+    return Status::Ok;
+}
+
+Status HiveFile::readValues(Key& key) {
+    if (!key.valuesInFile || !index || !mapping) return Hive::readValues(key);
+    const Key* values = nullptr;
+    if (const Status st = valuesOf(key, values); !st.ok()) return st;
+    key.values = std::move(m_served.values);
+    key.valuesInFile = false;
+    m_servedKey = nullptr;
+    return Status::Ok;
+}
+
+Status HiveFile::valueInFile(
+    Key& key, std::size_t position, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) {
+    const Key* values = nullptr;
+    if (const Status st = valuesOf(key, values); !st.ok()) return st;
+    if (position >= values->values.size()) return Status::NoMoreItems;
+    const RawValue& value = values->values[position];
+    name = value.name;
+    if (type) *type = value.type;
+    if (data) *data = value.data;
+    return Status::Ok;
+}
+
+Status HiveFile::namedValueInFile(
+    Key& key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) {
+    const Key* values = nullptr;
+    if (const Status st = valuesOf(key, values); !st.ok()) return st;
+    const std::ptrdiff_t at = values->findValue(name);
+    if (at < 0) return Status::NotFound;
+    type = values->values[static_cast<std::size_t>(at)].type;
+    data = values->values[static_cast<std::size_t>(at)].data;
+    return Status::Ok;
+}
+
+Status HiveFile::valueSizesInFile(Key& key, KeyInfo& info) {
+    const Key* values = nullptr;
+    if (const Status st = valuesOf(key, values); !st.ok()) return st;
+    info.valueCount = static_cast<std::uint32_t>(values->values.size());
+    for (const RawValue& value : values->values) {
+        info.maxValueNameLength = std::max(info.maxValueNameLength, static_cast<std::uint32_t>(value.name.size()));
+        info.maxValueDataLength = std::max(info.maxValueDataLength, static_cast<std::uint32_t>(value.data.size()));
+    }
+    return Status::Ok;
+}
+
+Status HiveFile::readSubkeys(Key& key) {
+    if (!index || !mapping) return Hive::readSubkeys(key);
+    if (const Status st = checkMapping(); !st.ok()) return st;
     std::vector<std::unique_ptr<Key>> subkeys;
     std::vector<LoadProblem> problems;
     if (!index->readSubkeys(key, *arena, subkeys, problems, bytesReadSinceRelease).ok() || mapping->faulted()) {
         mappingChanged = true;
-        return changed;
+        return checkMapping();
     }
     // A walk over the whole registry (Find all, an export) reads every page of the file: the
     // system keeps them cached, this process need not hold them.
@@ -569,6 +640,7 @@ Status HiveFile::readSubkeys(Key& key) {
 }
 
 void HiveFile::forgetMapping() {
+    m_servedKey = nullptr;
     index.reset();
     mapping.reset();
     mappedFile.reset();
@@ -589,6 +661,7 @@ void WinePrefixStore::remapWritten(HiveFile& hive, const std::vector<BlockPlacem
         && stampOf(st) == hive.stamp && st.st_size > 0
         && mapping->map(fd.get(), static_cast<std::size_t>(st.st_size))) {
         hive.index->setText(mapping->bytes());
+        hive.forgetServed();
         hive.mapping = std::move(mapping);
         hive.mappedFile = std::move(fd);
         return;

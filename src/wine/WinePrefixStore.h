@@ -45,8 +45,29 @@ struct HiveFile : Hive {
     std::size_t bytesReadSinceRelease = 0;
     static constexpr std::size_t kReleaseEvery = std::size_t(8) << 20;
 
+    HiveFile() { valuesInListToChange = true; }
+
     Status readSubkeys(Key& key) override;
+    Status readValues(Key& key) override;
+    Status valueInFile(
+        Key& key, std::size_t position, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) override;
+    Status namedValueInFile(
+        Key& key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
+    Status valueSizesInFile(Key& key, KeyInfo& info) override;
     void forgetMapping();
+    void forgetServed() { m_servedKey = nullptr; }
+
+private:
+    // ChangedOnDisk, with its sentence, once the mapped file is no longer the one read.
+    Status checkMapping();
+    // The values of the key whose values were served last, read from its block: a walk asks for
+    // one key's values one after the other.
+    Status valuesOf(Key& key, const Key*& values);
+    const Key* m_servedKey = nullptr;
+    std::uint64_t m_servedAt = 0;
+    Key m_served { u"", nullptr, nullptr };
+
+public:
 };
 
 struct WinePrefixOptions {

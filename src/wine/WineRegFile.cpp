@@ -1074,6 +1074,11 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
     // holds something.
     const bool block = copy
         || (&key == &root ? !key.values.empty() || key.hasClass || key.isLink || key.hasKeptLines() : key.needsBlock());
+    // Values still only in the file are written by copying the block; anew, they would be lost.
+    if (!copy && key.valuesInFile) {
+        writer.fail();
+        return { const_cast<Key*>(&key), { 0, 0 } };
+    }
     if (!block) return { const_cast<Key*>(&key), { 0, 0 } };
     // A block that was in the file is read with what stood before it there: behind the block it
     // followed in the file, the very lines between the two (empty lines, CR LF or not, spaces);

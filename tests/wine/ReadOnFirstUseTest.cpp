@@ -181,9 +181,8 @@ void changeBoth(std::mt19937& rng, RegStore& whole, RegStore& onFirstUse, const 
     const std::string& at = paths[rng() % paths.size()];
     const HKey root = at.starts_with("HKLM") ? kLocalMachine : kUsers;
     const std::u16string path = toUtf16(at.substr(at.find('\\') == std::string::npos ? at.size() : at.find('\\') + 1));
-    const int what = static_cast<int>(rng() % 4);
+    const int what = static_cast<int>(rng() % 5);
     const std::u16string name = what == 0 ? u"Str" : u"New" + toUtf16(std::to_string(rng() % 5));
-    const bool alsoDelete = rng() % 2 == 0;
     std::vector<Status> results;
     for (RegStore* store : { &whole, &onFirstUse }) {
         HKey key = kNoKey;
@@ -198,7 +197,7 @@ void changeBoth(std::mt19937& rng, RegStore& whole, RegStore& onFirstUse, const 
             }
             (void)store->closeKey(key);
         }
-        if (what == 3 && alsoDelete && !path.empty()) st = store->deleteKey(root, path);
+        if (what == 4 && !path.empty()) st = store->deleteKey(root, path);
         results.push_back(st);
     }
     EXPECT_EQ(results[0].code(), results[1].code()) << at;
@@ -234,9 +233,13 @@ TEST(ReadOnFirstUse, RandomFilesReadAndWrittenAsTheWholeFileReaderDoes) {
             WriteBatch lazyBatch(*lazy);
             for (int change = 0; change < 2; ++change)
                 changeBoth(rng, *whole, *lazy, paths);
-            const Status wholeEnd = wholeBatch.finish();
-            const Status lazyEnd = lazyBatch.finish();
+            const Status wholeEnd = wholeBatch.finish(ChangeLabel { "change", "", "" });
+            const Status lazyEnd = lazyBatch.finish(ChangeLabel { "change", "", "" });
             EXPECT_EQ(wholeEnd.code(), lazyEnd.code()) << lazyEnd.message();
+            // Undo puts deleted keys back and writes them anew, values and all.
+            if (rng() % 3 == 0) {
+                EXPECT_EQ(whole->undoChange().code(), lazy->undoChange().code());
+            }
             for (const char* name : { "system.reg", "user.reg" })
                 ASSERT_EQ(firstDifference(test::readFile(lazyDir / name), test::readFile(wholeDir / name)), "") << name;
             paths.clear();
