@@ -64,8 +64,8 @@ void settle() {
 // The second process: the window over one prefix, shown at the deep key; prints the seconds from
 // the process's start to the paint and its memory then. With findAll, then Find all "*" from the
 // top: its seconds, its hits and the memory after it.
-int windowProcess(int argc, char** argv, const std::chrono::steady_clock::time_point started, const std::string& dir,
-    bool findAll) {
+int windowProcess(
+    int argc, char** argv, const std::chrono::steady_clock::time_point started, const std::string& dir, bool findAll) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     reg::WinePrefixStore store(optionsFor(dir));
@@ -95,7 +95,8 @@ int windowProcess(int argc, char** argv, const std::chrono::steady_clock::time_p
 // Runs this program in its second role and reads what it printed.
 std::vector<double> runWindow(const std::string& self, const std::string& dir, bool findAll) {
     const std::string out = fs::temp_directory_path() / ("quern-big-bench-" + std::to_string(::getpid()) + ".txt");
-    const std::string command = "'" + self + "' --window '" + dir + "'" + (findAll ? " --find-all" : "") + " > '" + out + "' 2>/dev/null";
+    const std::string command
+        = "'" + self + "' --window '" + dir + "'" + (findAll ? " --find-all" : "") + " > '" + out + "' 2>/dev/null";
     std::vector<double> numbers;
     if (std::system(command.c_str()) != 0) return numbers;
     std::istringstream in(readText(out));
@@ -106,7 +107,8 @@ std::vector<double> runWindow(const std::string& self, const std::string& dir, b
 }
 
 // quern-reg over a prefix as a whole process, median of runs.
-double timeReg(const std::string& program, const std::string& prefix, const std::vector<std::string>& args, int runs = 5) {
+double timeReg(
+    const std::string& program, const std::string& prefix, const std::vector<std::string>& args, int runs = 5) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i)
         times.push_back(runProcess(program, args, { "WINEPREFIX=" + prefix, "HOME=/nonexistent" }).seconds);
@@ -216,11 +218,13 @@ int main(int argc, char** argv) {
                     "(target at least 5: %s)\n",
             query * 1e3, before / query, before * 1e3, verdict(before / query >= 5));
     } else {
-        std::printf("  query HKLM\\Bench010\\Software /s %7.1f ms (no --reference build to compare with)\n", query * 1e3);
+        std::printf(
+            "  query HKLM\\Bench010\\Software /s %7.1f ms (no --reference build to compare with)\n", query * 1e3);
     }
     const double value = timeReg(reg, large,
         { "query", "HKLM\\Bench010\\Software\\Microsoft\\Windows\\CurrentVersion", "/v", "ProgramFilesDir" });
-    std::printf("  query ... /v ProgramFilesDir %7.1f ms (target under 50 ms: %s)\n", value * 1e3, verdict(value < 0.05));
+    std::printf(
+        "  query ... /v ProgramFilesDir %7.1f ms (target under 50 ms: %s)\n", value * 1e3, verdict(value < 0.05));
     const double findNothing = timeReg(reg, large, { "find", "no such text anywhere" });
     const double keysPerSecond = static_cast<double>(keys) / findNothing;
     std::printf("  find over all %zu keys %7.1f ms, %.2f million keys a second (target at least 1: %s)\n", keys,
@@ -233,7 +237,8 @@ int main(int argc, char** argv) {
     if (!reference.empty()) {
         const std::string theirs = work / "hklm-reference.reg";
         (void)runProcess(reference, { "export", "HKLM", theirs, "/y" }, { "WINEPREFIX=" + large, "HOME=/nonexistent" });
-        std::printf(", %s the reference's", readText(exported) == readText(theirs) ? "byte for byte" : "NOT the same as");
+        std::printf(
+            ", %s the reference's", readText(exported) == readText(theirs) ? "byte for byte" : "NOT the same as");
     }
     std::printf("\n");
     std::vector<double> writes;

@@ -1,12 +1,12 @@
 #include "hive/OfflineHive.h"
 
 #include "codec/AtomicFile.h"
+#include "codec/FileMapping.h"
 #include "codec/FileRead.h"
 #include "codec/Fingerprint.h"
 #include "codec/Utf.h"
 #include "hive/HiveFormat.h"
 #include "hive/HiveImage.h"
-#include "codec/FileMapping.h"
 #include "hive/HiveReader.h"
 #include "store/KeyArena.h"
 

@@ -20,8 +20,7 @@ bool isBlankInLine(char c) {
 }
 
 // The parts of the path a key line names; false when wineserver could not read it.
-bool readKeyPath(
-    std::string_view text, std::size_t at, std::u16string& path, std::vector<std::u16string_view>& parts) {
+bool readKeyPath(std::string_view text, std::size_t at, std::u16string& path, std::vector<std::u16string_view>& parts) {
     const char* begin = text.data() + at + 1;
     const void* lf = std::memchr(begin, '\n', text.size() - at - 1);
     const std::string_view line(begin, lf ? static_cast<const char*>(lf) - begin : text.data() + text.size() - begin);
@@ -40,7 +39,8 @@ std::size_t commonLength(std::string_view a, std::string_view b) {
         std::memcpy(&x, a.data() + i, 8);
         std::memcpy(&y, b.data() + i, 8);
         if (x != y) {
-            if constexpr (std::endian::native == std::endian::little) return i + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
+            if constexpr (std::endian::native == std::endian::little)
+                return i + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
             break;
         }
     }
@@ -227,7 +227,8 @@ std::unique_ptr<RegFileIndex> RegFileIndex::build(std::string_view text, std::st
     index->m_text = text;
     // A large file is read in two halves at once, one on a thread of its own; they meet on a
     // megabyte's bound, so that what goes alongside can take whole chunks of either.
-    const std::size_t half = text.size() >= kTwoHalves ? (text.size() / 2) & ~((std::size_t(1) << 20) - 1) : text.size();
+    const std::size_t half
+        = text.size() >= kTwoHalves ? (text.size() / 2) & ~((std::size_t(1) << 20) - 1) : text.size();
     std::vector<Block> second;
     bool secondRead = true;
     std::thread other;
@@ -366,7 +367,9 @@ std::uint64_t RegFileIndex::timeOf(std::size_t block) const {
 }
 
 std::size_t RegFileIndex::lineOf(std::size_t offset) const {
-    return 1 + static_cast<std::size_t>(std::count(m_text.begin(), m_text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+    return 1
+        + static_cast<std::size_t>(
+            std::count(m_text.begin(), m_text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
 }
 
 BlocksInFile::Range RegFileIndex::blocksBelow(const Key& key) const {

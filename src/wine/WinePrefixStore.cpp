@@ -61,6 +61,7 @@ public:
         m_length += length;
     }
     static constexpr std::size_t kChunk = 65536;
+
 private:
     void mix(std::string_view chunk) { addChunk(chunkHash(chunk), chunk.size()); }
 
@@ -71,9 +72,8 @@ public:
         constexpr std::uint64_t kPrime1 = 0x9e3779b185ebca87ULL;
         constexpr std::uint64_t kPrime2 = 0xc2b2ae3d27d4eb4fULL;
         std::uint64_t lanes[4] = { kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1 };
-        auto round = [](std::uint64_t lane, std::uint64_t word) {
-            return std::rotl(lane + word * kPrime2, 31) * kPrime1;
-        };
+        auto round
+            = [](std::uint64_t lane, std::uint64_t word) { return std::rotl(lane + word * kPrime2, 31) * kPrime1; };
         std::size_t i = 0;
         for (; i + 32 <= chunk.size(); i += 32)
             for (int lane = 0; lane < 4; ++lane) {
@@ -92,6 +92,7 @@ public:
         value *= kPrime2;
         return value ^ (value >> 29);
     }
+
 private:
     std::uint64_t m_value = 0xcbf29ce484222325ULL;
     std::uint64_t m_length = 0;
@@ -418,8 +419,8 @@ void WinePrefixStore::loadHive(HiveId id) {
     nlink_t links = 1;
     const bool indexed = !m_prefixMissing && indexHive(id, root);
     const Status read = m_prefixMissing ? Status(Status::NotFound)
-        : indexed                        ? Status(Status::Ok)
-                                         : readRegistryFile(hive.path, content, hive.stamp, links);
+        : indexed                       ? Status(Status::Ok)
+                                        : readRegistryFile(hive.path, content, hive.stamp, links);
     if (read == Status::ReadFailed) {
         const std::string why = read.message();
         hive.readOnlyReason = hive.fileName + " " + why + "; nothing was read from it and Quern will not write it.";
@@ -530,8 +531,8 @@ bool WinePrefixStore::indexHive(HiveId id, std::unique_ptr<Key>& root) {
 }
 
 Status HiveFile::checkMapping() {
-    const Status changed(Status::ChangedOnDisk,
-        fileName + " was changed on disk since Quern read it; refresh (F5) to read it again.");
+    const Status changed(
+        Status::ChangedOnDisk, fileName + " was changed on disk since Quern read it; refresh (F5) to read it again.");
     if (mappingChanged || mapping->faulted()) {
         mappingChanged = true;
         return changed;

@@ -49,8 +49,8 @@ struct HiveFile : Hive {
 
     Status readSubkeys(Key& key) override;
     Status readValues(Key& key) override;
-    Status valueInFile(
-        Key& key, std::size_t position, std::u16string& name, std::uint32_t* type, std::vector<std::uint8_t>* data) override;
+    Status valueInFile(Key& key, std::size_t position, std::u16string& name, std::uint32_t* type,
+        std::vector<std::uint8_t>* data) override;
     Status namedValueInFile(
         Key& key, std::u16string_view name, std::uint32_t& type, std::vector<std::uint8_t>& data) override;
     Status valueSizesInFile(Key& key, KeyInfo& info) override;

@@ -1150,7 +1150,8 @@ BlockPlacement writeBlocksBelow(
     if (follows && lead.find_first_not_of(" \t\r\n") == std::string::npos)
         emptyLine = lead;
     else
-        emptyLine = std::string(emptyLineBefore(std::string_view(lead).substr(lead.size() - std::min<std::size_t>(lead.size(), 3))));
+        emptyLine = std::string(
+            emptyLineBefore(std::string_view(lead).substr(lead.size() - std::min<std::size_t>(lead.size(), 3))));
     if (emptyLine.empty()) emptyLine = "\n";
     writer.startBlock(emptyLine);
     const std::uint64_t start = writer.position();

@@ -2,9 +2,9 @@
 // oracle. Random files, in wineserver's order and out of it, with odd names and lines, are opened
 // both ways, walked, changed the same way and written; the files on disk must come out byte for
 // byte the same.
-#include "wine/WinePrefixStore.h"
 #include "TestSupport.h"
 #include "codec/Utf.h"
+#include "wine/WinePrefixStore.h"
 
 #include <gtest/gtest.h>
 
@@ -88,8 +88,8 @@ std::string dump(RegStore& store, std::vector<std::string>* paths = nullptr) {
 }
 
 // Names as they stand in a key line: plain ones first, then escaped ones and raw UTF-8.
-const char* const kNames[] = { "Software", "Alpha", "alpha", "_under", "with space", "Zed", "a1", "A1", "x",
-    "caf\\xe9", "\xc3\x9cnicode", "br\\[a\\]cket", "tab\\tname" };
+const char* const kNames[] = { "Software", "Alpha", "alpha", "_under", "with space", "Zed", "a1", "A1", "x", "caf\\xe9",
+    "\xc3\x9cnicode", "br\\[a\\]cket", "tab\\tname" };
 constexpr std::size_t kPlainNames = 9;
 
 // Value lines, some of which wineserver cannot read.
@@ -123,8 +123,9 @@ std::string randomRegFile(std::mt19937& rng, bool wineOrder, bool oddLines, bool
                 std::u16string name;
                 std::size_t pos = 0;
                 (void)parseEscaped(raw + "]", pos, ']', name);
-                const bool clash = std::any_of(taken.begin(), taken.end(),
-                    [&](const std::u16string& t) { return wineOrder || plainNames ? compareNames(t, name) == 0 : t == name; });
+                const bool clash = std::any_of(taken.begin(), taken.end(), [&](const std::u16string& t) {
+                    return wineOrder || plainNames ? compareNames(t, name) == 0 : t == name;
+                });
                 if (clash) continue;
                 taken.push_back(name);
                 std::vector<std::u16string> childParts = parts;
@@ -160,7 +161,9 @@ std::string randomRegFile(std::mt19937& rng, bool wineOrder, bool oddLines, bool
     } else {
         std::shuffle(blocks.begin(), blocks.end(), rng);
         if (!blocks.empty() && chance(50)) blocks.push_back(blocks[rng() % blocks.size()]);
-        if (chance(30)) blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(rng() % blocks.size()), { {}, "[Broken\n\"v\"=dword:1\n" });
+        if (chance(30))
+            blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(rng() % blocks.size()),
+                { {}, "[Broken\n\"v\"=dword:1\n" });
     }
     std::string text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
     for (const Block& block : blocks)
@@ -248,7 +251,8 @@ TEST(ReadOnFirstUse, RandomFilesReadAndWrittenAsTheWholeFileReaderDoes) {
         EXPECT_EQ(firstDifference(dump(*lazy), dump(*whole)), "");
         // Read again, both tell what the files say (values in the file's order, times of keys
         // without a block from the first block below them).
-        EXPECT_EQ(firstDifference(dump(*openPrefix(lazyDir.path(), true)), dump(*openPrefix(wholeDir.path(), false))), "");
+        EXPECT_EQ(
+            firstDifference(dump(*openPrefix(lazyDir.path(), true)), dump(*openPrefix(wholeDir.path(), false))), "");
     }
     // Most files in wineserver's order are read on first use; the rest fall back to a whole read.
     EXPECT_GT(indexed, 40);
@@ -305,7 +309,8 @@ TEST(ReadOnFirstUse, ALargeFileReadInTwoHalvesIsTheFileReadWhole) {
             for (std::size_t pos = firstBlock; pos < sample.size();) {
                 std::size_t end = sample.find('\n', pos);
                 end = end == std::string::npos ? sample.size() : end + 1;
-                text += sample[pos] == '[' ? prefix + sample.substr(pos + 1, end - pos - 1) : sample.substr(pos, end - pos);
+                text += sample[pos] == '[' ? prefix + sample.substr(pos + 1, end - pos - 1)
+                                           : sample.substr(pos, end - pos);
                 pos = end;
             }
         }
@@ -315,7 +320,8 @@ TEST(ReadOnFirstUse, ALargeFileReadInTwoHalvesIsTheFileReadWhole) {
         SCOPED_TRACE(inOrder ? "in order" : "two keys swapped where the halves meet");
         test::TempDir dir;
         test::copySamplePrefix(dir.path());
-        test::writeFile(dir / "system.reg", copies(inOrder ? std::vector { 0, 1, 2, 3, 4, 5 } : std::vector { 0, 1, 3, 2, 4, 5 }));
+        test::writeFile(
+            dir / "system.reg", copies(inOrder ? std::vector { 0, 1, 2, 3, 4, 5 } : std::vector { 0, 1, 3, 2, 4, 5 }));
         auto lazy = openPrefix(dir.path(), true);
         EXPECT_EQ(lazy->hive(WinePrefixStore::kSystem).index != nullptr, inOrder);
         EXPECT_EQ(firstDifference(dump(*lazy), dump(*openPrefix(dir.path(), false))), "");
