@@ -308,7 +308,7 @@ Status RegFileIndex::readSubkeys(const Key& key, KeyArena& arena, std::vector<st
         if (own) {
             const std::size_t limit = limitOf(block);
             BlockRead read = parseRegBlock(m_text.substr(0, limit), at, *sub);
-            if (!read.keyLine) return Status::ChangedOnDisk;
+            if (!read.keyLine || read.hasNul) return Status::ChangedOnDisk;
             bytesRead += limit - at;
             // Its values are served from the file until one changes: a walk over a big registry
             // keeps only its keys. A block with lines Quern keeps keeps its values too.
@@ -354,16 +354,19 @@ Status RegFileIndex::readValues(const Key& key, Key& into) const {
     const std::size_t at = key.source.offset;
     if (key.source.length == 0 || at >= m_text.size() || m_text[at] != '[') return Status::ChangedOnDisk;
     const BlockRead read = parseRegBlock(m_text.substr(0, limitAt(at)), at, into);
-    // The block must still be the one the key was read from.
-    if (!read.keyLine || read.source.length != key.source.length) return Status::ChangedOnDisk;
+    // The block must still be the one the key was read from: where a file ended without a line
+    // end, a write that put something after it added one.
+    if (!read.keyLine || read.hasNul || read.source.length < key.source.length
+        || read.source.length > key.source.length + 1)
+        return Status::ChangedOnDisk;
     return Status::Ok;
 }
 
 std::uint64_t RegFileIndex::timeOf(std::size_t block) const {
     if (block >= m_blocks.size() || m_blocks[block].offset >= m_text.size()) return 0;
     Key scratch(u"", nullptr, nullptr);
-    (void)parseRegBlock(m_text.substr(0, limitOf(block)), m_blocks[block].offset, scratch);
-    return scratch.modified;
+    const BlockRead read = parseRegBlock(m_text.substr(0, limitOf(block)), m_blocks[block].offset, scratch);
+    return read.hasNul ? 0 : scratch.modified;
 }
 
 std::size_t RegFileIndex::lineOf(std::size_t offset) const {
@@ -378,7 +381,7 @@ BlocksInFile::Range RegFileIndex::blocksBelow(const Key& key) const {
     if (first >= end || m_blocks[end - 1].offset >= m_text.size()) return {};
     Key scratch(u"", nullptr, nullptr);
     const BlockRead last = parseRegBlock(m_text.substr(0, limitOf(end - 1)), m_blocks[end - 1].offset, scratch);
-    if (!last.keyLine) return {};
+    if (!last.keyLine || last.hasNul) return {};
     const std::uint64_t start = m_blocks[first].offset;
     return { { start, last.source.offset + last.source.length - start }, last.cutShort };
 }

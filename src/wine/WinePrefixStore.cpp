@@ -515,8 +515,13 @@ bool WinePrefixStore::indexHive(HiveId id, std::unique_ptr<Key>& root) {
     hive.arena = std::make_unique<KeyArena>();
     hive.lastLook = std::chrono::steady_clock::now();
     hive.index->prepareRoot(*root);
-    // The root's subkeys at once: hives mounted below HKEY_LOCAL_MACHINE go into that list.
-    if (!hive.readSubkeys(*root).ok()) {
+    // The root's subkeys at once: hives mounted below HKEY_LOCAL_MACHINE go into that list. Lines
+    // they hold that Wine cannot read are told below with the header's.
+    std::vector<std::string>* messages = std::exchange(hive.messages, nullptr);
+    const Status rootRead = hive.readSubkeys(*root);
+    hive.messages = messages;
+    hive.problemsTold = !hive.parsed.problems.empty();
+    if (!rootRead.ok()) {
         hive.forgetMapping();
         root = std::make_unique<Key>(root->name, nullptr, &hive);
         return false;
@@ -652,22 +657,24 @@ void HiveFile::forgetMapping() {
 
 void WinePrefixStore::remapWritten(HiveFile& hive, const std::vector<BlockPlacement>& placements) {
     if (!hive.index) return;
-    bool moved = true;
-    for (const auto& placed : placements)
-        if (placed.below && !hive.index->moveBlocksBelow(*placed.key, placed.range.offset)) moved = false;
     UniqueFd fd;
     struct stat st { };
     auto mapping = std::make_unique<FileMapping>();
-    if (moved && openRegularFile(hive.path, FileLimit { kMaxRegistryFileSize }, fd, st).ok()
-        && stampOf(st) == hive.stamp && st.st_size > 0
-        && mapping->map(fd.get(), static_cast<std::size_t>(st.st_size))) {
+    // The blocks move only together with the text they stand in: the new file, mapped.
+    bool moved = openRegularFile(hive.path, FileLimit { kMaxRegistryFileSize }, fd, st).ok()
+        && stampOf(st) == hive.stamp && st.st_size > 0 && mapping->map(fd.get(), static_cast<std::size_t>(st.st_size));
+    for (const auto& placed : placements)
+        if (moved && placed.below && !hive.index->moveBlocksBelow(*placed.key, placed.range.offset)) moved = false;
+    if (moved) {
         hive.index->setText(mapping->bytes());
         hive.forgetServed();
         hive.mapping = std::move(mapping);
         hive.mappedFile = std::move(fd);
         return;
     }
-    // Someone replaced the file the moment it was written: what is not read yet is read after a refresh.
+    // Someone replaced the file the moment it was written, or it could not be mapped: what is not
+    // read yet is read after a refresh, and nothing is written before it (the blocks it would copy
+    // are not where the index says).
     hive.mappingChanged = true;
 }
 
@@ -861,6 +868,10 @@ Status WinePrefixStore::prepareFile(HiveFile& hive, WriteSession& session) {
     std::string target;
     if (const Status followed = writeTarget(hive.path, target); !followed.ok())
         return Status(Status::WriteFailed, hive.path + " " + followed.message() + "; nothing was written.");
+    if (hive.index && hive.mappingChanged)
+        return Status(Status::ChangedOnDisk,
+            hive.fileName
+                + " was changed on disk since Quern read it. Nothing was written; refresh (F5) to read it again.");
     UniqueFd fd;
     if (const Status st = checkUnchanged(hive, fd); !st.ok()) return st;
     const std::uint64_t originalSize = fd.valid() ? static_cast<std::uint64_t>(hive.stamp.size) : 0;

@@ -369,6 +369,8 @@ public:
         closeBlock();
         read.keyLine = true;
         read.source = key.source;
+        read.hasNul = m_reader.firstNulLine() != 0
+            || std::memchr(m_content.data() + m_blockStart, '\0', m_content.size() - m_blockStart) != nullptr;
         read.problems = std::move(m_result.problems);
         read.valueCount = m_result.valueCount;
         read.cutShort = key.hasKeptLines() && key.extra->kept.back().cutShort
@@ -1146,13 +1148,15 @@ BlockPlacement writeBlocksBelow(
         return placement;
     }
     const std::string lead(*leadText); // the next read takes the window it stands in
+    // What stood between the text copied last and these blocks stays, even nothing at all.
     std::string emptyLine;
-    if (follows && lead.find_first_not_of(" \t\r\n") == std::string::npos)
+    if (follows && lead.find_first_not_of(" \t\r\n") == std::string::npos) {
         emptyLine = lead;
-    else
+    } else {
         emptyLine = std::string(
             emptyLineBefore(std::string_view(lead).substr(lead.size() - std::min<std::size_t>(lead.size(), 3))));
-    if (emptyLine.empty()) emptyLine = "\n";
+        if (emptyLine.empty()) emptyLine = "\n";
+    }
     writer.startBlock(emptyLine);
     const std::uint64_t start = writer.position();
     const std::uint64_t end = src.offset + src.length;

@@ -49,6 +49,8 @@ struct ParsedFile {
 // and whether its last line's hex data runs on past the end of the text.
 struct BlockRead {
     bool keyLine = false; // false: no key line stands where the block should start
+    // The block's text holds a NUL byte: in a file indexed without one, a sign it was cut short.
+    bool hasNul = false;
     SourceRange source;
     std::vector<LoadProblem> problems;
     std::size_t valueCount = 0;
