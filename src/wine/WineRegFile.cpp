@@ -974,9 +974,10 @@ public:
         m_cutShort = cutShort;
     }
     // The empty line that stands before a block: wineserver's own, or the one the file had there
-    // (a CR LF, or none) for a block copied from it.
-    void startBlock(std::string_view emptyLine = "\n") {
-        if (m_lineOpen) m_out.push_back('\n');
+    // (a CR LF, or none) for a block copied from it. What the file had between two blocks it held
+    // (copied) already ends the line before: the file was written with it.
+    void startBlock(std::string_view emptyLine = "\n", bool copied = false) {
+        if (m_lineOpen && !copied) m_out.push_back('\n');
         if (m_cutShort) m_out += kCutShortEnd;
         m_lineOpen = m_cutShort = false;
         m_out.append(emptyLine);
@@ -1101,7 +1102,8 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
     }
     const std::string_view lead = wasInFile ? withLineBefore->substr(0, before) : std::string_view();
     std::string_view emptyLine;
-    if (follows && lead.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+    const bool leadCopied = follows && lead.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (leadCopied) {
         emptyLine = lead;
     } else {
         // After anything but the text it followed, the line before might be one Wine reads on into
@@ -1111,7 +1113,7 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
             = wasInFile ? emptyLineBefore(lead.substr(lead.size() - std::min<std::size_t>(lead.size(), 3))) : "\n";
         if (emptyLine.empty()) emptyLine = "\n";
     }
-    writer.startBlock(emptyLine);
+    writer.startBlock(emptyLine, leadCopied);
     const std::uint64_t start = writer.position();
     if (copy) {
         const std::optional<std::string_view> text = withLineBefore->substr(before);
@@ -1150,14 +1152,15 @@ BlockPlacement writeBlocksBelow(
     const std::string lead(*leadText); // the next read takes the window it stands in
     // What stood between the text copied last and these blocks stays, even nothing at all.
     std::string emptyLine;
-    if (follows && lead.find_first_not_of(" \t\r\n") == std::string::npos) {
+    const bool leadCopied = follows && lead.find_first_not_of(" \t\r\n") == std::string::npos;
+    if (leadCopied) {
         emptyLine = lead;
     } else {
         emptyLine = std::string(
             emptyLineBefore(std::string_view(lead).substr(lead.size() - std::min<std::size_t>(lead.size(), 3))));
         if (emptyLine.empty()) emptyLine = "\n";
     }
-    writer.startBlock(emptyLine);
+    writer.startBlock(emptyLine, leadCopied);
     const std::uint64_t start = writer.position();
     const std::uint64_t end = src.offset + src.length;
     for (std::uint64_t at = src.offset; at < end && writer.ok();) {

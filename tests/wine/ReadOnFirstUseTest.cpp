@@ -339,7 +339,8 @@ TEST(ReadOnFirstUse, ALargeFileReadInTwoHalvesIsTheFileReadWhole) {
 }
 
 // A file whose last line has no line end gets one when a key is written after it: the block stays
-// the one its key was read from, and both readers write the same file.
+// the one its key was read from, both readers write the same file, and a second write in the same
+// session writes what it would after the file was read again.
 TEST(ReadOnFirstUse, AKeyWrittenAfterALastLineWithoutItsEndKeepsTheBlockBeforeReadable) {
     std::string text = test::readFile(test::samplePrefixDir() + "/system.reg");
     text.pop_back();
@@ -364,4 +365,24 @@ TEST(ReadOnFirstUse, AKeyWrittenAfterALastLineWithoutItsEndKeepsTheBlockBeforeRe
         (void)store->closeKey(select);
     }
     EXPECT_EQ(firstDifference(test::readFile(lazyDir / "system.reg"), test::readFile(wholeDir / "system.reg")), "");
+    // Two writes in one session, against the second made after the file was read again.
+    auto makeKey = [](RegStore& store, std::u16string_view path) {
+        HKey key = kNoKey;
+        EXPECT_EQ(store.createKey(kLocalMachine, path, Access::Read, kOptionNone, key), Status::Ok);
+        (void)store.closeKey(key);
+    };
+    std::string expected;
+    for (const int mode : { 0, 1, 2 }) { // read again between the writes; one session, whole; on first use
+        test::TempDir dir;
+        test::copySamplePrefix(dir.path());
+        test::writeFile(dir / "system.reg", text);
+        auto store = openPrefix(dir.path(), mode == 2);
+        makeKey(*store, u"Zzz");
+        if (mode == 0) store = openPrefix(dir.path(), false);
+        makeKey(*store, u"Aaa"); // before the rest, which is copied
+        if (mode == 0)
+            expected = test::readFile(dir / "system.reg");
+        else
+            EXPECT_EQ(firstDifference(test::readFile(dir / "system.reg"), expected), "") << "mode " << mode;
+    }
 }
