@@ -55,15 +55,22 @@ public:
         return last.m_value ^ (last.m_length * 0x9e3779b97f4a7c15ULL);
     }
 
-    // What add gives, from the hash of each chunk taken apart (the last may be short), in order.
+    static constexpr std::size_t kChunk = 65536;
+    // What add gives for a text of size bytes, from the hash of each of its chunks taken apart
+    // (chunkHash), in order.
+    static std::size_t ofChunks(const std::vector<std::uint64_t>& chunkHashes, std::size_t size) {
+        ContentHash whole;
+        for (std::size_t i = 0; i < chunkHashes.size(); ++i)
+            whole.addChunk(chunkHashes[i], std::min(kChunk, size - i * kChunk));
+        return whole.value();
+    }
+
+private:
+    void mix(std::string_view chunk) { addChunk(chunkHash(chunk), chunk.size()); }
     void addChunk(std::uint64_t hash, std::size_t length) {
         m_value = (m_value ^ hash) * 0x100000001b3ULL + 0x7f4a7c15ULL;
         m_length += length;
     }
-    static constexpr std::size_t kChunk = 65536;
-
-private:
-    void mix(std::string_view chunk) { addChunk(chunkHash(chunk), chunk.size()); }
 
 public:
     // Four lanes of eight bytes each, multiplied in independently, as xxHash takes them: a large
@@ -503,10 +510,7 @@ bool WinePrefixStore::indexHive(HiveId id, std::unique_ptr<Key>& root) {
                 chunkHashes[at / ContentHash::kChunk] = ContentHash::chunkHash(bytes.substr(at, ContentHash::kChunk));
         });
     if (!index) return false;
-    ContentHash content;
-    for (std::size_t i = 0; i < chunkHashes.size(); ++i)
-        content.addChunk(chunkHashes[i], std::min(ContentHash::kChunk, bytes.size() - i * ContentHash::kChunk));
-    const std::size_t hash = content.value();
+    const std::size_t hash = ContentHash::ofChunks(chunkHashes, bytes.size());
     if (mapping->faulted()) return false;
     hive.parsed = std::move(header);
     hive.mapping = std::move(mapping);

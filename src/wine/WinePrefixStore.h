@@ -66,8 +66,6 @@ private:
     const Key* m_servedKey = nullptr;
     std::uint64_t m_servedAt = 0;
     Key m_served { u"", nullptr, nullptr };
-
-public:
 };
 
 struct WinePrefixOptions {

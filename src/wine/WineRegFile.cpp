@@ -369,10 +369,8 @@ public:
         closeBlock();
         read.keyLine = true;
         read.source = key.source;
-        read.hasNul = m_reader.firstNulLine() != 0
-            || std::memchr(m_content.data() + m_blockStart, '\0', m_content.size() - m_blockStart) != nullptr;
+        read.hasNul = std::memchr(m_content.data() + m_blockStart, '\0', m_content.size() - m_blockStart) != nullptr;
         read.problems = std::move(m_result.problems);
-        read.valueCount = m_result.valueCount;
         read.cutShort = key.hasKeptLines() && key.extra->kept.back().cutShort
             && m_content.substr(0, m_blockEnd).ends_with(key.extra->kept.back().text);
         return read;
@@ -1067,6 +1065,22 @@ std::string_view emptyLineBefore(std::string_view lineBefore) {
     return lineBefore.empty() ? "\n" : "";
 }
 
+// Starts a block whose text stood in the file after lead (what stood before it there, wasInFile):
+// behind the text it followed in the file (follows), the very lines between the two, even none;
+// elsewhere an empty line, CR LF where the file has them. (After anything but the text it
+// followed, the line before might be one Wine reads on into the key line: an empty line at least;
+// the place a changed key had may be that of a file older than the one on disk, after an Undo.)
+void startBlockAfter(FileWriter& writer, std::string_view lead, bool follows, bool wasInFile) {
+    const bool copied = follows && lead.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    std::string_view emptyLine = lead;
+    if (!copied) {
+        emptyLine
+            = wasInFile ? emptyLineBefore(lead.substr(lead.size() - std::min<std::size_t>(lead.size(), 3))) : "\n";
+        if (emptyLine.empty()) emptyLine = "\n";
+    }
+    writer.startBlock(emptyLine, copied);
+}
+
 // Writes the key's block, if it has one, and says where it went (nowhere: length 0).
 BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root, RegFileOriginal& original) {
     const SourceRange& src = key.source;
@@ -1100,20 +1114,7 @@ BlockPlacement writeKeyBlock(FileWriter& writer, const Key& key, const Key& root
             return { const_cast<Key*>(&key), { 0, 0 } };
         }
     }
-    const std::string_view lead = wasInFile ? withLineBefore->substr(0, before) : std::string_view();
-    std::string_view emptyLine;
-    const bool leadCopied = follows && lead.find_first_not_of(" \t\r\n") == std::string_view::npos;
-    if (leadCopied) {
-        emptyLine = lead;
-    } else {
-        // After anything but the text it followed, the line before might be one Wine reads on into
-        // the key line: an empty line at least. (The place a changed key had may be that of a file
-        // older than the one on disk, after an Undo.)
-        emptyLine
-            = wasInFile ? emptyLineBefore(lead.substr(lead.size() - std::min<std::size_t>(lead.size(), 3))) : "\n";
-        if (emptyLine.empty()) emptyLine = "\n";
-    }
-    writer.startBlock(emptyLine, leadCopied);
+    startBlockAfter(writer, wasInFile ? withLineBefore->substr(0, before) : std::string_view(), follows, wasInFile);
     const std::uint64_t start = writer.position();
     if (copy) {
         const std::optional<std::string_view> text = withLineBefore->substr(before);
@@ -1144,23 +1145,12 @@ BlockPlacement writeBlocksBelow(
     const std::uint64_t copiedUpTo = writer.copiedUpTo();
     const bool follows = copiedUpTo > 0 && copiedUpTo <= src.offset && src.offset - copiedUpTo <= kMaxGap;
     const std::uint64_t before = follows ? src.offset - copiedUpTo : std::min<std::uint64_t>(src.offset, 3);
-    const std::optional<std::string_view> leadText = original.read(src.offset - before, before);
-    if (!leadText) {
+    const std::optional<std::string_view> lead = original.read(src.offset - before, before);
+    if (!lead) {
         writer.fail();
         return placement;
     }
-    const std::string lead(*leadText); // the next read takes the window it stands in
-    // What stood between the text copied last and these blocks stays, even nothing at all.
-    std::string emptyLine;
-    const bool leadCopied = follows && lead.find_first_not_of(" \t\r\n") == std::string::npos;
-    if (leadCopied) {
-        emptyLine = lead;
-    } else {
-        emptyLine = std::string(
-            emptyLineBefore(std::string_view(lead).substr(lead.size() - std::min<std::size_t>(lead.size(), 3))));
-        if (emptyLine.empty()) emptyLine = "\n";
-    }
-    writer.startBlock(emptyLine, leadCopied);
+    startBlockAfter(writer, *lead, follows, true);
     const std::uint64_t start = writer.position();
     const std::uint64_t end = src.offset + src.length;
     for (std::uint64_t at = src.offset; at < end && writer.ok();) {

@@ -53,7 +53,6 @@ struct BlockRead {
     bool hasNul = false;
     SourceRange source;
     std::vector<LoadProblem> problems;
-    std::size_t valueCount = 0;
     bool cutShort = false;
 };
 
